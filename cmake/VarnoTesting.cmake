@@ -1,0 +1,39 @@
+# varno_add_test_suite(<subsystem> [UI] [LIBRARIES <lib>...])
+#
+# One Qt Test executable per folder of dashboard/Tests: every .cpp of the folder
+# is compiled in, each test class registers itself with VARNO_TEST_CLASS, and
+# the shared main runs them all. Every test executable runs offscreen, with its
+# own temporary HOME, settings file and XDG folders (made by the shared main),
+# so that no test ever touches the real home folder.
+#
+# Suites of the headless core link varno_core only; UI suites link varno_ui.
+
+set(VARNO_TEST_TIMEOUT 600 CACHE STRING "Seconds a test executable may run")
+
+function(varno_add_test_suite subsystem)
+    cmake_parse_arguments(ARG "UI" "" "LIBRARIES" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS
+        "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+    set(target tst_${subsystem})
+    add_executable(${target} ${sources})
+    if(ARG_UI)
+        target_link_libraries(${target} PRIVATE varno_test_main_ui varno_ui)
+    else()
+        target_link_libraries(${target} PRIVATE varno_test_main_core varno_core)
+    endif()
+    target_link_libraries(${target} PRIVATE varno_testsupport Qt6::Test ${ARG_LIBRARIES})
+    varno_set_warnings(${target})
+    add_dependencies(${target} varno_resources)
+
+    add_test(NAME ${subsystem} COMMAND ${target})
+    set(env
+        "QT_QPA_PLATFORM=offscreen"
+        "QT_LOGGING_RULES=qt.qpa.*=false"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/.ci/lsan.supp:print_suppressions=0"
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    set_tests_properties(${subsystem} PROPERTIES
+        ENVIRONMENT "${env}"
+        TIMEOUT ${VARNO_TEST_TIMEOUT}
+        LABELS "${subsystem}")
+endfunction()

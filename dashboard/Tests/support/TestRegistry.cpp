@@ -1,0 +1,60 @@
+#include "TestRegistry.h"
+
+#include <QList>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Entry {
+    QByteArray name;
+    VarnoTest::TestFactory factory;
+};
+
+QList<Entry> &entries()
+{
+    static QList<Entry> list;
+    return list;
+}
+
+} // namespace
+
+namespace VarnoTest {
+
+bool registerTestClass(const char *name, TestFactory factory)
+{
+    entries().append({QByteArray(name), std::move(factory)});
+    return true;
+}
+
+int runRegisteredTests(int argc, char **argv)
+{
+    QList<Entry> all = entries();
+    std::sort(all.begin(), all.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
+
+    const QByteArray only = qgetenv("VARNO_TEST_CLASS");
+    int failed = 0;
+    int ran = 0;
+    for (const Entry &entry : std::as_const(all)) {
+        if (!only.isEmpty() && entry.name != only)
+            continue;
+        ++ran;
+        std::unique_ptr<QObject> test = entry.factory();
+        // Function names on the command line only make sense for one class.
+        const int status = only.isEmpty() ? QTest::qExec(test.get(), argc > 0 ? 1 : 0, argv)
+                                          : QTest::qExec(test.get(), argc, argv);
+        if (status != 0)
+            ++failed;
+    }
+    if (ran == 0) {
+        std::fprintf(stderr, "No test class ran%s.\n",
+                     only.isEmpty() ? "" : qPrintable(QStringLiteral(" (none is named %1)").arg(QString::fromUtf8(only))));
+        return 1;
+    }
+    std::fprintf(stderr, "%d of %d test classes failed.\n", failed, ran);
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace VarnoTest

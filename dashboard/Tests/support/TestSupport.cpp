@@ -1,0 +1,134 @@
+#include "TestSupport.h"
+
+#include "platform/Clock.h"
+#include "platform/MainBundle.h"
+#include "platform/VarnoPaths.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace VarnoTest {
+
+TempHome::TempHome()
+{
+    if (!m_dir.isValid())
+        qFatal("Couldn't create a temporary home folder: %s", qPrintable(m_dir.errorString()));
+    const QByteArray home = QFile::encodeName(m_dir.path());
+    setEnv("HOME", home);
+    setEnv("XDG_CONFIG_HOME", home + "/.config");
+    setEnv("XDG_DATA_HOME", home + "/.local/share");
+    setEnv("XDG_CACHE_HOME", home + "/.cache");
+    setEnv("XDG_STATE_HOME", home + "/.local/state");
+    QDir().mkpath(m_dir.path() + QStringLiteral("/.runtime"));
+    QFile::setPermissions(m_dir.path() + QStringLiteral("/.runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setEnv("XDG_RUNTIME_DIR", home + "/.runtime");
+    setEnv("VARNO_SETTINGS_FILE", QFile::encodeName(settingsFile()));
+    VarnoPaths::setHomeOverride(std::nullopt);
+}
+
+TempHome::~TempHome()
+{
+    for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
+        if (it.value())
+            qputenv(it.key().constData(), *it.value());
+        else
+            qunsetenv(it.key().constData());
+    }
+}
+
+void TempHome::setEnv(const char *name, const QByteArray &value)
+{
+    if (!m_saved.contains(name))
+        m_saved.insert(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+    qputenv(name, value);
+}
+
+QString TempHome::filePath(const QString &relative) const
+{
+    return QDir::cleanPath(m_dir.path() + QLatin1Char('/') + relative);
+}
+
+QString TempHome::mkpath(const QString &relative) const
+{
+    const QString path = filePath(relative);
+    QDir().mkpath(path);
+    return path;
+}
+
+QString TempHome::settingsFile() const
+{
+    return filePath(QStringLiteral(".config/VARNO/org.varno.workshop.ini"));
+}
+
+FakeTools::FakeTools()
+{
+    if (!m_dir.isValid())
+        qFatal("Couldn't create a folder for fake tools: %s", qPrintable(m_dir.errorString()));
+}
+
+QString FakeTools::write(const QString &name, const QByteArray &body)
+{
+    const QString path = m_dir.filePath(name);
+    const QByteArray script = body.startsWith("#!") ? body : QByteArray("#!/bin/sh\n") + body;
+    if (!writeFile(path, script))
+        qFatal("Couldn't write the fake tool %s", qPrintable(path));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                    | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    return path;
+}
+
+FixedClock::FixedClock(QDateTime now)
+    : m_now(std::make_shared<QDateTime>(std::move(now)))
+{
+    Clock::setSource([clock = m_now] { return *clock; });
+}
+
+FixedClock::~FixedClock()
+{
+    Clock::setSource({});
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QString stagedBundlePath()
+{
+    return QStringLiteral(VARNO_BUNDLE_DIR);
+}
+
+QString sourcePath(const QString &relative)
+{
+    const QString root = QStringLiteral(VARNO_SOURCE_DIR);
+    return relative.isEmpty() ? root : QDir::cleanPath(root + QLatin1Char('/') + relative);
+}
+
+bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return predicate();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+} // namespace VarnoTest
