@@ -1,0 +1,1 @@
+"""The VARNO engine over a simulated Mac library."""

@@ -1,0 +1,264 @@
+"""Shared helpers of the engine: paths, errors, output, time and versions."""
+
+import hashlib
+import json
+import os
+import re
+import sys
+import time
+from datetime import datetime, timezone
+
+ENGINE_DIR = os.path.dirname(os.path.abspath(__file__))
+CLI_DIR = os.path.dirname(ENGINE_DIR)
+
+# Exit statuses of the engine.
+EXIT_OK = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+EXIT_UNKNOWN_APP = 3
+EXIT_CONTRACT = 64
+EXIT_LOCKED = 75
+
+
+class EngineError(Exception):
+    """A failure the user reads: one plain sentence and an exit status."""
+
+    def __init__(self, message, status=EXIT_FAILED):
+        super().__init__(message)
+        self.message = one_line(message)
+        self.status = status
+
+
+def one_line(text):
+    text = " ".join(str(text).split())
+    return text if text else "The engine failed."
+
+
+def engine_version():
+    try:
+        with open(os.path.join(CLI_DIR, ".cli_version"), encoding="utf-8") as fh:
+            return fh.read().strip() or "0.0.0"
+    except OSError:
+        return "0.0.0"
+
+
+# ---------------------------------------------------------------- paths
+# Every path is computed from HOME as this process sees it, at call time.
+
+def home():
+    return os.path.expanduser("~")
+
+
+def data_dir():
+    return os.path.join(home(), "Library", "Application Support", "VARNO")
+
+
+def logs_dir():
+    return os.path.join(home(), "Library", "Logs", "VARNO")
+
+
+def engine_home():
+    return os.path.join(home(), ".varno")
+
+
+def sim_root():
+    override = os.environ.get("VARNO_SIM_ROOT", "").strip()
+    return override if override else os.path.join(data_dir(), "sim")
+
+
+def db_path():
+    return os.path.join(data_dir(), "varno.db")
+
+
+def ghosts_path():
+    return os.path.join(data_dir(), "ghosts.json")
+
+
+def workbench_path():
+    return os.path.join(data_dir(), "developer_workbench.json")
+
+
+def backups_dir():
+    return os.path.join(data_dir(), "backups")
+
+
+def lock_path():
+    return os.path.join(data_dir(), "update.lock")
+
+
+def scan_log_path():
+    return os.path.join(engine_home(), "logs", "scan.err")
+
+
+def ensure_dir(path):
+    os.makedirs(path, mode=0o700, exist_ok=True)
+    return path
+
+
+def safe_name(text):
+    """A file-name-safe form of a bundle id (ids come from files and users)."""
+    name = re.sub(r"[^A-Za-z0-9._-]", "_", text or "")
+    if name in ("", ".", ".."):
+        name = "_" + name.replace(".", "_")
+    return name
+
+
+def is_within(path, folder):
+    path = os.path.realpath(path)
+    folder = os.path.realpath(folder)
+    return path == folder or path.startswith(folder + os.sep)
+
+
+# ---------------------------------------------------------------- files
+
+def write_atomic(path, data):
+    """Write bytes or text to path through a temporary file and a rename."""
+    if isinstance(data, str):
+        data = data.encode("utf-8")
+    ensure_dir(os.path.dirname(path))
+    tmp = "%s.tmp-%d" % (path, os.getpid())
+    try:
+        with open(tmp, "wb") as fh:
+            fh.write(data)
+            fh.flush()
+            os.fsync(fh.fileno())
+        os.replace(tmp, path)
+    finally:
+        if os.path.exists(tmp):
+            try:
+                os.unlink(tmp)
+            except OSError:
+                pass
+
+
+def write_json(path, value):
+    write_atomic(path, json.dumps(value, indent=2, ensure_ascii=False) + "\n")
+
+
+def read_json(path, default=None):
+    """Read a JSON file; a missing or unreadable file gives the default."""
+    try:
+        with open(path, "rb") as fh:
+            return json.loads(fh.read().decode("utf-8"))
+    except (OSError, ValueError, UnicodeDecodeError):
+        return default
+
+
+def append_line(path, line):
+    ensure_dir(os.path.dirname(path))
+    with open(path, "ab") as fh:
+        fh.write((line.rstrip("\n") + "\n").encode("utf-8"))
+
+
+# ---------------------------------------------------------------- output
+
+_capture = None
+
+
+def capture_stdout(on):
+    """Collect stdout in memory (for knobs that rewrite a command's output)."""
+    global _capture
+    if on:
+        _capture = []
+        return None
+    text, _capture = "".join(_capture or []), None
+    return text
+
+
+def out(text):
+    """Write text to stdout as UTF-8, whatever the locale says."""
+    if _capture is not None:
+        _capture.append(text)
+        return
+    data = text.encode("utf-8")
+    try:
+        sys.stdout.flush()
+        sys.stdout.buffer.write(data)
+        sys.stdout.buffer.flush()
+    except BrokenPipeError:
+        pass
+
+
+def out_json(value):
+    out(json.dumps(value, ensure_ascii=False) + "\n")
+
+
+def err_line(text):
+    try:
+        sys.stderr.buffer.write((one_line(text) + "\n").encode("utf-8"))
+        sys.stderr.buffer.flush()
+    except (BrokenPipeError, ValueError):
+        pass
+
+
+def quiet():
+    return os.environ.get("VARNO_QUIET") == "1"
+
+
+def say(text):
+    """Human progress text on stdout, silenced by VARNO_QUIET=1."""
+    if not quiet():
+        out(text.rstrip("\n") + "\n")
+
+
+# ---------------------------------------------------------------- time
+
+def utc_now():
+    return datetime.now(timezone.utc).replace(microsecond=0)
+
+
+def iso_utc(dt=None):
+    return (dt or utc_now()).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def parse_iso_utc(text):
+    try:
+        return datetime.strptime(text, "%Y-%m-%dT%H:%M:%SZ").replace(tzinfo=timezone.utc)
+    except (TypeError, ValueError):
+        return None
+
+
+def compact_stamp(ts=None):
+    """Local time as yyyyMMdd-HHmmss, the backup folder name."""
+    return time.strftime("%Y%m%d-%H%M%S", time.localtime(ts if ts is not None else time.time()))
+
+
+def parse_compact_stamp(text):
+    try:
+        return time.mktime(time.strptime(text, "%Y%m%d-%H%M%S"))
+    except (TypeError, ValueError, OverflowError):
+        return None
+
+
+# ---------------------------------------------------------------- versions
+
+def version_key(text):
+    """Numeric parts of a version: "4.0 (1234)" -> [4, 0], letters ignored."""
+    text = (text or "").strip()
+    head = re.split(r"[\s(]", text, maxsplit=1)[0] if text else ""
+    parts = []
+    for piece in head.split("."):
+        digits = re.sub(r"[^0-9]", "", piece)
+        if digits:
+            parts.append(int(digits))
+    return parts
+
+
+def compare_versions(a, b):
+    """-1, 0 or 1, comparing numerically with missing parts as zero."""
+    ka, kb = version_key(a), version_key(b)
+    width = max(len(ka), len(kb))
+    ka += [0] * (width - len(ka))
+    kb += [0] * (width - len(kb))
+    return (ka > kb) - (ka < kb)
+
+
+# ---------------------------------------------------------------- determinism
+
+def digest(*parts):
+    return hashlib.sha256("\x1f".join(str(p) for p in parts).encode("utf-8")).hexdigest()
+
+
+def fraction(*parts):
+    """A stable number in [0, 1) derived from the parts."""
+    return int(digest(*parts)[:8], 16) / float(0x100000000)
