@@ -205,5 +205,8 @@ def read_journal():
 
 
 def default_signal_exit(signum):
-    signal.signal(signum, signal.SIG_DFL)
+    """Die by the signal itself, so that the parent sees the signal, not an exit status."""
+    if signum != signal.SIGKILL:
+        signal.signal(signum, signal.SIG_DFL)
     os.kill(os.getpid(), signum)
+    time.sleep(5)

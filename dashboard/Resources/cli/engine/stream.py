@@ -8,7 +8,6 @@ are read on a thread of their own so that they take effect at once.
 
 import json
 import os
-import sys
 import threading
 import time
 import unicodedata
@@ -76,12 +75,24 @@ class Controls:
         self.ack = ack
         self.warned = False
 
-    def read_forever(self, stream):
-        try:
-            for raw in stream:
+    def read_forever(self, fd):
+        """Read control words from a raw descriptor (a buffered stdin held by a
+        daemon thread would abort the interpreter at exit)."""
+        pending = b""
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except InterruptedError:
+                continue
+            except OSError:
+                return
+            if not chunk:
+                return
+            pending += chunk
+            while b"\n" in pending:
+                raw, pending = pending.split(b"\n", 1)
                 self.handle(raw.decode("utf-8", "replace").strip())
-        except (OSError, ValueError):
-            pass
+            pending = pending[-4096:]
 
     def handle(self, word):
         if not word:
@@ -120,11 +131,16 @@ class Controls:
             self.skip = False
             raise actions.StopApp("Skipped at your request")
 
-    def sleep(self, seconds):
+    def sleep(self, seconds, interruptible=True):
+        """Wait out a phase; a skip or abort ends it at once (only an abort, quietly,
+        when the app is already installed)."""
         end = time.monotonic() + seconds
         while True:
             with self.cond:
-                self.raise_pending()
+                if interruptible:
+                    self.raise_pending()
+                elif self.abort:
+                    return
                 left = end - time.monotonic()
                 if left <= 0:
                     return
@@ -154,7 +170,7 @@ def run(knobs, only):
     threading.Thread(target=emitter.beat_forever, daemon=True).start()
     controls = Controls(emitter, ack=not knobs.get("no_pause_ack"))
     if not knobs.get("ignore_controls"):
-        threading.Thread(target=controls.read_forever, args=(sys.stdin.buffer,), daemon=True).start()
+        threading.Thread(target=controls.read_forever, args=(0,), daemon=True).start()
     try:
         return _run(knobs, only, emitter, controls)
     finally:
@@ -214,10 +230,7 @@ def _run(knobs, only, emitter, controls):
                         emitter.silenced = False
                         silence_left = 0.0
                 duration = knobs.scaled(seconds) if scaled else seconds
-                if status == "cleaning":
-                    time.sleep(duration)
-                else:
-                    controls.sleep(duration)
+                controls.sleep(duration, interruptible=status != "cleaning")
 
             if aborted:
                 emitter.event("app_done", bundle_id=bid, success=False, skipped=True,
