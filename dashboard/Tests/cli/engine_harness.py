@@ -15,6 +15,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ENGINE = os.environ.get("VARNO_TEST_ENGINE") or os.path.normpath(
     os.path.join(HERE, "..", "..", "Resources", "cli", "varno.py"))
 FRAME = ["--engine-contract-version", "1"]
+# -S: no site-packages, which also proves the engine needs nothing beyond the standard library.
+PYTHON = [sys.executable, "-S"]
 
 
 class DecodeError(Exception):
@@ -315,7 +317,7 @@ class EngineCase(unittest.TestCase):
         return env
 
     def run_engine(self, *args, stdin=b"", frame=True, env=None, timeout=60):
-        argv = [sys.executable, ENGINE] + (FRAME if frame else []) + list(args)
+        argv = PYTHON + [ENGINE] + (FRAME if frame else []) + list(args)
         return subprocess.run(argv, input=stdin, capture_output=True, env=self.env(**(env or {})),
                               timeout=timeout, cwd=self.home)
 
@@ -325,7 +327,7 @@ class EngineCase(unittest.TestCase):
         return proc.stdout.decode("utf-8")
 
     def spawn(self, *args, env=None, frame=True):
-        argv = [sys.executable, ENGINE] + (FRAME if frame else []) + list(args)
+        argv = PYTHON + [ENGINE] + (FRAME if frame else []) + list(args)
         proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 env=self.env(**(env or {})), cwd=self.home)
         self.children.append(proc)
@@ -339,9 +341,8 @@ class EngineCase(unittest.TestCase):
 
     # -- the world
     def fresh_library(self):
-        self.ok("migrate")
+        """The demo library after its first scan (the scan migrates the database itself)."""
         self.ok("scan")
-        return self.records()
 
     def records(self):
         return {r["bundle_id"]: r for r in decode_app_list(self.ok("list", "--json", "--all"))}

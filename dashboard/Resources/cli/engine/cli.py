@@ -26,10 +26,30 @@ class Parser(argparse.ArgumentParser):
         raise UsageError(message)
 
 
-def build_parser():
+class _Skipped:
+    """Stands in for the sub-parser of a command that is not being run (building
+    every parser on each invocation costs more than the command itself)."""
+
+    def __getattr__(self, name):
+        return lambda *args, **kwargs: self
+
+
+class _Commands:
+    def __init__(self, sub, wanted):
+        self.sub = sub
+        self.wanted = wanted
+
+    def add_parser(self, name, **kwargs):
+        parser = self.sub.add_parser(name, **kwargs)
+        if self.wanted is not None and name != self.wanted:
+            return _Skipped()
+        return parser
+
+
+def build_parser(wanted=None):
     p = Parser(prog="varno", description="VARNO engine (simulated Mac library).")
-    sub = p.add_subparsers(dest="command", parser_class=Parser)
-    sub.required = True
+    sub = _Commands(p.add_subparsers(dest="command", parser_class=Parser), wanted)
+    sub.sub.required = True
 
     s = sub.add_parser("list", help="print the library")
     s.add_argument("--json", action="store_true")
@@ -463,7 +483,8 @@ def main(argv):
         else:
             knobs = knobs_mod.resolve(rest)
         _install_signals(knobs, journal)
-        args = build_parser().parse_args(rest)
+        wanted = rest[0] if rest and not rest[0].startswith("-") else None
+        args = build_parser(wanted).parse_args(rest)
         if not harness:
             delay = knobs.get("delay")
             if isinstance(delay, (int, float)) and not isinstance(delay, bool) and delay > 0:
