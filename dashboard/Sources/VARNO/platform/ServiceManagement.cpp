@@ -1,0 +1,67 @@
+#include "platform/ServiceManagement.h"
+
+#include "platform/LinuxServiceBackend.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+ServiceManagementError::ServiceManagementError(const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_description(description)
+{
+}
+
+SMAppService::SMAppService(ServiceIdentity identity)
+    : m_identity(std::move(identity))
+{
+}
+
+SMAppService SMAppService::agent(const QString &plistName)
+{
+    return SMAppService(ServiceIdentity{ServiceIdentity::Kind::Agent, plistName});
+}
+
+SMAppService SMAppService::mainApp()
+{
+    return SMAppService(ServiceIdentity{ServiceIdentity::Kind::MainApp, QString()});
+}
+
+SMAppService::Status SMAppService::status() const
+{
+    return ServiceManagement::backend()->status(m_identity);
+}
+
+void SMAppService::registerService() const
+{
+    ServiceManagement::backend()->registerService(m_identity);
+}
+
+void SMAppService::unregisterService() const
+{
+    ServiceManagement::backend()->unregisterService(m_identity);
+}
+
+namespace {
+
+QMutex backendMutex;
+std::shared_ptr<ServiceBackend> currentBackend;
+
+} // namespace
+
+namespace ServiceManagement {
+
+std::shared_ptr<ServiceBackend> backend()
+{
+    QMutexLocker lock(&backendMutex);
+    if (!currentBackend)
+        currentBackend = std::make_shared<LinuxServiceBackend>();
+    return currentBackend;
+}
+
+void setBackend(std::shared_ptr<ServiceBackend> backend)
+{
+    QMutexLocker lock(&backendMutex);
+    currentBackend = std::move(backend);
+}
+
+} // namespace ServiceManagement
