@@ -125,6 +125,14 @@ class StreamRuns(StreamCase):
         self.assertEqual(codes["org.sim.netherby"], "NETWORK_TIMEOUT")
         self.assertEqual(codes["org.sim.handmade"], "BREW_NO_CASK")
 
+    def test_approved_stream_updates_an_app_that_asks_first(self):
+        self.fresh_library()
+        proc, reader = self.start_stream("org.sim.pebblenote", "--approved")
+        status, _, _ = self.finish(proc, reader)
+        self.assertEqual(status, 0)
+        self.assertTrue(self.done_of(reader.events)["org.sim.pebblenote"]["success"])
+        self.assertEqual(self.record("org.sim.pebblenote")["current_version"], "0.9.5")
+
     def test_pause_skip_resume_abort_in_one_run(self):
         self.fresh_library()
         self.knobs({"command": "update", "step_delay": 30})   # phases last until a word ends them

@@ -94,6 +94,7 @@ class ScanAndSeeds(EngineCase):
         self.assertIn("org.sim.kettle", argv)
         self.assertTrue(argv[0].startswith(install + "/Contents/MacOS/"))
         self.assertTrue(argv[1].startswith(install + "/"))
+        self.assertTrue(os.readlink("/proc/%d/exe" % app.pid).startswith(install + "/Contents/MacOS/"))
 
 
 class Lifecycle(EngineCase):

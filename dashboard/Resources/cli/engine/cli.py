@@ -194,7 +194,7 @@ def dispatch(a, knobs):
         library.scan(knobs, verbose=a.verbose)
     elif cmd == "update":
         if os.environ.get("VARNO_EVENTS") == "1":
-            return stream.run(knobs, a.only or [])
+            return stream.run(knobs, a.only or [], a.approved)
         actions.run_updates(knobs, a.only or [], a.approved)
     elif cmd == "mode":
         if a.mode is None and not a.on_quit:

@@ -301,10 +301,32 @@ def selftest():
 
 
 def privacy_audit():
-    return "\n".join([
+    world.ensure()
+    with store.connect() as db:
+        counts = {table: db.one("SELECT COUNT(*) FROM %s" % table)[0]
+                  for table in ("apps", "provenance_events", "experiment_events", "contributions")}
+        stored = db.query("SELECT key, value FROM settings ORDER BY key")
+        events = db.query("SELECT name, COUNT(*) AS n FROM experiment_events GROUP BY name ORDER BY name")
+    _, usage = plan_usage()
+    lines = [
         "What VARNO keeps on this Mac:",
-        "  %s  the library, update history, settings and usage counts" % common.db_path(),
-        "  %s  backups of replaced app versions" % common.backups_dir(),
-        "  %s  logs and support bundles" % common.logs_dir(),
+        "  %s" % common.db_path(),
+        "    %d app record(s), %d update history entries, %d usage event(s), %d contribution(s)" % (
+            counts["apps"], counts["provenance_events"], counts["experiment_events"], counts["contributions"]),
+    ]
+    for row in events:
+        lines.append("    usage event %s: %d" % (row["name"], row["n"]))
+    for row in stored:
+        lines.append("    setting %s = %s" % (row["key"], row["value"]))
+    lines += [
+        "  %s" % common.backups_dir(),
+        "    %d backup(s), %d bytes" % (usage["snapshot_count"], usage["bytes"]),
+        "  %s  logs and support bundles (%d bundle(s))" % (common.logs_dir(), _bundle_count()),
         "What VARNO sends: nothing. This engine makes no network connections.",
-    ]) + "\n"
+    ]
+    return "\n".join(lines) + "\n"
+
+
+def plan_usage():
+    with store.connect() as db:
+        return plan(db)

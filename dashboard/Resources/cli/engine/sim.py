@@ -2,6 +2,7 @@
 
 import json
 import os
+import shutil
 import signal
 import sys
 import time
@@ -56,17 +57,35 @@ def run_app(bundle_id, refuse):
                                  common.EXIT_UNKNOWN_APP)
     macos = common.ensure_dir(os.path.join(info["path"], "Contents", "MacOS"))
     resources = common.ensure_dir(os.path.join(info["path"], "Contents", "Resources"))
+    # The app's executable is a link to (or a copy of) this interpreter, so that the
+    # running process's executable, like its command line, lies inside the app.
     exe = os.path.join(macos, info["app_name"].replace("/", "-"))
     interpreter = os.path.realpath(sys.executable)
-    if os.path.islink(exe) and os.readlink(exe) != interpreter:
+    if os.path.lexists(exe) and not _same_file(exe, interpreter):
         os.unlink(exe)
     if not os.path.lexists(exe):
-        os.symlink(interpreter, exe)
+        try:
+            os.link(interpreter, exe)
+        except OSError:
+            try:
+                shutil.copy2(interpreter, exe)
+            except OSError:
+                os.symlink(interpreter, exe)
     script = os.path.join(resources, "sim_app.py")
     with open(script, "w", encoding="utf-8") as fh:
         fh.write(APP_SCRIPT)
     sys.stdout.flush()
     os.execv(exe, [exe, script, bundle_id, world.pid_file(bundle_id), "1" if refuse else "0"])
+
+
+def _same_file(a, b):
+    try:
+        if os.path.islink(a):
+            return os.path.realpath(a) == b
+        sa, sb = os.stat(a), os.stat(b)
+        return (sa.st_dev, sa.st_ino) == (sb.st_dev, sb.st_ino) or sa.st_size == sb.st_size
+    except OSError:
+        return False
 
 
 def set_latest(bundle_id, version):

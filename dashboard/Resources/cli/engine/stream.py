@@ -160,7 +160,7 @@ def _queue_entries(rows, limit):
     return slim
 
 
-def run(knobs, only):
+def run(knobs, only, approved=False):
     heartbeat = knobs.get("heartbeat", DEFAULT_HEARTBEAT)
     if not isinstance(heartbeat, (int, float)) or isinstance(heartbeat, bool) or heartbeat < 0:
         heartbeat = DEFAULT_HEARTBEAT
@@ -172,12 +172,12 @@ def run(knobs, only):
     if not knobs.get("ignore_controls"):
         threading.Thread(target=controls.read_forever, args=(0,), daemon=True).start()
     try:
-        return _run(knobs, only, emitter, controls)
+        return _run(knobs, only, approved, emitter, controls)
     finally:
         lock.release()
 
 
-def _run(knobs, only, emitter, controls):
+def _run(knobs, only, approved, emitter, controls):
     free = knobs.get("free_text")
     if isinstance(free, int) and not isinstance(free, bool) and free > 0:
         for i in range(free):
@@ -239,7 +239,7 @@ def _run(knobs, only, emitter, controls):
                 continue
             try:
                 controls.checkpoint()
-                outcome = actions.attempt_update(db, bid, knobs, approved=False, headless=True, phase=phase)
+                outcome = actions.attempt_update(db, bid, knobs, approved=approved, headless=True, phase=phase)
             except actions.StopApp as stop:
                 emitter.event("app_done", bundle_id=bid, success=False, skipped=True, error=stop.reason)
                 common.say("%s: %s" % (bid, stop.reason))

@@ -461,8 +461,18 @@ def _seed_backup(bid, name, team, backup, cat):
 
 
 def ensure():
-    if not exists():
-        create()
+    """Create the world on first use; concurrent first runs build it once."""
+    if exists():
+        return
+    import fcntl
+    common.ensure_dir(common.data_dir())
+    fd = os.open(os.path.join(common.data_dir(), ".world.lock"), os.O_RDWR | os.O_CREAT, 0o600)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        if not exists():
+            create()
+    finally:
+        os.close(fd)
 
 
 def wipe_engine_state():
