@@ -151,6 +151,24 @@ class Lifecycle(EngineCase):
                 self.assertFalse(preview["match_found"])
                 self.assertTrue(preview["reason"])
 
+    def test_single_update_outcomes(self):
+        self.fresh_library()
+        # bundle id, exit status, installed version after, incident code after
+        cases = [("org.sim.pebblenote", 0, "0.9.5", None),     # a click is the approval
+                 ("org.sim.inkwell", 0, "3.2.1", None),         # already current
+                 ("org.sim.handmade", 0, "1.0", "BREW_NO_CASK"),  # skipped with a remedy
+                 ("org.sim.ferrous", 1, "2024.01", None),       # updates itself: said plainly
+                 ("org.sim.signet", 1, "5.0", "SIG_TEAM_MISMATCH"),
+                 ("org.sim.mossgrid", 0, "0.3", None)]          # no known release
+        for bid, status, version, code in cases:
+            with self.subTest(bid=bid):
+                proc = self.run_engine("update", "--only", bid)
+                self.assertEqual(proc.returncode, status, proc.stderr)
+                if status:
+                    self.assertOneSentence(proc.stderr)
+                rec = self.record(bid)
+                self.assertEqual((rec["current_version"], rec.get("last_incident_code")), (version, code))
+
     def test_fix_by_incident(self):
         self.fresh_library()
         # bundle id, exit status, incident code left behind

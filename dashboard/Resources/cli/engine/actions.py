@@ -142,7 +142,7 @@ def _decide(db, row, knobs, approved, headless, phase):
             if kind == "fail":
                 return Outcome("failed", error or "The update of %s failed." % name, code)
             return Outcome("skipped", error or "skipped", code)
-    info = world.find_installed(bid)
+    info = world.find_installed(bid, row["install_path"])
     if info is None:
         return Outcome("failed", "%s is no longer installed." % name)
     mode = row["update_mode"] or "auto"
@@ -265,14 +265,18 @@ def run_updates(knobs, only, approved):
                 common.say("  updated to %s" % (outcome.new_version or "?"))
             elif outcome.kind == "skipped":
                 common.say("  skipped: %s" % (outcome.error or "skipped"))
+                if explicit and not outcome.code:
+                    # Nothing for a remedy to act on: say why, rather than "success".
+                    reason = outcome.error or "skipped"
+                    failures.append((row["app_name"], reason, "%s: %s." % (row["app_name"], reason.rstrip("."))))
             else:
                 common.say("  failed: %s" % (outcome.error or "update failed"))
-                failures.append((row["app_name"], outcome.error or "update failed"))
+                failures.append((row["app_name"], outcome.error or "update failed", outcome.error or "update failed"))
     if len(failures) == 1 and len(ids) == 1:
-        raise common.EngineError(failures[0][1])
+        raise common.EngineError(failures[0][2])
     if failures:
-        raise common.EngineError("%d of %d updates failed (%s)." % (
-            len(failures), len(ids), "; ".join("%s: %s" % f for f in failures)))
+        raise common.EngineError("%d of %d updates did not happen (%s)." % (
+            len(failures), len(ids), "; ".join("%s: %s" % f[:2] for f in failures)))
 
 
 # ---------------------------------------------------------------- fix
@@ -454,7 +458,7 @@ def remove(knobs, bundle_id, yes):
         if world.is_running(bundle_id):
             raise common.EngineError("%s is running; quit it before removing it." % name)
         knobs.pace(1.0)
-        info = world.find_installed(bundle_id)
+        info = world.find_installed(bundle_id, row["install_path"])
         if info is not None:
             common.ensure_dir(world.trash_dir())
             base = os.path.basename(info["path"])
@@ -484,7 +488,7 @@ def restore(knobs, bundle_id):
         if world.is_running(bundle_id):
             raise common.EngineError("%s is running; quit it before restoring it." % name)
         newest = usable[0]
-        info = world.find_installed(bundle_id)
+        info = world.find_installed(bundle_id, row["install_path"])
         target = info["path"] if info else (row["install_path"] or world.app_path_for(name))
         if not common.is_within(target, world.apps_dir()):
             raise common.EngineError("%s is installed outside the simulated Applications folder." % name)
@@ -516,7 +520,7 @@ def reinstall(knobs, bundle_id):
         name = row["app_name"]
         if row["update_mechanism"] != "cask" or not row["cask_token"]:
             raise common.EngineError("Only apps managed by Homebrew Cask can be reinstalled; %s is not." % name)
-        info = world.find_installed(bundle_id)
+        info = world.find_installed(bundle_id, row["install_path"])
         if info is None:
             raise common.EngineError("%s is no longer installed." % name)
         if world.is_running(bundle_id):
@@ -557,7 +561,7 @@ def trigger_update(knobs, bundle_id):
         name = row["app_name"]
         if not row["can_trigger_self_update"]:
             raise common.EngineError("%s has no in-app updater that VARNO can open." % name)
-        info = world.find_installed(bundle_id)
+        info = world.find_installed(bundle_id, row["install_path"])
         if info is None:
             raise common.EngineError("%s is no longer installed." % name)
         knobs.pace(2.0)

@@ -88,7 +88,7 @@ def seal_verdict(bundle_id, row, cat=None):
     entry = world.catalog_entry(bundle_id, cat)
     community = entry.get("community_count") if isinstance(entry.get("community_count"), int) else 0
     team_now = entry.get("team_id") or ""
-    disk = world.find_installed(bundle_id)
+    disk = world.find_installed(bundle_id, row["install_path"] if row is not None else None)
     team_disk = disk["team_id"] if disk else team_now
     checks = {
         "code_signature_valid": entry.get("signature_ok", True) is True,

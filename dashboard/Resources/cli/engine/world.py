@@ -132,7 +132,12 @@ def installed_apps():
     return found, problems
 
 
-def find_installed(bundle_id):
+def find_installed(bundle_id, hint=None):
+    """The installed app with this bundle id; hint is where it was last seen."""
+    if hint and os.path.isdir(hint) and common.is_within(hint, apps_dir()):
+        info, _ = read_info(hint)
+        if info is not None and info["bundle_id"] == bundle_id:
+            return info
     apps, _ = installed_apps()
     return apps.get(bundle_id)
 
