@@ -163,6 +163,32 @@ class StreamRuns(StreamCase):
         self.assertEqual(rec["current_version"], "1.8.2")
         self.assertNotIn("last_incident_kind", rec)
 
+    def test_deaf_engines(self):
+        self.fresh_library()
+        ids = ["org.sim.saltmarsh", "org.sim.lanternfish"]
+        # Words are acted on but never confirmed: the app must not believe it paused.
+        self.knobs({"command": "update", "step_delay": 30, "no_pause_ack": True})
+        proc, reader = self.start_stream(*ids)
+        self.read_until(proc, reader, lambda e: e["event"] == "app_start")
+        for word in ("pause", "skip", "resume"):
+            self.send(proc, word)
+        self.read_until(proc, reader, lambda e: e["event"] == "app_start" and e["bundle_id"] == ids[1])
+        self.send(proc, "abort")
+        status, _, _ = self.finish(proc, reader)
+        self.assertEqual(status, 0)
+        kinds = [e["event"] for e in reader.events]
+        self.assertNotIn("queue_paused", kinds)
+        self.assertNotIn("queue_resumed", kinds)
+        self.assertEqual(reader.events[-1]["reason"], "aborted")
+        # Words are not read at all: the run goes to its end.
+        self.knobs({"command": "update", "step_delay": 0.05, "ignore_controls": True})
+        proc, reader = self.start_stream(*ids)
+        self.read_until(proc, reader, lambda e: e["event"] == "app_start")
+        self.send(proc, "abort")
+        status, _, _ = self.finish(proc, reader)
+        self.assertEqual(status, 0)
+        self.assertEqual((reader.events[-1]["updated"], reader.events[-1]["reason"]), (2, None))
+
     def test_noise_lines_are_free_text_and_events_survive(self):
         self.fresh_library()
         self.knobs({"command": "update", "noise": True})
