@@ -163,6 +163,23 @@ class StreamRuns(StreamCase):
         self.assertEqual(rec["current_version"], "1.8.2")
         self.assertNotIn("last_incident_kind", rec)
 
+    def test_an_app_that_breaks_does_not_strand_the_queue(self):
+        self.fresh_library()
+        # A file where the backup folder should be: the update of that app cannot proceed.
+        backups = os.path.join(self.data_dir, "backups")
+        os.makedirs(backups, exist_ok=True)
+        with open(os.path.join(backups, "org.sim.tallybook"), "w") as fh:
+            fh.write("in the way")
+        proc, reader = self.start_stream("org.sim.tallybook", "org.sim.saltmarsh")
+        status, _, _ = self.finish(proc, reader)
+        self.assertEqual(status, 0)
+        done = self.done_of(reader.events)
+        self.assertEqual((done["org.sim.tallybook"]["success"], done["org.sim.tallybook"]["skipped"]), (False, False))
+        self.assertTrue(done["org.sim.tallybook"]["error"])
+        self.assertTrue(done["org.sim.saltmarsh"]["success"])
+        rec = self.record("org.sim.tallybook")
+        self.assertEqual((rec["current_version"], rec["last_incident_kind"]), ("1.2", "failed"))
+
     def test_deaf_engines(self):
         self.fresh_library()
         ids = ["org.sim.saltmarsh", "org.sim.lanternfish"]

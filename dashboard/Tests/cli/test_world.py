@@ -3,7 +3,6 @@ adoption, fixes, and what the engine does with bad input."""
 
 import json
 import os
-import sqlite3
 import unittest
 
 from engine_harness import EngineCase, decode_app_list, decode_backup, decode_dev_report, decode_ghosts, \

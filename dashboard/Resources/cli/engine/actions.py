@@ -118,9 +118,8 @@ def attempt_update(db, bundle_id, knobs, approved, headless, phase=None):
     row = db.app(bundle_id)
     if row is None:
         return Outcome("failed", "%s is not in the library." % bundle_id)
-    name = row["app_name"]
     outcome = _decide(db, row, knobs, approved, headless, phase)
-    _record(db, bundle_id, outcome)
+    record_outcome(db, bundle_id, outcome)
     return outcome
 
 
@@ -211,7 +210,7 @@ def _install(db, row, info, new_version, source, cat):
                                backup["app_path"], cat)
 
 
-def _record(db, bundle_id, outcome):
+def record_outcome(db, bundle_id, outcome):
     with db.write():
         if db.app(bundle_id) is None:
             return

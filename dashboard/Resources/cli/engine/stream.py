@@ -246,6 +246,17 @@ def _run(knobs, only, approved, emitter, controls):
                 skipped += 1
                 aborted = stop.abort
                 continue
+            except Exception as exc:   # one app's trouble must not strand the rest of the queue
+                message = exc.message if isinstance(exc, common.EngineError) else \
+                    "The engine hit an unexpected error (%s: %s)." % (type(exc).__name__, exc)
+                emitter.event("app_done", bundle_id=bid, success=False, skipped=False,
+                              error=ascii_text(common.one_line(message)))
+                failed += 1
+                try:
+                    actions.record_outcome(db, bid, actions.Outcome("failed", message))
+                except Exception:
+                    pass
+                continue
             fields = {"bundle_id": bid, "success": outcome.kind == "done",
                       "skipped": outcome.kind == "skipped"}
             if outcome.kind == "done":
