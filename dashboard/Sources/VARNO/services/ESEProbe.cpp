@@ -10,10 +10,12 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 
+#include <atomic>
+
 namespace {
 
 // The tool answers at once; one that hangs must not hang the Environment screen.
-constexpr auto kToolTimeout = std::chrono::seconds(30);
+std::atomic<qint64> toolTimeoutMs{30000};
 
 bool isBlank(QChar c)
 {
@@ -159,7 +161,7 @@ QCoro::Task<QString> ESEProbe::runTool(QString path, QStringList args)
     ToolRequest request;
     request.program = path;
     request.arguments = args;
-    request.timeout = kToolTimeout;
+    request.timeout = toolTimeout();
     request.outputCap = 4 * 1024 * 1024;
     const ToolResult result = co_await ToolRunner::run(request);
     if (!result.started() || result.timedOut())
@@ -185,6 +187,16 @@ QList<ESE> ESEProbe::lastResult()
     ProbeMemory &m = memory();
     QMutexLocker lock(&m.mutex);
     return m.lastResult;
+}
+
+std::chrono::milliseconds ESEProbe::toolTimeout()
+{
+    return std::chrono::milliseconds(toolTimeoutMs.load());
+}
+
+void ESEProbe::setToolTimeout(std::chrono::milliseconds timeout)
+{
+    toolTimeoutMs.store(timeout.count());
 }
 
 std::optional<QDateTime> ESEProbe::lastRun()

@@ -9,6 +9,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -54,6 +55,11 @@ public:
 
     static QList<ESE> lastResult();
     static std::optional<QDateTime> lastRun();
+
+    // The tool answers at once; one that hangs is ended after this long
+    // (30 s; tests shorten it).
+    static std::chrono::milliseconds toolTimeout();
+    static void setToolTimeout(std::chrono::milliseconds timeout);
 
 private:
     // The tool's standard output; empty text on any failure.
