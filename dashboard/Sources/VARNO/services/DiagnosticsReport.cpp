@@ -10,6 +10,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
+#include <QtConcurrent>
+
+#include <qcoro/qcorofuture.h>
 
 namespace {
 
@@ -164,6 +167,16 @@ QString DiagnosticsReport::dateDescription(const QDateTime &date)
 // ---------------------------------------------------------------------------
 // The report
 
+QCoro::Task<QString> DiagnosticsReport::gatherAsync(Inputs inputs)
+{
+    co_return co_await QtConcurrent::run(&DiagnosticsReport::gatherFrom, std::move(inputs));
+}
+
+QString DiagnosticsReport::gatherFrom(Inputs inputs)
+{
+    return gather(inputs);
+}
+
 QString DiagnosticsReport::gather(const Inputs &inputs)
 {
     const QString home = inputs.home;
@@ -228,11 +241,14 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
 
     // Engine listing
     lines << QString() << QStringLiteral("=== varno list --json --all (canonical UI source) ===");
-    const QString listing = runShell(inputs.python3,
-                                     {engineScript, QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--all")},
-                                     cliRoot, listingTimeout)
-                                .trimmed();
-    if (listing.startsWith(QLatin1Char('['))) {
+    // Only an engine that exited with status 0 returned a listing: a failure
+    // ("[exit 1]\nstdout: …") also begins with "[", and must show as what it is.
+    const auto listingRequest =
+        shellRequest(inputs.python3, {engineScript, QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--all")},
+                     cliRoot, listingTimeout);
+    const ToolResult listingResult = ToolRunner::runBlocking(listingRequest);
+    const QString listing = describeShellResult(inputs.python3, listingResult, listingTimeout).trimmed();
+    if (listingResult.succeeded() && listing.startsWith(QLatin1Char('['))) {
         const qsizetype records = listing.count(QStringLiteral("{\"bundle_id\""));
         lines << QStringLiteral("Returned: %1 record(s)").arg(records);
         if (const auto counts = summarizeVersionCheckStatuses(listing)) {

@@ -58,6 +58,7 @@ public:
     static QString gather(const Inputs &inputs);
     // gather() on a worker thread, awaited without blocking the caller.
     static QCoro::Task<QString> gatherAsync();
+    static QCoro::Task<QString> gatherAsync(Inputs inputs);
 
     // Runs a tool and returns one text, whatever happens:
     // - exit status 0: its standard output, or its standard error when the
@@ -79,6 +80,10 @@ public:
     // a JSON array of objects.
     static std::optional<VersionStatusCounts> summarizeVersionCheckStatuses(const QString &json);
 
+private:
+    static QString gatherFrom(Inputs inputs);
+
+public:
     // The first `count` user-perceived characters of `text`.
     static QString prefixCharacters(const QString &text, qsizetype count);
     // How a date prints itself in the report: "2025-01-31 12:00:00 +0000" (UTC).
