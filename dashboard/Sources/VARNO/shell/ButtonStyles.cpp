@@ -1,0 +1,366 @@
+#include "shell/ButtonStyles.h"
+
+#include "platform/Appearance.h"
+#include "shell/SymbolIcons.h"
+#include "shell/VarnoColor.h"
+#include "shell/VarnoFont.h"
+
+#include <QEnterEvent>
+#include <QEvent>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+// --- The styles --------------------------------------------------------------
+
+PrimaryButtonStyle::PrimaryButtonStyle()
+{
+    text = VarnoColor::background(); // dark on gold
+    fill = VarnoColor::accent();
+    fillHoveredOpacity = 0.82;
+    pressedOpacity = 0.75;
+    cornerRadius = 8;
+    horizontalPadding = 14;
+    verticalPadding = 6;
+    tracksHover = true;
+}
+
+GhostButtonStyle::GhostButtonStyle()
+{
+    text = VarnoColor::textSecondary();
+    textHovered = VarnoColor::textPrimary();
+    fill = VarnoColor::surface();
+    fillHovered = VarnoColor::surfaceHover();
+    stroke = VarnoColor::border();
+    strokeHovered = VarnoColor::textTertiary();
+    pressedOpacity = 0.8;
+    cornerRadius = 8;
+    horizontalPadding = 14;
+    verticalPadding = 6;
+    tracksHover = true;
+}
+
+PanelPrimaryButton::PanelPrimaryButton()
+{
+    face = Face{13, QFont::DemiBold};
+    text = VarnoColor::background();
+    fill = VarnoColor::accent();
+    fillPressedOpacity = 0.85;
+    cornerRadius = 8;
+    verticalPadding = 9;
+    fillsWidth = true;
+}
+
+PanelSecondaryButton::PanelSecondaryButton()
+{
+    face = Face{12, QFont::Normal};
+    text = VarnoColor::textPrimary();
+    fill = VarnoColor::surface();
+    fillPressedOpacity = 0.7;
+    stroke = VarnoColor::border();
+    cornerRadius = 8;
+    verticalPadding = 7;
+    fillsWidth = true;
+}
+
+PanelGhostButton::PanelGhostButton()
+{
+    face = Face{11, QFont::Normal};
+    text = VarnoColor::textPrimary();
+    fill = VarnoColor::backgroundRaised();
+    fillPressedOpacity = 0.6;
+    stroke = VarnoColor::border();
+    cornerRadius = 4;
+    horizontalPadding = 10;
+    verticalPadding = 4;
+}
+
+PanelDangerGhostButton::PanelDangerGhostButton()
+{
+    face = Face{11, QFont::Normal};
+    text = VarnoColor::dangerText();
+    fill = VarnoColor::backgroundRaised();
+    fillPressedOpacity = 0.6;
+    stroke = VarnoColor::danger();
+    strokeOpacity = 0.5;
+    cornerRadius = 4;
+    horizontalPadding = 10;
+    verticalPadding = 4;
+}
+
+PanelLinkButton::PanelLinkButton()
+{
+    face = Face{11, QFont::Medium};
+    text = VarnoColor::textSecondary();
+    textPressed = VarnoColor::accent();
+    horizontalPadding = 2;
+    verticalPadding = 4;
+    minimumHeight = 24;
+}
+
+PanelCompactWarningButton::PanelCompactWarningButton()
+{
+    face = Face{11, QFont::DemiBold};
+    text = VarnoColor::background();
+    fill = VarnoColor::warning();
+    fillPressedOpacity = 0.85;
+    cornerRadius = 4;
+    horizontalPadding = 10;
+    verticalPadding = 4;
+}
+
+// --- StyledButton --------------------------------------------------------------
+
+namespace {
+
+constexpr int kHoverMilliseconds = 80;
+
+QColor mix(const QColor &from, const QColor &to, qreal t)
+{
+    if (t <= 0)
+        return from;
+    if (t >= 1)
+        return to;
+    return QColor::fromRgbF(float(from.redF() + (to.redF() - from.redF()) * t),
+                            float(from.greenF() + (to.greenF() - from.greenF()) * t),
+                            float(from.blueF() + (to.blueF() - from.blueF()) * t),
+                            float(from.alphaF() + (to.alphaF() - from.alphaF()) * t));
+}
+
+QColor withOpacity(QColor color, qreal opacity)
+{
+    color.setAlphaF(float(color.alphaF() * qBound(0.0, opacity, 1.0)));
+    return color;
+}
+
+} // namespace
+
+StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidget *parent)
+    : QPushButton(text, parent)
+    , m_style(style)
+{
+    setAutoDefault(false);
+    setAttribute(Qt::WA_Hover);
+    if (!m_style.face)
+        setFont(VarnoFont::ui(13, QFont::Medium));
+    applyStyle();
+    VarnoColor::repaintOnAppearanceChange(this);
+
+    m_hoverAnimation = new QVariantAnimation(this);
+    m_hoverAnimation->setDuration(kHoverMilliseconds);
+    m_hoverAnimation->setEasingCurve(QEasingCurve::OutQuad);
+    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_hoverProgress = value.toReal();
+        update();
+    });
+}
+
+StyledButton::StyledButton(const ButtonStyle &style, QWidget *parent)
+    : StyledButton(QString(), style, parent)
+{
+}
+
+void StyledButton::setButtonStyle(const ButtonStyle &style)
+{
+    if (m_style == style)
+        return;
+    m_style = style;
+    applyStyle();
+    if (!m_style.tracksHover) {
+        m_hoverAnimation->stop();
+        m_hoverProgress = 0;
+    }
+    updateGeometry();
+    update();
+}
+
+void StyledButton::applyStyle()
+{
+    if (m_style.face)
+        setFont(VarnoFont::ui(m_style.face->size, m_style.face->weight));
+    setSizePolicy(m_style.fillsWidth ? QSizePolicy::Expanding : QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void StyledButton::setSymbol(const QString &symbol)
+{
+    if (m_symbol == symbol)
+        return;
+    m_symbol = symbol;
+    updateGeometry();
+    update();
+}
+
+QFont StyledButton::labelFont() const
+{
+    return font();
+}
+
+int StyledButton::symbolSide(const QFont &font) const
+{
+    // A symbol a little taller than the text's cap height, as beside a label.
+    return int(std::lround(QFontInfo(font).pixelSize() * 1.2));
+}
+
+QSize StyledButton::contentSize() const
+{
+    const QFont font = labelFont();
+    const QFontMetricsF metrics(font);
+    qreal width = 0;
+    qreal height = metrics.height();
+    if (!m_symbol.isEmpty()) {
+        const int side = symbolSide(font);
+        width += side;
+        height = std::max(height, qreal(side));
+        if (!text().isEmpty())
+            width += kSymbolSpacing;
+    }
+    if (!text().isEmpty())
+        width += metrics.horizontalAdvance(text());
+    return QSize(int(std::ceil(width)), int(std::ceil(height)));
+}
+
+QSize StyledButton::sizeHint() const
+{
+    const QSize content = contentSize();
+    const int width = content.width() + 2 * m_style.horizontalPadding;
+    const int height = std::max(content.height() + 2 * m_style.verticalPadding, m_style.minimumHeight);
+    return QSize(width, height);
+}
+
+QSize StyledButton::minimumSizeHint() const
+{
+    const QSize hint = sizeHint();
+    if (!m_style.fillsWidth)
+        return hint;
+    // A full-width button may be narrower than its label; the label is elided.
+    return QSize(std::min(hint.width(), 2 * m_style.horizontalPadding + 48), hint.height());
+}
+
+void StyledButton::setHovered(bool hovered)
+{
+    if (m_hovered == hovered)
+        return;
+    m_hovered = hovered;
+    if (!m_style.tracksHover)
+        return;
+    const qreal target = hovered ? 1.0 : 0.0;
+    m_hoverAnimation->stop();
+    if (Appearance::instance().reduceMotion() || !isVisible()) {
+        m_hoverProgress = target;
+        update();
+        return;
+    }
+    m_hoverAnimation->setStartValue(m_hoverProgress);
+    m_hoverAnimation->setEndValue(target);
+    m_hoverAnimation->start();
+}
+
+void StyledButton::enterEvent(QEnterEvent *event)
+{
+    QPushButton::enterEvent(event);
+    setHovered(true);
+}
+
+void StyledButton::leaveEvent(QEvent *event)
+{
+    QPushButton::leaveEvent(event);
+    setHovered(false);
+}
+
+void StyledButton::changeEvent(QEvent *event)
+{
+    QPushButton::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+}
+
+void StyledButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const bool pressed = isDown();
+    if (pressed && m_style.pressedOpacity < 1.0) {
+        // The whole button fades as one: render it into a layer first, so that
+        // the label does not show the fill through itself.
+        const qreal dpr = devicePixelRatioF();
+        QImage layer(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(dpr);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            paintButton(layerPainter, QRectF(rect()));
+        }
+        painter.setOpacity(m_style.pressedOpacity);
+        painter.drawImage(QPointF(0, 0), layer);
+        return;
+    }
+    paintButton(painter, QRectF(rect()));
+}
+
+void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
+{
+    const bool dark = Appearance::instance().isDark();
+    const bool pressed = isDown();
+    const qreal hover = m_style.tracksHover ? m_hoverProgress : 0.0;
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    if (m_style.fill) {
+        QColor fill = m_style.fill->resolve(dark);
+        if (m_style.fillHovered)
+            fill = mix(fill, m_style.fillHovered->resolve(dark), hover);
+        qreal opacity = 1.0 + (m_style.fillHoveredOpacity - 1.0) * hover;
+        if (pressed)
+            opacity *= m_style.fillPressedOpacity;
+        QPainterPath shape;
+        shape.addRoundedRect(rect, m_style.cornerRadius, m_style.cornerRadius);
+        painter.fillPath(shape, withOpacity(fill, opacity));
+
+        if (m_style.stroke) {
+            QColor stroke = m_style.stroke->resolve(dark);
+            if (m_style.strokeHovered)
+                stroke = mix(stroke, m_style.strokeHovered->resolve(dark), hover);
+            // The centred hairline stays inside the button: inset by half its width.
+            const qreal inset = m_style.strokeWidth / 2;
+            QPainterPath outline;
+            outline.addRoundedRect(rect.adjusted(inset, inset, -inset, -inset),
+                                   std::max(0.0, m_style.cornerRadius - inset),
+                                   std::max(0.0, m_style.cornerRadius - inset));
+            painter.setPen(QPen(withOpacity(stroke, m_style.strokeOpacity), m_style.strokeWidth));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(outline);
+        }
+    }
+
+    QColor textColor = m_style.text.resolve(dark);
+    if (pressed && m_style.textPressed)
+        textColor = m_style.textPressed->resolve(dark);
+    else if (m_style.textHovered)
+        textColor = mix(textColor, m_style.textHovered->resolve(dark), hover);
+
+    // The label, centred in the padded area.
+    const QFont font = labelFont();
+    const QFontMetricsF metrics(font);
+    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding,
+                                      -m_style.horizontalPadding, -m_style.verticalPadding);
+    const QSize content = contentSize();
+    const qreal contentWidth = std::min<qreal>(content.width(), area.width());
+    qreal x = area.left() + (area.width() - contentWidth) / 2;
+
+    if (!m_symbol.isEmpty()) {
+        const int side = symbolSide(font);
+        const QRectF symbolRect(x, rect.center().y() - side / 2.0, side, side);
+        SymbolIcons::shared().paint(painter, symbolRect, m_symbol, textColor);
+        x += side + (text().isEmpty() ? 0 : kSymbolSpacing);
+    }
+    if (!text().isEmpty()) {
+        const qreal available = area.right() - x;
+        const QString shown = metrics.elidedText(text(), Qt::ElideRight, std::max<qreal>(0, available));
+        painter.setFont(font);
+        painter.setPen(textColor);
+        const QRectF textRect(x, rect.top(), std::max<qreal>(0, available), rect.height());
+        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
+}

@@ -1,0 +1,78 @@
+#include "shell/VarnoColor.h"
+
+#include "platform/Appearance.h"
+
+#include <QWidget>
+
+namespace VarnoColor {
+
+#define VARNO_COLOR_TOKEN(name, darkHex, lightHex)                                                                     \
+    const ColorPair &name()                                                                                            \
+    {                                                                                                                  \
+        static const ColorPair pair(QStringLiteral(darkHex), QStringLiteral(lightHex));                               \
+        return pair;                                                                                                   \
+    }
+
+VARNO_COLOR_TOKEN(background, "#1A1611", "#FAFAF8")
+VARNO_COLOR_TOKEN(backgroundRaised, "#242018", "#F2EFE8")
+VARNO_COLOR_TOKEN(surface, "#2E2A22", "#EAE5DC")
+VARNO_COLOR_TOKEN(surfaceHover, "#3A3428", "#D4CEC4")
+VARNO_COLOR_TOKEN(border, "#3E3830", "#D4CEC4")
+VARNO_COLOR_TOKEN(textPrimary, "#F0EAD6", "#1A1611")
+VARNO_COLOR_TOKEN(textSecondary, "#A89D8A", "#6A6258")
+VARNO_COLOR_TOKEN(textTertiary, "#9E9381", "#807769")
+VARNO_COLOR_TOKEN(accent, "#D4A853", "#B8893A")
+VARNO_COLOR_TOKEN(success, "#4CAF7D", "#2E8A59")
+VARNO_COLOR_TOKEN(warning, "#E07B39", "#C45E1A")
+VARNO_COLOR_TOKEN(attention, "#FFB74D", "#A05000")
+VARNO_COLOR_TOKEN(danger, "#CF4747", "#B03030")
+VARNO_COLOR_TOKEN(dangerText, "#E57373", "#B03030")
+VARNO_COLOR_TOKEN(info, "#5B9EF5", "#2563C4")
+
+#undef VARNO_COLOR_TOKEN
+
+void onAppearanceChange(QWidget *widget, std::function<void()> apply)
+{
+    if (!widget || !apply)
+        return;
+    apply();
+    // The widget is the connection's context: the binding ends with it.
+    QObject::connect(&Appearance::instance(), &Appearance::changed, widget, std::move(apply));
+}
+
+void repaintOnAppearanceChange(QWidget *widget)
+{
+    if (!widget)
+        return;
+    QObject::connect(&Appearance::instance(), &Appearance::changed, widget, [widget] { widget->update(); });
+}
+
+void bindPaletteRole(QWidget *widget, QPalette::ColorRole role, const ColorPair &color, qreal opacity)
+{
+    onAppearanceChange(widget, [widget, role, color, opacity] {
+        QPalette palette = widget->palette();
+        palette.setColor(role, color.resolved(opacity));
+        widget->setPalette(palette);
+    });
+}
+
+void bindForeground(QWidget *widget, const ColorPair &color, qreal opacity)
+{
+    onAppearanceChange(widget, [widget, color, opacity] {
+        QPalette palette = widget->palette();
+        const QColor resolved = color.resolved(opacity);
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(role, resolved);
+        widget->setPalette(palette);
+    });
+}
+
+void bindBackground(QWidget *widget, const ColorPair &color)
+{
+    if (!widget)
+        return;
+    widget->setAutoFillBackground(true);
+    bindPaletteRole(widget, QPalette::Window, color);
+}
+
+} // namespace VarnoColor
