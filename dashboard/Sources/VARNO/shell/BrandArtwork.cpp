@@ -241,7 +241,7 @@ void BruskView::paintEmblem(QPainter &painter, const QRectF &rect, BruskVariant 
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(outline);
 
-    const qreal symbol = emblemSymbolSize(side);
+    const qreal symbol = SymbolIcons::boxForFontSize(emblemSymbolSize(side));
     const QRectF symbolRect(square.center().x() - symbol / 2, square.center().y() - symbol / 2, symbol, symbol);
     SymbolIcons::shared().paint(painter, symbolRect, fallbackSymbol(variant), accent);
     painter.restore();

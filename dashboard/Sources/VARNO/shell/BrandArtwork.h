@@ -71,7 +71,7 @@ public:
     static void paintArtwork(QPainter &painter, const QRectF &rect, BruskVariant variant);
     static void paintEmblem(QPainter &painter, const QRectF &rect, BruskVariant variant);
     // The emblem's geometry for a square of `side`: corner radius 0.22 of the
-    // side, symbol 0.38 of the side, stroke 1.5.
+    // side, the symbol at a font size of 0.38 of the side, stroke 1.5.
     static qreal emblemCornerRadius(qreal side) { return side * 0.22; }
     static qreal emblemSymbolSize(qreal side) { return side * 0.38; }
     static constexpr qreal kEmblemStrokeWidth = 1.5;

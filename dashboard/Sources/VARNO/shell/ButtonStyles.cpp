@@ -201,8 +201,7 @@ QFont StyledButton::labelFont() const
 
 int StyledButton::symbolSide(const QFont &font) const
 {
-    // A symbol a little taller than the text's cap height, as beside a label.
-    return int(std::lround(QFontInfo(font).pixelSize() * 1.2));
+    return int(std::lround(SymbolIcons::boxForFontSize(QFontInfo(font).pixelSize())));
 }
 
 QSize StyledButton::contentSize() const
@@ -210,7 +209,8 @@ QSize StyledButton::contentSize() const
     const QFont font = labelFont();
     const QFontMetricsF metrics(font);
     qreal width = 0;
-    qreal height = metrics.height();
+    // An icon-only label is as tall as its symbol; a text sets the line height.
+    qreal height = text().isEmpty() ? 0 : metrics.height();
     if (!m_symbol.isEmpty()) {
         const int side = symbolSide(font);
         width += side;

@@ -45,6 +45,11 @@ public:
     // at the painter's device pixel ratio. Returns whether anything was drawn.
     bool paint(QPainter &painter, const QRectF &rect, const QString &symbol, const QColor &color);
 
+    // The square a symbol takes beside text of `fontSize` pixels: the SVGs
+    // leave a margin inside their box, so the box is a little larger than the
+    // font, and the symbol's ink about as tall as the text.
+    static qreal boxForFontSize(qreal fontSize) { return fontSize * 1.2; }
+
     int cachedRenderCount() const { return int(m_renders.size()); }
 
 private:
