@@ -3,9 +3,12 @@ adoption, fixes, and what the engine does with bad input."""
 
 import json
 import os
+import shutil
+import subprocess
+import sys
 import unittest
 
-from engine_harness import EngineCase, decode_app_list, decode_backup, decode_dev_report, decode_ghosts, \
+from engine_harness import ENGINE, EngineCase, decode_app_list, decode_backup, decode_dev_report, decode_ghosts, \
     decode_preview, decode_retention
 
 
@@ -295,6 +298,53 @@ class BadInput(EngineCase):
                 path = os.path.join(folder, name)
                 self.assertTrue(any(path.startswith(a + "/") for a in allowed), path)
         self.assertFalse([n for n in os.listdir(self.home) if n not in (".varno", "Library")])
+
+
+class Installed(EngineCase):
+
+    def test_installed_copy_runs_from_its_own_folder_and_adds_no_files(self):
+        installed = os.path.join(self.home, ".varno")
+        shutil.copytree(os.path.dirname(ENGINE), installed,
+                        ignore=shutil.ignore_patterns("__pycache__", "*.pyc"))
+        shipped = self._files(installed)
+        env = self.env(PYTHONDONTWRITEBYTECODE=None)
+        for argv in (["migrate"], ["selftest"], ["scan"], ["list", "--json", "--all"], ["update", "--only", "org.sim.tallybook"]):
+            proc = subprocess.run([sys.executable, os.path.join(installed, "varno.py"),
+                                   "--engine-contract-version", "1"] + argv,
+                                  cwd=installed, env=env, capture_output=True, timeout=60)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+        added = self._files(installed) - shipped
+        self.assertTrue(all(path.startswith("logs/") for path in added), added)
+        self.assertFalse(os.path.exists(os.path.join(installed, "db.py")))
+
+    def _files(self, root):
+        found = set()
+        for folder, _, files in os.walk(root):
+            for name in files:
+                found.add(os.path.relpath(os.path.join(folder, name), root))
+        return found
+
+    def test_concurrent_readers_and_writers_all_succeed(self):
+        self.fresh_library()
+        argvs = [["seal", "--bundle-id", b, "--json"] for b in ("org.sim.tallybook", "org.sim.driftwood",
+                                                               "org.sim.inkwell")]
+        argvs += [["list", "--json", "--all"], ["scan"], ["experiment", "record", "--event", "x"],
+                  ["update", "--only", "org.sim.saltmarsh"]]
+        procs = [self.spawn(*argv) for argv in argvs]
+        for argv, proc in zip(argvs, procs):
+            out, err = proc.communicate(timeout=60)
+            self.assertEqual(proc.returncode, 0, (argv, err))
+
+    def test_arguments_that_are_not_utf8(self):
+        self.fresh_library()
+        argv = [sys.executable, "-S", ENGINE, "--engine-contract-version", "1",
+                "adopt", "--dry-run", "--json", b"Caf\xe9 \xff"]
+        proc = subprocess.run(argv, env=self.env(), capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        preview = json.loads(proc.stdout.decode("utf-8"))
+        self.assertFalse(preview["match_found"])
+        journal = self.ok("sim", "journal", frame=False)
+        self.assertEqual(len(journal.splitlines()), 2)
 
 
 if __name__ == "__main__":

@@ -459,7 +459,13 @@ def split_frame(argv):
     return rest
 
 
+def clean_argv(argv):
+    """Arguments that are not UTF-8 (the OS hands them over as surrogates) get U+FFFD."""
+    return [a.encode("utf-8", "surrogateescape").decode("utf-8", "replace") for a in argv]
+
+
 def main(argv):
+    argv = clean_argv(argv)
     started = time.monotonic()
     status = common.EXIT_FAILED
     journaled = [False]

@@ -132,7 +132,7 @@ def write_atomic(path, data):
 
 
 def write_json(path, value):
-    write_atomic(path, json.dumps(value, indent=2, ensure_ascii=False) + "\n")
+    write_atomic(path, (json.dumps(value, indent=2, ensure_ascii=False) + "\n").encode("utf-8", "replace"))
 
 
 def read_json(path, default=None):
@@ -147,7 +147,7 @@ def read_json(path, default=None):
 def append_line(path, line):
     ensure_dir(os.path.dirname(path))
     with open(path, "ab") as fh:
-        fh.write((line.rstrip("\n") + "\n").encode("utf-8"))
+        fh.write((line.rstrip("\n") + "\n").encode("utf-8", "replace"))
 
 
 # ---------------------------------------------------------------- output
@@ -170,7 +170,7 @@ def out(text):
     if _capture is not None:
         _capture.append(text)
         return
-    data = text.encode("utf-8")
+    data = text.encode("utf-8", "replace")
     try:
         sys.stdout.flush()
         sys.stdout.buffer.write(data)
@@ -185,7 +185,7 @@ def out_json(value):
 
 def err_line(text):
     try:
-        sys.stderr.buffer.write((one_line(text) + "\n").encode("utf-8"))
+        sys.stderr.buffer.write((one_line(text) + "\n").encode("utf-8", "replace"))
         sys.stderr.buffer.flush()
     except (BrokenPipeError, ValueError):
         pass

@@ -110,6 +110,21 @@ class Knobs:
         return None
 
 
+class _state_lock:
+    """Counters of expiring rules are shared by concurrent engine runs."""
+
+    def __enter__(self):
+        import fcntl
+        common.ensure_dir(common.sim_root())
+        self.fd = os.open(state_path() + ".lock", os.O_RDWR | os.O_CREAT, 0o600)
+        fcntl.flock(self.fd, fcntl.LOCK_EX)
+        return self
+
+    def __exit__(self, *exc):
+        os.close(self.fd)
+        return False
+
+
 def resolve(argv, consume=True):
     """Find the knobs for this argument vector; count the matched rule's use."""
     doc = load_document()
@@ -123,24 +138,23 @@ def resolve(argv, consume=True):
         except ValueError:
             pass
     chosen = None
-    state = None
     for index, rule in enumerate(doc["rules"]):
         words = rule_words(rule)
         if argv[:len(words)] != words:
             continue
         times = rule.get("times")
         if isinstance(times, int) and not isinstance(times, bool):
-            if state is None:
+            key = rule_id(index, rule)
+            with _state_lock():
                 state = common.read_json(state_path(), {})
                 if not isinstance(state, dict):
                     state = {}
-            key = rule_id(index, rule)
-            used = state.get(key, 0)
-            if not isinstance(used, int) or used >= times:
-                continue
-            if consume:
-                state[key] = used + 1
-                common.write_json(state_path(), state)
+                used = state.get(key, 0)
+                if not isinstance(used, int) or used >= times:
+                    continue
+                if consume:
+                    state[key] = used + 1
+                    common.write_json(state_path(), state)
         chosen = rule
         break
     return Knobs(speed, chosen)

@@ -201,8 +201,8 @@ def write_journal(argv, status, started):
     """One line per invocation: time, exit status, duration and the argument vector."""
     try:
         common.append_line(journal_path(), "%s\t%s\t%.3f\t%s" % (
-            common.iso_utc(), status, time.monotonic() - started, json.dumps(argv, ensure_ascii=False)))
-    except OSError:
+            common.iso_utc(), status, time.monotonic() - started, json.dumps(argv, ensure_ascii=True)))
+    except Exception:   # the journal never turns a result into a failure
         pass
 
 
