@@ -26,7 +26,7 @@ class DirectQueries(EngineCase):
             ("SELECT value FROM scan_metadata WHERE key='last_scan'", re.compile(r"Z$")),
             ("SELECT GROUP_CONCAT(name, ', ') FROM schema_version",
              re.compile(r"^001_apps, 002_scan_metadata, 003_provenance_events, .*")),
-            ("SELECT COUNT(*) FROM provenance_events", re.compile(r"^3$")),
+            ("SELECT COUNT(*) FROM provenance_events", re.compile(r"^9$")),
         ]
         for query, pattern in expected:
             with self.subTest(query):
