@@ -8,6 +8,7 @@
 #include "services/NotificationManager.h"
 #include "services/SparkleUpdater.h"
 
+#include <QDBusConnection>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -299,6 +300,14 @@ private Q_SLOTS:
         manager.requestPermission();
         QCOMPARE(console.lines(),
                  QStringList{QStringLiteral("Notification permission error: Notifications are not allowed for this application")});
+    }
+
+    void desktopCenterWithoutASessionBusDropsTheNotice()
+    {
+        ServicesTest::EnvScope bus("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent/varno-test-bus"));
+        DesktopNotificationCenter center;
+        center.add(NotificationManager::updatesReadyRequest(2, {QStringLiteral("A"), QStringLiteral("B")}));
+        QVERIFY(!QDBusConnection::sessionBus().isConnected());
     }
 
     void desktopCenterGrantsWithoutAsking()

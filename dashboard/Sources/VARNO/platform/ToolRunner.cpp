@@ -136,8 +136,10 @@ void ToolRun::onDeadline()
 
 void ToolRun::onGraceOver()
 {
-    if (!m_done && m_process.state() != QProcess::NotRunning)
+    if (!m_done && m_process.state() != QProcess::NotRunning) {
         signalGroup(SIGKILL);
+        m_process.kill();
+    }
 }
 
 void ToolRun::signalGroup(int signalNumber)
