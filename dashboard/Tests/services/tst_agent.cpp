@@ -322,6 +322,25 @@ private Q_SLOTS:
         QFETCH(QString, quoted);
         QCOMPARE(LinuxServiceBackend::quoteForSystemd(argument), quoted);
     }
+
+    void desktopEntryQuoting_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("plain") << QStringLiteral("/opt/VARNO.app/Contents/MacOS/VARNO")
+                               << QStringLiteral("\"/opt/VARNO.app/Contents/MacOS/VARNO\"");
+        QTest::newRow("blank") << QStringLiteral("/home/a b/VARNO") << QStringLiteral("\"/home/a b/VARNO\"");
+        QTest::newRow("quote") << QStringLiteral("a\"b") << QStringLiteral("\"a\\\\\"b\"");
+        QTest::newRow("dollar and percent") << QStringLiteral("$x%y") << QStringLiteral("\"\\\\$x%%y\"");
+        QTest::newRow("backslash") << QStringLiteral("a\\b") << QStringLiteral("\"a\\\\\\\\b\"");
+    }
+
+    void desktopEntryQuoting()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, quoted);
+        QCOMPARE(LinuxServiceBackend::quoteForDesktopEntry(argument), quoted);
+    }
 };
 
 // The agent's property list: what it runs, and that it runs it as described.

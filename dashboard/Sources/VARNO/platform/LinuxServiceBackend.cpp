@@ -103,7 +103,9 @@ AgentDefinition readAgent(const QString &plistName)
     return agent;
 }
 
-QString desktopEntryExec(const QString &path)
+} // namespace
+
+QString LinuxServiceBackend::quoteForDesktopEntry(const QString &path)
 {
     // Quoted as the desktop entry format wants: inside the quotes `"`, `` ` ``,
     // `$` and `\` get a backslash, and then every backslash is doubled once
@@ -115,10 +117,10 @@ QString desktopEntryExec(const QString &path)
         quoted += c;
     }
     quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    // A percent sign starts a field code; a literal one is doubled.
+    quoted.replace(QLatin1String("%"), QLatin1String("%%"));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
-
-} // namespace
 
 QString LinuxServiceBackend::systemdUserDir()
 {
@@ -224,7 +226,7 @@ void LinuxServiceBackend::registerService(const ServiceIdentity &service)
                                                              "Exec=%1\n"
                                                              "Terminal=false\n"
                                                              "X-GNOME-Autostart-enabled=true\n")
-                                                  .arg(desktopEntryExec(executable)));
+                                                  .arg(quoteForDesktopEntry(executable)));
         return;
     }
 

@@ -37,4 +37,6 @@ public:
     static AgentUnits unitsFor(const QString &label, const QStringList &programArguments, qint64 intervalSeconds);
     // One argument quoted for an ExecStart= line.
     static QString quoteForSystemd(const QString &argument);
+    // One argument quoted for the Exec= key of a desktop entry.
+    static QString quoteForDesktopEntry(const QString &argument);
 };
