@@ -115,6 +115,12 @@ private Q_SLOTS:
         }
         for (const HeadIconSize size : {HeadIconSize::menuBar, HeadIconSize::sidebar})
             QVERIFY2(HeadIconView::cachedImage(size), qPrintable(HeadIconView::resourceName(size)));
+        // The icons the app shows beside its windows and in the menu bar.
+        for (const char *name : {"AppIcon", "head_icon_200x200", "MenuBarIconTemplate"}) {
+            const auto artwork = BrandArtwork::image(QLatin1String(name));
+            QVERIFY2(artwork, name);
+            QCOMPARE(artwork->naturalSize().width(), artwork->naturalSize().height());
+        }
     }
 
     // Without its image, a 28 pt sentry is the drawn emblem: a rounded square

@@ -100,6 +100,46 @@ private:
     BruskVariant m_variant;
 };
 
+// An image resource fitted into a square; a template image is tinted with
+// the primary text colour, as the menu bar shows it.
+class ImagePreview : public QWidget {
+public:
+    ImagePreview(QString name, int side, bool tinted, QWidget *parent)
+        : QWidget(parent)
+        , m_name(std::move(name))
+        , m_tinted(tinted)
+    {
+        setFixedSize(side, side);
+        setAccessibleName(m_name);
+        VarnoColor::repaintOnAppearanceChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const auto artwork = BrandArtwork::image(m_name);
+        if (!artwork)
+            return;
+        const qreal dpr = devicePixelRatioF();
+        QImage layer(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(dpr);
+        layer.fill(Qt::transparent);
+        {
+            QPainter painter(&layer);
+            artwork->paintFitted(painter, QRectF(rect()));
+            if (m_tinted) {
+                painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                painter.fillRect(rect(), VarnoColor::textPrimary().resolved());
+            }
+        }
+        QPainter(this).drawImage(QPointF(0, 0), layer);
+    }
+
+private:
+    QString m_name;
+    bool m_tinted;
+};
+
 void showHovered(StyledButton *button)
 {
     QEnterEvent enter(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
@@ -305,15 +345,18 @@ QWidget *createBrandView()
     layout->addLayout(artGrid);
 
     layout->addSpacing(8);
-    layout->addWidget(heading(QStringLiteral("Head icon and wordmark"), root));
+    layout->addWidget(heading(QStringLiteral("Head icons, menu-bar and app icons, wordmark"), root));
     auto *brandRow = new QHBoxLayout;
     brandRow->setSpacing(20);
     brandRow->addWidget(new HeadIconView(18, HeadIconSize::menuBar, root));
     brandRow->addWidget(new HeadIconView(50, HeadIconSize::menuBar, root));
     brandRow->addWidget(new HeadIconView(100, HeadIconSize::sidebar, root));
+    brandRow->addWidget(new ImagePreview(QStringLiteral("MenuBarIconTemplate"), 18, true, root));
+    brandRow->addWidget(new ImagePreview(QStringLiteral("MenuBarIconTemplate"), 36, true, root));
+    brandRow->addWidget(new ImagePreview(QStringLiteral("AppIcon"), 64, false, root));
     brandRow->addWidget(new BrandWordmarkView(16, root), 0, Qt::AlignVCenter);
     brandRow->addWidget(new BrandWordmarkView(32, root), 0, Qt::AlignVCenter);
-    brandRow->addWidget(new BrandWordmarkView(56, root), 0, Qt::AlignVCenter);
+    brandRow->addWidget(new BrandWordmarkView(48, root), 0, Qt::AlignVCenter);
     brandRow->addStretch(1);
     layout->addLayout(brandRow);
 
