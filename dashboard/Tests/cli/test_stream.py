@@ -279,9 +279,9 @@ class WatchdogKnobs(StreamCase):
 
     def test_heartbeats_during_long_phases(self):
         self.fresh_library()
-        for heartbeat, expect_beats in ((0.1, True), (0, False)):
+        for heartbeat, expect_beats in ((0.05, True), (0, False)):
             with self.subTest(heartbeat=heartbeat):
-                self.knobs({"command": "update", "step_delay": 0.3, "heartbeat": heartbeat})
+                self.knobs({"command": "update", "step_delay": 0.15, "heartbeat": heartbeat})
                 self.ok("sim", "set-latest", "org.sim.saltmarsh", "1.9.%d" % (5 if heartbeat else 6), frame=False)
                 self.ok("scan")
                 proc, reader = self.start_stream("org.sim.saltmarsh")

@@ -144,6 +144,9 @@ def _decide(db, row, knobs, approved, headless, phase):
     info = world.find_installed(bid, row["install_path"])
     if info is None:
         return Outcome("failed", "%s is no longer installed." % name)
+    latest = row["latest_version"]
+    if not latest or common.compare_versions(info["version"], latest) >= 0:
+        return Outcome("done", new_version=info["version"])       # nothing newer to install
     mode = row["update_mode"] or "auto"
     if mode == "self":
         return Outcome("skipped", "handled by the app's updater")
@@ -153,9 +156,6 @@ def _decide(db, row, knobs, approved, headless, phase):
         return Outcome("skipped", "Notify only: update it when you're ready")
     if row["self_managed"] or mech in SELF_MANAGED:
         return Outcome("skipped", "handled by the app's updater")
-    latest = row["latest_version"]
-    if not latest or common.compare_versions(info["version"], latest) >= 0:
-        return Outcome("done", new_version=info["version"])
     if mech == "unknown":
         if isinstance(entry.get("adopt"), dict) and entry["adopt"].get("match"):
             return Outcome("skipped", "No Homebrew cask manages %s yet; adopt it first." % name, "BREW_NO_CASK")

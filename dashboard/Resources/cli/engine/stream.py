@@ -56,7 +56,7 @@ class Emitter:
 
     def beat_forever(self):
         while True:
-            time.sleep(0.25)
+            time.sleep(min(0.25, max(0.02, self.heartbeat / 2)))
             if self.heartbeat <= 0 or self.silenced:
                 continue
             with self.lock:
