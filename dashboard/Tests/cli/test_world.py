@@ -57,13 +57,20 @@ class ScanAndSeeds(EngineCase):
         world = {"apps": [{"bundle_id": "org.example.one", "app_name": "One", "version": "1.0",
                            "catalog": {"latest": "1.2", "mechanism": "cask", "cask_token": "one"}},
                           {"bundle_id": 7, "app_name": "Broken"},
+                          {"bundle_id": "org.example.two", "app_name": "Two", "version": 2, "size_mb": "big",
+                           "catalog": ["not", "an", "entry"], "state": {"update_mode": ["x"], "user_ignored": True},
+                           "provenance": "none", "backups": [{"stamp": "20260101-000000", "size_mb": "x"}]},
                           "not an app"]}
         path = os.path.join(self.home, "world.json")
         with open(path, "w") as fh:
             json.dump(world, fh)
         self.ok("sim", "reset", "--seed", "file:" + path, frame=False)
         self.ok("scan")
-        self.assertEqual(list(self.records()), ["org.example.one"])
+        recs = self.records()
+        self.assertEqual(sorted(recs), ["org.example.one", "org.example.two"])
+        self.assertEqual((recs["org.example.two"]["current_version"], recs["org.example.two"]["user_ignored"]),
+                         ("2", 1))
+        self.assertTrue(decode_backup(self.ok("backup", "--bundle-id", "org.example.two", "--json"))["available"])
 
     def test_deferred_update_runs_at_the_scan_after_the_app_quits(self):
         self.fresh_library()

@@ -46,8 +46,21 @@ class _Commands:
         return parser
 
 
+EPILOG = """\
+This engine keeps a simulated Mac under ~/Library/Application Support/VARNO/sim.
+Environment:
+  VARNO_SIM_SPEED=F   time scale of scans and updates (1 = realistic, 0 = instant)
+  VARNO_SIM_KNOBS=J   knob rules as inline JSON or a file path (else sim/knobs.json)
+  VARNO_SIM_SEED=S    seed of a new world: demo, empty, no-mas, large:N, file:PATH
+  VARNO_SIM_ROOT=DIR  where the simulated Mac lives
+  VARNO_EVENTS=1      update streams JSON events on stderr and reads control words
+Harness: varno sim reset|run-app|set-latest|set-installed|vanish|hold-lock|events|knobs|journal
+"""
+
+
 def build_parser(wanted=None):
-    p = Parser(prog="varno", description="VARNO engine (simulated Mac library).")
+    p = Parser(prog="varno", description="VARNO engine (simulated Mac library).", epilog=EPILOG,
+               formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = _Commands(p.add_subparsers(dest="command", parser_class=Parser), wanted)
     sub.sub.required = True
 

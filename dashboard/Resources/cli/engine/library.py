@@ -141,7 +141,7 @@ def _merge_seed_rows(db, cat, log):
                       "install_path": _text(seed.get("install_path")),
                       "update_mode": "auto", "user_ignored": 0}
             for key in SEED_STATE_KEYS:
-                if key in seed and seed[key] is not None:
+                if isinstance(seed.get(key), (str, int, float)):   # bool is an int
                     value = seed[key]
                     fields[key] = (1 if value else 0) if isinstance(value, bool) else value
             if seed.get("evidence"):

@@ -427,7 +427,7 @@ def create(seed=None):
         if installed:
             write_info(path, bid, name, version, team)
         cat = _clean_catalog(app.get("catalog"), bid, name, team)
-        if isinstance(app.get("size_mb"), (int, float)):
+        if isinstance(app.get("size_mb"), (int, float)) and not isinstance(app.get("size_mb"), bool):
             cat["size_mb"] = app["size_mb"]
         catalog[bid] = cat
         state = app.get("state")
@@ -436,13 +436,15 @@ def create(seed=None):
             row.update({"bundle_id": bid, "app_name": name, "current_version": version,
                         "install_path": path})
             rows.append(row)
-        for event in app.get("provenance", []) or []:
+        events = app.get("provenance")
+        for event in events if isinstance(events, list) else []:
             if isinstance(event, dict):
                 ev = dict(event)
                 ev.setdefault("bundle_id", bid)
                 ev.setdefault("app_name", name)
                 provenance.append(ev)
-        for backup in app.get("backups", []) or []:
+        backups = app.get("backups")
+        for backup in backups if isinstance(backups, list) else []:
             if installed and isinstance(backup, dict) and isinstance(backup.get("stamp"), str):
                 _seed_backup(bid, name, team, backup, cat)
     save_catalog(catalog)
@@ -459,6 +461,8 @@ def _seed_backup(bid, name, team, backup, cat):
     version = str(backup.get("version", "0"))
     write_info(os.path.join(target, bundle), bid, name, version, team)
     size = backup.get("size_mb", cat.get("size_mb", 40))
+    if not isinstance(size, (int, float)) or isinstance(size, bool) or size < 0:
+        size = 40
     common.write_json(os.path.join(target, "meta.json"), {
         "bundle_id": bid, "app_name": name, "version": version, "bundle": bundle,
         "bytes": int(float(size) * 1024 * 1024), "created": common.iso_utc(),
