@@ -194,6 +194,24 @@ private Q_SLOTS:
         }
     }
 
+    // The pointer may leave while the button is disabled; enabled again, the
+    // button does not keep a stale hover look.
+    void hoverFollowsThePointerAcrossDisabling()
+    {
+        ShellTest::ReduceMotionScope instant;
+        ButtonFixture fixture(GhostButtonStyle(), QStringLiteral("Done"));
+        QVERIFY(fixture.exposed());
+        StyledButton *button = fixture.button;
+        moveMouse(button, button->rect().center());
+        QTRY_VERIFY(button->isHovered());
+        button->setEnabled(false);
+        QVERIFY(button->isHovered()); // disabling alone changes nothing
+        moveMouse(&fixture.window, QPoint(2, 2));
+        button->setEnabled(true);
+        QTRY_VERIFY(!button->isHovered());
+        QCOMPARE(button->hoverProgress(), 0.0);
+    }
+
     // The same button recolours when the appearance switches; it is not rebuilt.
     void appearanceChangeRecoloursLiveButtons()
     {
