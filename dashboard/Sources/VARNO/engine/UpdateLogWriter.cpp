@@ -1,0 +1,120 @@
+#include "engine/UpdateLogWriter.h"
+
+#include "engine/SerialQueue.h"
+#include "platform/Clock.h"
+#include "platform/VarnoPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+struct UpdateLogWriter::Shared {
+    QFile file;
+    SerialQueue writeQueue{QStringLiteral("org.varno.update-log-writer")};
+};
+
+QString UpdateLogWriter::defaultPath()
+{
+    return VarnoPaths::logsDir() + QStringLiteral("/update.err");
+}
+
+std::unique_ptr<UpdateLogWriter> UpdateLogWriter::open(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        return nullptr;
+
+    _rotateIfNeeded(path, rotationSize);
+
+    auto shared = std::make_shared<Shared>();
+    shared->file.setFileName(path);
+    // Opening for writing creates the file when it is missing; an existing
+    // log is kept and each entry goes to its end.
+    if (!shared->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return nullptr;
+    if (!QFileInfo(path).isWritable()) {
+        shared->file.close();
+        return nullptr;
+    }
+    return std::unique_ptr<UpdateLogWriter>(new UpdateLogWriter(path, std::move(shared)));
+}
+
+UpdateLogWriter::UpdateLogWriter(QString path, std::shared_ptr<Shared> shared)
+    : m_path(std::move(path))
+    , m_shared(std::move(shared))
+{
+}
+
+// The queued blocks hold the shared state; the file closes when the last of
+// them (or the writer) lets go of it.
+UpdateLogWriter::~UpdateLogWriter() = default;
+
+void UpdateLogWriter::write(const QString &text)
+{
+    std::shared_ptr<Shared> shared = m_shared;
+    const QString path = m_path;
+    shared->writeQueue.async([shared, path, text] {
+        const QString stamp = Clock::now().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QByteArray line = (QLatin1Char('[') + stamp + QStringLiteral("] ") + text + QLatin1Char('\n')).toUtf8();
+        QFile &file = shared->file;
+        if (!file.isOpen())
+            return;
+        file.seek(file.size());
+        file.write(line);
+        const qint64 size = file.size();
+        if (size > rotationSize)
+            _rotateInPlace(file, path, rotationSize);
+    });
+}
+
+void UpdateLogWriter::flush()
+{
+    m_shared->writeQueue.sync();
+}
+
+bool UpdateLogWriter::writePrevious(const QString &path, const QByteArray &bytes, qint64 maxBytes)
+{
+    QSaveFile previous(path + QStringLiteral(".prev"));
+    if (!previous.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray tail = bytes.size() > maxBytes ? bytes.right(maxBytes) : bytes;
+    if (previous.write(tail) != tail.size()) {
+        previous.cancelWriting();
+        return false;
+    }
+    return previous.commit();
+}
+
+void UpdateLogWriter::_rotateIfNeeded(const QString &path, qint64 maxBytes)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return;
+    if (info.size() <= maxBytes)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    // The log is emptied only once its tail is safe in the .prev copy.
+    if (!writePrevious(path, bytes, maxBytes))
+        return;
+    QFile fresh(path);
+    if (fresh.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        fresh.close();
+}
+
+void UpdateLogWriter::_rotateInPlace(QFile &file, const QString &path, qint64 maxBytes)
+{
+    QFile reader(path);
+    if (!reader.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = reader.readAll();
+    reader.close();
+    if (!writePrevious(path, bytes, maxBytes))
+        return;
+    file.resize(0);
+    file.seek(0);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QFile;
+class SerialQueue;
+
+// The plain-text log of an update run (~/Library/Logs/VARNO/update.err): one
+// line per entry, "[yyyy-MM-dd HH:mm:ss] text" in UTC, the time taken when the
+// entry is written. Past 262144 bytes the newest 262144 bytes move to
+// update.err.prev and the log starts empty again.
+//
+// Writes go to a serial queue ("org.varno.update-log-writer") and never block
+// or report a failure; entries still queued when the writer is destroyed are
+// written all the same.
+class UpdateLogWriter {
+public:
+    static constexpr qint64 rotationSize = 262144;
+
+    // ~/Library/Logs/VARNO/update.err
+    static QString defaultPath();
+
+    // A writer for the log at the path, or nothing when its folder cannot be
+    // created or the file cannot be opened for writing.
+    static std::unique_ptr<UpdateLogWriter> open(const QString &path);
+    static std::unique_ptr<UpdateLogWriter> open() { return open(defaultPath()); }
+
+    ~UpdateLogWriter();
+    UpdateLogWriter(const UpdateLogWriter &) = delete;
+    UpdateLogWriter &operator=(const UpdateLogWriter &) = delete;
+
+    QString path() const { return m_path; }
+
+    // Queues one entry and returns at once. An entry with line feeds is written
+    // unchanged, spanning several lines under one time stamp.
+    void write(const QString &text);
+
+    // Returns once every entry queued before it is in the file. Does not close
+    // the file. Must not be called from the write queue itself (it then returns
+    // at once).
+    void flush();
+
+    struct Shared;
+
+private:
+    UpdateLogWriter(QString path, std::shared_ptr<Shared> shared);
+
+    // At opening: when the file at path is larger than maxBytes, its newest
+    // maxBytes go to path + ".prev" and the file starts empty.
+    static void _rotateIfNeeded(const QString &path, qint64 maxBytes);
+    // While writing: the same for the open file.
+    static void _rotateInPlace(QFile &file, const QString &path, qint64 maxBytes);
+
+    // Writes the last maxBytes of bytes to path + ".prev" atomically.
+    static bool writePrevious(const QString &path, const QByteArray &bytes, qint64 maxBytes);
+
+    QString m_path;
+    std::shared_ptr<Shared> m_shared;
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/UpdateEvent.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The byte-level side of the update stream's standard error: splits what the
+// engine writes into lines at the line-feed byte, turns each event line into an
+// UpdateEvent and every other line into free text, and keeps the tail of the
+// free text for a failure message.
+//
+// Bytes are kept raw until a line is complete, so a read that ends inside a
+// multi-byte character loses nothing; each complete line is decoded on its own.
+// Only the unterminated rest is capped (its newest pendingCap bytes are kept),
+// so a burst of many lines in one read never drops an event.
+//
+// Callbacks run synchronously from feed()/finish(). A callback may call feed()
+// again (a nested event loop during a delivery); those bytes wait until the
+// current line is handled, so lines are always handled in order.
+class UpdateStreamReader {
+public:
+    static constexpr qsizetype pendingCap = 65536;
+    static constexpr qsizetype tailLimit = 200;
+
+    using EventHandler = std::function<void(const UpdateEvent &)>;
+    using TextHandler = std::function<void(const QString &)>;
+
+    UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText);
+
+    // One chunk of standard error.
+    void feed(const QByteArray &chunk);
+
+    // End of file: the unterminated rest, trimmed, becomes one last free-text
+    // line (never an event), and the tail is returned, with a first line that
+    // counts the dropped lines when more than tailLimit were kept.
+    QStringList finish();
+
+    // The tail so far (without the dropped-lines line).
+    const QStringList &tail() const { return m_tail; }
+    qsizetype droppedLines() const { return m_dropped; }
+
+private:
+    void handleLine(QByteArrayView line);
+    void keepFreeText(const QString &text);
+    void capPending();
+
+    EventHandler m_onEvent;
+    TextHandler m_onFreeText;
+    QByteArray m_pending;
+    qsizetype m_scanned = 0; // bytes of m_pending already searched for a line feed
+    bool m_handling = false;
+    bool m_finished = false;
+    QStringList m_tail;
+    qsizetype m_dropped = 0;
+};
+
+// Decodes bytes as UTF-8; nothing when they are not valid UTF-8.
+std::optional<QString> decodeUtf8Strict(QByteArrayView bytes);
+
+// The bytes without a multi-byte UTF-8 sequence that a byte cap cut short at
+// their end (what a cap at a byte count leaves behind).
+QByteArray dropIncompleteUtf8Tail(const QByteArray &bytes);
