@@ -98,3 +98,8 @@ bool SerialQueue::isCurrent() const
 {
     return currentQueue == m_state.get();
 }
+
+void SerialQueue::waitForAll()
+{
+    queuePool().waitForDone();
+}

@@ -27,6 +27,10 @@ public:
     // Whether the calling code runs inside a block of this queue.
     bool isCurrent() const;
 
+    // Blocks until the blocks of every queue, also of queues already
+    // destroyed, have run (tests and shutdown).
+    static void waitForAll();
+
     struct State;
 
 private:
