@@ -3,6 +3,7 @@ adoption, fixes, and what the engine does with bad input."""
 
 import json
 import os
+import plistlib
 import shutil
 import subprocess
 import sys
@@ -104,6 +105,8 @@ class ScanAndSeeds(EngineCase):
         self.assertTrue(argv[0].startswith(install + "/Contents/MacOS/"))
         self.assertTrue(argv[1].startswith(install + "/"))
         self.assertTrue(os.readlink("/proc/%d/exe" % app.pid).startswith(install + "/Contents/MacOS/"))
+        with open(os.path.join(install, "Contents", "Info.plist"), "rb") as fh:
+            self.assertEqual(plistlib.load(fh)["CFBundleIdentifier"], "org.sim.kettle")
 
 
 class Lifecycle(EngineCase):

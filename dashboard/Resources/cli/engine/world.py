@@ -14,6 +14,7 @@ import base64
 import hashlib
 import json
 import os
+import plistlib
 import shutil
 
 from . import common
@@ -83,10 +84,16 @@ def info_path(app_dir):
 
 
 def write_info(app_dir, bundle_id, app_name, version, team_id):
+    """Info.json is what the simulated Mac reads; Info.plist is there for tools that
+    look at app bundles the usual way."""
     common.ensure_dir(os.path.join(app_dir, "Contents"))
     common.write_json(info_path(app_dir), {
         "bundle_id": bundle_id, "app_name": app_name, "version": version, "team_id": team_id,
     })
+    plist = {"CFBundleIdentifier": bundle_id, "CFBundleName": app_name, "CFBundleDisplayName": app_name,
+             "CFBundleShortVersionString": version, "CFBundleVersion": version,
+             "CFBundleExecutable": app_name.replace("/", "-"), "CFBundlePackageType": "APPL"}
+    common.write_atomic(os.path.join(app_dir, "Contents", "Info.plist"), plistlib.dumps(plist))
 
 
 def read_info(app_dir):
