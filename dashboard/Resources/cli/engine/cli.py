@@ -236,8 +236,6 @@ def dispatch(a, knobs):
     elif cmd == "provenance":
         common.out(json.dumps(library.provenance(a.bundle_id), ensure_ascii=False,
                               indent=None if a.json else 2) + "\n")
-    elif cmd == "restore":
-        actions.restore(knobs, a.bundle_id)
     elif cmd == "diagnose":
         path = settings.support_bundle(a.out, knobs)
         common.out(path + "\n")
