@@ -23,6 +23,7 @@ function(varno_add_test_suite subsystem)
     endif()
     target_link_libraries(${target} PRIVATE varno_testsupport Qt6::Test ${ARG_LIBRARIES})
     varno_set_warnings(${target})
+    varno_autogen_tracks_sources(${target})
     add_dependencies(${target} varno_resources)
 
     add_test(NAME ${subsystem} COMMAND ${target})
