@@ -1,0 +1,357 @@
+#include "engine/VARNOProcess.h"
+
+#include "engine/Utf8Text.h"
+#include "platform/Logging.h"
+#include "platform/VarnoPaths.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <qcoro/qcoroprocess.h>
+#include <qcoro/qcorosignal.h>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+const QString kDefaultSearchPath = QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin");
+const QString kFallbackPython3 = QStringLiteral("/usr/bin/python3");
+
+// The interpreter and the environment are fixed at first use; the mutex makes
+// that first use safe from any thread (the bootstrap runs off the GUI thread).
+struct FrozenValues {
+    QMutex mutex;
+    std::optional<QString> python3Override;
+    std::optional<QString> python3;
+    std::optional<QProcessEnvironment> environment;
+};
+
+FrozenValues &frozen()
+{
+    static FrozenValues values;
+    return values;
+}
+
+// One output stream of a run: the first outputCap bytes are kept, the rest is
+// read and dropped so that the child never blocks on a full pipe.
+struct Capture {
+    QByteArray data;
+    bool truncated = false;
+
+    Capture() { data.reserve(65536); }
+
+    void append(const QByteArray &chunk)
+    {
+        if (chunk.isEmpty())
+            return;
+        if (data.size() >= VARNOProcess::outputCap) {
+            truncated = true;
+            return;
+        }
+        const qsizetype room = VARNOProcess::outputCap - data.size();
+        if (chunk.size() <= room) {
+            data.append(chunk);
+        } else {
+            data.append(chunk.constData(), room);
+            truncated = true;
+        }
+    }
+};
+
+// What a cancellation handler may touch, from whatever thread it runs on: the
+// child while the run still owns it.
+struct ChildControl {
+    QMutex mutex;
+    QProcess *process = nullptr;
+};
+
+QString describeArguments(const QStringList &arguments)
+{
+    QStringList quoted;
+    quoted.reserve(arguments.size());
+    for (QString argument : arguments) {
+        argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        argument.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        quoted.append(QLatin1Char('"') + argument + QLatin1Char('"'));
+    }
+    return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+void terminateForCancel(QProcess *process)
+{
+    if (process->state() == QProcess::NotRunning)
+        return;
+    qCInfo(lcVarno, "subprocess cancelled, terminating");
+    process->terminate();
+}
+
+// Arms the time-out of one run. QTimer takes whole milliseconds in an int, so
+// a long time-out is reached in several steps against one deadline.
+class TimeoutArm {
+public:
+    TimeoutArm(QProcess *process, double seconds, bool *timedOut)
+        : m_process(process)
+        , m_seconds(seconds)
+        , m_timedOut(timedOut)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { step(); });
+    }
+
+    void start()
+    {
+        if (!(m_seconds > 0) || !std::isfinite(m_seconds)) {
+            fire();
+            return;
+        }
+        const double ms = m_seconds * 1000.0;
+        m_deadline = ms >= double(std::numeric_limits<qint64>::max() / 2)
+            ? QDeadlineTimer(QDeadlineTimer::Forever)
+            : QDeadlineTimer(qint64(std::ceil(ms)), Qt::PreciseTimer);
+        step();
+    }
+
+    void stop() { m_timer.stop(); }
+
+private:
+    void step()
+    {
+        if (m_deadline.isForever()) {
+            m_timer.start(INT_MAX);
+            return;
+        }
+        const qint64 remaining = m_deadline.remainingTime();
+        if (remaining > 0) {
+            m_timer.start(int(std::min<qint64>(remaining, INT_MAX)));
+            return;
+        }
+        fire();
+    }
+
+    void fire()
+    {
+        if (m_process->state() == QProcess::NotRunning)
+            return;
+        qCInfo(lcVarno, "subprocess exceeded %ss timeout, terminating",
+               qPrintable(QString::number(m_seconds, 'f', 0)));
+        *m_timedOut = true;
+        m_process->terminate();
+    }
+
+    QProcess *m_process;
+    double m_seconds;
+    bool *m_timedOut;
+    QTimer m_timer;
+    QDeadlineTimer m_deadline;
+};
+
+} // namespace
+
+QString VARNOProcess::varnoRoot()
+{
+    return VarnoPaths::engineDir();
+}
+
+QString VARNOProcess::scriptPath()
+{
+    return VarnoPaths::engineScript();
+}
+
+QStringList VARNOProcess::python3Candidates()
+{
+    return {QStringLiteral("/opt/homebrew/bin/python3"), QStringLiteral("/usr/local/bin/python3"),
+            QStringLiteral("/usr/bin/python3")};
+}
+
+QString VARNOProcess::python3()
+{
+    FrozenValues &values = frozen();
+    QMutexLocker lock(&values.mutex);
+    if (values.python3Override)
+        return *values.python3Override;
+    if (!values.python3) {
+        values.python3 = kFallbackPython3;
+        for (const QString &candidate : python3Candidates()) {
+            if (QFileInfo::exists(candidate)) {
+                values.python3 = candidate;
+                break;
+            }
+        }
+    }
+    return *values.python3;
+}
+
+QProcessEnvironment VARNOProcess::environmentFor(const QProcessEnvironment &base)
+{
+    const QString current = base.contains(QStringLiteral("PATH")) ? base.value(QStringLiteral("PATH"))
+                                                                  : kDefaultSearchPath;
+    QStringList kept;
+    for (const QString &folder : {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/opt/homebrew/sbin"),
+                                 QStringLiteral("/usr/local/bin")}) {
+        if (!current.contains(folder))
+            kept.append(folder);
+    }
+    if (kept.isEmpty())
+        return base;
+    QProcessEnvironment environment = base;
+    kept.append(current);
+    environment.insert(QStringLiteral("PATH"), kept.join(QLatin1Char(':')));
+    return environment;
+}
+
+QProcessEnvironment VARNOProcess::processEnvironment()
+{
+    FrozenValues &values = frozen();
+    QMutexLocker lock(&values.mutex);
+    if (!values.environment)
+        values.environment = environmentFor(QProcessEnvironment::systemEnvironment());
+    return *values.environment;
+}
+
+std::unique_ptr<QProcess> VARNOProcess::makeProcess(const QString &scriptPath, const QString &rootPath,
+                                                    const QStringList &arguments,
+                                                    const QHash<QString, QString> &extraEnvironment,
+                                                    int contractVersion)
+{
+    const QString interpreter = python3();
+    if (!QFileInfo::exists(interpreter))
+        throw VARNOError::python3NotFound();
+    if (!QFileInfo::exists(scriptPath))
+        throw VARNOError::scriptNotFound(scriptPath);
+
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(interpreter);
+    QStringList childArguments{scriptPath, QStringLiteral("--engine-contract-version"),
+                               QString::number(contractVersion)};
+    childArguments.append(arguments);
+    process->setArguments(childArguments);
+    process->setWorkingDirectory(rootPath);
+
+    QProcessEnvironment environment = processEnvironment();
+    // The engine finds its files below HOME; keep it on the home whose
+    // ~/.varno is being run (they only differ when a test moved HOME).
+    const QString home = VarnoPaths::home();
+    if (!home.isEmpty() && environment.value(QStringLiteral("HOME")) != home)
+        environment.insert(QStringLiteral("HOME"), home);
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    process->setProcessEnvironment(environment);
+    return process;
+}
+
+void VARNOProcess::ensureNotOptionLike(const QString &value, const QString &what)
+{
+    if (value.startsWith(QLatin1Char('-')))
+        throw EngineArgumentError(what, value);
+}
+
+QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
+                                          std::shared_ptr<VARNOCancellationToken> cancellationToken,
+                                          std::optional<QByteArray> stdinData)
+{
+    std::unique_ptr<QProcess> child = makeProcess(scriptPath(), varnoRoot(), arguments);
+    QProcess *process = child.get();
+
+    auto out = std::make_shared<Capture>();
+    auto err = std::make_shared<Capture>();
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process,
+                     [process, out] { out->append(process->readAllStandardOutput()); });
+    QObject::connect(process, &QProcess::readyReadStandardError, process,
+                     [process, err] { err->append(process->readAllStandardError()); });
+    if (!stdinData)
+        process->setInputChannelMode(QProcess::ForwardedInputChannel);
+
+    process->start();
+    while (process->state() == QProcess::Starting)
+        co_await qCoro(process, &QProcess::stateChanged);
+    if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
+        throw ProcessLaunchError(process->errorString());
+
+    if (stdinData) {
+        // Buffered and written as the child reads; a child that has gone
+        // away only makes the write fail (SIGPIPE is ignored by QProcess).
+        if (!stdinData->isEmpty())
+            process->write(*stdinData);
+        process->closeWriteChannel();
+    }
+
+    bool timedOut = false;
+    TimeoutArm timeoutArm(process, timeout, &timedOut);
+    timeoutArm.start();
+
+    auto control = std::make_shared<ChildControl>();
+    control->process = process;
+    if (cancellationToken) {
+        cancellationToken->onCancel([weak = std::weak_ptr<ChildControl>(control)] {
+            const auto control = weak.lock();
+            if (!control)
+                return;
+            QMutexLocker lock(&control->mutex);
+            QProcess *process = control->process;
+            if (!process)
+                return;
+            if (QThread::currentThread() == process->thread())
+                terminateForCancel(process);
+            else
+                QMetaObject::invokeMethod(process, [process] { terminateForCancel(process); },
+                                          Qt::QueuedConnection);
+        });
+    }
+
+    if (process->state() != QProcess::NotRunning)
+        co_await qCoro(process).waitForFinished(-1);
+    // QProcess reads what the child left in its pipes and closes them when it
+    // exits, so a grandchild that inherited a pipe cannot hold the run open.
+
+    timeoutArm.stop();
+    {
+        QMutexLocker lock(&control->mutex);
+        control->process = nullptr;
+    }
+    out->append(process->readAllStandardOutput());
+    err->append(process->readAllStandardError());
+
+    if (out->truncated)
+        qCInfo(lcVarno, "subprocess stdout truncated at %d bytes (args=%s)", int(outputCap),
+               qUtf8Printable(describeArguments(arguments)));
+    if (err->truncated)
+        qCInfo(lcVarno, "subprocess stderr truncated at %d bytes (args=%s)", int(outputCap),
+               qUtf8Printable(describeArguments(arguments)));
+
+    qint32 status = process->exitCode();
+    // A child that was terminated for its time-out has not done its work,
+    // even when it handles SIGTERM and exits 0.
+    if (timedOut && status == 0)
+        status = 15;
+
+    if (status != 0) {
+        QString stderrText = err->truncated ? Utf8Text::decodeOrEmpty(Utf8Text::withoutIncompleteTail(err->data))
+                                            : Utf8Text::decodeOrEmpty(err->data);
+        if (err->truncated)
+            stderrText += QStringLiteral(" (stderr truncated at ") + QStringLiteral("10") + QStringLiteral(" MB)");
+        throw VARNOError::processFailure(status, stderrText);
+    }
+    co_return std::move(out->data);
+}
+
+void VARNOProcess::setPython3OverrideForTesting(std::optional<QString> path)
+{
+    FrozenValues &values = frozen();
+    QMutexLocker lock(&values.mutex);
+    values.python3Override = std::move(path);
+}
+
+void VARNOProcess::resetCachedValuesForTesting()
+{
+    FrozenValues &values = frozen();
+    QMutexLocker lock(&values.mutex);
+    values.python3.reset();
+    values.environment.reset();
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "engine/VARNOCancellationToken.h"
+#include "engine/VARNOError.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+
+class QProcess;
+
+// The one place that starts the engine `varno.py`:
+//
+//   <python3> ~/.varno/varno.py --engine-contract-version 1 <command> <arguments…>
+//
+// with ~/.varno as working directory and the app's environment with the
+// Homebrew folders put in front of PATH. Every engine call goes through run();
+// the update stream and the bootstrap build their child with makeProcess().
+//
+// All operations are static; any number of runs may go on at the same time,
+// each with its own child. Failures are thrown: VARNOError, ProcessLaunchError
+// (the child could not be started), EngineArgumentError (a value that would be
+// read as an option).
+class VARNOProcess {
+public:
+    VARNOProcess() = delete;
+
+    static constexpr int engineContractVersion = 1;
+    // Each of standard output and standard error is kept up to this many bytes.
+    static constexpr qsizetype outputCap = 0xA00000; // 10 MiB
+
+    // ~/.varno and ~/.varno/varno.py, below the home folder of the process.
+    static QString varnoRoot();
+    static QString scriptPath();
+
+    // The interpreter: the first of python3Candidates() that exists, else
+    // "/usr/bin/python3". Chosen once, at first use, for the life of the process.
+    static QString python3();
+    static QStringList python3Candidates();
+
+    // The child's environment: the app's environment with the search path
+    // extended (see environmentFor), computed once at first use.
+    static QProcessEnvironment processEnvironment();
+
+    // The search-path rule on its own: of /opt/homebrew/bin, /opt/homebrew/sbin
+    // and /usr/local/bin, those that the PATH text does not contain (a plain
+    // substring test) are put in front of it, in that order. PATH defaults to
+    // "/usr/bin:/bin:/usr/sbin:/sbin" when the environment has none.
+    static QProcessEnvironment environmentFor(const QProcessEnvironment &base);
+
+    // A configured, unstarted child: the interpreter with the script, the
+    // contract flag and the arguments, working directory rootPath, and
+    // processEnvironment() with extraEnvironment on top. Checks (in this order)
+    // that the interpreter and the script exist: python3NotFound,
+    // scriptNotFound. Pipes are the caller's business.
+    static std::unique_ptr<QProcess> makeProcess(const QString &scriptPath, const QString &rootPath,
+                                                 const QStringList &arguments,
+                                                 const QHash<QString, QString> &extraEnvironment = {},
+                                                 int contractVersion = engineContractVersion);
+
+    // Runs one engine command and returns what it printed on standard output
+    // (at most outputCap bytes). A non-zero exit fails with processFailure.
+    // timeout is in seconds; 0, negative or not finite terminates the child at
+    // once. A child terminated for its time-out fails with status 15 even if it
+    // exits 0. Without stdinData the child shares the app's standard input;
+    // with it (even empty) it reads those bytes and then end of file.
+    static QCoro::Task<QByteArray> run(QStringList arguments, double timeout,
+                                       std::shared_ptr<VARNOCancellationToken> cancellationToken = {},
+                                       std::optional<QByteArray> stdinData = std::nullopt);
+
+    // Throws EngineArgumentError when a value from the library or the user
+    // begins with "-" (the engine would take it for an option). `what` names
+    // the value in the message ("bundle id", "app name", "cask token").
+    static void ensureNotOptionLike(const QString &value, const QString &what);
+
+    // Test hooks. The interpreter override replaces the chosen interpreter
+    // (nothing restores the first choice but another call with nullopt); the
+    // reset forgets the cached interpreter and environment so that the next
+    // use computes them again from the current process environment.
+    static void setPython3OverrideForTesting(std::optional<QString> path);
+    static void resetCachedValuesForTesting();
+};
