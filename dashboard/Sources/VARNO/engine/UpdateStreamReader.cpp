@@ -88,6 +88,14 @@ void UpdateStreamReader::handleLine(QByteArrayView line)
 {
     if (line.isEmpty())
         return;
+    if (line.size() > pendingCap) {
+        // However it arrived, a line keeps only its newest pendingCap bytes,
+        // starting at a character.
+        qsizetype cut = line.size() - pendingCap;
+        while (cut < line.size() && (static_cast<uchar>(line[cut]) & 0xC0) == 0x80)
+            ++cut;
+        line = line.sliced(cut);
+    }
     const auto text = decodeUtf8Strict(line);
     if (!text) {
         // Not UTF-8: never an event; kept as free text with the bad bytes replaced.

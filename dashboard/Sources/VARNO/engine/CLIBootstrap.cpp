@@ -1,0 +1,401 @@
+#include "engine/CLIBootstrap.h"
+
+#include "engine/CLIManifest.h"
+#include "engine/ShellLauncher.h"
+#include "engine/UpdateStreamReader.h"
+#include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "platform/MainBundle.h"
+#include "platform/VarnoPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <qcoro/qcorofuture.h>
+
+namespace {
+
+// Whole runs, one at a time, whichever thread calls.
+QMutex bootstrapMutex;
+
+QMutex timingMutex;
+CLIBootstrap::Timing currentTiming;
+
+const QFileDevice::Permissions privateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// The bootstrap's own thread, so that a run never waits for (or holds up)
+// the global pool.
+QThreadPool &bootstrapPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setObjectName(QStringLiteral("org.varno.cli-bootstrap"));
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+std::optional<QString> readTrimmed(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    const auto text = decodeUtf8Strict(bytes);
+    if (!text)
+        return std::nullopt;
+    return text->trimmed();
+}
+
+QString describeArguments(const QStringList &arguments)
+{
+    QStringList quoted;
+    for (QString argument : arguments) {
+        argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        argument.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        quoted.append(QLatin1Char('"') + argument + QLatin1Char('"'));
+    }
+    return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+[[noreturn]] void failCopy(const QString &path, const QString &reason)
+{
+    throw CLIBootstrapError::copyFailed(QStringLiteral("\u201c%1\u201d couldn't be written: %2").arg(path, reason),
+                                        QStringLiteral("copy into %1 failed: %2").arg(path, reason));
+}
+
+void copyFile(const QString &source, const QString &destination)
+{
+    // Whatever sits at the destination goes first; the copy decides.
+    QFile::remove(destination);
+    QFile file(source);
+    if (!file.copy(destination))
+        failCopy(destination, file.errorString());
+}
+
+void makeFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return;
+    if (!QDir().mkpath(path))
+        failCopy(path, QStringLiteral("the folder could not be created"));
+}
+
+// Copies the tree at source to destination, folders before their contents.
+void copyTree(const QString &source, const QString &destination)
+{
+    makeFolder(destination);
+    QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QString prefix = source + QLatin1Char('/');
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = path.startsWith(prefix) ? path.mid(prefix.size()) : it.fileName();
+        const QString target = destination + QLatin1Char('/') + relative;
+        if (it.fileInfo().isDir()) {
+            makeFolder(target);
+        } else {
+            makeFolder(QFileInfo(target).absolutePath());
+            copyFile(path, target);
+        }
+    }
+}
+
+// Standard error of a setup step: the first stderrCap bytes.
+struct StderrCapture {
+    QByteArray data;
+    bool truncated = false;
+
+    void append(const QByteArray &chunk)
+    {
+        if (chunk.isEmpty())
+            return;
+        const qsizetype room = CLIBootstrap::stderrCap - data.size();
+        if (room <= 0) {
+            truncated = true;
+            return;
+        }
+        if (chunk.size() <= room) {
+            data.append(chunk);
+        } else {
+            data.append(chunk.constData(), room);
+            truncated = true;
+        }
+    }
+
+    QString text() const
+    {
+        if (!truncated)
+            return decodeUtf8Strict(data).value_or(QString());
+        // A cut inside a character loses that character, not the whole text.
+        return decodeUtf8Strict(dropIncompleteUtf8Tail(data)).value_or(QString())
+            + QStringLiteral("\n[stderr truncated at 1 MB]");
+    }
+};
+
+struct Outcome {
+    std::exception_ptr error;
+};
+
+Outcome runGuarded()
+{
+    try {
+        CLIBootstrap::bootstrapIfNeeded();
+        return {};
+    } catch (...) {
+        return {std::current_exception()};
+    }
+}
+
+} // namespace
+
+QString CLIBootstrap::varnoDir()
+{
+    return VarnoPaths::engineDir();
+}
+
+std::optional<QString> CLIBootstrap::bundledCLI()
+{
+    const auto resources = MainBundle::resourcesPath();
+    if (!resources)
+        return std::nullopt;
+    return *resources + QStringLiteral("/cli");
+}
+
+std::optional<QString> CLIBootstrap::bundledVersion()
+{
+    const auto cli = bundledCLI();
+    if (!cli)
+        return std::nullopt;
+    return readTrimmed(*cli + QStringLiteral("/.cli_version"));
+}
+
+std::optional<QString> CLIBootstrap::installedVersion()
+{
+    return readTrimmed(varnoDir() + QStringLiteral("/.cli_version"));
+}
+
+CLIBootstrap::Timing CLIBootstrap::timing()
+{
+    QMutexLocker lock(&timingMutex);
+    return currentTiming;
+}
+
+void CLIBootstrap::setTiming(const Timing &timing)
+{
+    QMutexLocker lock(&timingMutex);
+    currentTiming = timing;
+}
+
+void CLIBootstrap::bootstrapIfNeeded()
+{
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        qCWarning(lcVarno, "the engine bootstrap runs on the GUI thread and blocks it");
+    QMutexLocker lock(&bootstrapMutex);
+    unsafeBootstrap();
+}
+
+QCoro::Task<void> CLIBootstrap::bootstrap()
+{
+    const Outcome outcome = co_await QtConcurrent::run(&bootstrapPool(), runGuarded);
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+}
+
+void CLIBootstrap::unsafeBootstrap()
+{
+    const auto cli = bundledCLI();
+    const QFileInfo cliInfo(cli.value_or(QString()));
+    // Without a shipped engine there is nothing to install, and nothing that
+    // could vouch for whatever sits in ~/.varno: that is a failure, not a pass.
+    if (!cli || !cliInfo.exists())
+        throw CLIBootstrapError::bundledCLIMissing();
+
+    const bool firstInstall = !installedVersion().has_value();
+
+    copyBundledCLI(*cli);
+    QFile::setPermissions(varnoDir(), privateFolder);
+    verifyCLIHash();
+    rotateScanLog();
+
+    const Timing timing = CLIBootstrap::timing();
+    runBundledCLICommand({QStringLiteral("migrate")}, timing.setupTimeout, [](int code, const QString &text) {
+        return CLIBootstrapError::migrationFailed(code, text);
+    });
+    runBundledCLICommand({QStringLiteral("selftest")}, timing.setupTimeout, [](int code, const QString &text) {
+        return CLIBootstrapError::selftestFailed(code, text);
+    });
+
+    hardenDataDirectoryPermissions();
+    if (firstInstall)
+        installShellAlias();
+}
+
+void CLIBootstrap::copyBundledCLI(const QString &source)
+{
+    // The shipped tree must be a folder that can be listed; whether ~/.varno
+    // exists or not, its contents are copied over it item by item, and
+    // installed files that the engine no longer ships are left in place.
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.isDir() || !sourceInfo.isReadable() || !sourceInfo.isExecutable())
+        throw CLIBootstrapError::copyFailedBundledCLIMissing();
+    copyTree(source, varnoDir());
+}
+
+void CLIBootstrap::verifyCLIHash()
+{
+    CLIManifest::verify(CLIManifest::bundledManifestPath(), varnoDir());
+}
+
+void CLIBootstrap::rotateScanLog()
+{
+    const QString log = varnoDir() + QStringLiteral("/logs/scan.err");
+    if (!QFileInfo::exists(log))
+        return;
+    const QString previous = log + QStringLiteral(".prev");
+    QFile::remove(previous);
+    QFile::rename(log, previous);
+}
+
+void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double timeout,
+                                        const std::function<CLIBootstrapError(int, const QString &)> &mapFailure)
+{
+    const QString root = varnoDir();
+    std::unique_ptr<QProcess> process =
+        VARNOProcess::makeProcess(root + QStringLiteral("/varno.py"), root, arguments);
+    process->setStandardOutputFile(QProcess::nullDevice());
+
+    StderrCapture captured;
+    QObject::connect(process.get(), &QProcess::readyReadStandardError, process.get(),
+                     [&captured, p = process.get()] { captured.append(p->readAllStandardError()); });
+
+    QEventLoop loop;
+    QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+
+    process->start();
+    if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
+        throw ProcessLaunchError(process->errorString());
+
+    QTimer killTimer;
+    killTimer.setSingleShot(true);
+    QObject::connect(&killTimer, &QTimer::timeout, process.get(), [p = process.get()] {
+        if (p->state() == QProcess::NotRunning)
+            return;
+        qCWarning(lcVarno, "bootstrap subprocess ignored the termination request, killing");
+        p->kill();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    const int graceMs = timing().killGraceMs;
+    QObject::connect(&deadline, &QTimer::timeout, process.get(), [&, p = process.get()] {
+        if (p->state() == QProcess::NotRunning)
+            return;
+        qCWarning(lcVarno, "bootstrap subprocess exceeded %.0fs timeout (args=%s), terminating", timeout,
+                  qUtf8Printable(describeArguments(arguments)));
+        p->terminate();
+        killTimer.start(graceMs);
+    });
+    deadline.start(int(qBound(0.0, timeout * 1000.0, double(std::numeric_limits<int>::max()))));
+
+    // QProcess reads what the step left in its pipe and closes it when the
+    // step exits, so a grandchild holding standard error cannot keep us here.
+    if (process->state() != QProcess::NotRunning)
+        loop.exec();
+    deadline.stop();
+    killTimer.stop();
+    captured.append(process->readAllStandardError());
+
+    const int status = process->exitCode();
+    if (process->exitStatus() == QProcess::NormalExit && status == 0)
+        return;
+    throw mapFailure(status, captured.text());
+}
+
+void CLIBootstrap::installShellAlias()
+{
+    ShellLauncher::install();
+}
+
+void CLIBootstrap::hardenDataDirectoryPermissions(const std::optional<QStringList> &paths)
+{
+    const QStringList folders = paths.value_or(QStringList{
+        VarnoPaths::inHome(QStringLiteral("Library/Application Support/VARNO")),
+        VarnoPaths::inHome(QStringLiteral("Library/Logs/VARNO")),
+        VarnoPaths::inHome(QStringLiteral("Library/Caches/VARNO")),
+    });
+    for (const QString &path : folders) {
+        const QFileInfo info(path);
+        const bool isLink = info.isSymLink();
+        const bool exists = info.exists(); // follows links
+        const bool isFolder = exists && info.isDir();
+        if (isLink && isFolder) {
+            const QString target = info.canonicalFilePath();
+            QFile::setPermissions(target.isEmpty() ? path : target, privateFolder);
+        } else if (isLink || (exists && !isFolder)) {
+            // A dangling link, a link to something else, or a file where the
+            // folder belongs: a real folder takes its place.
+            QFile::remove(path);
+            QDir().mkpath(path);
+            QFile::setPermissions(path, privateFolder);
+        } else if (!exists) {
+            QDir().mkpath(path);
+            QFile::setPermissions(path, privateFolder);
+        } else {
+            QFile::setPermissions(path, privateFolder);
+        }
+    }
+}
+
+QString CLIBootstrap::failureMessage(const std::exception &error)
+{
+    if (const auto *bootstrap = dynamic_cast<const CLIBootstrapError *>(&error))
+        return bootstrap->errorDescription();
+    return localizedDescription(error);
+}
+
+void CLIBootstrap::logBootstrapFailure(const std::exception &error)
+{
+    const QString folder = VarnoPaths::logsDir();
+    QDir().mkpath(folder);
+    QString entry = QLatin1Char('[') + Clock::now().toUTC().toString(Qt::ISODate) + QStringLiteral("] ")
+        + failureMessage(error) + QLatin1Char('\n');
+    if (const auto *bootstrap = dynamic_cast<const CLIBootstrapError *>(&error)) {
+        const auto detail = bootstrap->detail();
+        if (detail && !detail->isEmpty())
+            entry += *detail + QLatin1Char('\n');
+    }
+    entry += QLatin1Char('\n');
+    QFile log(folder + QStringLiteral("/bootstrap.err"));
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(entry.toUtf8());
+}
+
+void CLIBootstrap::logBootstrapFailure(std::exception_ptr error)
+{
+    if (!error)
+        return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        logBootstrapFailure(e);
+    } catch (...) {
+        logBootstrapFailure(std::runtime_error("unknown failure"));
+    }
+}

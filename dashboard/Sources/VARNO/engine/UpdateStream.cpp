@@ -1,0 +1,289 @@
+#include "engine/UpdateStream.h"
+
+#include "engine/UpdateLogWriter.h"
+#include "engine/UpdateStreamReader.h"
+#include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
+#include "platform/Logging.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcoroprocess.h>
+#include <qcoro/qcorosignal.h>
+
+namespace {
+
+QMutex tuningMutex;
+UpdateStream::Tuning currentTuning;
+
+// The time of the engine's last output and whether the watchdog gave up on it.
+class WatchdogClock {
+public:
+    WatchdogClock() { m_lastEvent.start(); }
+
+    void touch()
+    {
+        QMutexLocker lock(&m_lock);
+        m_lastEvent.restart();
+    }
+
+    double secondsSinceLastEvent() const
+    {
+        QMutexLocker lock(&m_lock);
+        return double(m_lastEvent.nsecsElapsed()) / 1e9;
+    }
+
+    void setTimedOut()
+    {
+        QMutexLocker lock(&m_lock);
+        m_timedOut = true;
+    }
+
+    bool timedOut() const
+    {
+        QMutexLocker lock(&m_lock);
+        return m_timedOut;
+    }
+
+private:
+    mutable QMutex m_lock;
+    QElapsedTimer m_lastEvent;
+    bool m_timedOut = false;
+};
+
+// The first stdoutCap bytes of standard output; the rest is read and dropped.
+struct StdoutCollector {
+    QByteArray data;
+
+    void append(const QByteArray &chunk)
+    {
+        const qsizetype room = UpdateStream::stdoutCap - data.size();
+        if (room <= 0 || chunk.isEmpty())
+            return;
+        data.append(chunk.constData(), qMin(room, chunk.size()));
+    }
+};
+
+void flushLog(const std::shared_ptr<UpdateLogWriter> &log)
+{
+    log->flush();
+}
+
+} // namespace
+
+// --- UpdateQueueController ---------------------------------------------------
+
+UpdateQueueController::UpdateQueueController(QProcess *process)
+    : m_process(process)
+{
+}
+
+UpdateQueueController::~UpdateQueueController() = default;
+
+void UpdateQueueController::send(const QString &word)
+{
+    const QByteArray bytes = (word + QLatin1Char('\n')).toUtf8();
+    QMutexLocker lock(&m_mutex);
+    if (m_closed || !m_process)
+        return;
+    QPointer<QProcess> process = m_process;
+    const auto write = [process, bytes] {
+        // Writes are buffered by QProcess and reach the engine in order; a
+        // closed pipe only makes them fail (SIGPIPE is ignored).
+        if (process && process->state() == QProcess::Running)
+            process->write(bytes);
+    };
+    if (QThread::currentThread() == process->thread())
+        write();
+    else
+        QMetaObject::invokeMethod(process.data(), write, Qt::QueuedConnection);
+}
+
+void UpdateQueueController::close()
+{
+    QMutexLocker lock(&m_mutex);
+    m_closed = true;
+    m_process = nullptr;
+}
+
+// --- UpdateStream ------------------------------------------------------------
+
+UpdateStream::Tuning UpdateStream::tuning()
+{
+    QMutexLocker lock(&tuningMutex);
+    return currentTuning;
+}
+
+void UpdateStream::setTuning(const Tuning &tuning)
+{
+    QMutexLocker lock(&tuningMutex);
+    currentTuning = tuning;
+}
+
+QStringList UpdateStream::arguments(const QStringList &only)
+{
+    QStringList arguments;
+    arguments.append(QStringLiteral("update"));
+    if (!only.isEmpty()) {
+        arguments.append(QStringLiteral("--only"));
+        arguments.append(only);
+    }
+    return arguments;
+}
+
+QHash<QString, QString> UpdateStream::environment()
+{
+    QHash<QString, QString> environment;
+    environment.insert(QStringLiteral("VARNO_EVENTS"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("VARNO_QUIET"), QStringLiteral("1"));
+    return environment;
+}
+
+std::optional<UpdateEvent> UpdateStream::decodeEvent(const QJsonObject &object)
+{
+    return UpdateEvent::decode(object);
+}
+
+QString UpdateStream::timeoutText(double thresholdSeconds)
+{
+    return QStringLiteral("Update queue timed out: no progress event for %1s. The installer may be hung; try again "
+                          "or install manually.")
+        .arg(QString::number(thresholdSeconds, 'f', 0));
+}
+
+QString UpdateStream::renderStreamFailure(const QStringList &stderrLines, const QByteArray &stdoutData)
+{
+    QStringList lines;
+    for (const QString &line : stderrLines) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            lines.append(trimmed);
+    }
+    if (!lines.isEmpty())
+        return lines.join(QLatin1Char('\n'));
+
+    // The kept standard output may end inside a character where the cap cut
+    // it; that character goes, the text before it stays.
+    const QByteArray bytes = stdoutData.size() >= stdoutCap ? dropIncompleteUtf8Tail(stdoutData) : stdoutData;
+    if (const auto text = decodeUtf8Strict(bytes)) {
+        const QString trimmed = text->trimmed();
+        if (!trimmed.isEmpty())
+            return trimmed;
+    }
+    return QStringLiteral("Update queue exited without structured diagnostics.");
+}
+
+QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler onController, EventHandler onEvent)
+{
+    for (const QString &id : only)
+        VARNOProcess::ensureNotOptionLike(id, QStringLiteral("bundle id"));
+    const Tuning tuning = UpdateStream::tuning();
+
+    std::unique_ptr<QProcess> child =
+        VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());
+    QProcess *process = child.get();
+
+    process->start();
+    while (process->state() == QProcess::Starting)
+        co_await qCoro(process, &QProcess::stateChanged);
+    if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
+        throw ProcessLaunchError(process->errorString());
+
+    std::shared_ptr<UpdateLogWriter> log = UpdateLogWriter::open(tuning.logPath.value_or(UpdateLogWriter::defaultPath()));
+
+    const std::shared_ptr<UpdateQueueController> controller(new UpdateQueueController(process));
+    if (onController)
+        onController(controller);
+
+    auto clock = std::make_shared<WatchdogClock>();
+    auto stdoutData = std::make_shared<StdoutCollector>();
+    auto reader = std::make_shared<UpdateStreamReader>(
+        [clock, onEvent](const UpdateEvent &event) {
+            clock->touch();
+            if (!onEvent)
+                return;
+            try {
+                onEvent(event);
+            } catch (const std::exception &error) {
+                qCWarning(lcVarno, "update queue event handler failed: %s", error.what());
+            } catch (...) {
+                qCWarning(lcVarno, "update queue event handler failed");
+            }
+        },
+        [log](const QString &line) {
+            if (log)
+                log->write(line);
+        });
+
+    const auto readStderr = [process, clock, reader] {
+        const QByteArray chunk = process->readAllStandardError();
+        if (chunk.isEmpty())
+            return;
+        clock->touch();
+        reader->feed(chunk);
+    };
+    const auto readStdout = [process, stdoutData] { stdoutData->append(process->readAllStandardOutput()); };
+    QObject::connect(process, &QProcess::readyReadStandardError, process, readStderr);
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, readStdout);
+
+    // The watchdog: an engine silent on standard error for longer than the
+    // threshold is asked to stop; one that ignores the request is killed.
+    const double threshold = tuning.watchdogThreshold;
+    QTimer killTimer;
+    killTimer.setSingleShot(true);
+    QObject::connect(&killTimer, &QTimer::timeout, process, [process] {
+        if (process->state() == QProcess::NotRunning)
+            return;
+        qCWarning(lcVarno, "update queue engine ignored the termination request, killing");
+        process->kill();
+    });
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, process, [process, clock, threshold, &watchdog, &killTimer, tuning] {
+        if (process->state() == QProcess::NotRunning) {
+            watchdog.stop();
+            return;
+        }
+        if (!(clock->secondsSinceLastEvent() > threshold))
+            return;
+        watchdog.stop();
+        clock->setTimedOut();
+        qCWarning(lcVarno, "update queue watchdog: no output for %.0fs, terminating", threshold);
+        process->terminate();
+        killTimer.start(tuning.killGraceMs);
+    });
+    watchdog.start(tuning.watchdogPollMs);
+
+    // What arrived before the controller was handed over waited in QProcess.
+    readStderr();
+    readStdout();
+
+    // QProcess reads what the engine left in its pipes and closes them when it
+    // exits, so a grandchild that inherited standard error cannot hold the run
+    // open after the engine itself has gone.
+    if (process->state() != QProcess::NotRunning)
+        co_await qCoro(process).waitForFinished(-1);
+    watchdog.stop();
+    killTimer.stop();
+    readStderr();
+    readStdout();
+    const QStringList tail = reader->finish();
+
+    if (log)
+        co_await QtConcurrent::run(flushLog, log);
+
+    controller->close();
+    process->closeWriteChannel();
+
+    if (clock->timedOut())
+        throw VARNOError::processFailure(timeoutExitCode, timeoutText(threshold));
+    const qint32 status = process->exitCode();
+    if (process->exitStatus() == QProcess::NormalExit && status == 0)
+        co_return;
+    throw VARNOError::processFailure(status, renderStreamFailure(tail, stdoutData->data));
+}

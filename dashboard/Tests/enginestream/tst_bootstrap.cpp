@@ -1,0 +1,362 @@
+#include "TestRegistry.h"
+#include "TestSupport.h"
+
+#include "EngineFixture.h"
+
+#include "engine/CLIBootstrap.h"
+#include "engine/CLIManifest.h"
+#include "engine/ShellLauncher.h"
+#include "engine/VARNOError.h"
+#include "platform/MainBundle.h"
+#include "platform/VarnoPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+using namespace EngineFixture;
+
+namespace {
+
+int modeOf(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+// Runs a whole bootstrap on its own thread, as the app does; the error it
+// threw, if any.
+std::exception_ptr bootstrap()
+{
+    try {
+        VarnoTest::await(CLIBootstrap::bootstrap(), 120s);
+        return nullptr;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+template<typename Error>
+std::optional<Error> errorOf(std::exception_ptr error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error &e) {
+        return e;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+QString describe(std::exception_ptr error)
+{
+    if (!error)
+        return QStringLiteral("success");
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return CLIBootstrap::failureMessage(e);
+    }
+}
+
+// A fake engine whose migrate and selftest run the given Python snippets.
+QByteArray setupEngine(const QByteArray &migrate, const QByteArray &selftest = "pass\n")
+{
+    return QByteArray("import os, sys, time\n"
+                      "cmd = sys.argv[-1]\n"
+                      "open(os.path.join(os.environ['HOME'], 'ran-' + cmd), 'w').close()\n"
+                      "if cmd == 'migrate':\n") +
+        "    " + QByteArray(migrate).replace("\n", "\n    ").trimmed() + "\n"
+        "elif cmd == 'selftest':\n"
+        "    " + QByteArray(selftest).replace("\n", "\n    ").trimmed() + "\n";
+}
+
+class ShellEnv {
+public:
+    explicit ShellEnv(const QByteArray &value)
+        : m_saved(qEnvironmentVariableIsSet("SHELL") ? std::optional(qgetenv("SHELL")) : std::nullopt)
+    {
+        qputenv("SHELL", value);
+    }
+    ~ShellEnv()
+    {
+        if (m_saved)
+            qputenv("SHELL", *m_saved);
+        else
+            qunsetenv("SHELL");
+    }
+
+private:
+    std::optional<QByteArray> m_saved;
+};
+
+class BootstrapTiming {
+public:
+    BootstrapTiming(double setupTimeout, int killGraceMs)
+        : m_saved(CLIBootstrap::timing())
+    {
+        CLIBootstrap::setTiming({setupTimeout, killGraceMs});
+    }
+    ~BootstrapTiming() { CLIBootstrap::setTiming(m_saved); }
+
+private:
+    CLIBootstrap::Timing m_saved;
+};
+
+} // namespace
+
+class TestCLIBootstrap : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void installsChecksAndReinstallsTheStandIn()
+    {
+        VarnoTest::TempHome home;
+        StagedBundle bundle;
+        ShellEnv shell("/bin/zsh");
+        QVERIFY(CLIBootstrap::bundledVersion());
+        QVERIFY(!CLIBootstrap::installedVersion());
+
+        // First install.
+        QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
+        QCOMPARE(CLIBootstrap::installedVersion(), CLIBootstrap::bundledVersion());
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineScript()),
+                 VarnoTest::readFile(stagedEngine() + QStringLiteral("/varno.py")));
+        QCOMPARE(modeOf(VarnoPaths::engineDir()), 0700);
+        QVERIFY(QFile::exists(VarnoPaths::appSupportDir() + QStringLiteral("/varno.db"))); // migrate ran
+        for (const QString &folder : {QStringLiteral("Library/Application Support/VARNO"),
+                                      QStringLiteral("Library/Logs/VARNO"), QStringLiteral("Library/Caches/VARNO")})
+            QCOMPARE(modeOf(home.filePath(folder)), 0700);
+        const QString launcher = home.filePath(QStringLiteral(".local/bin/varno"));
+        QCOMPARE(VarnoTest::readFile(launcher), ShellLauncher::launcherContent());
+        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral(".zshrc"))), ShellLauncher::pathBlock());
+
+        // Second launch of the same version: copied and checked again, the
+        // scan log rotated, extra files kept, the launcher left alone.
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(), "# edited by hand\n"));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/extra.txt"), "mine"));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err"), "last scan"));
+        QVERIFY(QFile::remove(launcher));
+        QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineScript()),
+                 VarnoTest::readFile(stagedEngine() + QStringLiteral("/varno.py")));
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/extra.txt")), QByteArray("mine"));
+        QVERIFY(!QFile::exists(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err")));
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err.prev")),
+                 QByteArray("last scan"));
+        QVERIFY(!QFile::exists(launcher));
+
+        // The repair makes the next run a first install: the launcher comes
+        // back, the start-up file keeps its one block.
+        QVERIFY(QFile::remove(VarnoPaths::engineDir() + QStringLiteral("/.cli_version")));
+        QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
+        QCOMPARE(VarnoTest::readFile(launcher), ShellLauncher::launcherContent());
+        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral(".zshrc"))), ShellLauncher::pathBlock());
+    }
+
+    void tamperedEngineFileFailsTheCheck()
+    {
+        VarnoTest::TempHome home;
+        FakeBundle bundle;
+        QVERIFY(copyTree(stagedEngine(), bundle.cli()));
+        bundle.writeManifest();
+        const QString manifestDigest = QJsonDocument::fromJson(VarnoTest::readFile(
+                                                                   bundle.resources() + QStringLiteral("/cli-manifest.json")))
+                                           .object()
+                                           .value(QLatin1String("files"))
+                                           .toObject()
+                                           .value(QLatin1String("engine/stream.py"))
+                                           .toString();
+        QVERIFY(!manifestDigest.isEmpty());
+        QByteArray changed = VarnoTest::readFile(bundle.cli() + QStringLiteral("/engine/stream.py"));
+        changed[0] = changed[0] == '#' ? '"' : '#';
+        bundle.writeEngineFile(QStringLiteral("engine/stream.py"), changed);
+
+        const auto error = errorOf<CLIBootstrapError>(bootstrap());
+        QVERIFY(error);
+        QCOMPARE(error->kind(), CLIBootstrapError::Kind::hashMismatch);
+        QCOMPARE(error->file(), QStringLiteral("engine/stream.py"));
+        QCOMPARE(error->expected(), manifestDigest);
+        QCOMPARE(error->actual(), CLIManifest::sha256Hex(changed));
+        QCOMPARE(error->errorDescription(),
+                 QStringLiteral("VARNO's helper tools failed an integrity check (engine/stream.py). Reinstall VARNO."));
+        // Nothing ran after the check.
+        QVERIFY(!QFile::exists(VarnoPaths::appSupportDir() + QStringLiteral("/varno.db")));
+    }
+
+    void failingMigrateIsLoggedAndStopsTheRun()
+    {
+        VarnoTest::TempHome home;
+        StagedBundle bundle;
+        setKnobs("{\"rules\": [{\"command\": \"migrate\", \"exit\": 3, \"stderr\": \"boom\"}]}");
+        const std::exception_ptr failure = bootstrap();
+        const auto error = errorOf<CLIBootstrapError>(failure);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), CLIBootstrapError::Kind::migrationFailed);
+        QCOMPARE(error->exitCode(), 3);
+        QCOMPARE(error->stderrText().trimmed(), QStringLiteral("boom"));
+        QCOMPARE(error->errorDescription(),
+                 QStringLiteral("VARNO couldn't prepare its database (setup exit 3). Open Diagnostics for details, "
+                                "or reinstall VARNO."));
+        // selftest, hardening and the launcher did not run.
+        QVERIFY(!QFile::exists(home.filePath(QStringLiteral("Library/Caches/VARNO"))));
+        QVERIFY(!QFile::exists(home.filePath(QStringLiteral(".local/bin/varno"))));
+
+        VarnoTest::FixedClock clock(QDateTime(QDate(2026, 1, 31), QTime(8, 5, 9), Qt::UTC));
+        CLIBootstrap::logBootstrapFailure(failure);
+        clock.advance(1s);
+        CLIBootstrap::logBootstrapFailure(VARNOError::python3NotFound());
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err")),
+                 QByteArray("[2026-01-31T08:05:09Z] VARNO couldn't prepare its database (setup exit 3). Open "
+                            "Diagnostics for details, or reinstall VARNO.\n"
+                            "boom\n\n\n"
+                            "[2026-01-31T08:05:10Z] python3 not found in expected system or Homebrew locations. "
+                            "Install Python 3 to continue.\n\n"));
+    }
+
+    void setupStepsThatFail_data()
+    {
+        QTest::addColumn<QByteArray>("migrate");
+        QTest::addColumn<QByteArray>("selftest");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("stderrText");
+
+        const QByteArray mib(1048576, 'x');
+        QTest::newRow("selftest fails")
+            << QByteArray("pass") << QByteArray("sys.stderr.write('bad'); sys.exit(4)")
+            << int(CLIBootstrapError::Kind::selftestFailed) << 4 << QByteArray("bad");
+        QTest::newRow("3 MiB of stderr")
+            << QByteArray("os.write(2, b'x' * (3 * 1048576)); sys.exit(2)") << QByteArray("pass")
+            << int(CLIBootstrapError::Kind::migrationFailed) << 2 << mib + "\n[stderr truncated at 1 MB]";
+        QTest::newRow("cap inside a character")
+            << QByteArray("os.write(2, b'x' * 1048575 + b'\\xc3\\xa9' * 10); sys.exit(2)") << QByteArray("pass")
+            << int(CLIBootstrapError::Kind::migrationFailed) << 2
+            << mib.left(1048575) + "\n[stderr truncated at 1 MB]";
+        QTest::newRow("hangs past its deadline")
+            << QByteArray("time.sleep(60)") << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed)
+            << 15 << QByteArray();
+        QTest::newRow("hangs and ignores the request to stop")
+            << QByteArray("import signal; signal.signal(signal.SIGTERM, signal.SIG_IGN); time.sleep(60)")
+            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 9 << QByteArray();
+    }
+
+    void setupStepsThatFail()
+    {
+        QFETCH(QByteArray, migrate);
+        QFETCH(QByteArray, selftest);
+        QFETCH(int, kind);
+        QFETCH(int, code);
+        QFETCH(QByteArray, stderrText);
+        VarnoTest::TempHome home;
+        FakeBundle bundle;
+        bundle.writeEngineFile(QStringLiteral("varno.py"), setupEngine(migrate, selftest));
+        bundle.writeEngineFile(QStringLiteral(".cli_version"), "1.0-test\n");
+        bundle.writeManifest();
+        BootstrapTiming timing(1.0, 300);
+
+        const auto error = errorOf<CLIBootstrapError>(bootstrap());
+        QVERIFY(error);
+        QCOMPARE(int(error->kind()), kind);
+        QCOMPARE(error->exitCode(), code);
+        QCOMPARE(error->stderrText().toUtf8(), stderrText);
+        if (error->kind() == CLIBootstrapError::Kind::migrationFailed)
+            QVERIFY(!QFile::exists(home.filePath(QStringLiteral("ran-selftest"))));
+        QCOMPARE(CLIBootstrap::installedVersion(), QStringLiteral("1.0-test")); // nothing rolled back
+    }
+
+    void noEngineToInstall_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message");
+        const QString missing = QStringLiteral("No bundled CLI in app Resources. This is a packaging bug.");
+        QTest::newRow("not in a bundle") << QStringLiteral("none") << missing;
+        QTest::newRow("bundle without cli") << QStringLiteral("no-cli") << missing;
+        QTest::newRow("cli is a file while ~/.varno exists")
+            << QStringLiteral("cli-file")
+            << QStringLiteral("VARNO couldn't finish setting up its helper tools: ") + missing;
+        QTest::newRow("engine without manifest")
+            << QStringLiteral("no-manifest")
+            << QStringLiteral("VARNO's helper tools failed an integrity check ((manifest)). Reinstall VARNO.");
+    }
+
+    void noEngineToInstall()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        VarnoTest::TempHome home;
+        std::optional<FakeBundle> bundle;
+        if (setup == QLatin1String("none")) {
+            MainBundle::setPathOverride(std::nullopt);
+        } else {
+            bundle.emplace();
+            if (setup == QLatin1String("no-cli")) {
+                QVERIFY(QDir(bundle->cli()).removeRecursively());
+            } else if (setup == QLatin1String("cli-file")) {
+                QVERIFY(QDir(bundle->cli()).removeRecursively());
+                QVERIFY(VarnoTest::writeFile(bundle->cli(), "not a folder"));
+                home.mkpath(QStringLiteral(".varno"));
+            } else {
+                bundle->writeEngineFile(QStringLiteral("varno.py"), setupEngine("pass"));
+            }
+        }
+        const std::exception_ptr error = bootstrap();
+        QVERIFY(errorOf<CLIBootstrapError>(error));
+        QCOMPARE(describe(error), message);
+        QVERIFY(!QFile::exists(home.filePath(QStringLiteral("ran-migrate"))));
+    }
+
+    void hardensDataFolders_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("missing") << QStringLiteral("missing");
+        QTest::newRow("open folder") << QStringLiteral("folder");
+        QTest::newRow("file in the way") << QStringLiteral("file");
+        QTest::newRow("link to a folder") << QStringLiteral("link");
+        QTest::newRow("dangling link") << QStringLiteral("dangling");
+    }
+
+    void hardensDataFolders()
+    {
+        QFETCH(QString, setup);
+        VarnoTest::TempHome home;
+        const QString path = home.filePath(QStringLiteral("Library/Logs/VARNO"));
+        const QString elsewhere = home.mkpath(QStringLiteral("elsewhere/logs"));
+        QFile::setPermissions(elsewhere, QFileDevice::Permissions(0x7777));
+        home.mkpath(QStringLiteral("Library/Logs"));
+        if (setup == QLatin1String("folder")) {
+            home.mkpath(QStringLiteral("Library/Logs/VARNO"));
+            QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+        } else if (setup == QLatin1String("file")) {
+            QVERIFY(VarnoTest::writeFile(path, "x"));
+        } else if (setup == QLatin1String("link")) {
+            QVERIFY(QFile::link(elsewhere, path));
+        } else if (setup == QLatin1String("dangling")) {
+            QVERIFY(QFile::link(home.filePath(QStringLiteral("nowhere")), path));
+        }
+
+        CLIBootstrap::hardenDataDirectoryPermissions(QStringList{path});
+
+        if (setup == QLatin1String("link")) {
+            QVERIFY(QFileInfo(path).isSymLink());
+            QCOMPARE(modeOf(elsewhere), 0700);
+        } else {
+            QVERIFY(!QFileInfo(path).isSymLink());
+            QVERIFY(QFileInfo(path).isDir());
+            QCOMPARE(modeOf(path), 0700);
+        }
+    }
+};
+
+VARNO_TEST_CLASS(TestCLIBootstrap)
+#include "tst_bootstrap.moc"
