@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 namespace EngineFixture {
 
@@ -51,8 +52,14 @@ void installStandIn()
     if (!copyTree(stagedEngine(), VarnoPaths::engineDir()))
         qFatal("Couldn't install the engine stand-in");
     setKnobs("{\"speed\": 0}");
-    VarnoTest::await(VARNOProcess::run({QStringLiteral("migrate")}, 60));
-    VarnoTest::await(VARNOProcess::run({QStringLiteral("scan")}, 120));
+    for (const QString &command : {QStringLiteral("migrate"), QStringLiteral("scan")}) {
+        auto process = VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), {command});
+        process->start();
+        if (!process->waitForFinished(120000) || process->exitStatus() != QProcess::NormalExit
+            || process->exitCode() != 0)
+            qFatal("The engine stand-in's %s failed: %s", qPrintable(command),
+                   process->readAllStandardError().constData());
+    }
 }
 
 void writeFakeEngine(const QByteArray &python)

@@ -189,10 +189,10 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
         VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());
     QProcess *process = child.get();
 
+    // Starting is fork and exec: it succeeds or fails at once, so waiting for
+    // it here holds the GUI thread no longer than that.
     process->start();
-    while (process->state() == QProcess::Starting)
-        co_await qCoro(process, &QProcess::stateChanged);
-    if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
+    if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
 
     std::shared_ptr<UpdateLogWriter> log = UpdateLogWriter::open(tuning.logPath.value_or(UpdateLogWriter::defaultPath()));
