@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QtConcurrent>
 
 #include <sys/stat.h>
 
@@ -314,6 +315,26 @@ private Q_SLOTS:
         QVERIFY(errorOf<CLIBootstrapError>(error));
         QCOMPARE(describe(error), message);
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral("ran-migrate"))));
+    }
+
+    void wholeRunsNeverOverlap()
+    {
+        VarnoTest::TempHome home;
+        FakeBundle bundle;
+        bundle.writeEngineFile(QStringLiteral("varno.py"),
+                               setupEngine("log = open(os.path.join(os.environ['HOME'], 'runs.log'), 'a')\n"
+                                           "log.write('begin\\n'); log.flush(); time.sleep(0.3)\n"
+                                           "log.write('end\\n'); log.close()"));
+        bundle.writeEngineFile(QStringLiteral(".cli_version"), "1\n");
+        bundle.writeManifest();
+        // Two callers on two threads at once, as the launch and the
+        // onboarding may be.
+        QFuture<void> first = QtConcurrent::run([] { CLIBootstrap::bootstrapIfNeeded(); });
+        QFuture<void> second = QtConcurrent::run([] { CLIBootstrap::bootstrapIfNeeded(); });
+        first.waitForFinished();
+        second.waitForFinished();
+        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("runs.log"))),
+                 QByteArray("begin\nend\nbegin\nend\n"));
     }
 
     void hardensDataFolders_data()

@@ -291,6 +291,8 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
     process->start();
     if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
+    // The setup steps read nothing; one that tries gets end of file at once.
+    process->closeWriteChannel();
 
     QTimer killTimer;
     killTimer.setSingleShot(true);
