@@ -272,26 +272,6 @@ private Q_SLOTS:
         QCOMPARE(order, (QStringList{QStringLiteral("queuePaused"), QStringLiteral("delivery returns"),
                                      QStringLiteral("after"), QStringLiteral("queueResumed")}));
     }
-
-    void utf8CutRepair_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("kept");
-        QTest::newRow("ascii") << QByteArray("abc") << QByteArray("abc");
-        QTest::newRow("complete two-byte") << QByteArray("a\xC3\xA9") << QByteArray("a\xC3\xA9");
-        QTest::newRow("cut two-byte") << QByteArray("a\xC3") << QByteArray("a");
-        QTest::newRow("cut three-byte after one") << QByteArray("a\xE2\x80") << QByteArray("a");
-        QTest::newRow("complete four-byte") << QByteArray("a\xF0\x9F\x94\xA7") << QByteArray("a\xF0\x9F\x94\xA7");
-        QTest::newRow("cut four-byte") << QByteArray("a\xF0\x9F\x94") << QByteArray("a");
-        QTest::newRow("empty") << QByteArray() << QByteArray();
-    }
-
-    void utf8CutRepair()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, kept);
-        QCOMPARE(dropIncompleteUtf8Tail(bytes), kept);
-    }
 };
 
 VARNO_TEST_CLASS(TestUpdateEventDecoding)

@@ -2,7 +2,7 @@
 
 #include "engine/CLIManifest.h"
 #include "engine/ShellLauncher.h"
-#include "engine/UpdateStreamReader.h"
+#include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
@@ -57,7 +57,7 @@ std::optional<QString> readTrimmed(const QString &path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    const auto text = decodeUtf8Strict(bytes);
+    const auto text = Utf8Text::decode(bytes);
     if (!text)
         return std::nullopt;
     return text->trimmed();
@@ -142,9 +142,9 @@ struct StderrCapture {
     QString text() const
     {
         if (!truncated)
-            return decodeUtf8Strict(data).value_or(QString());
+            return Utf8Text::decode(data).value_or(QString());
         // A cut inside a character loses that character, not the whole text.
-        return decodeUtf8Strict(dropIncompleteUtf8Tail(data)).value_or(QString())
+        return Utf8Text::decode(Utf8Text::withoutIncompleteTail(data)).value_or(QString())
             + QStringLiteral("\n[stderr truncated at 1 MB]");
     }
 };

@@ -2,6 +2,7 @@
 
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStreamReader.h"
+#include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "platform/Logging.h"
@@ -170,8 +171,8 @@ QString UpdateStream::renderStreamFailure(const QStringList &stderrLines, const 
 
     // The kept standard output may end inside a character where the cap cut
     // it; that character goes, the text before it stays.
-    const QByteArray bytes = stdoutData.size() >= stdoutCap ? dropIncompleteUtf8Tail(stdoutData) : stdoutData;
-    if (const auto text = decodeUtf8Strict(bytes)) {
+    const QByteArray bytes = stdoutData.size() >= stdoutCap ? Utf8Text::withoutIncompleteTail(stdoutData) : stdoutData;
+    if (const auto text = Utf8Text::decode(bytes)) {
         const QString trimmed = text->trimmed();
         if (!trimmed.isEmpty())
             return trimmed;

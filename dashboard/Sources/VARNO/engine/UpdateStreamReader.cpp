@@ -1,45 +1,9 @@
 #include "engine/UpdateStreamReader.h"
 
+#include "engine/Utf8Text.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
-
-std::optional<QString> decodeUtf8Strict(QByteArrayView bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-QByteArray dropIncompleteUtf8Tail(const QByteArray &bytes)
-{
-    // Walk back over at most three continuation bytes to the lead byte of the
-    // last sequence and see whether the sequence is complete.
-    const qsizetype size = bytes.size();
-    qsizetype i = size - 1;
-    int continuation = 0;
-    while (i >= 0 && continuation < 3 && (static_cast<uchar>(bytes.at(i)) & 0xC0) == 0x80) {
-        --i;
-        ++continuation;
-    }
-    if (i < 0)
-        return bytes;
-    const uchar lead = static_cast<uchar>(bytes.at(i));
-    int expected = 0;
-    if ((lead & 0xE0) == 0xC0)
-        expected = 1;
-    else if ((lead & 0xF0) == 0xE0)
-        expected = 2;
-    else if ((lead & 0xF8) == 0xF0)
-        expected = 3;
-    else
-        return bytes; // ASCII or not a lead byte: nothing to repair here
-    if (continuation < expected)
-        return bytes.left(i);
-    return bytes;
-}
 
 UpdateStreamReader::UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText)
     : m_onEvent(std::move(onEvent))
@@ -84,7 +48,7 @@ void UpdateStreamReader::capPending()
     m_scanned = m_pending.size();
 }
 
-void UpdateStreamReader::handleLine(QByteArrayView line)
+void UpdateStreamReader::handleLine(QByteArray line)
 {
     if (line.isEmpty())
         return;
@@ -94,9 +58,9 @@ void UpdateStreamReader::handleLine(QByteArrayView line)
         qsizetype cut = line.size() - pendingCap;
         while (cut < line.size() && (static_cast<uchar>(line[cut]) & 0xC0) == 0x80)
             ++cut;
-        line = line.sliced(cut);
+        line.remove(0, cut);
     }
-    const auto text = decodeUtf8Strict(line);
+    const auto text = Utf8Text::decode(line);
     if (!text) {
         // Not UTF-8: never an event; kept as free text with the bad bytes replaced.
         keepFreeText(QString::fromUtf8(line));
@@ -107,7 +71,7 @@ void UpdateStreamReader::handleLine(QByteArrayView line)
         ++first;
     if (first < line.size() && line[first] == '{') {
         QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &error);
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error == QJsonParseError::NoError && document.isObject()) {
             if (auto event = UpdateEvent::decode(document.object())) {
                 if (m_onEvent)

@@ -44,7 +44,7 @@ public:
     qsizetype droppedLines() const { return m_dropped; }
 
 private:
-    void handleLine(QByteArrayView line);
+    void handleLine(QByteArray line);
     void keepFreeText(const QString &text);
     void capPending();
 
@@ -57,10 +57,3 @@ private:
     QStringList m_tail;
     qsizetype m_dropped = 0;
 };
-
-// Decodes bytes as UTF-8; nothing when they are not valid UTF-8.
-std::optional<QString> decodeUtf8Strict(QByteArrayView bytes);
-
-// The bytes without a multi-byte UTF-8 sequence that a byte cap cut short at
-// their end (what a cap at a byte count leaves behind).
-QByteArray dropIncompleteUtf8Tail(const QByteArray &bytes);
