@@ -1,0 +1,268 @@
+#include "records/AppRecord.h"
+
+#include "engine/VersionCompare.h"
+#include "records/StrictJson.h"
+
+#include <QHash>
+
+namespace {
+
+bool nonEmpty(const std::optional<QString> &text)
+{
+    return text && !text->isEmpty();
+}
+
+enum class Field {
+    bundle_id,
+    app_name,
+    current_version,
+    latest_version,
+    update_mechanism,
+    vendor_updater_name,
+    cask_token,
+    mas_id,
+    cask_match_confidence,
+    last_updated,
+    last_sha256,
+    last_cdn_domain,
+    last_team_id,
+    last_update_source,
+    update_count,
+    community_sha256_count,
+    version_first_seen,
+    risk_score,
+    risk_tier,
+    install_path,
+    user_ignored,
+    unmanaged_state,
+    update_mode,
+    self_managed,
+    vendor_self_update,
+    can_trigger_self_update,
+    trigger_kind,
+    green_seal,
+    verified_path,
+    last_incident_code,
+    last_incident_kind,
+    last_incident_at,
+    latest_source,
+    version_check_status,
+};
+
+const QHash<QString, Field> &fieldsByKey()
+{
+    static const QHash<QString, Field> fields = [] {
+        QHash<QString, Field> map;
+#define VARNO_FIELD(name) map.insert(QStringLiteral(#name), Field::name)
+        VARNO_FIELD(bundle_id);
+        VARNO_FIELD(app_name);
+        VARNO_FIELD(current_version);
+        VARNO_FIELD(latest_version);
+        VARNO_FIELD(update_mechanism);
+        VARNO_FIELD(vendor_updater_name);
+        VARNO_FIELD(cask_token);
+        VARNO_FIELD(mas_id);
+        VARNO_FIELD(cask_match_confidence);
+        VARNO_FIELD(last_updated);
+        VARNO_FIELD(last_sha256);
+        VARNO_FIELD(last_cdn_domain);
+        VARNO_FIELD(last_team_id);
+        VARNO_FIELD(last_update_source);
+        VARNO_FIELD(update_count);
+        VARNO_FIELD(community_sha256_count);
+        VARNO_FIELD(version_first_seen);
+        VARNO_FIELD(risk_score);
+        VARNO_FIELD(risk_tier);
+        VARNO_FIELD(install_path);
+        VARNO_FIELD(user_ignored);
+        VARNO_FIELD(unmanaged_state);
+        VARNO_FIELD(update_mode);
+        VARNO_FIELD(self_managed);
+        VARNO_FIELD(vendor_self_update);
+        VARNO_FIELD(can_trigger_self_update);
+        VARNO_FIELD(trigger_kind);
+        VARNO_FIELD(green_seal);
+        VARNO_FIELD(verified_path);
+        VARNO_FIELD(last_incident_code);
+        VARNO_FIELD(last_incident_kind);
+        VARNO_FIELD(last_incident_at);
+        VARNO_FIELD(latest_source);
+        VARNO_FIELD(version_check_status);
+#undef VARNO_FIELD
+        return map;
+    }();
+    return fields;
+}
+
+bool decodeField(AppRecord &r, Field field, const QJsonValue &v)
+{
+    using namespace StrictJson;
+    switch (field) {
+    case Field::bundle_id: return requiredText(v, r.bundle_id);
+    case Field::app_name: return requiredText(v, r.app_name);
+    case Field::current_version: return optionalText(v, r.current_version);
+    case Field::latest_version: return optionalText(v, r.latest_version);
+    case Field::update_mechanism: return optionalText(v, r.update_mechanism);
+    case Field::vendor_updater_name: return optionalText(v, r.vendor_updater_name);
+    case Field::cask_token: return optionalText(v, r.cask_token);
+    case Field::mas_id: return optionalText(v, r.mas_id);
+    case Field::cask_match_confidence: return optionalText(v, r.cask_match_confidence);
+    case Field::last_updated: return optionalText(v, r.last_updated);
+    case Field::last_sha256: return optionalText(v, r.last_sha256);
+    case Field::last_cdn_domain: return optionalText(v, r.last_cdn_domain);
+    case Field::last_team_id: return optionalText(v, r.last_team_id);
+    case Field::last_update_source: return optionalText(v, r.last_update_source);
+    case Field::update_count: return optionalInteger(v, r.update_count);
+    case Field::community_sha256_count: return optionalInteger(v, r.community_sha256_count);
+    case Field::version_first_seen: return optionalText(v, r.version_first_seen);
+    case Field::risk_score: return optionalInteger(v, r.risk_score);
+    case Field::risk_tier: return optionalText(v, r.risk_tier);
+    case Field::install_path: return optionalText(v, r.install_path);
+    case Field::user_ignored: return optionalInteger(v, r.user_ignored);
+    case Field::unmanaged_state: return optionalText(v, r.unmanaged_state);
+    case Field::update_mode: return optionalText(v, r.update_mode);
+    case Field::self_managed: return optionalBool(v, r.self_managed);
+    case Field::vendor_self_update: return optionalBool(v, r.vendor_self_update);
+    case Field::can_trigger_self_update: return optionalBool(v, r.can_trigger_self_update);
+    case Field::trigger_kind: return optionalText(v, r.trigger_kind);
+    case Field::green_seal: return optionalBool(v, r.green_seal);
+    case Field::verified_path: return optionalBool(v, r.verified_path);
+    case Field::last_incident_code: return optionalText(v, r.last_incident_code);
+    case Field::last_incident_kind: return optionalText(v, r.last_incident_kind);
+    case Field::last_incident_at: return optionalText(v, r.last_incident_at);
+    case Field::latest_source: return optionalText(v, r.latest_source);
+    case Field::version_check_status: return optionalText(v, r.version_check_status);
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<AppRecord> AppRecord::fromJson(const QJsonObject &object)
+{
+    const QHash<QString, Field> &fields = fieldsByKey();
+    AppRecord record;
+    bool hasBundleId = false;
+    bool hasAppName = false;
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const auto field = fields.constFind(it.key());
+        if (field == fields.constEnd())
+            continue; // keys the record does not know are ignored
+        if (!decodeField(record, *field, it.value()))
+            return std::nullopt;
+        hasBundleId |= *field == Field::bundle_id;
+        hasAppName |= *field == Field::app_name;
+    }
+    if (!hasBundleId || !hasAppName)
+        return std::nullopt;
+    return record;
+}
+
+std::optional<QList<AppRecord>> AppRecord::listFromJson(const QJsonArray &array)
+{
+    return StrictJson::decodeArray<AppRecord>(array, &AppRecord::fromJson);
+}
+
+std::optional<QList<AppRecord>> AppRecord::decodeList(const QByteArray &json)
+{
+    const auto array = StrictJson::parseArray(json);
+    if (!array)
+        return std::nullopt;
+    return listFromJson(*array);
+}
+
+bool AppRecord::isExcluded() const
+{
+    if (user_ignored && *user_ignored != 0)
+        return true;
+    return update_mode && *update_mode == QLatin1String("ignore");
+}
+
+bool AppRecord::isOutdatedLegacy() const
+{
+    if (!nonEmpty(current_version) || !nonEmpty(latest_version))
+        return false;
+    const QString latest = latest_version->toLower();
+    if (latest == QLatin1String("latest") || latest == QLatin1String("unknown"))
+        return false;
+    return VersionCompare::compare(*current_version, *latest_version) == ComparisonResult::orderedAscending;
+}
+
+bool AppRecord::isLegacySelfManagedBucket() const
+{
+    const QString mechanism = update_mechanism.value_or(QString()).toLower();
+    return mechanism == QLatin1String("vendor_self_update") || mechanism == QLatin1String("sparkle_internal");
+}
+
+QString AppRecord::versionCheckStatus() const
+{
+    if (nonEmpty(version_check_status))
+        return version_check_status->toLower();
+    if (isExcluded())
+        return QStringLiteral("excluded");
+    if (isOutdatedLegacy())
+        return QStringLiteral("outdated");
+    if (nonEmpty(latest_version))
+        return QStringLiteral("current");
+    if (self_managed) {
+        if (*self_managed)
+            return QStringLiteral("unmeasured");
+    } else if (vendor_self_update) {
+        if (*vendor_self_update)
+            return QStringLiteral("unmeasured");
+    } else if (update_mechanism && *update_mechanism == QLatin1String("vendor_self_update")) {
+        return QStringLiteral("unmeasured");
+    }
+    if (isLegacySelfManagedBucket())
+        return QStringLiteral("unmeasured");
+    if (update_mechanism.value_or(QString()).toLower() == QLatin1String("mas"))
+        return QStringLiteral("unmeasured");
+    return QStringLiteral("unknown");
+}
+
+bool AppRecord::isOutdated() const
+{
+    if (isExcluded())
+        return false;
+    if (!version_check_status)
+        return isOutdatedLegacy();
+    return versionCheckStatus() == QLatin1String("outdated");
+}
+
+bool AppRecord::isUnmeasured() const
+{
+    return !isExcluded() && versionCheckStatus() == QLatin1String("unmeasured");
+}
+
+bool AppRecord::isUnknownStatus() const
+{
+    return !isExcluded() && versionCheckStatus() == QLatin1String("unknown");
+}
+
+bool AppRecord::isCatalogStale() const
+{
+    return !isExcluded() && versionCheckStatus() == QLatin1String("catalog_stale");
+}
+
+bool AppRecord::isVerified() const
+{
+    if (isUnmeasured() || isUnknownStatus() || isOutdated() || isCatalogStale())
+        return false;
+    return nonEmpty(last_sha256) && nonEmpty(last_team_id);
+}
+
+AppStatusColor AppRecord::statusColor() const
+{
+    if (isExcluded())
+        return AppStatusColor::muted;
+    const QString tier = risk_tier.value_or(QString()).toLower();
+    if (tier == QLatin1String("high") || tier == QLatin1String("critical"))
+        return AppStatusColor::atRisk;
+    if (isOutdated())
+        return AppStatusColor::outdated;
+    if (isUnmeasured() || isUnknownStatus())
+        return AppStatusColor::unchecked;
+    if (isCatalogStale())
+        return AppStatusColor::muted;
+    return AppStatusColor::current;
+}
