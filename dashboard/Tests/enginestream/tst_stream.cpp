@@ -17,6 +17,9 @@
 #include <QSet>
 #include <QTest>
 
+#include <stdexcept>
+#include <thread>
+
 using namespace std::chrono_literals;
 using namespace EngineFixture;
 using E = UpdateEvent;
@@ -413,6 +416,34 @@ private Q_SLOTS:
         const qsizetype skip = log.indexOf("] got skip\n");
         const qsizetype abort = log.indexOf("] got abort\n");
         QVERIFY(pause >= 0 && pause < resume && resume < skip && skip < abort);
+    }
+
+    void wordsFromAnotherThreadAndAFailingHandler()
+    {
+        // The engine waits for "abort"; it comes from a worker thread. The
+        // handler fails on the first event; the run goes on regardless.
+        VarnoTest::TempHome home;
+        writeFakeEngine(recordingEngine(
+            "err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
+            "for line in sys.stdin:\n"
+            "    if line.strip() == 'abort':\n"
+            "        break\n"
+            "err(b'{\"event\":\"queue_done\",\"reason\":\"aborted\"}\\n')\n"));
+        std::thread sender;
+        int calls = 0;
+        const StreamRun run = runStream({}, [&](const UpdateEvent &event, UpdateQueueController &controller) {
+            ++calls;
+            if (event.as<E::QueueStart>()) {
+                sender = std::thread([&controller] { controller.send(QStringLiteral("abort")); });
+                throw std::runtime_error("a handler that fails");
+            }
+        }, 30s);
+        if (sender.joinable())
+            sender.join();
+        QVERIFY(!run.timedOutWaiting);
+        QVERIFY(!run.error);
+        QCOMPARE(calls, 2);
+        QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("queueDone")}));
     }
 
     void engineMissingOrUnstartable()
