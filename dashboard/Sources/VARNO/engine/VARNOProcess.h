@@ -2,9 +2,14 @@
 
 #include "engine/VARNOCancellationToken.h"
 #include "engine/VARNOError.h"
+#include "records/AppRecord.h"
+#include "records/BackupRecord.h"
+#include "records/ProvenanceRecord.h"
+#include "records/TrustSealRecord.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -74,6 +79,45 @@ public:
     static QCoro::Task<QByteArray> run(QStringList arguments, double timeout,
                                        std::shared_ptr<VARNOCancellationToken> cancellationToken = {},
                                        std::optional<QByteArray> stdinData = std::nullopt);
+
+    // --- One operation per plain engine command --------------------------
+    // Each builds its argument vector (every value one argument, never split
+    // or quoted), runs it with the command's time-out and turns standard
+    // output into the result. Besides the failures of run(): a record that
+    // does not decode fails with invalidJSON carrying the first 200 bytes of
+    // the output; a bundle id, app name, cask token or mode that begins with
+    // "-" fails with EngineArgumentError before anything starts.
+
+    // "list", "--json", ["--all" unless outdatedOnly]; 120 s.
+    static QCoro::Task<QList<AppRecord>> listApps(bool outdatedOnly = false);
+    // "seal", "--bundle-id", ID, "--json"; 120 s.
+    static QCoro::Task<TrustSealRecord> trustSeal(QString bundleId);
+    // "mode", ID, mode; 120 s.
+    static QCoro::Task<void> setUpdateMode(QString bundleId, QString mode);
+    // "mode", ID, "--on-quit"; 120 s.
+    static QCoro::Task<void> setUpdateOnQuit(QString bundleId);
+    // "reinstall", "--bundle-id", ID; 300 s.
+    static QCoro::Task<void> reinstall(QString bundleId);
+    // "fix", ID; 300 s. What the engine printed, or "" when it is not UTF-8.
+    static QCoro::Task<QString> fix(QString bundleId);
+    // "update", "--only", ID, "--approved"; 300 s, the token passed on.
+    static QCoro::Task<void> updateApproved(QString bundleId,
+                                            std::shared_ptr<VARNOCancellationToken> cancellationToken = {});
+    // "adopt", "--dry-run", "--json", appName, ["--cask", token]; 300 s. The
+    // raw output (the adopt preview), undecoded.
+    static QCoro::Task<QByteArray> adoptDryRunJSON(QString appName, std::optional<QString> caskToken = std::nullopt);
+    // "adopt", "--approved", appName, ["--cask", token], ["--allow-unsigned"]; 300 s.
+    static QCoro::Task<void> adoptApproved(QString appName, std::optional<QString> caskToken, bool allowUnsigned);
+    // "remove", "--bundle-id", ID, "--yes"; 300 s.
+    static QCoro::Task<void> uninstall(QString bundleId);
+    // "provenance", "--json", ["--bundle-id", ID when given, even empty]; 120 s.
+    static QCoro::Task<QList<ProvenanceRecord>> provenance(std::optional<QString> bundleId = std::nullopt);
+    // "backup", "--bundle-id", ID, "--json"; 120 s.
+    static QCoro::Task<BackupRecord> backupStatus(QString bundleId);
+    // "restore", "--bundle-id", ID; 300 s.
+    static QCoro::Task<void> restore(QString bundleId);
+    // "diagnose", "--bundle", "--out", outPath; 120 s. Returns outPath.
+    static QCoro::Task<QString> diagnoseBundle(QString outPath);
 
     // Throws EngineArgumentError when a value from the library or the user
     // begins with "-" (the engine would take it for an option). `what` names

@@ -1,0 +1,231 @@
+// The engine command operations of VARNOProcess: argument vectors, time-outs
+// and the decoding of what the engine prints.
+#include "engine/VARNOProcess.h"
+
+#include "engine/Utf8Text.h"
+
+namespace {
+
+constexpr double kQueryTimeout = 120;
+constexpr double kChangeTimeout = 300;
+constexpr qsizetype kInvalidJSONPrefix = 200;
+
+const QString kBundleId = QStringLiteral("bundle id");
+
+// The argument vectors are built outside the coroutines (g++ 12 mishandles
+// braced lists inside coroutine bodies).
+QStringList listArguments(bool outdatedOnly)
+{
+    QStringList arguments{QStringLiteral("list"), QStringLiteral("--json")};
+    if (!outdatedOnly)
+        arguments.append(QStringLiteral("--all"));
+    return arguments;
+}
+
+QStringList withBundleId(const QString &command, const QString &bundleId, const QStringList &tail = {})
+{
+    QStringList arguments{command, QStringLiteral("--bundle-id"), bundleId};
+    arguments.append(tail);
+    return arguments;
+}
+
+QStringList sealArguments(const QString &bundleId)
+{
+    return withBundleId(QStringLiteral("seal"), bundleId, {QStringLiteral("--json")});
+}
+
+QStringList modeArguments(const QString &bundleId, const QString &mode)
+{
+    return {QStringLiteral("mode"), bundleId, mode};
+}
+
+QStringList reinstallArguments(const QString &bundleId)
+{
+    return withBundleId(QStringLiteral("reinstall"), bundleId);
+}
+
+QStringList fixArguments(const QString &bundleId)
+{
+    return {QStringLiteral("fix"), bundleId};
+}
+
+QStringList updateApprovedArguments(const QString &bundleId)
+{
+    return {QStringLiteral("update"), QStringLiteral("--only"), bundleId, QStringLiteral("--approved")};
+}
+
+QStringList removeArguments(const QString &bundleId)
+{
+    return withBundleId(QStringLiteral("remove"), bundleId, {QStringLiteral("--yes")});
+}
+
+QStringList backupArguments(const QString &bundleId)
+{
+    return withBundleId(QStringLiteral("backup"), bundleId, {QStringLiteral("--json")});
+}
+
+QStringList restoreArguments(const QString &bundleId)
+{
+    return withBundleId(QStringLiteral("restore"), bundleId);
+}
+
+QStringList diagnoseArguments(const QString &outPath)
+{
+    return {QStringLiteral("diagnose"), QStringLiteral("--bundle"), QStringLiteral("--out"), outPath};
+}
+
+void appendCask(QStringList &arguments, const std::optional<QString> &caskToken)
+{
+    if (caskToken && !caskToken->isEmpty()) {
+        arguments.append(QStringLiteral("--cask"));
+        arguments.append(*caskToken);
+    }
+}
+
+QStringList adoptDryRunArguments(const QString &appName, const std::optional<QString> &caskToken)
+{
+    QStringList arguments{QStringLiteral("adopt"), QStringLiteral("--dry-run"), QStringLiteral("--json"), appName};
+    appendCask(arguments, caskToken);
+    return arguments;
+}
+
+QStringList adoptApprovedArguments(const QString &appName, const std::optional<QString> &caskToken,
+                                   bool allowUnsigned)
+{
+    QStringList arguments{QStringLiteral("adopt"), QStringLiteral("--approved"), appName};
+    appendCask(arguments, caskToken);
+    if (allowUnsigned)
+        arguments.append(QStringLiteral("--allow-unsigned"));
+    return arguments;
+}
+
+QStringList provenanceArguments(const std::optional<QString> &bundleId)
+{
+    QStringList arguments{QStringLiteral("provenance"), QStringLiteral("--json")};
+    if (bundleId) {
+        arguments.append(QStringLiteral("--bundle-id"));
+        arguments.append(*bundleId);
+    }
+    return arguments;
+}
+
+void checkCaskToken(const std::optional<QString> &caskToken)
+{
+    if (caskToken && !caskToken->isEmpty())
+        VARNOProcess::ensureNotOptionLike(*caskToken, QStringLiteral("cask token"));
+}
+
+// What a decoding failure carries: the beginning of the output.
+[[noreturn]] void throwInvalidJSON(const QByteArray &output)
+{
+    throw VARNOError::invalidJSON(Utf8Text::prefix(output, kInvalidJSONPrefix));
+}
+
+} // namespace
+
+QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
+{
+    const QByteArray output = co_await run(listArguments(outdatedOnly), kQueryTimeout);
+    auto records = AppRecord::decodeList(output);
+    if (!records)
+        throwInvalidJSON(output);
+    co_return std::move(*records);
+}
+
+QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    const QByteArray output =
+        co_await run(sealArguments(bundleId), kQueryTimeout);
+    auto seal = TrustSealRecord::decode(output);
+    if (!seal)
+        throwInvalidJSON(output);
+    co_return std::move(*seal);
+}
+
+QCoro::Task<void> VARNOProcess::setUpdateMode(QString bundleId, QString mode)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    ensureNotOptionLike(mode, QStringLiteral("update mode"));
+    co_await run(modeArguments(bundleId, mode), kQueryTimeout);
+}
+
+QCoro::Task<void> VARNOProcess::setUpdateOnQuit(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    co_await run(modeArguments(bundleId, QStringLiteral("--on-quit")), kQueryTimeout);
+}
+
+QCoro::Task<void> VARNOProcess::reinstall(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    co_await run(reinstallArguments(bundleId), kChangeTimeout);
+}
+
+QCoro::Task<QString> VARNOProcess::fix(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    const QByteArray output = co_await run(fixArguments(bundleId), kChangeTimeout);
+    // Output that reached the cap may end inside a character: keep what came before it.
+    co_return Utf8Text::decodeOrEmpty(output.size() >= outputCap ? Utf8Text::withoutIncompleteTail(output) : output);
+}
+
+QCoro::Task<void> VARNOProcess::updateApproved(QString bundleId,
+                                               std::shared_ptr<VARNOCancellationToken> cancellationToken)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    co_await run(updateApprovedArguments(bundleId), kChangeTimeout, std::move(cancellationToken));
+}
+
+QCoro::Task<QByteArray> VARNOProcess::adoptDryRunJSON(QString appName, std::optional<QString> caskToken)
+{
+    ensureNotOptionLike(appName, QStringLiteral("app name"));
+    checkCaskToken(caskToken);
+    co_return co_await run(adoptDryRunArguments(appName, caskToken), kChangeTimeout);
+}
+
+QCoro::Task<void> VARNOProcess::adoptApproved(QString appName, std::optional<QString> caskToken, bool allowUnsigned)
+{
+    ensureNotOptionLike(appName, QStringLiteral("app name"));
+    checkCaskToken(caskToken);
+    co_await run(adoptApprovedArguments(appName, caskToken, allowUnsigned), kChangeTimeout);
+}
+
+QCoro::Task<void> VARNOProcess::uninstall(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    co_await run(removeArguments(bundleId), kChangeTimeout);
+}
+
+QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QString> bundleId)
+{
+    if (bundleId)
+        ensureNotOptionLike(*bundleId, kBundleId);
+    const QByteArray output = co_await run(provenanceArguments(bundleId), kQueryTimeout);
+    auto records = ProvenanceRecord::decodeList(output);
+    if (!records)
+        throwInvalidJSON(output);
+    co_return std::move(*records);
+}
+
+QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    const QByteArray output = co_await run(backupArguments(bundleId), kQueryTimeout);
+    auto backup = BackupRecord::decode(output);
+    if (!backup)
+        throwInvalidJSON(output);
+    co_return std::move(*backup);
+}
+
+QCoro::Task<void> VARNOProcess::restore(QString bundleId)
+{
+    ensureNotOptionLike(bundleId, kBundleId);
+    co_await run(restoreArguments(bundleId), kChangeTimeout);
+}
+
+QCoro::Task<QString> VARNOProcess::diagnoseBundle(QString outPath)
+{
+    co_await run(diagnoseArguments(outPath), kQueryTimeout);
+    co_return outPath;
+}
