@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "records/AdoptFlow.h"
+#include "records/AppRecord.h"
 #include "records/ShellQuoting.h"
 
 #include <QProcess>
@@ -195,6 +196,42 @@ private Q_SLOTS:
         QCOMPARE(AdoptFlow::failedText(QStringLiteral("Bob's App")),
                  QStringLiteral("Adopt ran, but Bob's App still isn't showing as Homebrew-managed. Run "
                                 "`varno adopt 'Bob'\\''s App'` in Terminal for details."));
+    }
+
+    void outcomeAfterReload_data()
+    {
+        QTest::addColumn<QList<AppRecord>>("reloaded");
+        QTest::addColumn<bool>("success");
+
+        auto app = [](const char *bundleId, std::optional<QString> mechanism, std::optional<QString> token) {
+            AppRecord record;
+            record.bundle_id = QString::fromLatin1(bundleId);
+            record.app_name = QStringLiteral("Acme Notes");
+            record.update_mechanism = std::move(mechanism);
+            record.cask_token = std::move(token);
+            return record;
+        };
+        const auto cask = text("cask");
+        QTest::newRow("managed now") << QList<AppRecord>{app("com.other", none, none), app("com.acme.notes", cask, text("acme-notes"))}
+                                     << true;
+        QTest::newRow("mechanism with a capital") << QList<AppRecord>{app("com.acme.notes", text("Cask"), text("acme-notes"))}
+                                                  << false;
+        QTest::newRow("empty token") << QList<AppRecord>{app("com.acme.notes", cask, text(""))} << false;
+        QTest::newRow("no token") << QList<AppRecord>{app("com.acme.notes", cask, none)} << false;
+        QTest::newRow("gone from the library") << QList<AppRecord>{app("com.acme.notes2", cask, text("t"))} << false;
+        QTest::newRow("empty library") << QList<AppRecord>() << false;
+        QTest::newRow("only the first record counts")
+            << QList<AppRecord>{app("com.acme.notes", text("unknown"), none), app("com.acme.notes", cask, text("t"))} << false;
+        QTest::newRow("first record managed")
+            << QList<AppRecord>{app("com.acme.notes", cask, text("t")), app("com.acme.notes", none, none)} << true;
+    }
+
+    void outcomeAfterReload()
+    {
+        QFETCH(QList<AppRecord>, reloaded);
+        QFETCH(bool, success);
+        const AdoptOutcome outcome = AdoptFlow::outcomeAfterReload(QStringLiteral("Acme Notes"), QStringLiteral("com.acme.notes"), reloaded);
+        QCOMPARE(outcome, success ? AdoptOutcome::success() : AdoptOutcome::failed(AdoptFlow::failedText(QStringLiteral("Acme Notes"))));
     }
 
     void outcomeTypes()

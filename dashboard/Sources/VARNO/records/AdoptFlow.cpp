@@ -1,5 +1,6 @@
 #include "records/AdoptFlow.h"
 
+#include "records/AppRecord.h"
 #include "records/RecordCodingError.h"
 #include "records/ShellQuoting.h"
 
@@ -100,6 +101,20 @@ ConfirmAvailability confirmAvailability(const Preview &preview, bool allowUnsign
     if (allowUnsignedSetting)
         return ConfirmAvailability::unsignedOverride;
     return ConfirmAvailability::refused;
+}
+
+AdoptOutcome outcomeAfterReload(const QString &appName, const QString &bundleId,
+                                const QList<AppRecord> &reloadedApps)
+{
+    for (const AppRecord &record : reloadedApps) {
+        if (record.bundle_id != bundleId)
+            continue;
+        // Only the first record with this bundle id is judged.
+        if (record.update_mechanism == QStringLiteral("cask") && isNonEmpty(record.cask_token))
+            return AdoptOutcome::success();
+        break;
+    }
+    return AdoptOutcome::failed(failedText(appName));
 }
 
 QString failedText(const QString &appName)
