@@ -114,6 +114,8 @@ private Q_SLOTS:
         QCOMPARE(set->codingPath(), QStringLiteral("policy.keep_per_app"));
         QCOMPARE(set->errorDescription(),
                  QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
+        // What a caller that only knows std::exception shows.
+        QCOMPARE(localizedDescription(*set), set->errorDescription());
     }
 
     // A failing engine reaches the caller unchanged.

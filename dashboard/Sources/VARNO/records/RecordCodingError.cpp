@@ -3,20 +3,11 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-namespace {
-
-QByteArray whatText(const QString &path, const QString &debug)
-{
-    return (path.isEmpty() ? debug : path + QStringLiteral(": ") + debug).toUtf8();
-}
-
-} // namespace
-
 RecordDecodingError::RecordDecodingError(Kind kind, QString codingPath, QString debugDescription)
     : m_kind(kind)
     , m_codingPath(std::move(codingPath))
     , m_debugDescription(std::move(debugDescription))
-    , m_what(whatText(m_codingPath, m_debugDescription))
+    , m_what(errorDescription().toUtf8())
 {
 }
 
@@ -36,7 +27,7 @@ QString RecordDecodingError::errorDescription() const
 RecordEncodingError::RecordEncodingError(QString codingPath, QString debugDescription)
     : m_codingPath(std::move(codingPath))
     , m_debugDescription(std::move(debugDescription))
-    , m_what(whatText(m_codingPath, m_debugDescription))
+    , m_what(errorDescription().toUtf8())
 {
 }
 

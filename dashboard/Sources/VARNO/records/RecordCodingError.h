@@ -9,8 +9,9 @@
 #include <optional>
 
 // The failure of decoding an engine record from JSON (or of encoding one).
-// errorDescription() is the short sentence a user sees; debugDescription()
-// says where and what went wrong, for logs and tests.
+// errorDescription() (also what(), so localizedDescription() finds it) is the
+// short sentence a user sees; codingPath() and debugDescription() say where
+// and what went wrong, for logs and tests.
 class RecordDecodingError : public std::exception {
 public:
     enum class Kind {
