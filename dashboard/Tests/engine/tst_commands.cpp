@@ -4,6 +4,8 @@
 
 #include "engine/VARNOProcess.h"
 #include "platform/VarnoPaths.h"
+#include "records/RemediationRegistry.h"
+#include "records/VendorUpdaters.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -314,6 +316,29 @@ private Q_SLOTS:
         QCOMPARE(byId.value(QStringLiteral("org.sim.oldtimer")).statusColor(), AppStatusColor::muted);
         QCOMPARE(byId.value(QStringLiteral("org.sim.bastion")).statusColor(), AppStatusColor::atRisk);
         QCOMPARE(byId.value(QStringLiteral("org.sim.quillpad")).statusColor(), AppStatusColor::unchecked);
+    }
+
+    // The app's registries know every incident code and vendor updater the
+    // engine reports for its library.
+    void registriesCoverTheLibrary()
+    {
+        const QList<AppRecord> apps = VarnoTest::await(VARNOProcess::listApps());
+        int codes = 0;
+        int vendors = 0;
+        for (const AppRecord &app : apps) {
+            if (app.last_incident_code && !app.last_incident_code->isEmpty()) {
+                ++codes;
+                QVERIFY2(RemediationRegistry::shared().remediations.contains(*app.last_incident_code),
+                         qPrintable(*app.last_incident_code));
+            }
+            if (app.vendor_updater_name && !app.vendor_updater_name->trimmed().isEmpty()) {
+                ++vendors;
+                QVERIFY2(VendorUpdaters::shared().displayName(app.vendor_updater_name->trimmed()),
+                         qPrintable(*app.vendor_updater_name));
+            }
+        }
+        QVERIFY(codes > 0);
+        QVERIFY(vendors > 0);
     }
 
     void sealProvenanceAndBackup()
