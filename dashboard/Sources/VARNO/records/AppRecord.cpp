@@ -3,7 +3,6 @@
 #include "engine/VersionCompare.h"
 #include "records/StrictJson.h"
 
-#include <QHash>
 
 namespace {
 
@@ -49,49 +48,53 @@ enum class Field {
     version_check_status,
 };
 
-const QHash<QString, Field> &fieldsByKey()
-{
-    static const QHash<QString, Field> fields = [] {
-        QHash<QString, Field> map;
-#define VARNO_FIELD(name) map.insert(QStringLiteral(#name), Field::name)
-        VARNO_FIELD(bundle_id);
-        VARNO_FIELD(app_name);
-        VARNO_FIELD(current_version);
-        VARNO_FIELD(latest_version);
-        VARNO_FIELD(update_mechanism);
-        VARNO_FIELD(vendor_updater_name);
-        VARNO_FIELD(cask_token);
-        VARNO_FIELD(mas_id);
-        VARNO_FIELD(cask_match_confidence);
-        VARNO_FIELD(last_updated);
-        VARNO_FIELD(last_sha256);
-        VARNO_FIELD(last_cdn_domain);
-        VARNO_FIELD(last_team_id);
-        VARNO_FIELD(last_update_source);
-        VARNO_FIELD(update_count);
-        VARNO_FIELD(community_sha256_count);
-        VARNO_FIELD(version_first_seen);
-        VARNO_FIELD(risk_score);
-        VARNO_FIELD(risk_tier);
-        VARNO_FIELD(install_path);
-        VARNO_FIELD(user_ignored);
-        VARNO_FIELD(unmanaged_state);
-        VARNO_FIELD(update_mode);
-        VARNO_FIELD(self_managed);
-        VARNO_FIELD(vendor_self_update);
-        VARNO_FIELD(can_trigger_self_update);
-        VARNO_FIELD(trigger_kind);
-        VARNO_FIELD(green_seal);
-        VARNO_FIELD(verified_path);
-        VARNO_FIELD(last_incident_code);
-        VARNO_FIELD(last_incident_kind);
-        VARNO_FIELD(last_incident_at);
-        VARNO_FIELD(latest_source);
-        VARNO_FIELD(version_check_status);
+struct FieldKey {
+    QLatin1StringView key;
+    Field field;
+};
+
+#define VARNO_FIELD(name) FieldKey{QLatin1StringView(#name), Field::name}
+constexpr FieldKey kFieldKeys[] = {
+    VARNO_FIELD(bundle_id),
+    VARNO_FIELD(app_name),
+    VARNO_FIELD(current_version),
+    VARNO_FIELD(latest_version),
+    VARNO_FIELD(update_mechanism),
+    VARNO_FIELD(vendor_updater_name),
+    VARNO_FIELD(cask_token),
+    VARNO_FIELD(mas_id),
+    VARNO_FIELD(cask_match_confidence),
+    VARNO_FIELD(last_updated),
+    VARNO_FIELD(last_sha256),
+    VARNO_FIELD(last_cdn_domain),
+    VARNO_FIELD(last_team_id),
+    VARNO_FIELD(last_update_source),
+    VARNO_FIELD(update_count),
+    VARNO_FIELD(community_sha256_count),
+    VARNO_FIELD(version_first_seen),
+    VARNO_FIELD(risk_score),
+    VARNO_FIELD(risk_tier),
+    VARNO_FIELD(install_path),
+    VARNO_FIELD(user_ignored),
+    VARNO_FIELD(unmanaged_state),
+    VARNO_FIELD(update_mode),
+    VARNO_FIELD(self_managed),
+    VARNO_FIELD(vendor_self_update),
+    VARNO_FIELD(can_trigger_self_update),
+    VARNO_FIELD(trigger_kind),
+    VARNO_FIELD(green_seal),
+    VARNO_FIELD(verified_path),
+    VARNO_FIELD(last_incident_code),
+    VARNO_FIELD(last_incident_kind),
+    VARNO_FIELD(last_incident_at),
+    VARNO_FIELD(latest_source),
+    VARNO_FIELD(version_check_status),
+};
 #undef VARNO_FIELD
-        return map;
-    }();
-    return fields;
+
+constexpr const auto &fieldKeys()
+{
+    return kFieldKeys;
 }
 
 bool decodeField(AppRecord &r, Field field, const QJsonValue &v)
@@ -140,21 +143,20 @@ bool decodeField(AppRecord &r, Field field, const QJsonValue &v)
 
 std::optional<AppRecord> AppRecord::fromJson(const QJsonObject &object)
 {
-    const QHash<QString, Field> &fields = fieldsByKey();
+    // One lookup per known key (the object's keys are kept sorted, so each
+    // lookup is a binary search without allocating); unknown keys are ignored.
     AppRecord record;
-    bool hasBundleId = false;
-    bool hasAppName = false;
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        const auto field = fields.constFind(it.key());
-        if (field == fields.constEnd())
-            continue; // keys the record does not know are ignored
-        if (!decodeField(record, *field, it.value()))
+    for (const auto &[key, field] : fieldKeys()) {
+        const QJsonValue value = object.value(key);
+        if (field == Field::bundle_id || field == Field::app_name) {
+            if (value.isUndefined())
+                return std::nullopt;
+        } else if (value.isUndefined()) {
+            continue;
+        }
+        if (!decodeField(record, field, value))
             return std::nullopt;
-        hasBundleId |= *field == Field::bundle_id;
-        hasAppName |= *field == Field::app_name;
     }
-    if (!hasBundleId || !hasAppName)
-        return std::nullopt;
     return record;
 }
 
