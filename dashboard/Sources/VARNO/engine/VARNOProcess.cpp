@@ -152,6 +152,25 @@ private:
     QDeadlineTimer m_deadline;
 };
 
+// Relays the end of a child's start (running, or failed to start) as a
+// public signal: QProcess's own stateChanged and started are private signals,
+// which coroutine signal awaiting cannot take.
+class StartWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    explicit StartWatcher(QProcess *process)
+    {
+        connect(process, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
+            if (state != QProcess::Starting)
+                Q_EMIT settled();
+        });
+    }
+
+Q_SIGNALS:
+    void settled();
+};
+
 } // namespace
 
 QString VARNOProcess::varnoRoot()
@@ -268,9 +287,10 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
     if (!stdinData)
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
 
+    StartWatcher startWatcher(process);
     process->start();
-    while (process->state() == QProcess::Starting)
-        co_await qCoro(process, &QProcess::stateChanged);
+    if (process->state() == QProcess::Starting)
+        co_await qCoro(&startWatcher, &StartWatcher::settled);
     if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
 
@@ -355,3 +375,5 @@ void VARNOProcess::resetCachedValuesForTesting()
     values.python3.reset();
     values.environment.reset();
 }
+
+#include "VARNOProcess.moc"
