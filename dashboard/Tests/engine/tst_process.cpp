@@ -17,6 +17,10 @@
 #include <cmath>
 #include <limits>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -416,7 +420,8 @@ private Q_SLOTS:
     void childThatExitsZeroAfterItsTimeoutStillFails()
     {
         EngineTest::installScript("trap 'echo stopped >&2; exit 0' TERM\nsleep 30 &\nwait $!\nsleep 30 &\nwait $!\n");
-        const auto error = runExpectingError<VARNOError>({QStringLiteral("scan")}, 1);
+        // Two seconds leave the shell time to set its trap on a busy machine.
+        const auto error = runExpectingError<VARNOError>({QStringLiteral("scan")}, 2);
         QVERIFY(error);
         QCOMPARE(error->code(), 15);
         QCOMPARE(error->errorDescription(), QStringLiteral("A VARNO helper timed out or was cancelled. stopped"));
@@ -475,11 +480,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("dies of SIGTERM") << QByteArray("echo started\nexec sleep 30\n") << 15 << QByteArray();
+        // The engine says "ready" through a FIFO once it is set up; the other
+        // thread cancels when it hears it.
+        QTest::newRow("dies of SIGTERM") << QByteArray("echo started\necho ready > \"$HOME/ready\"\nexec sleep 30\n")
+                                         << 15 << QByteArray();
         // A cancelled run ends by the exit status: one that stops cleanly succeeds.
         QTest::newRow("handles SIGTERM and exits 0")
-            << QByteArray("trap 'echo bye; exit 0' TERM\necho started\nsleep 30 &\nwait $!\n") << 0
-            << QByteArray("started\nbye\n");
+            << QByteArray("trap 'echo bye; exit 0' TERM\necho started\nsleep 30 &\necho ready > \"$HOME/ready\"\n"
+                          "wait $!\n")
+            << 0 << QByteArray("started\nbye\n");
     }
 
     void cancelFromAnotherThreadReachesTheChild()
@@ -488,9 +497,13 @@ private Q_SLOTS:
         QFETCH(int, code);
         QFETCH(QByteArray, output);
         EngineTest::installScript(script);
+        const QByteArray fifo = QFile::encodeName(m_home->filePath(QStringLiteral("ready")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         auto token = VARNOCancellationToken::create();
-        QThread *canceller = QThread::create([token] {
-            QThread::msleep(300);
+        QThread *canceller = QThread::create([token, fifo] {
+            QFile ready(QFile::decodeName(fifo));
+            if (ready.open(QIODevice::ReadOnly)) // blocks until the engine opens it
+                ready.readLine();
             token->cancel();
         });
         canceller->start();
@@ -501,6 +514,12 @@ private Q_SLOTS:
             out = runOk({QStringLiteral("update")}, 300, token);
         } catch (const VARNOError &error) {
             status = error.code();
+        }
+        if (!canceller->wait(0)) {
+            // The engine never said "ready": release the waiting thread.
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
         }
         canceller->wait();
         delete canceller;
