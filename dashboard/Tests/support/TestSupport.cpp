@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QProcess>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -118,6 +120,54 @@ QString sourcePath(const QString &relative)
 {
     const QString root = QStringLiteral(VARNO_SOURCE_DIR);
     return relative.isEmpty() ? root : QDir::cleanPath(root + QLatin1Char('/') + relative);
+}
+
+bool installStagedEngine()
+{
+    const QString source = stagedBundlePath() + QStringLiteral("/Contents/Resources/cli");
+    if (!QFileInfo::exists(source + QStringLiteral("/varno.py")))
+        return false;
+    const QString target = VarnoPaths::engineDir();
+    QDirIterator it(source, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (file.contains(QStringLiteral("/__pycache__/")))
+            continue;
+        const QString destination = target + QLatin1Char('/') + QDir(source).relativeFilePath(file);
+        QDir().mkpath(QFileInfo(destination).absolutePath());
+        QFile::remove(destination);
+        if (!QFile::copy(file, destination))
+            return false;
+    }
+    return true;
+}
+
+EngineRun runEngine(const QStringList &arguments, int timeoutMs)
+{
+    QProcess process;
+    process.setWorkingDirectory(VarnoPaths::engineDir());
+    process.start(QStringLiteral("/usr/bin/python3"), QStringList{VarnoPaths::engineScript()} + arguments);
+    EngineRun run;
+    if (!process.waitForStarted(timeoutMs))
+        return run;
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.standardOutput = process.readAllStandardOutput();
+    run.standardError = process.readAllStandardError();
+    return run;
+}
+
+bool prepareSimulatedMac()
+{
+    if (!installStagedEngine())
+        return false;
+    return runEngine({QStringLiteral("migrate")}).exitCode == 0
+        && runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")}).exitCode == 0;
 }
 
 bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)

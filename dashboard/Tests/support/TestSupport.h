@@ -86,6 +86,27 @@ QString stagedBundlePath();
 // The source tree (for fixtures under dashboard/Tests).
 QString sourcePath(const QString &relative = QString());
 
+// Copies the staged engine (the bundle's Contents/Resources/cli) into
+// ~/.varno of the current HOME, as the app installs it at launch. False when
+// the build has no engine staged or a copy failed.
+bool installStagedEngine();
+
+struct EngineRun {
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+// Runs the installed engine directly (no contract flag), for setting up a
+// test's simulated Mac: `sim knobs set …`, `migrate`, `scan`, `sim run-app …`.
+// Blocks until it exits (at most the time-out).
+EngineRun runEngine(const QStringList &arguments, int timeoutMs = 60000);
+
+// Installs the engine into the current HOME, prepares its database and makes
+// the simulated Mac instant (no scan or update delays). Returns false when any
+// step fails.
+bool prepareSimulatedMac();
+
 class AwaitTimeout : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

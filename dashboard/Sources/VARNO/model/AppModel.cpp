@@ -1,0 +1,287 @@
+#include "model/AppModel.h"
+
+#include "engine/CLIBootstrap.h"
+#include "engine/UpdateStream.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "services/NotificationManager.h"
+#include "services/OpenCoreProbe.h"
+
+#include <QUrl>
+
+const QString AppModel::hasEverScannedKey = QStringLiteral("varno_has_ever_scanned");
+const QString AppModel::detailsModeKey = QStringLiteral("varno_details_mode");
+const QString AppModel::allowUnsignedAdoptKey = QStringLiteral("varno_allow_unsigned_adopt");
+const QString AppModel::onboardingDoneKey = QStringLiteral("varno_onboarding_done");
+
+const QStringList AppModel::updateModes = {
+    QStringLiteral("auto"), QStringLiteral("ask"), QStringLiteral("notify"),
+    QStringLiteral("ignore"), QStringLiteral("self"),
+};
+
+AppModelServices AppModelServices::system()
+{
+    AppModelServices services;
+    services.detectOpenCore = [](double timeout) { return OpenCoreProbe::detect(timeout); };
+    services.checkBrew = [](double timeout) { return MechanismProbe::checkBrew(timeout); };
+    services.checkMas = [](double timeout) { return MechanismProbe::checkMas(timeout); };
+    services.checkSoftwareUpdate = [](double timeout) { return SoftwareUpdateProbe::check(timeout); };
+    services.notifyUpdates = [](int count, const QStringList &topApps) {
+        NotificationManager().notifyUpdates(count, topApps);
+    };
+    services.revealFile = [](const QString &path) {
+        Workspace::shared()->activateFileViewerSelecting({QUrl::fromLocalFile(path)});
+    };
+    return services;
+}
+
+namespace {
+
+bool storedFlag(const QString &key)
+{
+    return UserDefaults::open()->value(key, false).toBool();
+}
+
+void storeFlag(const QString &key, bool value)
+{
+    UserDefaults::open()->setValue(key, value);
+}
+
+} // namespace
+
+AppModel::AppModel(QObject *parent)
+    : AppModel(AppModelServices::system(), parent)
+{
+}
+
+AppModel::AppModel(AppModelServices services, QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+{
+    // Any service a caller left out is the system's.
+    const AppModelServices system = AppModelServices::system();
+    if (!m_services.detectOpenCore)
+        m_services.detectOpenCore = system.detectOpenCore;
+    if (!m_services.checkBrew)
+        m_services.checkBrew = system.checkBrew;
+    if (!m_services.checkMas)
+        m_services.checkMas = system.checkMas;
+    if (!m_services.checkSoftwareUpdate)
+        m_services.checkSoftwareUpdate = system.checkSoftwareUpdate;
+    if (!m_services.notifyUpdates)
+        m_services.notifyUpdates = system.notifyUpdates;
+    if (!m_services.revealFile)
+        m_services.revealFile = system.revealFile;
+
+    m_engineVersion = CLIBootstrap::bundledVersion();
+    m_hasEverScanned = storedFlag(hasEverScannedKey);
+    m_detailsMode = storedFlag(detailsModeKey);
+    m_allowUnsignedAdopt = storedFlag(allowUnsignedAdoptKey);
+    m_showOnboarding = !storedFlag(onboardingDoneKey);
+}
+
+AppModel::~AppModel() = default;
+
+// --- Setters -------------------------------------------------------------
+
+#define VARNO_SET_AND_NOTIFY(member, value, signal) \
+    do {                                            \
+        if ((member) == (value))                    \
+            return;                                 \
+        (member) = (value);                         \
+        Q_EMIT signal();                            \
+    } while (false)
+
+void AppModel::setApps(QList<AppRecord> apps)
+{
+    VARNO_SET_AND_NOTIFY(m_apps, apps, appsChanged);
+}
+
+void AppModel::setIsPreparing(bool preparing) { VARNO_SET_AND_NOTIFY(m_isPreparing, preparing, isPreparingChanged); }
+void AppModel::setIsScanning(bool value) { VARNO_SET_AND_NOTIFY(m_isScanning, value, isScanningChanged); }
+void AppModel::setIsUpdating(bool value) { VARNO_SET_AND_NOTIFY(m_isUpdating, value, isUpdatingChanged); }
+void AppModel::setIsPaused(bool value) { VARNO_SET_AND_NOTIFY(m_isPaused, value, isPausedChanged); }
+void AppModel::setIsFixing(bool value) { VARNO_SET_AND_NOTIFY(m_isFixing, value, isFixingChanged); }
+void AppModel::setLastScanDate(std::optional<QDateTime> date) { VARNO_SET_AND_NOTIFY(m_lastScanDate, date, lastScanDateChanged); }
+void AppModel::setError(std::optional<QString> error) { VARNO_SET_AND_NOTIFY(m_error, error, errorChanged); }
+void AppModel::setIncidents(QHash<QString, AppIncident> incidents) { VARNO_SET_AND_NOTIFY(m_incidents, incidents, incidentsChanged); }
+void AppModel::setGhostApps(QList<GhostAppRecord> ghosts)
+{
+    if (m_ghostApps.size() == ghosts.size()
+        && std::equal(m_ghostApps.cbegin(), m_ghostApps.cend(), ghosts.cbegin(),
+                      [](const GhostAppRecord &a, const GhostAppRecord &b) {
+                          return a.bundle_id == b.bundle_id && a.app_name == b.app_name
+                              && a.install_path == b.install_path && a.cask_token == b.cask_token;
+                      }))
+        return;
+    m_ghostApps = std::move(ghosts);
+    Q_EMIT ghostAppsChanged();
+}
+void AppModel::setMacOSUpdateStatus(const MacOSUpdateStatus &status) { VARNO_SET_AND_NOTIFY(m_macOSUpdateStatus, status, macOSUpdateStatusChanged); }
+void AppModel::setIsOpenCore(bool value) { VARNO_SET_AND_NOTIFY(m_isOpenCore, value, isOpenCoreChanged); }
+void AppModel::setBrewHealth(const MechanismHealth &health) { VARNO_SET_AND_NOTIFY(m_brewHealth, health, brewHealthChanged); }
+void AppModel::setMasHealth(const MechanismHealth &health) { VARNO_SET_AND_NOTIFY(m_masHealth, health, masHealthChanged); }
+void AppModel::setSingleUpdateToken(std::shared_ptr<VARNOCancellationToken> token) { VARNO_SET_AND_NOTIFY(m_singleUpdateToken, token, singleUpdateTokenChanged); }
+void AppModel::setShowOnboarding(bool value) { VARNO_SET_AND_NOTIFY(m_showOnboarding, value, showOnboardingChanged); }
+void AppModel::setSelectedFilter(AppFilter filter) { VARNO_SET_AND_NOTIFY(m_selectedFilter, filter, selectedFilterChanged); }
+void AppModel::setSelectedBundleID(std::optional<QString> bundleId) { VARNO_SET_AND_NOTIFY(m_selectedBundleID, bundleId, selectedBundleIDChanged); }
+void AppModel::setUpdateProgress(QHash<QString, UpdateState> progress) { VARNO_SET_AND_NOTIFY(m_updateProgress, progress, updateProgressChanged); }
+
+#undef VARNO_SET_AND_NOTIFY
+
+// The three persisted flags are written on every assignment, also when the
+// value did not change.
+void AppModel::setHasEverScanned(bool value)
+{
+    const bool changed = m_hasEverScanned != value;
+    m_hasEverScanned = value;
+    storeFlag(hasEverScannedKey, value);
+    if (changed)
+        Q_EMIT hasEverScannedChanged();
+}
+
+void AppModel::setDetailsMode(bool value)
+{
+    const bool changed = m_detailsMode != value;
+    m_detailsMode = value;
+    storeFlag(detailsModeKey, value);
+    if (changed)
+        Q_EMIT detailsModeChanged();
+}
+
+void AppModel::setAllowUnsignedAdopt(bool value)
+{
+    const bool changed = m_allowUnsignedAdopt != value;
+    m_allowUnsignedAdopt = value;
+    storeFlag(allowUnsignedAdoptKey, value);
+    if (changed)
+        Q_EMIT allowUnsignedAdoptChanged();
+}
+
+void AppModel::setUpdateState(const QString &bundleId, const UpdateState &state)
+{
+    const auto it = m_updateProgress.constFind(bundleId);
+    if (it != m_updateProgress.cend() && *it == state)
+        return;
+    m_updateProgress.insert(bundleId, state);
+    Q_EMIT updateProgressChanged();
+}
+
+void AppModel::removeUpdateState(const QString &bundleId)
+{
+    if (m_updateProgress.remove(bundleId) > 0)
+        Q_EMIT updateProgressChanged();
+}
+
+// --- Busy rule and derived lists -------------------------------------------
+
+bool AppModel::isBusy() const
+{
+    return m_isUpdating || m_isScanning || m_isFixing || m_singleUpdateToken != nullptr;
+}
+
+std::optional<AppRecord> AppModel::record(const QString &bundleId) const
+{
+    for (const AppRecord &app : m_apps) {
+        if (app.bundle_id == bundleId)
+            return app;
+    }
+    return std::nullopt;
+}
+
+QList<AppRecord> AppModel::filtered(const std::function<bool(const AppRecord &)> &keep) const
+{
+    QList<AppRecord> result;
+    for (const AppRecord &app : m_apps) {
+        if (keep(app))
+            result.append(app);
+    }
+    return result;
+}
+
+namespace {
+
+bool mechanismIs(const AppRecord &app, QLatin1String mechanism)
+{
+    return app.update_mechanism && *app.update_mechanism == mechanism;
+}
+
+} // namespace
+
+bool AppModel::isSelfManaged(const AppRecord &app)
+{
+    const QString mechanism = app.update_mechanism.value_or(QString()).toLower();
+    if (mechanism == QLatin1String("vendor_self_update") || mechanism == QLatin1String("sparkle_internal"))
+        return true;
+    if (app.self_managed ? *app.self_managed : app.vendor_self_update.value_or(false))
+        return true;
+    return app.update_mode.value_or(QStringLiteral("auto")) == QLatin1String("self");
+}
+
+QList<AppRecord> AppModel::outdatedApps() const { return filtered([](const AppRecord &a) { return a.isOutdated(); }); }
+QList<AppRecord> AppModel::verifiedApps() const { return filtered([](const AppRecord &a) { return a.isVerified(); }); }
+QList<AppRecord> AppModel::unmeasuredApps() const { return filtered([](const AppRecord &a) { return a.isUnmeasured(); }); }
+
+QList<AppRecord> AppModel::sensingGapApps() const
+{
+    return filtered([](const AppRecord &a) { return a.isUnmeasured() || a.isUnknownStatus(); });
+}
+
+QList<AppRecord> AppModel::atRiskApps() const
+{
+    return filtered([](const AppRecord &a) { return a.statusColor() == AppStatusColor::atRisk; });
+}
+
+QList<AppRecord> AppModel::urgentApps() const
+{
+    return filtered([](const AppRecord &a) { return a.statusColor() == AppStatusColor::atRisk && a.isOutdated(); });
+}
+
+QList<AppRecord> AppModel::brewApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("cask")); }); }
+QList<AppRecord> AppModel::masApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("mas")); }); }
+QList<AppRecord> AppModel::sparkleApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("sparkle")); }); }
+QList<AppRecord> AppModel::selfManagedApps() const { return filtered(&AppModel::isSelfManaged); }
+
+QList<AppRecord> AppModel::outdatedBrewApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("cask")) && a.isOutdated(); });
+}
+
+QList<AppRecord> AppModel::outdatedMasApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("mas")) && a.isOutdated(); });
+}
+
+QList<AppRecord> AppModel::outdatedSparkleApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("sparkle")) && a.isOutdated(); });
+}
+
+QList<AppRecord> AppModel::outdatedSelfManagedApps() const
+{
+    return filtered([](const AppRecord &a) { return isSelfManaged(a) && a.isOutdated(); });
+}
+
+std::optional<AppRecord> AppModel::selectedApp() const
+{
+    if (!m_selectedBundleID)
+        return std::nullopt;
+    return record(*m_selectedBundleID);
+}
+
+bool AppModel::hasDetectionFailure() const
+{
+    if (!m_hasEverScanned)
+        return false;
+    return brewApps().isEmpty() || masApps().isEmpty() || sparkleApps().isEmpty() || selfManagedApps().isEmpty();
+}
+
+QList<AppRecord> AppModel::waitingForOKApps() const
+{
+    if (m_apps.isEmpty() || m_incidents.isEmpty())
+        return {};
+    return filtered([this](const AppRecord &a) {
+        const auto it = m_incidents.constFind(a.bundle_id);
+        return it != m_incidents.cend() && it->code == QLatin1String("UPDATE_MODE_ASK_HEADLESS");
+    });
+}

@@ -1,0 +1,324 @@
+#pragma once
+
+#include "engine/VARNOCancellationToken.h"
+#include "model/AppFilter.h"
+#include "model/UpdateState.h"
+#include "records/AppIncident.h"
+#include "records/AppRecord.h"
+#include "records/GhostAppRecord.h"
+#include "services/MechanismProbe.h"
+#include "services/SoftwareUpdateProbe.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class UpdateQueueController;
+class UpdateEvent;
+struct RemediationRegistry;
+
+// What the model asks of the Mac besides the engine: the probes refreshed after
+// each library load, the "updates ready" notification and revealing a file.
+// The defaults are the real services; tests put fakes in.
+struct AppModelServices {
+    // Blocking; run off the GUI thread.
+    std::function<bool(double timeout)> detectOpenCore;
+    std::function<MechanismHealth(double timeout)> checkBrew;
+    std::function<MechanismHealth(double timeout)> checkMas;
+    // Asynchronous; its blocking work runs off the GUI thread.
+    std::function<QCoro::Task<MacOSUpdateStatus>(double timeout)> checkSoftwareUpdate;
+    std::function<void(int count, const QStringList &topApps)> notifyUpdates;
+    std::function<void(const QString &filePath)> revealFile;
+
+    static AppModelServices system();
+};
+
+// The one model of the library of installed applications. It lives on the GUI
+// thread; every window, the menu-bar panel and Settings read its state and
+// call its asynchronous actions, and every user action becomes an engine call
+// made from here.
+//
+// Observable fields have a change signal, emitted when the value changed.
+// Actions are coroutines that never throw: failures end in the model's error()
+// or in the application's UpdateState.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isPreparing READ isPreparing WRITE setIsPreparing NOTIFY isPreparingChanged)
+    Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
+    Q_PROPERTY(bool isUpdating READ isUpdating NOTIFY isUpdatingChanged)
+    Q_PROPERTY(bool isPaused READ isPaused NOTIFY isPausedChanged)
+    Q_PROPERTY(bool isFixing READ isFixing NOTIFY isFixingChanged)
+    Q_PROPERTY(bool isOpenCore READ isOpenCore NOTIFY isOpenCoreChanged)
+    Q_PROPERTY(bool hasEverScanned READ hasEverScanned WRITE setHasEverScanned NOTIFY hasEverScannedChanged)
+    Q_PROPERTY(bool detailsMode READ detailsMode WRITE setDetailsMode NOTIFY detailsModeChanged)
+    Q_PROPERTY(bool allowUnsignedAdopt READ allowUnsignedAdopt WRITE setAllowUnsignedAdopt NOTIFY allowUnsignedAdoptChanged)
+    Q_PROPERTY(bool showOnboarding READ showOnboarding WRITE setShowOnboarding NOTIFY showOnboardingChanged)
+
+public:
+    // The user-defaults keys of the persisted flags.
+    static const QString hasEverScannedKey;     // "varno_has_ever_scanned"
+    static const QString detailsModeKey;        // "varno_details_mode"
+    static const QString allowUnsignedAdoptKey; // "varno_allow_unsigned_adopt"
+    static const QString onboardingDoneKey;     // "varno_onboarding_done"
+
+    static const QStringList updateModes; // "auto", "ask", "notify", "ignore", "self"
+
+    explicit AppModel(QObject *parent = nullptr);
+    AppModel(AppModelServices services, QObject *parent = nullptr);
+    ~AppModel() override;
+
+    // --- Observable state --------------------------------------------------
+    const QList<AppRecord> &apps() const { return m_apps; }
+    void setApps(QList<AppRecord> apps);
+    bool isPreparing() const { return m_isPreparing; }
+    void setIsPreparing(bool preparing);
+    bool isScanning() const { return m_isScanning; }
+    bool isUpdating() const { return m_isUpdating; }
+    bool isPaused() const { return m_isPaused; }
+    std::optional<QDateTime> lastScanDate() const { return m_lastScanDate; }
+    std::optional<QString> error() const { return m_error; }
+    // Views write the one user-facing failure sentence here too.
+    void setError(std::optional<QString> error);
+    const QHash<QString, UpdateState> &updateProgress() const { return m_updateProgress; }
+    // The state of one application: idle when it has no entry.
+    UpdateState updateState(const QString &bundleId) const { return UpdateState::of(m_updateProgress, bundleId); }
+    const QHash<QString, AppIncident> &incidents() const { return m_incidents; }
+    bool isFixing() const { return m_isFixing; }
+    const QList<GhostAppRecord> &ghostApps() const { return m_ghostApps; }
+    MacOSUpdateStatus macOSUpdateStatus() const { return m_macOSUpdateStatus; }
+    bool isOpenCore() const { return m_isOpenCore; }
+    MechanismHealth brewHealth() const { return m_brewHealth; }
+    MechanismHealth masHealth() const { return m_masHealth; }
+    std::optional<QString> engineVersion() const { return m_engineVersion; }
+    std::shared_ptr<VARNOCancellationToken> singleUpdateToken() const { return m_singleUpdateToken; }
+    bool hasEverScanned() const { return m_hasEverScanned; }
+    void setHasEverScanned(bool value);
+    bool detailsMode() const { return m_detailsMode; }
+    void setDetailsMode(bool value);
+    bool allowUnsignedAdopt() const { return m_allowUnsignedAdopt; }
+    void setAllowUnsignedAdopt(bool value);
+    bool showOnboarding() const { return m_showOnboarding; }
+    void setShowOnboarding(bool value);
+    AppFilter selectedFilter() const { return m_selectedFilter; }
+    void setSelectedFilter(AppFilter filter);
+    std::optional<QString> selectedBundleID() const { return m_selectedBundleID; }
+    void setSelectedBundleID(std::optional<QString> bundleId);
+
+    // --- Plain bookkeeping (not observable) --------------------------------
+    qint64 incidentEventSeq() const { return m_incidentEventSeq; }
+    const QHash<QString, qint64> &liveIncidentSeq() const { return m_liveIncidentSeq; }
+    std::shared_ptr<UpdateQueueController> updateController() const { return m_updateController; }
+    bool isEnrichingSeals() const { return m_isEnrichingSeals; }
+    bool isCheckingOpenCore() const { return m_isCheckingOpenCore; }
+    bool isCheckingMacOSUpdate() const { return m_isCheckingMacOSUpdate; }
+    bool isCheckingMechanismHealth() const { return m_isCheckingMechanismHealth; }
+    std::optional<QDateTime> lastOpenCoreCheck() const { return m_lastOpenCoreCheck; }
+    std::optional<QDateTime> lastMacOSUpdateCheck() const { return m_lastMacOSUpdateCheck; }
+    std::optional<QDateTime> lastMechanismHealthCheck() const { return m_lastMechanismHealthCheck; }
+    bool isCheckingBackgroundScan() const { return m_isCheckingBackgroundScan; }
+
+    // Busy while an update stream, a scan or a guarded fix runs, or while a
+    // single-application update holds its cancellation token.
+    bool isBusy() const;
+
+    // --- Derived lists (computed afresh, in library order) -----------------
+    QList<AppRecord> outdatedApps() const;
+    QList<AppRecord> verifiedApps() const;
+    QList<AppRecord> unmeasuredApps() const;
+    QList<AppRecord> sensingGapApps() const;
+    QList<AppRecord> atRiskApps() const;
+    QList<AppRecord> urgentApps() const;
+    QList<AppRecord> brewApps() const;
+    QList<AppRecord> masApps() const;
+    QList<AppRecord> sparkleApps() const;
+    QList<AppRecord> selfManagedApps() const;
+    QList<AppRecord> outdatedBrewApps() const;
+    QList<AppRecord> outdatedMasApps() const;
+    QList<AppRecord> outdatedSparkleApps() const;
+    QList<AppRecord> outdatedSelfManagedApps() const;
+    std::optional<AppRecord> selectedApp() const;
+    bool hasDetectionFailure() const;
+    // Applications held back for the user's approval.
+    QList<AppRecord> waitingForOKApps() const;
+
+    static bool isSelfManaged(const AppRecord &record);
+
+    // --- Loading and scanning ----------------------------------------------
+    // Re-reads the whole library; never fails to its caller.
+    QCoro::Task<void> load();
+    void reconcileIncidents(const QList<AppRecord> &records, qint64 snapshotSeq);
+    QCoro::Task<void> reconcileScanHistoryFromMetadata();
+    static QCoro::Task<std::optional<QDateTime>> readLastScanDateFromMetadata();
+    // The engine's "last_scan" text as a time: ISO 8601 with a "T", a time
+    // zone, and optionally a fraction of a second.
+    static std::optional<QDateTime> parseLastScan(const QString &text);
+    QCoro::Task<void> scan();
+    void dismissGhosts();
+    void pruneStaleUpdateProgress();
+
+    // --- Probes and trust seals ---------------------------------------------
+    void refreshOpenCoreStatusIfNeeded(bool force = false);
+    void refreshMacOSUpdateStatusIfNeeded(bool force = false);
+    void refreshMechanismHealthIfNeeded(bool force = false);
+    static QStringList eligibleSealCandidates(const QList<AppRecord> &records, int limit);
+    void enrichEligibleSeals();
+    void applyTrustSeal(const QString &bundleId, bool greenSeal, bool verifiedPath);
+
+    // --- Single-application actions -----------------------------------------
+    QCoro::Task<void> update(AppRecord app);
+    QCoro::Task<void> setUpdateMode(AppRecord app, QString mode);
+    QCoro::Task<void> triggerSelfUpdate(AppRecord app);
+    QCoro::Task<void> reinstall(AppRecord app);
+    QCoro::Task<void> uninstall(AppRecord app);
+    QCoro::Task<void> fixIncident(AppRecord app);
+    QCoro::Task<void> approveHeadlessAsk(AppRecord app);
+    QCoro::Task<void> getHelp(AppRecord app);
+    static UpdateState approveOutcomeForStillOutdated(const QString &bundleId,
+                                                      const std::optional<QString> &incidentCode,
+                                                      const RemediationRegistry &registry);
+
+    // The texts these actions leave.
+    static QString stillOutdatedText(const AppRecord &record);
+    static QString fixFailureText(const QString &bundleId);
+    static QString notLandedText(const QString &bundleId);
+    static const QString alreadyRunningText; // exit 75
+    // ~/Library/Logs/VARNO/support-bundle-<bundleTimestamp()>.json
+    static QString supportBundlePath();
+    // The current time as yyyyMMdd'T'HHmmss'Z' in UTC, e.g. 20260109T142530Z.
+    static QString bundleTimestamp();
+
+    // --- The update queue ----------------------------------------------------
+    QCoro::Task<void> updateAll();
+    QCoro::Task<void> updateUrgent();
+    // The urgent applications' bundle ids: trimmed of blanks and tabs, without
+    // empty ones, ones that begin with "-" and repeats.
+    QStringList urgentBundleIDs() const;
+    // What the update-run sheet shows for the engine's status word.
+    static QString friendlyStatus(const QString &status);
+    // Applies one event of the update stream (in arrival order).
+    void handleUpdateEvent(const UpdateEvent &event);
+    // Re-reads the library after a background scan and tells the user about
+    // applications that became outdated.
+    QCoro::Task<void> checkForBackgroundScanResults();
+    // Ends the first-run onboarding for good. The shell brings the main
+    // window forward itself.
+    void completeOnboarding();
+
+    // Throttle intervals and time-outs of the probes (seconds).
+    static constexpr double openCoreInterval = 3600;
+    static constexpr double macOSUpdateInterval = 300;
+    static constexpr double mechanismHealthInterval = 300;
+    static constexpr double openCoreTimeout = 2;
+    static constexpr double macOSUpdateTimeout = 10;
+    static constexpr double mechanismTimeout = 2;
+    static constexpr int sealCandidateLimit = 12;
+    static constexpr int sealConcurrency = 3;
+
+Q_SIGNALS:
+    void appsChanged();
+    void isPreparingChanged();
+    void isScanningChanged();
+    void isUpdatingChanged();
+    void isPausedChanged();
+    void lastScanDateChanged();
+    void errorChanged();
+    void updateProgressChanged();
+    void incidentsChanged();
+    void isFixingChanged();
+    void ghostAppsChanged();
+    void macOSUpdateStatusChanged();
+    void isOpenCoreChanged();
+    void brewHealthChanged();
+    void masHealthChanged();
+    void singleUpdateTokenChanged();
+    void hasEverScannedChanged();
+    void detailsModeChanged();
+    void allowUnsignedAdoptChanged();
+    void showOnboardingChanged();
+    void selectedFilterChanged();
+    void selectedBundleIDChanged();
+
+private:
+    struct SealPass;
+
+    void setIsScanning(bool value);
+    void setIsUpdating(bool value);
+    void setIsPaused(bool value);
+    void setIsFixing(bool value);
+    void setLastScanDate(std::optional<QDateTime> date);
+    void setIncidents(QHash<QString, AppIncident> incidents);
+    void setGhostApps(QList<GhostAppRecord> ghosts);
+    void setMacOSUpdateStatus(const MacOSUpdateStatus &status);
+    void setIsOpenCore(bool value);
+    void setBrewHealth(const MechanismHealth &health);
+    void setMasHealth(const MechanismHealth &health);
+    void setSingleUpdateToken(std::shared_ptr<VARNOCancellationToken> token);
+    void setUpdateState(const QString &bundleId, const UpdateState &state);
+    void removeUpdateState(const QString &bundleId);
+    void setUpdateProgress(QHash<QString, UpdateState> progress);
+
+    std::optional<AppRecord> record(const QString &bundleId) const;
+    QList<AppRecord> filtered(const std::function<bool(const AppRecord &)> &keep) const;
+    bool throttleAllows(const std::optional<QDateTime> &lastCheck, double interval, bool force) const;
+
+    void loadGhosts();
+    QCoro::Task<void> runUpdateStream(QStringList only);
+    // The one place a library list replaces apps: numbered so that an older
+    // list that arrives late cannot undo a newer one.
+    bool claimLoadResult(quint64 serial);
+    QCoro::Task<void> refreshMacOSUpdateStatus();
+    void startNextSeal(const std::shared_ptr<SealPass> &pass);
+    QCoro::Task<void> runSealChild(QString bundleId, std::shared_ptr<SealPass> pass);
+
+    AppModelServices m_services;
+
+    QList<AppRecord> m_apps;
+    bool m_isPreparing = false;
+    bool m_isScanning = false;
+    bool m_isUpdating = false;
+    bool m_isPaused = false;
+    std::optional<QDateTime> m_lastScanDate;
+    std::optional<QString> m_error;
+    QHash<QString, UpdateState> m_updateProgress;
+    QHash<QString, AppIncident> m_incidents;
+    bool m_isFixing = false;
+    qint64 m_incidentEventSeq = 0;
+    QHash<QString, qint64> m_liveIncidentSeq;
+    QList<GhostAppRecord> m_ghostApps;
+    MacOSUpdateStatus m_macOSUpdateStatus = MacOSUpdateStatus::unavailable();
+    bool m_isOpenCore = false;
+    MechanismHealth m_brewHealth = MechanismHealth::unknown();
+    MechanismHealth m_masHealth = MechanismHealth::unknown();
+    std::optional<QString> m_engineVersion;
+    std::optional<QDateTime> m_lastMacOSUpdateCheck;
+    bool m_isCheckingMacOSUpdate = false;
+    std::optional<QDateTime> m_lastMechanismHealthCheck;
+    bool m_isCheckingMechanismHealth = false;
+    std::optional<QDateTime> m_lastOpenCoreCheck;
+    bool m_isCheckingOpenCore = false;
+    bool m_isEnrichingSeals = false;
+    std::shared_ptr<UpdateQueueController> m_updateController;
+    std::shared_ptr<VARNOCancellationToken> m_singleUpdateToken;
+    bool m_hasEverScanned = false;
+    bool m_detailsMode = false;
+    bool m_allowUnsignedAdopt = false;
+    bool m_showOnboarding = true;
+    AppFilter m_selectedFilter = AppFilter::all;
+    std::optional<QString> m_selectedBundleID;
+    bool m_isCheckingBackgroundScan = false;
+
+    // Loads may overlap; each is numbered when it starts, and a result older
+    // than the last one applied is dropped so that it cannot undo a newer one.
+    quint64 m_loadSerial = 0;
+    quint64 m_lastAppliedLoad = 0;
+};

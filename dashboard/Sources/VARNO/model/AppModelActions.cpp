@@ -1,0 +1,266 @@
+// The actions on one application: update, update mode, its own updater,
+// re-install, uninstall, fix, approve and get help.
+
+#include "model/AppModel.h"
+
+#include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
+#include "platform/Clock.h"
+#include "platform/VarnoPaths.h"
+#include "records/RemediationRegistry.h"
+
+namespace {
+
+const QString genericFailure = QStringLiteral("Something went wrong running VARNO.");
+
+// Runs one engine call and reports its failure as the user's sentence (and,
+// for the engine's own failures, the error itself), never as an exception.
+struct Outcome {
+    std::optional<QString> failure;
+    std::optional<VARNOError> engineError;
+
+    bool ok() const { return !failure.has_value(); }
+    bool isExit75() const
+    {
+        return engineError && engineError->kind() == VARNOError::Kind::processFailure && engineError->code() == 75;
+    }
+};
+
+template<typename Awaitable>
+QCoro::Task<Outcome> attempt(Awaitable call)
+{
+    Outcome outcome;
+    try {
+        co_await std::move(call);
+    } catch (const VARNOError &error) {
+        outcome.failure = error.errorDescription();
+        outcome.engineError = error;
+    } catch (const std::exception &error) {
+        outcome.failure = localizedDescription(error);
+    } catch (...) {
+        outcome.failure = genericFailure;
+    }
+    co_return outcome;
+}
+
+} // namespace
+
+const QString AppModel::alreadyRunningText =
+    QStringLiteral("Brusk is already running an update. Give it a moment and try again.");
+
+QString AppModel::stillOutdatedText(const AppRecord &record)
+{
+    return QStringLiteral("Still ") + record.current_version.value_or(QStringLiteral("?"))
+        + QStringLiteral(" — brew may have failed. Try Update All for details.");
+}
+
+QString AppModel::fixFailureText(const QString &bundleId)
+{
+    return QStringLiteral("The fix didn't take. Run `varno fix ") + bundleId + QStringLiteral("` in Terminal for details.");
+}
+
+QString AppModel::notLandedText(const QString &bundleId)
+{
+    return QStringLiteral("The update didn't land. Run `varno update --only ") + bundleId
+        + QStringLiteral(" --approved` in Terminal for details.");
+}
+
+QString AppModel::bundleTimestamp()
+{
+    return Clock::now().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+}
+
+QString AppModel::supportBundlePath()
+{
+    return VarnoPaths::home() + QStringLiteral("/Library/Logs/VARNO") + QStringLiteral("/support-bundle-")
+        + bundleTimestamp() + QStringLiteral(".json");
+}
+
+UpdateState AppModel::approveOutcomeForStillOutdated(const QString &bundleId,
+                                                     const std::optional<QString> &incidentCode,
+                                                     const RemediationRegistry &registry)
+{
+    if (registry.action(incidentCode) == IncidentAction::quitAndUpdate)
+        return UpdateState::skipped(QStringLiteral("app is running — close it and retry"));
+    return UpdateState::failed(notLandedText(bundleId));
+}
+
+QCoro::Task<void> AppModel::update(AppRecord app)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Updating…")));
+    auto token = VARNOCancellationToken::create();
+    setSingleUpdateToken(token);
+
+    const QStringList arguments = {QStringLiteral("update"), QStringLiteral("--only"), bid};
+    const Outcome outcome = co_await attempt(VARNOProcess::run(arguments, 300, token));
+    if (!self)
+        co_return;
+    if (outcome.ok()) {
+        co_await load();
+        if (!self)
+            co_return;
+        const auto fresh = record(bid);
+        if (fresh && fresh->isOutdated())
+            setUpdateState(bid, UpdateState::failed(stillOutdatedText(*fresh)));
+        else
+            setUpdateState(bid, UpdateState::done());
+    } else {
+        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+    }
+    setSingleUpdateToken(nullptr);
+}
+
+QCoro::Task<void> AppModel::setUpdateMode(AppRecord app, QString mode)
+{
+    if (!updateModes.contains(mode)) {
+        setError(QStringLiteral("Unknown update mode: ") + mode);
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    const Outcome outcome = co_await attempt(VARNOProcess::setUpdateMode(app.bundle_id, mode));
+    if (!self)
+        co_return;
+    if (outcome.ok())
+        co_await load();
+    else
+        setError(QStringLiteral("Couldn’t set update mode: ") + *outcome.failure);
+}
+
+QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
+{
+    if (m_isUpdating)
+        co_return;
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Opening app updater…")));
+    const QStringList arguments = {QStringLiteral("trigger-update"), bid};
+    const Outcome outcome = co_await attempt(VARNOProcess::run(arguments, 120));
+    if (!self)
+        co_return;
+    setUpdateState(bid, outcome.ok() ? UpdateState::done() : UpdateState::failed(*outcome.failure));
+}
+
+QCoro::Task<void> AppModel::reinstall(AppRecord app)
+{
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Reinstalling…")));
+    const Outcome outcome = co_await attempt(VARNOProcess::reinstall(bid));
+    if (!self)
+        co_return;
+    if (!outcome.ok()) {
+        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+        co_return;
+    }
+    setUpdateState(bid, UpdateState::done());
+    co_await load();
+    if (self)
+        removeUpdateState(bid);
+}
+
+QCoro::Task<void> AppModel::uninstall(AppRecord app)
+{
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Uninstalling…")));
+    const Outcome outcome = co_await attempt(VARNOProcess::uninstall(bid));
+    if (!self)
+        co_return;
+    if (!outcome.ok()) {
+        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+        co_return;
+    }
+    setUpdateState(bid, UpdateState::done());
+    co_await load();
+    if (self)
+        removeUpdateState(bid);
+}
+
+QCoro::Task<void> AppModel::fixIncident(AppRecord app)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setIsFixing(true);
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Brusk is fixing…")));
+    const Outcome outcome = co_await attempt(VARNOProcess::fix(bid));
+    if (!self)
+        co_return;
+    co_await load();
+    if (!self)
+        co_return;
+    if (!outcome.ok()) {
+        setUpdateState(bid, UpdateState::failed(fixFailureText(bid)));
+    } else if (m_incidents.contains(bid)) {
+        setUpdateState(bid, UpdateState::failed(fixFailureText(bid)));
+    } else if (const auto fresh = record(bid); fresh && fresh->isOutdated()) {
+        removeUpdateState(bid);
+    } else {
+        setUpdateState(bid, UpdateState::done());
+    }
+    setIsFixing(false);
+}
+
+QCoro::Task<void> AppModel::approveHeadlessAsk(AppRecord app)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setIsFixing(true);
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Updating…")));
+    const Outcome outcome = co_await attempt(VARNOProcess::updateApproved(bid));
+    if (!self)
+        co_return;
+    co_await load();
+    if (!self)
+        co_return;
+    if (outcome.ok()) {
+        const auto fresh = record(bid);
+        if (fresh && fresh->isOutdated()) {
+            const auto incident = m_incidents.constFind(bid);
+            const std::optional<QString> code =
+                incident != m_incidents.cend() ? std::optional<QString>(incident->code) : std::nullopt;
+            setUpdateState(bid, approveOutcomeForStillOutdated(bid, code, RemediationRegistry::shared()));
+        } else {
+            setUpdateState(bid, UpdateState::done());
+        }
+    } else if (outcome.isExit75()) {
+        setUpdateState(bid, UpdateState::skipped(alreadyRunningText));
+    } else {
+        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+    }
+    setIsFixing(false);
+}
+
+QCoro::Task<void> AppModel::getHelp(AppRecord app)
+{
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    const std::optional<UpdateState> previous =
+        m_updateProgress.contains(bid) ? std::optional(m_updateProgress.value(bid)) : std::nullopt;
+    const UpdateState building = UpdateState::running(QStringLiteral("Building support bundle…"));
+    setUpdateState(bid, building);
+
+    const QString path = supportBundlePath();
+    const Outcome outcome = co_await attempt(VARNOProcess::diagnoseBundle(path));
+    if (!self)
+        co_return;
+    // Put back what was there, unless another action wrote a newer state
+    // meanwhile: that one stays.
+    if (m_updateProgress.value(bid) == building && m_updateProgress.contains(bid)) {
+        if (previous)
+            setUpdateState(bid, *previous);
+        else
+            removeUpdateState(bid);
+    }
+    if (outcome.ok())
+        m_services.revealFile(path);
+    else
+        setError(QStringLiteral("Couldn’t build the support bundle: ") + *outcome.failure);
+}

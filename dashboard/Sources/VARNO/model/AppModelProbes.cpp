@@ -1,0 +1,178 @@
+// The throttled probes refreshed after each load, and the trust-seal
+// enrichment.
+
+#include "model/AppModel.h"
+
+#include "engine/VARNOProcess.h"
+#include "platform/Clock.h"
+
+#include <QtConcurrent>
+
+#include <qcoro/qcorofuture.h>
+
+namespace {
+
+// Each probe holds the model while it works and hands its result back to the
+// GUI thread; a model that is gone by then drops it.
+// (The model goes in as a plain pointer and is guarded inside: a guard passed
+// as a temporary argument is not safe in a coroutine with this compiler.)
+template<typename Result>
+QCoro::Task<void> runProbe(AppModel *target, std::function<Result()> probe,
+                           std::function<void(AppModel &, Result)> apply)
+{
+    QPointer<AppModel> model(target);
+    Result result = co_await QtConcurrent::run(std::move(probe));
+    if (model)
+        apply(*model, std::move(result));
+}
+
+} // namespace
+
+bool AppModel::throttleAllows(const std::optional<QDateTime> &lastCheck, double interval, bool force) const
+{
+    if (force || !lastCheck)
+        return true;
+    // A last check in the future gives a negative difference: recent.
+    const qint64 elapsedMs = lastCheck->msecsTo(Clock::now());
+    return elapsedMs >= static_cast<qint64>(interval * 1000);
+}
+
+void AppModel::refreshOpenCoreStatusIfNeeded(bool force)
+{
+    if (m_isCheckingOpenCore || !throttleAllows(m_lastOpenCoreCheck, openCoreInterval, force))
+        return;
+    m_isCheckingOpenCore = true;
+    auto detect = m_services.detectOpenCore;
+    runProbe<bool>(this, [detect] { return detect(openCoreTimeout); },
+                   [](AppModel &model, bool isOpenCore) {
+                       model.setIsOpenCore(isOpenCore);
+                       model.m_lastOpenCoreCheck = Clock::now();
+                       model.m_isCheckingOpenCore = false;
+                   });
+}
+
+void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
+{
+    if (m_isOpenCore) {
+        setMacOSUpdateStatus(MacOSUpdateStatus::unavailable());
+        return;
+    }
+    if (m_isCheckingMacOSUpdate || !throttleAllows(m_lastMacOSUpdateCheck, macOSUpdateInterval, force))
+        return;
+    m_isCheckingMacOSUpdate = true;
+    refreshMacOSUpdateStatus();
+}
+
+QCoro::Task<void> AppModel::refreshMacOSUpdateStatus()
+{
+    QPointer<AppModel> self(this);
+    const MacOSUpdateStatus status = co_await m_services.checkSoftwareUpdate(macOSUpdateTimeout);
+    if (!self)
+        co_return;
+    setMacOSUpdateStatus(status);
+    m_lastMacOSUpdateCheck = Clock::now();
+    m_isCheckingMacOSUpdate = false;
+}
+
+void AppModel::refreshMechanismHealthIfNeeded(bool force)
+{
+    if (m_isCheckingMechanismHealth
+        || !throttleAllows(m_lastMechanismHealthCheck, mechanismHealthInterval, force))
+        return;
+    m_isCheckingMechanismHealth = true;
+    using Pair = std::pair<MechanismHealth, MechanismHealth>;
+    auto brew = m_services.checkBrew;
+    auto mas = m_services.checkMas;
+    runProbe<Pair>(this,
+                   [brew, mas] {
+                       MechanismHealth brewHealth = brew(mechanismTimeout);
+                       MechanismHealth masHealth = mas(mechanismTimeout);
+                       return Pair(brewHealth, masHealth);
+                   },
+                   [](AppModel &model, Pair health) {
+                       model.setBrewHealth(health.first);
+                       model.setMasHealth(health.second);
+                       model.m_lastMechanismHealthCheck = Clock::now();
+                       model.m_isCheckingMechanismHealth = false;
+                   });
+}
+
+QStringList AppModel::eligibleSealCandidates(const QList<AppRecord> &records, int limit)
+{
+    QStringList candidates;
+    for (const AppRecord &app : records) {
+        if (candidates.size() >= limit)
+            break;
+        if (app.verified_path.value_or(false) && !app.green_seal.value_or(false))
+            candidates.append(app.bundle_id);
+    }
+    return candidates;
+}
+
+// One enrichment pass: the candidates, the next one to start, and how many
+// seal calls are still out.
+struct AppModel::SealPass {
+    QStringList candidates;
+    qsizetype next = 0;
+    int running = 0;
+};
+
+void AppModel::enrichEligibleSeals()
+{
+    if (m_isEnrichingSeals)
+        return;
+    const QStringList candidates = eligibleSealCandidates(m_apps, sealCandidateLimit);
+    if (candidates.isEmpty())
+        return;
+    m_isEnrichingSeals = true;
+    auto pass = std::make_shared<SealPass>();
+    pass->candidates = candidates;
+    // A sliding window: the first three start now, and each one that ends
+    // starts the next.
+    for (int i = 0; i < sealConcurrency && pass->next < pass->candidates.size(); ++i)
+        startNextSeal(pass);
+}
+
+void AppModel::startNextSeal(const std::shared_ptr<SealPass> &pass)
+{
+    const QString bundleId = pass->candidates.at(pass->next++);
+    ++pass->running;
+    runSealChild(bundleId, pass);
+}
+
+QCoro::Task<void> AppModel::runSealChild(QString bundleId, std::shared_ptr<SealPass> pass)
+{
+    // Held weakly: a model that is gone drops the seal.
+    QPointer<AppModel> model(this);
+    std::optional<TrustSealRecord> seal;
+    try {
+        seal = co_await VARNOProcess::trustSeal(bundleId);
+    } catch (...) {
+        // A failed seal leaves the record as it was; it stays a candidate.
+    }
+    if (!model)
+        co_return;
+    if (seal)
+        model->applyTrustSeal(bundleId, seal->green_seal, seal->verified_path);
+    --pass->running;
+    if (pass->next < pass->candidates.size())
+        model->startNextSeal(pass);
+    else if (pass->running == 0)
+        model->m_isEnrichingSeals = false;
+}
+
+void AppModel::applyTrustSeal(const QString &bundleId, bool greenSeal, bool verifiedPath)
+{
+    for (qsizetype i = 0; i < m_apps.size(); ++i) {
+        if (m_apps.at(i).bundle_id != bundleId)
+            continue;
+        AppRecord patched = m_apps.at(i);
+        patched.green_seal = greenSeal;
+        patched.verified_path = verifiedPath;
+        if (patched == m_apps.at(i))
+            return;
+        m_apps[i] = patched;
+        Q_EMIT appsChanged();
+        return;
+    }
+}

@@ -1,0 +1,226 @@
+// The streamed update queue, the background-scan pick-up and the end of
+// onboarding.
+
+#include "model/AppModel.h"
+
+#include "engine/UpdateEvent.h"
+#include "engine/UpdateStream.h"
+#include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
+#include "platform/UserDefaults.h"
+
+#include <QSet>
+
+namespace {
+
+QStringList listArguments()
+{
+    return {QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--all")};
+}
+
+QSet<QString> outdatedIds(const QList<AppRecord> &records)
+{
+    QSet<QString> ids;
+    for (const AppRecord &record : records) {
+        if (record.isOutdated())
+            ids.insert(record.bundle_id);
+    }
+    return ids;
+}
+
+} // namespace
+
+QCoro::Task<void> AppModel::updateAll()
+{
+    // Only clear the board when a run will really start; a busy model keeps
+    // every state it shows.
+    if (isBusy())
+        co_return;
+    setUpdateProgress({});
+    co_await runUpdateStream({});
+}
+
+QCoro::Task<void> AppModel::updateUrgent()
+{
+    const QStringList ids = urgentBundleIDs();
+    if (ids.isEmpty() || isBusy())
+        co_return;
+    setUpdateProgress({});
+    co_await runUpdateStream(ids);
+}
+
+QStringList AppModel::urgentBundleIDs() const
+{
+    QStringList ids;
+    for (const AppRecord &app : urgentApps()) {
+        QString id = app.bundle_id;
+        qsizetype start = 0;
+        qsizetype end = id.size();
+        while (start < end && (id.at(start) == QLatin1Char(' ') || id.at(start) == QLatin1Char('\t')))
+            ++start;
+        while (end > start && (id.at(end - 1) == QLatin1Char(' ') || id.at(end - 1) == QLatin1Char('\t')))
+            --end;
+        id = id.mid(start, end - start);
+        if (id.isEmpty() || id.startsWith(QLatin1Char('-')) || ids.contains(id))
+            continue;
+        ids.append(id);
+    }
+    return ids;
+}
+
+QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    setIsUpdating(true);
+    setIsPaused(false);
+    setUpdateProgress({});
+
+    // The callbacks are named values: temporaries inside a co_await
+    // expression are not destroyed reliably by this compiler.
+    const UpdateStream::ControllerHandler onController = [self](std::shared_ptr<UpdateQueueController> controller) {
+        if (self)
+            self->m_updateController = std::move(controller);
+    };
+    const UpdateStream::EventHandler onEvent = [self](const UpdateEvent &event) {
+        if (self)
+            self->handleUpdateEvent(event);
+    };
+    std::optional<QString> failure;
+    try {
+        co_await UpdateStream::streamUpdate(only, onController, onEvent);
+    } catch (const VARNOError &error) {
+        failure = error.kind() == VARNOError::Kind::processFailure && error.code() == 75 ? alreadyRunningText
+                                                                                           : error.errorDescription();
+    } catch (const std::exception &error) {
+        failure = localizedDescription(error);
+    } catch (...) {
+        failure = QStringLiteral("Something went wrong running VARNO.");
+    }
+    if (!self)
+        co_return;
+    if (failure)
+        setError(failure);
+    else
+        co_await load();
+    if (!self)
+        co_return;
+    setIsUpdating(false);
+    setIsPaused(false);
+    m_updateController.reset();
+}
+
+QString AppModel::friendlyStatus(const QString &status)
+{
+    const QString lower = status.toLower();
+    if (lower == QLatin1String("fetching") || lower == QLatin1String("downloading"))
+        return QStringLiteral("Fetching…");
+    if (lower == QLatin1String("verifying"))
+        return QStringLiteral("Verifying…");
+    if (lower == QLatin1String("installing"))
+        return QStringLiteral("Installing…");
+    if (lower == QLatin1String("cleaning"))
+        return QStringLiteral("Cleaning up…");
+    // Each word capitalised: its first letter upper case, the rest lower.
+    QString text = lower;
+    bool wordStart = true;
+    for (QChar &c : text) {
+        if (c.isSpace()) {
+            wordStart = true;
+        } else if (wordStart) {
+            c = c.toUpper();
+            wordStart = false;
+        }
+    }
+    return text + QStringLiteral("…");
+}
+
+void AppModel::handleUpdateEvent(const UpdateEvent &event)
+{
+    if (const auto *start = event.as<UpdateEvent::QueueStart>()) {
+        QHash<QString, UpdateState> progress = m_updateProgress;
+        const qint64 total = start->apps.size();
+        for (qsizetype i = 0; i < start->apps.size(); ++i)
+            progress.insert(start->apps.at(i).bundleId, UpdateState::queued(i + 1, total));
+        setUpdateProgress(std::move(progress));
+    } else if (const auto *appStart = event.as<UpdateEvent::AppStart>()) {
+        setUpdateState(appStart->bundleId, UpdateState::running(friendlyStatus(appStart->status)));
+    } else if (const auto *done = event.as<UpdateEvent::AppDone>()) {
+        if (done->skipped)
+            setUpdateState(done->bundleId, UpdateState::skipped(done->error.value_or(QStringLiteral("skipped"))));
+        else if (!done->success)
+            setUpdateState(done->bundleId, UpdateState::failed(done->error.value_or(QStringLiteral("update failed"))));
+        else
+            setUpdateState(done->bundleId, UpdateState::done());
+
+        if (done->success) {
+            m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
+            QHash<QString, AppIncident> incidents = m_incidents;
+            incidents.remove(done->bundleId);
+            setIncidents(std::move(incidents));
+        } else if (done->errorCode) {
+            m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
+            QHash<QString, AppIncident> incidents = m_incidents;
+            incidents.insert(done->bundleId,
+                             AppIncident{*done->errorCode,
+                                         done->skipped ? AppIncident::Kind::skipped : AppIncident::Kind::failed,
+                                         std::nullopt});
+            setIncidents(std::move(incidents));
+        }
+    } else if (event.as<UpdateEvent::QueuePaused>()) {
+        setIsPaused(true);
+    } else if (event.as<UpdateEvent::QueueResumed>()) {
+        setIsPaused(false);
+    }
+}
+
+QCoro::Task<void> AppModel::checkForBackgroundScanResults()
+{
+    if (m_isCheckingBackgroundScan)
+        co_return;
+    m_isCheckingBackgroundScan = true;
+    QPointer<AppModel> self(this);
+    const qint64 snapshot = m_incidentEventSeq;
+    // Numbered like a load: a list requested before a newer load answered
+    // must not replace that load's library.
+    const quint64 serial = ++m_loadSerial;
+
+    std::optional<QList<AppRecord>> decoded;
+    try {
+        const QByteArray output = co_await VARNOProcess::run(listArguments(), 120);
+        decoded = AppRecord::decodeList(output);
+    } catch (...) {
+        // A failed check changes nothing and shows nothing.
+    }
+    if (!self)
+        co_return;
+    if (decoded && !(decoded->isEmpty() && !m_apps.isEmpty()) && claimLoadResult(serial)) {
+        const QSet<QString> previous = outdatedIds(m_apps);
+        const QSet<QString> current = outdatedIds(*decoded);
+        const QSet<QString> newly = current - previous;
+        setApps(*decoded);
+        reconcileIncidents(m_apps, snapshot);
+        co_await reconcileScanHistoryFromMetadata();
+        if (!self)
+            co_return;
+        refreshOpenCoreStatusIfNeeded(false);
+        refreshMacOSUpdateStatusIfNeeded(false);
+        refreshMechanismHealthIfNeeded(false);
+        if (!newly.isEmpty()) {
+            QStringList names;
+            for (const AppRecord &record : std::as_const(*decoded)) {
+                if (newly.contains(record.bundle_id))
+                    names.append(record.app_name);
+            }
+            m_services.notifyUpdates(static_cast<int>(current.size()), names);
+        }
+    }
+    m_isCheckingBackgroundScan = false;
+}
+
+void AppModel::completeOnboarding()
+{
+    UserDefaults::open()->setValue(onboardingDoneKey, true);
+    setShowOnboarding(false);
+}

@@ -1,0 +1,247 @@
+#include "ModelFixture.h"
+#include "TestRegistry.h"
+
+#include "platform/VarnoPaths.h"
+#include "records/RemediationRegistry.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+// Each test starts from a scanned demo library.
+class TestModelActions : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ModelFixture> f;
+
+    AppRecord app(const char *bundleId) const
+    {
+        const auto record = f->app(QString::fromLatin1(bundleId));
+        if (!record)
+            qFatal("the demo library has no %s", bundleId);
+        return *record;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<ModelFixture>();
+        QVERIFY(f->ready);
+        VarnoTest::await(f->model->scan());
+        QCOMPARE(f->model->apps().size(), 25);
+    }
+
+    void cleanup() { f.reset(); }
+
+    void updateLandsAndIsDone()
+    {
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        QVERIFY(saltmarsh.isOutdated());
+        auto task = f->model->update(saltmarsh);
+        QCOMPARE(f->model->updateState(saltmarsh.bundle_id), UpdateState::running(QStringLiteral("Updating…")));
+        QVERIFY(f->model->singleUpdateToken());
+        QVERIFY(f->model->isBusy());
+        VarnoTest::await(std::move(task));
+        QCOMPARE(f->model->updateState(saltmarsh.bundle_id), UpdateState::done());
+        QVERIFY(!f->model->singleUpdateToken());
+        QVERIFY(!app("org.sim.saltmarsh").isOutdated());
+    }
+
+    void updateThatDidNotLandSaysStill()
+    {
+        // The engine reports success without changing anything.
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"exit\":0}]}"));
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        VarnoTest::await(f->model->update(saltmarsh));
+        QCOMPARE(f->model->updateState(saltmarsh.bundle_id),
+                 UpdateState::failed(QStringLiteral("Still 1.8.2 — brew may have failed. Try Update All for details.")));
+        QCOMPARE(AppModel::stillOutdatedText(makeRecord("{\"bundle_id\":\"x\",\"app_name\":\"X\"}")),
+                 QStringLiteral("Still ? — brew may have failed. Try Update All for details."));
+    }
+
+    void failedUpdateShowsTheEngineSentence()
+    {
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"exit\":1,\"stderr\":\"Download failed.\"}]}"));
+        const AppRecord quarry = app("org.sim.quarry");
+        VarnoTest::await(f->model->update(quarry));
+        QCOMPARE(f->model->updateState(quarry.bundle_id),
+                 UpdateState::failed(QStringLiteral("Something went wrong running VARNO. Download failed. (exit 1)")));
+        QVERIFY(!f->model->singleUpdateToken());
+    }
+
+    void guardedActionsWaitForAScan()
+    {
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"scan\",\"delay\":1.5}]}"));
+        auto scanning = f->model->scan();
+        QVERIFY(f->model->isScanning());
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        VarnoTest::await(f->model->update(saltmarsh));
+        VarnoTest::await(f->model->fixIncident(app("org.sim.netherby")));
+        VarnoTest::await(f->model->approveHeadlessAsk(app("org.sim.pebblenote")));
+        QVERIFY(f->model->updateProgress().isEmpty());
+        QVERIFY(!f->model->error());
+        // Its own updater is not held back by a scan.
+        VarnoTest::await(f->model->triggerSelfUpdate(app("org.sim.ferrous")));
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.ferrous")), UpdateState::done());
+        VarnoTest::await(std::move(scanning));
+    }
+
+    void setUpdateModeChecksTheWord()
+    {
+        const AppRecord quarry = app("org.sim.quarry");
+        VarnoTest::await(f->model->setUpdateMode(quarry, QStringLiteral("Ask")));
+        QCOMPARE(f->model->error().value_or(QString()), QStringLiteral("Unknown update mode: Ask"));
+        VarnoTest::await(f->model->setUpdateMode(quarry, QStringLiteral("notify")));
+        QVERIFY(!f->model->error()); // the reload cleared it
+        QCOMPARE(app("org.sim.quarry").update_mode.value_or(QString()), QStringLiteral("notify"));
+
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"mode\",\"exit\":3,\"stderr\":\"No such app.\"}]}"));
+        VarnoTest::await(f->model->setUpdateMode(quarry, QStringLiteral("auto")));
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Couldn’t set update mode: Something went wrong running VARNO. No such app. (exit 3)"));
+    }
+
+    void triggerSelfUpdateOnlyForAppsThatCan()
+    {
+        VarnoTest::await(f->model->triggerSelfUpdate(app("org.sim.ferrous")));
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.ferrous")), UpdateState::done());
+        VarnoTest::await(f->model->triggerSelfUpdate(app("org.sim.quarry")));
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.quarry")).kind(), UpdateState::Kind::failed);
+    }
+
+    void reinstallAndUninstallLeaveNoEntry()
+    {
+        const AppRecord inkwell = app("org.sim.inkwell");
+        VarnoTest::await(f->model->reinstall(inkwell));
+        QVERIFY(!f->model->updateProgress().contains(inkwell.bundle_id));
+        QVERIFY(f->app(inkwell.bundle_id));
+
+        VarnoTest::await(f->model->uninstall(inkwell));
+        QVERIFY(!f->model->updateProgress().contains(inkwell.bundle_id));
+        QVERIFY(!f->app(inkwell.bundle_id));
+
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"remove\",\"exit\":1,\"stderr\":\"It is in use.\"}]}"));
+        const AppRecord quarry = app("org.sim.quarry");
+        VarnoTest::await(f->model->uninstall(quarry));
+        QCOMPARE(f->model->updateState(quarry.bundle_id).kind(), UpdateState::Kind::failed);
+        QVERIFY(f->app(quarry.bundle_id));
+    }
+
+    void fixClearsAFixableIncident()
+    {
+        const AppRecord netherby = app("org.sim.netherby");
+        QVERIFY(f->model->incidents().contains(netherby.bundle_id));
+        VarnoTest::await(f->model->fixIncident(netherby));
+        QVERIFY(!f->model->isFixing());
+        QVERIFY(!f->model->incidents().contains(netherby.bundle_id));
+        // The engine's fix retried the update, and it landed.
+        QCOMPARE(f->model->updateState(netherby.bundle_id), UpdateState::done());
+        QVERIFY(!app("org.sim.netherby").isOutdated());
+    }
+
+    void fixThatLeavesTheAppOutdatedClearsItsState()
+    {
+        // The incident is gone but the app is still behind: back to idle.
+        const AppRecord netherby = app("org.sim.netherby");
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"Offline.\"}]}"));
+        VarnoTest::await(f->model->update(netherby));
+        QCOMPARE(f->model->updateState(netherby.bundle_id).kind(), UpdateState::Kind::failed);
+        QVERIFY(f->sim({QStringLiteral("set-latest"), netherby.bundle_id, QStringLiteral("9.9")}));
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"list\",\"stdout_mode\":\"null:last_incident_code\"}]}"));
+        VarnoTest::await(f->model->fixIncident(netherby));
+        QVERIFY(!f->model->incidents().contains(netherby.bundle_id));
+        QVERIFY(!f->model->updateProgress().contains(netherby.bundle_id));
+    }
+
+    void fixThatFailsOrDoesNotTakeSaysSo()
+    {
+        const AppRecord signet = app("org.sim.signet"); // security-locked
+        VarnoTest::await(f->model->fixIncident(signet));
+        QCOMPARE(f->model->updateState(signet.bundle_id),
+                 UpdateState::failed(QStringLiteral("The fix didn't take. Run `varno fix org.sim.signet` in Terminal for details.")));
+
+        // Success, but the incident is still reported.
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"fix\",\"exit\":0}]}"));
+        const AppRecord quarry = app("org.sim.quarry");
+        VarnoTest::await(f->model->fixIncident(quarry));
+        QCOMPARE(f->model->updateState(quarry.bundle_id), UpdateState::failed(AppModel::fixFailureText(quarry.bundle_id)));
+        QVERIFY(!f->model->isFixing());
+    }
+
+    void approveRunsTheHeldBackUpdate()
+    {
+        const AppRecord pebblenote = app("org.sim.pebblenote");
+        VarnoTest::await(f->model->approveHeadlessAsk(pebblenote));
+        QCOMPARE(f->model->updateState(pebblenote.bundle_id), UpdateState::done());
+        QVERIFY(!app("org.sim.pebblenote").isOutdated());
+        QVERIFY(!f->model->isFixing());
+    }
+
+    void approveWhileTheEngineIsBusyIsSkipped()
+    {
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":75,\"stderr\":\"locked\"}]}"));
+        const AppRecord pebblenote = app("org.sim.pebblenote");
+        VarnoTest::await(f->model->approveHeadlessAsk(pebblenote));
+        QCOMPARE(f->model->updateState(pebblenote.bundle_id), UpdateState::skipped(AppModel::alreadyRunningText));
+    }
+
+    void approvedUpdateThatDidNotLand_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<UpdateState>("expected");
+        QTest::newRow("app running") << QStringLiteral("APP_RUNNING")
+                                     << UpdateState::skipped(QStringLiteral("app is running — close it and retry"));
+        QTest::newRow("no incident") << QString()
+                                     << UpdateState::failed(QStringLiteral(
+                                            "The update didn't land. Run `varno update --only com.x --approved` in Terminal for details."));
+    }
+
+    void approvedUpdateThatDidNotLand()
+    {
+        QFETCH(QString, code);
+        QFETCH(UpdateState, expected);
+        const std::optional<QString> incident = code.isEmpty() ? std::nullopt : std::optional(code);
+        QCOMPARE(AppModel::approveOutcomeForStillOutdated(QStringLiteral("com.x"), incident, RemediationRegistry::shared()),
+                 expected);
+    }
+
+    void getHelpBuildsAndRevealsTheBundle()
+    {
+        VarnoTest::FixedClock clock(QDateTime(QDate(2026, 1, 9), QTime(14, 25, 30), Qt::UTC));
+        const AppRecord quarry = app("org.sim.quarry");
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"Boom.\"}]}"));
+        VarnoTest::await(f->model->update(quarry));
+        const UpdateState failed = f->model->updateState(quarry.bundle_id);
+        QCOMPARE(failed.kind(), UpdateState::Kind::failed);
+
+        auto task = f->model->getHelp(quarry);
+        QCOMPARE(f->model->updateState(quarry.bundle_id), UpdateState::running(QStringLiteral("Building support bundle…")));
+        VarnoTest::await(std::move(task));
+        QCOMPARE(f->model->updateState(quarry.bundle_id), failed);
+        const QString expected = VarnoPaths::home() + QStringLiteral("/Library/Logs/VARNO/support-bundle-20260109T142530Z.json");
+        QCOMPARE(f->fakes.revealed, QStringList({expected}));
+        QVERIFY(QFile::exists(expected));
+        QVERIFY(!f->model->error());
+    }
+
+    void getHelpFailureIsShownAndKeepsANewerState()
+    {
+        const AppRecord ferrous = app("org.sim.ferrous");
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"diagnose\",\"delay\":1.0,\"exit\":1,\"stderr\":\"Disk full.\"}]}"));
+        auto help = f->model->getHelp(ferrous);
+        // Another action changes the app's state while the bundle is built:
+        // that newer state stays.
+        VarnoTest::await(f->model->triggerSelfUpdate(ferrous));
+        QCOMPARE(f->model->updateState(ferrous.bundle_id), UpdateState::done());
+        VarnoTest::await(std::move(help));
+        QCOMPARE(f->model->updateState(ferrous.bundle_id), UpdateState::done());
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Couldn’t build the support bundle: Something went wrong running VARNO. Disk full. (exit 1)"));
+        QVERIFY(f->fakes.revealed.isEmpty());
+    }
+};
+
+VARNO_TEST_CLASS(TestModelActions)
+
+#include "tst_modelactions.moc"
