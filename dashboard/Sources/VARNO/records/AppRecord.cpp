@@ -11,6 +11,28 @@ bool nonEmpty(const std::optional<QString> &text)
     return text && !text->isEmpty();
 }
 
+// Whether the text, lowercased, equals the lower-case ASCII word: without
+// allocating for ASCII text; other text is lowercased in full, since some
+// characters lowercase to ASCII letters (the Kelvin sign to "k").
+bool lowercasedEquals(QStringView text, QLatin1StringView word)
+{
+    bool ascii = true;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (!ascii)
+        return text.toString().toLower() == word;
+    return text.size() == word.size() && text.compare(word, Qt::CaseInsensitive) == 0;
+}
+
+bool lowercasedEquals(const std::optional<QString> &text, QLatin1StringView word)
+{
+    return lowercasedEquals(text ? QStringView(*text) : QStringView(), word);
+}
+
 enum class Field {
     bundle_id,
     app_name,
@@ -97,7 +119,7 @@ constexpr const auto &fieldKeys()
     return kFieldKeys;
 }
 
-bool decodeField(AppRecord &r, Field field, const QJsonValue &v)
+bool decodeField(AppRecord &r, Field field, QJsonValueConstRef v)
 {
     using namespace StrictJson;
     switch (field) {
@@ -144,17 +166,18 @@ bool decodeField(AppRecord &r, Field field, const QJsonValue &v)
 std::optional<AppRecord> AppRecord::fromJson(const QJsonObject &object)
 {
     // One lookup per known key (the object's keys are kept sorted, so each
-    // lookup is a binary search without allocating); unknown keys are ignored.
+    // lookup is a binary search without allocating, and the value is read in
+    // place); unknown keys are ignored.
     AppRecord record;
+    const auto end = object.constEnd();
     for (const auto &[key, field] : fieldKeys()) {
-        const QJsonValue value = object.value(key);
-        if (field == Field::bundle_id || field == Field::app_name) {
-            if (value.isUndefined())
+        const auto found = object.constFind(key);
+        if (found == end) {
+            if (field == Field::bundle_id || field == Field::app_name)
                 return std::nullopt;
-        } else if (value.isUndefined()) {
             continue;
         }
-        if (!decodeField(record, field, value))
+        if (!decodeField(record, field, *found))
             return std::nullopt;
     }
     return record;
@@ -184,42 +207,54 @@ bool AppRecord::isOutdatedLegacy() const
 {
     if (!nonEmpty(current_version) || !nonEmpty(latest_version))
         return false;
-    const QString latest = latest_version->toLower();
-    if (latest == QLatin1String("latest") || latest == QLatin1String("unknown"))
+    if (lowercasedEquals(latest_version, QLatin1StringView("latest"))
+        || lowercasedEquals(latest_version, QLatin1StringView("unknown")))
         return false;
     return VersionCompare::compare(*current_version, *latest_version) == ComparisonResult::orderedAscending;
 }
 
 bool AppRecord::isLegacySelfManagedBucket() const
 {
-    const QString mechanism = update_mechanism.value_or(QString()).toLower();
-    return mechanism == QLatin1String("vendor_self_update") || mechanism == QLatin1String("sparkle_internal");
+    return lowercasedEquals(update_mechanism, QLatin1StringView("vendor_self_update"))
+        || lowercasedEquals(update_mechanism, QLatin1StringView("sparkle_internal"));
+}
+
+QLatin1StringView AppRecord::derivedStatus() const
+{
+    if (isExcluded())
+        return QLatin1StringView("excluded");
+    if (isOutdatedLegacy())
+        return QLatin1StringView("outdated");
+    if (nonEmpty(latest_version))
+        return QLatin1StringView("current");
+    if (self_managed) {
+        if (*self_managed)
+            return QLatin1StringView("unmeasured");
+    } else if (vendor_self_update) {
+        if (*vendor_self_update)
+            return QLatin1StringView("unmeasured");
+    } else if (update_mechanism && *update_mechanism == QLatin1String("vendor_self_update")) {
+        return QLatin1StringView("unmeasured");
+    }
+    if (isLegacySelfManagedBucket())
+        return QLatin1StringView("unmeasured");
+    if (lowercasedEquals(update_mechanism, QLatin1StringView("mas")))
+        return QLatin1StringView("unmeasured");
+    return QLatin1StringView("unknown");
+}
+
+bool AppRecord::versionCheckStatusIs(QLatin1StringView word) const
+{
+    if (nonEmpty(version_check_status))
+        return lowercasedEquals(version_check_status, word);
+    return derivedStatus() == word;
 }
 
 QString AppRecord::versionCheckStatus() const
 {
     if (nonEmpty(version_check_status))
         return version_check_status->toLower();
-    if (isExcluded())
-        return QStringLiteral("excluded");
-    if (isOutdatedLegacy())
-        return QStringLiteral("outdated");
-    if (nonEmpty(latest_version))
-        return QStringLiteral("current");
-    if (self_managed) {
-        if (*self_managed)
-            return QStringLiteral("unmeasured");
-    } else if (vendor_self_update) {
-        if (*vendor_self_update)
-            return QStringLiteral("unmeasured");
-    } else if (update_mechanism && *update_mechanism == QLatin1String("vendor_self_update")) {
-        return QStringLiteral("unmeasured");
-    }
-    if (isLegacySelfManagedBucket())
-        return QStringLiteral("unmeasured");
-    if (update_mechanism.value_or(QString()).toLower() == QLatin1String("mas"))
-        return QStringLiteral("unmeasured");
-    return QStringLiteral("unknown");
+    return QString(derivedStatus());
 }
 
 bool AppRecord::isOutdated() const
@@ -228,22 +263,22 @@ bool AppRecord::isOutdated() const
         return false;
     if (!version_check_status)
         return isOutdatedLegacy();
-    return versionCheckStatus() == QLatin1String("outdated");
+    return versionCheckStatusIs(QLatin1StringView("outdated"));
 }
 
 bool AppRecord::isUnmeasured() const
 {
-    return !isExcluded() && versionCheckStatus() == QLatin1String("unmeasured");
+    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("unmeasured"));
 }
 
 bool AppRecord::isUnknownStatus() const
 {
-    return !isExcluded() && versionCheckStatus() == QLatin1String("unknown");
+    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("unknown"));
 }
 
 bool AppRecord::isCatalogStale() const
 {
-    return !isExcluded() && versionCheckStatus() == QLatin1String("catalog_stale");
+    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("catalog_stale"));
 }
 
 bool AppRecord::isVerified() const
@@ -257,8 +292,8 @@ AppStatusColor AppRecord::statusColor() const
 {
     if (isExcluded())
         return AppStatusColor::muted;
-    const QString tier = risk_tier.value_or(QString()).toLower();
-    if (tier == QLatin1String("high") || tier == QLatin1String("critical"))
+    if (lowercasedEquals(risk_tier, QLatin1StringView("high"))
+        || lowercasedEquals(risk_tier, QLatin1StringView("critical")))
         return AppStatusColor::atRisk;
     if (isOutdated())
         return AppStatusColor::outdated;

@@ -90,4 +90,8 @@ private:
     bool isExcluded() const;
     bool isOutdatedLegacy() const;
     bool isLegacySelfManagedBucket() const;
+    // The status rules after the engine's own (rules 2 to 8), and a test of
+    // the effective status that builds no text.
+    QLatin1StringView derivedStatus() const;
+    bool versionCheckStatusIs(QLatin1StringView word) const;
 };

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <limits>
 #include <optional>
 
 // The strict decoding rules of every engine record: a required key must be
@@ -16,18 +17,86 @@
 namespace StrictJson {
 
 // Each reader returns false when the value has the wrong JSON type. The
-// optional readers leave `out` absent for undefined (missing) and null.
-bool optionalText(const QJsonValue &value, std::optional<QString> &out);
-bool optionalBool(const QJsonValue &value, std::optional<bool> &out);
-bool optionalInteger(const QJsonValue &value, std::optional<qint64> &out);
+// optional readers leave `out` absent for undefined (missing) and null. They
+// take a QJsonValue or, without copying, a QJsonValueConstRef.
+template<typename Value>
+std::optional<qint64> integerOf(const Value &value)
+{
+    // A JSON number that is integral and fits a signed 64-bit integer (3.0
+    // counts, 3.5 and 1e19 do not).
+    if (!value.isDouble())
+        return std::nullopt;
+    constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
+    const qint64 integer = value.toInteger(sentinel);
+    if (integer == sentinel && value.toDouble() != -9223372036854775808.0)
+        return std::nullopt;
+    return integer;
+}
 
-bool requiredText(const QJsonValue &value, QString &out);
-bool requiredBool(const QJsonValue &value, bool &out);
-bool requiredInteger(const QJsonValue &value, qint64 &out);
+template<typename Value>
+bool optionalText(const Value &value, std::optional<QString> &out)
+{
+    if (value.isUndefined() || value.isNull()) {
+        out.reset();
+        return true;
+    }
+    if (!value.isString())
+        return false;
+    out = value.toString();
+    return true;
+}
 
-// A JSON number that is integral and fits a signed 64-bit integer (3.0 counts,
-// 3.5 and 1e19 do not).
-std::optional<qint64> integerOf(const QJsonValue &value);
+template<typename Value>
+bool optionalBool(const Value &value, std::optional<bool> &out)
+{
+    if (value.isUndefined() || value.isNull()) {
+        out.reset();
+        return true;
+    }
+    if (!value.isBool())
+        return false;
+    out = value.toBool();
+    return true;
+}
+
+template<typename Value>
+bool optionalInteger(const Value &value, std::optional<qint64> &out)
+{
+    if (value.isUndefined() || value.isNull()) {
+        out.reset();
+        return true;
+    }
+    out = integerOf(value);
+    return out.has_value();
+}
+
+template<typename Value>
+bool requiredText(const Value &value, QString &out)
+{
+    if (!value.isString())
+        return false;
+    out = value.toString();
+    return true;
+}
+
+template<typename Value>
+bool requiredBool(const Value &value, bool &out)
+{
+    if (!value.isBool())
+        return false;
+    out = value.toBool();
+    return true;
+}
+
+template<typename Value>
+bool requiredInteger(const Value &value, qint64 &out)
+{
+    const auto integer = integerOf(value);
+    if (!integer)
+        return false;
+    out = *integer;
+    return true;
+}
 
 // The whole of `json` as one object or one array; nothing when it is not
 // valid JSON of that shape (leading or trailing text fails too).
