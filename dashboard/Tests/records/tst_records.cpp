@@ -4,6 +4,7 @@
 #include "records/AppRecord.h"
 #include "records/BackupRecord.h"
 #include "records/GhostAppRecord.h"
+#include "records/StrictJson.h"
 #include "records/ProvenanceRecord.h"
 #include "records/TrustSealRecord.h"
 
@@ -425,6 +426,109 @@ private Q_SLOTS:
     }
 };
 
+// The one-pass list reader must agree with reading a QJsonDocument and
+// decoding it record by record, on good and bad input alike.
+class TestLibraryReader : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void agreesWithTheDocumentReader_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray a = "\"bundle_id\":\"a\",\"app_name\":\"A\"";
+        auto row = [](const char *name, const QByteArray &json) { QTest::newRow(name) << json; };
+        row("empty array", "[]");
+        row("white space around", " \n\t[ {" + a + "} ]\r\n");
+        row("every type", "[{" + a + ",\"latest_version\":\"1.10\",\"update_count\":3,\"green_seal\":true,"
+                          "\"self_managed\":false,\"risk_score\":-12,\"mas_id\":\"12\"}]");
+        row("nulls", "[{" + a + ",\"latest_version\":null,\"update_count\":null,\"green_seal\":null}]");
+        row("escapes", "[{\"bundle_id\":\"a\\\"b\\\\c\\/d\\n\\t\\u00e9\\u2026\\ud83d\\ude00\",\"app_name\":\"x\"}]");
+        row("escaped key", "[{\"bundle\\u005fid\":\"a\",\"app_name\":\"A\"}]");
+        row("utf-8 text", "[{" + a + ",\"install_path\":\"/Applications/Caf\xc3\xa9 \xe2\x80\x94.app\"}]");
+        row("invalid utf-8 in a value", "[{" + a + ",\"install_path\":\"bad \xff\"}]");
+        row("invalid utf-8 in an unknown key's value", "[{" + a + ",\"extra\":\"\xc3\"}]");
+        row("unknown nested values", "[{" + a + ",\"x\":{\"y\":[1,2.5e3,-0,true,false,null,{\"z\":\"w\"}]},\"q\":[]}]");
+        row("integral 3.0 and 1e2", "[{" + a + ",\"update_count\":3.0,\"risk_score\":1e2}]");
+        row("fraction", "[{" + a + ",\"update_count\":3.5}]");
+        row("largest and smallest int64",
+            "[{" + a + ",\"update_count\":9223372036854775807,\"risk_score\":-9223372036854775808}]");
+        row("one past int64", "[{" + a + ",\"update_count\":9223372036854775808}]");
+        row("huge exponent", "[{" + a + ",\"update_count\":1e400}]");
+        row("negative zero", "[{" + a + ",\"user_ignored\":-0}]");
+        row("leading zero", "[{" + a + ",\"update_count\":01}]");
+        row("leading plus", "[{" + a + ",\"update_count\":+1}]");
+        row("number for text", "[{" + a + ",\"mas_id\":1}]");
+        row("string for integer", "[{" + a + ",\"update_count\":\"2\"}]");
+        row("number for boolean", "[{" + a + ",\"green_seal\":1}]");
+        row("missing app_name", "[{\"bundle_id\":\"a\"}]");
+        row("null bundle_id", "[{\"bundle_id\":null,\"app_name\":\"A\"}]");
+        row("empty object", "[{}]");
+        row("non-object element", "[{" + a + "},3]");
+        row("nested array element", "[[{" + a + "}]]");
+        row("trailing comma in array", "[{" + a + "},]");
+        row("trailing comma in object", "[{" + a + ",}]");
+        row("missing colon", "[{\"bundle_id\" \"a\",\"app_name\":\"A\"}]");
+        row("unterminated string", "[{" + a + ",\"risk_tier\":\"abc");
+        row("unterminated array", "[{" + a + "}");
+        row("trailing text", "[{" + a + "}] x");
+        row("two arrays", "[][]");
+        row("progress line first", "Scanning\xe2\x80\xa6\n[]");
+        row("top-level object", "{" + a + "}");
+        row("empty input", "");
+        row("only white space", "  \n");
+        row("bad literal", "[{" + a + ",\"green_seal\":tru}]");
+        row("unquoted key", "[{bundle_id:\"a\",\"app_name\":\"A\"}]");
+        row("single quotes", "[{'bundle_id':'a','app_name':'A'}]");
+        row("empty texts", "[{\"bundle_id\":\"\",\"app_name\":\"\",\"latest_version\":\"\"}]");
+    }
+
+    void agreesWithTheDocumentReader()
+    {
+        QFETCH(QByteArray, json);
+        const auto document = StrictJson::parseArray(json);
+        const std::optional<QList<AppRecord>> expected =
+            document ? AppRecord::listFromJson(*document) : std::optional<QList<AppRecord>>();
+        const std::optional<QList<AppRecord>> actual = AppRecord::decodeList(json);
+        QCOMPARE(actual.has_value(), expected.has_value());
+        if (actual)
+            QVERIFY(*actual == *expected);
+    }
+
+    // Malformed JSON that QJsonDocument lets pass is refused, as JSON requires.
+    void refusesWhatTheJsonGrammarForbids_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray a = "\"bundle_id\":\"a\",\"app_name\":\"A\"";
+        QTest::newRow("lone high surrogate") << "[{" + a + ",\"risk_tier\":\"\\ud800x\"}]";
+        QTest::newRow("lone low surrogate") << "[{" + a + ",\"risk_tier\":\"\\udc00\"}]";
+        QTest::newRow("control character in a string") << "[{" + a + ",\"risk_tier\":\"a\tb\"}]";
+        QTest::newRow("unknown escape") << "[{" + a + ",\"risk_tier\":\"\\x41\"}]";
+        QTest::newRow("number ending in a dot") << "[{" + a + ",\"update_count\":1.}]";
+    }
+
+    void refusesWhatTheJsonGrammarForbids()
+    {
+        QFETCH(QByteArray, json);
+        QVERIFY(!AppRecord::decodeList(json));
+    }
+
+    void readsTheEscapedTextsRight()
+    {
+        const auto list = AppRecord::decodeList(
+            "[{\"bundle_id\":\"a\\\"b\\u00e9\\ud83d\\ude00\",\"app_name\":\"\xe2\x80\x94\"}]");
+        QVERIFY(list);
+        QCOMPARE(list->first().bundle_id, QStringLiteral("a\"b\u00e9\U0001F600"));
+        QCOMPARE(list->first().app_name, QStringLiteral("\u2014"));
+    }
+
+    void deepNestingIsRefusedNotACrash()
+    {
+        const QByteArray deep = QByteArray(100000, '[') + QByteArray(100000, ']');
+        QVERIFY(!AppRecord::decodeList("[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"x\":" + deep + "}]"));
+    }
+};
+
+VARNO_TEST_CLASS(TestLibraryReader)
 VARNO_TEST_CLASS(TestAppRecordDecoding)
 VARNO_TEST_CLASS(TestAppRecordPredicates)
 VARNO_TEST_CLASS(TestAppIncident)

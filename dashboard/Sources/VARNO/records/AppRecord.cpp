@@ -188,13 +188,6 @@ std::optional<QList<AppRecord>> AppRecord::listFromJson(const QJsonArray &array)
     return StrictJson::decodeArray<AppRecord>(array, &AppRecord::fromJson);
 }
 
-std::optional<QList<AppRecord>> AppRecord::decodeList(const QByteArray &json)
-{
-    const auto array = StrictJson::parseArray(json);
-    if (!array)
-        return std::nullopt;
-    return listFromJson(*array);
-}
 
 bool AppRecord::isExcluded() const
 {
