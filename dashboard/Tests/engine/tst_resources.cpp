@@ -37,8 +37,8 @@ private Q_SLOTS:
     {
         QVERIFY(m_tree.isValid());
         m_root = m_tree.path();
-        // A bundle inside a development tree: <root>/work/build/VARNO.app/Contents/MacOS/VARNO.
-        m_executable = m_root + QStringLiteral("/work/build/VARNO.app/Contents/MacOS/VARNO");
+        // A bundle inside a development tree: <root>/tree/build/VARNO.app/Contents/MacOS/VARNO.
+        m_executable = m_root + QStringLiteral("/tree/build/VARNO.app/Contents/MacOS/VARNO");
         QDir().mkpath(QFileInfo(m_executable).path());
         ResourceLocator::setExecutablePathForTesting(m_executable);
         MainBundle::setPathOverride(m_root + QStringLiteral("/no-bundle"));
@@ -101,15 +101,15 @@ private Q_SLOTS:
                  (QStringList{"/x/y/Resources", "/x/y/dashboard/Resources", "/x/Resources", "/x/dashboard/Resources",
                               "/Resources", "/dashboard/Resources"}));
         const QStringList roots = ResourceLocator::searchRoots();
-        QCOMPARE(roots.value(0), m_root + QStringLiteral("/work/build/VARNO.app/Contents/MacOS/Resources"));
-        QCOMPARE(roots.value(2), m_root + QStringLiteral("/work/build/VARNO.app/Contents/Resources"));
+        QCOMPARE(roots.value(0), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/MacOS/Resources"));
+        QCOMPARE(roots.value(2), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/Resources"));
     }
 
     void lookupOrder()
     {
-        const QString nearResources = m_root + QStringLiteral("/work/build/Resources/r.json");
-        const QString nearDashboard = m_root + QStringLiteral("/work/build/dashboard/Resources/r.json");
-        const QString far = m_root + QStringLiteral("/work/Resources/r.json");
+        const QString nearResources = m_root + QStringLiteral("/tree/build/Resources/r.json");
+        const QString nearDashboard = m_root + QStringLiteral("/tree/build/dashboard/Resources/r.json");
+        const QString far = m_root + QStringLiteral("/tree/Resources/r.json");
         QVERIFY(VarnoTest::writeFile(far, "far"));
         QCOMPARE(ResourceLocator::url(QStringLiteral("r"), QStringLiteral("json")), std::optional<QString>(far));
         // Files added after the first lookup are found: only the roots are cached.
@@ -125,9 +125,9 @@ private Q_SLOTS:
 
     void bundleWins()
     {
-        const QString bundle = m_root + QStringLiteral("/work/build/VARNO.app");
+        const QString bundle = m_root + QStringLiteral("/tree/build/VARNO.app");
         QVERIFY(VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Resources/r.json"), "bundle"));
-        QVERIFY(VarnoTest::writeFile(m_root + QStringLiteral("/work/build/VARNO.app/Contents/MacOS/Resources/r.json"),
+        QVERIFY(VarnoTest::writeFile(m_root + QStringLiteral("/tree/build/VARNO.app/Contents/MacOS/Resources/r.json"),
                                      "tree"));
         MainBundle::setPathOverride(bundle);
         QCOMPARE(ResourceLocator::url(QStringLiteral("r"), QStringLiteral("json")),
@@ -152,7 +152,7 @@ private Q_SLOTS:
 
     void images()
     {
-        const QString resources = m_root + QStringLiteral("/work/Resources/");
+        const QString resources = m_root + QStringLiteral("/tree/Resources/");
         QVERIFY(VarnoTest::writeFile(resources + QStringLiteral("persona.svg"), kSvg));
         QVERIFY(VarnoTest::writeFile(resources + QStringLiteral("persona.icns"), "not really icns"));
         const auto persona = ResourceLocator::image(QStringLiteral("persona"));
@@ -173,9 +173,9 @@ private Q_SLOTS:
 
     void bundleImageWins()
     {
-        const QString bundle = m_root + QStringLiteral("/work/build/VARNO.app");
+        const QString bundle = m_root + QStringLiteral("/tree/build/VARNO.app");
         QVERIFY(VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Resources/AppIcon.png"), pngBytes(3, 3)));
-        QVERIFY(VarnoTest::writeFile(m_root + QStringLiteral("/work/Resources/AppIcon.svg"), kSvg));
+        QVERIFY(VarnoTest::writeFile(m_root + QStringLiteral("/tree/Resources/AppIcon.svg"), kSvg));
         MainBundle::setPathOverride(bundle);
         const auto icon = ResourceLocator::image(QStringLiteral("AppIcon"));
         QVERIFY(icon);
@@ -185,7 +185,7 @@ private Q_SLOTS:
     void sourceInfoPlist()
     {
         QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>());
-        const QString plist = m_root + QStringLiteral("/work/dashboard/Sources/VARNO/Info.plist");
+        const QString plist = m_root + QStringLiteral("/tree/dashboard/Sources/VARNO/Info.plist");
         QVERIFY(VarnoTest::writeFile(plist, "<plist/>"));
         // Worked out once: a new file is seen only after the cache is rebuilt.
         QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>());
