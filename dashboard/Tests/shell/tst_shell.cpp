@@ -3,6 +3,7 @@
 
 #include "shell/FontRegistry.h"
 #include "shell/ScreenshotRegistry.h"
+#include "model/AppModel.h"
 #include "workshop/WorkshopWindow.h"
 
 #include <QFontDatabase>
@@ -14,7 +15,9 @@ class TestFirstWindow : public QObject {
 private Q_SLOTS:
     void windowIsTitled()
     {
-        WorkshopWindow window;
+        VarnoTest::TempHome home;
+        AppModel model;
+        WorkshopWindow window(&model);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.windowTitle(), QStringLiteral("VARNO Workshop"));

@@ -1,11 +1,105 @@
 #pragma once
 
-#include <QMainWindow>
+#include "records/AppRecord.h"
 
-// The main window, titled "VARNO Workshop".
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <optional>
+
+class AppModel;
+class QDialog;
+class QLineEdit;
+class QMessageBox;
+class QPropertyAnimation;
+
+namespace StandIn {
+class SidebarView;
+class ShelfView;
+class StatusBarView;
+class GhostBannerView;
+class ProvenanceDrawerView;
+class OnboardingView;
+} // namespace StandIn
+
+// The window's sheets.
+enum class WorkshopSheet { updateFlow, environment, diagnostics, ghosts };
+
+// The main window, titled "VARNO Workshop": the sidebar of filters beside the
+// detail column (toolbar strip, ghost banner, shelf, status strip), with the
+// provenance drawer and the first-run onboarding laid over them, four sheets,
+// the error alert and the hidden Ctrl+/ layout switch. It owns the window's
+// presentation state; everything else it reads from the model. It receives
+// the app's in-process signals for as long as it exists.
 class WorkshopWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit WorkshopWindow(QWidget *parent = nullptr);
+    explicit WorkshopWindow(AppModel *model, QWidget *parent = nullptr);
+    // A window without a library, for the entry point until it builds the
+    // window with the app's shared model.
+    explicit WorkshopWindow(QWidget *parent = nullptr)
+        : WorkshopWindow(nullptr, parent)
+    {
+    }
+    ~WorkshopWindow() override;
+
+    static constexpr int kMinimumWidth = 860;
+    static constexpr int kMinimumHeight = 560;
+    static constexpr int kSidebarMinimumWidth = 188;
+    static constexpr int kSidebarMaximumWidth = 220;
+    static constexpr int kDrawerWidth = 380;
+    static constexpr int kDrawerAnimationMs = 220;
+    static QString alertTitle(); // "Something's not right."
+
+    // --- Presentation state (children only ever set a sheet flag to true) ---
+    bool isSheetShown(WorkshopSheet sheet) const;
+    // True opens the sheet (a fresh one); false closes it.
+    void setSheetShown(WorkshopSheet sheet, bool shown);
+    // The record whose drawer is open, a copy of the model's record.
+    const std::optional<AppRecord> &showProvenance() const { return m_showProvenance; }
+    void setShowProvenance(std::optional<AppRecord> record);
+    QString searchText() const;
+    void setSearchText(const QString &text);
+
+    // --- The window's parts (for the shell and tests) ---
+    QWidget *sidebar() const;
+    QWidget *ghostBanner() const;
+    StandIn::ShelfView *shelf() const { return m_shelf; }
+    QWidget *statusBar() const;
+    QLineEdit *searchField() const { return m_searchField; }
+    // The open drawer and onboarding overlay, when shown.
+    QWidget *drawer() const;
+    QWidget *onboarding() const;
+    QDialog *sheet(WorkshopSheet sheet) const;
+    QMessageBox *errorAlert() const;
+
+Q_SIGNALS:
+    void presentationChanged();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void showProvenanceFor(const QString &bundleId);
+    void layOutOverlays();
+    void updateGhostBanner();
+    void updateOnboarding();
+    void updateAlert();
+    void closeDrawer();
+
+    QPointer<AppModel> m_model;
+    QWidget *m_content = nullptr;
+    StandIn::SidebarView *m_sidebar = nullptr;
+    StandIn::GhostBannerView *m_ghostBanner = nullptr;
+    StandIn::ShelfView *m_shelf = nullptr;
+    StandIn::StatusBarView *m_statusBar = nullptr;
+    QLineEdit *m_searchField = nullptr;
+    QPointer<StandIn::ProvenanceDrawerView> m_drawer;
+    QPointer<StandIn::OnboardingView> m_onboarding;
+    QPointer<QDialog> m_alert;
+    QPointer<QPropertyAnimation> m_bannerAnimation;
+    std::array<QPointer<QDialog>, 4> m_sheets;
+    std::optional<AppRecord> m_showProvenance;
 };

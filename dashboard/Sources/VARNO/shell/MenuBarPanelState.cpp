@@ -1,0 +1,196 @@
+#include "shell/MenuBarPanelState.h"
+
+#include "model/AppModel.h"
+
+PanelSnapshot PanelSnapshot::of(const AppModel &model)
+{
+    PanelSnapshot snapshot;
+    snapshot.isUpdating = model.isUpdating();
+    snapshot.isScanning = model.isScanning();
+    snapshot.isPaused = model.isPaused();
+    snapshot.error = model.error();
+    snapshot.apps = model.apps();
+    snapshot.lastScanDate = model.lastScanDate();
+    snapshot.hasEverScanned = model.hasEverScanned();
+    snapshot.hasDetectionFailure = model.hasDetectionFailure();
+    snapshot.updateProgress = model.updateProgress();
+    snapshot.outdatedCount = model.outdatedApps().size();
+    snapshot.urgentCount = model.urgentApps().size();
+    snapshot.atRiskCount = model.atRiskApps().size();
+    snapshot.sensingGapCount = model.sensingGapApps().size();
+    snapshot.unmeasuredCount = model.unmeasuredApps().size();
+
+    PostureSnapshot posture;
+    posture.error = snapshot.error;
+    posture.hasEverScanned = snapshot.hasEverScanned;
+    posture.lastScanDate = snapshot.lastScanDate;
+    posture.outdatedCount = snapshot.outdatedCount;
+    posture.atRiskCount = snapshot.atRiskCount;
+    posture.sensingGapCount = snapshot.sensingGapCount;
+    snapshot.posture = PosturePresenter::menuBar(posture);
+    return snapshot;
+}
+
+namespace MenuBarPanelText {
+
+PanelState state(const PanelSnapshot &s)
+{
+    if (s.isUpdating)
+        return PanelState::running;
+    if (s.error)
+        return PanelState::error;
+    if (s.apps.isEmpty() && (s.lastScanDate || s.hasEverScanned))
+        return PanelState::loadFailed;
+    if (s.apps.isEmpty())
+        return PanelState::needsScan;
+    if (s.outdatedCount > 0)
+        return PanelState::pending;
+    if (s.sensingGapCount == 0)
+        return PanelState::clean;
+    return PanelState::unmeasured;
+}
+
+QString progressHeadline(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps, bool isPaused)
+{
+    for (auto it = progress.cbegin(); it != progress.cend(); ++it) {
+        if (it.value().kind() != UpdateState::Kind::running)
+            continue;
+        QString name = it.key();
+        for (const AppRecord &app : apps) {
+            if (app.bundle_id == it.key()) {
+                name = app.app_name;
+                break;
+            }
+        }
+        return name + QStringLiteral(" — ") + it.value().text();
+    }
+    return isPaused ? QStringLiteral("Paused") : QStringLiteral("Working…");
+}
+
+namespace {
+
+qsizetype finishedCount(const QHash<QString, UpdateState> &progress)
+{
+    qsizetype finished = 0;
+    for (const UpdateState &state : progress) {
+        if (state.isFinal())
+            ++finished;
+    }
+    return finished;
+}
+
+} // namespace
+
+QString progressCounter(const QHash<QString, UpdateState> &progress)
+{
+    if (progress.isEmpty())
+        return QString();
+    return QStringLiteral("%1/%2").arg(finishedCount(progress)).arg(progress.size());
+}
+
+double progressFraction(const QHash<QString, UpdateState> &progress)
+{
+    if (progress.isEmpty())
+        return 0.0;
+    return double(finishedCount(progress)) / double(progress.size());
+}
+
+bool shouldShowUrgentOnly(qsizetype urgentCount, qsizetype outdatedCount)
+{
+    return urgentCount > 0 && urgentCount < outdatedCount;
+}
+
+QString updateAllLabel(qsizetype outdatedCount)
+{
+    return QStringLiteral("Update all (%1)").arg(outdatedCount);
+}
+
+QString urgentOnlyLabel(qsizetype urgentCount)
+{
+    return QStringLiteral("Urgent only (%1)").arg(urgentCount);
+}
+
+QString shortRelative(const QDateTime &date, const QDateTime &now)
+{
+    const qint64 seconds = date.secsTo(now);
+    const bool future = seconds < 0;
+    const qint64 magnitude = future ? -seconds : seconds;
+    QString amount;
+    if (magnitude < 60) {
+        amount = QStringLiteral("%1 sec.").arg(magnitude);
+    } else if (magnitude < 3600) {
+        amount = QStringLiteral("%1 min.").arg(magnitude / 60);
+    } else if (magnitude < 86400) {
+        amount = QStringLiteral("%1 hr.").arg(magnitude / 3600);
+    } else if (magnitude < 7 * 86400) {
+        const qint64 days = magnitude / 86400;
+        amount = days == 1 ? QStringLiteral("1 day") : QStringLiteral("%1 days").arg(days);
+    } else if (magnitude < 30 * 86400) {
+        amount = QStringLiteral("%1 wk.").arg(magnitude / (7 * 86400));
+    } else if (magnitude < 365 * 86400) {
+        amount = QStringLiteral("%1 mo.").arg(magnitude / (30 * 86400));
+    } else {
+        amount = QStringLiteral("%1 yr.").arg(magnitude / (365 * 86400));
+    }
+    return future ? QStringLiteral("in ") + amount : amount + QStringLiteral(" ago");
+}
+
+QString lastScanLabel(const std::optional<QDateTime> &lastScanDate, const QDateTime &now)
+{
+    if (!lastScanDate)
+        return QStringLiteral("Last scan unknown");
+    return QStringLiteral("Last scan ") + shortRelative(*lastScanDate, now);
+}
+
+QString unmeasuredHeadline(qsizetype sensingGapCount)
+{
+    return QStringLiteral("%1 not fully checked.").arg(sensingGapCount);
+}
+
+QString unmeasuredDetail(qsizetype unmeasuredCount)
+{
+    return unmeasuredCount > 0 ? QStringLiteral("Includes apps without an independent version source (MAS/self-managed).")
+                               : QStringLiteral("Some managed apps still lack a completed version check.");
+}
+
+QString unmeasuredAccessibleLabel(qsizetype sensingGapCount)
+{
+    return QStringLiteral("%1 apps not fully checked for updates. Open Workshop for details.").arg(sensingGapCount);
+}
+
+QString toneWord(PostureTone tone)
+{
+    switch (tone) {
+    case PostureTone::green:
+        return QStringLiteral("Healthy");
+    case PostureTone::orange:
+        return QStringLiteral("Attention needed");
+    case PostureTone::red:
+        return QStringLiteral("At risk");
+    case PostureTone::neutral:
+        break;
+    }
+    return QStringLiteral("Status unknown");
+}
+
+QString toneSymbol(PostureTone tone)
+{
+    switch (tone) {
+    case PostureTone::green:
+        return QStringLiteral("checkmark.seal.fill");
+    case PostureTone::orange:
+        return QStringLiteral("exclamationmark.triangle.fill");
+    case PostureTone::red:
+        return QStringLiteral("exclamationmark.octagon.fill");
+    case PostureTone::neutral:
+        break;
+    }
+    return QStringLiteral("questionmark.circle");
+}
+
+QString postureAccessibleLabel(const PosturePresentation &posture)
+{
+    return toneWord(posture.tone) + QStringLiteral(". ") + posture.title;
+}
+
+} // namespace MenuBarPanelText

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "model/PosturePresenter.h"
+#include "model/UpdateState.h"
+#include "records/AppRecord.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class AppModel;
+
+// The one body the menu-bar panel shows between its header and its footer.
+enum class PanelState {
+    running,    // an update run is under way
+    error,      // the model holds a failure text
+    loadFailed, // the library is empty although a scan has happened
+    needsScan,  // the library is empty and was never scanned
+    pending,    // some apps are outdated
+    clean,      // every app is current and fully checked
+    unmeasured, // some apps are not fully checked
+};
+
+// Everything the panel reads of the model, taken at once; the panel draws
+// from it and nothing else.
+struct PanelSnapshot {
+    bool isUpdating = false;
+    bool isScanning = false;
+    bool isPaused = false;
+    std::optional<QString> error;
+    QList<AppRecord> apps;
+    std::optional<QDateTime> lastScanDate;
+    bool hasEverScanned = false;
+    bool hasDetectionFailure = false;
+    QHash<QString, UpdateState> updateProgress;
+    qsizetype outdatedCount = 0;
+    qsizetype urgentCount = 0;
+    qsizetype atRiskCount = 0;
+    qsizetype sensingGapCount = 0;
+    qsizetype unmeasuredCount = 0;
+    PosturePresentation posture;
+
+    static PanelSnapshot of(const AppModel &model);
+};
+
+// Pure functions of their arguments.
+namespace MenuBarPanelText {
+
+// The state rule: the first test that holds picks the body.
+PanelState state(const PanelSnapshot &snapshot);
+
+// "<app name> — <status>" of the first running entry (its bundle id when no
+// listed app has it), else "Paused" while paused, else "Working…".
+QString progressHeadline(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps, bool isPaused);
+// "<finished>/<total>", or an empty text when there are no entries.
+QString progressCounter(const QHash<QString, UpdateState> &progress);
+// finished / total; 0 with no entries.
+double progressFraction(const QHash<QString, UpdateState> &progress);
+// Urgent only is offered when some, but not all, outdated apps are urgent.
+bool shouldShowUrgentOnly(qsizetype urgentCount, qsizetype outdatedCount);
+
+QString updateAllLabel(qsizetype outdatedCount);   // "Update all (N)"
+QString urgentOnlyLabel(qsizetype urgentCount);    // "Urgent only (N)"
+
+// "Last scan unknown", or "Last scan " and the time since, short style
+// ("5 sec. ago", "12 min. ago", "3 hr. ago", "2 days ago").
+QString lastScanLabel(const std::optional<QDateTime> &lastScanDate, const QDateTime &now);
+// The short relative text of `date` seen from `now`.
+QString shortRelative(const QDateTime &date, const QDateTime &now);
+
+QString unmeasuredHeadline(qsizetype sensingGapCount);   // "<N> not fully checked."
+QString unmeasuredDetail(qsizetype unmeasuredCount);
+QString unmeasuredAccessibleLabel(qsizetype sensingGapCount);
+
+// "Healthy", "Attention needed", "At risk", "Status unknown".
+QString toneWord(PostureTone tone);
+// The posture indicator's symbol for a tone.
+QString toneSymbol(PostureTone tone);
+// "<tone word>. <title>"
+QString postureAccessibleLabel(const PosturePresentation &posture);
+
+} // namespace MenuBarPanelText
