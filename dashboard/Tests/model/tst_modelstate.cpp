@@ -135,6 +135,22 @@ private Q_SLOTS:
         QCOMPARE(ids(model.waitingForOKApps()), QStringList({QStringLiteral("x"), QStringLiteral("x")}));
     }
 
+    void postureSnapshotCountsTheLists()
+    {
+        VarnoTest::TempHome home;
+        AppModel model(FakeModelServices().services());
+        model.setApps({
+            makeRecord("{\"bundle_id\":\"a\",\"app_name\":\"A\",\"risk_tier\":\"high\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            makeRecord("{\"bundle_id\":\"b\",\"app_name\":\"B\",\"version_check_status\":\"unmeasured\"}"),
+        });
+        model.setError(QStringLiteral("boom"));
+        const PostureSnapshot snapshot = model.postureSnapshot();
+        QCOMPARE(snapshot.outdatedCount, 1);
+        QCOMPARE(snapshot.atRiskCount, 1);
+        QCOMPARE(snapshot.sensingGapCount, 1);
+        QCOMPARE(snapshot.error.value_or(QString()), QStringLiteral("boom"));
+    }
+
     void emptyLibraryHasEmptyLists()
     {
         VarnoTest::TempHome home;

@@ -32,6 +32,9 @@ AppModelServices AppModelServices::system()
     services.revealFile = [](const QString &path) {
         Workspace::shared()->activateFileViewerSelecting({QUrl::fromLocalFile(path)});
     };
+    services.openApplication = [](const QString &path) {
+        Workspace::shared()->openApplication(QUrl::fromLocalFile(path));
+    };
     return services;
 }
 
@@ -72,6 +75,8 @@ AppModel::AppModel(AppModelServices services, QObject *parent)
         m_services.notifyUpdates = system.notifyUpdates;
     if (!m_services.revealFile)
         m_services.revealFile = system.revealFile;
+    if (!m_services.openApplication)
+        m_services.openApplication = system.openApplication;
 
     m_engineVersion = CLIBootstrap::bundledVersion();
     m_hasEverScanned = storedFlag(hasEverScannedKey);
@@ -284,4 +289,16 @@ QList<AppRecord> AppModel::waitingForOKApps() const
         const auto it = m_incidents.constFind(a.bundle_id);
         return it != m_incidents.cend() && it->code == QLatin1String("UPDATE_MODE_ASK_HEADLESS");
     });
+}
+
+PostureSnapshot AppModel::postureSnapshot() const
+{
+    PostureSnapshot snapshot;
+    snapshot.error = m_error;
+    snapshot.hasEverScanned = m_hasEverScanned;
+    snapshot.lastScanDate = m_lastScanDate;
+    snapshot.outdatedCount = outdatedApps().size();
+    snapshot.atRiskCount = atRiskApps().size();
+    snapshot.sensingGapCount = sensingGapApps().size();
+    return snapshot;
 }

@@ -2,7 +2,10 @@
 
 #include "engine/VARNOCancellationToken.h"
 #include "model/AppFilter.h"
+#include "model/ModelText.h"
+#include "model/PosturePresenter.h"
 #include "model/UpdateState.h"
+#include "records/AdoptFlow.h"
 #include "records/AppIncident.h"
 #include "records/AppRecord.h"
 #include "records/GhostAppRecord.h"
@@ -39,6 +42,7 @@ struct AppModelServices {
     std::function<QCoro::Task<MacOSUpdateStatus>(double timeout)> checkSoftwareUpdate;
     std::function<void(int count, const QStringList &topApps)> notifyUpdates;
     std::function<void(const QString &filePath)> revealFile;
+    std::function<void(const QString &applicationPath)> openApplication;
 
     static AppModelServices system();
 };
@@ -153,6 +157,13 @@ public:
 
     static bool isSelfManaged(const AppRecord &record);
 
+    // What the posture presenter reads of the model (error, scan history and
+    // the counts of the derived lists).
+    PostureSnapshot postureSnapshot() const;
+    // The main menu's Copy App Details text, and the label of an update mode.
+    static QString appDetailsSummary(const AppRecord &app) { return ModelText::appDetailsSummary(app); }
+    static QString updateModeLabel(const QString &mode) { return ModelText::updateModeLabel(mode); }
+
     // --- Loading and scanning ----------------------------------------------
     // Re-reads the whole library; never fails to its caller.
     QCoro::Task<void> load();
@@ -196,6 +207,19 @@ public:
     static QString supportBundlePath();
     // The current time as yyyyMMdd'T'HHmmss'Z' in UTC, e.g. 20260109T142530Z.
     static QString bundleTimestamp();
+
+    // --- Adoption into Homebrew Cask ----------------------------------------
+    // The dry run's preview; nothing when busy, when the engine failed (the
+    // error says so) or when its answer does not decode.
+    QCoro::Task<std::optional<AdoptFlow::Preview>> loadAdoptPreview(AppRecord app);
+    QCoro::Task<AdoptOutcome> confirmAdopt(AppRecord app, std::optional<QString> caskToken, bool allowUnsigned);
+
+    // --- Quit-and-update and defer-to-quit ------------------------------------
+    // Asks the running application to quit, waits for it, runs the approved
+    // update and opens the application again.
+    QCoro::Task<void> quitAndUpdate(AppRecord app);
+    // Tells the engine to update the application once the user quits it.
+    QCoro::Task<void> deferUpdateToQuit(AppRecord app);
 
     // --- The update queue ----------------------------------------------------
     QCoro::Task<void> updateAll();
@@ -272,6 +296,8 @@ private:
     bool throttleAllows(const std::optional<QDateTime> &lastCheck, double interval, bool force) const;
 
     void loadGhosts();
+    // Opens the application of a record again when its install path exists.
+    void relaunch(const AppRecord &app);
     QCoro::Task<void> runUpdateStream(QStringList only);
     // The one place a library list replaces apps: numbered so that an older
     // list that arrives late cannot undo a newer one.

@@ -1,0 +1,186 @@
+// Adoption into Homebrew Cask, quit-and-update and defer-to-quit.
+
+#include "model/AppModel.h"
+
+#include "engine/DebugLog.h"
+#include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
+#include "model/QuitAndUpdateFlow.h"
+
+#include <QFileInfo>
+
+#include <qcoro/qcorotimer.h>
+
+namespace {
+
+QString describe(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return localizedDescription(e);
+    } catch (...) {
+        return QStringLiteral("Something went wrong running VARNO.");
+    }
+}
+
+bool isExit75(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const VARNOError &e) {
+        return e.kind() == VARNOError::Kind::processFailure && e.code() == 75;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+QCoro::Task<std::optional<AdoptFlow::Preview>> AppModel::loadAdoptPreview(AppRecord app)
+{
+    if (isBusy())
+        co_return std::nullopt;
+    QPointer<AppModel> self(this);
+    setIsFixing(true);
+    std::optional<QByteArray> output;
+    std::exception_ptr failure;
+    try {
+        output = co_await VARNOProcess::adoptDryRunJSON(app.app_name);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return std::nullopt;
+    setIsFixing(false);
+    if (failure) {
+        setError(QStringLiteral("Brusk couldn't check the Homebrew Cask catalog: ") + describe(failure));
+        co_return std::nullopt;
+    }
+    co_return AdoptFlow::Preview::decode(*output);
+}
+
+QCoro::Task<AdoptOutcome> AppModel::confirmAdopt(AppRecord app, std::optional<QString> caskToken, bool allowUnsigned)
+{
+    if (isBusy())
+        co_return AdoptOutcome::refused(QStringLiteral(
+            "Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment and try again."));
+    if (allowUnsigned && !m_allowUnsignedAdopt)
+        co_return AdoptOutcome::refused(
+            QStringLiteral("Adopting unsigned apps is turned off in Settings — Brusk won't override that."));
+    const bool passUnsigned = allowUnsigned && m_allowUnsignedAdopt;
+
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    setIsFixing(true);
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Adopting into Homebrew Cask…")));
+    std::exception_ptr failure;
+    try {
+        co_await VARNOProcess::adoptApproved(app.app_name, caskToken, passUnsigned);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return AdoptOutcome::failed(QString());
+    co_await load();
+    if (!self)
+        co_return AdoptOutcome::failed(QString());
+
+    AdoptOutcome outcome = failure ? AdoptOutcome::failed(QStringLiteral("Adopt didn't take: ") + describe(failure))
+                                   : AdoptFlow::outcomeAfterReload(app.app_name, bid, m_apps);
+    setUpdateState(bid, outcome.kind() == AdoptOutcome::Kind::success ? UpdateState::done()
+                                                                       : UpdateState::failed(outcome.text()));
+    setIsFixing(false);
+    co_return outcome;
+}
+
+QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    const QString bid = app.bundle_id;
+    const QString name = app.app_name;
+    setIsFixing(true);
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Asking ") + name + QStringLiteral(" to quit…")));
+
+    const QuitAndUpdateFlow::Attempt attempt = QuitAndUpdateFlow::terminateRunningInstances(bid, app.install_path);
+    bool quit = false;
+    if (attempt.result != QuitAndUpdateFlow::TerminateAttempt::refused) {
+        const QuitAndUpdateFlow::Timing timing = QuitAndUpdateFlow::timing();
+        bool running = co_await QuitAndUpdateFlow::isStillRunning(bid, app.install_path, attempt.asked);
+        std::chrono::milliseconds waited{0};
+        while (running && self) {
+            co_await QCoro::sleepFor(timing.pause);
+            if (waited + timing.pause >= timing.limit)
+                break;
+            running = co_await QuitAndUpdateFlow::isStillRunning(bid, app.install_path, attempt.asked);
+            waited += timing.pause;
+        }
+        quit = !running;
+    }
+    if (!self)
+        co_return;
+
+    if (!quit) {
+        DebugLog::breadcrumb(QStringLiteral("quit_denied"), bid + QStringLiteral(" — no update attempted"));
+        setUpdateState(bid, UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit ") + name
+                                                    + QStringLiteral(" — save your work and try again.")));
+        setIsFixing(false);
+        co_return;
+    }
+
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Updating…")));
+    bool alreadyRunning = false;
+    try {
+        co_await VARNOProcess::updateApproved(bid);
+    } catch (...) {
+        // Other failures are judged by the reloaded record below.
+        alreadyRunning = isExit75(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    co_await load();
+    if (!self)
+        co_return;
+    const std::optional<AppRecord> fresh = record(bid);
+    if (attempt.result == QuitAndUpdateFlow::TerminateAttempt::asked)
+        relaunch(fresh.value_or(app));
+    const bool ok = !alreadyRunning && (!fresh || !fresh->isOutdated());
+    if (ok)
+        setUpdateState(bid, UpdateState::done());
+    else if (alreadyRunning)
+        setUpdateState(bid, UpdateState::skipped(alreadyRunningText));
+    else
+        setUpdateState(bid, UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix ") + bid
+                                                + QStringLiteral("` in Terminal for details.")));
+    setIsFixing(false);
+}
+
+void AppModel::relaunch(const AppRecord &app)
+{
+    if (!app.install_path || app.install_path->isEmpty() || !QFileInfo::exists(*app.install_path))
+        return;
+    m_services.openApplication(*app.install_path);
+}
+
+QCoro::Task<void> AppModel::deferUpdateToQuit(AppRecord app)
+{
+    if (isBusy())
+        co_return;
+    QPointer<AppModel> self(this);
+    setIsFixing(true);
+    std::exception_ptr failure;
+    try {
+        co_await VARNOProcess::setUpdateOnQuit(app.bundle_id);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure)
+        setError(QStringLiteral("Couldn’t arm update-on-quit: ") + describe(failure));
+    else
+        setUpdateState(app.bundle_id, UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it")));
+    setIsFixing(false);
+}

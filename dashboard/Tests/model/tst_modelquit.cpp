@@ -1,0 +1,268 @@
+#include "ModelFixture.h"
+#include "TestRegistry.h"
+
+#include "model/QuitAndUpdateFlow.h"
+#include "platform/RunningApplications.h"
+#include "platform/VarnoPaths.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray journal()
+{
+    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+}
+
+// Short waits for an app to quit, restored afterwards.
+struct QuickQuitTiming {
+    QuitAndUpdateFlow::Timing saved = QuitAndUpdateFlow::timing();
+    QuickQuitTiming() { QuitAndUpdateFlow::setTimingForTesting({20ms, 300ms}); }
+    ~QuickQuitTiming() { QuitAndUpdateFlow::setTimingForTesting(saved); }
+};
+
+struct FakeRunningScope {
+    std::shared_ptr<FakeRunningApplications> fake = std::make_shared<FakeRunningApplications>();
+    FakeRunningScope() { RunningApplications::setBackend(fake); }
+    ~FakeRunningScope() { RunningApplications::setBackend(nullptr); }
+};
+
+} // namespace
+
+class TestAdoption : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ModelFixture> f;
+
+    AppRecord app(const char *id) const { return *f->app(QString::fromLatin1(id)); }
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<ModelFixture>();
+        QVERIFY(f->ready);
+        VarnoTest::await(f->model->scan());
+    }
+    void cleanup() { f.reset(); }
+
+    void previewComesFromTheDryRun()
+    {
+        const auto preview = VarnoTest::await(f->model->loadAdoptPreview(app("org.sim.handmade")));
+        QVERIFY(preview);
+        QVERIFY(preview->match_found);
+        QVERIFY(preview->cask_token && !preview->cask_token->isEmpty());
+        QVERIFY(!f->model->isFixing());
+        QVERIFY(journal().contains("[\"--engine-contract-version\", \"1\", \"adopt\", \"--dry-run\", \"--json\", \"Handmade Paint\"]"));
+    }
+
+    void previewFailureIsShown()
+    {
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"adopt\",\"exit\":1,\"stderr\":\"Catalog offline.\"}]}"));
+        QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(app("org.sim.handmade"))));
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Brusk couldn't check the Homebrew Cask catalog: Something went wrong running VARNO. Catalog offline. (exit 1)"));
+        QVERIFY(!f->model->isFixing());
+    }
+
+    void refusalsComeFirst()
+    {
+        const AppRecord handmade = app("org.sim.handmade");
+        QCOMPARE(VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, true)),
+                 AdoptOutcome::refused(QStringLiteral("Adopting unsigned apps is turned off in Settings — Brusk won't override that.")));
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"scan\",\"delay\":1.0}]}"));
+        auto scanning = f->model->scan();
+        QCOMPARE(VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, true)).text(),
+                 QStringLiteral("Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment and try again."));
+        QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(handmade)));
+        VarnoTest::await(std::move(scanning));
+        QVERIFY(!f->model->updateProgress().contains(handmade.bundle_id));
+        QVERIFY(!journal().contains("\"--approved\", \"Handmade Paint\""));
+    }
+
+    void adoptionPutsTheAppUnderHomebrew()
+    {
+        const AppRecord handmade = app("org.sim.handmade");
+        const auto preview = VarnoTest::await(f->model->loadAdoptPreview(handmade));
+        QVERIFY(preview && preview->cask_token);
+        const AdoptOutcome outcome = VarnoTest::await(f->model->confirmAdopt(handmade, preview->cask_token, false));
+        QCOMPARE(outcome, AdoptOutcome::success());
+        QCOMPARE(f->model->updateState(handmade.bundle_id), UpdateState::done());
+        QCOMPARE(app("org.sim.handmade").update_mechanism.value_or(QString()), QStringLiteral("cask"));
+        QVERIFY(journal().contains("\"adopt\", \"--approved\", \"Handmade Paint\", \"--cask\", \"" + preview->cask_token->toUtf8() + "\"]"));
+    }
+
+    void unsignedAdoptionPassesTheFlagWhenAllowed()
+    {
+        f->model->setAllowUnsignedAdopt(true);
+        const AppRecord roughcut = app("org.sim.roughcut");
+        VarnoTest::await(f->model->confirmAdopt(roughcut, std::nullopt, true));
+        QVERIFY(journal().contains("\"adopt\", \"--approved\", \"Roughcut\", \"--allow-unsigned\"]"));
+    }
+
+    void failedAdoptionIsReportedOnTheApp()
+    {
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"adopt\",\"exit\":1,\"stderr\":\"sudo is required.\"}]}"));
+        const AppRecord handmade = app("org.sim.handmade");
+        const AdoptOutcome outcome = VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, false));
+        const QString text = QStringLiteral("Adopt didn't take: Something went wrong running VARNO. sudo is required. (exit 1)");
+        QCOMPARE(outcome, AdoptOutcome::failed(text));
+        QCOMPARE(f->model->updateState(handmade.bundle_id), UpdateState::failed(text));
+        QVERIFY(!f->model->error());
+    }
+};
+
+class TestQuitAndUpdate : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ModelFixture> f;
+    QStringList opened;
+
+    AppRecord app(const char *id) const { return *f->app(QString::fromLatin1(id)); }
+
+    void rebuildModelRecordingOpens()
+    {
+        AppModelServices services = f->fakes.services();
+        services.openApplication = [this](const QString &path) { opened.append(path); };
+        f->model = std::make_unique<AppModel>(services);
+        VarnoTest::await(f->model->load());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        opened.clear();
+        f = std::make_unique<ModelFixture>();
+        QVERIFY(f->ready);
+        QVERIFY(f->scanDirectly());
+        rebuildModelRecordingOpens();
+        QCOMPARE(f->model->apps().size(), 25);
+    }
+    void cleanup() { f.reset(); }
+
+    void refusalEndsAtOnce()
+    {
+        FakeRunningScope running;
+        running.fake->addInstance(QStringLiteral("org.sim.kettle"), /*agrees*/ false);
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id),
+                 UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle — save your work and try again.")));
+        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(!f->model->isFixing());
+    }
+
+    void appThatQuitsIsUpdatedAndReopened()
+    {
+        FakeRunningScope running;
+        running.fake->addInstance(QStringLiteral("org.sim.kettle"), true, true);
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+        QCOMPARE(running.fake->terminateRequests().size(), 1);
+        QCOMPARE(opened, QStringList({*kettle.install_path}));
+        QVERIFY(journal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
+    }
+
+    void appThatNeverQuitsIsNotUpdated()
+    {
+        QuickQuitTiming quick;
+        FakeRunningScope running;
+        running.fake->addInstance(QStringLiteral("org.sim.kettle"), true, /*quits*/ false);
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id).kind(), UpdateState::Kind::quitDenied);
+        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(opened.isEmpty());
+    }
+
+    void appNotRunningIsUpdatedWithoutReopening()
+    {
+        FakeRunningScope running;
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+        QVERIFY(opened.isEmpty());
+    }
+
+    void engineBusyIsSkippedButTheAppIsReopened()
+    {
+        FakeRunningScope running;
+        running.fake->addInstance(QStringLiteral("org.sim.kettle"));
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":75}]}"));
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::skipped(AppModel::alreadyRunningText));
+        QCOMPARE(opened.size(), 1);
+    }
+
+    void updateThatDidNotLandSaysSo()
+    {
+        FakeRunningScope running;
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":1,\"stderr\":\"x\"}]}"));
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id),
+                 UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix org.sim.kettle` in Terminal for details.")));
+    }
+
+    void realRunningAppsQuitOrRefuse_data()
+    {
+        QTest::addColumn<bool>("refuses");
+        QTest::newRow("quits on request") << false;
+        QTest::newRow("ignores the request") << true;
+    }
+
+    void realRunningAppsQuitOrRefuse()
+    {
+        // A simulated app runs as a real process inside its bundle; the model
+        // finds it in the process table and asks it to quit with SIGTERM.
+        QFETCH(bool, refuses);
+        QuickQuitTiming quick;
+        QProcess appProcess;
+        QStringList args = {VarnoPaths::engineScript(), QStringLiteral("sim"), QStringLiteral("run-app"),
+                            QStringLiteral("org.sim.kettle")};
+        if (refuses)
+            args.append(QStringLiteral("--refuse-quit"));
+        appProcess.start(QStringLiteral("/usr/bin/python3"), args);
+        QVERIFY(appProcess.waitForStarted());
+        const AppRecord kettle = app("org.sim.kettle");
+        // The app says "running" once its signal handling is set up.
+        QVERIFY(VarnoTest::waitUntil([&] { return appProcess.canReadLine() || appProcess.state() != QProcess::Running; }, 10s));
+        QVERIFY(appProcess.readLine().startsWith("running org.sim.kettle"));
+        QVERIFY(!RunningApplications::withBundleIdentifier(kettle.bundle_id, kettle.install_path).isEmpty());
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        if (refuses) {
+            QCOMPARE(f->model->updateState(kettle.bundle_id).kind(), UpdateState::Kind::quitDenied);
+            QCOMPARE(appProcess.state(), QProcess::Running);
+            appProcess.kill();
+        } else {
+            QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+            QTRY_COMPARE(appProcess.state(), QProcess::NotRunning);
+        }
+        appProcess.waitForFinished(5000);
+    }
+
+    void deferToQuitArmsTheEngine()
+    {
+        const AppRecord kettle = app("org.sim.kettle");
+        VarnoTest::await(f->model->deferUpdateToQuit(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id),
+                 UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it")));
+        QVERIFY(journal().contains("\"mode\", \"org.sim.kettle\", \"--on-quit\"]"));
+
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"mode\",\"exit\":1,\"stderr\":\"No.\"}]}"));
+        const AppRecord quarry = app("org.sim.quarry");
+        VarnoTest::await(f->model->deferUpdateToQuit(quarry));
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Couldn’t arm update-on-quit: Something went wrong running VARNO. No. (exit 1)"));
+        QVERIFY(!f->model->updateProgress().contains(quarry.bundle_id));
+    }
+};
+
+VARNO_TEST_CLASS(TestAdoption)
+VARNO_TEST_CLASS(TestQuitAndUpdate)
+
+#include "tst_modelquit.moc"
