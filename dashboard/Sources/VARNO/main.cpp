@@ -1,6 +1,9 @@
 #include "platform/Logging.h"
+#include "shell/AppDelegate.h"
 #include "shell/FontRegistry.h"
-#include "workshop/WorkshopWindow.h"
+#include "shell/SingleInstance.h"
+#include "shell/TrayHost.h"
+#include "shell/VarnoApplication.h"
 
 #include <QApplication>
 
@@ -13,9 +16,22 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationDomain(QStringLiteral("varno.org"));
     QApplication::setDesktopFileName(QStringLiteral("org.varno.workshop"));
 
+    // One app per user: a second start hands its URLs over and ends.
+    const QStringList urls = QApplication::arguments().mid(1);
+    SingleInstance instance;
+    if (instance.forwardToRunning(urls))
+        return 0;
+    instance.listen();
+
     FontRegistry::registerBundledFonts();
 
-    WorkshopWindow window;
-    window.show();
+    AppDelegate delegate;
+    VarnoApplication scenes(&delegate, TrayHost::trayAvailable());
+    QObject::connect(&instance, &SingleInstance::messageReceived, &scenes, &VarnoApplication::handleMessage);
+    scenes.start();
+    // URLs given to this first start are opened once the app has started.
+    if (!urls.isEmpty())
+        delegate.openURLs(urls);
+
     return app.exec();
 }

@@ -144,9 +144,13 @@ std::optional<QImage> ResourceLocator::image(const QString &named)
                 return image;
         }
     }
+    // The app's artwork lives in the resources' "images" folder; a file of
+    // that name at the top of the resources counts too.
     for (const QString &extension :
          {QStringLiteral("png"), QStringLiteral("pdf"), QStringLiteral("svg"), QStringLiteral("icns")}) {
         if (const auto path = url(named, extension))
+            return loadImage(*path);
+        if (const auto path = url(QStringLiteral("images/") + named, extension))
             return loadImage(*path);
     }
     return std::nullopt;

@@ -96,6 +96,9 @@ public:
     const QHash<QString, UpdateState> &updateProgress() const { return m_updateProgress; }
     // The state of one application: idle when it has no entry.
     UpdateState updateState(const QString &bundleId) const { return UpdateState::of(m_updateProgress, bundleId); }
+    // Forgets the per-application states of the last update run (the menu's
+    // Update All does this before it opens the update-run sheet).
+    void clearUpdateProgress() { setUpdateProgress({}); }
     const QHash<QString, AppIncident> &incidents() const { return m_incidents; }
     bool isFixing() const { return m_isFixing; }
     const QList<GhostAppRecord> &ghostApps() const { return m_ghostApps; }

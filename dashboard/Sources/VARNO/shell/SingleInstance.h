@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+
+// One running app per user. The first start listens on a local socket in the
+// user's runtime folder; a later start hands its command-line URLs to it and
+// exits. The message is a JSON array of strings and a line feed; anything
+// else, or more than maxMessageBytes, is dropped.
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    // `socketPath` defaults to defaultSocketPath().
+    explicit SingleInstance(QString socketPath = QString(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // <XDG runtime folder>/org.varno.workshop.sock, else a name in the
+    // temporary folder that carries the user's id.
+    static QString defaultSocketPath();
+
+    QString socketPath() const { return m_socketPath; }
+
+    // Hands `urls` to a running app; true when it took them (this start then
+    // ends). Blocks for at most `timeoutMs` per step.
+    bool forwardToRunning(const QStringList &urls, int timeoutMs = 2000) const;
+
+    // Starts listening; false when the socket cannot be set up (the app then
+    // runs on without it). A socket left behind by an app that is gone is
+    // replaced.
+    bool listen();
+    bool isListening() const;
+
+    // The URLs the message carries, or nothing when it is not one.
+    static std::optional<QStringList> decodeMessage(const QByteArray &message);
+    static QByteArray encodeMessage(const QStringList &urls);
+
+    static constexpr qsizetype maxMessageBytes = 64 * 1024;
+    static constexpr int maxUrls = 64;
+
+Q_SIGNALS:
+    // Another start handed these over (possibly none: it was simply started again).
+    void messageReceived(const QStringList &urls);
+
+private:
+    void acceptConnection();
+    void readFrom(QLocalSocket *socket);
+
+    QString m_socketPath;
+    QLocalServer *m_server = nullptr;
+};

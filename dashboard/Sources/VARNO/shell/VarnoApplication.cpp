@@ -1,0 +1,233 @@
+#include "shell/VarnoApplication.h"
+
+#include "model/AppModel.h"
+#include "model/PosturePresenter.h"
+#include "services/SparkleUpdater.h"
+#include "shell/AppDelegate.h"
+#include "shell/MainMenu.h"
+#include "shell/SettingsButton.h"
+#include "shell/SettingsStandIn.h"
+#include "shell/TrayHost.h"
+#include "shell/WindowRegistry.h"
+#include "workshop/WorkshopWindow.h"
+
+#if __has_include("shell/MenuBarPanel.h")
+#include "shell/MenuBarPanel.h"
+#define VARNO_HAS_MENU_BAR_PANEL 1
+#endif
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include <type_traits>
+
+namespace {
+
+// The Workshop window takes the model once it is built to; until then it is
+// made without it.
+template<typename Window>
+Window *makeWorkshopWindow(AppModel *model)
+{
+    if constexpr (std::is_constructible_v<Window, AppModel *, QWidget *>)
+        return new Window(model, nullptr);
+    else
+        return new Window(nullptr);
+}
+
+#ifndef VARNO_HAS_MENU_BAR_PANEL
+// Stands in for the menu-bar panel until it is built: the library's posture.
+class PanelStandIn : public QWidget {
+public:
+    explicit PanelStandIn(AppModel *model)
+    {
+        setObjectName(QStringLiteral("menu-bar-panel-stand-in"));
+        auto *layout = new QVBoxLayout(this);
+        auto *label = new QLabel(this);
+        label->setTextFormat(Qt::PlainText);
+        layout->addWidget(label);
+        const QPointer<AppModel> target = model;
+        const auto update = [label, target] {
+            if (!target)
+                return;
+            PostureSnapshot snapshot;
+            snapshot.error = target->error();
+            snapshot.hasEverScanned = target->hasEverScanned();
+            snapshot.lastScanDate = target->lastScanDate();
+            snapshot.outdatedCount = target->outdatedApps().size();
+            snapshot.atRiskCount = target->atRiskApps().size();
+            snapshot.sensingGapCount = target->sensingGapApps().size();
+            label->setText(QStringLiteral("Panel stand-in: ") + PosturePresenter::menuBar(snapshot).title);
+        };
+        for (const auto signal : {&AppModel::appsChanged, &AppModel::errorChanged, &AppModel::isUpdatingChanged,
+                                  &AppModel::hasEverScannedChanged, &AppModel::lastScanDateChanged})
+            connect(model, signal, label, update);
+        update();
+        setFixedWidth(320);
+    }
+};
+#endif
+
+} // namespace
+
+VarnoApplication::VarnoApplication(AppDelegate *delegate, bool useTray, QObject *parent)
+    : QObject(parent)
+    , m_delegate(delegate)
+    , m_useTray(useTray)
+{
+}
+
+VarnoApplication::~VarnoApplication()
+{
+    WindowRegistry::setScenes({});
+    WindowRegistry::setSparkleUpdater(nullptr);
+    SettingsButton::setSettingsOpener({});
+    delete m_workshop.data();
+    delete m_settings.data();
+}
+
+void VarnoApplication::start()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QPointer<VarnoApplication> self(this);
+    WindowRegistry::Scenes scenes;
+    scenes.openWorkshop = [self] {
+        if (self)
+            self->openWorkshop();
+    };
+    scenes.showSettings = [self] {
+        if (self)
+            self->showSettings();
+    };
+    scenes.showPanel = [self] {
+        if (self)
+            self->showPanel();
+    };
+    scenes.activate = [self] {
+        if (self)
+            self->activate();
+    };
+    WindowRegistry::setScenes(scenes);
+    WindowRegistry::setSparkleUpdater(m_delegate->sparkleUpdater());
+    SettingsButton::setSettingsOpener(scenes.showSettings);
+
+    SparkleUpdater *updater = m_delegate->sparkleUpdater();
+    connect(updater, &SparkleUpdater::activationRequested, this, &VarnoApplication::activate);
+    connect(updater, &SparkleUpdater::updateCheckUnavailable, this, [self](const QString &message) {
+        if (!self)
+            return;
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Check for Updates"), message, QMessageBox::Ok,
+                        self->m_workshop);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
+
+    m_tray = new TrayHost(m_delegate->model(), [self] { return self ? self->makePanel() : nullptr; }, m_useTray, this);
+    if (m_tray->hasTray()) {
+        auto *menu = new QMenu();
+        menu->setParent(nullptr);
+        connect(this, &QObject::destroyed, menu, &QObject::deleteLater);
+        QAction *open = menu->addAction(QStringLiteral("Open Workshop"));
+        connect(open, &QAction::triggered, this, [self] {
+            if (self) {
+                self->openWorkshop();
+                self->activate();
+            }
+        });
+        QAction *quit = menu->addAction(QStringLiteral("Quit VARNO"));
+        connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+        m_tray->setContextMenu(menu);
+    }
+
+    openWorkshop();
+    // Without a tray the panel is a tool window, shown at start above the
+    // Workshop window.
+    if (!m_tray->hasTray())
+        m_tray->showPanel();
+    m_delegate->applicationDidFinishLaunching();
+}
+
+QWidget *VarnoApplication::makePanel()
+{
+#ifdef VARNO_HAS_MENU_BAR_PANEL
+    return new MenuBarPanel(m_delegate->model());
+#else
+    return new PanelStandIn(m_delegate->model());
+#endif
+}
+
+QWidget *VarnoApplication::openWorkshop()
+{
+    if (!m_workshop) {
+        auto *window = makeWorkshopWindow<WorkshopWindow>(m_delegate->model());
+        window->setObjectName(QStringLiteral("workshop"));
+        // Each opening starts afresh: the window's state goes with it.
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        m_commands = new VARNOCommands(m_delegate->model(), m_delegate->sparkleUpdater(), {}, window);
+        m_commands->install(window->menuBar());
+        m_delegate->attachWorkshopWindow(window);
+        m_workshop = window;
+    }
+    m_workshop->show();
+    m_workshop->raise();
+    return m_workshop;
+}
+
+void VarnoApplication::showSettings()
+{
+    if (!m_settings) {
+        auto *settings = new SettingsStandIn(m_delegate->model());
+        settings->setAttribute(Qt::WA_DeleteOnClose);
+        m_settings = settings;
+    }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
+
+void VarnoApplication::showPanel()
+{
+    if (m_tray)
+        m_tray->showPanel();
+}
+
+void VarnoApplication::activate()
+{
+    QWidget *target = m_workshop ? static_cast<QWidget *>(m_workshop) : (m_tray ? m_tray->panel() : nullptr);
+    if (!target)
+        return;
+    if (target->isMinimized())
+        target->showNormal();
+    target->raise();
+    target->activateWindow();
+}
+
+void VarnoApplication::handleMessage(const QStringList &urls)
+{
+    if (urls.isEmpty()) {
+        openWorkshop();
+        activate();
+        return;
+    }
+    m_delegate->openURLs(urls);
+}
+
+QWidget *VarnoApplication::workshopWindow() const
+{
+    return m_workshop.data();
+}
+
+VARNOCommands *VarnoApplication::commands() const
+{
+    return m_commands.data();
+}
+
+QWidget *VarnoApplication::settingsWindow() const
+{
+    return m_settings.data();
+}
