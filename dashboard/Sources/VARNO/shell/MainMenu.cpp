@@ -257,16 +257,21 @@ void VARNOCommands::install(QMenuBar *menuBar)
         menu->setToolTipsVisible(true);
 }
 
-bool VARNOCommands::isBusy(const AppModel &model)
+VARNOCommands::BusyFlags VARNOCommands::busyFlags(const AppModel &model)
 {
-    return model.isScanning() || model.isUpdating() || model.singleUpdateToken() != nullptr || model.isFixing();
+    return {model.isScanning(), model.isUpdating(), model.singleUpdateToken() != nullptr, model.isFixing()};
 }
 
-QString VARNOCommands::updateAllHelp(const AppModel &model)
+bool VARNOCommands::isBusy(const BusyFlags &flags)
 {
-    if (model.isScanning())
+    return flags.isScanning || flags.isUpdating || flags.singleUpdate || flags.isFixing;
+}
+
+QString VARNOCommands::updateAllHelp(const BusyFlags &flags)
+{
+    if (flags.isScanning)
         return QStringLiteral("Updates resume when the scan finishes.");
-    if (model.isFixing())
+    if (flags.isFixing)
         return QStringLiteral("Updates resume when the current fix finishes.");
     return QStringLiteral("Update all outdated apps");
 }
@@ -332,10 +337,11 @@ void VARNOCommands::refresh()
     if (!m_model)
         return;
     const AppModel &model = *m_model;
-    const bool busy = isBusy(model);
+    const BusyFlags flags = busyFlags(model);
+    const bool busy = isBusy(flags);
     action(Item::scanNow)->setEnabled(!busy);
     action(Item::updateAll)->setEnabled(!busy && !model.outdatedApps().isEmpty());
-    action(Item::updateAll)->setToolTip(updateAllHelp(model));
+    action(Item::updateAll)->setToolTip(updateAllHelp(flags));
     action(Item::reloadLibrary)->setEnabled(!busy);
     action(Item::refresh)->setEnabled(!busy);
 

@@ -81,9 +81,18 @@ public:
     QAction *action(Item item) const { return m_actions.value(item); }
     QAction *filterAction(AppFilter filter) const { return m_filterActions.value(filter); }
 
+    // What makes the model busy.
+    struct BusyFlags {
+        bool isScanning = false;
+        bool isUpdating = false;
+        bool singleUpdate = false; // a single application's update holds its token
+        bool isFixing = false;
+    };
+    static BusyFlags busyFlags(const AppModel &model);
     // Busy, tested in this order: a scan, an update stream, a single update, a fix.
-    static bool isBusy(const AppModel &model);
-    static QString updateAllHelp(const AppModel &model);
+    static bool isBusy(const BusyFlags &flags);
+    // Update All's help: the scan's sentence, else the fix's, else the default.
+    static QString updateAllHelp(const BusyFlags &flags);
     static QString copyAppDetailsHelp(const AppModel &model);
 
     // The filters the View menu offers, in menu order, with their titles.

@@ -1,0 +1,220 @@
+#include "AppTestSupport.h"
+#include "TestRegistry.h"
+
+#include "engine/CLIBootstrapError.h"
+#include "platform/VarnoPaths.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using AppTest::RecordingLaunch;
+
+class TestLaunchSequence : public QObject {
+    Q_OBJECT
+
+private:
+    struct Launch {
+        RecordingLaunch recording;
+        std::unique_ptr<AppModel> model = std::make_unique<AppModel>(AppTest::quietServices());
+        std::unique_ptr<AppDelegate> delegate;
+
+        void start()
+        {
+            recording.model = model.get();
+            delegate = std::make_unique<AppDelegate>(model.get(), recording.environment());
+        }
+        bool runToEnd()
+        {
+            QSignalSpy finished(delegate.get(), &AppDelegate::launchTaskFinished);
+            delegate->applicationDidFinishLaunching();
+            return finished.count() == 1 || finished.wait(10000);
+        }
+    };
+
+private Q_SLOTS:
+    void runsInItsOrder_data()
+    {
+        QTest::addColumn<QStringList>("icons");
+        QTest::addColumn<bool>("agentThrows");
+        QTest::addColumn<bool>("launchAtLogin");
+        QTest::addColumn<int>("loginStatus");
+        QTest::addColumn<bool>("onboarding");
+        QTest::addColumn<bool>("bootstrapFails");
+        QTest::addColumn<int>("library");
+        QTest::addColumn<bool>("everScanned");
+        QTest::addColumn<QStringList>("expected");
+
+        const QString boot = QStringLiteral("bootstrap preparing=1");
+        const QString load = QStringLiteral("load preparing=0");
+
+        QTest::newRow("first launch: empty, never scanned, onboarding")
+            << QStringList{"AppIcon"} << false << false << 0 << true << false << 0 << false
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", boot, load, "scan",
+                           "permission"};
+        QTest::newRow("later launch with a library: load only, updater started")
+            << QStringList{"head_icon_200x200"} << false << false << 0 << false << false << 3 << true
+            << QStringList{"image AppIcon", "image head_icon_200x200", "setIcon head_icon_200x200", "installAgent",
+                           "launchAtLogin?", "startUpdater", boot, load, "permission"};
+        QTest::newRow("empty library scanned before: no scan")
+            << QStringList{"head_icon_100x100"} << false << false << 0 << false << false << 0 << true
+            << QStringList{"image AppIcon", "image head_icon_200x200", "image head_icon_100x100",
+                           "setIcon head_icon_100x100", "installAgent", "launchAtLogin?", "startUpdater", boot, load,
+                           "permission"};
+        QTest::newRow("library never scanned but not empty: no scan")
+            << QStringList{"AppIcon", "head_icon_100x100"} << false << false << 0 << false << false << 2 << false
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", "startUpdater", boot,
+                           load, "permission"};
+        QTest::newRow("bootstrap fails: logged, nothing loaded, permission still asked")
+            << QStringList{} << false << false << 0 << false << true << 5 << false
+            << QStringList{"image AppIcon", "image head_icon_200x200", "image head_icon_100x100", "installAgent",
+                           "launchAtLogin?", "startUpdater", boot, "logBootstrapFailure", "permission"};
+        QTest::newRow("agent fails: the launch goes on")
+            << QStringList{"AppIcon"} << true << false << 0 << true << false << 1 << true
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", boot, load,
+                           "permission"};
+        QTest::newRow("launch at login wanted, item not registered: repaired")
+            << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::notRegistered) << false << false
+            << 1 << true
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", "loginStatus?",
+                           "setLoginItem 1", "startUpdater", boot, load, "permission"};
+        QTest::newRow("launch at login wanted, item awaiting approval: repaired")
+            << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::requiresApproval) << false
+            << false << 1 << true
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", "loginStatus?",
+                           "setLoginItem 1", "startUpdater", boot, load, "permission"};
+        QTest::newRow("launch at login wanted, item enabled: left alone")
+            << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::enabled) << false << false << 1
+            << true
+            << QStringList{"image AppIcon", "setIcon AppIcon", "installAgent", "launchAtLogin?", "loginStatus?",
+                           "startUpdater", boot, load, "permission"};
+    }
+
+    void runsInItsOrder()
+    {
+        QFETCH(QStringList, icons);
+        QFETCH(bool, agentThrows);
+        QFETCH(bool, launchAtLogin);
+        QFETCH(int, loginStatus);
+        QFETCH(bool, onboarding);
+        QFETCH(bool, bootstrapFails);
+        QFETCH(int, library);
+        QFETCH(bool, everScanned);
+        QFETCH(QStringList, expected);
+
+        Launch launch;
+        launch.recording.availableIcons = icons;
+        launch.recording.agentThrows = agentThrows;
+        launch.recording.launchAtLogin = launchAtLogin;
+        launch.recording.loginStatus = SMAppService::Status(loginStatus);
+        launch.recording.libraryAfterLoad = library;
+        if (bootstrapFails)
+            launch.recording.bootstrapFailure = std::make_exception_ptr(CLIBootstrapError::bundledCLIMissing());
+        launch.model->setShowOnboarding(onboarding);
+        launch.model->setHasEverScanned(everScanned);
+        launch.start();
+
+        QVERIFY(launch.runToEnd());
+        QCOMPARE(launch.recording.journal, expected);
+        QVERIFY(!launch.model->isPreparing());
+        QCOMPARE(launch.model->error().has_value(), bootstrapFails);
+        if (bootstrapFails)
+            QVERIFY(launch.model->apps().isEmpty());
+    }
+
+    void returnsBeforeTheLaunchTaskEnds()
+    {
+        Launch launch;
+        launch.recording.libraryAfterLoad = 1;
+        launch.start();
+        QSignalSpy finished(launch.delegate.get(), &AppDelegate::launchTaskFinished);
+        launch.delegate->applicationDidFinishLaunching();
+        // The engine is still being installed: preparing, nothing loaded yet.
+        QVERIFY(launch.model->isPreparing());
+        QCOMPARE(launch.recording.journal.last(), QStringLiteral("bootstrap preparing=1"));
+        QVERIFY(finished.wait(10000));
+        QVERIFY(!launch.model->isPreparing());
+        QCOMPARE(launch.model->apps().size(), 1);
+    }
+
+    void bootstrapFailureIsLoggedAndBecomesTheError()
+    {
+        VarnoTest::TempHome home;
+        Launch launch;
+        launch.recording.realFailureLog = true;
+        const CLIBootstrapError failure = CLIBootstrapError::migrationFailed(3, QStringLiteral("database is locked"));
+        launch.recording.bootstrapFailure = std::make_exception_ptr(failure);
+        launch.start();
+        QVERIFY(launch.runToEnd());
+
+        QCOMPARE(launch.model->error(), std::optional<QString>(failure.errorDescription()));
+        QVERIFY(launch.model->apps().isEmpty());
+        QVERIFY(!launch.model->hasEverScanned());
+        const QString log = QString::fromUtf8(VarnoTest::readFile(VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err")));
+        QVERIFY2(log.contains(failure.errorDescription()), qPrintable(log));
+        QVERIFY(!launch.recording.journal.contains(QStringLiteral("load preparing=0")));
+    }
+
+    void updaterStartsEachTimeOnboardingEnds()
+    {
+        Launch launch;
+        launch.model->setShowOnboarding(false);
+        launch.start();
+        auto window = std::make_unique<QObject>();
+        launch.delegate->attachWorkshopWindow(window.get());
+
+        launch.model->setShowOnboarding(true);
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("startUpdater")), 0);
+        launch.model->setShowOnboarding(false);
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("startUpdater")), 1);
+        launch.model->setShowOnboarding(true);
+        launch.model->setShowOnboarding(false);
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("startUpdater")), 2);
+
+        // The hook belongs to the window: gone with it.
+        window.reset();
+        launch.model->setShowOnboarding(true);
+        launch.model->setShowOnboarding(false);
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("startUpdater")), 2);
+    }
+
+    void activationsAreDebouncedIntoOneCheck()
+    {
+        Launch launch;
+        launch.start();
+        auto window = std::make_unique<QObject>();
+        auto *check = qobject_cast<ActivationCheck *>(launch.delegate->attachWorkshopWindow(window.get()));
+        QVERIFY(check);
+        QCOMPARE(check->interval(), 750);
+
+        check->applicationDidBecomeActive();
+        check->applicationDidBecomeActive();
+        check->applicationDidBecomeActive();
+        QVERIFY(check->isPending());
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 0);
+        QVERIFY(VarnoTest::waitUntil([&] { return !check->isPending(); }));
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 1);
+    }
+
+    void noCheckOnceTheWindowIsClosed()
+    {
+        Launch launch;
+        launch.start();
+        auto window = std::make_unique<QObject>();
+        auto *check = qobject_cast<ActivationCheck *>(launch.delegate->attachWorkshopWindow(window.get()));
+        QVERIFY(check);
+        check->applicationDidBecomeActive();
+        window.reset();
+        QTest::qWait(AppDelegate::activationDebounceMs + 250);
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 0);
+    }
+
+    void sharedModelIsMadeOnce()
+    {
+        AppModel *first = AppDelegate::sharedModel();
+        QVERIFY(first);
+        QCOMPARE(AppDelegate::sharedModel(), first);
+    }
+};
+
+VARNO_TEST_CLASS(TestLaunchSequence)
+#include "tst_launch.moc"
