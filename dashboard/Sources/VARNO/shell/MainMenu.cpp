@@ -285,23 +285,12 @@ QString VARNOCommands::copyAppDetailsHelp(const AppModel &model)
 
 QList<AppFilter> VARNOCommands::menuBuckets()
 {
-    return {AppFilter::all, AppFilter::outdated, AppFilter::atRisk, AppFilter::unmeasured, AppFilter::verified};
+    return AppFilters::menuBuckets();
 }
 
 QString VARNOCommands::filterTitle(AppFilter filter)
 {
-    switch (filter) {
-    case AppFilter::all: return QStringLiteral("All Apps");
-    case AppFilter::outdated: return QStringLiteral("Outdated");
-    case AppFilter::atRisk: return QStringLiteral("At Risk");
-    case AppFilter::verified: return QStringLiteral("Verified");
-    case AppFilter::unmeasured: return QStringLiteral("Not checked");
-    case AppFilter::brew: return QStringLiteral("Homebrew");
-    case AppFilter::mas: return QStringLiteral("App Store");
-    case AppFilter::sparkle: return QStringLiteral("Sparkle");
-    case AppFilter::selfManaged: return QStringLiteral("Self-managed");
-    }
-    return QString();
+    return AppFilters::title(filter);
 }
 
 QString VARNOCommands::websiteAddress()

@@ -1,78 +1,23 @@
 #include "shell/VarnoApplication.h"
 
 #include "model/AppModel.h"
-#include "model/PosturePresenter.h"
 #include "services/SparkleUpdater.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainMenu.h"
+#include "shell/MenuBarPanel.h"
 #include "shell/SettingsButton.h"
 #include "shell/SettingsStandIn.h"
 #include "shell/TrayHost.h"
 #include "shell/WindowRegistry.h"
 #include "workshop/WorkshopWindow.h"
 
-#if __has_include("shell/MenuBarPanel.h")
-#include "shell/MenuBarPanel.h"
-#define VARNO_HAS_MENU_BAR_PANEL 1
-#endif
 
 #include <QAction>
 #include <QApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QVBoxLayout>
 
-#include <type_traits>
-
-namespace {
-
-// The Workshop window takes the model once it is built to; until then it is
-// made without it.
-template<typename Window>
-Window *makeWorkshopWindow(AppModel *model)
-{
-    if constexpr (std::is_constructible_v<Window, AppModel *, QWidget *>)
-        return new Window(model, nullptr);
-    else
-        return new Window(nullptr);
-}
-
-#ifndef VARNO_HAS_MENU_BAR_PANEL
-// Stands in for the menu-bar panel until it is built: the library's posture.
-class PanelStandIn : public QWidget {
-public:
-    explicit PanelStandIn(AppModel *model)
-    {
-        setObjectName(QStringLiteral("menu-bar-panel-stand-in"));
-        auto *layout = new QVBoxLayout(this);
-        auto *label = new QLabel(this);
-        label->setTextFormat(Qt::PlainText);
-        layout->addWidget(label);
-        const QPointer<AppModel> target = model;
-        const auto update = [label, target] {
-            if (!target)
-                return;
-            PostureSnapshot snapshot;
-            snapshot.error = target->error();
-            snapshot.hasEverScanned = target->hasEverScanned();
-            snapshot.lastScanDate = target->lastScanDate();
-            snapshot.outdatedCount = target->outdatedApps().size();
-            snapshot.atRiskCount = target->atRiskApps().size();
-            snapshot.sensingGapCount = target->sensingGapApps().size();
-            label->setText(QStringLiteral("Panel stand-in: ") + PosturePresenter::menuBar(snapshot).title);
-        };
-        for (const auto signal : {&AppModel::appsChanged, &AppModel::errorChanged, &AppModel::isUpdatingChanged,
-                                  &AppModel::hasEverScannedChanged, &AppModel::lastScanDateChanged})
-            connect(model, signal, label, update);
-        update();
-        setFixedWidth(320);
-    }
-};
-#endif
-
-} // namespace
 
 VarnoApplication::VarnoApplication(AppDelegate *delegate, bool useTray, QObject *parent)
     : QObject(parent)
@@ -154,17 +99,15 @@ void VarnoApplication::start()
 
 QWidget *VarnoApplication::makePanel()
 {
-#ifdef VARNO_HAS_MENU_BAR_PANEL
-    return new MenuBarPanel(m_delegate->model());
-#else
-    return new PanelStandIn(m_delegate->model());
-#endif
+    auto *panel = new MenuBarPanel(m_delegate->model());
+    panel->setUpdater(m_delegate->sparkleUpdater());
+    return panel;
 }
 
 QWidget *VarnoApplication::openWorkshop()
 {
     if (!m_workshop) {
-        auto *window = makeWorkshopWindow<WorkshopWindow>(m_delegate->model());
+        auto *window = new WorkshopWindow(m_delegate->model());
         window->setObjectName(QStringLiteral("workshop"));
         // Each opening starts afresh: the window's state goes with it.
         window->setAttribute(Qt::WA_DeleteOnClose);
