@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -16,6 +17,9 @@ struct Pair {
 Pair compare(int rounds, const std::function<void()> &candidate, const std::function<void()> &baseline);
 
 void report(const QString &name, const Pair &pair);
+
+// The `list --json --all` output of a library of `count` varied apps.
+QByteArray libraryJson(int count);
 
 // Each benchmark registers itself; main runs them all in order.
 using Function = std::function<void()>;

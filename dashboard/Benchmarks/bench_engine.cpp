@@ -84,7 +84,9 @@ void runnerOverhead()
 
 // --- Library decode: AppRecord list + predicates against fromJson alone ---
 
-QByteArray libraryJson(int count)
+} // namespace
+
+QByteArray Bench::libraryJson(int count)
 {
     QJsonArray apps;
     const QStringList mechanisms{QStringLiteral("cask"), QStringLiteral("mas"), QStringLiteral("sparkle"),
@@ -135,9 +137,11 @@ QByteArray libraryJson(int count)
     return QJsonDocument(apps).toJson(QJsonDocument::Compact);
 }
 
+namespace {
+
 void libraryDecode()
 {
-    const QByteArray json = libraryJson(3000);
+    const QByteArray json = Bench::libraryJson(3000);
     std::printf("   library of 3000 apps, %.2f MB\n", json.size() / 1e6);
     int sink = 0;
     const Bench::Pair pair = Bench::compare(

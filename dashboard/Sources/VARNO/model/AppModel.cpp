@@ -97,9 +97,13 @@ AppModel::~AppModel() = default;
         Q_EMIT signal();                            \
     } while (false)
 
+// The library is replaced whole after every engine call and observers are
+// told each time; comparing thousands of records first would cost more than
+// the views' redraw it could save.
 void AppModel::setApps(QList<AppRecord> apps)
 {
-    VARNO_SET_AND_NOTIFY(m_apps, apps, appsChanged);
+    m_apps = std::move(apps);
+    Q_EMIT appsChanged();
 }
 
 void AppModel::setIsPreparing(bool preparing) { VARNO_SET_AND_NOTIFY(m_isPreparing, preparing, isPreparingChanged); }
