@@ -16,25 +16,6 @@
 
 namespace SettingsOpsTest {
 
-bool installStagedEngine()
-{
-    const QString source = VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/cli");
-    if (!QFileInfo::exists(source + QStringLiteral("/varno.py")))
-        return false;
-    const QString target = VarnoPaths::engineDir();
-    QDirIterator it(source, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString relative = QDir(source).relativeFilePath(file);
-        const QString destination = target + QLatin1Char('/') + relative;
-        QDir().mkpath(QFileInfo(destination).absolutePath());
-        QFile::remove(destination);
-        if (!QFile::copy(file, destination))
-            return false;
-    }
-    return true;
-}
-
 QByteArray runEngine(const QStringList &arguments)
 {
     return VarnoTest::await(VARNOProcess::run(arguments, 120.0));
@@ -69,53 +50,8 @@ ShellEngine::ShellEngine(const QByteArray &body)
     const QString path = VarnoPaths::engineScript();
     if (!VarnoTest::writeFile(path, body))
         qFatal("Couldn't write the fake engine %s", qPrintable(path));
-    VARNOProcess::setPython3OverrideForTesting(QStringLiteral("/bin/sh"));
 }
 
-ShellEngine::~ShellEngine()
-{
-    VARNOProcess::setPython3OverrideForTesting(std::nullopt);
-}
-
-namespace {
-
-QMutex captureMutex;
-QStringList *captured = nullptr;
-QtMessageHandler previousHandler = nullptr;
-
-void captureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker lock(&captureMutex);
-        if (captured)
-            captured->append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
-
-} // namespace
-
-LogCapture::LogCapture()
-{
-    QMutexLocker lock(&captureMutex);
-    captured = new QStringList;
-    previousHandler = qInstallMessageHandler(captureHandler);
-}
-
-LogCapture::~LogCapture()
-{
-    qInstallMessageHandler(previousHandler);
-    QMutexLocker lock(&captureMutex);
-    delete captured;
-    captured = nullptr;
-    previousHandler = nullptr;
-}
-
-QStringList LogCapture::messages() const
-{
-    QMutexLocker lock(&captureMutex);
-    return captured ? *captured : QStringList();
-}
+ShellEngine::~ShellEngine() = default;
 
 } // namespace SettingsOpsTest

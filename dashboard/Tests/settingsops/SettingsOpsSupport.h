@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,7 +11,7 @@ namespace SettingsOpsTest {
 // Copies the staged engine (the bundle's Contents/Resources/cli) into
 // ~/.varno below the current HOME, as the app installs it. False when the
 // build has no staged engine.
-bool installStagedEngine();
+inline bool installStagedEngine() { return VarnoTest::installStagedEngine(); }
 
 // Runs an engine command through the runner and returns its standard output
 // (fails the calling test through the thrown error when it fails).
@@ -25,6 +27,8 @@ QList<QStringList> journal();
 // Writes ~/.varno/varno.py with a shell body and runs it with /bin/sh for
 // its lifetime.
 class ShellEngine {
+    VarnoTest::ShellInterpreter m_interpreter;
+
 public:
     explicit ShellEngine(const QByteArray &body);
     ~ShellEngine();
@@ -32,15 +36,6 @@ public:
     ShellEngine &operator=(const ShellEngine &) = delete;
 };
 
-// Collects the app's log messages while it lives (and passes them on).
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    QStringList messages() const;
-};
+using LogCapture = VarnoTest::LogCapture;
 
 } // namespace SettingsOpsTest

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace VarnoTest {
 
@@ -120,6 +123,70 @@ QString sourcePath(const QString &relative)
 {
     const QString root = QStringLiteral(VARNO_SOURCE_DIR);
     return relative.isEmpty() ? root : QDir::cleanPath(root + QLatin1Char('/') + relative);
+}
+
+ShellInterpreter::ShellInterpreter()
+{
+    VARNOProcess::setPython3OverrideForTesting(QStringLiteral("/bin/sh"));
+}
+
+ShellInterpreter::~ShellInterpreter()
+{
+    VARNOProcess::setPython3OverrideForTesting(std::nullopt);
+}
+
+namespace {
+
+QMutex captureMutex;
+QStringList *captured = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void captureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker lock(&captureMutex);
+        if (captured)
+            captured->append(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+LogCapture::LogCapture()
+{
+    QMutexLocker lock(&captureMutex);
+    captured = new QStringList;
+    previousHandler = qInstallMessageHandler(captureHandler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(previousHandler);
+    QMutexLocker lock(&captureMutex);
+    delete captured;
+    captured = nullptr;
+    previousHandler = nullptr;
+}
+
+QStringList LogCapture::messages() const
+{
+    QMutexLocker lock(&captureMutex);
+    return captured ? *captured : QStringList();
+}
+
+int LogCapture::count(const QString &message) const
+{
+    return int(messages().count(message));
+}
+
+int LogCapture::countStartingWith(const QString &prefix) const
+{
+    int n = 0;
+    for (const QString &message : messages())
+        n += message.startsWith(prefix) ? 1 : 0;
+    return n;
 }
 
 bool installStagedEngine()

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -106,6 +107,29 @@ EngineRun runEngine(const QStringList &arguments, int timeoutMs = 60000);
 // the simulated Mac instant (no scan or update delays). Returns false when any
 // step fails.
 bool prepareSimulatedMac();
+
+// Runs the engine script with /bin/sh instead of python3 for its lifetime,
+// so that tests can write tiny shell engines.
+class ShellInterpreter {
+public:
+    ShellInterpreter();
+    ~ShellInterpreter();
+    ShellInterpreter(const ShellInterpreter &) = delete;
+    ShellInterpreter &operator=(const ShellInterpreter &) = delete;
+};
+
+// Collects the app's log messages while it lives (and passes them on).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList messages() const;
+    int count(const QString &message) const;
+    int countStartingWith(const QString &prefix) const;
+};
 
 class AwaitTimeout : public std::runtime_error {
 public:

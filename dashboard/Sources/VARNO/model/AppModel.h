@@ -299,6 +299,7 @@ private:
     bool throttleAllows(const std::optional<QDateTime> &lastCheck, double interval, bool force) const;
 
     void loadGhosts();
+    QCoro::Task<void> runLifecycleAction(QString bundleId, QString runningText, QCoro::Task<void> call);
     // Opens the application of a record again when its install path exists.
     void relaunch(const AppRecord &app);
     QCoro::Task<void> runUpdateStream(QStringList only);

@@ -144,40 +144,37 @@ QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
     setUpdateState(bid, outcome.ok() ? UpdateState::done() : UpdateState::failed(*outcome.failure));
 }
 
-QCoro::Task<void> AppModel::reinstall(AppRecord app)
+// Re-install and uninstall: running with the text, then done and a reload
+// that removes the entry, or failed with the engine's sentence.
+QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString runningText, QCoro::Task<void> call)
 {
     QPointer<AppModel> self(this);
-    const QString bid = app.bundle_id;
-    setUpdateState(bid, UpdateState::running(QStringLiteral("Reinstalling…")));
-    const Outcome outcome = co_await attempt(VARNOProcess::reinstall(bid));
+    setUpdateState(bundleId, UpdateState::running(runningText));
+    const Outcome outcome = co_await attempt(std::move(call));
     if (!self)
         co_return;
     if (!outcome.ok()) {
-        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+        setUpdateState(bundleId, UpdateState::failed(*outcome.failure));
         co_return;
     }
-    setUpdateState(bid, UpdateState::done());
+    setUpdateState(bundleId, UpdateState::done());
     co_await load();
     if (self)
-        removeUpdateState(bid);
+        removeUpdateState(bundleId);
+}
+
+QCoro::Task<void> AppModel::reinstall(AppRecord app)
+{
+    const QString text = QStringLiteral("Reinstalling…");
+    auto call = VARNOProcess::reinstall(app.bundle_id);
+    co_await runLifecycleAction(app.bundle_id, text, std::move(call));
 }
 
 QCoro::Task<void> AppModel::uninstall(AppRecord app)
 {
-    QPointer<AppModel> self(this);
-    const QString bid = app.bundle_id;
-    setUpdateState(bid, UpdateState::running(QStringLiteral("Uninstalling…")));
-    const Outcome outcome = co_await attempt(VARNOProcess::uninstall(bid));
-    if (!self)
-        co_return;
-    if (!outcome.ok()) {
-        setUpdateState(bid, UpdateState::failed(*outcome.failure));
-        co_return;
-    }
-    setUpdateState(bid, UpdateState::done());
-    co_await load();
-    if (self)
-        removeUpdateState(bid);
+    const QString text = QStringLiteral("Uninstalling…");
+    auto call = VARNOProcess::uninstall(app.bundle_id);
+    co_await runLifecycleAction(app.bundle_id, text, std::move(call));
 }
 
 QCoro::Task<void> AppModel::fixIncident(AppRecord app)
