@@ -29,9 +29,10 @@ std::function<void()> &quitAction()
     return action;
 }
 
-QLabel *makeLabel(const QFont &font, const ColorPair &color, QWidget *parent, const QString &text = QString())
+QLabel *makeLabel(const QFont &font, const ColorPair &color, QWidget *parent, const QString &text = QString(),
+                  bool elided = false)
 {
-    auto *label = new QLabel(text, parent);
+    QLabel *label = elided ? new PanelElidedLabel(text, parent) : new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     VarnoColor::bindForeground(label, color);
@@ -127,10 +128,12 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
     posture->setSpacing(6);
     m_toneIcon = new PanelSymbol(QString(), ColorPair(), 11, true, m_posture);
     m_postureBrusk = new BruskView(20, BruskVariant::sentry, m_posture);
-    m_postureTitle = makeLabel(italicBrusk(13), VarnoColor::textSecondary(), m_posture);
+    m_postureTitle = makeLabel(italicBrusk(13), VarnoColor::textSecondary(), m_posture, QString(), true);
+    m_postureTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     posture->addWidget(m_toneIcon, 0, Qt::AlignVCenter);
     posture->addWidget(m_postureBrusk, 0, Qt::AlignVCenter);
     posture->addWidget(m_postureTitle, 0, Qt::AlignVCenter);
+    posture->setStretch(2, 1);
     row->addWidget(m_posture, 0, Qt::AlignVCenter);
 
     // The detection banner, in its place while detection is incomplete.
@@ -143,9 +146,10 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
                                       true, m_banner),
                       0, Qt::AlignVCenter);
     banner->addWidget(new BruskView(20, BruskVariant::sentry, m_banner), 0, Qt::AlignVCenter);
-    banner->addWidget(makeLabel(italicBrusk(13), VarnoColor::attention(), m_banner,
-                                QStringLiteral("Detection incomplete")),
-                      0, Qt::AlignVCenter);
+    auto *bannerText = makeLabel(italicBrusk(13), VarnoColor::attention(), m_banner,
+                                 QStringLiteral("Detection incomplete"), true);
+    bannerText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    banner->addWidget(bannerText, 1, Qt::AlignVCenter);
     m_runDiagnostics = new StyledButton(QStringLiteral("Run diagnostics"), PanelCompactWarningButton(), m_banner);
     connect(m_runDiagnostics, &QPushButton::clicked, this, &MenuBarPanel::runDiagnostics);
     banner->addWidget(m_runDiagnostics, 0, Qt::AlignVCenter);

@@ -168,3 +168,14 @@ void PanelDivider::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), VarnoColor::border().resolved());
 }
+
+// --- PanelElidedLabel ----------------------------------------------------------------
+
+void PanelElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect area = contentsRect();
+    painter.drawText(area, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+}

@@ -81,6 +81,19 @@ private:
     double m_fraction = 0;
 };
 
+// A one-line label that ends in "…" when it is given less room than its text
+// needs, and can shrink to nothing.
+class PanelElidedLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
 // A one-pixel rule in the border colour: horizontal (full width) or
 // vertical (of a given height).
 class PanelDivider : public QWidget {

@@ -1,0 +1,301 @@
+#include "TestRegistry.h"
+#include "TestSupport.h"
+
+#include "../shell/ShellTestSupport.h"
+
+#include "engine/VARNOProcess.h"
+#include "model/AppModel.h"
+#include "platform/MainBundle.h"
+#include "platform/VarnoPaths.h"
+#include "shell/ButtonStyles.h"
+#include "shell/VarnoSignals.h"
+#include "workshop/WorkshopStandIns.h"
+#include "workshop/WorkshopWindow.h"
+
+#include <QDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+AppModelServices quietServices()
+{
+    AppModelServices s;
+    s.detectOpenCore = [](double) { return false; };
+    s.checkBrew = [](double) { return MechanismHealth::healthy(); };
+    s.checkMas = [](double) { return MechanismHealth::healthy(); };
+    s.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
+    s.notifyUpdates = [](int, const QStringList &) {};
+    s.revealFile = [](const QString &) {};
+    return s;
+}
+
+AppRecord record(const QString &id, const QString &name)
+{
+    return *AppRecord::fromJson(QJsonObject{{QStringLiteral("bundle_id"), id},
+                                            {QStringLiteral("app_name"), name},
+                                            {QStringLiteral("current_version"), QStringLiteral("1.0")},
+                                            {QStringLiteral("latest_version"), QStringLiteral("1.0")},
+                                            {QStringLiteral("update_mechanism"), QStringLiteral("cask")}});
+}
+
+} // namespace
+
+// The Workshop window's frame: its size limits, the app's signals, the
+// drawer and onboarding overlays, the sheets, the error alert and the hidden
+// layout switch.
+class TestWorkshopWindow : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<VarnoTest::TempHome> m_home;
+    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<WorkshopWindow> m_window;
+
+    QWidget *content() const { return m_window->centralWidget(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
+        m_home = std::make_unique<VarnoTest::TempHome>();
+        // Overlays and the banner switch at once, so that the tests read their
+        // end state.
+        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        m_model = std::make_unique<AppModel>(quietServices());
+        m_model->setShowOnboarding(false);
+        m_model->setApps({record(QStringLiteral("org.a"), QStringLiteral("Alpha")),
+                          record(QStringLiteral("org.b"), QStringLiteral("Beta")),
+                          record(QStringLiteral("org.a"), QStringLiteral("Alpha Twin")),
+                          record(QStringLiteral("org.c"), QStringLiteral("Gamma"))});
+        m_window = std::make_unique<WorkshopWindow>(m_model.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_model.reset();
+        m_noMotion.reset();
+        m_home.reset();
+    }
+
+    void frame()
+    {
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("VARNO Workshop"));
+        m_window->resize(400, 300);
+        QCOMPARE(m_window->size(), QSize(860, 560));
+        QVERIFY(m_window->sidebar()->width() >= 188 && m_window->sidebar()->width() <= 220);
+        m_window->resize(1600, 1000);
+        QVERIFY(m_window->sidebar()->width() >= 188 && m_window->sidebar()->width() <= 220);
+        QCOMPARE(m_window->searchField()->placeholderText(), QStringLiteral("Search apps"));
+    }
+
+    void signalsOpenTheirSheets()
+    {
+        QVERIFY(!m_window->isSheetShown(WorkshopSheet::diagnostics));
+        VarnoSignals::postShowDiagnostics();
+        QVERIFY(m_window->isSheetShown(WorkshopSheet::diagnostics));
+        QVERIFY(m_window->sheet(WorkshopSheet::diagnostics)->isVisible());
+        QCOMPARE(m_window->sheet(WorkshopSheet::diagnostics)->windowModality(), Qt::WindowModal);
+        VarnoSignals::postShowUpdateFlow();
+        QVERIFY(m_window->isSheetShown(WorkshopSheet::updateFlow));
+
+        // The open Diagnostics sheet hears the health-check signal.
+        auto *diagnostics = qobject_cast<StandIn::SheetView *>(m_window->sheet(WorkshopSheet::diagnostics));
+        QVERIFY(diagnostics);
+        VarnoSignals::postRunHealthCheck();
+        QCOMPARE(diagnostics->healthChecksRequested(), 1);
+
+        // Any way of closing a sheet clears its flag.
+        QTest::keyClick(m_window->sheet(WorkshopSheet::updateFlow), Qt::Key_Escape);
+        QVERIFY(!m_window->isSheetShown(WorkshopSheet::updateFlow));
+        m_window->sheet(WorkshopSheet::diagnostics)->close();
+        QVERIFY(!m_window->isSheetShown(WorkshopSheet::diagnostics));
+        // A second request opens a fresh sheet.
+        VarnoSignals::postShowDiagnostics();
+        QVERIFY(m_window->sheet(WorkshopSheet::diagnostics) != diagnostics);
+    }
+
+    void signalsWithoutAWindowAreLost()
+    {
+        m_window.reset();
+        VarnoSignals::postShowDiagnostics();
+        VarnoSignals::postShowUpdateFlow();
+        VarnoSignals::postShowProvenance(QStringLiteral("org.a"));
+        QCoreApplication::processEvents();
+        m_window = std::make_unique<WorkshopWindow>(m_model.get());
+        QVERIFY(!m_window->isSheetShown(WorkshopSheet::diagnostics));
+        QVERIFY(!m_window->isSheetShown(WorkshopSheet::updateFlow));
+        QVERIFY(!m_window->showProvenance());
+    }
+
+    void provenanceSignalPicksTheFirstExactMatch()
+    {
+        VarnoSignals::postShowProvenance(QStringLiteral("org.a"));
+        QVERIFY(m_window->showProvenance());
+        QCOMPARE(m_window->showProvenance()->app_name, QStringLiteral("Alpha"));
+        QVERIFY(m_window->drawer()->isVisible());
+
+        // Switches an open drawer.
+        VarnoSignals::postShowProvenance(QStringLiteral("org.b"));
+        QCOMPARE(m_window->showProvenance()->app_name, QStringLiteral("Beta"));
+        auto *drawer = qobject_cast<StandIn::ProvenanceDrawerView *>(m_window->drawer());
+        QVERIFY(drawer);
+        QCOMPARE(drawer->app().bundle_id, QStringLiteral("org.b"));
+
+        // Unknown, differently cased, partial or absent ids change nothing.
+        for (const QString &id : {QStringLiteral("org.zzz"), QStringLiteral("ORG.A"), QStringLiteral("org."), QString()}) {
+            VarnoSignals::postShowProvenance(id);
+            QCOMPARE(m_window->showProvenance()->bundle_id, QStringLiteral("org.b"));
+        }
+
+        // The drawer's own close control ends it.
+        QTest::mouseClick(drawer->closeButton(), Qt::LeftButton);
+        QVERIFY(!m_window->showProvenance());
+        QVERIFY(!m_window->drawer());
+    }
+
+    void shelfRowOpensTheDrawer()
+    {
+        QListWidget *list = m_window->shelf()->list();
+        QCOMPARE(list->count(), 4);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(3)).center());
+        QVERIFY(m_window->showProvenance());
+        QCOMPARE(m_window->showProvenance()->bundle_id, QStringLiteral("org.c"));
+    }
+
+    void searchAndFilterNarrowTheShelf()
+    {
+        m_window->setSearchText(QStringLiteral("alpha"));
+        QCOMPARE(m_window->shelf()->shown().size(), 2);
+        m_model->setSelectedFilter(AppFilter::outdated);
+        QCOMPARE(m_window->shelf()->shown().size(), 0);
+        m_model->setSelectedFilter(AppFilter::brew);
+        QCOMPARE(m_window->shelf()->shown().size(), 2);
+    }
+
+    void overlaysTrackTheWindowAndStack()
+    {
+        m_window->setShowProvenance(m_model->apps().at(3));
+        m_window->resize(1300, 900);
+        QCoreApplication::processEvents();
+        QWidget *drawer = m_window->drawer();
+        QCOMPARE(drawer->geometry().right(), content()->rect().right());
+        QCOMPARE(drawer->height(), content()->height());
+
+        m_model->setShowOnboarding(true);
+        QWidget *onboarding = m_window->onboarding();
+        QVERIFY(onboarding && onboarding->isVisible());
+        QCOMPARE(onboarding->geometry(), content()->rect());
+        // Onboarding is above the drawer, which keeps its record underneath.
+        const QObjectList order = content()->children();
+        QVERIFY(order.indexOf(onboarding) > order.indexOf(drawer));
+        QCOMPARE(m_window->showProvenance()->bundle_id, QStringLiteral("org.c"));
+        m_window->resize(1000, 700);
+        QCoreApplication::processEvents();
+        QCOMPARE(onboarding->geometry(), content()->rect());
+
+        // Finishing onboarding removes the overlay; the drawer stays.
+        QTest::mouseClick(static_cast<StandIn::OnboardingView *>(onboarding)->finishButton(), Qt::LeftButton);
+        QVERIFY(!m_model->showOnboarding());
+        QVERIFY(!m_window->onboarding());
+        QVERIFY(m_window->drawer());
+    }
+
+    void errorAlert_data()
+    {
+        QTest::addColumn<int>("dismissal"); // 0 OK, 1 Esc, 2 close
+        QTest::newRow("ok") << 0;
+        QTest::newRow("escape") << 1;
+        QTest::newRow("close") << 2;
+    }
+
+    void errorAlert()
+    {
+        QFETCH(int, dismissal);
+        const QString text = QStringLiteral("<b>Brusk</b> couldn't read the library.");
+        m_model->setError(text);
+        QMessageBox *alert = m_window->errorAlert();
+        QVERIFY(alert && alert->isVisible());
+        QCOMPARE(alert->text(), QStringLiteral("Something's not right."));
+        QCOMPARE(alert->informativeText(), text);
+        auto *message = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(message);
+        QCOMPARE(message->textFormat(), Qt::PlainText);
+
+        if (dismissal == 0)
+            QTest::mouseClick(alert->button(QMessageBox::Ok), Qt::LeftButton);
+        else if (dismissal == 1)
+            QTest::keyClick(alert, Qt::Key_Escape);
+        else
+            alert->close();
+        QVERIFY(!m_model->error());
+        QVERIFY(VarnoTest::waitUntil([this] { return !m_window->errorAlert(); }));
+
+        // A new failure raises it again.
+        m_model->setError(QStringLiteral("again"));
+        QVERIFY(m_window->errorAlert() && m_window->errorAlert()->isVisible());
+        QCOMPARE(m_window->errorAlert()->informativeText(), QStringLiteral("again"));
+    }
+
+    void alertFollowsTheModel()
+    {
+        m_model->setError(QStringLiteral("first"));
+        QMessageBox *alert = m_window->errorAlert();
+        m_model->setError(QStringLiteral("second"));
+        QCOMPARE(m_window->errorAlert(), alert); // one alert at a time
+        QCOMPARE(alert->informativeText(), QStringLiteral("second"));
+        m_model->setError(std::nullopt);
+        QVERIFY(VarnoTest::waitUntil([this] { return !m_window->errorAlert(); }));
+    }
+
+    void layoutSwitchTogglesDetailsMode()
+    {
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const bool before = m_model->detailsMode();
+        QTest::keyClick(m_window.get(), Qt::Key_Slash, Qt::ControlModifier);
+        QCOMPARE(m_model->detailsMode(), !before);
+        QTest::keyClick(m_window.get(), Qt::Key_Slash, Qt::ControlModifier);
+        QCOMPARE(m_model->detailsMode(), before);
+    }
+
+    void ghostBannerFollowsTheGhosts()
+    {
+        QVERIFY(!m_window->ghostBanner()->isVisible());
+        VARNOProcess::resetCachedValuesForTesting();
+        QVERIFY(VarnoTest::prepareSimulatedMac());
+        const QByteArray ghosts = "[{\"bundle_id\":\"org.gone\",\"app_name\":\"Gone\",\"install_path\":\"/Applications/Gone.app\",\"cask_token\":\"\"}]";
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::appSupportDir() + QStringLiteral("/ghosts.json"), ghosts));
+        VarnoTest::await(m_model->scan());
+        QVERIFY(VarnoTest::waitUntil([this] { return !m_model->isEnrichingSeals(); }));
+        if (m_model->ghostApps().isEmpty())
+            QSKIP("the engine's scan replaced the ghost list");
+        QVERIFY(m_window->ghostBanner()->isVisible());
+        StyledButton *review = nullptr;
+        for (StyledButton *b : m_window->ghostBanner()->findChildren<StyledButton *>())
+            review = b->text() == QStringLiteral("Review") ? b : review;
+        QTest::mouseClick(review, Qt::LeftButton);
+        QVERIFY(m_window->isSheetShown(WorkshopSheet::ghosts));
+        m_model->dismissGhosts();
+        QVERIFY(!m_window->ghostBanner()->isVisible());
+        QVERIFY(VarnoTest::waitUntil([this] {
+            return !m_model->isCheckingOpenCore() && !m_model->isCheckingMacOSUpdate()
+                && !m_model->isCheckingMechanismHealth();
+        }));
+    }
+};
+
+VARNO_TEST_CLASS(TestWorkshopWindow)
+
+#include "tst_window.moc"
