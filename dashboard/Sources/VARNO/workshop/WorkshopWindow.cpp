@@ -83,6 +83,13 @@ WorkshopWindow::WorkshopWindow(AppModel *model, QWidget *parent)
     m_searchField->setAccessibleName(QStringLiteral("Search apps"));
     m_searchField->setClearButtonEnabled(true);
     m_searchField->setFont(VarnoFont::ui(13));
+    VarnoColor::onAppearanceChange(m_searchField, [field = m_searchField] {
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Base, VarnoColor::surface().resolved());
+        palette.setColor(QPalette::Text, VarnoColor::textPrimary().resolved());
+        palette.setColor(QPalette::PlaceholderText, VarnoColor::textTertiary().resolved());
+        field->setPalette(palette);
+    });
     auto *toolbar = new StandIn::ToolbarAreaView(
         m_searchField, [this] { setSheetShown(WorkshopSheet::environment, true); },
         [this] { setSheetShown(WorkshopSheet::diagnostics, true); }, m_content);

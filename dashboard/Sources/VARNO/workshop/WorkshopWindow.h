@@ -37,12 +37,6 @@ class WorkshopWindow : public QMainWindow {
 
 public:
     explicit WorkshopWindow(AppModel *model, QWidget *parent = nullptr);
-    // A window without a library, for the entry point until it builds the
-    // window with the app's shared model.
-    explicit WorkshopWindow(QWidget *parent = nullptr)
-        : WorkshopWindow(nullptr, parent)
-    {
-    }
     ~WorkshopWindow() override;
 
     static constexpr int kMinimumWidth = 860;
