@@ -28,18 +28,22 @@ private:
     std::unique_ptr<VarnoTest::TempHome> m_home;
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<MenuBarPanel> m_panel;
+    QStringList m_events;
 
 private Q_SLOTS:
     void init()
     {
         MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
         m_home = std::make_unique<VarnoTest::TempHome>();
+        m_events.clear();
+        MenuBarPanel::setEventRecorder([this](const QString &event) { m_events.append(event); });
         m_model = std::make_unique<AppModel>(quietServices());
         m_panel = std::make_unique<MenuBarPanel>(m_model.get());
     }
 
     void cleanup()
     {
+        MenuBarPanel::setEventRecorder({});
         m_panel.reset();
         m_model.reset();
         m_home.reset();
@@ -233,6 +237,10 @@ private Q_SLOTS:
         QVERIFY(texts.contains(QStringLiteral("All tidy.")));
         QVERIFY(!texts.contains(m_panel->snapshot().posture.title));
         QVERIFY(visibleButton(m_panel.get(), QStringLiteral("Run diagnostics")));
+        // Recorded when the banner is seen, not when it is built.
+        QVERIFY(m_events.isEmpty());
+        m_panel->show();
+        QCOMPARE(m_events, QStringList{ExperimentRecorder::detectionFailureBannerShown});
     }
 
     void footerIsInEveryState()
@@ -269,6 +277,7 @@ private:
     std::unique_ptr<VarnoTest::TempHome> m_home;
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<MenuBarPanel> m_panel;
+    QStringList m_events;
 
     bool scanDirectly() { return VarnoTest::runEngine({QStringLiteral("scan")}).exitCode == 0; }
     void waitIdle()
@@ -287,6 +296,10 @@ private Q_SLOTS:
         MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
         m_home = std::make_unique<VarnoTest::TempHome>();
         QVERIFY(VarnoTest::prepareSimulatedMac());
+        // Banner events are kept here; only the test of the banner lets them
+        // reach the engine (and waits for them).
+        m_events.clear();
+        MenuBarPanel::setEventRecorder([this](const QString &event) { m_events.append(event); });
         m_model = std::make_unique<AppModel>(quietServices());
         m_panel = std::make_unique<MenuBarPanel>(m_model.get());
         m_panel->show();
@@ -294,6 +307,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        MenuBarPanel::setEventRecorder({});
         waitIdle();
         m_panel.reset();
         m_model.reset();
@@ -444,6 +458,7 @@ private Q_SLOTS:
     {
         QStringList recorded;
         ExperimentRecorder::setFinishedHookForTesting([&recorded](const QString &event) { recorded.append(event); });
+        MenuBarPanel::setEventRecorder({});
         SceneRecorder scenes;
         QList<AppRecord> apps = currentLibrary();
         apps.removeAt(1);

@@ -29,6 +29,12 @@ std::function<void()> &quitAction()
     return action;
 }
 
+std::function<void(const QString &)> &eventRecorder()
+{
+    static std::function<void(const QString &)> recorder = [](const QString &event) { ExperimentRecorder::record(event); };
+    return recorder;
+}
+
 QLabel *makeLabel(const QFont &font, const ColorPair &color, QWidget *parent, const QString &text = QString(),
                   bool elided = false)
 {
@@ -100,6 +106,11 @@ void MenuBarPanel::setUpdater(SparkleUpdater *updater)
 void MenuBarPanel::setQuitAction(std::function<void()> action)
 {
     quitAction() = action ? std::move(action) : [] { QCoreApplication::quit(); };
+}
+
+void MenuBarPanel::setEventRecorder(std::function<void(const QString &)> recorder)
+{
+    eventRecorder() = recorder ? std::move(recorder) : [](const QString &event) { ExperimentRecorder::record(event); };
 }
 
 void MenuBarPanel::setSnapshotOverride(std::optional<PanelSnapshot> snapshot)
@@ -444,7 +455,7 @@ void MenuBarPanel::updateBannerRecording()
     // incomplete while it is shown; never per redraw.
     const bool bannerShown = isVisible() && m_snapshot.hasDetectionFailure;
     if (bannerShown && !m_bannerRecorded)
-        ExperimentRecorder::record(ExperimentRecorder::detectionFailureBannerShown);
+        eventRecorder()(ExperimentRecorder::detectionFailureBannerShown);
     m_bannerRecorded = bannerShown;
 }
 
@@ -513,7 +524,7 @@ void MenuBarPanel::openWorkshop()
 
 void MenuBarPanel::runDiagnostics()
 {
-    ExperimentRecorder::record(ExperimentRecorder::detectionFailureBannerCtaClicked);
+    eventRecorder()(ExperimentRecorder::detectionFailureBannerCtaClicked);
     WindowRegistry::requestDiagnostics();
 }
 

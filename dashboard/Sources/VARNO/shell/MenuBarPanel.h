@@ -38,6 +38,9 @@ public:
 
     // What the Quit link does; the default quits the application.
     static void setQuitAction(std::function<void()> action);
+    // Where the banner's interface events go; the default tells the engine
+    // (ExperimentRecorder::record). An empty function restores it.
+    static void setEventRecorder(std::function<void(const QString &event)> recorder);
 
     PanelState state() const { return m_state; }
     const PanelSnapshot &snapshot() const { return m_snapshot; }
