@@ -34,6 +34,18 @@ int runRegisteredTests(int argc, char **argv)
     QList<Entry> all = entries();
     std::sort(all.begin(), all.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
 
+    // QtTest's own crash handler can deadlock (it forks from a signal
+    // handler) or print without end after an abort; a crash must simply end
+    // the program so that CTest reports it.
+    QList<char *> arguments;
+    arguments.append(argc > 0 ? argv[0] : const_cast<char *>("test"));
+    static char noCrashHandler[] = "-nocrashhandler";
+    arguments.append(noCrashHandler);
+    for (int i = 1; i < argc; ++i)
+        arguments.append(argv[i]);
+    arguments.append(nullptr);
+    const int fullCount = int(arguments.size()) - 1;
+
     const QByteArray only = qgetenv("VARNO_TEST_CLASS");
     int failed = 0;
     int ran = 0;
@@ -43,8 +55,8 @@ int runRegisteredTests(int argc, char **argv)
         ++ran;
         std::unique_ptr<QObject> test = entry.factory();
         // Function names on the command line only make sense for one class.
-        const int status = only.isEmpty() ? QTest::qExec(test.get(), argc > 0 ? 1 : 0, argv)
-                                          : QTest::qExec(test.get(), argc, argv);
+        const int status = only.isEmpty() ? QTest::qExec(test.get(), 2, arguments.data())
+                                          : QTest::qExec(test.get(), fullCount, arguments.data());
         if (status != 0)
             ++failed;
     }
