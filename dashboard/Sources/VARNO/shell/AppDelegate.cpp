@@ -196,15 +196,18 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
 
 QCoro::Task<std::optional<QString>> AppDelegate::bootstrapFailureText()
 {
+    // The failure is logged even when the delegate is gone by then.
+    const auto bootstrap = m_environment.bootstrapEngine;
+    const auto logFailure = m_environment.logBootstrapFailure;
     std::exception_ptr error;
     try {
-        co_await m_environment.bootstrapEngine();
+        co_await bootstrap();
     } catch (...) {
         error = std::current_exception();
     }
     if (!error)
         co_return std::nullopt;
-    m_environment.logBootstrapFailure(error);
+    logFailure(error);
     co_return failureText(error);
 }
 
