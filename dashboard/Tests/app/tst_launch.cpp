@@ -2,8 +2,12 @@
 #include "TestRegistry.h"
 
 #include "engine/CLIBootstrapError.h"
+#include "engine/VARNOProcess.h"
+#include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -206,6 +210,51 @@ private Q_SLOTS:
         window.reset();
         QTest::qWait(AppDelegate::activationDebounceMs + 250);
         QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 0);
+    }
+
+    // The whole launch on the engine stand-in shipped in the bundle: a fresh
+    // home gets the engine installed, the library loaded and a first scan.
+    void firstLaunchOnTheEngineStandIn()
+    {
+        VarnoTest::TempHome home;
+        const QByteArray previousSpeed = qgetenv("VARNO_SIM_SPEED");
+        qputenv("VARNO_SIM_SPEED", "0");
+        MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
+        VARNOProcess::resetCachedValuesForTesting();
+
+        {
+            RecordingLaunch recording;
+            LaunchEnvironment environment = recording.environment();
+            environment.bootstrapEngine = {};
+            environment.logBootstrapFailure = {};
+            environment.load = {};
+            environment.scan = {};
+            AppModel model(AppTest::quietServices());
+            AppDelegate delegate(&model, environment);
+            QSignalSpy finished(&delegate, &AppDelegate::launchTaskFinished);
+            delegate.applicationDidFinishLaunching();
+            QVERIFY(finished.wait(180000));
+
+            QVERIFY2(!model.error(), qPrintable(model.error().value_or(QString())));
+            QVERIFY(QFileInfo::exists(QDir::home().filePath(".varno/varno.py")));
+            QVERIFY(!model.apps().isEmpty());
+            QVERIFY(model.hasEverScanned());
+            QVERIFY(model.lastScanDate().has_value());
+            QVERIFY(!model.outdatedApps().isEmpty());
+            QVERIFY(recording.journal.endsWith(QStringLiteral("permission")));
+            // Work the load started in the background ends before the home goes.
+            VarnoTest::waitUntil([&] {
+                return !model.isEnrichingSeals() && !model.isCheckingOpenCore() && !model.isCheckingMacOSUpdate()
+                    && !model.isCheckingMechanismHealth();
+            });
+        }
+
+        MainBundle::setPathOverride(std::nullopt);
+        VARNOProcess::resetCachedValuesForTesting();
+        if (previousSpeed.isNull())
+            qunsetenv("VARNO_SIM_SPEED");
+        else
+            qputenv("VARNO_SIM_SPEED", previousSpeed);
     }
 
     void sharedModelIsMadeOnce()
