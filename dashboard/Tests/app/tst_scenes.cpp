@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 namespace {
@@ -85,6 +86,28 @@ private Q_SLOTS:
             QCOMPARE(centre.red(), 255);
             QCOMPARE(centre.green(), 0);
         }
+    }
+
+    void trayIconCarriesTheCountAndOpensThePanelAsAPopup()
+    {
+        AppModel model(AppTest::quietServices());
+        int made = 0;
+        TrayHost host(&model, [&made] { ++made; return new QWidget(); }, true);
+        QVERIFY(host.hasTray());
+        QCOMPARE(made, 0); // made on first use
+        const int plainWidth = host.labelImage().width();
+        QCOMPARE(host.trayIcon()->toolTip(), QStringLiteral("VARNO Workshop"));
+
+        model.setApps({AppTest::record(QStringLiteral("org.example.old"),
+                                       "\"current_version\":\"1.0\",\"latest_version\":\"2.0\"")});
+        QVERIFY(host.trayIcon()->toolTip().contains(QStringLiteral("1 outdated")));
+        QVERIFY(host.labelImage().width() > plainWidth);
+
+        QWidget *panel = host.panel();
+        QCOMPARE(host.panel(), panel);
+        QCOMPARE(made, 1);
+        QVERIFY(panel->windowFlags().testFlag(Qt::Popup));
+        QVERIFY(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
     }
 
     void templateIconIsFoundAmongTheImages()
