@@ -33,6 +33,13 @@ QCoro::Task<void> loadOnce(AppModel *model, QEventLoop *loop)
     loop->quit();
 }
 
+QCoro::Task<void> listOnce(QEventLoop *loop, int *sink)
+{
+    const QList<AppRecord> apps = co_await VARNOProcess::listApps(false);
+    *sink += int(apps.size());
+    loop->quit();
+}
+
 void modelLoad()
 {
     const QByteArray json = Bench::libraryJson(3000);
@@ -75,6 +82,19 @@ void modelLoad()
         start = threadSeconds();
         sink += int(AppRecord::decodeList(json)->size());
         decodes.push_back(threadSeconds() - start);
+    }
+    // VARNO_BENCH_DETAIL=1: the engine call alone (start, read, decode).
+    if (qEnvironmentVariableIsSet("VARNO_BENCH_DETAIL")) {
+        std::vector<double> calls;
+        for (int round = 0; round < 15; ++round) {
+            QEventLoop loop;
+            const double start = threadSeconds();
+            auto task = listOnce(&loop, &sink);
+            loop.exec();
+            calls.push_back(threadSeconds() - start);
+        }
+        std::sort(calls.begin(), calls.end());
+        std::printf("   listApps() alone on the GUI thread: %.3f ms\n", calls[calls.size() / 2] * 1e3);
     }
     std::sort(loads.begin(), loads.end());
     std::sort(decodes.begin(), decodes.end());
