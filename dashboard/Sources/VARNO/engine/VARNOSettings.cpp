@@ -1,31 +1,17 @@
 #include "engine/VARNOSettings.h"
 
+#include "platform/PlainText.h"
+
 #include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "records/RecordCodingError.h"
 
-#include <QTextBoundaryFinder>
 
 namespace {
 
 constexpr qsizetype kInvalidOutputBytes = 200;
 constexpr int kTelemetryOutputCharacters = 120;
-
-QString prefixCharacters(const QString &text, int count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int seen = 0;
-    qsizetype end = 0;
-    while (seen < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-        ++seen;
-    }
-    return text.left(end);
-}
 
 bool isLineBreak(QChar c)
 {
@@ -152,7 +138,7 @@ QCoro::Task<bool> telemetryStatus()
     const QString text = Utf8Text::decodeOrEmpty(output);
     const std::optional<bool> optIn = parseTelemetryStatus(text);
     if (!optIn)
-        throw VARNOError::invalidJSON(prefixCharacters(text, kTelemetryOutputCharacters));
+        throw VARNOError::invalidJSON(PlainText::prefixCharacters(text, kTelemetryOutputCharacters));
     co_return *optIn;
 }
 

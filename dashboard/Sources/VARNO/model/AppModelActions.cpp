@@ -3,47 +3,11 @@
 
 #include "model/AppModel.h"
 
-#include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "model/EngineFailure.h"
 #include "platform/Clock.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
-
-namespace {
-
-const QString genericFailure = QStringLiteral("Something went wrong running VARNO.");
-
-// Runs one engine call and reports its failure as the user's sentence (and,
-// for the engine's own failures, the error itself), never as an exception.
-struct Outcome {
-    std::optional<QString> failure;
-    std::optional<VARNOError> engineError;
-
-    bool ok() const { return !failure.has_value(); }
-    bool isExit75() const
-    {
-        return engineError && engineError->kind() == VARNOError::Kind::processFailure && engineError->code() == 75;
-    }
-};
-
-template<typename Awaitable>
-QCoro::Task<Outcome> attempt(Awaitable call)
-{
-    Outcome outcome;
-    try {
-        co_await std::move(call);
-    } catch (const VARNOError &error) {
-        outcome.failure = error.errorDescription();
-        outcome.engineError = error;
-    } catch (const std::exception &error) {
-        outcome.failure = localizedDescription(error);
-    } catch (...) {
-        outcome.failure = genericFailure;
-    }
-    co_return outcome;
-}
-
-} // namespace
 
 const QString AppModel::alreadyRunningText =
     QStringLiteral("Brusk is already running an update. Give it a moment and try again.");
@@ -96,10 +60,10 @@ QCoro::Task<void> AppModel::update(AppRecord app)
     setSingleUpdateToken(token);
 
     const QStringList arguments = {QStringLiteral("update"), QStringLiteral("--only"), bid};
-    const Outcome outcome = co_await attempt(VARNOProcess::run(arguments, 300, token));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::run(arguments, 300, token));
     if (!self)
         co_return;
-    if (outcome.ok()) {
+    if (!failure) {
         co_await load();
         if (!self)
             co_return;
@@ -109,7 +73,7 @@ QCoro::Task<void> AppModel::update(AppRecord app)
         else
             setUpdateState(bid, UpdateState::done());
     } else {
-        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+        setUpdateState(bid, UpdateState::failed(failure->description));
     }
     setSingleUpdateToken(nullptr);
 }
@@ -121,13 +85,13 @@ QCoro::Task<void> AppModel::setUpdateMode(AppRecord app, QString mode)
         co_return;
     }
     QPointer<AppModel> self(this);
-    const Outcome outcome = co_await attempt(VARNOProcess::setUpdateMode(app.bundle_id, mode));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::setUpdateMode(app.bundle_id, mode));
     if (!self)
         co_return;
-    if (outcome.ok())
+    if (!failure)
         co_await load();
     else
-        setError(QStringLiteral("Couldn’t set update mode: ") + *outcome.failure);
+        setError(QStringLiteral("Couldn’t set update mode: ") + failure->description);
 }
 
 QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
@@ -138,10 +102,10 @@ QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
     const QString bid = app.bundle_id;
     setUpdateState(bid, UpdateState::running(QStringLiteral("Opening app updater…")));
     const QStringList arguments = {QStringLiteral("trigger-update"), bid};
-    const Outcome outcome = co_await attempt(VARNOProcess::run(arguments, 120));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::run(arguments, 120));
     if (!self)
         co_return;
-    setUpdateState(bid, outcome.ok() ? UpdateState::done() : UpdateState::failed(*outcome.failure));
+    setUpdateState(bid, failure ? UpdateState::failed(failure->description) : UpdateState::done());
 }
 
 // Re-install and uninstall: running with the text, then done and a reload
@@ -150,11 +114,11 @@ QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString running
 {
     QPointer<AppModel> self(this);
     setUpdateState(bundleId, UpdateState::running(runningText));
-    const Outcome outcome = co_await attempt(std::move(call));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(std::move(call));
     if (!self)
         co_return;
-    if (!outcome.ok()) {
-        setUpdateState(bundleId, UpdateState::failed(*outcome.failure));
+    if (failure) {
+        setUpdateState(bundleId, UpdateState::failed(failure->description));
         co_return;
     }
     setUpdateState(bundleId, UpdateState::done());
@@ -185,13 +149,13 @@ QCoro::Task<void> AppModel::fixIncident(AppRecord app)
     const QString bid = app.bundle_id;
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Brusk is fixing…")));
-    const Outcome outcome = co_await attempt(VARNOProcess::fix(bid));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::fix(bid));
     if (!self)
         co_return;
     co_await load();
     if (!self)
         co_return;
-    if (!outcome.ok()) {
+    if (failure) {
         setUpdateState(bid, UpdateState::failed(fixFailureText(bid)));
     } else if (m_incidents.contains(bid)) {
         setUpdateState(bid, UpdateState::failed(fixFailureText(bid)));
@@ -211,13 +175,13 @@ QCoro::Task<void> AppModel::approveHeadlessAsk(AppRecord app)
     const QString bid = app.bundle_id;
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Updating…")));
-    const Outcome outcome = co_await attempt(VARNOProcess::updateApproved(bid));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::updateApproved(bid));
     if (!self)
         co_return;
     co_await load();
     if (!self)
         co_return;
-    if (outcome.ok()) {
+    if (!failure) {
         const auto fresh = record(bid);
         if (fresh && fresh->isOutdated()) {
             const auto incident = m_incidents.constFind(bid);
@@ -227,10 +191,10 @@ QCoro::Task<void> AppModel::approveHeadlessAsk(AppRecord app)
         } else {
             setUpdateState(bid, UpdateState::done());
         }
-    } else if (outcome.isExit75()) {
+    } else if (failure->isExit75) {
         setUpdateState(bid, UpdateState::skipped(alreadyRunningText));
     } else {
-        setUpdateState(bid, UpdateState::failed(*outcome.failure));
+        setUpdateState(bid, UpdateState::failed(failure->description));
     }
     setIsFixing(false);
 }
@@ -245,7 +209,7 @@ QCoro::Task<void> AppModel::getHelp(AppRecord app)
     setUpdateState(bid, building);
 
     const QString path = supportBundlePath();
-    const Outcome outcome = co_await attempt(VARNOProcess::diagnoseBundle(path));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::diagnoseBundle(path));
     if (!self)
         co_return;
     // Put back what was there, unless another action wrote a newer state
@@ -256,8 +220,8 @@ QCoro::Task<void> AppModel::getHelp(AppRecord app)
         else
             removeUpdateState(bid);
     }
-    if (outcome.ok())
+    if (!failure)
         m_services.revealFile(path);
     else
-        setError(QStringLiteral("Couldn’t build the support bundle: ") + *outcome.failure);
+        setError(QStringLiteral("Couldn’t build the support bundle: ") + failure->description);
 }

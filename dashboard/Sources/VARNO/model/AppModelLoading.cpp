@@ -3,8 +3,8 @@
 
 #include "model/AppModel.h"
 
-#include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "model/EngineFailure.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/ToolRunner.h"
@@ -15,11 +15,6 @@
 #include <QSet>
 
 namespace {
-
-QString describe(const std::exception &error)
-{
-    return localizedDescription(error);
-}
 
 const QString sqlite3Path = QStringLiteral("/usr/bin/sqlite3");
 const QString lastScanQuery = QStringLiteral("SELECT value FROM scan_metadata WHERE key='last_scan' LIMIT 1;");
@@ -54,10 +49,8 @@ QCoro::Task<void> AppModel::load()
     std::optional<QString> failure;
     try {
         records = co_await VARNOProcess::listApps(false);
-    } catch (const std::exception &error) {
-        failure = describe(error);
     } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
+        failure = EngineFailure::from(std::current_exception()).description;
     }
     if (!self)
         co_return;
@@ -180,18 +173,12 @@ QCoro::Task<void> AppModel::scan()
     QPointer<AppModel> self(this);
     setIsScanning(true);
 
-    std::optional<QString> failure;
-    try {
-        co_await VARNOProcess::run(scanArguments(), 120);
-    } catch (const std::exception &error) {
-        failure = describe(error);
-    } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
-    }
+    const std::optional<EngineFailure> failure =
+        co_await attemptEngineCall(VARNOProcess::run(scanArguments(), 120));
     if (!self)
         co_return;
     if (failure) {
-        setError(failure);
+        setError(failure->description);
         setIsScanning(false);
         co_return;
     }

@@ -5,8 +5,9 @@
 
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
-#include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "model/EngineFailure.h"
+#include "platform/PlainText.h"
 #include "platform/UserDefaults.h"
 
 #include <QSet>
@@ -53,14 +54,7 @@ QStringList AppModel::urgentBundleIDs() const
 {
     QStringList ids;
     for (const AppRecord &app : urgentApps()) {
-        QString id = app.bundle_id;
-        qsizetype start = 0;
-        qsizetype end = id.size();
-        while (start < end && (id.at(start) == QLatin1Char(' ') || id.at(start) == QLatin1Char('\t')))
-            ++start;
-        while (end > start && (id.at(end - 1) == QLatin1Char(' ') || id.at(end - 1) == QLatin1Char('\t')))
-            --end;
-        id = id.mid(start, end - start);
+        const QString id = PlainText::trimBlanks(app.bundle_id);
         if (id.isEmpty() || id.startsWith(QLatin1Char('-')) || ids.contains(id))
             continue;
         ids.append(id);
@@ -90,13 +84,9 @@ QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
     std::optional<QString> failure;
     try {
         co_await UpdateStream::streamUpdate(only, onController, onEvent);
-    } catch (const VARNOError &error) {
-        failure = error.kind() == VARNOError::Kind::processFailure && error.code() == 75 ? alreadyRunningText
-                                                                                           : error.errorDescription();
-    } catch (const std::exception &error) {
-        failure = localizedDescription(error);
     } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
+        const EngineFailure engineFailure = EngineFailure::from(std::current_exception());
+        failure = engineFailure.isExit75 ? alreadyRunningText : engineFailure.description;
     }
     if (!self)
         co_return;

@@ -3,39 +3,13 @@
 #include "model/AppModel.h"
 
 #include "engine/DebugLog.h"
-#include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "model/EngineFailure.h"
 #include "model/QuitAndUpdateFlow.h"
 
 #include <QFileInfo>
 
 #include <qcoro/qcorotimer.h>
-
-namespace {
-
-QString describe(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return localizedDescription(e);
-    } catch (...) {
-        return QStringLiteral("Something went wrong running VARNO.");
-    }
-}
-
-bool isExit75(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const VARNOError &e) {
-        return e.kind() == VARNOError::Kind::processFailure && e.code() == 75;
-    } catch (...) {
-        return false;
-    }
-}
-
-} // namespace
 
 QCoro::Task<std::optional<AdoptFlow::Preview>> AppModel::loadAdoptPreview(AppRecord app)
 {
@@ -44,17 +18,17 @@ QCoro::Task<std::optional<AdoptFlow::Preview>> AppModel::loadAdoptPreview(AppRec
     QPointer<AppModel> self(this);
     setIsFixing(true);
     std::optional<QByteArray> output;
-    std::exception_ptr failure;
+    std::optional<EngineFailure> failure;
     try {
         output = co_await VARNOProcess::adoptDryRunJSON(app.app_name);
     } catch (...) {
-        failure = std::current_exception();
+        failure = EngineFailure::from(std::current_exception());
     }
     if (!self)
         co_return std::nullopt;
     setIsFixing(false);
     if (failure) {
-        setError(QStringLiteral("Brusk couldn't check the Homebrew Cask catalog: ") + describe(failure));
+        setError(QStringLiteral("Brusk couldn't check the Homebrew Cask catalog: ") + failure->description);
         co_return std::nullopt;
     }
     co_return AdoptFlow::Preview::decode(*output);
@@ -74,19 +48,15 @@ QCoro::Task<AdoptOutcome> AppModel::confirmAdopt(AppRecord app, std::optional<QS
     const QString bid = app.bundle_id;
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Adopting into Homebrew Cask…")));
-    std::exception_ptr failure;
-    try {
-        co_await VARNOProcess::adoptApproved(app.app_name, caskToken, passUnsigned);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::optional<EngineFailure> failure =
+        co_await attemptEngineCall(VARNOProcess::adoptApproved(app.app_name, caskToken, passUnsigned));
     if (!self)
         co_return AdoptOutcome::failed(QString());
     co_await load();
     if (!self)
         co_return AdoptOutcome::failed(QString());
 
-    AdoptOutcome outcome = failure ? AdoptOutcome::failed(QStringLiteral("Adopt didn't take: ") + describe(failure))
+    AdoptOutcome outcome = failure ? AdoptOutcome::failed(QStringLiteral("Adopt didn't take: ") + failure->description)
                                    : AdoptFlow::outcomeAfterReload(app.app_name, bid, m_apps);
     setUpdateState(bid, outcome.kind() == AdoptOutcome::Kind::success ? UpdateState::done()
                                                                        : UpdateState::failed(outcome.text()));
@@ -131,13 +101,9 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
     }
 
     setUpdateState(bid, UpdateState::running(QStringLiteral("Updating…")));
-    bool alreadyRunning = false;
-    try {
-        co_await VARNOProcess::updateApproved(bid);
-    } catch (...) {
-        // Other failures are judged by the reloaded record below.
-        alreadyRunning = isExit75(std::current_exception());
-    }
+    // Failures other than exit 75 are judged by the reloaded record below.
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::updateApproved(bid));
+    const bool alreadyRunning = failure && failure->isExit75;
     if (!self)
         co_return;
     co_await load();
@@ -170,16 +136,11 @@ QCoro::Task<void> AppModel::deferUpdateToQuit(AppRecord app)
         co_return;
     QPointer<AppModel> self(this);
     setIsFixing(true);
-    std::exception_ptr failure;
-    try {
-        co_await VARNOProcess::setUpdateOnQuit(app.bundle_id);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::setUpdateOnQuit(app.bundle_id));
     if (!self)
         co_return;
     if (failure)
-        setError(QStringLiteral("Couldn’t arm update-on-quit: ") + describe(failure));
+        setError(QStringLiteral("Couldn’t arm update-on-quit: ") + failure->description);
     else
         setUpdateState(app.bundle_id, UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it")));
     setIsFixing(false);

@@ -1,5 +1,7 @@
 #include "model/PosturePresenter.h"
 
+#include "platform/PlainText.h"
+
 #include <QTextBoundaryFinder>
 
 #include <cmath>
@@ -24,18 +26,6 @@ QList<qsizetype> graphemeBoundaries(const QString &text)
     if (boundaries.last() != text.size())
         boundaries.append(text.size());
     return boundaries;
-}
-
-QString trimBlanksAndTabs(const QString &text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (start < end && isBlank(text.at(start)))
-        ++start;
-    while (end > start && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
 }
 
 const QString kJustNowSentence = QStringLiteral("Brusk app check: just now");
@@ -134,7 +124,7 @@ QString shortVersion(const std::optional<QString> &text, int limit)
     const QRegularExpressionMatch match = displayVersionPattern().match(version);
     if (match.hasMatch())
         version.remove(match.capturedStart(), match.capturedLength());
-    version = trimBlanksAndTabs(version);
+    version = PlainText::trimBlanks(version);
 
     const QList<qsizetype> boundaries = graphemeBoundaries(version);
     const qsizetype count = boundaries.size() - 1;

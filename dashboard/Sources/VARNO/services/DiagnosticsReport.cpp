@@ -1,5 +1,7 @@
 #include "services/DiagnosticsReport.h"
 
+#include "platform/PlainText.h"
+
 #include "platform/ToolRunner.h"
 
 #include <QDateTime>
@@ -9,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 #include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
@@ -144,19 +145,7 @@ std::optional<VersionStatusCounts> DiagnosticsReport::summarizeVersionCheckStatu
 
 QString DiagnosticsReport::prefixCharacters(const QString &text, qsizetype count)
 {
-    if (count <= 0)
-        return QString();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    qsizetype end = 0;
-    while (seen < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-        ++seen;
-    }
-    return text.left(end);
+    return PlainText::prefixCharacters(text, count);
 }
 
 QString DiagnosticsReport::dateDescription(const QDateTime &date)

@@ -1,6 +1,7 @@
 #include "services/ESEProbe.h"
 
 #include "platform/Clock.h"
+#include "platform/PlainText.h"
 #include "platform/ToolRunner.h"
 
 #include <QDir>
@@ -16,22 +17,6 @@ namespace {
 
 // The tool answers at once; one that hangs must not hang the Environment screen.
 std::atomic<qint64> toolTimeoutMs{30000};
-
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-QString trimBlanks(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
-        ++begin;
-    while (end > begin && isBlank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 QString trimBrackets(const QString &text)
 {
@@ -213,7 +198,7 @@ QList<ESE> ESEProbe::parse(const QString &output)
     QString section;
     const QStringList lines = output.split(newlines);
     for (const QString &rawLine : lines) {
-        const QString line = trimBlanks(rawLine);
+        const QString line = PlainText::trimBlanks(rawLine);
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1String("---"))) {
@@ -229,7 +214,7 @@ QList<ESE> ESEProbe::parse(const QString &output)
         QStringList cells;
         const QStringList rawCells = line.split(QLatin1Char('\t'));
         for (const QString &cell : rawCells) {
-            const QString trimmed = trimBlanks(cell);
+            const QString trimmed = PlainText::trimBlanks(cell);
             if (!trimmed.isEmpty())
                 cells.append(trimmed);
         }
@@ -259,7 +244,7 @@ std::pair<QString, QString> ESEProbe::splitBundleAndVersion(const QString &text)
     const qsizetype close = text.lastIndexOf(QLatin1Char(')'));
     if (open < 0 || close < 0 || close <= open)
         return {text, QString()};
-    return {trimBlanks(text.left(open)), text.mid(open + 1, close - open - 1)};
+    return {PlainText::trimBlanks(text.left(open)), text.mid(open + 1, close - open - 1)};
 }
 
 ESE::Category ESEProbe::classify(const QString &bundleId, const QString &categoryLine)

@@ -1,27 +1,11 @@
 #include "services/SoftwareUpdateProbe.h"
 
+#include "platform/PlainText.h"
 #include "platform/ToolRunner.h"
 
 #include <QStringList>
 
 namespace {
-
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-// Trims spaces and tabs only: a carriage return stays.
-QString trimBlanks(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
-        ++begin;
-    while (end > begin && isBlank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 ToolRequest listRequest(double timeout)
 {
@@ -78,7 +62,7 @@ MacOSUpdateStatus SoftwareUpdateProbe::parse(const QString &output)
     QStringList kept;
     const QStringList lines = output.split(QLatin1Char('\n'));
     for (const QString &line : lines) {
-        const QString trimmed = trimBlanks(line);
+        const QString trimmed = PlainText::trimBlanks(line);
         if (trimmed.startsWith(kTitle) || trimmed.startsWith(kLabel) || trimmed.startsWith(kStarLabel))
             kept.append(trimmed);
     }
@@ -108,7 +92,7 @@ MacOSUpdateStatus SoftwareUpdateProbe::parse(const QString &output)
 
     QString first = kept.first();
     first.remove(QLatin1Char('*'));
-    first = trimBlanks(first);
+    first = PlainText::trimBlanks(first);
     first.remove(kTitle);
     first.remove(kLabel);
     const QStringList pieces = first.split(QLatin1Char(','), Qt::SkipEmptyParts);
