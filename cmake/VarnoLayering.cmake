@@ -59,3 +59,46 @@ function(varno_forbid_link target)
     cmake_language(EVAL CODE "
         cmake_language(DEFER CALL _varno_check_forbidden_links [[${target}]] ${ARGN})")
 endfunction()
+
+# varno_check_include_layers(<root> LOWER <folder> VIEWS <folder>... HOST <folder>)
+#
+# Fails the configure step when a source breaks the widget layers' direction:
+# host (the app's entry and what hosts scenes) -> views -> lower kit. No file
+# of the kit or of a view folder may include the host, and nothing in the kit
+# may include a view folder. Sources are re-globbed on every configure, and the
+# globs that collect them re-run configure when a file is added.
+function(varno_check_include_layers root)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LOWER;HOST" "VIEWS")
+    # One rule per folder: "folder|forbidden|forbidden...".
+    string(JOIN "|" rules ${arg_LOWER} ${arg_HOST} ${arg_VIEWS})
+    foreach(view IN LISTS arg_VIEWS)
+        list(APPEND rules "${view}|${arg_HOST}")
+    endforeach()
+
+    set(violations "")
+    foreach(rule IN LISTS rules)
+        string(REPLACE "|" ";" parts "${rule}")
+        list(POP_FRONT parts folder)
+        file(GLOB_RECURSE files "${root}/${folder}/*.cpp" "${root}/${folder}/*.h")
+        foreach(file IN LISTS files)
+            file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+            foreach(line IN LISTS includes)
+                string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" included "${line}")
+                foreach(forbidden IN LISTS parts)
+                    if(included MATCHES "^${forbidden}/")
+                        file(RELATIVE_PATH shown "${root}" "${file}")
+                        list(APPEND violations "${shown} includes ${included}")
+                    endif()
+                endforeach()
+            endforeach()
+        endforeach()
+    endforeach()
+
+    list(JOIN arg_VIEWS ", " views)
+    if(violations)
+        list(JOIN violations "\n  " listed)
+        message(FATAL_ERROR
+            "The widget layers point one way: ${arg_HOST} -> views (${views}) -> "
+            "${arg_LOWER}. These includes point back:\n  ${listed}")
+    endif()
+endfunction()

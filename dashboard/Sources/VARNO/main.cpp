@@ -1,6 +1,6 @@
+#include "kit/FontRegistry.h"
 #include "platform/Logging.h"
 #include "shell/AppDelegate.h"
-#include "shell/FontRegistry.h"
 #include "shell/SingleInstance.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"

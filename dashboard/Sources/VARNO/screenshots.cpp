@@ -1,9 +1,9 @@
 // varno-screenshots [DIR]: renders every registered window, sheet and panel
 // state to DIR/<scene>-<dark|light>.png, offscreen.
 
+#include "kit/FontRegistry.h"
 #include "platform/Appearance.h"
 #include "platform/Logging.h"
-#include "shell/FontRegistry.h"
 #include "shell/ScreenshotRegistry.h"
 
 #include <QApplication>

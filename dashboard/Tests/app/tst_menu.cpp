@@ -2,12 +2,12 @@
 #include "TestRegistry.h"
 
 #include "engine/UpdateEvent.h"
+#include "kit/VarnoSignals.h"
+#include "kit/WindowRegistry.h"
 #include "platform/MainBundle.h"
 #include "platform/UpdaterController.h"
 #include "services/SparkleUpdater.h"
 #include "shell/MainMenu.h"
-#include "shell/VarnoSignals.h"
-#include "shell/WindowRegistry.h"
 
 #include <QAction>
 #include <QMainWindow>

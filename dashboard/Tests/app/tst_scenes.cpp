@@ -2,13 +2,13 @@
 #include "TestRegistry.h"
 
 #include "engine/ResourceLocator.h"
+#include "kit/SettingsButton.h"
+#include "kit/WindowRegistry.h"
 #include "platform/MainBundle.h"
 #include "shell/MainMenu.h"
 #include "shell/MenuBarPanel.h"
-#include "shell/SettingsButton.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"
-#include "shell/WindowRegistry.h"
 
 #include <QApplication>
 #include <QMainWindow>

@@ -3,10 +3,10 @@
 #include "TestSupport.h"
 
 #include "engine/VARNOProcess.h"
+#include "kit/ButtonStyles.h"
+#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "records/AppRecord.h"
-#include "shell/ButtonStyles.h"
-#include "shell/WindowRegistry.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

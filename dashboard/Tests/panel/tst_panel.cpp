@@ -5,11 +5,11 @@
 #include "../shell/ShellTestSupport.h"
 
 #include "engine/ExperimentRecorder.h"
+#include "kit/BrandArtwork.h"
+#include "kit/VarnoSignals.h"
 #include "platform/MainBundle.h"
-#include "shell/BrandArtwork.h"
 #include "shell/MenuBarPanel.h"
 #include "shell/MenuBarPanelParts.h"
-#include "shell/VarnoSignals.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,11 +1,11 @@
 #include "ShellTestSupport.h"
 #include "TestRegistry.h"
 
-#include "shell/BrandArtwork.h"
-#include "shell/FontRegistry.h"
-#include "shell/SymbolIcons.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
+#include "kit/BrandArtwork.h"
+#include "kit/FontRegistry.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>

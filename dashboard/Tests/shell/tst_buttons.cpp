@@ -1,9 +1,9 @@
 #include "ShellTestSupport.h"
 #include "TestRegistry.h"
 
-#include "shell/ButtonStyles.h"
-#include "shell/SettingsButton.h"
-#include "shell/VarnoColor.h"
+#include "kit/ButtonStyles.h"
+#include "kit/SettingsButton.h"
+#include "kit/VarnoColor.h"
 
 #include <QHBoxLayout>
 #include <QSignalSpy>

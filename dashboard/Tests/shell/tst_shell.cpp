@@ -1,9 +1,9 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "shell/FontRegistry.h"
-#include "shell/ScreenshotRegistry.h"
+#include "kit/FontRegistry.h"
 #include "model/AppModel.h"
+#include "shell/ScreenshotRegistry.h"
 #include "workshop/WorkshopWindow.h"
 
 #include <QFontDatabase>

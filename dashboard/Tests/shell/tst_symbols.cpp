@@ -1,7 +1,7 @@
 #include "ShellTestSupport.h"
 #include "TestRegistry.h"
 
-#include "shell/SymbolIcons.h"
+#include "kit/SymbolIcons.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,9 +1,9 @@
 #include "ShellTestSupport.h"
 #include "TestRegistry.h"
 
-#include "shell/FontRegistry.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
+#include "kit/FontRegistry.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 
 #include <QFontInfo>
 #include <QLabel>

@@ -4,11 +4,11 @@
 #include "../shell/ShellTestSupport.h"
 
 #include "engine/VARNOProcess.h"
+#include "kit/ButtonStyles.h"
+#include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
-#include "shell/ButtonStyles.h"
-#include "shell/VarnoSignals.h"
 #include "workshop/WorkshopStandIns.h"
 #include "workshop/WorkshopWindow.h"
 

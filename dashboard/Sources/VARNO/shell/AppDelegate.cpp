@@ -2,13 +2,13 @@
 
 #include "engine/CLIBootstrap.h"
 #include "engine/ResourceLocator.h"
+#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "platform/Logging.h"
 #include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 #include "services/NotificationManager.h"
 #include "services/SparkleUpdater.h"
-#include "shell/WindowRegistry.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,11 +1,11 @@
 #include "shell/DesignGallery.h"
 
-#include "shell/BrandArtwork.h"
-#include "shell/ButtonStyles.h"
-#include "shell/SettingsButton.h"
-#include "shell/SymbolIcons.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
+#include "kit/BrandArtwork.h"
+#include "kit/ButtonStyles.h"
+#include "kit/SettingsButton.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>

@@ -1,13 +1,13 @@
 #include "shell/MainMenu.h"
 
+#include "kit/VarnoSignals.h"
+#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "model/ModelText.h"
 #include "platform/MainBundle.h"
 #include "platform/Workspace.h"
 #include "services/DiagnosticsReport.h"
 #include "services/SparkleUpdater.h"
-#include "shell/VarnoSignals.h"
-#include "shell/WindowRegistry.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,18 +2,18 @@
 
 #include "engine/ExperimentRecorder.h"
 #include "engine/UpdateStream.h"
+#include "kit/BrandArtwork.h"
+#include "kit/ButtonStyles.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "kit/VarnoSignals.h"
+#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
 #include "platform/Clock.h"
 #include "services/AppMetadata.h"
 #include "services/SparkleUpdater.h"
-#include "shell/BrandArtwork.h"
-#include "shell/ButtonStyles.h"
 #include "shell/MenuBarPanelParts.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
-#include "shell/VarnoSignals.h"
-#include "shell/WindowRegistry.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

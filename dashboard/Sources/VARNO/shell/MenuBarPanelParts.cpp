@@ -1,8 +1,8 @@
 #include "shell/MenuBarPanelParts.h"
 
-#include "shell/SymbolIcons.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 
 #include <QPainter>
 #include <QPainterPath>

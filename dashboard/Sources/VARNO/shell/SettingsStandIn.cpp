@@ -1,7 +1,7 @@
 #include "shell/SettingsStandIn.h"
 
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,14 +1,14 @@
 #include "shell/VarnoApplication.h"
 
+#include "kit/SettingsButton.h"
+#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "services/SparkleUpdater.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainMenu.h"
 #include "shell/MenuBarPanel.h"
-#include "shell/SettingsButton.h"
 #include "shell/SettingsStandIn.h"
 #include "shell/TrayHost.h"
-#include "shell/WindowRegistry.h"
 #include "workshop/WorkshopWindow.h"
 
 

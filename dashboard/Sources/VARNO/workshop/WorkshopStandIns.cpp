@@ -1,11 +1,11 @@
 #include "workshop/WorkshopStandIns.h"
 
+#include "kit/ButtonStyles.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "model/PosturePresenter.h"
-#include "shell/ButtonStyles.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
-#include "shell/VarnoSignals.h"
 #include "workshop/LibraryFilters.h"
 
 #include <QHBoxLayout>

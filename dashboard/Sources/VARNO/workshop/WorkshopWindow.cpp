@@ -1,10 +1,10 @@
 #include "workshop/WorkshopWindow.h"
 
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
-#include "shell/VarnoSignals.h"
 #include "workshop/WorkshopStandIns.h"
 
 #include <QDialog>

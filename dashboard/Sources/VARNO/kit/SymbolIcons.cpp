@@ -1,4 +1,4 @@
-#include "shell/SymbolIcons.h"
+#include "kit/SymbolIcons.h"
 
 #include "platform/Logging.h"
 #include "platform/MainBundle.h"

@@ -1,4 +1,4 @@
-#include "shell/VarnoSignals.h"
+#include "kit/VarnoSignals.h"
 
 VarnoSignals &VarnoSignals::instance()
 {

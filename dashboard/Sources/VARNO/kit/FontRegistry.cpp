@@ -1,4 +1,4 @@
-#include "shell/FontRegistry.h"
+#include "kit/FontRegistry.h"
 
 #include "platform/Logging.h"
 #include "platform/MainBundle.h"

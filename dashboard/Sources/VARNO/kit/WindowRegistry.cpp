@@ -1,7 +1,7 @@
-#include "shell/WindowRegistry.h"
+#include "kit/WindowRegistry.h"
 
+#include "kit/VarnoSignals.h"
 #include "services/SparkleUpdater.h"
-#include "shell/VarnoSignals.h"
 
 #include <QTimer>
 

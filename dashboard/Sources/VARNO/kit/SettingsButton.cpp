@@ -1,6 +1,6 @@
-#include "shell/SettingsButton.h"
+#include "kit/SettingsButton.h"
 
-#include "shell/VarnoFont.h"
+#include "kit/VarnoFont.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "shell/VarnoFont.h"
+#include "kit/VarnoFont.h"
 
 #include <QFontDatabase>
 #include <QStringList>

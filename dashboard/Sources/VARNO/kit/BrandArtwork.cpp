@@ -1,9 +1,9 @@
-#include "shell/BrandArtwork.h"
+#include "kit/BrandArtwork.h"
 
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 #include "platform/MainBundle.h"
-#include "shell/SymbolIcons.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>

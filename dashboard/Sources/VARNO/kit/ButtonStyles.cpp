@@ -1,9 +1,9 @@
-#include "shell/ButtonStyles.h"
+#include "kit/ButtonStyles.h"
 
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
 #include "platform/Appearance.h"
-#include "shell/SymbolIcons.h"
-#include "shell/VarnoColor.h"
-#include "shell/VarnoFont.h"
 
 #include <QEnterEvent>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/ButtonStyles.h"
+#include "kit/ButtonStyles.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "shell/VarnoColor.h"
+#include "kit/VarnoColor.h"
 
 #include "platform/Appearance.h"
 
