@@ -1,4 +1,5 @@
 #include "kit/FontRegistry.h"
+#include "platform/ChildProcesses.h"
 #include "platform/Logging.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
@@ -32,6 +33,10 @@ int main(int argc, char *argv[])
     // URLs given to this first start are opened once the app has started.
     if (!urls.isEmpty())
         delegate.openURLs(urls);
+
+    // Quitting ends every engine child that still runs (and whatever it
+    // started), after a short grace; a run that owns one is never resumed.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { ChildProcesses::shutDown(); });
 
     return app.exec();
 }

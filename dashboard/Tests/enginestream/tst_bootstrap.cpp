@@ -247,6 +247,9 @@ private Q_SLOTS:
         QTest::newRow("hangs past its deadline")
             << QByteArray("time.sleep(60)") << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed)
             << 15 << QByteArray();
+        QTest::newRow("stops cleanly when asked at its deadline")
+            << QByteArray("import signal; signal.signal(signal.SIGTERM, lambda *a: sys.exit(0)); time.sleep(60)")
+            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 15 << QByteArray();
         QTest::newRow("hangs and ignores the request to stop")
             << QByteArray("import signal; signal.signal(signal.SIGTERM, signal.SIG_IGN); time.sleep(60)")
             << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 9 << QByteArray();
@@ -274,6 +277,29 @@ private Q_SLOTS:
         if (error->kind() == CLIBootstrapError::Kind::migrationFailed)
             QVERIFY(!QFile::exists(home.filePath(QStringLiteral("ran-selftest"))));
         QCOMPARE(CLIBootstrap::installedVersion(), QStringLiteral("1.0-test")); // nothing rolled back
+    }
+
+    void aHungStepIsEndedWithWhatItStarted()
+    {
+        VarnoTest::TempHome home;
+        FakeBundle bundle;
+        bundle.writeEngineFile(QStringLiteral("varno.py"),
+                               setupEngine("import signal, subprocess\n"
+                                           "signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+                                           "helper = subprocess.Popen(['sleep', '300'])\n"
+                                           "open(os.path.join(os.environ['HOME'], 'pids'), 'w').write("
+                                           "'%d %d' % (os.getpid(), helper.pid))\n"
+                                           "time.sleep(60)"));
+        bundle.writeManifest();
+        BootstrapTiming timing(1.0, 300);
+        const auto error = errorOf<CLIBootstrapError>(bootstrap());
+        QVERIFY(error);
+        QCOMPARE(error->kind(), CLIBootstrapError::Kind::migrationFailed);
+        const QList<qint64> pids = VarnoTest::readPids(home.filePath(QStringLiteral("pids")));
+        QCOMPARE(pids.size(), 2);
+        QVERIFY(VarnoTest::waitUntil([&pids] {
+            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
+        }, 5s));
     }
 
     void noEngineToInstall_data()

@@ -390,6 +390,30 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 20000);
     }
 
+    void watchdogEndsTheEngineAndWhatItStarted()
+    {
+        // An engine that ignores SIGTERM, leaves an installer behind and goes
+        // silent: both are gone when the run has ended.
+        VarnoTest::TempHome home;
+        writeFakeEngine(recordingEngine(
+            "import signal\n"
+            "signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+            "helper = subprocess.Popen(['sleep', '300'])\n"
+            "open(os.path.join(os.environ['HOME'], 'pids'), 'w').write('%d %d' % (os.getpid(), helper.pid))\n"
+            "err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
+            "time.sleep(300)\n"));
+        StreamTuning tuning(0.5, 50, 200);
+        const StreamRun run = runStream({}, {}, 30s);
+        QVERIFY(!run.timedOutWaiting);
+        QVERIFY(run.error);
+        QCOMPARE(run.error->code(), UpdateStream::timeoutExitCode);
+        const QList<qint64> pids = VarnoTest::readPids(home.filePath(QStringLiteral("pids")));
+        QCOMPARE(pids.size(), 2);
+        QVERIFY(VarnoTest::waitUntil([&pids] {
+            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
+        }, 5s));
+    }
+
     void controlWordsReachTheEngine()
     {
         VarnoTest::TempHome home;

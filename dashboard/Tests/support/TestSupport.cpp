@@ -14,6 +14,13 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThread>
+
+#include <atomic>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace VarnoTest {
 
@@ -235,6 +242,81 @@ bool prepareSimulatedMac()
         return false;
     return runEngine({QStringLiteral("migrate")}).exitCode == 0
         && runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")}).exitCode == 0;
+}
+
+bool processIsAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return false;
+    const char state = line.at(close + 2);
+    return state != 'Z' && state != 'X';
+}
+
+QList<qint64> readPids(const QString &path)
+{
+    QList<qint64> pids;
+    for (const QByteArray &word : readFile(path).simplified().split(' ')) {
+        bool ok = false;
+        const qint64 pid = word.toLongLong(&ok);
+        if (ok && pid > 0)
+            pids.append(pid);
+    }
+    return pids;
+}
+
+struct ReadySignal::State {
+    QByteArray fifo;
+    std::atomic<bool> ready{false};
+    std::atomic<bool> done{false};
+    QThread *reader = nullptr;
+};
+
+ReadySignal::ReadySignal(const QString &path)
+    : m_state(std::make_shared<State>())
+{
+    m_state->fifo = QFile::encodeName(path);
+    if (::mkfifo(m_state->fifo.constData(), 0600) != 0)
+        qFatal("Couldn't make the pipe %s", m_state->fifo.constData());
+    const std::shared_ptr<State> state = m_state;
+    m_state->reader = QThread::create([state] {
+        QFile pipe(QFile::decodeName(state->fifo));
+        if (pipe.open(QIODevice::ReadOnly)) { // blocks until the engine opens it
+            pipe.readLine();
+            state->ready = true;
+        }
+        state->done = true;
+    });
+    m_state->reader->start();
+}
+
+ReadySignal::~ReadySignal()
+{
+    if (!m_state->done) {
+        // The engine never wrote: release the waiting thread.
+        const int fd = ::open(m_state->fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    m_state->reader->wait();
+    delete m_state->reader;
+}
+
+bool ReadySignal::isReady() const
+{
+    return m_state->ready;
+}
+
+bool ReadySignal::wait(std::chrono::milliseconds timeout) const
+{
+    const std::shared_ptr<State> state = m_state;
+    return waitUntil([state] { return bool(state->ready); }, timeout);
 }
 
 bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)

@@ -197,6 +197,33 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::se
         return std::move(*state->value);
 }
 
+// Whether the process is alive: it exists and has not ended (a zombie that
+// only waits to be reaped counts as ended). Reads /proc.
+bool processIsAlive(qint64 pid);
+
+// The process ids a fake engine wrote to a file, separated by blanks.
+QList<qint64> readPids(const QString &path);
+
+// A named pipe at <path> that a fake engine writes a line to once it is set
+// up ("echo ready > \"$HOME/ready\""). A thread waits for that line; isReady()
+// then holds. The pipe is released when the object goes, whether the engine
+// wrote to it or not.
+class ReadySignal {
+public:
+    explicit ReadySignal(const QString &path);
+    ~ReadySignal();
+    ReadySignal(const ReadySignal &) = delete;
+    ReadySignal &operator=(const ReadySignal &) = delete;
+
+    bool isReady() const;
+    // Spins the event loop until the engine said it is ready (or the time-out).
+    bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
 // Spins the event loop until the predicate holds or the time-out passes;
 // returns the predicate's last value. For signals and timers, not for polling
 // the file system.

@@ -5,6 +5,7 @@
 #include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "platform/ChildProcesses.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/MainBundle.h"
@@ -291,28 +292,26 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
     process->start();
     if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
+    ChildProcesses::Registration registration;
+    if (!registration.add(process->processId()))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     // The setup steps read nothing; one that tries gets end of file at once.
     process->closeWriteChannel();
 
-    QTimer killTimer;
-    killTimer.setSingleShot(true);
-    QObject::connect(&killTimer, &QTimer::timeout, process.get(), [p = process.get()] {
-        if (p->state() == QProcess::NotRunning)
-            return;
-        qCWarning(lcVarno, "bootstrap subprocess ignored the termination request, killing");
-        p->kill();
-    });
+    // At the deadline the step's process group is asked to stop, and killed
+    // when it is still running after the grace.
+    ChildProcesses::Stopper stopper(process.get(), timing().killGraceMs);
+    bool timedOut = false;
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
-    const int graceMs = timing().killGraceMs;
     QObject::connect(&deadline, &QTimer::timeout, process.get(), [&, p = process.get()] {
         if (p->state() == QProcess::NotRunning)
             return;
         qCWarning(lcVarno, "bootstrap subprocess exceeded %.0fs timeout (args=%s), terminating", timeout,
                   qUtf8Printable(describeArguments(arguments)));
-        p->terminate();
-        killTimer.start(graceMs);
+        timedOut = true;
+        stopper.stop();
     });
     deadline.start(int(qBound(0.0, timeout * 1000.0, double(std::numeric_limits<int>::max()))));
 
@@ -321,12 +320,18 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
     if (process->state() != QProcess::NotRunning)
         loop.exec();
     deadline.stop();
-    killTimer.stop();
+    stopper.childFinished();
+    registration.remove();
     captured.append(process->readAllStandardError());
 
-    const int status = process->exitCode();
-    if (process->exitStatus() == QProcess::NormalExit && status == 0)
+    int status = process->exitCode();
+    const bool exitedCleanly = process->exitStatus() == QProcess::NormalExit && status == 0;
+    // A step ended by its deadline has not done its work, even when it
+    // handles the request and exits 0.
+    if (exitedCleanly && !timedOut)
         return;
+    if (status == 0)
+        status = 15;
     throw mapFailure(status, captured.text());
 }
 

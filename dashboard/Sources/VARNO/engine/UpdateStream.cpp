@@ -5,6 +5,7 @@
 #include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "platform/ChildProcesses.h"
 #include "platform/Logging.h"
 
 #include <QElapsedTimer>
@@ -195,6 +196,9 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     process->start();
     if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
+    ChildProcesses::Registration registration;
+    if (!registration.add(process->processId()))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
 
     std::shared_ptr<UpdateLogWriter> log = UpdateLogWriter::open(tuning.logPath.value_or(UpdateLogWriter::defaultPath()));
 
@@ -234,18 +238,12 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, readStdout);
 
     // The watchdog: an engine silent on standard error for longer than the
-    // threshold is asked to stop; one that ignores the request is killed.
+    // threshold is asked to stop (its whole process group); one that ignores
+    // the request is killed.
     const double threshold = tuning.watchdogThreshold;
-    QTimer killTimer;
-    killTimer.setSingleShot(true);
-    QObject::connect(&killTimer, &QTimer::timeout, process, [process] {
-        if (process->state() == QProcess::NotRunning)
-            return;
-        qCWarning(lcVarno, "update queue engine ignored the termination request, killing");
-        process->kill();
-    });
+    ChildProcesses::Stopper stopper(process, tuning.killGraceMs);
     QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, process, [process, clock, threshold, &watchdog, &killTimer, tuning] {
+    QObject::connect(&watchdog, &QTimer::timeout, process, [process, clock, threshold, &watchdog, &stopper] {
         if (process->state() == QProcess::NotRunning) {
             watchdog.stop();
             return;
@@ -255,8 +253,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
         watchdog.stop();
         clock->setTimedOut();
         qCWarning(lcVarno, "update queue watchdog: no output for %.0fs, terminating", threshold);
-        process->terminate();
-        killTimer.start(tuning.killGraceMs);
+        stopper.stop();
     });
     watchdog.start(tuning.watchdogPollMs);
 
@@ -270,7 +267,8 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     if (process->state() != QProcess::NotRunning)
         co_await qCoro(process).waitForFinished(-1);
     watchdog.stop();
-    killTimer.stop();
+    stopper.childFinished();
+    registration.remove();
     readStderr();
     readStdout();
     const QStringList tail = reader->finish();

@@ -1,6 +1,7 @@
 #include "engine/VARNOProcess.h"
 
 #include "engine/Utf8Text.h"
+#include "platform/ChildProcesses.h"
 #include "platform/Logging.h"
 #include "platform/VarnoPaths.h"
 
@@ -38,6 +39,9 @@ FrozenValues &frozen()
     return values;
 }
 
+QMutex tuningMutex;
+VARNOProcess::Tuning currentTuning;
+
 // One output stream of a run: the first outputCap bytes are kept, the rest is
 // read and dropped so that the child never blocks on a full pipe.
 struct Capture {
@@ -65,10 +69,11 @@ struct Capture {
 };
 
 // What a cancellation handler may touch, from whatever thread it runs on: the
-// child while the run still owns it.
+// child and its stopper while the run still owns them.
 struct ChildControl {
     QMutex mutex;
     QProcess *process = nullptr;
+    ChildProcesses::Stopper *stopper = nullptr;
 };
 
 QString describeArguments(const QStringList &arguments)
@@ -83,20 +88,21 @@ QString describeArguments(const QStringList &arguments)
     return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-void terminateForCancel(QProcess *process)
+void terminateForCancel(QProcess *process, ChildProcesses::Stopper *stopper)
 {
     if (process->state() == QProcess::NotRunning)
         return;
     qCInfo(lcVarno, "subprocess cancelled, terminating");
-    process->terminate();
+    stopper->stop();
 }
 
 // Arms the time-out of one run. QTimer takes whole milliseconds in an int, so
 // a long time-out is reached in several steps against one deadline.
 class TimeoutArm {
 public:
-    TimeoutArm(QProcess *process, double seconds, bool *timedOut)
+    TimeoutArm(QProcess *process, ChildProcesses::Stopper *stopper, double seconds, bool *timedOut)
         : m_process(process)
+        , m_stopper(stopper)
         , m_seconds(seconds)
         , m_timedOut(timedOut)
     {
@@ -142,10 +148,11 @@ private:
         qCInfo(lcVarno, "subprocess exceeded %ss timeout, terminating",
                qPrintable(QString::number(m_seconds, 'f', 0)));
         *m_timedOut = true;
-        m_process->terminate();
+        m_stopper->stop();
     }
 
     QProcess *m_process;
+    ChildProcesses::Stopper *m_stopper;
     double m_seconds;
     bool *m_timedOut;
     QTimer m_timer;
@@ -262,6 +269,8 @@ std::unique_ptr<QProcess> VARNOProcess::makeProcess(const QString &scriptPath, c
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         environment.insert(it.key(), it.value());
     process->setProcessEnvironment(environment);
+    // Its own process group, so that ending it also ends what it started.
+    ChildProcesses::placeInOwnGroup(*process);
     return process;
 }
 
@@ -293,6 +302,9 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
         co_await qCoro(&startWatcher, &StartWatcher::settled);
     if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
+    ChildProcesses::Registration registration;
+    if (!registration.add(process->processId()))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
 
     if (stdinData) {
         // Buffered and written as the child reads; a child that has gone
@@ -302,12 +314,14 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
         process->closeWriteChannel();
     }
 
+    ChildProcesses::Stopper stopper(process, tuning().killGraceMs);
     bool timedOut = false;
-    TimeoutArm timeoutArm(process, timeout, &timedOut);
+    TimeoutArm timeoutArm(process, &stopper, timeout, &timedOut);
     timeoutArm.start();
 
     auto control = std::make_shared<ChildControl>();
     control->process = process;
+    control->stopper = &stopper;
     if (cancellationToken) {
         cancellationToken->onCancel([weak = std::weak_ptr<ChildControl>(control)] {
             const auto control = weak.lock();
@@ -317,11 +331,22 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
             QProcess *process = control->process;
             if (!process)
                 return;
-            if (QThread::currentThread() == process->thread())
-                terminateForCancel(process);
-            else
-                QMetaObject::invokeMethod(process, [process] { terminateForCancel(process); },
-                                          Qt::QueuedConnection);
+            if (QThread::currentThread() == process->thread()) {
+                terminateForCancel(process, control->stopper);
+                return;
+            }
+            // Runs on the child's thread only while the run still owns it.
+            QMetaObject::invokeMethod(
+                process,
+                [weak] {
+                    const auto control = weak.lock();
+                    if (!control)
+                        return;
+                    QMutexLocker lock(&control->mutex);
+                    if (control->process)
+                        terminateForCancel(control->process, control->stopper);
+                },
+                Qt::QueuedConnection);
         });
     }
 
@@ -331,9 +356,12 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
     // exits, so a grandchild that inherited a pipe cannot hold the run open.
 
     timeoutArm.stop();
+    stopper.childFinished();
+    registration.remove();
     {
         QMutexLocker lock(&control->mutex);
         control->process = nullptr;
+        control->stopper = nullptr;
     }
     out->append(process->readAllStandardOutput());
     err->append(process->readAllStandardError());
@@ -347,8 +375,9 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
 
     qint32 status = process->exitCode();
     // A child that was terminated for its time-out has not done its work,
-    // even when it handles SIGTERM and exits 0.
-    if (timedOut && status == 0)
+    // even when it handles SIGTERM and exits 0; one that had to be killed
+    // was timed out or cancelled all the same.
+    if ((timedOut && status == 0) || stopper.killed())
         status = 15;
 
     if (status != 0) {
@@ -359,6 +388,18 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
         throw VARNOError::processFailure(status, stderrText);
     }
     co_return std::move(out->data);
+}
+
+VARNOProcess::Tuning VARNOProcess::tuning()
+{
+    QMutexLocker lock(&tuningMutex);
+    return currentTuning;
+}
+
+void VARNOProcess::setTuning(const Tuning &tuning)
+{
+    QMutexLocker lock(&tuningMutex);
+    currentTuning = tuning;
 }
 
 void VARNOProcess::setPython3OverrideForTesting(std::optional<QString> path)

@@ -62,9 +62,10 @@ public:
 
     // A configured, unstarted child: the interpreter with the script, the
     // contract flag and the arguments, working directory rootPath, and
-    // processEnvironment() with extraEnvironment on top. Checks (in this order)
-    // that the interpreter and the script exist: python3NotFound,
-    // scriptNotFound. Pipes are the caller's business.
+    // processEnvironment() with extraEnvironment on top, made to lead a
+    // process group of its own. Checks (in this order) that the interpreter
+    // and the script exist: python3NotFound, scriptNotFound. Pipes are the
+    // caller's business.
     static std::unique_ptr<QProcess> makeProcess(const QString &scriptPath, const QString &rootPath,
                                                  const QStringList &arguments,
                                                  const QHash<QString, QString> &extraEnvironment = {},
@@ -72,10 +73,13 @@ public:
 
     // Runs one engine command and returns what it printed on standard output
     // (at most outputCap bytes). A non-zero exit fails with processFailure.
-    // timeout is in seconds; 0, negative or not finite terminates the child at
-    // once. A child terminated for its time-out fails with status 15 even if it
-    // exits 0. Without stdinData the child shares the app's standard input;
-    // with it (even empty) it reads those bytes and then end of file.
+    // timeout is in seconds; 0, negative or not finite ends the child at once.
+    // Ending the child (time-out or cancellation) sends SIGTERM to its process
+    // group and, when it still runs after the kill grace, SIGKILL. A child
+    // ended for its time-out fails with status 15 even if it exits 0; one that
+    // had to be killed fails with status 15 too. Without stdinData the child
+    // shares the app's standard input; with it (even empty) it reads those
+    // bytes and then end of file.
     static QCoro::Task<QByteArray> run(QStringList arguments, double timeout,
                                        std::shared_ptr<VARNOCancellationToken> cancellationToken = {},
                                        std::optional<QByteArray> stdinData = std::nullopt);
@@ -123,6 +127,15 @@ public:
     // begins with "-" (the engine would take it for an option). `what` names
     // the value in the message ("bundle id", "app name", "cask token").
     static void ensureNotOptionLike(const QString &value, const QString &what);
+
+    // The runner's clocks. The defaults are the app's; tests shorten them.
+    struct Tuning {
+        // After the termination request, how long a child may go on before
+        // its group is killed.
+        int killGraceMs = 10000;
+    };
+    static Tuning tuning();
+    static void setTuning(const Tuning &tuning);
 
     // Test hooks. The interpreter override replaces the chosen interpreter
     // (nothing restores the first choice but another call with nullopt); the
