@@ -128,6 +128,38 @@ private Q_SLOTS:
         QVERIFY(f->app(quarry.bundle_id));
     }
 
+    // Re-install and uninstall start nothing while a single update runs, nor
+    // while the app's own entry is running (here: its support bundle).
+    void reinstallAndUninstallWaitForOtherWork()
+    {
+        const AppRecord inkwell = app("org.sim.inkwell");
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        auto journal = [] {
+            return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+        };
+
+        auto update = f->model->update(saltmarsh);
+        QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
+        VarnoTest::await(f->model->reinstall(inkwell));
+        VarnoTest::await(f->model->uninstall(inkwell));
+        QVERIFY(!f->model->updateProgress().contains(inkwell.bundle_id));
+        VarnoTest::await(std::move(update));
+
+        auto help = f->model->getHelp(inkwell);
+        QVERIFY(!f->model->isBusy());
+        QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
+        QVERIFY(!f->model->isBusyFor(saltmarsh.bundle_id));
+        VarnoTest::await(f->model->uninstall(inkwell));
+        VarnoTest::await(std::move(help));
+        QVERIFY(f->app(inkwell.bundle_id));
+        QVERIFY(!journal().contains("\"reinstall\""));
+        QVERIFY(!journal().contains("\"remove\""));
+
+        // Once nothing runs, both go ahead.
+        VarnoTest::await(f->model->reinstall(inkwell));
+        QVERIFY(journal().contains("\"reinstall\""));
+    }
+
     void fixClearsAFixableIncident()
     {
         const AppRecord netherby = app("org.sim.netherby");

@@ -189,6 +189,11 @@ bool AppModel::isBusy() const
     return m_isUpdating || m_isScanning || m_isFixing || m_singleUpdateToken != nullptr;
 }
 
+bool AppModel::isBusyFor(const QString &bundleId) const
+{
+    return isBusy() || updateState(bundleId).kind() == UpdateState::Kind::running;
+}
+
 std::optional<AppRecord> AppModel::record(const QString &bundleId) const
 {
     for (const AppRecord &app : m_apps) {

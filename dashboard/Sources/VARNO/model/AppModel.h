@@ -99,6 +99,9 @@ public:
     // Forgets the per-application states of the last update run (the menu's
     // Update All does this before it opens the update-run sheet).
     void clearUpdateProgress() { setUpdateProgress({}); }
+    // Puts one application into a state directly, as the screenshots and the
+    // views' tests show it; the app's actions never call this.
+    void setPreviewUpdateState(const QString &bundleId, const UpdateState &state) { setUpdateState(bundleId, state); }
     const QHash<QString, AppIncident> &incidents() const { return m_incidents; }
     bool isFixing() const { return m_isFixing; }
     const QList<GhostAppRecord> &ghostApps() const { return m_ghostApps; }
@@ -137,6 +140,10 @@ public:
     // Busy while an update stream, a scan or a guarded fix runs, or while a
     // single-application update holds its cancellation token.
     bool isBusy() const;
+    // Busy as above, or this application's own entry is running (its update,
+    // fix, adoption, re-install or uninstall is under way). Re-install and
+    // uninstall, which may replace the same app, wait for all of it.
+    bool isBusyFor(const QString &bundleId) const;
 
     // --- Derived lists (computed afresh, in library order) -----------------
     QList<AppRecord> outdatedApps() const;

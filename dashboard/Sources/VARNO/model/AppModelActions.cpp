@@ -109,7 +109,9 @@ QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
 }
 
 // Re-install and uninstall: running with the text, then done and a reload
-// that removes the entry, or failed with the engine's sentence.
+// that removes the entry, or failed with the engine's sentence. Neither starts
+// while other engine work may replace the same app (isBusyFor): the press
+// does nothing.
 QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString runningText, QCoro::Task<void> call)
 {
     QPointer<AppModel> self(this);
@@ -129,6 +131,9 @@ QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString running
 
 QCoro::Task<void> AppModel::reinstall(AppRecord app)
 {
+    // Before the engine call is made: a task starts running when it is made.
+    if (isBusyFor(app.bundle_id))
+        co_return;
     const QString text = QStringLiteral("Reinstalling…");
     auto call = VARNOProcess::reinstall(app.bundle_id);
     co_await runLifecycleAction(app.bundle_id, text, std::move(call));
@@ -136,6 +141,9 @@ QCoro::Task<void> AppModel::reinstall(AppRecord app)
 
 QCoro::Task<void> AppModel::uninstall(AppRecord app)
 {
+    // Before the engine call is made: a task starts running when it is made.
+    if (isBusyFor(app.bundle_id))
+        co_return;
     const QString text = QStringLiteral("Uninstalling…");
     auto call = VARNOProcess::uninstall(app.bundle_id);
     co_await runLifecycleAction(app.bundle_id, text, std::move(call));
