@@ -2,6 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
+#include "engine/BlockingWork.h"
 #include "engine/VARNOProcess.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
@@ -11,7 +12,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -228,6 +231,37 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QVERIFY(VarnoTest::writeFile(VarnoPaths::inHome(QStringLiteral("stdout.bin")), output));
         QCOMPARE(invalidJSONTextOf(call), QStringLiteral("invalidJSON:") + text);
+    }
+
+    void answersAreDecodedOffTheGuiThread_data()
+    {
+        QTest::addColumn<Call>("call");
+        QTest::addColumn<QString>("work");
+        QTest::newRow("library list") << Call([] { return names(VarnoTest::await(VARNOProcess::listApps())); })
+                                      << QStringLiteral("decode list");
+        QTest::newRow("provenance")
+            << Call([] { return QString::number(VarnoTest::await(VARNOProcess::provenance()).size()); })
+            << QStringLiteral("decode provenance");
+    }
+
+    void answersAreDecodedOffTheGuiThread()
+    {
+        QFETCH(Call, call);
+        QFETCH(QString, work);
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::inHome(QStringLiteral("stdout.bin")), "[]"));
+        QStringList onGuiThread;
+        QStringList elsewhere;
+        QMutex mutex;
+        QThread *const gui = QThread::currentThread();
+        BlockingWork::setObserverForTesting([&](const char *what) {
+            QMutexLocker lock(&mutex);
+            (QThread::currentThread() == gui ? onGuiThread : elsewhere).append(QString::fromLatin1(what));
+        });
+        const QString result = call();
+        BlockingWork::setObserverForTesting({});
+        QVERIFY(result.startsWith(QLatin1String("0")));
+        QCOMPARE(elsewhere, QStringList{work});
+        QVERIFY(onGuiThread.isEmpty());
     }
 
     void failedRunIsPassedOnUnchanged()

@@ -3,6 +3,7 @@
 
 #include "EngineFixture.h"
 
+#include "engine/BlockingWork.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOError.h"
@@ -14,7 +15,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QSet>
+#include <QThread>
 #include <QTest>
 
 #include <stdexcept>
@@ -390,19 +393,72 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 20000);
     }
 
+    void pausedQueueIsNotAHungInstaller_data()
+    {
+        QTest::addColumn<QByteArray>("afterResume");
+        QTest::addColumn<bool>("timesOut");
+        // Paused for more than twice the threshold, then on to the end.
+        QTest::newRow("paused longer than the threshold") << QByteArray() << false;
+        // The watchdog counts again once the queue goes on.
+        QTest::newRow("silent after resuming") << QByteArray("sleep 60\n") << true;
+    }
+
+    void pausedQueueIsNotAHungInstaller()
+    {
+        QFETCH(QByteArray, afterResume);
+        QFETCH(bool, timesOut);
+        VarnoTest::TempHome home;
+        // A shell engine: it starts well within the threshold even on a busy machine.
+        VarnoTest::ShellInterpreter shell;
+        writeFakeEngine("printf '%s\\n' '{\"event\":\"queue_start\",\"apps\":[]}' '{\"event\":\"queue_paused\"}' >&2\n"
+                        "sleep 2.5\n"
+                        "printf '%s\\n' '{\"event\":\"queue_resumed\"}' >&2\n"
+                        + afterResume
+                        + "printf '%s\\n' '{\"event\":\"queue_done\"}' >&2\n");
+        StreamTuning tuning(1.0, 50, 200);
+        const StreamRun run = runStream({}, {}, 30s);
+        QVERIFY(!run.timedOutWaiting);
+        if (timesOut) {
+            QVERIFY(run.error);
+            QCOMPARE(run.error->code(), UpdateStream::timeoutExitCode);
+            QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
+                                               QStringLiteral("queueResumed")}));
+        } else {
+            QVERIFY2(!run.error, run.error ? run.error->what() : "");
+            QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
+                                               QStringLiteral("queueResumed"), QStringLiteral("queueDone")}));
+        }
+    }
+
+    void logIsOpenedOffTheGuiThread()
+    {
+        VarnoTest::TempHome home;
+        writeFakeEngine(recordingEngine("err(b'a warning\\n')\n"));
+        QStringList onGuiThread;
+        QStringList elsewhere;
+        QMutex mutex;
+        QThread *const gui = QThread::currentThread();
+        BlockingWork::setObserverForTesting([&](const char *what) {
+            QMutexLocker lock(&mutex);
+            (QThread::currentThread() == gui ? onGuiThread : elsewhere).append(QString::fromLatin1(what));
+        });
+        const StreamRun run = runStream({});
+        BlockingWork::setObserverForTesting({});
+        QVERIFY(!run.error);
+        QCOMPARE(elsewhere, QStringList{QStringLiteral("update log open")});
+        QVERIFY(onGuiThread.isEmpty());
+        QVERIFY(updateLog().endsWith("] a warning\n"));
+    }
+
     void watchdogEndsTheEngineAndWhatItStarted()
     {
         // An engine that ignores SIGTERM, leaves an installer behind and goes
         // silent: both are gone when the run has ended.
         VarnoTest::TempHome home;
-        writeFakeEngine(recordingEngine(
-            "import signal\n"
-            "signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
-            "helper = subprocess.Popen(['sleep', '300'])\n"
-            "open(os.path.join(os.environ['HOME'], 'pids'), 'w').write('%d %d' % (os.getpid(), helper.pid))\n"
-            "err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
-            "time.sleep(300)\n"));
-        StreamTuning tuning(0.5, 50, 200);
+        VarnoTest::ShellInterpreter shell;
+        writeFakeEngine("trap '' TERM\nsleep 300 &\necho \"$$ $!\" > \"$HOME/pids\"\n"
+                        "printf '%s\\n' '{\"event\":\"queue_start\",\"apps\":[]}' >&2\nsleep 300\n");
+        StreamTuning tuning(1.0, 50, 200);
         const StreamRun run = runStream({}, {}, 30s);
         QVERIFY(!run.timedOutWaiting);
         QVERIFY(run.error);

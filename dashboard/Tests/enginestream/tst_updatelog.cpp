@@ -175,6 +175,37 @@ private Q_SLOTS:
             QVERIFY2(lines.at(i).endsWith(" entry " + QByteArray::number(i)), lines.at(i).constData());
     }
 
+    void aFloodIsBoundedAndCounted()
+    {
+        // A disk that cannot keep up: what waits stays under the cap, the
+        // rest is counted in one line after what was kept.
+        VarnoTest::TempHome home;
+        VarnoTest::FixedClock clock(QDateTime(QDate(2026, 3, 1), QTime(14, 5, 9), Qt::UTC));
+        const QString path = home.filePath(QStringLiteral("logs/update.err"));
+        auto writer = UpdateLogWriter::open(path);
+        QVERIFY(writer);
+        const std::function<void()> release = writer->holdWritesForTesting();
+        const QString entry(1000, QLatin1Char('z'));
+        const int total = 3000;
+        for (int i = 0; i < total; ++i)
+            writer->write(entry);
+        release();
+        writer->flush();
+        // One batch, far past the rotation size: its newest part is in .prev,
+        // ending with the count.
+        const int kept = int(UpdateLogWriter::pendingCap / entry.size());
+        const QByteArray previous = VarnoTest::readFile(path + QStringLiteral(".prev"));
+        QVERIFY(previous.endsWith("] " + entry.toUtf8() + "\n"
+                                  + QStringLiteral("[2026-03-01 14:05:09] [\u2026 %1 line(s) dropped \u2026]\n")
+                                        .arg(total - kept)
+                                        .toUtf8()));
+
+        // Once drained, the queue takes entries again.
+        writer->write(QStringLiteral("after the flood"));
+        writer->flush();
+        QVERIFY(VarnoTest::readFile(path).endsWith("] after the flood\n"));
+    }
+
     void writesFromManyThreadsAllLand()
     {
         VarnoTest::TempHome home;

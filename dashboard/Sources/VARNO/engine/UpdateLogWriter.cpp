@@ -7,12 +7,32 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSaveFile>
+#include <QSemaphore>
+#include <QStringList>
 
 struct UpdateLogWriter::Shared {
     QFile file;
     SerialQueue writeQueue{QStringLiteral("org.varno.update-log-writer")};
+
+    // Entries that wait for the next batch.
+    QMutex mutex;
+    QStringList pending;
+    qsizetype pendingSize = 0;
+    qint64 dropped = 0;
+    bool batchQueued = false;
 };
+
+namespace {
+
+QByteArray stamped(const QString &stamp, const QString &text)
+{
+    return (QLatin1Char('[') + stamp + QStringLiteral("] ") + text + QLatin1Char('\n')).toUtf8();
+}
+
+} // namespace
 
 QString UpdateLogWriter::defaultPath()
 {
@@ -53,19 +73,53 @@ UpdateLogWriter::~UpdateLogWriter() = default;
 void UpdateLogWriter::write(const QString &text)
 {
     std::shared_ptr<Shared> shared = m_shared;
+    {
+        QMutexLocker lock(&shared->mutex);
+        if (shared->pendingSize + text.size() > pendingCap && !shared->pending.isEmpty()) {
+            ++shared->dropped;
+            return;
+        }
+        shared->pending.append(text);
+        shared->pendingSize += text.size();
+        if (shared->batchQueued)
+            return;
+        shared->batchQueued = true;
+    }
     const QString path = m_path;
-    shared->writeQueue.async([shared, path, text] {
-        const QString stamp = Clock::now().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        const QByteArray line = (QLatin1Char('[') + stamp + QStringLiteral("] ") + text + QLatin1Char('\n')).toUtf8();
+    // One block writes everything that waits when it runs.
+    shared->writeQueue.async([shared, path] {
+        QStringList entries;
+        qint64 dropped = 0;
+        {
+            QMutexLocker lock(&shared->mutex);
+            entries.swap(shared->pending);
+            shared->pendingSize = 0;
+            dropped = shared->dropped;
+            shared->dropped = 0;
+            shared->batchQueued = false;
+        }
         QFile &file = shared->file;
         if (!file.isOpen())
             return;
+        const QString stamp = Clock::now().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QByteArray batch;
+        for (const QString &entry : std::as_const(entries))
+            batch += stamped(stamp, entry);
+        if (dropped > 0)
+            batch += stamped(stamp, QStringLiteral("[\u2026 %1 line(s) dropped \u2026]").arg(dropped));
         file.seek(file.size());
-        file.write(line);
+        file.write(batch);
         const qint64 size = file.size();
         if (size > rotationSize)
             _rotateInPlace(file, path, rotationSize);
     });
+}
+
+std::function<void()> UpdateLogWriter::holdWritesForTesting()
+{
+    auto gate = std::make_shared<QSemaphore>(0);
+    m_shared->writeQueue.async([gate] { gate->acquire(); });
+    return [gate] { gate->release(); };
 }
 
 void UpdateLogWriter::flush()

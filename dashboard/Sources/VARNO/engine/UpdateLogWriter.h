@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QFile;
@@ -12,12 +13,18 @@ class SerialQueue;
 // entry is written. Past 262144 bytes the newest 262144 bytes move to
 // update.err.prev and the log starts empty again.
 //
-// Writes go to a serial queue ("org.varno.update-log-writer") and never block
-// or report a failure; entries still queued when the writer is destroyed are
-// written all the same.
+// Writes go to a serial queue ("org.varno.update-log-writer") in batches and
+// never block or report a failure; entries still queued when the writer is
+// destroyed are written all the same. The queue is bounded: an entry that
+// finds pendingCap characters of text already waiting is dropped and
+// counted, and the count is written as one line, "[… N line(s) dropped …]",
+// after the entries that were kept. So an engine that writes faster than the
+// disk takes neither grows the memory nor makes flush() wait without bound.
 class UpdateLogWriter {
 public:
     static constexpr qint64 rotationSize = 262144;
+    // Characters of text that may wait to be written.
+    static constexpr qsizetype pendingCap = 1048576;
 
     // ~/Library/Logs/VARNO/update.err
     static QString defaultPath();
@@ -41,6 +48,10 @@ public:
     // the file. Must not be called from the write queue itself (it then returns
     // at once).
     void flush();
+
+    // Holds the write queue until the returned function is called (tests:
+    // a disk that cannot keep up).
+    std::function<void()> holdWritesForTesting();
 
     struct Shared;
 

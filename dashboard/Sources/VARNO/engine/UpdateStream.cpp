@@ -1,5 +1,7 @@
 #include "engine/UpdateStream.h"
 
+#include "engine/BlockingWork.h"
+#include "engine/StartWatcher.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStreamReader.h"
 #include "engine/Utf8Text.h"
@@ -25,6 +27,8 @@ QMutex tuningMutex;
 UpdateStream::Tuning currentTuning;
 
 // The time of the engine's last output and whether the watchdog gave up on it.
+// A paused queue is not a hung installer: while the engine reports the queue
+// paused, no time counts.
 class WatchdogClock {
 public:
     WatchdogClock() { m_lastEvent.start(); }
@@ -35,9 +39,20 @@ public:
         m_lastEvent.restart();
     }
 
+    // The queue was reported paused (true) or going on (false); either way
+    // the silence starts again from now.
+    void setPaused(bool paused)
+    {
+        QMutexLocker lock(&m_lock);
+        m_paused = paused;
+        m_lastEvent.restart();
+    }
+
     double secondsSinceLastEvent() const
     {
         QMutexLocker lock(&m_lock);
+        if (m_paused)
+            return 0.0;
         return double(m_lastEvent.nsecsElapsed()) / 1e9;
     }
 
@@ -56,6 +71,7 @@ public:
 private:
     mutable QMutex m_lock;
     QElapsedTimer m_lastEvent;
+    bool m_paused = false;
     bool m_timedOut = false;
 };
 
@@ -75,6 +91,11 @@ struct StdoutCollector {
 void flushLog(const std::shared_ptr<UpdateLogWriter> &log)
 {
     log->flush();
+}
+
+std::shared_ptr<UpdateLogWriter> openLog(const QString &path)
+{
+    return UpdateLogWriter::open(path);
 }
 
 } // namespace
@@ -191,16 +212,18 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
         VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());
     QProcess *process = child.get();
 
-    // Starting is fork and exec: it succeeds or fails at once, so waiting for
-    // it here holds the GUI thread no longer than that.
     process->start();
-    if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
+    co_await StartWatcher::settled(process);
+    if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
     ChildProcesses::Registration registration;
     if (!registration.add(process->processId()))
         throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
 
-    std::shared_ptr<UpdateLogWriter> log = UpdateLogWriter::open(tuning.logPath.value_or(UpdateLogWriter::defaultPath()));
+    // Opening the log may rotate it: that file work is done on the pool.
+    const QString logPath = tuning.logPath.value_or(UpdateLogWriter::defaultPath());
+    QFuture<std::shared_ptr<UpdateLogWriter>> opening = BlockingWork::start("update log open", openLog, logPath);
+    std::shared_ptr<UpdateLogWriter> log = co_await opening;
 
     const std::shared_ptr<UpdateQueueController> controller(new UpdateQueueController(process));
     if (onController)
@@ -210,7 +233,8 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     auto stdoutData = std::make_shared<StdoutCollector>();
     auto reader = std::make_shared<UpdateStreamReader>(
         [clock, onEvent](const UpdateEvent &event) {
-            clock->touch();
+            // Any event but "queue_paused" means the queue goes on.
+            clock->setPaused(event.as<UpdateEvent::QueuePaused>() != nullptr);
             if (!onEvent)
                 return;
             try {
@@ -273,8 +297,11 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     readStdout();
     const QStringList tail = reader->finish();
 
-    if (log)
-        co_await QtConcurrent::run(flushLog, log);
+    if (log) {
+        // The log's queue is bounded, so this flush is too.
+        QFuture<void> flushing = QtConcurrent::run(flushLog, log);
+        co_await flushing;
+    }
 
     controller->close();
     process->closeWriteChannel();

@@ -63,7 +63,8 @@ public:
     // The run's clocks. The defaults are the app's; tests shorten them.
     struct Tuning {
         // Seconds of stderr silence after which the engine is ended; only a
-        // strictly longer silence counts.
+        // strictly longer silence counts, and none while the engine reports
+        // the queue paused (between "queue_paused" and its next event).
         double watchdogThreshold = 300.0;
         // How often the watchdog looks.
         int watchdogPollMs = 1000;

@@ -2,7 +2,10 @@
 // and the decoding of what the engine prints.
 #include "engine/VARNOProcess.h"
 
+#include "engine/BlockingWork.h"
 #include "engine/Utf8Text.h"
+
+#include <qcoro/qcorofuture.h>
 
 namespace {
 
@@ -121,12 +124,34 @@ void checkCaskToken(const std::optional<QString> &caskToken)
     throw VARNOError::invalidJSON(Utf8Text::prefix(output, kInvalidJSONPrefix));
 }
 
+// The decoders, run on the thread pool: a library list may be megabytes.
+std::optional<QList<AppRecord>> decodeAppList(const QByteArray &output)
+{
+    return AppRecord::decodeList(output);
+}
+
+std::optional<QList<ProvenanceRecord>> decodeProvenanceList(const QByteArray &output)
+{
+    return ProvenanceRecord::decodeList(output);
+}
+
+std::optional<TrustSealRecord> decodeSeal(const QByteArray &output)
+{
+    return TrustSealRecord::decode(output);
+}
+
+std::optional<BackupRecord> decodeBackup(const QByteArray &output)
+{
+    return BackupRecord::decode(output);
+}
+
 } // namespace
 
 QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
 {
     const QByteArray output = co_await run(listArguments(outdatedOnly), kQueryTimeout);
-    auto records = AppRecord::decodeList(output);
+    QFuture<std::optional<QList<AppRecord>>> decoding = BlockingWork::start("decode list", decodeAppList, output);
+    auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
     co_return std::move(*records);
@@ -137,7 +162,8 @@ QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId)
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output =
         co_await run(sealArguments(bundleId), kQueryTimeout);
-    auto seal = TrustSealRecord::decode(output);
+    QFuture<std::optional<TrustSealRecord>> decoding = BlockingWork::start("decode seal", decodeSeal, output);
+    auto seal = co_await decoding;
     if (!seal)
         throwInvalidJSON(output);
     co_return std::move(*seal);
@@ -202,7 +228,9 @@ QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QStr
     if (bundleId)
         ensureNotOptionLike(*bundleId, kBundleId);
     const QByteArray output = co_await run(provenanceArguments(bundleId), kQueryTimeout);
-    auto records = ProvenanceRecord::decodeList(output);
+    QFuture<std::optional<QList<ProvenanceRecord>>> decoding =
+        BlockingWork::start("decode provenance", decodeProvenanceList, output);
+    auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
     co_return std::move(*records);
@@ -212,7 +240,8 @@ QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(backupArguments(bundleId), kQueryTimeout);
-    auto backup = BackupRecord::decode(output);
+    QFuture<std::optional<BackupRecord>> decoding = BlockingWork::start("decode backup", decodeBackup, output);
+    auto backup = co_await decoding;
     if (!backup)
         throwInvalidJSON(output);
     co_return std::move(*backup);

@@ -1,5 +1,6 @@
 #include "engine/VARNOProcess.h"
 
+#include "engine/StartWatcher.h"
 #include "engine/Utf8Text.h"
 #include "platform/ChildProcesses.h"
 #include "platform/Logging.h"
@@ -159,25 +160,6 @@ private:
     QDeadlineTimer m_deadline;
 };
 
-// Relays the end of a child's start (running, or failed to start) as a
-// public signal: QProcess's own stateChanged and started are private signals,
-// which coroutine signal awaiting cannot take.
-class StartWatcher : public QObject {
-    Q_OBJECT
-
-public:
-    explicit StartWatcher(QProcess *process)
-    {
-        connect(process, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
-            if (state != QProcess::Starting)
-                Q_EMIT settled();
-        });
-    }
-
-Q_SIGNALS:
-    void settled();
-};
-
 } // namespace
 
 QString VARNOProcess::varnoRoot()
@@ -299,7 +281,7 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
     StartWatcher startWatcher(process);
     process->start();
     if (process->state() == QProcess::Starting)
-        co_await qCoro(&startWatcher, &StartWatcher::settled);
+        co_await qCoro(&startWatcher, &StartWatcher::settledSignal);
     if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
     ChildProcesses::Registration registration;
@@ -417,4 +399,3 @@ void VARNOProcess::resetCachedValuesForTesting()
     values.environment.reset();
 }
 
-#include "VARNOProcess.moc"
