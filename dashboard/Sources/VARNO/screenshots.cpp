@@ -1,5 +1,8 @@
 // varno-screenshots [DIR]: renders every registered window, sheet and panel
-// state to DIR/<scene>-<dark|light>.png, offscreen.
+// state to DIR/<scene>-<dark|light>.png, offscreen, from the engine stand-in's
+// demo library. Everything it installs and keeps (the engine, its simulated
+// Mac, settings) lives in a temporary home folder of its own, removed at the
+// end, so that the demo library never mixes with the user's.
 
 #include "kit/FontRegistry.h"
 #include "platform/Appearance.h"
@@ -8,20 +11,76 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QPixmap>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+namespace {
+
+void setEnv(const char *name, const QString &value)
+{
+    ::setenv(name, QFile::encodeName(value).constData(), 1);
+}
+
+// The engine installs some of its files and folders read-only; the home goes
+// whole all the same.
+void makeWritable(const QString &root)
+{
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    QFile::setPermissions(root, QFile::permissions(root) | QFile::WriteOwner | QFile::ExeOwner);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isSymLink())
+            continue;
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner
+                                        | (info.isDir() ? QFile::ExeOwner : QFile::Permissions()));
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // The output folder is named relative to where the tool was started.
+    const QString outDir = QDir::current().absoluteFilePath(argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                                                     : QStringLiteral("screenshots"));
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/varno-screenshots-XXXXXX"));
+    if (!home.isValid()) {
+        std::fprintf(stderr, "Couldn't make a temporary home folder.\n");
+        return 1;
+    }
+    struct Writable {
+        QString root;
+        ~Writable() { makeWritable(root); }
+    } writable{home.path()};
+    QDir(home.path()).mkpath(QStringLiteral(".runtime"));
+    QFile::setPermissions(home.filePath(QStringLiteral(".runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setEnv("HOME", home.path());
+    setEnv("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")));
+    setEnv("XDG_CACHE_HOME", home.filePath(QStringLiteral(".cache")));
+    setEnv("XDG_DATA_HOME", home.filePath(QStringLiteral(".local/share")));
+    setEnv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral(".runtime")));
+    setEnv("VARNO_SETTINGS_FILE", home.filePath(QStringLiteral(".config/VARNO/org.varno.workshop.ini")));
+    setEnv("VARNO_SIM_SPEED", QStringLiteral("0"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        setEnv("QT_QPA_PLATFORM", QStringLiteral("offscreen"));
+    ::unsetenv("VARNO_SIM_ROOT");
+    ::unsetenv("VARNO_SIM_SEED");
+    ::unsetenv("VARNO_SIM_KNOBS");
+
     VarnoLogging::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VARNO Workshop"));
-
-    const QStringList args = QApplication::arguments();
-    const QString outDir = args.size() > 1 ? args.at(1) : QStringLiteral("screenshots");
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "Couldn't create the folder %s.\n", qPrintable(outDir));
         return 1;
@@ -31,6 +90,10 @@ int main(int argc, char *argv[])
 
     ScreenshotRegistry registry;
     registerScreenshotScenes(registry);
+    if (ScreenshotLibrary::demoRecords().isEmpty()) {
+        std::fprintf(stderr, "The engine stand-in's demo library could not be read; see the log above.\n");
+        return 1;
+    }
 
     int failures = 0;
     QTextStream out(stdout);

@@ -40,6 +40,38 @@ private Q_SLOTS:
     }
 };
 
+// The scenes show what a user sees: the engine stand-in's demo library,
+// installed and scanned in this program's temporary home.
+class TestScreenshotLibrary : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void scenesReadTheDemoLibraryFromTheEngine()
+    {
+        const QList<AppRecord> &records = ScreenshotLibrary::demoRecords();
+        QVERIFY(records.size() >= 20);
+        QStringList ids;
+        for (const AppRecord &record : records)
+            ids.append(record.bundle_id);
+        // The demo seed's apps, not a hand-made sample.
+        QVERIFY(ids.contains(QStringLiteral("org.sim.quarry")));
+        QVERIFY(ids.contains(QStringLiteral("org.sim.marrowmail")));
+
+        std::unique_ptr<AppModel> model(ScreenshotLibrary::demoModel());
+        QCOMPARE(model->apps().size(), records.size());
+        QVERIFY(model->hasEverScanned());
+        QVERIFY(!model->showOnboarding());
+        QVERIFY(!model->outdatedApps().isEmpty());
+
+        // The engine was really asked: a scan, then the listing.
+        const VarnoTest::EngineRun journal = VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")});
+        QCOMPARE(journal.exitCode, 0);
+        const QByteArray text = journal.standardOutput;
+        QVERIFY2(text.contains("scan"), text.constData());
+        QVERIFY2(text.contains("--all"), text.constData());
+    }
+};
+
 class TestFonts : public QObject {
     Q_OBJECT
 
@@ -61,6 +93,7 @@ private Q_SLOTS:
 };
 
 VARNO_TEST_CLASS(TestFirstWindow)
+VARNO_TEST_CLASS(TestScreenshotLibrary)
 VARNO_TEST_CLASS(TestFonts)
 
 #include "tst_shell.moc"

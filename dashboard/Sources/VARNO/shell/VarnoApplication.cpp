@@ -124,13 +124,18 @@ QWidget *VarnoApplication::openWorkshop()
 void VarnoApplication::showSettings()
 {
     if (!m_settings) {
-        auto *settings = new SettingsStandIn(m_delegate->model());
+        QWidget *settings = makeSettingsWindow(m_delegate->model());
         settings->setAttribute(Qt::WA_DeleteOnClose);
         m_settings = settings;
     }
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+QWidget *VarnoApplication::makeSettingsWindow(AppModel *model)
+{
+    return new SettingsStandIn(model);
 }
 
 void VarnoApplication::showPanel()

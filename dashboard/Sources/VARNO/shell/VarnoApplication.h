@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class AppDelegate;
+class AppModel;
 class QMainWindow;
 class QWidget;
 class TrayHost;
@@ -31,6 +32,8 @@ public:
     QWidget *workshopWindow() const;
     VARNOCommands *commands() const;
     void showSettings();
+    // The Settings window on `model`, as showSettings() opens it.
+    static QWidget *makeSettingsWindow(AppModel *model);
     QWidget *settingsWindow() const;
     void showPanel();
     // Brings the app forward: the Workshop window when open, else the panel.
