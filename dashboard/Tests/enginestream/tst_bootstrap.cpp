@@ -5,6 +5,8 @@
 
 #include "engine/CLIBootstrap.h"
 #include "engine/CLIManifest.h"
+#include "engine/EngineGate.h"
+#include "engine/VARNOProcess.h"
 #include "engine/ShellLauncher.h"
 #include "engine/VARNOError.h"
 #include "platform/MainBundle.h"
@@ -143,15 +145,21 @@ private Q_SLOTS:
         QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral(".zshrc"))), ShellLauncher::pathBlock());
 
         // Second launch of the same version: copied and checked again, the
-        // scan log rotated, extra files kept, the launcher left alone.
+        // scan log kept and rotated, the launcher left alone; what the
+        // manifest does not list is gone (a module planted beside the
+        // engine's own would be imported by it).
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(), "# edited by hand\n"));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/extra.txt"), "mine"));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/engine/planted.py"), "import os\n"));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err"), "last scan"));
         QVERIFY(QFile::remove(launcher));
         QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
         QCOMPARE(VarnoTest::readFile(VarnoPaths::engineScript()),
                  VarnoTest::readFile(stagedEngine() + QStringLiteral("/varno.py")));
-        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/extra.txt")), QByteArray("mine"));
+        QVERIFY(!QFile::exists(VarnoPaths::engineDir() + QStringLiteral("/extra.txt")));
+        QVERIFY(!QFile::exists(VarnoPaths::engineDir() + QStringLiteral("/engine/planted.py")));
+        QVERIFY(!QFile::exists(CLIBootstrap::stagingDir()));
+        QCOMPARE(modeOf(VarnoPaths::engineDir()), 0700);
         QVERIFY(!QFile::exists(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err")));
         QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err.prev")),
                  QByteArray("last scan"));
@@ -179,6 +187,10 @@ private Q_SLOTS:
                                            .value(QLatin1String("engine/stream.py"))
                                            .toString();
         QVERIFY(!manifestDigest.isEmpty());
+        // A sound install from before, with a file of its own.
+        QVERIFY(copyTree(stagedEngine(), VarnoPaths::engineDir()));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err"), "last scan"));
+        const QByteArray installedStream = VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/engine/stream.py"));
         QByteArray changed = VarnoTest::readFile(bundle.cli() + QStringLiteral("/engine/stream.py"));
         changed[0] = changed[0] == '#' ? '"' : '#';
         bundle.writeEngineFile(QStringLiteral("engine/stream.py"), changed);
@@ -191,8 +203,45 @@ private Q_SLOTS:
         QCOMPARE(error->actual(), CLIManifest::sha256Hex(changed));
         QCOMPARE(error->errorDescription(),
                  QStringLiteral("VARNO's helper tools failed an integrity check (engine/stream.py). Reinstall VARNO."));
-        // Nothing ran after the check.
+        // Nothing ran after the check, and the previous install is as it was.
         QVERIFY(!QFile::exists(VarnoPaths::appSupportDir() + QStringLiteral("/varno.db")));
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/engine/stream.py")), installedStream);
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err")), QByteArray("last scan"));
+        QVERIFY(!QFile::exists(CLIBootstrap::stagingDir()));
+
+        // The unverified engine runs no command: each fails with the check's own sentence.
+        QVERIFY(!EngineGate::isVerified(VarnoPaths::engineDir()));
+        const QStringList commands{QStringLiteral("list"), QStringLiteral("--json")};
+        QString refused;
+        try {
+            VarnoTest::await(VARNOProcess::run(commands, 120));
+        } catch (const std::exception &e) {
+            refused = localizedDescription(e);
+        }
+        QCOMPARE(refused, error->errorDescription());
+    }
+
+    void engineCommandsWaitForTheBootstrap()
+    {
+        // A command asked for while the engine is being replaced starts only
+        // once the bootstrap has finished.
+        VarnoTest::TempHome home;
+        FakeBundle bundle;
+        VarnoTest::ShellInterpreter shell;
+        bundle.writeEngineFile(QStringLiteral("varno.py"),
+                               "echo \"$3 begin\" >> \"$HOME/order\"\n"
+                               "if [ \"$3\" = migrate ]; then sleep 0.5; fi\n"
+                               "echo \"$3 end\" >> \"$HOME/order\"\n");
+        bundle.writeManifest();
+        auto running = CLIBootstrap::bootstrap();
+        QVERIFY(!EngineGate::isVerified(VarnoPaths::engineDir()));
+        const QStringList commands{QStringLiteral("list")};
+        auto list = VARNOProcess::run(commands, 120);
+        VarnoTest::await(std::move(list), 60s);
+        VarnoTest::await(std::move(running), 60s);
+        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("order"))),
+                 QByteArray("migrate begin\nmigrate end\nselftest begin\nselftest end\nlist begin\nlist end\n"));
+        QVERIFY(EngineGate::isVerified(VarnoPaths::engineDir()));
     }
 
     void failingMigrateIsLoggedAndStopsTheRun()

@@ -1,6 +1,7 @@
 #include "engine/CLIBootstrap.h"
 
 #include "engine/CLIManifest.h"
+#include "engine/EngineGate.h"
 #include "engine/ShellLauncher.h"
 #include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
@@ -26,6 +27,12 @@
 #include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
 
 namespace {
 
@@ -150,14 +157,54 @@ struct StderrCapture {
     }
 };
 
+void removeTree(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        QFile::remove(path);
+    else if (info.exists())
+        QDir(path).removeRecursively();
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Puts the staged tree where the installed one is, in one step where the
+// system can exchange two folders; the previous tree ends up at `staging`.
+bool exchange(const QString &staging, const QString &target)
+{
+    const QByteArray from = QFile::encodeName(staging);
+    const QByteArray to = QFile::encodeName(target);
+#ifdef RENAME_EXCHANGE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // No exchange on this system or file system: two renames.
+    const QByteArray aside = QFile::encodeName(target + QStringLiteral(".previous"));
+    removeTree(QFile::decodeName(aside));
+    if (std::rename(to.constData(), aside.constData()) != 0)
+        return false;
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        const int error = errno;
+        std::rename(aside.constData(), to.constData());
+        errno = error;
+        return false;
+    }
+    return std::rename(aside.constData(), from.constData()) == 0 || (removeTree(QFile::decodeName(aside)), true);
+}
+
 struct Outcome {
     std::exception_ptr error;
 };
 
-Outcome runGuarded()
+Outcome runGuarded(const QString &engineDir)
 {
     try {
-        CLIBootstrap::bootstrapIfNeeded();
+        CLIBootstrap::runRecorded(engineDir);
         return {};
     } catch (...) {
         return {std::current_exception()};
@@ -206,15 +253,32 @@ void CLIBootstrap::setTiming(const Timing &timing)
 
 void CLIBootstrap::bootstrapIfNeeded()
 {
+    const QString engineDir = varnoDir();
+    EngineGate::bootstrapStarted(engineDir);
+    runRecorded(engineDir);
+}
+
+void CLIBootstrap::runRecorded(const QString &engineDir)
+{
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
         qCWarning(lcVarno, "the engine bootstrap runs on the GUI thread and blocks it");
     QMutexLocker lock(&bootstrapMutex);
-    unsafeBootstrap();
+    try {
+        unsafeBootstrap();
+    } catch (...) {
+        EngineGate::bootstrapFinished(engineDir, std::current_exception());
+        throw;
+    }
+    EngineGate::bootstrapFinished(engineDir, nullptr);
 }
 
 QCoro::Task<void> CLIBootstrap::bootstrap()
 {
-    const Outcome outcome = co_await QtConcurrent::run(&bootstrapPool(), runGuarded);
+    // From now on engine commands wait for this run (and fail if it fails).
+    const QString engineDir = varnoDir();
+    EngineGate::bootstrapStarted(engineDir);
+    QFuture<Outcome> running = QtConcurrent::run(&bootstrapPool(), runGuarded, engineDir);
+    const Outcome outcome = co_await running;
     if (outcome.error)
         std::rethrow_exception(outcome.error);
 }
@@ -230,9 +294,11 @@ void CLIBootstrap::unsafeBootstrap()
 
     const bool firstInstall = !installedVersion().has_value();
 
-    copyBundledCLI(*cli);
+    // Copied into a staging folder, verified there, then swapped into place:
+    // a damaged engine never replaces a sound one, and what is installed is
+    // exactly the verified copy.
+    installBundledCLI(*cli);
     QFile::setPermissions(varnoDir(), privateFolder);
-    verifyCLIHash();
     rotateScanLog();
 
     const Timing timing = CLIBootstrap::timing();
@@ -248,20 +314,58 @@ void CLIBootstrap::unsafeBootstrap()
         installShellAlias();
 }
 
-void CLIBootstrap::copyBundledCLI(const QString &source)
+QString CLIBootstrap::stagingDir()
 {
-    // The shipped tree must be a folder that can be listed; whether ~/.varno
-    // exists or not, its contents are copied over it item by item, and
-    // installed files that the engine no longer ships are left in place.
+    return varnoDir() + QStringLiteral(".staging");
+}
+
+void CLIBootstrap::installBundledCLI(const QString &source)
+{
+    // The shipped tree must be a folder that can be listed.
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.isDir() || !sourceInfo.isReadable() || !sourceInfo.isExecutable())
         throw CLIBootstrapError::copyFailedBundledCLIMissing();
-    copyTree(source, varnoDir());
+
+    const QString target = varnoDir();
+    const QString staging = stagingDir();
+    // What an interrupted run left behind goes first.
+    removeTree(staging);
+    try {
+        copyTree(source, staging);
+        QFile::setPermissions(staging, privateFolder);
+        verifyCLIHash(staging);
+    } catch (...) {
+        // The installed engine stays as it was.
+        removeTree(staging);
+        throw;
+    }
+
+    const QFileInfo targetInfo(target);
+    if (!targetInfo.exists() && !targetInfo.isSymLink()) {
+        if (!QDir().rename(staging, target)) {
+            const QString reason = systemError();
+            removeTree(staging);
+            failCopy(target, reason);
+        }
+        return;
+    }
+    if (!exchange(staging, target)) {
+        const QString reason = systemError();
+        removeTree(staging);
+        failCopy(target, reason);
+    }
+    // The previous tree is now at the staging path. The background scan's log
+    // is the install's data, not the engine's: it moves over.
+    const QString oldLogs = staging + QStringLiteral("/logs");
+    const QString newLogs = target + QStringLiteral("/logs");
+    if (QFileInfo(oldLogs).isDir() && !QFileInfo::exists(newLogs))
+        QDir().rename(oldLogs, newLogs);
+    removeTree(staging);
 }
 
-void CLIBootstrap::verifyCLIHash()
+void CLIBootstrap::verifyCLIHash(const QString &installDir)
 {
-    CLIManifest::verify(CLIManifest::bundledManifestPath(), varnoDir());
+    CLIManifest::verify(CLIManifest::bundledManifestPath(), installDir);
 }
 
 void CLIBootstrap::rotateScanLog()

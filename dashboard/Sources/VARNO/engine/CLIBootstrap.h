@@ -12,8 +12,11 @@
 #include <optional>
 
 // Installs the engine shipped in the app's resources (Resources/cli) into
-// ~/.varno and checks it: on every run the shipped tree is copied over the
-// installed one, the installed files are checked against cli-manifest.json,
+// ~/.varno and checks it: on every run the shipped tree is copied into a
+// staging folder beside ~/.varno (~/.varno.staging), checked there against
+// cli-manifest.json and only then swapped into place, so that the installed
+// tree is exactly the verified copy (only its logs folder carries over) and a
+// failed check leaves the previous install as it was;
 // the background scan's error log moves to scan.err.prev, the engine prepares
 // its database (`migrate`) and tests itself (`selftest`), the app's data
 // folders are made private, and on a first install the `varno` command is set
@@ -42,8 +45,16 @@ public:
     static void bootstrapIfNeeded();
 
     // bootstrapIfNeeded() on the bootstrap's own thread; its failure is
-    // rethrown to the awaiting caller.
+    // rethrown to the awaiting caller. Engine commands wait from the call on
+    // (EngineGate).
     static QCoro::Task<void> bootstrap();
+
+    // One whole run after any run in progress, its outcome recorded for the
+    // engine folder in EngineGate (which the caller has told of its start).
+    static void runRecorded(const QString &engineDir);
+
+    // ~/.varno.staging
+    static QString stagingDir();
 
     // The sentence for a bootstrap failure: the error's own description.
     static QString failureMessage(const std::exception &error);
@@ -73,8 +84,8 @@ public:
 
 private:
     static void unsafeBootstrap();
-    static void copyBundledCLI(const QString &source);
-    static void verifyCLIHash();
+    static void installBundledCLI(const QString &source);
+    static void verifyCLIHash(const QString &installDir);
     static void rotateScanLog();
     static void runBundledCLICommand(const QStringList &arguments, double timeout,
                                      const std::function<CLIBootstrapError(int, const QString &)> &mapFailure);

@@ -1,6 +1,7 @@
 #include "engine/UpdateStream.h"
 
 #include "engine/BlockingWork.h"
+#include "engine/EngineGate.h"
 #include "engine/StartWatcher.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStreamReader.h"
@@ -207,6 +208,8 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     for (const QString &id : only)
         VARNOProcess::ensureNotOptionLike(id, QStringLiteral("bundle id"));
     const Tuning tuning = UpdateStream::tuning();
+    // Not while the bootstrap replaces the engine, nor once it has failed.
+    co_await EngineGate::ready(VARNOProcess::varnoRoot());
 
     std::unique_ptr<QProcess> child =
         VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());

@@ -1,5 +1,6 @@
 #include "engine/VARNOProcess.h"
 
+#include "engine/EngineGate.h"
 #include "engine/StartWatcher.h"
 #include "engine/Utf8Text.h"
 #include "platform/ChildProcesses.h"
@@ -266,6 +267,8 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
                                           std::shared_ptr<VARNOCancellationToken> cancellationToken,
                                           std::optional<QByteArray> stdinData)
 {
+    // Not while the bootstrap replaces the engine, nor once it has failed.
+    co_await EngineGate::ready(varnoRoot());
     std::unique_ptr<QProcess> child = makeProcess(scriptPath(), varnoRoot(), arguments);
     QProcess *process = child.get();
 

@@ -79,7 +79,9 @@ public:
     // ended for its time-out fails with status 15 even if it exits 0; one that
     // had to be killed fails with status 15 too. Without stdinData the child
     // shares the app's standard input; with it (even empty) it reads those
-    // bytes and then end of file.
+    // bytes and then end of file. No command starts while the engine's
+    // bootstrap runs, and none after it failed: the run then fails with the
+    // bootstrap's own error (EngineGate).
     static QCoro::Task<QByteArray> run(QStringList arguments, double timeout,
                                        std::shared_ptr<VARNOCancellationToken> cancellationToken = {},
                                        std::optional<QByteArray> stdinData = std::nullopt);

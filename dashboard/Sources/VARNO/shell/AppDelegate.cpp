@@ -136,11 +136,9 @@ void AppDelegate::applicationDidFinishLaunching()
         }
     }
 
-    // 2. The background-scan agent; a failure is dropped without a word.
-    try {
-        m_environment.installLaunchAgent();
-    } catch (...) {
-    }
+    // 2. The background-scan agent runs the installed engine on its own, so
+    //    it is (re)installed only once the bootstrap has verified that
+    //    engine: see the launch task.
 
     // 3. Re-register the login item the user asked for when it is not enabled.
     //    The preference off touches nothing.
@@ -172,10 +170,18 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
         model->setIsPreparing(false);
 
     if (failure) {
-        // Nothing is loaded or scanned after a failed bootstrap.
+        // Nothing is loaded or scanned after a failed bootstrap, and the
+        // background agent is not installed.
         if (model)
             model->setError(*failure);
-    } else if (model) {
+    } else {
+        // The background-scan agent; a failure is dropped without a word.
+        try {
+            m_environment.installLaunchAgent();
+        } catch (...) {
+        }
+    }
+    if (!failure && model) {
         try {
             co_await m_environment.load();
             if (self && model && model->apps().isEmpty() && !model->hasEverScanned())

@@ -68,13 +68,14 @@ public:
     AppModel *model() const;
     SparkleUpdater *sparkleUpdater() const { return m_sparkleUpdater; }
 
-    // The launch sequence: application icon, background-scan agent, login
-    // item repair, self-updater (unless onboarding is showing), then the
-    // launch task, which this returns without awaiting.
+    // The launch sequence: application icon, login item repair, self-updater
+    // (unless onboarding is showing), then the launch task, which this
+    // returns without awaiting.
     void applicationDidFinishLaunching();
 
     // The launch task: preparing while the engine is installed, then the
-    // bootstrap failure as the model's error, or load and (for a library that
+    // bootstrap failure as the model's error, or the background-scan agent,
+    // load and (for a library that
     // is empty and was never scanned) a first scan; last the notification
     // permission. Emits launchTaskFinished() at its end.
     QCoro::Task<void> runLaunchTask();
