@@ -51,3 +51,6 @@ bool runEngine(const QStringList &arguments);
 bool runModelTask(QCoro::Task<void> task);
 
 } // namespace ScreenshotLibrary
+
+// The app cards' scenes (ScreenshotScenesCards.cpp).
+void registerCardScreenshotScenes(ScreenshotRegistry &registry);

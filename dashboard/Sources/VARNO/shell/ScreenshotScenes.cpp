@@ -172,4 +172,5 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("design-tokens"), QSize(920, 520), [] { return DesignGallery::createTokensView(); }});
     registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); }});
     registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); }});
+    registerCardScreenshotScenes(registry);
 }

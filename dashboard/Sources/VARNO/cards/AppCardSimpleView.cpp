@@ -1,0 +1,279 @@
+#include "cards/AppCardSimpleView.h"
+
+#include "cards/AppIconView.h"
+#include "cards/CardAccessibility.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/AppModel.h"
+#include "platform/Appearance.h"
+#include "records/VendorUpdaters.h"
+
+#include <QContextMenuEvent>
+#include <QEasingCurve>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+namespace {
+
+QColor mix(const QColor &from, const QColor &to, qreal t)
+{
+    return QColor::fromRgbF(from.redF() + (to.redF() - from.redF()) * t,
+                            from.greenF() + (to.greenF() - from.greenF()) * t,
+                            from.blueF() + (to.blueF() - from.blueF()) * t,
+                            from.alphaF() + (to.alphaF() - from.alphaF()) * t);
+}
+
+} // namespace
+
+AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
+                                     QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_app(app)
+    , m_showProvenance(std::move(showProvenance))
+{
+    if (!model)
+        qFatal("AppCardSimpleView needs the app's model");
+    CardAccessibility::install();
+    setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumWidth(minimumWidth);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 16, 16, 16);
+    row->setSpacing(12);
+    m_icon = new AppIconView(app, 38, this);
+    row->addWidget(m_icon, 0, Qt::AlignVCenter);
+
+    auto *texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(2);
+    m_name = new ElidedLabel(VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), Qt::ElideRight, this);
+    texts->addWidget(m_name);
+    m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setWordWrap(true);
+    m_status->setFont(VarnoFont::ui(12, QFont::Normal));
+    m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    texts->addWidget(m_status);
+    row->addLayout(texts, 1);
+    row->setAlignment(texts, Qt::AlignVCenter);
+
+    m_action = new CardActionArea(model, this);
+    row->addWidget(m_action, 0, Qt::AlignVCenter);
+
+    m_hoverAnimation = new QVariantAnimation(this);
+    m_hoverAnimation->setDuration(80);
+    QEasingCurve easeOut(QEasingCurve::BezierSpline);
+    easeOut.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    m_hoverAnimation->setEasingCurve(easeOut);
+    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_hoverProgress = value.toReal();
+        update();
+    });
+
+    connectCardRefresh(model, this, [this] { refresh(); });
+    VarnoColor::onAppearanceChange(this, [this] { refresh(); });
+    refresh();
+}
+
+int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, int width)
+{
+    const QString &bid = app.bundle_id;
+    const auto incident = model.incidents().constFind(bid);
+    const std::optional<AppIncident> openIncident =
+        incident != model.incidents().cend() ? std::optional(*incident) : std::nullopt;
+    const UpdateState state = model.updateState(bid);
+    const QString status = AppTrustPresenter::make(app, state, openIncident, VendorUpdaters::shared()).title;
+    const CardRules::ActionArea area = CardRules::actionAreaFor(app, state, busyFlags(model));
+    const QSize action = CardActionArea::sizeFor(area);
+
+    const QFontMetrics name(VarnoFont::ui(13, QFont::Medium));
+    const QFontMetrics line(VarnoFont::ui(12, QFont::Normal));
+    // Padding 16, the icon 38 and the spacing 12 on each side of the texts.
+    const int textWidth = std::max(1, width - 32 - 38 - 12 - (action.width() > 0 ? 12 + action.width() : 0));
+    const int statusHeight =
+        line.boundingRect(QRect(0, 0, textWidth, 100000), Qt::TextWordWrap, status.isEmpty() ? QStringLiteral(" ") : status)
+            .height();
+    const int texts = name.height() + 2 + statusHeight;
+    return 32 + std::max({38, texts, action.height()});
+}
+
+void AppCardSimpleView::setApp(const AppRecord &app)
+{
+    if (!(m_app.bundle_id == app.bundle_id && m_app.app_name == app.app_name))
+        m_icon->setApp(app);
+    m_app = app;
+    refresh();
+}
+
+QString AppCardSimpleView::statusText() const
+{
+    return m_presentation.title;
+}
+
+QString AppCardSimpleView::accessibilityHint()
+{
+    return QStringLiteral("Views provenance and update history");
+}
+
+QString AppCardSimpleView::accessibilityLabel() const
+{
+    return CardRules::accessibilityCardLabel(m_app, statusText());
+}
+
+void AppCardSimpleView::refresh()
+{
+    if (!m_model)
+        return;
+    const QString &bid = m_app.bundle_id;
+    const auto incident = m_model->incidents().constFind(bid);
+    const std::optional<AppIncident> openIncident =
+        incident != m_model->incidents().cend() ? std::optional(*incident) : std::nullopt;
+    m_presentation =
+        AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
+
+    m_name->setText(m_app.app_name);
+    m_status->setText(statusText());
+    QPalette palette = m_status->palette();
+    palette.setColor(QPalette::WindowText,
+                     PosturePresenter::color(CardRules::toneFor(m_presentation.state)).resolved());
+    m_status->setPalette(palette);
+    m_action->refresh(m_app);
+
+    setObjectName(QStringLiteral("app-card-") + bid);
+    setAccessibleName(accessibilityLabel());
+    setAccessibleDescription(accessibilityHint());
+    update();
+}
+
+void AppCardSimpleView::openProvenance()
+{
+    if (!m_model)
+        return;
+    const AppRecord app = m_app;
+    m_model->setSelectedBundleID(app.bundle_id);
+    if (m_showProvenance)
+        m_showProvenance(app);
+}
+
+QMenu *AppCardSimpleView::buildContextMenu()
+{
+    auto *menu = new QMenu(this);
+    addUpdateModeItems(menu, m_model, m_app);
+    return menu;
+}
+
+void AppCardSimpleView::setHovered(bool hovered)
+{
+    if (m_hovered == hovered)
+        return;
+    m_hovered = hovered;
+    const qreal target = hovered ? 1.0 : 0.0;
+    m_hoverAnimation->stop();
+    if (Appearance::instance().reduceMotion() || !isVisible()) {
+        m_hoverProgress = target;
+        update();
+        return;
+    }
+    m_hoverAnimation->setStartValue(m_hoverProgress);
+    m_hoverAnimation->setEndValue(target);
+    m_hoverAnimation->start();
+}
+
+void AppCardSimpleView::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    setHovered(true);
+}
+
+void AppCardSimpleView::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    setHovered(false);
+}
+
+void AppCardSimpleView::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void AppCardSimpleView::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void AppCardSimpleView::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        openProvenance();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void AppCardSimpleView::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void AppCardSimpleView::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click) {
+        openProvenance();
+        event->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void AppCardSimpleView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = buildContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
+}
+
+void AppCardSimpleView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect());
+    constexpr qreal radius = 12;
+
+    QPainterPath shape;
+    shape.addRoundedRect(bounds, radius, radius);
+    const QColor background =
+        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), m_hoverProgress);
+    painter.fillPath(shape, background);
+
+    // The border: 1 pt centred on the edge, at 0.55 while hovered.
+    const CardRules::BorderColor border = this->border();
+    const qreal borderOpacity = border.opacity * (1.0 - 0.45 * m_hoverProgress);
+    QPainterPath outline;
+    outline.addRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+    painter.setPen(QPen(border.color.resolved(borderOpacity), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(outline);
+
+    if (hasFocus()) {
+        QPainterPath ring;
+        ring.addRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+        painter.setPen(QPen(VarnoColor::accent().resolved(), 2));
+        painter.drawPath(ring);
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "cards/CardParts.h"
+#include "model/AppTrustPresenter.h"
+#include "records/AppRecord.h"
+
+#include "model/AppModel.h"
+#include <QPointer>
+#include <QWidget>
+
+class AppIconView;
+class QLabel;
+class QMenu;
+class QVariantAnimation;
+
+// The compact card of one application on the shelf's grid: icon, name, status
+// line and the action area, with a border and status colour by trust state.
+// A click, Return or the accessibility press opens the provenance drawer; the
+// context menu sets the update mode and asks the app's own updater.
+//
+// The card keeps only hover and focus; everything else is worked out afresh
+// from the model and the record on every change the model publishes.
+class AppCardSimpleView : public QWidget {
+    Q_OBJECT
+
+public:
+    AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
+                      QWidget *parent = nullptr);
+
+    // Shows another record (the shelf re-uses cards as it scrolls).
+    void setApp(const AppRecord &app);
+    const AppRecord &app() const { return m_app; }
+    AppModel *model() const { return m_model; }
+    void setShowProvenance(ShowProvenance showProvenance) { m_showProvenance = std::move(showProvenance); }
+
+    // Re-evaluates everything from the model and the record.
+    void refresh();
+    // model.selectedBundleID first, then the drawer binding.
+    void openProvenance();
+    // The context menu as it would open now (the caller owns it).
+    QMenu *buildContextMenu();
+
+    const AppTrustPresentation &presentation() const { return m_presentation; }
+    QString statusText() const;
+    QString accessibilityLabel() const;
+    static QString accessibilityHint(); // "Views provenance and update history"
+    CardRules::BorderColor border() const { return CardRules::borderFor(m_presentation.state); }
+    bool isHovered() const { return m_hovered; }
+    qreal hoverProgress() const { return m_hoverProgress; }
+    QLabel *statusLabel() const { return m_status; }
+    ElidedLabel *nameLabel() const { return m_name; }
+    CardActionArea *actionArea() const { return m_action; }
+    AppIconView *iconView() const { return m_icon; }
+
+    static constexpr int minimumWidth = 240;
+
+    // The height the card needs at `width` to show `app` as the model stands,
+    // worked out from the fonts alone (no widget is built).
+    static int heightFor(const AppModel &model, const AppRecord &app, int width);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void setHovered(bool hovered);
+
+    QPointer<AppModel> m_model;
+    AppRecord m_app;
+    ShowProvenance m_showProvenance;
+    AppTrustPresentation m_presentation;
+    bool m_hovered = false;
+    qreal m_hoverProgress = 0;
+    bool m_pressed = false;
+    QVariantAnimation *m_hoverAnimation = nullptr;
+    AppIconView *m_icon = nullptr;
+    ElidedLabel *m_name = nullptr;
+    QLabel *m_status = nullptr;
+    CardActionArea *m_action = nullptr;
+};

@@ -1,0 +1,421 @@
+#include "cards/CardParts.h"
+
+#include "cards/TrustBadges.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/AppModel.h"
+#include "platform/Appearance.h"
+
+#include <QActionGroup>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QTextLayout>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+// --- ElidedLabel ---------------------------------------------------------------
+
+ElidedLabel::ElidedLabel(const QFont &font, ColorPair color, Qt::TextElideMode mode, QWidget *parent)
+    : QWidget(parent)
+    , m_color(std::move(color))
+    , m_mode(mode)
+{
+    setFont(font);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void ElidedLabel::setText(const QString &text)
+{
+    if (m_text == text)
+        return;
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void ElidedLabel::setColor(const ColorPair &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
+QString ElidedLabel::shownText() const
+{
+    return fontMetrics().elidedText(m_text, m_mode, width());
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QFontMetrics metrics = fontMetrics();
+    return QSize(metrics.horizontalAdvance(m_text) + 1, metrics.height());
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return QSize(0, fontMetrics().height());
+}
+
+void ElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(m_color.resolved());
+    painter.setFont(font());
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownText());
+}
+
+// --- LineLimitedLabel -----------------------------------------------------------
+
+LineLimitedLabel::LineLimitedLabel(const QFont &font, ColorPair color, int maxLines, QWidget *parent)
+    : QWidget(parent)
+    , m_color(std::move(color))
+    , m_maxLines(std::max(1, maxLines))
+{
+    setFont(font);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void LineLimitedLabel::setText(const QString &text)
+{
+    if (m_text == text)
+        return;
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void LineLimitedLabel::setColor(const ColorPair &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
+QStringList LineLimitedLabel::linesFor(int width) const
+{
+    QStringList lines;
+    if (m_text.isEmpty() || width <= 0)
+        return lines;
+    QTextLayout layout(m_text, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() + 1 == m_maxLines) {
+            // The last line allowed takes the rest of the text, cut to fit.
+            const QString rest = m_text.mid(line.textStart()).simplified();
+            lines.append(fontMetrics().elidedText(rest, Qt::ElideRight, width));
+            break;
+        }
+        lines.append(m_text.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    return lines;
+}
+
+int LineLimitedLabel::heightForWidth(int width) const
+{
+    const qsizetype count = std::max<qsizetype>(1, linesFor(width).size());
+    return int(count) * fontMetrics().lineSpacing();
+}
+
+QSize LineLimitedLabel::sizeHint() const
+{
+    const int width = std::min(fontMetrics().horizontalAdvance(m_text) + 1, 480);
+    return QSize(width, heightForWidth(width));
+}
+
+QSize LineLimitedLabel::minimumSizeHint() const
+{
+    return QSize(40, fontMetrics().lineSpacing());
+}
+
+void LineLimitedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(m_color.resolved());
+    painter.setFont(font());
+    const int lineHeight = fontMetrics().lineSpacing();
+    const QStringList lines = linesFor(width());
+    // Vertically centred in the room the layout gave.
+    int y = std::max(0, (height() - int(lines.size()) * lineHeight) / 2);
+    for (const QString &line : lines) {
+        painter.drawText(QRect(0, y, width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
+        y += lineHeight;
+    }
+}
+
+// --- SymbolView ------------------------------------------------------------------
+
+SymbolView::SymbolView(const QString &symbol, ColorPair color, int box, QWidget *parent)
+    : QWidget(parent)
+    , m_symbol(symbol)
+    , m_color(std::move(color))
+    , m_box(box)
+{
+    setFixedSize(box, box);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void SymbolView::setSymbol(const QString &symbol, const ColorPair &color)
+{
+    m_symbol = symbol;
+    m_color = color;
+    update();
+}
+
+QSize SymbolView::sizeHint() const
+{
+    return QSize(m_box, m_box);
+}
+
+void SymbolView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    SymbolIcons::shared().paint(painter, QRectF(rect()), m_symbol, m_color.resolved());
+}
+
+// --- SpinnerView -----------------------------------------------------------------
+
+SpinnerView::SpinnerView(int side, QWidget *parent)
+    : QWidget(parent)
+    , m_side(side)
+{
+    setFixedSize(side, side);
+    setAccessibleName(QStringLiteral("In progress"));
+    m_turn = new QVariantAnimation(this);
+    m_turn->setStartValue(0.0);
+    m_turn->setEndValue(360.0);
+    m_turn->setDuration(1000);
+    m_turn->setLoopCount(-1);
+    connect(m_turn, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_angle = value.toReal();
+        update();
+    });
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+QSize SpinnerView::sizeHint() const
+{
+    return QSize(m_side, m_side);
+}
+
+void SpinnerView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!Appearance::instance().reduceMotion())
+        m_turn->start();
+}
+
+void SpinnerView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_turn->stop();
+}
+
+void SpinnerView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal pen = std::max(1.5, m_side / 8.0);
+    const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
+    QColor track = VarnoColor::textTertiary().resolved(0.3);
+    painter.setPen(QPen(track, pen));
+    painter.drawEllipse(ring);
+    painter.setPen(QPen(VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine, Qt::RoundCap));
+    // Qt angles: 1/16 degree, counter-clockwise from 3 o'clock.
+    painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
+}
+
+// --- UpdateButtonStyle -----------------------------------------------------------
+
+UpdateButtonStyle::UpdateButtonStyle(bool isRisk)
+{
+    face = Face{11, QFont::DemiBold};
+    text = VarnoColor::dynamic(QStringLiteral("#FFFFFF"), QStringLiteral("#FFFFFF"));
+    fill = isRisk ? VarnoColor::dynamic(QStringLiteral("#CF4747"), QStringLiteral("#B03030"))
+                  : VarnoColor::dynamic(QStringLiteral("#E07B39"), QStringLiteral("#C45E1A"));
+    fillHoveredOpacity = 0.82;
+    pressedOpacity = 0.8;
+    cornerRadius = 8;
+    horizontalPadding = 10;
+    verticalPadding = 5;
+    tracksHover = true;
+}
+
+// --- CardActionArea ----------------------------------------------------------------
+
+CardRules::BusyFlags busyFlags(const AppModel &model)
+{
+    return {model.isUpdating(), model.isScanning(), model.isFixing(), model.singleUpdateToken() != nullptr};
+}
+
+void connectCardRefresh(AppModel *model, QWidget *card, std::function<void()> refresh)
+{
+    for (auto signal : {&AppModel::updateProgressChanged, &AppModel::incidentsChanged, &AppModel::isUpdatingChanged,
+                        &AppModel::isScanningChanged, &AppModel::isFixingChanged, &AppModel::singleUpdateTokenChanged})
+        QObject::connect(model, signal, card, refresh);
+}
+
+CardActionArea::CardActionArea(AppModel *model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+}
+
+QSize CardActionArea::sizeFor(const CardRules::ActionArea &area)
+{
+    using Kind = CardRules::ActionArea::Kind;
+    switch (area.kind) {
+    case Kind::empty:
+        return QSize(0, 0);
+    case Kind::symbol: {
+        const int box = int(std::lround(SymbolIcons::boxForFontSize(13)));
+        return QSize(box, box);
+    }
+    case Kind::progress:
+        return QSize(14, 14);
+    case Kind::greenSeal:
+    case Kind::verifiedPath:
+        return QSize(20, 20);
+    case Kind::checkInAppButton:
+    case Kind::updateButton: {
+        const QFontMetricsF metrics(VarnoFont::ui(11, QFont::DemiBold));
+        const QString title = area.kind == Kind::updateButton ? QStringLiteral("Update") : QStringLiteral("Check in App");
+        return QSize(int(std::ceil(metrics.horizontalAdvance(title))) + 20, int(std::ceil(metrics.height())) + 10);
+    }
+    }
+    return QSize(0, 0);
+}
+
+StyledButton *CardActionArea::button() const
+{
+    return qobject_cast<StyledButton *>(m_content);
+}
+
+void CardActionArea::refresh(const AppRecord &app)
+{
+    if (!m_model)
+        return;
+    const bool appChanged = !(m_app == app);
+    m_app = app;
+    const CardRules::ActionArea area =
+        CardRules::actionAreaFor(app, m_model->updateState(app.bundle_id), busyFlags(*m_model));
+    const bool sameWidget = m_built && !appChanged && area.kind == m_area.kind && area.isRisk == m_area.isRisk
+        && area.symbol == m_area.symbol;
+    m_area = area;
+    if (!sameWidget) {
+        rebuild();
+        return;
+    }
+    // The same widget: only its state and texts follow.
+    if (m_content) {
+        m_content->setEnabled(m_area.enabled);
+        m_content->setToolTip(m_area.help);
+        m_content->setAccessibleDescription(m_area.accessibleDescription);
+    }
+}
+
+void CardActionArea::rebuild()
+{
+    m_built = true;
+    delete m_content;
+    m_content = nullptr;
+    using Kind = CardRules::ActionArea::Kind;
+    const AppRecord app = m_app;
+    QPointer<AppModel> model = m_model;
+    switch (m_area.kind) {
+    case Kind::empty:
+        break;
+    case Kind::symbol:
+        m_content = new SymbolView(m_area.symbol, m_area.color, int(std::lround(SymbolIcons::boxForFontSize(13))), this);
+        break;
+    case Kind::progress:
+        // The default indicator (20) at 0.7.
+        m_content = new SpinnerView(14, this);
+        break;
+    case Kind::greenSeal:
+        m_content = new GreenSealView(20, this);
+        break;
+    case Kind::verifiedPath:
+        m_content = new VerifiedPathView(20, this);
+        break;
+    case Kind::checkInAppButton: {
+        auto *button = new StyledButton(QStringLiteral("Check in App"), UpdateButtonStyle(false), this);
+        connect(button, &QPushButton::clicked, this, [model, app] {
+            if (model)
+                model->triggerSelfUpdate(app);
+        });
+        m_content = button;
+        break;
+    }
+    case Kind::updateButton: {
+        auto *button = new StyledButton(QStringLiteral("Update"), UpdateButtonStyle(m_area.isRisk), this);
+        connect(button, &QPushButton::clicked, this, [model, app] {
+            if (model)
+                model->update(app);
+        });
+        m_content = button;
+        break;
+    }
+    }
+    if (m_content) {
+        m_content->setEnabled(m_area.enabled);
+        m_content->setToolTip(m_area.help);
+        if (!m_area.accessibleName.isEmpty())
+            m_content->setAccessibleName(m_area.accessibleName);
+        m_content->setAccessibleDescription(m_area.accessibleDescription);
+        layout()->addWidget(m_content);
+        m_content->show();
+    }
+    updateGeometry();
+}
+
+// --- Update Mode menu ----------------------------------------------------------------
+
+void addUpdateModeItems(QMenu *menu, AppModel *model, const AppRecord &app)
+{
+    QMenu *modes = menu->addMenu(QStringLiteral("Update Mode"));
+    auto *group = new QActionGroup(modes);
+    const QString effective = CardRules::effectiveUpdateMode(app);
+    QPointer<AppModel> guarded(model);
+    for (const QString &mode : AppModel::updateModes) {
+        QAction *item = modes->addAction(AppModel::updateModeLabel(mode));
+        item->setData(mode);
+        item->setCheckable(true);
+        item->setChecked(mode == effective);
+        group->addAction(item);
+        QObject::connect(item, &QAction::triggered, modes, [guarded, app, mode] {
+            if (guarded)
+                guarded->setUpdateMode(app, mode);
+        });
+    }
+    if (CardRules::canTriggerInAppUpdate(app)) {
+        QAction *check = menu->addAction(QStringLiteral("Check for Update in App"));
+        QObject::connect(check, &QAction::triggered, menu, [guarded, app] {
+            if (guarded)
+                guarded->triggerSelfUpdate(app);
+        });
+    }
+}

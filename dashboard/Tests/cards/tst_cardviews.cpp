@@ -1,0 +1,561 @@
+#include "TestRegistry.h"
+#include "TestSupport.h"
+
+#include "../model/ModelFixture.h"
+#include "../shell/ShellTestSupport.h"
+
+#include "cards/AppCardDetailView.h"
+#include "cards/AppCardSimpleView.h"
+#include "cards/AppIconView.h"
+#include "cards/TrustBadges.h"
+#include "kit/ButtonStyles.h"
+#include "platform/ApplicationIcons.h"
+#include "sheets/IncidentActionButton.h"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray journal()
+{
+    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+}
+
+// What a card asked of the drawer, and whether the model had the bundle id
+// selected by then.
+struct DrawerSpy {
+    AppModel *model = nullptr;
+    QStringList opened;
+    QStringList selectedFirst;
+
+    ShowProvenance binding()
+    {
+        return [this](const AppRecord &app) {
+            opened.append(app.bundle_id);
+            selectedFirst.append(model->selectedBundleID().value_or(QString()));
+        };
+    }
+};
+
+QAction *findAction(QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+QPushButton *dialogButton(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text)
+            return qobject_cast<QPushButton *>(button);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The cards and the incident button against the real model and the engine
+// stand-in's demo library.
+class TestCardViews : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ModelFixture> f;
+    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<QWidget> m_window;
+    DrawerSpy m_drawer;
+
+    AppRecord app(const char *bundleId) const
+    {
+        const auto record = f->app(QString::fromLatin1(bundleId));
+        if (!record)
+            qFatal("the demo library has no %s", bundleId);
+        return *record;
+    }
+
+    template<typename Card>
+    Card *show(const AppRecord &record)
+    {
+        auto *card = new Card(f->model.get(), record, m_drawer.binding(), m_window.get());
+        card->resize(card->sizeHint().expandedTo(QSize(560, 0)));
+        card->show();
+        return card;
+    }
+
+    void settle()
+    {
+        VarnoTest::waitUntil([this] { return !f->model->isBusy() && f->model->updateProgress().isEmpty(); }, 10s);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
+        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        f = std::make_unique<ModelFixture>();
+        QVERIFY(f->ready);
+        VarnoTest::await(f->model->scan());
+        QVERIFY(!f->model->apps().isEmpty());
+        m_drawer = DrawerSpy{f->model.get(), {}, {}};
+        m_window = std::make_unique<QWidget>();
+        m_window->resize(800, 600);
+        m_window->show();
+        IncidentActionButton::setCopiedInterval(2000ms);
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        f.reset();
+        m_noMotion.reset();
+        CardRules::setCaskroomRoots({});
+        ApplicationIcons::setShared(nullptr);
+    }
+
+    // The Update button starts the engine's update of that one app; the area
+    // follows the model: the spinner while it runs, then the finished state.
+    void updateButtonUpdatesOneApp()
+    {
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        auto *card = show<AppCardSimpleView>(saltmarsh);
+        QCOMPARE(card->objectName(), QStringLiteral("app-card-org.sim.saltmarsh"));
+        StyledButton *update = card->actionArea()->button();
+        QVERIFY(update);
+        QCOMPARE(update->text(), QStringLiteral("Update"));
+        QVERIFY(update->isEnabled());
+        QTest::mouseClick(update, Qt::LeftButton);
+        QCOMPARE(card->actionArea()->area().kind, CardRules::ActionArea::Kind::progress);
+        QCOMPARE(card->presentation().state, AppTrustState::updating);
+        QVERIFY(VarnoTest::waitUntil([&] { return !f->model->singleUpdateToken(); }));
+        QVERIFY(journal().contains("\"update\", \"--only\", \"org.sim.saltmarsh\"]"));
+        QCOMPARE(f->model->updateState(saltmarsh.bundle_id), UpdateState::done());
+        // Done with the record's seal: the seal, not the Update button.
+        QCOMPARE(card->actionArea()->area().kind, CardRules::ActionArea::Kind::greenSeal);
+        QVERIFY(qobject_cast<GreenSealView *>(card->actionArea()->content()));
+        // The drawer was not asked for by pressing the button.
+        QVERIFY(m_drawer.opened.isEmpty());
+    }
+
+    // While a scan runs every card's Update button is disabled and says why.
+    void scanDisablesUpdate()
+    {
+        auto *card = show<AppCardSimpleView>(app("org.sim.tallybook"));
+        auto scan = f->model->scan();
+        QVERIFY(f->model->isScanning());
+        QVERIFY(card->actionArea()->button());
+        QVERIFY(!card->actionArea()->button()->isEnabled());
+        QCOMPARE(card->actionArea()->button()->toolTip(), QStringLiteral("Updates resume when the scan finishes."));
+        VarnoTest::await(std::move(scan));
+        QVERIFY(card->actionArea()->button()->isEnabled());
+        QCOMPARE(card->actionArea()->button()->toolTip(), QStringLiteral("Update this app through VARNO"));
+    }
+
+    // Click, Return and the accessibility press open the drawer, the model's
+    // selection first; a right click does not.
+    void cardsOpenTheDrawer()
+    {
+        auto *simple = show<AppCardSimpleView>(app("org.sim.inkwell"));
+        auto *detail = show<AppCardDetailView>(app("org.sim.tallybook"));
+        QCOMPARE(detail->objectName(), QStringLiteral("app-row-org.sim.tallybook"));
+
+        QTest::mouseClick(simple, Qt::RightButton, {}, QPoint(5, 5));
+        QTest::mouseClick(detail, Qt::RightButton, {}, QPoint(5, 5));
+        QVERIFY(m_drawer.opened.isEmpty());
+
+        QTest::mouseClick(simple, Qt::LeftButton, {}, QPoint(5, 5));
+        simple->setFocus();
+        QTest::keyClick(simple, Qt::Key_Return);
+        QTest::mouseClick(detail, Qt::LeftButton, {}, QPoint(5, 5));
+        detail->setFocus();
+        QTest::keyClick(detail, Qt::Key_Enter);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(simple);
+        QVERIFY(accessible && accessible->actionInterface());
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+
+        const QStringList expected = {"org.sim.inkwell", "org.sim.inkwell", "org.sim.tallybook", "org.sim.tallybook",
+                                      "org.sim.inkwell"};
+        QCOMPARE(m_drawer.opened, expected);
+        QCOMPARE(m_drawer.selectedFirst, expected);
+    }
+
+    void simpleCardAccessibility()
+    {
+        const AppRecord tallybook = app("org.sim.tallybook");
+        auto *card = show<AppCardSimpleView>(tallybook);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(card);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QCOMPARE(accessible->text(QAccessible::Name),
+                 tallybook.app_name + QStringLiteral(", ") + card->statusText() + QStringLiteral(", installed ")
+                     + *tallybook.current_version + QStringLiteral(", latest ") + *tallybook.latest_version);
+        QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("Views provenance and update history"));
+        QCOMPARE(accessible->text(QAccessible::Value), QStringLiteral("outdated"));
+        QVERIFY(accessible->childCount() > 0); // it contains its children
+    }
+
+    // Choosing a mode runs the engine's mode command; the checkmark sits on
+    // the effective mode; the in-app updater item only where the rule holds.
+    void updateModeMenu()
+    {
+        auto *card = show<AppCardSimpleView>(app("org.sim.inkwell"));
+        std::unique_ptr<QMenu> menu(card->buildContextMenu());
+        QMenu *modes = menu->actions().first()->menu();
+        QVERIFY(modes);
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Update Mode"));
+        QStringList labels;
+        QString checked;
+        for (QAction *item : modes->actions()) {
+            labels.append(item->text());
+            if (item->isChecked())
+                checked = item->text();
+        }
+        QCOMPARE(labels, (QStringList{"Automatic", "Ask first", "Notify only", "Ignore", "Use app’s updater"}));
+        QCOMPARE(checked, QStringLiteral("Automatic"));
+        QVERIFY(!findAction(menu.get(), QStringLiteral("Check for Update in App")));
+        findAction(modes, QStringLiteral("Ask first"))->trigger();
+        QVERIFY(VarnoTest::waitUntil([] { return journal().contains("\"mode\", \"org.sim.inkwell\", \"ask\"]"); }));
+
+        auto *ferrous = show<AppCardSimpleView>(app("org.sim.ferrous"));
+        std::unique_ptr<QMenu> ferrousMenu(ferrous->buildContextMenu());
+        QAction *check = findAction(ferrousMenu.get(), QStringLiteral("Check for Update in App"));
+        QVERIFY(check);
+        QCOMPARE(ferrous->actionArea()->area().kind, CardRules::ActionArea::Kind::checkInAppButton);
+        check->trigger();
+        QVERIFY(VarnoTest::waitUntil([] { return journal().contains("\"trigger-update\", \"org.sim.ferrous\"]"); }));
+        settle();
+    }
+
+    // The detailed card's menu: gates evaluated when the menu is built, the
+    // confirmation's texts, Escape confirming nothing and the destructive
+    // button running the engine's removal.
+    void detailMenuAndConfirmation()
+    {
+        QTemporaryDir caskroom;
+        QVERIFY(QDir(caskroom.path()).mkdir(QStringLiteral("inkwell")));
+        CardRules::setCaskroomRoots({caskroom.path()});
+        const AppRecord inkwell = app("org.sim.inkwell");
+        QVERIFY(inkwell.install_path);
+        auto *card = show<AppCardDetailView>(inkwell);
+
+        std::unique_ptr<QMenu> menu(card->buildContextMenu());
+        QStringList items;
+        for (QAction *action : menu->actions())
+            items.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(items, (QStringList{"Update Mode", "-", "Re-install", "Uninstall…"}));
+
+        // Escape closes the dialog and starts nothing.
+        findAction(menu.get(), QStringLiteral("Re-install"))->trigger();
+        QCOMPARE(card->actionToConfirm(), CardRules::AppLifecycleAction::reinstall);
+        QMessageBox *box = card->confirmationDialog();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Re-install Inkwell?"));
+        QCOMPARE(box->informativeText(),
+                 QStringLiteral("This will run `brew reinstall --cask inkwell` and may overwrite app settings."));
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QCOMPARE(box->buttonRole(dialogButton(box, QStringLiteral("Re-install"))), QMessageBox::AcceptRole);
+        QCOMPARE(box->defaultButton(), dialogButton(box, QStringLiteral("Cancel")));
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(VarnoTest::waitUntil([&] { return !card->confirmationDialog(); }));
+        QVERIFY(!card->actionToConfirm());
+
+        // The destructive button clears the state and removes the app.
+        findAction(menu.get(), QStringLiteral("Uninstall…"))->trigger();
+        box = card->confirmationDialog();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Uninstall Inkwell?"));
+        QCOMPARE(box->informativeText(), QStringLiteral("This will run `brew uninstall --cask` for this app. Homebrew will "
+                                                        "remove the app and its Caskroom metadata."));
+        QPushButton *uninstall = dialogButton(box, QStringLiteral("Uninstall"));
+        QCOMPARE(box->buttonRole(uninstall), QMessageBox::DestructiveRole);
+        QTest::mouseClick(uninstall, Qt::LeftButton);
+        QVERIFY(!card->actionToConfirm());
+        QVERIFY(VarnoTest::waitUntil([&] { return !f->app(inkwell.bundle_id); }));
+        QVERIFY(!journal().contains("\"reinstall\""));
+        QVERIFY(journal().contains("\"remove\", \"--bundle-id\", \"org.sim.inkwell\""));
+        settle();
+    }
+
+    // Nothing that may replace the app offers re-install or uninstall: a
+    // scan, or the app's own entry running.
+    void lifecycleItemsWaitForOtherWork()
+    {
+        QTemporaryDir caskroom;
+        QVERIFY(QDir(caskroom.path()).mkdir(QStringLiteral("saltmarsh")));
+        CardRules::setCaskroomRoots({caskroom.path()});
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        auto *card = show<AppCardDetailView>(saltmarsh);
+        auto count = [&] {
+            std::unique_ptr<QMenu> menu(card->buildContextMenu());
+            return int(bool(findAction(menu.get(), QStringLiteral("Re-install"))))
+                + int(bool(findAction(menu.get(), QStringLiteral("Uninstall…"))));
+        };
+        QCOMPARE(count(), 2);
+        auto scan = f->model->scan();
+        QCOMPARE(count(), 0);
+        VarnoTest::await(std::move(scan));
+        auto help = f->model->getHelp(saltmarsh); // the app's own entry runs
+        QVERIFY(!f->model->isBusy());
+        QCOMPARE(count(), 0);
+        VarnoTest::await(std::move(help));
+        QCOMPARE(count(), 2);
+
+        // An unclassified app offers the classification sheet.
+        auto *mossgrid = show<AppCardDetailView>(app("org.sim.mossgrid"));
+        std::unique_ptr<QMenu> menu(mossgrid->buildContextMenu());
+        QAction *classify = findAction(menu.get(), QStringLiteral("Help Brusk classify…"));
+        QVERIFY(classify);
+        classify->trigger();
+        QVERIFY(mossgrid->contributeSheet());
+        QCOMPARE(mossgrid->contributeSheet()->windowModality(), Qt::WindowModal);
+    }
+
+    // The incident line follows the model: Fix It runs the engine's fix, and
+    // the line goes once the incident is gone.
+    void incidentLineFixIt()
+    {
+        const AppRecord netherby = app("org.sim.netherby");
+        QVERIFY(f->model->incidents().contains(netherby.bundle_id));
+        auto *card = show<AppCardDetailView>(netherby);
+        QVERIFY(card->incidentRow()->isVisibleTo(card));
+        QCOMPARE(card->incidentSymbol()->symbol(), QStringLiteral("exclamationmark.triangle"));
+        QCOMPARE(card->incidentRow()->accessibleName(),
+                 QStringLiteral("Update failed: ") + RemediationRegistry::shared().cause(QStringLiteral("NETWORK_TIMEOUT")));
+        IncidentActionButton *remedy = card->incidentButton();
+        QCOMPARE(remedy->button()->text(), QStringLiteral("Fix It"));
+        QCOMPARE(remedy->button()->accessibleName(), QStringLiteral("Fix It — ") + netherby.app_name);
+        QTest::mouseClick(remedy->button(), Qt::LeftButton);
+        QVERIFY(f->model->isFixing());
+        QVERIFY(!remedy->button()->isEnabled());
+        QVERIFY(VarnoTest::waitUntil([&] { return !f->model->isFixing(); }));
+        QVERIFY(journal().contains("\"fix\", \"org.sim.netherby\""));
+        QVERIFY(!f->model->incidents().contains(netherby.bundle_id));
+        QVERIFY(!card->incidentRow()->isVisibleTo(card));
+
+        // A skipped incident is grey with the skip symbol.
+        auto *handmade = show<AppCardDetailView>(app("org.sim.handmade"));
+        QCOMPARE(handmade->incidentSymbol()->symbol(), QStringLiteral("arrow.uturn.forward"));
+        QCOMPARE(handmade->incidentCause()->color().dark(), QStringLiteral("#A89D8A"));
+        QCOMPARE(handmade->incidentButton()->button()->text(), QStringLiteral("Adopt"));
+        QTest::mouseClick(handmade->incidentButton()->button(), Qt::LeftButton);
+        QVERIFY(handmade->incidentButton()->adoptSheet());
+    }
+
+    // Run in Terminal copies the fix command and says so; an unsafe bundle
+    // id copies nothing and reports why.
+    void runInTerminalCopies()
+    {
+        IncidentActionButton::setCopiedInterval(50ms);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        auto *quarry = new IncidentActionButton(f->model.get(), app("org.sim.quarry"), QStringLiteral("BREW_LOCKED"),
+                                                m_window.get());
+        quarry->show();
+        QCOMPARE(quarry->button()->text(), QStringLiteral("Run in Terminal"));
+        QTest::mouseClick(quarry->button(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("varno fix org.sim.quarry"));
+        QCOMPARE(quarry->button()->text(), QStringLiteral("Copied"));
+        QVERIFY(VarnoTest::waitUntil([&] { return quarry->button()->text() == QStringLiteral("Run in Terminal"); }));
+
+        AppRecord unsafe = app("org.sim.quarry");
+        unsafe.bundle_id = QStringLiteral("org.sim.quarry\n");
+        auto *bad = new IncidentActionButton(f->model.get(), unsafe, QStringLiteral("BREW_LOCKED"), m_window.get());
+        bad->show();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::mouseClick(bad->button(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        QCOMPARE(bad->button()->text(), QStringLiteral("Run in Terminal"));
+        QCOMPARE(f->model->error().value_or(QString()), IncidentActionRules::unsafeCopyRefusalText);
+
+        // A code without remedy shows nothing at all.
+        auto *locked = new IncidentActionButton(f->model.get(), app("org.sim.signet"),
+                                                QStringLiteral("SIG_TEAM_MISMATCH"), m_window.get());
+        QVERIFY(locked->isHidden());
+        QCOMPARE(locked->action(), IncidentAction::none);
+    }
+
+    // Quit & Update asks first: "Not now" does nothing, the second choice
+    // arms the update for when the user quits the app.
+    void quitAndUpdateAsksFirst()
+    {
+        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"), QStringLiteral("APP_RUNNING"),
+                                                m_window.get());
+        button->show();
+        QCOMPARE(button->button()->text(), QStringLiteral("Quit & Update"));
+        const QByteArray before = journal();
+
+        QTest::mouseClick(button->button(), Qt::LeftButton);
+        QMessageBox *box = button->quitConsentDialog();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Quit Pocketloom to update it?"));
+        QCOMPARE(box->informativeText(), IncidentActionRules::quitConsentMessage(QStringLiteral("Pocketloom")));
+        QTest::mouseClick(dialogButton(box, QStringLiteral("Not now")), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !button->quitConsentDialog(); }));
+        QCOMPARE(journal().count("\"--engine-contract-version\""), before.count("\"--engine-contract-version\""));
+
+        QTest::mouseClick(button->button(), Qt::LeftButton);
+        box = button->quitConsentDialog();
+        QVERIFY(box);
+        QTest::mouseClick(dialogButton(box, QStringLiteral("Update when I quit it instead")), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([] { return journal().contains("\"mode\", \"org.sim.pocketloom\", \"--on-quit\""); }));
+        QVERIFY(!journal().contains("\"--approved\", \"org.sim.pocketloom\""));
+        QVERIFY(!journal().contains("\"org.sim.pocketloom\", \"--approved\""));
+        settle();
+    }
+
+    // The button follows the model's flags: everything but Run in Terminal is
+    // disabled while the app's own entry runs; Get help stays enabled in a scan.
+    void incidentButtonFollowsBusyFlags()
+    {
+        const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        auto *help = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("UNKNOWN"), m_window.get());
+        auto *approve = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("UPDATE_MODE_ASK_HEADLESS"),
+                                                 m_window.get());
+        auto *terminal = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("BREW_LOCKED"), m_window.get());
+        auto scan = f->model->scan();
+        QVERIFY(help->button()->isEnabled());
+        QVERIFY(!approve->button()->isEnabled());
+        VarnoTest::await(std::move(scan));
+        f->model->setPreviewUpdateState(saltmarsh.bundle_id, UpdateState::running(QStringLiteral("Updating…")));
+        QVERIFY(!help->button()->isEnabled());
+        QVERIFY(!approve->button()->isEnabled());
+        QVERIFY(terminal->button()->isEnabled());
+        f->model->setPreviewUpdateState(saltmarsh.bundle_id, UpdateState::failed(QStringLiteral("x")));
+        QVERIFY(help->button()->isEnabled());
+        QVERIFY(approve->button()->isEnabled());
+    }
+
+    // The detailed row's version group, badges and seal slot.
+    void detailRowContent()
+    {
+        const AppRecord tallybook = app("org.sim.tallybook");
+        auto *card = show<AppCardDetailView>(tallybook);
+        QCOMPARE(card->versionGroup()->text(), *tallybook.current_version + QStringLiteral(" → ") + *tallybook.latest_version);
+        QCOMPARE(card->versionGroup()->latestColor(), PosturePresenter::color(card->stateTone()));
+        QCOMPARE(card->mechanismBadge()->text(), QStringLiteral("BREW"));
+        QCOMPARE(card->sealSlot()->size(), QSize(20, 20));
+        QCOMPARE(card->bundleIdLabel()->text(), QStringLiteral("org.sim.tallybook"));
+        if (card->presentation().collaborationCount >= 1) {
+            QVERIFY(card->collaborationBadge()->isVisibleTo(card));
+            QCOMPARE(card->collaborationBadge()->text(),
+                     QString::number(card->presentation().collaborationCount) + QLatin1Char('x'));
+        }
+        const bool seal = card->presentation().showsSeal;
+        const bool path = card->presentation().showsVerifiedPath;
+        QCOMPARE(bool(qobject_cast<GreenSealView *>(card->sealBadge())), seal);
+        QCOMPARE(bool(qobject_cast<VerifiedPathView *>(card->sealBadge())), !seal && path);
+
+        // Ignoring the app drops the arrow: only the current version, muted.
+        AppRecord ignored = tallybook;
+        ignored.update_mode = QStringLiteral("ignore");
+        card->setApp(ignored);
+        QCOMPARE(card->versionGroup()->text(), *tallybook.current_version);
+    }
+};
+
+// The icon: the drawn tile until a lookup finds one, one cached image per
+// bundle id, and the desktop entries behind the default source.
+class TestAppIcons : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() { ApplicationIcons::setShared(nullptr); }
+
+    void tileThenIconThenCache()
+    {
+        auto icons = std::make_shared<MapApplicationIcons>();
+        ApplicationIcons::setShared(icons);
+        AppIconCache::instance().clear();
+        AppRecord record;
+        record.bundle_id = QStringLiteral("org.icon.test");
+        record.app_name = QStringLiteral("éclair");
+        AppIconView view(record, 38);
+        QVERIFY(!view.showsIcon());
+        QCOMPARE(view.tileLetter(), QStringLiteral("é"));
+        QVERIFY(VarnoTest::waitUntil([] { return !AppIconCache::instance().isLookingUp(); }));
+        QCOMPARE(icons->lookups(record.bundle_id), 1);
+
+        // A miss is asked again on the next evaluation; the found icon is kept.
+        QImage image(64, 32, QImage::Format_ARGB32);
+        image.fill(Qt::red);
+        icons->set(record.bundle_id, image);
+        view.setApp(record);
+        QVERIFY(VarnoTest::waitUntil([&] { return view.showsIcon(); }));
+        QCOMPARE(icons->lookups(record.bundle_id), 2);
+        AppIconView twin(record, 28);
+        QVERIFY(twin.showsIcon());
+        QCOMPARE(icons->lookups(record.bundle_id), 2);
+
+        // Drawn to fit with its own aspect ratio, centred.
+        const QImage drawn = view.grab().toImage();
+        QCOMPARE(QColor(drawn.pixel(19, 19)), QColor(Qt::red));
+        QCOMPARE(qAlpha(drawn.pixel(19, 2)), 0);
+    }
+
+    void desktopEntries()
+    {
+        QTemporaryDir data;
+        const QString dir = data.path();
+        QImage image(48, 48, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        QVERIFY(QDir().mkpath(dir + QStringLiteral("/icons/hicolor/48x48/apps")));
+        QVERIFY(image.save(dir + QStringLiteral("/icons/hicolor/48x48/apps/themed.png")));
+        QVERIFY(image.save(dir + QStringLiteral("/absolute.png")));
+        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.Themed.desktop"),
+                                     "[Desktop Entry]\nName=Themed\nIcon=themed\n[Desktop Action x]\nIcon=other\n"));
+        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.Absolute.desktop"),
+                                     "[Desktop Entry]\nIcon = " + (dir + QStringLiteral("/absolute.png")).toUtf8() + "\n"));
+        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.None.desktop"), "[Desktop Entry]\nName=x\n"));
+        DesktopEntryIcons icons({dir}, QString());
+        QVERIFY(icons.iconFor(QStringLiteral("org.a.Themed")));
+        QCOMPARE(icons.iconFor(QStringLiteral("org.a.Absolute"))->size(), QSize(48, 48));
+        QVERIFY(!icons.iconFor(QStringLiteral("org.a.None")));
+        QVERIFY(!icons.iconFor(QStringLiteral("org.a.Missing")));
+        QVERIFY(!icons.iconFor(QStringLiteral("../applications/org.a.Themed")));
+        QVERIFY(!icons.iconFor(QString()));
+    }
+};
+
+// The pop-in: instant under Reduce Motion, animated otherwise, once per badge.
+class TestTrustBadges : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void popInOnce()
+    {
+        {
+            ShellTest::ReduceMotionScope reduce(true);
+            GreenSealView badge(20);
+            QCOMPARE(badge.popProgress(), 0.0);
+            badge.show();
+            QCOMPARE(badge.popProgress(), 1.0);
+            QCOMPARE(badge.accessibleName(), QStringLiteral("Green Seal: verified update path"));
+        }
+        ShellTest::ReduceMotionScope motion(false);
+        VerifiedPathView badge(20);
+        badge.show();
+        QVERIFY(badge.appeared());
+        QVERIFY(badge.popProgress() < 1.0);
+        QVERIFY(VarnoTest::waitUntil([&] { return badge.popProgress() == 1.0; }));
+        badge.hide();
+        badge.show();
+        QCOMPARE(badge.popProgress(), 1.0);
+        QCOMPARE(badge.accessibleName(), QStringLiteral("Verified path: one trust check did not pass"));
+        QCOMPARE(badge.size(), QSize(20, 20));
+    }
+};
+
+VARNO_TEST_CLASS(TestCardViews)
+VARNO_TEST_CLASS(TestAppIcons)
+VARNO_TEST_CLASS(TestTrustBadges)
+
+#include "tst_cardviews.moc"
