@@ -200,7 +200,7 @@ private:
 
 AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
                                      QWidget *parent)
-    : QWidget(parent)
+    : ShelfCard(parent)
     , m_model(model)
     , m_app(app)
     , m_showProvenance(std::move(showProvenance))
@@ -308,6 +308,11 @@ int AppCardDetailView::heightFor(const AppModel &model, const AppRecord &app, in
         height += 6 + std::max({12, lines * cause.lineSpacing(), buttonHeight});
     }
     return height;
+}
+
+int AppCardDetailView::heightFor(const AppRecord &record, int width) const
+{
+    return m_model ? heightFor(*m_model, record, width) : 0;
 }
 
 void AppCardDetailView::setApp(const AppRecord &app)
@@ -454,25 +459,24 @@ void AppCardDetailView::confirm(CardRules::AppLifecycleAction action)
     // Return never confirms a destructive operation.
     box->setDefaultButton(cancel);
 
+    // The dialog tells which button closed it once it has finished (the
+    // box's own handling of a click runs before any other).
     QPointer<AppCardDetailView> self(this);
     QPointer<AppModel> model = m_model;
     const AppRecord app = m_app;
-    connect(confirmButton, &QPushButton::clicked, box, [self, model, app] {
+    connect(box, &QDialog::finished, this, [self, model, app, box, confirmButton] {
         if (!self)
             return;
         const std::optional<CardRules::AppLifecycleAction> pending = self->m_actionToConfirm;
+        // Cleared first, whatever closed the dialog (Cancel, Escape, the
+        // confirming button): Cancel and Escape confirm nothing.
         self->m_actionToConfirm.reset();
-        if (!pending || !model)
+        if (box->clickedButton() != confirmButton || !pending || !model)
             return;
         if (*pending == CardRules::AppLifecycleAction::uninstall)
             model->uninstall(app);
         else
             model->reinstall(app);
-    });
-    // Any other way out (Cancel, Escape, closing it) confirms nothing.
-    connect(box, &QDialog::finished, this, [self] {
-        if (self)
-            self->m_actionToConfirm.reset();
     });
     m_confirmation = box;
     box->open();
@@ -535,13 +539,13 @@ void AppCardDetailView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    QWidget::keyPressEvent(event);
+    ShelfCard::keyPressEvent(event);
 }
 
 void AppCardDetailView::mousePressEvent(QMouseEvent *event)
 {
     m_pressed = event->button() == Qt::LeftButton;
-    QWidget::mousePressEvent(event);
+    ShelfCard::mousePressEvent(event);
 }
 
 void AppCardDetailView::mouseReleaseEvent(QMouseEvent *event)
@@ -553,7 +557,7 @@ void AppCardDetailView::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QWidget::mouseReleaseEvent(event);
+    ShelfCard::mouseReleaseEvent(event);
 }
 
 void AppCardDetailView::contextMenuEvent(QContextMenuEvent *event)

@@ -4,6 +4,7 @@
 #include "cards/CardRules.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
+#include "workshop/ShelfCard.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -70,7 +71,7 @@ private:
 // line with the cause and its remedy. A click or Return opens the drawer; the
 // context menu sets the update mode, asks the app's own updater, re-installs
 // or uninstalls (after a confirmation) or opens the classification sheet.
-class AppCardDetailView : public QWidget {
+class AppCardDetailView : public ShelfCard {
     Q_OBJECT
 
 public:
@@ -81,6 +82,11 @@ public:
     const AppRecord &app() const { return m_app; }
     AppModel *model() const { return m_model; }
     void setShowProvenance(ShowProvenance showProvenance) { m_showProvenance = std::move(showProvenance); }
+
+    // The shelf's card interface.
+    void bind(const AppRecord &record) override { setApp(record); }
+    QString bundleId() const override { return m_app.bundle_id; }
+    int heightFor(const AppRecord &record, int width) const override;
 
     void refresh();
     void openProvenance();

@@ -33,7 +33,7 @@ QColor mix(const QColor &from, const QColor &to, qreal t)
 
 AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
                                      QWidget *parent)
-    : QWidget(parent)
+    : ShelfCard(parent)
     , m_model(model)
     , m_app(app)
     , m_showProvenance(std::move(showProvenance))
@@ -104,6 +104,11 @@ int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, in
             .height();
     const int texts = name.height() + 2 + statusHeight;
     return 32 + std::max({38, texts, action.height()});
+}
+
+int AppCardSimpleView::heightFor(const AppRecord &record, int width) const
+{
+    return m_model ? heightFor(*m_model, record, width) : 0;
 }
 
 void AppCardSimpleView::setApp(const AppRecord &app)
@@ -219,13 +224,13 @@ void AppCardSimpleView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    QWidget::keyPressEvent(event);
+    ShelfCard::keyPressEvent(event);
 }
 
 void AppCardSimpleView::mousePressEvent(QMouseEvent *event)
 {
     m_pressed = event->button() == Qt::LeftButton;
-    QWidget::mousePressEvent(event);
+    ShelfCard::mousePressEvent(event);
 }
 
 void AppCardSimpleView::mouseReleaseEvent(QMouseEvent *event)
@@ -237,7 +242,7 @@ void AppCardSimpleView::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QWidget::mouseReleaseEvent(event);
+    ShelfCard::mouseReleaseEvent(event);
 }
 
 void AppCardSimpleView::contextMenuEvent(QContextMenuEvent *event)

@@ -3,6 +3,7 @@
 #include "cards/CardParts.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
+#include "workshop/ShelfCard.h"
 
 #include "model/AppModel.h"
 #include <QPointer>
@@ -20,7 +21,7 @@ class QVariantAnimation;
 //
 // The card keeps only hover and focus; everything else is worked out afresh
 // from the model and the record on every change the model publishes.
-class AppCardSimpleView : public QWidget {
+class AppCardSimpleView : public ShelfCard {
     Q_OBJECT
 
 public:
@@ -29,6 +30,11 @@ public:
 
     // Shows another record (the shelf re-uses cards as it scrolls).
     void setApp(const AppRecord &app);
+
+    // The shelf's card interface.
+    void bind(const AppRecord &record) override { setApp(record); }
+    QString bundleId() const override { return m_app.bundle_id; }
+    int heightFor(const AppRecord &record, int width) const override;
     const AppRecord &app() const { return m_app; }
     AppModel *model() const { return m_model; }
     void setShowProvenance(ShowProvenance showProvenance) { m_showProvenance = std::move(showProvenance); }

@@ -1,9 +1,12 @@
 #include "workshop/ShelfCard.h"
 
-#include "workshop/WorkshopStandIns.h"
+#include "cards/AppCardDetailView.h"
+#include "cards/AppCardSimpleView.h"
 
 ShelfCard *makeShelfCard(AppModel *model, bool detailsMode, std::function<void(const AppRecord &)> showProvenance,
                          QWidget *parent)
 {
-    return new StandIn::ShelfCardStandIn(model, detailsMode, std::move(showProvenance), parent);
+    if (detailsMode)
+        return new AppCardDetailView(model, AppRecord{}, std::move(showProvenance), parent);
+    return new AppCardSimpleView(model, AppRecord{}, std::move(showProvenance), parent);
 }

@@ -9,8 +9,6 @@
 #include "workshop/LibraryFilters.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -217,65 +215,6 @@ void ShelfView::refresh()
         else
             m_empty->setText(QStringLiteral("Nothing to show here."));
     }
-}
-
-// --- ShelfCardStandIn -------------------------------------------------------------------
-
-ShelfCardStandIn::ShelfCardStandIn(AppModel *, bool detailsMode, std::function<void(const AppRecord &)> showProvenance,
-                                   QWidget *parent)
-    : ShelfCard(parent)
-    , m_detailsMode(detailsMode)
-    , m_showProvenance(std::move(showProvenance))
-{
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
-    VarnoColor::repaintOnAppearanceChange(this);
-}
-
-void ShelfCardStandIn::bind(const AppRecord &record)
-{
-    m_record = record;
-    setAccessibleName(record.app_name);
-    update();
-}
-
-int ShelfCardStandIn::heightFor(const AppRecord &, int) const
-{
-    return m_detailsMode ? 52 : 70;
-}
-
-void ShelfCardStandIn::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = m_detailsMode ? 0 : 12;
-    painter.setPen(QPen(hasFocus() ? VarnoColor::accent().resolved() : VarnoColor::border().resolved(), 1));
-    painter.setBrush(VarnoColor::surface().resolved());
-    painter.drawRoundedRect(box, radius, radius);
-    const QRect text = rect().adjusted(16, 8, -16, -8);
-    painter.setFont(VarnoFont::ui(13, QFont::Medium));
-    painter.setPen(VarnoColor::textPrimary().resolved());
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignTop, m_record.app_name);
-    painter.setFont(VarnoFont::mono(11));
-    painter.setPen(VarnoColor::textSecondary().resolved());
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignBottom,
-                     m_record.current_version.value_or(QStringLiteral("?")) + QStringLiteral("  (card stand-in)"));
-}
-
-void ShelfCardStandIn::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_showProvenance)
-        m_showProvenance(m_record);
-}
-
-void ShelfCardStandIn::keyPressEvent(QKeyEvent *event)
-{
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_showProvenance) {
-        m_showProvenance(m_record);
-        return;
-    }
-    ShelfCard::keyPressEvent(event);
 }
 
 // --- StatusBarView ---------------------------------------------------------------------

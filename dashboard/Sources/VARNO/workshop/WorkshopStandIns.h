@@ -2,7 +2,6 @@
 
 #include "model/AppFilter.h"
 #include "records/AppRecord.h"
-#include "workshop/ShelfCard.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -88,31 +87,6 @@ private:
     QListWidget *m_list;
     QLabel *m_empty;
     QList<AppRecord> m_shown;
-};
-
-// A plain card behind the shelf's card interface: the app's name and version
-// on a card surface. A click or Return opens its drawer.
-class ShelfCardStandIn : public ShelfCard {
-    Q_OBJECT
-
-public:
-    ShelfCardStandIn(AppModel *model, bool detailsMode, std::function<void(const AppRecord &)> showProvenance,
-                     QWidget *parent = nullptr);
-
-    void bind(const AppRecord &record) override;
-    QString bundleId() const override { return m_record.bundle_id; }
-    int heightFor(const AppRecord &record, int width) const override;
-    const AppRecord &record() const { return m_record; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-
-private:
-    bool m_detailsMode;
-    std::function<void(const AppRecord &)> m_showProvenance;
-    AppRecord m_record;
 };
 
 // The library's posture line.
