@@ -22,7 +22,9 @@ int main(int argc, char *argv[])
     SingleInstance instance;
     if (instance.forwardToRunning(urls))
         return 0;
-    instance.listen();
+    // Two starts at once: the one that lost the race hands over and ends.
+    if (!instance.listen() && instance.anotherInstanceAnswered() && instance.handOver(urls))
+        return 0;
 
     FontRegistry::registerBundledFonts();
 

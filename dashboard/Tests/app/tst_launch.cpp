@@ -185,6 +185,7 @@ private Q_SLOTS:
     {
         Launch launch;
         launch.start();
+        QVERIFY(launch.runToEnd());
         auto window = std::make_unique<QObject>();
         auto *check = qobject_cast<ActivationCheck *>(launch.delegate->attachWorkshopWindow(window.get()));
         QVERIFY(check);
@@ -197,6 +198,63 @@ private Q_SLOTS:
         QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 0);
         QVERIFY(VarnoTest::waitUntil([&] { return !check->isPending(); }));
         QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 1);
+    }
+
+    // The window shows (and the app turns active) before the launch load has
+    // answered: that activation reads nothing; once the load has answered,
+    // the next one checks.
+    void noCheckBeforeTheLaunchLoadHasAnswered()
+    {
+        Launch launch;
+        launch.start();
+        auto window = std::make_unique<QObject>();
+        auto *check = qobject_cast<ActivationCheck *>(launch.delegate->attachWorkshopWindow(window.get()));
+        QVERIFY(check);
+        QSignalSpy loaded(launch.delegate.get(), &AppDelegate::launchLoadFinished);
+        check->applicationDidBecomeActive();
+        QVERIFY(VarnoTest::waitUntil([&] { return !check->isPending(); }));
+        QVERIFY(!launch.delegate->launchLoadAnswered());
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 0);
+
+        QVERIFY(launch.runToEnd());
+        QCOMPARE(loaded.count(), 1);
+        QVERIFY(launch.delegate->launchLoadAnswered());
+        check->applicationDidBecomeActive();
+        QVERIFY(VarnoTest::waitUntil([&] { return !check->isPending(); }));
+        QCOMPARE(launch.recording.journal.count(QStringLiteral("backgroundCheck")), 1);
+    }
+
+    // The model's own check: with no library read yet there is no baseline,
+    // so nothing is posted; after the load only newly outdated apps are.
+    void backgroundCheckComparesWithTheLastLibrary()
+    {
+        VarnoTest::TempHome home;
+        QVERIFY(VarnoTest::prepareSimulatedMac());
+        QCOMPARE(VarnoTest::runEngine({QStringLiteral("scan")}).exitCode, 0);
+        QList<QPair<int, QStringList>> posted;
+        {
+            AppModelServices services = AppTest::quietServices();
+            services.notifyUpdates = [&posted](int count, const QStringList &names) { posted.append({count, names}); };
+            AppModel model(services);
+            VarnoTest::await(model.checkForBackgroundScanResults());
+            QVERIFY(posted.isEmpty());
+            QVERIFY(model.apps().isEmpty());
+
+            VarnoTest::await(model.load());
+            const qsizetype outdated = model.outdatedApps().size();
+            QVERIFY(outdated > 0);
+            VarnoTest::await(model.checkForBackgroundScanResults());
+            QVERIFY(posted.isEmpty());
+
+            QCOMPARE(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("set-latest"),
+                                           QStringLiteral("org.sim.inkwell"), QStringLiteral("9.0")}).exitCode, 0);
+            QCOMPARE(VarnoTest::runEngine({QStringLiteral("scan")}).exitCode, 0);
+            VarnoTest::await(model.checkForBackgroundScanResults());
+            QCOMPARE(posted.size(), 1);
+            QCOMPARE(posted.first().first, int(outdated + 1));
+            QCOMPARE(posted.first().second, QStringList{QStringLiteral("Inkwell")});
+            VarnoTest::waitUntil([&] { return !model.isEnrichingSeals(); });
+        }
     }
 
     void noCheckOnceTheWindowIsClosed()

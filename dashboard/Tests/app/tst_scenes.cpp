@@ -163,14 +163,19 @@ private Q_SLOTS:
         QVERIFY(window->isVisible());
         QVERIFY(window->menuBar()->actions().size() >= 7);
 
-        // Without a tray the panel is a tool window the user can see.
+        // Without a tray the panel is a tool window the user can see, shown
+        // once the launch load has answered (before, it could only say that
+        // the library didn't load).
         QWidget *panel = app.scenes->trayHost()->panel();
         QVERIFY(qobject_cast<MenuBarPanel *>(panel));
-        QVERIFY(panel->isVisible());
+        QVERIFY(!panel->isVisible());
         QVERIFY(panel->windowFlags().testFlag(Qt::Tool));
+        QVERIFY(VarnoTest::waitUntil([&] { return app.delegate->launchLoadAnswered(); }));
+        QVERIFY(app.recording.journal.contains(QStringLiteral("load preparing=0")));
+        QVERIFY(panel->isVisible());
 
         QVERIFY(SettingsButton::hasSettingsOpener());
-        QVERIFY(finished.wait(10000));
+        QVERIFY(finished.count() == 1 || finished.wait(10000));
         QVERIFY(app.recording.journal.contains(QStringLiteral("permission")));
     }
 
@@ -202,6 +207,60 @@ private Q_SLOTS:
         QVERIFY(settings->isVisible());
         WindowRegistry::showSettings();
         QCOMPARE(app.scenes->settingsWindow(), settings.data());
+    }
+
+    // Without a tray nothing but the Window menu and another start lead back
+    // to a closed panel.
+    void theClosedPanelCanBeReachedAgain()
+    {
+        App app;
+        app.scenes->start();
+        QVERIFY(VarnoTest::waitUntil([&] { return app.delegate->launchLoadAnswered(); }));
+        QWidget *panel = app.scenes->trayHost()->panel();
+        QVERIFY(panel->isVisible());
+
+        panel->close();
+        QVERIFY(!panel->isVisible());
+        auto *window = qobject_cast<QMainWindow *>(app.scenes->workshopWindow());
+        QAction *show = window->menuBar()->findChild<QAction *>(QStringLiteral("showMenuBarPanel"));
+        QVERIFY(show);
+        QList<QAction *> windowItems;
+        for (QAction *menu : window->menuBar()->actions()) {
+            if (menu->text() == QLatin1String("Window"))
+                windowItems = menu->menu()->actions();
+        }
+        QVERIFY(windowItems.contains(show));
+        QCOMPARE(show->text(), QStringLiteral("Show Menu-Bar Panel"));
+        show->trigger();
+        QVERIFY(panel->isVisible());
+
+        panel->close();
+        app.scenes->handleMessage({});
+        QVERIFY(panel->isVisible());
+        QVERIFY(app.scenes->workshopWindow()->isVisible());
+    }
+
+    // Before the launch load there is no library: the panel records no
+    // detection event from it; once a library without App Store apps is
+    // read, the banner's event is recorded once.
+    void noBannerEventFromALibraryNeverRead()
+    {
+        QStringList events;
+        MenuBarPanel::setEventRecorder([&events](const QString &event) { events.append(event); });
+        {
+            AppModel model(AppTest::quietServices());
+            model.setHasEverScanned(true);
+            QVERIFY(model.hasDetectionFailure());
+            MenuBarPanel panel(&model);
+            panel.show();
+            QCoreApplication::processEvents();
+            QVERIFY(events.isEmpty());
+
+            model.setApps({AppTest::record(QStringLiteral("org.example.cask"), "\"update_mechanism\":\"cask\"")});
+            QCoreApplication::processEvents();
+            QCOMPARE(events.count(QStringLiteral("detection_failure_banner_shown")), 1);
+        }
+        MenuBarPanel::setEventRecorder({});
     }
 
     void anotherStartsMessage()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -123,6 +124,28 @@ private Q_SLOTS:
         SingleInstance second(path);
         QVERIFY(second.forwardToRunning({QStringLiteral("varno://check-for-updates")}));
         QVERIFY(received.count() == 1 || received.wait(5000));
+    }
+
+    // Two first starts at once: the later one finds the earlier one's socket
+    // live and leaves it alone, so the earlier one keeps its messages.
+    void aLiveSocketIsNeverTakenOver()
+    {
+        const QString path = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath("race.sock");
+        SingleInstance first(path);
+        QVERIFY(first.listen());
+        QVERIFY(!first.anotherInstanceAnswered());
+        QSignalSpy received(&first, &SingleInstance::messageReceived);
+
+        SingleInstance second(path);
+        QVERIFY(!second.listen());
+        QVERIFY(second.anotherInstanceAnswered());
+        QVERIFY(!second.isListening());
+        QVERIFY(QFileInfo::exists(path));
+
+        // The first still answers on the same socket, and the second hands over.
+        QVERIFY(second.forwardToRunning({QStringLiteral("varno://update")}));
+        QVERIFY(received.count() == 1 || received.wait(5000));
+        QCOMPARE(received.first().first().toStringList(), QStringList{QStringLiteral("varno://update")});
     }
 
     void malformedMessagesAreDropped_data()

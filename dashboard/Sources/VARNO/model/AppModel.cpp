@@ -103,6 +103,7 @@ AppModel::~AppModel() = default;
 void AppModel::setApps(QList<AppRecord> apps)
 {
     m_apps = std::move(apps);
+    m_hasLibrary = true;
     Q_EMIT appsChanged();
 }
 

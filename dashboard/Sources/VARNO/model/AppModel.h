@@ -112,6 +112,9 @@ public:
     std::optional<QString> engineVersion() const { return m_engineVersion; }
     std::shared_ptr<VARNOCancellationToken> singleUpdateToken() const { return m_singleUpdateToken; }
     bool hasEverScanned() const { return m_hasEverScanned; }
+    // A library has been applied (by a load, a background-scan check or
+    // setApps); before that `apps` is empty because nothing was read yet.
+    bool hasLibrary() const { return m_hasLibrary; }
     void setHasEverScanned(bool value);
     bool detailsMode() const { return m_detailsMode; }
     void setDetailsMode(bool value);
@@ -358,4 +361,5 @@ private:
     // than the last one applied is dropped so that it cannot undo a newer one.
     quint64 m_loadSerial = 0;
     quint64 m_lastAppliedLoad = 0;
+    bool m_hasLibrary = false;
 };

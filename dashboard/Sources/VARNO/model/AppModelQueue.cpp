@@ -167,7 +167,9 @@ void AppModel::handleUpdateEvent(const UpdateEvent &event)
 
 QCoro::Task<void> AppModel::checkForBackgroundScanResults()
 {
-    if (m_isCheckingBackgroundScan)
+    // The baseline is the last library applied: without one, every outdated
+    // app would count as newly outdated.
+    if (m_isCheckingBackgroundScan || !m_hasLibrary)
         co_return;
     m_isCheckingBackgroundScan = true;
     QPointer<AppModel> self(this);

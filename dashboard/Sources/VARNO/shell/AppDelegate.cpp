@@ -174,6 +174,7 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
         // background agent is not installed.
         if (model)
             model->setError(*failure);
+        markLaunchLoadAnswered();
     } else {
         // The background-scan agent; a failure is dropped without a word.
         try {
@@ -182,15 +183,30 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
         }
     }
     if (!failure && model) {
+        const auto load = m_environment.load;
+        const auto scan = m_environment.scan;
+        bool loaded = false;
         try {
-            co_await m_environment.load();
-            if (self && model && model->apps().isEmpty() && !model->hasEverScanned())
-                co_await m_environment.scan();
+            co_await load();
+            loaded = true;
         } catch (const std::exception &e) {
             qCWarning(lcVarno, "launch: %s", e.what());
         } catch (...) {
             qCWarning(lcVarno, "launch: the library could not be read");
         }
+        if (!self)
+            co_return;
+        markLaunchLoadAnswered();
+        try {
+            if (loaded && model && model->apps().isEmpty() && !model->hasEverScanned())
+                co_await scan();
+        } catch (const std::exception &e) {
+            qCWarning(lcVarno, "launch: %s", e.what());
+        } catch (...) {
+            qCWarning(lcVarno, "launch: the first scan failed");
+        }
+    } else {
+        markLaunchLoadAnswered();
     }
     if (!self)
         co_return;
@@ -198,6 +214,14 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
     // On both paths, last.
     m_environment.requestNotificationPermission();
     Q_EMIT launchTaskFinished();
+}
+
+void AppDelegate::markLaunchLoadAnswered()
+{
+    if (m_launchLoadAnswered)
+        return;
+    m_launchLoadAnswered = true;
+    Q_EMIT launchLoadFinished();
 }
 
 QCoro::Task<std::optional<QString>> AppDelegate::bootstrapFailureText()
@@ -247,7 +271,10 @@ QObject *AppDelegate::attachWorkshopWindow(QObject *window)
     const QPointer<AppDelegate> self(this);
     auto *check = new ActivationCheck(
         [self] {
-            if (self)
+            // Before the launch load has answered there is nothing to
+            // compare with (every outdated app would count as new), and the
+            // launch load itself is reading the library.
+            if (self && self->m_launchLoadAnswered)
                 self->m_environment.checkForBackgroundScanResults();
         },
         window);

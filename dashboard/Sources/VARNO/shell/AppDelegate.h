@@ -94,23 +94,35 @@ public:
     // Returns the object that holds them (a child of `window`).
     QObject *attachWorkshopWindow(QObject *window);
 
+    // The launch load has answered (the library was read, or could not be:
+    // the bootstrap failed or the engine's answer was an error). Until then
+    // there is no library to compare a background scan's results with, so
+    // the activation check does nothing.
+    bool launchLoadAnswered() const { return m_launchLoadAnswered; }
+
     static constexpr int activationDebounceMs = 750;
 
     static const QStringList applicationIconNames; // "AppIcon", "head_icon_200x200", "head_icon_100x100"
 
 Q_SIGNALS:
+    // Once per launch, when launchLoadAnswered() turns true (before a first
+    // scan starts).
+    void launchLoadFinished();
     void launchTaskFinished();
 
 private:
     QCoro::Task<std::optional<QString>> bootstrapFailureText();
+    void markLaunchLoadAnswered();
 
     QPointer<AppModel> m_model;
     SparkleUpdater *m_sparkleUpdater = nullptr;
     LaunchEnvironment m_environment;
+    bool m_launchLoadAnswered = false;
 };
 
 // The return-to-the-app check of one Workshop window: every activation
-// restarts a 0.75 s timer; when it fires, the library is re-read once.
+// restarts a 0.75 s timer; when it fires, the library is re-read once (the
+// delegate drops checks that come before the launch load has answered).
 class ActivationCheck : public QObject {
     Q_OBJECT
 

@@ -453,7 +453,8 @@ void MenuBarPanel::updateBannerRecording()
     // One "shown" event per appearance of the banner: each time the panel is
     // shown with detection incomplete, and each time detection turns
     // incomplete while it is shown; never per redraw.
-    const bool bannerShown = isVisible() && m_snapshot.hasDetectionFailure;
+    // A library that was never read tells nothing about detection.
+    const bool bannerShown = isVisible() && m_snapshot.hasDetectionFailure && m_snapshot.hasLibrary;
     if (bannerShown && !m_bannerRecorded)
         eventRecorder()(ExperimentRecorder::detectionFailureBannerShown);
     m_bannerRecorded = bannerShown;

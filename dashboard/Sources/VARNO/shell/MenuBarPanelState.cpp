@@ -13,6 +13,7 @@ PanelSnapshot PanelSnapshot::of(const AppModel &model)
     snapshot.lastScanDate = model.lastScanDate();
     snapshot.hasEverScanned = model.hasEverScanned();
     snapshot.hasDetectionFailure = model.hasDetectionFailure();
+    snapshot.hasLibrary = model.hasLibrary();
     snapshot.updateProgress = model.updateProgress();
     snapshot.outdatedCount = model.outdatedApps().size();
     snapshot.urgentCount = model.urgentApps().size();

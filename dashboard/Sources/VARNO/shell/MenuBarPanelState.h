@@ -35,6 +35,9 @@ struct PanelSnapshot {
     std::optional<QDateTime> lastScanDate;
     bool hasEverScanned = false;
     bool hasDetectionFailure = false;
+    // A library has been read (AppModel::hasLibrary); a snapshot made by hand
+    // stands for one that has.
+    bool hasLibrary = true;
     QHash<QString, UpdateState> updateProgress;
     qsizetype outdatedCount = 0;
     qsizetype urgentCount = 0;

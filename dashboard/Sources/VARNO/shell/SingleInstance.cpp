@@ -3,6 +3,9 @@
 #include "platform/Logging.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
+#include <QThread>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,19 +75,53 @@ bool SingleInstance::listen()
 {
     if (m_server)
         return m_server->isListening();
+    // The lock decides between two starts at the same time: QLocalServer
+    // would silently put its socket in place of a live one. A lock whose
+    // process has ended counts as free.
+    m_lock = std::make_unique<QLockFile>(m_socketPath + QStringLiteral(".lock"));
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        m_anotherInstance = m_lock->error() == QLockFile::LockFailedError;
+        if (m_anotherInstance)
+            qCInfo(lcVarno, "Another start of the app holds %s", qPrintable(m_lock->fileName()));
+        else
+            qCWarning(lcVarno, "Could not lock %s", qPrintable(m_lock->fileName()));
+        m_lock.reset();
+        return false;
+    }
+    if (QFileInfo::exists(m_socketPath)) {
+        // Removed only when nobody answers on it: left behind by an app that
+        // ended without removing it.
+        QLocalSocket probe;
+        probe.connectToServer(m_socketPath);
+        if (probe.waitForConnected(1000)) {
+            probe.abort();
+            m_anotherInstance = true;
+            qCInfo(lcVarno, "Another start of the app answers on %s", qPrintable(m_socketPath));
+            m_lock.reset();
+            return false;
+        }
+        QLocalServer::removeServer(m_socketPath);
+    }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
     if (m_server->listen(m_socketPath))
         return true;
-    // Nobody answered on it (forwardToRunning() came first): a socket file
-    // left behind by an app that ended without removing it.
-    if (m_server->serverError() == QAbstractSocket::AddressInUseError) {
-        QLocalServer::removeServer(m_socketPath);
-        if (m_server->listen(m_socketPath))
-            return true;
-    }
     qCWarning(lcVarno, "Could not listen for other starts of the app: %s", qPrintable(m_server->errorString()));
+    return false;
+}
+
+bool SingleInstance::handOver(const QStringList &urls, int timeoutMs) const
+{
+    // The other start holds the lock and listens a moment later.
+    QElapsedTimer clock;
+    clock.start();
+    while (!clock.hasExpired(timeoutMs)) {
+        if (forwardToRunning(urls, 500))
+            return true;
+        QThread::msleep(50);
+    }
     return false;
 }
 

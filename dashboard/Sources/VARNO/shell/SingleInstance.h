@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QLockFile>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
+#include <optional>
 
 class QLocalServer;
 class QLocalSocket;
@@ -31,9 +35,16 @@ public:
     bool forwardToRunning(const QStringList &urls, int timeoutMs = 2000) const;
 
     // Starts listening; false when the socket cannot be set up (the app then
-    // runs on without it). A socket left behind by an app that is gone is
-    // replaced.
+    // runs on without it) or another start already listens on it (see
+    // anotherInstanceAnswered()). A socket is removed and replaced only when
+    // a connection to it fails: it was left behind by an app that is gone.
     bool listen();
+    // listen() found a live app on the socket (two starts at the same time:
+    // the later one hands its URLs over and ends).
+    bool anotherInstanceAnswered() const { return m_anotherInstance; }
+    // forwardToRunning(), tried again until the other start listens (at most
+    // `timeoutMs`); for the start that lost the race.
+    bool handOver(const QStringList &urls, int timeoutMs = 5000) const;
     bool isListening() const;
 
     // The URLs the message carries, or nothing when it is not one.
@@ -52,5 +63,7 @@ private:
     void readFrom(QLocalSocket *socket);
 
     QString m_socketPath;
+    std::unique_ptr<QLockFile> m_lock;
+    bool m_anotherInstance = false;
     QLocalServer *m_server = nullptr;
 };

@@ -90,10 +90,15 @@ void VarnoApplication::start()
     }
 
     openWorkshop();
-    // Without a tray the panel is a tool window, shown at start above the
-    // Workshop window.
-    if (!m_tray->hasTray())
-        m_tray->showPanel();
+    // Without a tray the panel is a tool window, shown above the Workshop
+    // window once the launch load has answered (before that it could only
+    // say that the library didn't load).
+    if (!m_tray->hasTray()) {
+        connect(m_delegate, &AppDelegate::launchLoadFinished, this, [self] {
+            if (self)
+                self->showPanel();
+        }, Qt::SingleShotConnection);
+    }
     m_delegate->applicationDidFinishLaunching();
 }
 
@@ -113,6 +118,7 @@ QWidget *VarnoApplication::openWorkshop()
         window->setAttribute(Qt::WA_DeleteOnClose);
         m_commands = new VARNOCommands(m_delegate->model(), m_delegate->sparkleUpdater(), {}, window);
         m_commands->install(window->menuBar());
+        addPanelItem(window->menuBar());
         m_delegate->attachWorkshopWindow(window);
         m_workshop = window;
     }
@@ -131,6 +137,27 @@ void VarnoApplication::showSettings()
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+void VarnoApplication::addPanelItem(QMenuBar *menuBar)
+{
+    // The panel stands in for the menu-bar extra, which is always in reach:
+    // without a tray this item is the way back to it once closed.
+    QMenu *windowMenu = nullptr;
+    for (QAction *action : menuBar->actions()) {
+        if (action->menu() && action->text() == QLatin1String("Window"))
+            windowMenu = action->menu();
+    }
+    if (!windowMenu)
+        windowMenu = menuBar->addMenu(QStringLiteral("Window"));
+    windowMenu->addSeparator();
+    QAction *show = windowMenu->addAction(QStringLiteral("Show Menu-Bar Panel"));
+    show->setObjectName(QStringLiteral("showMenuBarPanel"));
+    const QPointer<VarnoApplication> self(this);
+    connect(show, &QAction::triggered, this, [self] {
+        if (self)
+            self->showPanel();
+    });
 }
 
 QWidget *VarnoApplication::makeSettingsWindow(AppModel *model)
@@ -159,6 +186,10 @@ void VarnoApplication::handleMessage(const QStringList &urls)
 {
     if (urls.isEmpty()) {
         openWorkshop();
+        // Without a tray the panel has no icon to be reached by: a start
+        // brings it back too.
+        if (m_tray && !m_tray->hasTray())
+            showPanel();
         activate();
         return;
     }

@@ -7,6 +7,7 @@
 class AppDelegate;
 class AppModel;
 class QMainWindow;
+class QMenuBar;
 class QWidget;
 class TrayHost;
 class VARNOCommands;
@@ -46,6 +47,7 @@ public:
 
 private:
     QWidget *makePanel();
+    void addPanelItem(QMenuBar *menuBar);
 
     AppDelegate *m_delegate;
     bool m_useTray;
