@@ -3,6 +3,8 @@
 
 #include "engine/ResourceLocator.h"
 #include "platform/MainBundle.h"
+#include "records/RemediationRegistry.h"
+#include "records/VendorUpdaters.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -98,11 +100,12 @@ private Q_SLOTS:
     void searchRootsAlternatePerAncestor()
     {
         QCOMPARE(ResourceLocator::searchRootsFor({QStringLiteral("/x/y"), QStringLiteral("/x"), QStringLiteral("/")}),
-                 (QStringList{"/x/y/Resources", "/x/y/dashboard/Resources", "/x/Resources", "/x/dashboard/Resources",
-                              "/Resources", "/dashboard/Resources"}));
+                 (QStringList{"/x/y/Resources", "/x/y/dashboard/Resources", "/x/y/VARNO.app/Contents/Resources",
+                              "/x/Resources", "/x/dashboard/Resources", "/x/VARNO.app/Contents/Resources",
+                              "/Resources", "/dashboard/Resources", "/VARNO.app/Contents/Resources"}));
         const QStringList roots = ResourceLocator::searchRoots();
         QCOMPARE(roots.value(0), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/MacOS/Resources"));
-        QCOMPARE(roots.value(2), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/Resources"));
+        QCOMPARE(roots.value(3), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/Resources"));
     }
 
     void lookupOrder()
@@ -191,6 +194,24 @@ private Q_SLOTS:
         QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>());
         ResourceLocator::setExecutablePathForTesting(m_executable);
         QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>(plist));
+    }
+
+    // A build folder outside the source tree: a test program there finds
+    // the bundle its build staged, and a registry that is nowhere is an error.
+    void findsTheStagedBundleOfABuildFolderElsewhere()
+    {
+        const QString build = m_root + QStringLiteral("/elsewhere/build");
+        const QString staged = build + QStringLiteral("/VARNO.app/Contents/Resources/remediation_registry.json");
+        QVERIFY(VarnoTest::writeFile(staged, "[]"));
+        ResourceLocator::setExecutablePathForTesting(build + QStringLiteral("/dashboard/Tests/model/tst_model"));
+        QCOMPARE(ResourceLocator::url(QStringLiteral("remediation_registry"), QStringLiteral("json")),
+                 std::optional<QString>(staged));
+
+        VarnoTest::LogCapture log;
+        RemediationRegistry::fromFile(ResourceLocator::url(QStringLiteral("nowhere"), QStringLiteral("json")));
+        QCOMPARE(log.countStartingWith(QStringLiteral("The remediation registry is missing from the app's resources")), 1);
+        VendorUpdaters::fromFile(std::optional<QString>(m_root + QStringLiteral("/no/such/file.json")));
+        QCOMPARE(log.countStartingWith(QStringLiteral("The vendor updaters registry")), 1);
     }
 
     void findsTheShippedResourcesFromTheBuildTree()

@@ -250,6 +250,11 @@ private Q_SLOTS:
         QCOMPARE(LinuxServiceBackend::systemdUserDir(), units);
         const QString service = QString::fromUtf8(VarnoTest::readFile(units + QStringLiteral("/org.varno.scan.service")));
         const QString timer = QString::fromUtf8(VarnoTest::readFile(units + QStringLiteral("/org.varno.scan.timer")));
+        // A hung scan ends before the next is due.
+        QVERIFY(service.contains(QStringLiteral("TimeoutStartSec=2700\n")));
+        QCOMPARE(LinuxServiceBackend::scanTimeoutFor(3600), 2700);
+        QCOMPARE(LinuxServiceBackend::scanTimeoutFor(10), 60);
+        QCOMPARE(LinuxServiceBackend::scanTimeoutFor(86400), 2700);
         QVERIFY(service.contains(QStringLiteral("ExecStart=\"/bin/sh\" \"-c\" \"logs=\\\"$$HOME/Library/Logs/VARNO\\\";")));
         QVERIFY(timer.contains(QStringLiteral("OnUnitActiveSec=3600s\n")));
         QVERIFY(timer.contains(QStringLiteral("OnActiveSec=3600s\n")));

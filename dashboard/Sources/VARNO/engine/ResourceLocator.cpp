@@ -87,11 +87,14 @@ QStringList ResourceLocator::ancestorsOf(const QString &executablePath)
 QStringList ResourceLocator::searchRootsFor(const QStringList &ancestors)
 {
     QStringList roots;
-    roots.reserve(ancestors.size() * 2);
+    roots.reserve(ancestors.size() * 3);
     for (const QString &ancestor : ancestors) {
         const QDir dir(ancestor);
         roots.append(dir.filePath(QStringLiteral("Resources")));
         roots.append(dir.filePath(QStringLiteral("dashboard/Resources")));
+        // The bundle a build folder stages (a test program lives beside it,
+        // wherever the build folder is).
+        roots.append(dir.filePath(QStringLiteral("VARNO.app/Contents/Resources")));
     }
     return roots;
 }

@@ -7,9 +7,11 @@
 #include <optional>
 
 // Finds the app's own resource files (JSON registries, images). The bundle's
-// Contents/Resources comes first; after it, for a development build, the
-// folders "Resources" and "dashboard/Resources" inside the executable's folder
-// and inside each of its ancestors (at most 20 folders, nearest first).
+// Contents/Resources comes first; after it, for a development build or a test
+// program, the folders "Resources", "dashboard/Resources" and
+// "VARNO.app/Contents/Resources" (the bundle a build folder stages) inside the
+// executable's folder and inside each of its ancestors (at most 20 folders,
+// nearest first).
 //
 // The ancestor list, the search roots and the source Info.plist location are
 // worked out once per process from the first command-line argument (made

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace {
 
 const QString kSystemctl = QStringLiteral("/usr/bin/systemctl");
@@ -169,6 +171,13 @@ QString LinuxServiceBackend::quoteForSystemd(const QString &argument)
     return quoted;
 }
 
+qint64 LinuxServiceBackend::scanTimeoutFor(qint64 intervalSeconds)
+{
+    // A hung scan is ended before the next one is due, so it never blocks
+    // the ones after it.
+    return std::clamp<qint64>(intervalSeconds * 3 / 4, 60, 45 * 60);
+}
+
 LinuxServiceBackend::AgentUnits LinuxServiceBackend::unitsFor(const QString &label,
                                                               const QStringList &programArguments,
                                                               qint64 intervalSeconds)
@@ -182,10 +191,11 @@ LinuxServiceBackend::AgentUnits LinuxServiceBackend::unitsFor(const QString &lab
                                    "\n"
                                    "[Service]\n"
                                    "Type=oneshot\n"
+                                   "TimeoutStartSec=%3\n"
                                    "Nice=10\n"
                                    "IOSchedulingClass=idle\n"
                                    "ExecStart=%2\n")
-                        .arg(label, quoted.join(QLatin1Char(' ')));
+                        .arg(label, quoted.join(QLatin1Char(' ')), QString::number(scanTimeoutFor(intervalSeconds)));
     units.timer = QStringLiteral("[Unit]\n"
                                  "Description=VARNO background scan every %1 s (%2)\n"
                                  "\n"

@@ -35,6 +35,9 @@ public:
         QString timer;
     };
     static AgentUnits unitsFor(const QString &label, const QStringList &programArguments, qint64 intervalSeconds);
+    // The scan service's TimeoutStartSec: three quarters of the interval,
+    // between 1 and 45 minutes.
+    static qint64 scanTimeoutFor(qint64 intervalSeconds);
     // One argument quoted for an ExecStart= line.
     static QString quoteForSystemd(const QString &argument);
     // One argument quoted for the Exec= key of a desktop entry.

@@ -1,6 +1,7 @@
 #include "records/RemediationRegistry.h"
 
 #include "engine/ResourceLocator.h"
+#include "platform/Logging.h"
 #include "records/StrictJson.h"
 
 #include <QFile>
@@ -87,11 +88,16 @@ std::optional<QHash<QString, RemediationEntry>> RemediationRegistry::decode(cons
 
 RemediationRegistry RemediationRegistry::fromFile(const std::optional<QString> &path)
 {
-    if (!path)
+    if (!path) {
+        qCCritical(lcVarno, "The remediation registry is missing from the app's resources; searched: %s",
+                   qPrintable(ResourceLocator::searchRoots().join(QStringLiteral(", "))));
         return RemediationRegistry();
+    }
     QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCCritical(lcVarno, "The remediation registry %s can't be read: %s", qPrintable(*path), qPrintable(file.errorString()));
         return RemediationRegistry();
+    }
     const auto entries = decode(file.readAll());
     if (!entries)
         return RemediationRegistry();

@@ -1,6 +1,7 @@
 #include "records/VendorUpdaters.h"
 
 #include "engine/ResourceLocator.h"
+#include "platform/Logging.h"
 #include "records/StrictJson.h"
 
 #include <QFile>
@@ -40,11 +41,16 @@ VendorUpdaters::VendorUpdaters(const QList<VendorUpdater> &fingerprints)
 
 VendorUpdaters VendorUpdaters::fromFile(const std::optional<QString> &path)
 {
-    if (!path)
+    if (!path) {
+        qCCritical(lcVarno, "The vendor updaters registry is missing from the app's resources; searched: %s",
+                   qPrintable(ResourceLocator::searchRoots().join(QStringLiteral(", "))));
         return VendorUpdaters();
+    }
     QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCCritical(lcVarno, "The vendor updaters registry %s can't be read: %s", qPrintable(*path), qPrintable(file.errorString()));
         return VendorUpdaters();
+    }
     const auto manifest = VendorUpdatersManifest::decode(file.readAll());
     if (!manifest)
         return VendorUpdaters();
