@@ -8,6 +8,7 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(AppTrustState)
+Q_DECLARE_METATYPE(PostureTone)
 Q_DECLARE_METATYPE(AppRecord)
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<bool>)
@@ -419,6 +420,43 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const AppRecord app = record([&](AppRecord &a) { a.vendor_updater_name = key; });
         QCOMPARE(AppTrustPresenter::vendorDisplayName(app, testVendors()), expected);
+    }
+
+    // The tone of each verdict, and the colour pair it resolves to.
+    void tones_data()
+    {
+        QTest::addColumn<AppTrustState>("state");
+        QTest::addColumn<PostureTone>("tone");
+        QTest::addColumn<QString>("dark");
+        QTest::addColumn<QString>("light");
+        const QString green[] = {QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59")};
+        const QString orange[] = {QStringLiteral("#E07B39"), QStringLiteral("#C45E1A")};
+        const QString red[] = {QStringLiteral("#CF4747"), QStringLiteral("#B03030")};
+        const QString grey[] = {QStringLiteral("#9E9381"), QStringLiteral("#807769")};
+        auto row = [](const char *name, AppTrustState state, PostureTone tone, const QString *pair) {
+            QTest::newRow(name) << state << tone << pair[0] << pair[1];
+        };
+        row("community verified", AppTrustState::currentCommunityVerified, PostureTone::green, green);
+        row("locally verified", AppTrustState::currentLocallyVerified, PostureTone::green, green);
+        row("unverified", AppTrustState::currentUnverified, PostureTone::neutral, grey);
+        row("outdated trusted", AppTrustState::outdatedTrusted, PostureTone::orange, orange);
+        row("outdated at risk", AppTrustState::outdatedAtRisk, PostureTone::red, red);
+        row("updating", AppTrustState::updating, PostureTone::orange, orange);
+        row("queued", AppTrustState::queued, PostureTone::neutral, grey);
+        row("skipped", AppTrustState::skipped, PostureTone::neutral, grey);
+        row("failed", AppTrustState::failed, PostureTone::red, red);
+    }
+
+    void tones()
+    {
+        QFETCH(AppTrustState, state);
+        QFETCH(PostureTone, tone);
+        QFETCH(QString, dark);
+        QFETCH(QString, light);
+        QCOMPARE(AppTrustPresenter::tone(state), tone);
+        const ColorPair pair = PosturePresenter::color(AppTrustPresenter::tone(state));
+        QCOMPARE(pair.resolve(true), QColor(dark));
+        QCOMPARE(pair.resolve(false), QColor(light));
     }
 };
 

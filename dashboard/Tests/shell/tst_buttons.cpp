@@ -61,10 +61,27 @@ struct ButtonFixture {
 };
 
 enum class State { normal, hovered, pressed, hoveredPressed };
+enum class Style { primary, ghost, secondary, destructive };
+
+ButtonStyle styleFor(Style style)
+{
+    switch (style) {
+    case Style::primary:
+        return PrimaryButtonStyle();
+    case Style::ghost:
+        return GhostButtonStyle();
+    case Style::secondary:
+        return SecondaryButtonStyle();
+    case Style::destructive:
+        break;
+    }
+    return DestructiveButtonStyle();
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(State)
+Q_DECLARE_METATYPE(Style)
 
 class TestButtonStyles : public QObject {
     Q_OBJECT
@@ -73,12 +90,13 @@ private Q_SLOTS:
     void initTestCase() { MainBundle::setPathOverride(VarnoTest::stagedBundlePath()); }
 
     // The windows' styles, under the pointer and pressed through real mouse
-    // events, painted as their table says: primary dims its fill when hovered
-    // and the whole button when pressed; ghost swaps fill, label and border
-    // colours when hovered and dims when pressed.
+    // events, painted as their table says: primary and destructive dim their
+    // fill when hovered and the whole button when pressed; ghost and
+    // secondary swap fill, label and border colours when hovered and dim when
+    // pressed.
     void windowStyleStates_data()
     {
-        QTest::addColumn<bool>("primary");
+        QTest::addColumn<Style>("style");
         QTest::addColumn<bool>("dark");
         QTest::addColumn<State>("state");
         QTest::addColumn<QColor>("fill");
@@ -91,13 +109,13 @@ private Q_SLOTS:
             const QColor ink = VarnoColor::background().resolve(dark);
             const char *scheme = dark ? "dark" : "light";
             const QColor goldHover = over(gold, bg, 0.82);
-            QTest::addRow("primary %s normal", scheme) << true << dark << State::normal << gold << ink << gold;
+            QTest::addRow("primary %s normal", scheme) << Style::primary << dark << State::normal << gold << ink << gold;
             QTest::addRow("primary %s hovered", scheme)
-                << true << dark << State::hovered << goldHover << ink << goldHover;
-            QTest::addRow("primary %s pressed", scheme) << true << dark << State::pressed << over(gold, bg, 0.75)
+                << Style::primary << dark << State::hovered << goldHover << ink << goldHover;
+            QTest::addRow("primary %s pressed", scheme) << Style::primary << dark << State::pressed << over(gold, bg, 0.75)
                                                         << over(ink, bg, 0.75) << over(gold, bg, 0.75);
             QTest::addRow("primary %s hovered and pressed", scheme)
-                << true << dark << State::hoveredPressed << over(goldHover, bg, 0.75) << over(ink, bg, 0.75)
+                << Style::primary << dark << State::hoveredPressed << over(goldHover, bg, 0.75) << over(ink, bg, 0.75)
                 << over(goldHover, bg, 0.75);
 
             const QColor surface = VarnoColor::surface().resolve(dark);
@@ -106,20 +124,20 @@ private Q_SLOTS:
             const QColor primaryText = VarnoColor::textPrimary().resolve(dark);
             const QColor border = VarnoColor::border().resolve(dark);
             const QColor tertiary = VarnoColor::textTertiary().resolve(dark);
-            QTest::addRow("ghost %s normal", scheme) << false << dark << State::normal << surface << secondary << border;
+            QTest::addRow("ghost %s normal", scheme) << Style::ghost << dark << State::normal << surface << secondary << border;
             QTest::addRow("ghost %s hovered", scheme)
-                << false << dark << State::hovered << surfaceHover << primaryText << tertiary;
-            QTest::addRow("ghost %s pressed", scheme) << false << dark << State::pressed << over(surface, bg, 0.8)
+                << Style::ghost << dark << State::hovered << surfaceHover << primaryText << tertiary;
+            QTest::addRow("ghost %s pressed", scheme) << Style::ghost << dark << State::pressed << over(surface, bg, 0.8)
                                                       << over(secondary, bg, 0.8) << over(border, bg, 0.8);
             QTest::addRow("ghost %s hovered and pressed", scheme)
-                << false << dark << State::hoveredPressed << over(surfaceHover, bg, 0.8) << over(primaryText, bg, 0.8)
+                << Style::ghost << dark << State::hoveredPressed << over(surfaceHover, bg, 0.8) << over(primaryText, bg, 0.8)
                 << over(tertiary, bg, 0.8);
         }
     }
 
     void windowStyleStates()
     {
-        QFETCH(bool, primary);
+        QFETCH(Style, style);
         QFETCH(bool, dark);
         QFETCH(State, state);
         QFETCH(QColor, fill);
@@ -128,7 +146,7 @@ private Q_SLOTS:
 
         AppearanceScope scheme(dark ? Appearance::Scheme::Dark : Appearance::Scheme::Light);
         ShellTest::ReduceMotionScope instant;
-        ButtonFixture fixture(primary ? ButtonStyle(PrimaryButtonStyle()) : ButtonStyle(GhostButtonStyle()));
+        ButtonFixture fixture(styleFor(style));
         QVERIFY(fixture.exposed());
         StyledButton *button = fixture.button;
         const QPoint centre = button->rect().center();
@@ -191,6 +209,25 @@ private Q_SLOTS:
             QSignalSpy clicked(fixture.button, &QAbstractButton::clicked);
             QTest::mouseClick(fixture.button, Qt::LeftButton);
             QCOMPARE(clicked.count(), 0);
+        }
+    }
+
+    // The secondary and destructive styles draw a disabled button at half
+    // opacity, so that a gated action reads as unavailable.
+    void secondaryAndDestructiveFadeWhenDisabled()
+    {
+        for (const bool dark : {true, false}) {
+            AppearanceScope scheme(dark ? Appearance::Scheme::Dark : Appearance::Scheme::Light);
+            const QColor bg = VarnoColor::background().resolve(dark);
+            for (const Style style : {Style::secondary, Style::destructive}) {
+                ButtonFixture fixture(styleFor(style), QStringLiteral("Re-install"));
+                QVERIFY(fixture.exposed());
+                const QColor fill = fixture.fillPixel();
+                fixture.button->setEnabled(false);
+                const QColor faded = fixture.fillPixel();
+                QVERIFY2(near(faded, over(fill, bg, 0.5)),
+                         qPrintable(ShellTest::describe(faded) + " != " + ShellTest::describe(over(fill, bg, 0.5))));
+            }
         }
     }
 

@@ -9,6 +9,7 @@
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
+#include "provenance/ProvenanceDrawerView.h"
 #include "workshop/WorkshopStandIns.h"
 #include "workshop/WorkshopWindow.h"
 
@@ -146,11 +147,13 @@ private Q_SLOTS:
         QCOMPARE(m_window->showProvenance()->app_name, QStringLiteral("Alpha"));
         QVERIFY(m_window->drawer()->isVisible());
 
-        // Switches an open drawer.
+        // Switches an open drawer (the same drawer, showing the other app).
+        ProvenanceDrawerView *first = m_window->drawer();
         VarnoSignals::postShowProvenance(QStringLiteral("org.b"));
         QCOMPARE(m_window->showProvenance()->app_name, QStringLiteral("Beta"));
-        auto *drawer = qobject_cast<StandIn::ProvenanceDrawerView *>(m_window->drawer());
+        ProvenanceDrawerView *drawer = m_window->drawer();
         QVERIFY(drawer);
+        QCOMPARE(drawer, first);
         QCOMPARE(drawer->app().bundle_id, QStringLiteral("org.b"));
 
         // Unknown, differently cased, partial or absent ids change nothing.
@@ -163,6 +166,12 @@ private Q_SLOTS:
         QTest::mouseClick(drawer->closeButton(), Qt::LeftButton);
         QVERIFY(!m_window->showProvenance());
         QVERIFY(!m_window->drawer());
+
+        // So does a click on its backdrop.
+        VarnoSignals::postShowProvenance(QStringLiteral("org.c"));
+        QVERIFY(m_window->drawer());
+        QTest::mouseClick(m_window->drawer()->backdrop(), Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(!m_window->showProvenance());
     }
 
     void shelfRowOpensTheDrawer()
@@ -189,9 +198,12 @@ private Q_SLOTS:
         m_window->setShowProvenance(m_model->apps().at(3));
         m_window->resize(1300, 900);
         QCoreApplication::processEvents();
-        QWidget *drawer = m_window->drawer();
-        QCOMPARE(drawer->geometry().right(), content()->rect().right());
-        QCOMPARE(drawer->height(), content()->height());
+        ProvenanceDrawerView *drawer = m_window->drawer();
+        // The drawer covers the content; its 380 px panel stands at the trailing edge.
+        QCOMPARE(drawer->geometry(), content()->rect());
+        QCOMPARE(drawer->panel()->width(), WorkshopWindow::kDrawerWidth);
+        QCOMPARE(drawer->panel()->mapTo(content(), QPoint(drawer->panel()->width() - 1, 0)).x(),
+                 content()->rect().right());
 
         m_model->setShowOnboarding(true);
         QWidget *onboarding = m_window->onboarding();

@@ -157,11 +157,11 @@ QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
     co_return std::move(*records);
 }
 
-QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId)
+QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId,
+                                                     std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    const QByteArray output =
-        co_await run(sealArguments(bundleId), kQueryTimeout);
+    const QByteArray output = co_await run(sealArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
     QFuture<std::optional<TrustSealRecord>> decoding = BlockingWork::start("decode seal", decodeSeal, output);
     auto seal = co_await decoding;
     if (!seal)
@@ -223,11 +223,13 @@ QCoro::Task<void> VARNOProcess::uninstall(QString bundleId)
     co_await run(removeArguments(bundleId), kChangeTimeout);
 }
 
-QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QString> bundleId)
+QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QString> bundleId,
+                                                              std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     if (bundleId)
         ensureNotOptionLike(*bundleId, kBundleId);
-    const QByteArray output = co_await run(provenanceArguments(bundleId), kQueryTimeout);
+    const QByteArray output =
+        co_await run(provenanceArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
     QFuture<std::optional<QList<ProvenanceRecord>>> decoding =
         BlockingWork::start("decode provenance", decodeProvenanceList, output);
     auto records = co_await decoding;
@@ -236,10 +238,11 @@ QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QStr
     co_return std::move(*records);
 }
 
-QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId)
+QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId,
+                                                     std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    const QByteArray output = co_await run(backupArguments(bundleId), kQueryTimeout);
+    const QByteArray output = co_await run(backupArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
     QFuture<std::optional<BackupRecord>> decoding = BlockingWork::start("decode backup", decodeBackup, output);
     auto backup = co_await decoding;
     if (!backup)

@@ -87,6 +87,8 @@ public:
                                        std::optional<QByteArray> stdinData = std::nullopt);
 
     // --- One operation per plain engine command --------------------------
+    // The queries a view makes itself (provenance, backup, seal) take the
+    // view's cancellation token, so that closing the view ends the child.
     // Each builds its argument vector (every value one argument, never split
     // or quoted), runs it with the command's time-out and turns standard
     // output into the result. Besides the failures of run(): a record that
@@ -97,7 +99,8 @@ public:
     // "list", "--json", ["--all" unless outdatedOnly]; 120 s.
     static QCoro::Task<QList<AppRecord>> listApps(bool outdatedOnly = false);
     // "seal", "--bundle-id", ID, "--json"; 120 s.
-    static QCoro::Task<TrustSealRecord> trustSeal(QString bundleId);
+    static QCoro::Task<TrustSealRecord> trustSeal(QString bundleId,
+                                                  std::shared_ptr<VARNOCancellationToken> cancellationToken = {});
     // "mode", ID, mode; 120 s.
     static QCoro::Task<void> setUpdateMode(QString bundleId, QString mode);
     // "mode", ID, "--on-quit"; 120 s.
@@ -117,9 +120,11 @@ public:
     // "remove", "--bundle-id", ID, "--yes"; 300 s.
     static QCoro::Task<void> uninstall(QString bundleId);
     // "provenance", "--json", ["--bundle-id", ID when given, even empty]; 120 s.
-    static QCoro::Task<QList<ProvenanceRecord>> provenance(std::optional<QString> bundleId = std::nullopt);
+    static QCoro::Task<QList<ProvenanceRecord>> provenance(std::optional<QString> bundleId = std::nullopt,
+                                                           std::shared_ptr<VARNOCancellationToken> cancellationToken = {});
     // "backup", "--bundle-id", ID, "--json"; 120 s.
-    static QCoro::Task<BackupRecord> backupStatus(QString bundleId);
+    static QCoro::Task<BackupRecord> backupStatus(QString bundleId,
+                                                  std::shared_ptr<VARNOCancellationToken> cancellationToken = {});
     // "restore", "--bundle-id", ID; 300 s.
     static QCoro::Task<void> restore(QString bundleId);
     // "diagnose", "--bundle", "--out", outPath; 120 s. Returns outPath.

@@ -44,6 +44,35 @@ GhostButtonStyle::GhostButtonStyle()
     tracksHover = true;
 }
 
+SecondaryButtonStyle::SecondaryButtonStyle()
+{
+    text = VarnoColor::textSecondary();
+    textHovered = VarnoColor::textPrimary();
+    fill = VarnoColor::surface();
+    fillHovered = VarnoColor::surfaceHover();
+    stroke = VarnoColor::border();
+    strokeHovered = VarnoColor::textTertiary();
+    pressedOpacity = 0.8;
+    disabledOpacity = 0.5;
+    cornerRadius = 8;
+    horizontalPadding = 14;
+    verticalPadding = 6;
+    tracksHover = true;
+}
+
+DestructiveButtonStyle::DestructiveButtonStyle()
+{
+    text = VarnoColor::background(); // dark on red in the dark appearance, near white in the light
+    fill = VarnoColor::danger();
+    fillHoveredOpacity = 0.82;
+    pressedOpacity = 0.75;
+    disabledOpacity = 0.5;
+    cornerRadius = 8;
+    horizontalPadding = 14;
+    verticalPadding = 6;
+    tracksHover = true;
+}
+
 PanelPrimaryButton::PanelPrimaryButton()
 {
     face = Face{13, QFont::DemiBold};
@@ -282,7 +311,10 @@ void StyledButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const bool pressed = isDown();
-    if (pressed && m_style.pressedOpacity < 1.0) {
+    qreal opacity = pressed ? m_style.pressedOpacity : 1.0;
+    if (!isEnabled())
+        opacity *= m_style.disabledOpacity;
+    if (opacity < 1.0) {
         // The whole button fades as one: render it into a layer first, so that
         // the label does not show the fill through itself.
         const qreal dpr = devicePixelRatioF();
@@ -293,7 +325,7 @@ void StyledButton::paintEvent(QPaintEvent *)
             QPainter layerPainter(&layer);
             paintButton(layerPainter, QRectF(rect()));
         }
-        painter.setOpacity(m_style.pressedOpacity);
+        painter.setOpacity(opacity);
         painter.drawImage(QPointF(0, 0), layer);
         return;
     }

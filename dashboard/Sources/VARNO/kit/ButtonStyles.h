@@ -38,6 +38,7 @@ struct ButtonStyle {
     qreal strokeWidth = 1.0;
 
     qreal pressedOpacity = 1.0;             // the whole button while pressed
+    qreal disabledOpacity = 1.0;            // the whole button while disabled
     qreal cornerRadius = 0;
     int horizontalPadding = 0;
     int verticalPadding = 0;
@@ -56,6 +57,19 @@ struct PrimaryButtonStyle : ButtonStyle {
 };
 struct GhostButtonStyle : ButtonStyle {
     GhostButtonStyle();
+};
+
+// The two styles that sit beside a primary action: quiet and outlined
+// (brightening under the pointer), and filled red (its fill thinning to 0.82
+// under the pointer, never outlined). Both pad the label 14 by 6, round the
+// corners by 8, ease their hover look in over 80 ms and take the caller's
+// font; pressing dims the whole button (0.8 and 0.75). A disabled button is
+// drawn at half opacity, so that it reads as unavailable.
+struct SecondaryButtonStyle : ButtonStyle {
+    SecondaryButtonStyle();
+};
+struct DestructiveButtonStyle : ButtonStyle {
+    DestructiveButtonStyle();
 };
 
 // The menu-bar panel's six styles: no hover look, no disabled look; pressing

@@ -39,6 +39,26 @@ AppTrustPresentation presentation(AppTrustState state, const QString &title, con
 
 namespace AppTrustPresenter {
 
+PostureTone tone(AppTrustState state)
+{
+    switch (state) {
+    case AppTrustState::currentCommunityVerified:
+    case AppTrustState::currentLocallyVerified:
+        return PostureTone::green;
+    case AppTrustState::outdatedTrusted:
+    case AppTrustState::updating:
+        return PostureTone::orange;
+    case AppTrustState::outdatedAtRisk:
+    case AppTrustState::failed:
+        return PostureTone::red;
+    case AppTrustState::currentUnverified:
+    case AppTrustState::queued:
+    case AppTrustState::skipped:
+        break;
+    }
+    return PostureTone::neutral;
+}
+
 AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
                           const std::optional<AppIncident> &incident, const VendorUpdaters &vendorUpdaters,
                           const RemediationRegistry &registry)

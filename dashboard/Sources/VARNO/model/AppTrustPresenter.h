@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/PosturePresenter.h"
 #include "model/UpdateState.h"
 #include "records/AppIncident.h"
 #include "records/AppRecord.h"
@@ -49,6 +50,10 @@ AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
                           const std::optional<AppIncident> &incident, const VendorUpdaters &vendorUpdaters,
                           const RemediationRegistry &registry = RemediationRegistry::shared());
 
+// The tone a card or the drawer colours a verdict with: verified and current
+// green; outdated and updating orange; at risk and failed red; the rest
+// neutral.
+PostureTone tone(AppTrustState state);
 // The vendor's own updater looks after the app (also used by the cards).
 bool isVendorSelfManaged(const AppRecord &app);
 

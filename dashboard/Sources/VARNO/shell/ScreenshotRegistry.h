@@ -54,3 +54,5 @@ bool runModelTask(QCoro::Task<void> task);
 
 // The app cards' scenes (ScreenshotScenesCards.cpp).
 void registerCardScreenshotScenes(ScreenshotRegistry &registry);
+// The provenance drawer and the restore sheet.
+void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry);

@@ -173,4 +173,5 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); }});
     registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); }});
     registerCardScreenshotScenes(registry);
+    registerProvenanceScreenshotScenes(registry);
 }

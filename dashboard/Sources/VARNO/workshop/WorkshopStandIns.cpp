@@ -256,39 +256,6 @@ void StatusBarView::refresh()
     m_text->setText(PosturePresenter::statusBar(snapshot).title);
 }
 
-// --- ProvenanceDrawerView ----------------------------------------------------------------
-
-ProvenanceDrawerView::ProvenanceDrawerView(AppModel *, const AppRecord &app, std::function<void()> onDismiss,
-                                           QWidget *parent)
-    : QWidget(parent)
-    , m_app(app)
-    , m_close(new StyledButton(QStringLiteral("Close"), GhostButtonStyle(), this))
-{
-    setObjectName(QStringLiteral("provenanceDrawer"));
-    setAttribute(Qt::WA_StyledBackground);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(8);
-    layout->addWidget(label(app.app_name, italicBrusk(22), VarnoColor::textPrimary(), this));
-    layout->addWidget(label(app.bundle_id, VarnoFont::mono(11), VarnoColor::textTertiary(), this));
-    layout->addWidget(label(QStringLiteral("Provenance drawer (stand-in)"), VarnoFont::mono(10),
-                            VarnoColor::textTertiary(), this));
-    layout->addStretch(1);
-    layout->addWidget(m_close, 0, Qt::AlignRight);
-    connect(m_close, &QPushButton::clicked, this, [onDismiss] {
-        if (onDismiss)
-            onDismiss();
-    });
-    VarnoColor::repaintOnAppearanceChange(this);
-}
-
-void ProvenanceDrawerView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), VarnoColor::backgroundRaised().resolved());
-    painter.fillRect(QRect(0, 0, 1, height()), VarnoColor::border().resolved());
-}
-
 // --- OnboardingView ----------------------------------------------------------------------
 
 OnboardingView::OnboardingView(AppModel *model, QWidget *parent)

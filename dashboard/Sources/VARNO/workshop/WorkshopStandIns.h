@@ -17,7 +17,7 @@ class QListWidget;
 class StyledButton;
 
 // Stand-ins for the Workshop's sidebar, toolbar, ghost banner, shelf, status
-// strip, provenance drawer, onboarding and sheets, until their own views are
+// strip, onboarding and sheets, until their own views are
 // built. Each has the interface of the view it stands in for (what the window
 // hands it, what it hands back) and shows only the plainest form of its
 // content, clearly marked as unfinished.
@@ -102,25 +102,6 @@ private:
 
     QPointer<AppModel> m_model;
     QLabel *m_text;
-};
-
-// One app's drawer: its name and bundle id, and a close button that calls
-// the dismiss action (the drawer never closes itself).
-class ProvenanceDrawerView : public QWidget {
-    Q_OBJECT
-
-public:
-    ProvenanceDrawerView(AppModel *model, const AppRecord &app, std::function<void()> onDismiss,
-                         QWidget *parent = nullptr);
-    const AppRecord &app() const { return m_app; }
-    StyledButton *closeButton() const { return m_close; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    AppRecord m_app;
-    StyledButton *m_close;
 };
 
 // The first-run overlay: one button that completes onboarding.

@@ -5,10 +5,12 @@
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
+#include "provenance/ProvenanceDrawerView.h"
 #include "workshop/WorkshopStandIns.h"
 
 #include <QDialog>
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -201,23 +203,28 @@ void WorkshopWindow::setShowProvenance(std::optional<AppRecord> record)
         closeDrawer();
         return;
     }
-    const bool wasOpen = !m_drawer.isNull();
-    if (m_drawer) {
-        m_drawer->hide();
-        m_drawer->deleteLater();
-    }
     m_showProvenance = std::move(record);
-    m_drawer = new StandIn::ProvenanceDrawerView(m_model, *m_showProvenance, [this] { setShowProvenance(std::nullopt); },
-                                                 m_content);
+    if (m_drawer) {
+        // The open drawer switches to the other app; its content fades across.
+        const bool switched = m_drawer->bundleId() != m_showProvenance->bundle_id;
+        if (switched && animate())
+            crossFadeDrawer();
+        m_drawer->setApp(*m_showProvenance);
+        Q_EMIT presentationChanged();
+        return;
+    }
+    // The drawer covers the content: its backdrop, then its panel at the
+    // trailing edge. It slides in from that edge.
+    m_drawer = new ProvenanceDrawerView(m_model, *m_showProvenance, [this] { setShowProvenance(std::nullopt); },
+                                        m_content);
     layOutOverlays();
-    const QPoint target = m_drawer->pos();
     m_drawer->show();
-    if (!wasOpen && animate()) {
+    if (animate()) {
         auto *slide = new QPropertyAnimation(m_drawer, "pos", m_drawer);
         slide->setDuration(kDrawerAnimationMs);
         slide->setEasingCurve(QEasingCurve::InOutQuad);
-        slide->setStartValue(QPoint(m_content->width(), target.y()));
-        slide->setEndValue(target);
+        slide->setStartValue(QPoint(m_content->width(), 0));
+        slide->setEndValue(QPoint(0, 0));
         slide->start(QAbstractAnimation::DeleteWhenStopped);
     }
     if (m_onboarding)
@@ -225,10 +232,31 @@ void WorkshopWindow::setShowProvenance(std::optional<AppRecord> record)
     Q_EMIT presentationChanged();
 }
 
+void WorkshopWindow::crossFadeDrawer()
+{
+    // A picture of the old app's panel over the new one, fading out.
+    QWidget *panel = m_drawer->panel();
+    auto *picture = new QLabel(panel);
+    picture->setPixmap(panel->grab());
+    picture->setGeometry(panel->rect());
+    picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *fade = new QGraphicsOpacityEffect(picture);
+    picture->setGraphicsEffect(fade);
+    picture->show();
+    picture->raise();
+    auto *animation = new QPropertyAnimation(fade, "opacity", picture);
+    animation->setDuration(kDrawerAnimationMs);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(1.0);
+    animation->setEndValue(0.0);
+    connect(animation, &QAbstractAnimation::finished, picture, &QObject::deleteLater);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 void WorkshopWindow::closeDrawer()
 {
     m_showProvenance.reset();
-    if (StandIn::ProvenanceDrawerView *drawer = m_drawer.data()) {
+    if (ProvenanceDrawerView *drawer = m_drawer.data()) {
         m_drawer = nullptr;
         if (animate() && drawer->isVisible()) {
             auto *slide = new QPropertyAnimation(drawer, "pos", drawer);
@@ -250,7 +278,7 @@ QMessageBox *WorkshopWindow::errorAlert() const
     return qobject_cast<QMessageBox *>(m_alert.data());
 }
 
-QWidget *WorkshopWindow::drawer() const
+ProvenanceDrawerView *WorkshopWindow::drawer() const
 {
     return m_drawer.data();
 }
@@ -296,11 +324,10 @@ bool WorkshopWindow::eventFilter(QObject *watched, QEvent *event)
 
 void WorkshopWindow::layOutOverlays()
 {
-    // The overlays follow the window's size: the drawer against the trailing
-    // edge, full height; onboarding over everything.
+    // The overlays follow the window's size: the drawer over the content
+    // (its panel against the trailing edge), onboarding over everything.
     if (m_drawer) {
-        const int width = qMin(kDrawerWidth, m_content->width());
-        m_drawer->setGeometry(m_content->width() - width, 0, width, m_content->height());
+        m_drawer->setGeometry(m_content->rect());
         m_drawer->raise();
     }
     if (m_onboarding) {

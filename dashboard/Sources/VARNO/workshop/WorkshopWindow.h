@@ -13,13 +13,13 @@ class QDialog;
 class QLineEdit;
 class QMessageBox;
 class QPropertyAnimation;
+class ProvenanceDrawerView;
 
 namespace StandIn {
 class SidebarView;
 class ShelfView;
 class StatusBarView;
 class GhostBannerView;
-class ProvenanceDrawerView;
 class OnboardingView;
 } // namespace StandIn
 
@@ -64,7 +64,7 @@ public:
     QWidget *statusBar() const;
     QLineEdit *searchField() const { return m_searchField; }
     // The open drawer and onboarding overlay, when shown.
-    QWidget *drawer() const;
+    ProvenanceDrawerView *drawer() const;
     QWidget *onboarding() const;
     QDialog *sheet(WorkshopSheet sheet) const;
     QMessageBox *errorAlert() const;
@@ -82,6 +82,7 @@ private:
     void updateOnboarding();
     void updateAlert();
     void closeDrawer();
+    void crossFadeDrawer();
 
     QPointer<AppModel> m_model;
     QWidget *m_content = nullptr;
@@ -90,7 +91,7 @@ private:
     StandIn::ShelfView *m_shelf = nullptr;
     StandIn::StatusBarView *m_statusBar = nullptr;
     QLineEdit *m_searchField = nullptr;
-    QPointer<StandIn::ProvenanceDrawerView> m_drawer;
+    QPointer<ProvenanceDrawerView> m_drawer;
     QPointer<StandIn::OnboardingView> m_onboarding;
     QPointer<QDialog> m_alert;
     QPointer<QPropertyAnimation> m_bannerAnimation;

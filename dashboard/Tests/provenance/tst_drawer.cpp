@@ -1,0 +1,447 @@
+#include "TestRegistry.h"
+#include "TestSupport.h"
+
+#include "../model/ModelFixture.h"
+#include "../shell/ShellTestSupport.h"
+
+#include "engine/ExperimentRecorder.h"
+#include "kit/ButtonStyles.h"
+#include "model/AppTrustPresenter.h"
+#include "platform/MainBundle.h"
+#include "provenance/ProvenanceDrawerView.h"
+#include "provenance/RestoreSheet.h"
+#include "records/VendorUpdaters.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray journal()
+{
+    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+}
+
+// The journal's argument vector of one engine run of the app.
+QByteArray call(std::initializer_list<const char *> words)
+{
+    QByteArray text = "[\"--engine-contract-version\", \"1\"";
+    for (const char *word : words)
+        text += ", \"" + QByteArray(word) + "\"";
+    return text + "]";
+}
+
+// Counts the experiment events whose engine run has ended.
+struct EventLog {
+    QStringList events;
+    EventLog()
+    {
+        ExperimentRecorder::setFinishedHookForTesting([this](const QString &event) { events.append(event); });
+    }
+    ~EventLog() { ExperimentRecorder::setFinishedHookForTesting({}); }
+};
+
+// The parent process id of a process, from /proc/<pid>/stat (0 when unknown).
+qint64 parentOf(const QString &pid)
+{
+    QFile file(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // "pid (name) state ppid ...": the name may hold blanks, so read after the last ")".
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
+}
+
+// Whether an engine child of this test whose arguments hold all these words still runs.
+bool engineRunning(const QList<QByteArray> &words)
+{
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        if (parentOf(pid) != QCoreApplication::applicationPid())
+            continue;
+        QFile file(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = file.readAll().split('\0');
+        if (!arguments.contains("--engine-contract-version"))
+            continue;
+        bool all = true;
+        for (const QByteArray &word : words)
+            all = all && arguments.contains(word);
+        if (all)
+            return true;
+    }
+    return false;
+}
+
+QPushButton *buttonNamed(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text)
+            return qobject_cast<QPushButton *>(button);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The drawer against the real model and the engine stand-in: what it asks
+// the engine, what it shows, and that nothing stale is ever written.
+class TestProvenanceDrawer : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ModelFixture> f;
+    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<EventLog> m_events;
+    int m_dismissed = 0;
+
+    AppRecord app(const char *id) const { return *f->app(QString::fromLatin1(id)); }
+
+    std::unique_ptr<ProvenanceDrawerView> open(const char *id)
+    {
+        auto drawer = std::make_unique<ProvenanceDrawerView>(f->model.get(), app(id), [this] { ++m_dismissed; });
+        drawer->resize(900, 700);
+        drawer->show();
+        return drawer;
+    }
+
+    static bool loaded(const ProvenanceDrawerView &drawer) { return !drawer.loadState().isLoading; }
+
+private Q_SLOTS:
+    void initTestCase() { MainBundle::setPathOverride(VarnoTest::stagedBundlePath()); }
+
+    void init()
+    {
+        f = std::make_unique<ModelFixture>();
+        QVERIFY(f->ready);
+        QVERIFY(f->scanDirectly());
+        VarnoTest::await(f->model->load());
+        QVERIFY(f->app(QStringLiteral("org.sim.inkwell")));
+        QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")}).exitCode == 0);
+        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        m_events = std::make_unique<EventLog>();
+        m_dismissed = 0;
+    }
+
+    void cleanup()
+    {
+        m_events.reset();
+        m_noMotion.reset();
+        f.reset();
+    }
+
+    void loadsHistoryBackupAndSeal()
+    {
+        auto drawer = open("org.sim.inkwell");
+        // The first frame: the skeleton, labelled for assistive technology.
+        QVERIFY(drawer->loadState().isLoading);
+        QVERIFY(drawer->findChild<QWidget *>(QStringLiteral("skeleton-row-2")));
+        QCOMPARE(drawer->findChild<QWidget *>(QStringLiteral("version-history"))->accessibleName(),
+                 QStringLiteral("Loading version history"));
+        QVERIFY(!drawer->restoreButton()->isVisibleTo(drawer.get()));
+
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QCOMPARE(drawer->loadState().provenance.size(), 2);
+        QVERIFY(drawer->loadState().backup && drawer->loadState().backup->available);
+        QVERIFY(drawer->restoreButton()->isVisibleTo(drawer.get()));
+        // Rows in the engine's order, each with the community count.
+        const QStringList texts = drawer->visibleTexts();
+        QVERIFY(texts.indexOf(QStringLiteral("3.2.1")) >= 0);
+        QVERIFY(texts.indexOf(QStringLiteral("3.2.1")) < texts.indexOf(QStringLiteral("3.1.0")));
+        QCOMPARE(texts.count(QStringLiteral("4x")), 2);
+        QVERIFY(texts.contains(QStringLiteral("verified by 4 endpoints")));
+        QVERIFY(texts.contains(QStringLiteral("TRUST")));
+        QVERIFY(texts.contains(QStringLiteral("← back to the shelf")));
+
+        const QByteArray runs = journal();
+        QVERIFY(runs.contains(call({"provenance", "--json", "--bundle-id", "org.sim.inkwell"})));
+        QVERIFY(runs.contains(call({"backup", "--bundle-id", "org.sim.inkwell", "--json"})));
+        QVERIFY(runs.contains(call({"seal", "--bundle-id", "org.sim.inkwell", "--json"})));
+        QVERIFY(VarnoTest::waitUntil([&] { return m_events->events.contains(QStringLiteral("restore_available")); }));
+        QVERIFY(journal().contains(call({"experiment", "record", "--event", "restore_available"})));
+    }
+
+    void noBackupMeansNoRestore()
+    {
+        auto drawer = open("org.sim.tallybook");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->loadState().backup);
+        QVERIFY(!drawer->loadState().backup->available);
+        QVERIFY(!drawer->restoreButton()->isVisibleTo(drawer.get()));
+        QVERIFY(drawer->closeButton()->isVisibleTo(drawer.get()));
+        QVERIFY(drawer->visibleTexts().contains(QStringLiteral("No history yet.")));
+        QVERIFY(!m_events->events.contains(QStringLiteral("restore_available")));
+        QVERIFY(!journal().contains("restore_available"));
+    }
+
+    // A failed history load stops the run; "Try again" asks for the history only.
+    void historyFailureAndTryAgain()
+    {
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"provenance","exit":1,"stderr":"Database locked.","times":1}]})"));
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->loadState().loadError);
+        QVERIFY(drawer->loadState().loadError->contains(QStringLiteral("Database locked.")));
+        QVERIFY(drawer->loadState().provenance.isEmpty());
+        QVERIFY(!drawer->loadState().backup);
+        QVERIFY(drawer->visibleTexts().contains(QStringLiteral("Couldn’t load provenance.")));
+        QVERIFY(!drawer->restoreButton()->isVisibleTo(drawer.get()));
+        QVERIFY(!journal().contains("\"backup\""));
+        QVERIFY(!journal().contains("\"seal\""));
+
+        QVERIFY(drawer->tryAgainButton());
+        QTest::mouseClick(drawer->tryAgainButton(), Qt::LeftButton);
+        QVERIFY(drawer->loadState().isLoading);
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(!drawer->loadState().loadError);
+        QCOMPARE(drawer->loadState().provenance.size(), 2);
+        const QByteArray runs = journal();
+        QCOMPARE(runs.count("\"provenance\""), 2);
+        QVERIFY(!runs.contains("\"backup\""));
+        QVERIFY(!runs.contains("\"seal\""));
+    }
+
+    // A failed backup check forgets an earlier answer; a failed seal is silent.
+    void backupAndSealFailures()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->loadState().backup);
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"backup","exit":1},{"command":"seal","exit":1}]})"));
+        VarnoTest::await(drawer->loadDrawer());
+        QVERIFY(!drawer->loadState().backup);
+        QVERIFY(!drawer->loadState().isLoading);
+        QVERIFY(!drawer->loadState().loadError);
+        QVERIFY(!drawer->restoreButton()->isVisibleTo(drawer.get()));
+        QVERIFY(!f->model->error());
+    }
+
+    // Switching to another app cancels the first load; its late answer is dropped.
+    void switchingAppsMidLoad()
+    {
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":["provenance","--json","--bundle-id","org.sim.inkwell"],"delay":5}]})"));
+        auto drawer = open("org.sim.inkwell");
+        QTest::qWait(300); // the first child is running
+        drawer->setApp(app("org.sim.tallybook"));
+        QCOMPARE(drawer->app().bundle_id, QStringLiteral("org.sim.tallybook"));
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->loadState().provenance.isEmpty());
+        // The cancelled child ended well before its delay.
+        QVERIFY(VarnoTest::waitUntil([] { return !engineRunning({"provenance", "org.sim.inkwell"}); }, 4s));
+        QTest::qWait(100);
+        QVERIFY(drawer->loadState().provenance.isEmpty());
+        QCOMPARE(drawer->app().bundle_id, QStringLiteral("org.sim.tallybook"));
+        QVERIFY(!journal().contains(call({"seal", "--bundle-id", "org.sim.inkwell", "--json"})));
+    }
+
+    // Closing mid-call ends the child; nothing is written anywhere.
+    void closingMidCall()
+    {
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"seal","delay":5}]})"));
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([] { return engineRunning({"seal", "org.sim.inkwell"}); }));
+        const AppRecord before = app("org.sim.inkwell");
+        drawer.reset();
+        QVERIFY(VarnoTest::waitUntil([] { return !engineRunning({"seal", "org.sim.inkwell"}); }, 4s));
+        QTest::qWait(100);
+        QCOMPARE(app("org.sim.inkwell"), before);
+        QCOMPARE(m_dismissed, 0);
+    }
+
+    // A pick changes the mode through the model; the picker shows the new
+    // mode from the reloaded record and does not snap back.
+    void policyChange()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QComboBox *picker = drawer->modePicker();
+        QCOMPARE(picker->currentData().toString(), QStringLiteral("auto"));
+        QCOMPARE(picker->accessibleName(), QStringLiteral("Update Mode"));
+        QStringList labels;
+        for (int i = 0; i < picker->count(); ++i)
+            labels.append(picker->itemText(i));
+        QCOMPARE(labels, (QStringList{"Automatic", "Ask first", "Notify only", "Ignore", "Use app’s updater"}));
+
+        const int notify = picker->findData(QStringLiteral("notify"));
+        picker->setCurrentIndex(notify);
+        Q_EMIT picker->activated(notify);
+        QVERIFY(VarnoTest::waitUntil([&] { return app("org.sim.inkwell").update_mode == QStringLiteral("notify"); }));
+        QCOMPARE(picker->currentData().toString(), QStringLiteral("notify"));
+        QVERIFY(drawer->visibleTexts().contains(QStringLiteral("Notify only")));
+        QVERIFY(journal().contains(call({"mode", "org.sim.inkwell", "notify"})));
+        // Refreshing by itself never calls the engine.
+        const int modeRuns = journal().count("\"mode\"");
+        Q_EMIT f->model->appsChanged();
+        QCOMPARE(journal().count("\"mode\""), modeRuns);
+    }
+
+    // The banner of a failed app, its gated buttons and the confirmation.
+    void failureBannerAndUninstall()
+    {
+        QString failed;
+        for (const AppRecord &record : f->model->apps()) {
+            const auto incident = f->model->incidents().value(record.bundle_id);
+            const AppTrustPresentation trust = AppTrustPresenter::make(
+                record, f->model->updateState(record.bundle_id),
+                f->model->incidents().contains(record.bundle_id) ? std::optional(incident) : std::nullopt,
+                VendorUpdaters::shared());
+            if (trust.state == AppTrustState::failed && ProvenanceRules::canUninstall(record, false)) {
+                failed = record.bundle_id;
+                break;
+            }
+        }
+        QVERIFY2(!failed.isEmpty(), "the demo library has a failed app");
+        auto drawer = std::make_unique<ProvenanceDrawerView>(f->model.get(), *f->app(failed), [] {});
+        drawer->resize(900, 700);
+        drawer->show();
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->failureBanner()->isVisibleTo(drawer.get()));
+        QVERIFY(drawer->visibleTexts().contains(QStringLiteral("Update failed")));
+        QVERIFY(drawer->uninstallButton()->isEnabled());
+        QCOMPARE(drawer->uninstallButton()->text(), QStringLiteral("Uninstall…"));
+
+        // Cancel drops the action.
+        QTest::mouseClick(drawer->uninstallButton(), Qt::LeftButton);
+        QMessageBox *box = drawer->confirmationDialog();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Uninstall ") + f->app(failed)->app_name + QStringLiteral("?"));
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QTest::mouseClick(buttonNamed(box, QStringLiteral("Cancel")), Qt::LeftButton);
+        QVERIFY(!drawer->actionToConfirm());
+        QVERIFY(!journal().contains("\"remove\""));
+
+        // Confirming closes the dialog at once; the drawer stays open.
+        QTest::mouseClick(drawer->uninstallButton(), Qt::LeftButton);
+        box = drawer->confirmationDialog();
+        QVERIFY(box);
+        QTest::mouseClick(buttonNamed(box, QStringLiteral("Uninstall")), Qt::LeftButton);
+        QVERIFY(!drawer->actionToConfirm());
+        QVERIFY(drawer->isVisible());
+        QVERIFY(VarnoTest::waitUntil([&] { return !f->app(failed); }));
+        const QByteArray line = call({"remove", "--bundle-id", failed.toUtf8().constData(), "--yes"});
+        QVERIFY(journal().contains(line));
+        // The app left the library: the drawer keeps showing its copy.
+        QCOMPARE(drawer->app().bundle_id, failed);
+        QCOMPARE(m_dismissed, 0);
+    }
+
+    // While the library scans, the lifecycle actions and restore are gated;
+    // a confirmation that became stale starts nothing.
+    void busyGatesLifecycleActions()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->restoreButton()->isEnabled());
+        drawer->setActionToConfirm(ProvenanceRules::AppLifecycleAction::reinstall);
+        QVERIFY(drawer->confirmationDialog());
+        QCOMPARE(drawer->confirmationDialog()->informativeText(),
+                 QStringLiteral("This will run `brew reinstall --cask inkwell` and may overwrite app settings."));
+
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"scan","delay":1.0}]})"));
+        auto scanning = f->model->scan();
+        QVERIFY(f->model->isScanning());
+        QVERIFY(!drawer->restoreButton()->isEnabled());
+        QVERIFY(!drawer->reinstallButton()->isEnabled());
+        QVERIFY(!drawer->uninstallButton()->isEnabled());
+        QTest::mouseClick(buttonNamed(drawer->confirmationDialog(), QStringLiteral("Re-install")), Qt::LeftButton);
+        VarnoTest::await(std::move(scanning));
+        QVERIFY(!journal().contains("\"reinstall\""));
+        QVERIFY(drawer->restoreButton()->isEnabled());
+        QVERIFY(drawer->reinstallButton()->isEnabled());
+    }
+
+    void backdropAndCloseDismiss()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QCOMPARE(drawer->panel()->width(), 380);
+        QTest::mouseClick(drawer->backdrop(), Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(m_dismissed, 1);
+        QTest::mouseClick(drawer->closeButton(), Qt::LeftButton);
+        QCOMPARE(m_dismissed, 2);
+    }
+
+    // The restore sheet asks again, restores, reloads the library and reports.
+    void restoreSucceeds()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QTest::mouseClick(drawer->restoreButton(), Qt::LeftButton);
+        RestoreSheet *sheet = drawer->restoreSheet();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->width(), 420);
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("Checking backups…")));
+        QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isLoading; }));
+        QVERIFY(sheet->state().backup);
+        QCOMPARE(sheet->state().backup->timestamp.value_or(QString()), QStringLiteral("20261120-084107"));
+        QVERIFY(sheet->stateTexts().contains(ProvenanceRules::backupDateLine(*sheet->state().backup)));
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("Size: 48 MB")));
+        QCOMPARE(sheet->primaryButton()->text(), QStringLiteral("Restore"));
+        QCOMPARE(journal().count(call({"backup", "--bundle-id", "org.sim.inkwell", "--json"})), 2);
+
+        QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isRestoring; }));
+        QVERIFY(sheet->state().restored);
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("Restored successfully")));
+        QCOMPARE(sheet->primaryButton()->text(), QStringLiteral("Done"));
+        QVERIFY(journal().contains(call({"restore", "--bundle-id", "org.sim.inkwell"})));
+        QCOMPARE(app("org.sim.inkwell").current_version.value_or(QString()), QStringLiteral("3.1.0"));
+        QVERIFY(VarnoTest::waitUntil([&] { return m_events->events.contains(QStringLiteral("restore_used")); }));
+        QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet(); }));
+    }
+
+    // A failed restore is final and cannot be lost: while it runs, the sheet
+    // does not close.
+    void restoreFails()
+    {
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"restore","delay":0.5,"exit":1,"stderr":"The app is running."}]})"));
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        drawer->showRestoreSheet();
+        RestoreSheet *sheet = drawer->restoreSheet();
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isLoading; }));
+        QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+        QVERIFY(sheet->state().isRestoring);
+        QCOMPARE(sheet->primaryButton()->text(), QStringLiteral("Restoring…"));
+        QVERIFY(!sheet->primaryButton()->isEnabled());
+        QVERIFY(!sheet->cancelButton()->isEnabled());
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        sheet->reject();
+        QVERIFY(drawer->restoreSheet());
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isRestoring; }));
+        QVERIFY(!sheet->state().restored);
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("Can’t restore right now")));
+        QVERIFY(sheet->stateTexts().join(QLatin1Char('\n')).contains(QStringLiteral("The app is running.")));
+        QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
+        QVERIFY(sheet->cancelButton()->isEnabled());
+        QCOMPARE(app("org.sim.inkwell").current_version.value_or(QString()), QStringLiteral("3.2.1"));
+        QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet(); }));
+    }
+
+    // The sheet's own status check fails: the error card and only "Cancel".
+    void restoreStatusFailure()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(f->setKnobs(R"({"rules":[{"command":"backup","stdout":"not json","exit":0}]})"));
+        drawer->showRestoreSheet();
+        RestoreSheet *sheet = drawer->restoreSheet();
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isLoading; }));
+        QVERIFY(sheet->state().error);
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("Can’t restore right now")));
+        QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
+    }
+};
+
+VARNO_TEST_CLASS(TestProvenanceDrawer)
+#include "tst_drawer.moc"
