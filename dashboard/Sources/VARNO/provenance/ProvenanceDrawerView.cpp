@@ -407,6 +407,11 @@ bool ProvenanceDrawerView::eventFilter(QObject *watched, QEvent *event)
 
 // --- State ------------------------------------------------------------------------------
 
+QString ProvenanceDrawerView::shortDate(const QString &timestamp)
+{
+    return ProvenanceRules::historyDate(timestamp);
+}
+
 AppRecord ProvenanceDrawerView::app() const
 {
     if (m_model) {
@@ -457,7 +462,7 @@ AppTrustPresentation ProvenanceDrawerView::presentation(const AppRecord &app) co
 
 bool ProvenanceDrawerView::isBusy() const
 {
-    return !m_model || isLifecycleBusy(*m_model, m_app.bundle_id);
+    return !m_model || m_model->isBusyFor(m_app.bundle_id);
 }
 
 QMessageBox *ProvenanceDrawerView::confirmationDialog() const
@@ -483,17 +488,21 @@ void ProvenanceDrawerView::refresh()
     const AppRecord shown = app();
     m_app = shown;
     const AppTrustPresentation trust = presentation(shown);
-    refreshHeader(shown, trust);
-    refreshTrust(trust);
-    refreshBanner(shown, trust);
-    refreshStateRows(shown, trust);
-    refreshHistory(trust);
-    refreshPolicy(shown, trust);
-    refreshFooter(shown);
+    drawerHeader(shown, trust);
+    trustSummary(trust);
+    clusterErrorBanner(shown, trust);
+    currentStateRows(shown, trust);
+    versionHistoryRows(trust);
+    policySection(shown, trust);
+    drawerFooter(shown);
+    for (QWidget *container : {m_badgeSlot, m_evidence, m_stateRows, static_cast<QWidget *>(m_history)})
+        ProvenanceParts::showAdded(container);
+    for (QWidget *row : m_evidence->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        ProvenanceParts::showAdded(row);
     Q_EMIT refreshed();
 }
 
-void ProvenanceDrawerView::refreshHeader(const AppRecord &shown, const AppTrustPresentation &trust)
+void ProvenanceDrawerView::drawerHeader(const AppRecord &shown, const AppTrustPresentation &trust)
 {
     m_name->setText(shown.app_name);
     m_bundleIdLabel->setText(shown.bundle_id);
@@ -521,7 +530,7 @@ void ProvenanceDrawerView::refreshHeader(const AppRecord &shown, const AppTrustP
     applyBadgeCaptionColor();
 }
 
-void ProvenanceDrawerView::refreshTrust(const AppTrustPresentation &trust)
+void ProvenanceDrawerView::trustSummary(const AppTrustPresentation &trust)
 {
     m_trustDot->setColor(PosturePresenter::color(AppTrustPresenter::tone(trust.state)));
     m_trustTitle->setText(trust.title);
@@ -547,7 +556,7 @@ void ProvenanceDrawerView::refreshTrust(const AppTrustPresentation &trust)
     }
 }
 
-void ProvenanceDrawerView::refreshBanner(const AppRecord &shown, const AppTrustPresentation &trust)
+void ProvenanceDrawerView::clusterErrorBanner(const AppRecord &shown, const AppTrustPresentation &trust)
 {
     const bool failed = trust.state == AppTrustState::failed;
     m_banner->setVisible(failed);
@@ -558,33 +567,37 @@ void ProvenanceDrawerView::refreshBanner(const AppRecord &shown, const AppTrustP
     m_uninstall->setEnabled(canUninstall(shown, busy));
 }
 
-void ProvenanceDrawerView::refreshStateRows(const AppRecord &shown, const AppTrustPresentation &trust)
+void ProvenanceDrawerView::currentStateRows(const AppRecord &shown, const AppTrustPresentation &trust)
 {
-    const QList<StateRow> rows = currentStateRows(shown, trust);
+    const QList<StateRow> rows = ProvenanceRules::currentStateRows(shown, trust);
     if (rows == m_shownRows && !m_stateRows->layout()->isEmpty())
         return;
     m_shownRows = rows;
     clearLayout(m_stateRows->layout());
     for (const StateRow &stateRow : rows) {
-        auto *row = new QWidget(m_stateRows);
-        row->setObjectName(QStringLiteral("state-row-") + stateRow.key);
-        auto *layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 7, 0, 7);
-        layout->setSpacing(8);
-        QLabel *key = ProvenanceParts::label(stateRow.key, VarnoFont::mono(11), VarnoColor::textSecondary(), false, row);
-        key->setFixedWidth(72);
-        layout->addWidget(key, 0, Qt::AlignTop);
-        QLabel *value =
-            ProvenanceParts::label(stateRow.value, VarnoFont::mono(11), valueColor(stateRow.color), true, row);
-        value->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(value, 1);
-        m_stateRows->layout()->addWidget(row);
+        m_stateRows->layout()->addWidget(provRow(stateRow.key, stateRow.value, valueColor(stateRow.color)));
         m_stateRows->layout()->addWidget(ProvenanceParts::divider(m_stateRows));
     }
 }
 
-void ProvenanceDrawerView::refreshHistory(const AppTrustPresentation &trust)
+QWidget *ProvenanceDrawerView::provRow(const QString &key, const QString &value, const ColorPair &valueColor)
+{
+    auto *row = new QWidget(m_stateRows);
+    row->setObjectName(QStringLiteral("state-row-") + key);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 7, 0, 7);
+    layout->setSpacing(8);
+    QLabel *keyLabel = ProvenanceParts::label(key, VarnoFont::mono(11), VarnoColor::textSecondary(), false, row);
+    keyLabel->setFixedWidth(72);
+    layout->addWidget(keyLabel, 0, Qt::AlignTop);
+    QLabel *valueLabel = ProvenanceParts::label(value, VarnoFont::mono(11), valueColor, true, row);
+    valueLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(valueLabel, 1);
+    return row;
+}
+
+void ProvenanceDrawerView::versionHistoryRows(const AppTrustPresentation &trust)
 {
     const HistoryContent content = historyContent(m_state.isLoading, m_state.loadError, m_state.provenance.isEmpty());
     // What the box shows, as one text: it is rebuilt only when that changes.
@@ -611,16 +624,7 @@ void ProvenanceDrawerView::refreshHistory(const AppTrustPresentation &trust)
 
     switch (content) {
     case HistoryContent::loading:
-        for (int index = 0; index < 3; ++index) {
-            auto *row = new QWidget(m_history);
-            row->setObjectName(QStringLiteral("skeleton-row-%1").arg(index));
-            auto *rowLayout = new QHBoxLayout(row);
-            rowLayout->setContentsMargins(12, 8, 12, 8);
-            rowLayout->addWidget(new ProvenanceParts::SkeletonBar(60, 12, row));
-            rowLayout->addWidget(new ProvenanceParts::SkeletonBar(84, 12, row));
-            rowLayout->addStretch(1);
-            layout->addWidget(row);
-        }
+        versionHistorySkeleton();
         break;
     case HistoryContent::error: {
         auto *row = new QWidget(m_history);
@@ -687,7 +691,22 @@ void ProvenanceDrawerView::refreshHistory(const AppTrustPresentation &trust)
     m_history->update();
 }
 
-void ProvenanceDrawerView::refreshPolicy(const AppRecord &shown, const AppTrustPresentation &trust)
+void ProvenanceDrawerView::versionHistorySkeleton()
+{
+    // Three placeholder rows; the box is labelled "Loading version history".
+    for (int index = 0; index < 3; ++index) {
+        auto *row = new QWidget(m_history);
+        row->setObjectName(QStringLiteral("skeleton-row-%1").arg(index));
+        auto *rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(12, 8, 12, 8);
+        rowLayout->addWidget(new ProvenanceParts::SkeletonBar(60, 12, row));
+        rowLayout->addWidget(new ProvenanceParts::SkeletonBar(84, 12, row));
+        rowLayout->addStretch(1);
+        m_history->layout()->addWidget(row);
+    }
+}
+
+void ProvenanceDrawerView::policySection(const AppRecord &shown, const AppTrustPresentation &trust)
 {
     m_routing->setText(routingSentence(trust.mechanismLabel));
     const QString mode = shown.update_mode.value_or(QStringLiteral("auto"));
@@ -695,7 +714,7 @@ void ProvenanceDrawerView::refreshPolicy(const AppRecord &shown, const AppTrustP
     m_modePicker->setEnabled(m_model && !m_model->isUpdating());
 }
 
-void ProvenanceDrawerView::refreshFooter(const AppRecord &shown)
+void ProvenanceDrawerView::drawerFooter(const AppRecord &shown)
 {
     switch (updateSlot(shown)) {
     case UpdateSlot::checkInApp:

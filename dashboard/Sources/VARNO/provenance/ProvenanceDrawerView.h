@@ -65,6 +65,10 @@ public:
         std::optional<BackupRecord> backup;
     };
 
+    // A history row's date: an internet date-time as "MMM d, yyyy" in the
+    // user's locale and time zone; anything else unchanged.
+    static QString shortDate(const QString &timestamp);
+
     // The app shown: the model's record with this bundle id, else the copy
     // the drawer was given.
     AppRecord app() const;
@@ -119,14 +123,18 @@ private:
     void buildPanel();
     QWidget *buildHeader();
     QWidget *buildFooter();
+    // Brings every part up to date from the model, the live record and the
+    // load state; each part rebuilds only what changed.
     void refresh();
-    void refreshHeader(const AppRecord &app, const AppTrustPresentation &presentation);
-    void refreshTrust(const AppTrustPresentation &presentation);
-    void refreshBanner(const AppRecord &app, const AppTrustPresentation &presentation);
-    void refreshStateRows(const AppRecord &app, const AppTrustPresentation &presentation);
-    void refreshHistory(const AppTrustPresentation &presentation);
-    void refreshPolicy(const AppRecord &app, const AppTrustPresentation &presentation);
-    void refreshFooter(const AppRecord &app);
+    void drawerHeader(const AppRecord &app, const AppTrustPresentation &presentation);
+    void trustSummary(const AppTrustPresentation &presentation);
+    void clusterErrorBanner(const AppRecord &app, const AppTrustPresentation &presentation);
+    void currentStateRows(const AppRecord &app, const AppTrustPresentation &presentation);
+    QWidget *provRow(const QString &key, const QString &value, const ColorPair &valueColor);
+    void versionHistoryRows(const AppTrustPresentation &presentation);
+    void versionHistorySkeleton();
+    void policySection(const AppRecord &app, const AppTrustPresentation &presentation);
+    void drawerFooter(const AppRecord &app);
     AppTrustPresentation presentation(const AppRecord &app) const;
     void applyBadgeCaptionColor();
     bool isBusy() const;

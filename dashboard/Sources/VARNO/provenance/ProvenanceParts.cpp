@@ -169,6 +169,16 @@ void SkeletonBar::paintEvent(QPaintEvent *)
     painter.fillPath(shape, band);
 }
 
+void showAdded(QWidget *container)
+{
+    if (!container || !container->isVisible())
+        return;
+    for (QWidget *child : container->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (!child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+            child->show();
+    }
+}
+
 QWidget *divider(QWidget *parent)
 {
     auto *line = new QWidget(parent);

@@ -92,6 +92,11 @@ private:
     qreal m_phase = 0.3;
 };
 
+// Shows at once the widgets added to a visible container since its last
+// refresh (a layout would show them only on the next turn of the event
+// loop), leaving alone those hidden on purpose.
+void showAdded(QWidget *container);
+
 // A hairline divider in the divider colour.
 QWidget *divider(QWidget *parent = nullptr);
 

@@ -112,11 +112,6 @@ UpdateSlot updateSlot(const AppRecord &app)
     return UpdateSlot::none;
 }
 
-bool isLifecycleBusy(const AppModel &model, const QString &bundleId)
-{
-    return model.isBusy() || model.updateState(bundleId).kind() == UpdateState::Kind::running;
-}
-
 bool canReinstall(const AppRecord &app, bool busy)
 {
     return !busy && app.update_mechanism == QStringLiteral("cask") && isPresentAndNonEmpty(app.cask_token);

@@ -12,8 +12,6 @@
 
 #include <optional>
 
-class AppModel;
-
 // What the provenance drawer and the restore sheet decide, as pure functions
 // of the records and the model's flags, so that each rule is tested as a
 // table and the widgets stay thin.
@@ -50,10 +48,6 @@ bool canTriggerInAppUpdate(const AppRecord &app);
 enum class UpdateSlot { none, checkInApp, update };
 UpdateSlot updateSlot(const AppRecord &app);
 
-// No re-install, uninstall or restore while other engine work may replace the
-// same app: an update run, a scan, a fix, a single update, or this app's own
-// entry running.
-bool isLifecycleBusy(const AppModel &model, const QString &bundleId);
 // Re-install: not busy, a "cask" app with a non-empty token.
 bool canReinstall(const AppRecord &app, bool busy);
 // Uninstall: not busy, an install path, not an Apple or system bundle id, and

@@ -149,7 +149,7 @@ void RestoreSheet::setStateForPreview(const State &state)
 
 bool RestoreSheet::isBusy() const
 {
-    return !m_model || isLifecycleBusy(*m_model, m_app.bundle_id);
+    return !m_model || m_model->isBusyFor(m_app.bundle_id);
 }
 
 void RestoreSheet::showEvent(QShowEvent *event)
@@ -292,6 +292,7 @@ void RestoreSheet::refresh()
     m_primary->setAccessibleName(m_primary->text());
     // While the restore runs the sheet waits for its outcome.
     m_cancel->setEnabled(!m_state.isRestoring);
+    ProvenanceParts::showAdded(m_stateArea);
     Q_EMIT refreshed();
 }
 
@@ -316,37 +317,59 @@ void RestoreSheet::rebuildStateArea()
     }
 
     switch (content) {
-    case RestoreContent::loading: {
-        auto *row = new QWidget(m_stateArea);
-        auto *layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(10);
-        layout->addWidget(new Spinner(row));
-        layout->addWidget(ProvenanceParts::label(QStringLiteral("Checking backups…"), VarnoFont::ui(12),
-                                                 VarnoColor::textSecondary(), false, row));
-        layout->addStretch(1);
-        m_stateLayout->addWidget(row);
+    case RestoreContent::loading:
+        m_stateLayout->addWidget(loadingState());
         break;
-    }
     case RestoreContent::error:
-        m_stateLayout->addWidget(statusCard(QStringLiteral("exclamationmark.triangle"), VarnoColor::attention(),
-                                            QStringLiteral("Can’t restore right now"), *m_state.error));
+        m_stateLayout->addWidget(errorState(*m_state.error));
         break;
     case RestoreContent::restored:
-        m_stateLayout->addWidget(statusCard(QStringLiteral("checkmark.circle"), VarnoColor::success(),
-                                            QStringLiteral("Restored successfully"),
-                                            QStringLiteral("Brusk put the previous version back. You may want to scan "
-                                                           "again to refresh the library.")));
+        m_stateLayout->addWidget(successState());
         break;
     case RestoreContent::ready:
-        m_stateLayout->addWidget(readyCard(*m_state.backup));
+        m_stateLayout->addWidget(readyState(*m_state.backup));
         break;
     case RestoreContent::noBackup:
-        m_stateLayout->addWidget(statusCard(QStringLiteral("archivebox"), VarnoColor::textTertiary(),
-                                            QStringLiteral("No backup available"),
-                                            reasonText(m_state.backup, m_state.retentionDays)));
+        m_stateLayout->addWidget(noBackupState());
         break;
     }
+}
+
+QString RestoreSheet::shortDate(const QString &timestamp)
+{
+    return ProvenanceRules::backupDate(timestamp);
+}
+
+QWidget *RestoreSheet::loadingState()
+{
+    auto *row = new QWidget(m_stateArea);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(new Spinner(row));
+    layout->addWidget(ProvenanceParts::label(QStringLiteral("Checking backups…"), VarnoFont::ui(12),
+                                             VarnoColor::textSecondary(), false, row));
+    layout->addStretch(1);
+    return row;
+}
+
+QWidget *RestoreSheet::errorState(const QString &error)
+{
+    return statusCard(QStringLiteral("exclamationmark.triangle"), VarnoColor::attention(),
+                      QStringLiteral("Can’t restore right now"), error);
+}
+
+QWidget *RestoreSheet::successState()
+{
+    return statusCard(QStringLiteral("checkmark.circle"), VarnoColor::success(), QStringLiteral("Restored successfully"),
+                      QStringLiteral("Brusk put the previous version back. You may want to scan again to refresh the "
+                                     "library."));
+}
+
+QWidget *RestoreSheet::noBackupState()
+{
+    return statusCard(QStringLiteral("archivebox"), VarnoColor::textTertiary(), QStringLiteral("No backup available"),
+                      reasonText(m_state.backup, m_state.retentionDays));
 }
 
 QWidget *RestoreSheet::statusCard(const QString &symbol, const ColorPair &iconColor, const QString &title,
@@ -373,7 +396,7 @@ QWidget *RestoreSheet::statusCard(const QString &symbol, const ColorPair &iconCo
     return card;
 }
 
-QWidget *RestoreSheet::readyCard(const BackupRecord &backup)
+QWidget *RestoreSheet::readyState(const BackupRecord &backup)
 {
     auto *card = new ProvenanceParts::Box(m_stateArea);
     card->setObjectName(QStringLiteral("restore-card"));
@@ -381,7 +404,9 @@ QWidget *RestoreSheet::readyCard(const BackupRecord &backup)
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(10);
-    layout->addWidget(ProvenanceParts::label(backupDateLine(backup), VarnoFont::ui(12), VarnoColor::textPrimary(),
+    layout->addWidget(ProvenanceParts::label(QStringLiteral("A backup from ") + shortDate(backup.timestamp.value_or(QString()))
+                                                 + QStringLiteral(" is available."),
+                                             VarnoFont::ui(12), VarnoColor::textPrimary(),
                                              true, card));
     if (const auto size = backupSizeLine(backup))
         layout->addWidget(ProvenanceParts::label(*size, VarnoFont::mono(11), VarnoColor::textSecondary(), false, card));

@@ -47,6 +47,10 @@ public:
         std::optional<qint64> retentionDays;
     };
 
+    // A backup's date: the compact form, else an internet date-time, as
+    // "MMM d, yyyy" in the user's locale and time zone; anything else unchanged.
+    static QString shortDate(const QString &timestamp);
+
     const AppRecord &app() const { return m_app; }
     const State &state() const { return m_state; }
     // Shows a given state without asking the engine (preview scenes).
@@ -74,7 +78,11 @@ private:
     void refresh();
     void rebuildStateArea();
     QWidget *statusCard(const QString &symbol, const ColorPair &iconColor, const QString &title, const QString &message);
-    QWidget *readyCard(const BackupRecord &backup);
+    QWidget *loadingState();
+    QWidget *errorState(const QString &error);
+    QWidget *successState();
+    QWidget *readyState(const BackupRecord &backup);
+    QWidget *noBackupState();
     bool isBusy() const;
 
     QPointer<AppModel> m_model;
