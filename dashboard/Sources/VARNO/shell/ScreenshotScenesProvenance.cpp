@@ -11,18 +11,6 @@
 
 namespace {
 
-AppModelServices quietServices()
-{
-    AppModelServices services;
-    services.detectOpenCore = [](double) { return false; };
-    services.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    services.checkMas = [](double) { return MechanismHealth::healthy(); };
-    services.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    services.notifyUpdates = [](int, const QStringList &) {};
-    services.revealFile = [](const QString &) {};
-    return services;
-}
-
 AppRecord record(const char *json)
 {
     return AppRecord::fromJson(QJsonDocument::fromJson(QByteArray(json)).object()).value_or(AppRecord{});
@@ -65,7 +53,7 @@ BackupRecord availableBackup()
 // plain window background as the Workshop window lays it.
 QWidget *drawerScene(int index, const ProvenanceDrawerView::LoadState &state)
 {
-    auto *model = new AppModel(quietServices());
+    auto *model = new AppModel(ScreenshotLibrary::quietServices());
     model->setApps(drawerLibrary());
     model->reconcileIncidents(model->apps(), model->incidentEventSeq());
     auto *drawer = new ProvenanceDrawerView(model, model->apps().at(index), [] {}, nullptr, false);
@@ -87,7 +75,7 @@ ProvenanceDrawerView::LoadState withHistory(bool backup)
 
 QWidget *sheetScene(const RestoreSheet::State &state)
 {
-    auto *model = new AppModel(quietServices());
+    auto *model = new AppModel(ScreenshotLibrary::quietServices());
     model->setApps(drawerLibrary());
     auto *sheet = new RestoreSheet(model, model->apps().at(0));
     model->setParent(sheet);
