@@ -4,7 +4,8 @@
 
 class QWidget;
 
-// The trust badges the drawer shows in its header and history rows.
+// The trust badges (the cards' green seal and verified-path badge) the
+// drawer shows in its header and history rows.
 namespace ProvenanceBadges {
 
 // The green seal or the verified-path badge at `size`; nothing for none.
