@@ -1,6 +1,7 @@
 """The engine's answers, byte for byte: a table of commands run in order on one fresh demo world, each
 one's exit status, stdout and stderr, and the journal after them, compared with the transcript committed
-in golden/transcript.txt, and the files left in the home folder.
+in golden/transcript.txt, and the files left in the home folder (but the engine's bytecode cache, whose
+file names follow the interpreter).
 
 Only what is new at every run is masked: the temporary home folder, times of this run (ISO and backup
 folder stamps, support bundle names), the journal's durations and the interpreter's version. Answers that argparse words (help, usage
@@ -11,6 +12,7 @@ VARNO_GOLDEN_RECORD=1 rewrites the transcript instead of comparing (do that only
 of behaviour, and read the diff).
 """
 
+import calendar
 import difflib
 import json
 import os
@@ -200,7 +202,6 @@ class Masker:
 
 
 def _timegm(t):
-    import calendar
     return calendar.timegm(t)
 
 
@@ -209,7 +210,7 @@ class GoldenTranscript(EngineCase):
     def transcript(self):
         env = {"COLUMNS": "100", "LINES": "40", "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
         started = time.time()
-        blocks, worded = [], []
+        blocks = []
         for index, (flags, argv, stdin, extra) in enumerate(STEPS):
             step_env = dict(env)
             step_env.update(extra or {})
@@ -238,11 +239,12 @@ class GoldenTranscript(EngineCase):
                 parts[2] = "<seconds>"
             lines.append(mask("\t".join(parts)))
         lines.append("## files")
-        for folder, dirs, files in sorted(os.walk(self.home)):
-            dirs.sort()
-            for name in sorted(files):
-                if not name.endswith(("-wal", "-shm")):
-                    lines.append(mask(os.path.relpath(os.path.join(folder, name), self.home)))
+        cache = os.path.join(self.data_dir, "bytecode")
+        for folder, _, files in sorted(os.walk(self.home)):
+            if folder == cache or folder.startswith(cache + os.sep):
+                continue
+            lines.extend(mask(os.path.relpath(os.path.join(folder, name), self.home)) for name in sorted(files)
+                         if not name.endswith(("-wal", "-shm")))
         return "\n".join(lines) + "\n"
 
     def test_transcript(self):

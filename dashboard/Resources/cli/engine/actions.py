@@ -1,13 +1,10 @@
 """Changes to the library: update, fix, adopt, remove, restore, reinstall, modes, contributions."""
 
 import fcntl
-import json
 import os
-import shutil
 
 from . import common, library, store, world
 
-UPDATE_MODES = ("auto", "ask", "notify", "ignore", "self")
 SECURITY_LOCKED = ("SIG_TEAM_MISMATCH", "SIG_INVALID", "PKG_AUDIT_BLOCKED", "DOWNLOAD_HASH_MISMATCH")
 SELF_MANAGED = ("vendor_self_update", "sparkle_internal")
 CONTRIBUTION_MECHANISMS = ("sparkle", "direct_download", "vendor_self_update", "cask", "mas")
@@ -366,6 +363,7 @@ def adopt_preview(name, cask):
 
 
 def adopt_apply(knobs, name, cask, allow_unsigned):
+    import json
     world.ensure()
     preview = adopt_preview(name, cask)
     if not preview.get("match_found"):
@@ -378,7 +376,8 @@ def adopt_apply(knobs, name, cask, allow_unsigned):
     token = preview["cask_token"]
     with UpdateLock(), store.connect() as db:
         if db.app(bid) is None:
-            library.scan(knobs)
+            from . import scanning
+            scanning.scan(knobs)
         fail = knobs.get("adopt_fail")
         if isinstance(fail, str) and fail:
             with db.write():
@@ -413,6 +412,7 @@ def adopt_apply(knobs, name, cask, allow_unsigned):
 
 
 def adopt_undo(name):
+    import json
     world.ensure()
     with UpdateLock(), store.connect() as db:
         if name:
@@ -446,6 +446,7 @@ def _protected(row):
 
 
 def remove(knobs, bundle_id, yes):
+    import shutil
     if not yes:
         raise common.EngineError("Removing an app needs --yes to confirm.", common.EXIT_USAGE)
     world.ensure()
@@ -476,6 +477,7 @@ def remove(knobs, bundle_id, yes):
 
 
 def restore(knobs, bundle_id):
+    import shutil
     world.ensure()
     with UpdateLock(), store.connect() as db:
         row = db.require_app(bundle_id)
@@ -537,20 +539,6 @@ def reinstall(knobs, bundle_id):
 
 # ---------------------------------------------------------------- modes and self-updates
 
-def set_mode(bundle_id, mode, on_quit):
-    world.ensure()
-    with store.connect() as db:
-        row = db.require_app(bundle_id)
-        with db.write():
-            if on_quit:
-                db.update_app(bundle_id, update_on_quit=1)
-            if mode is not None:
-                db.update_app(bundle_id, update_mode=mode)
-                library.refresh_row(db, bundle_id)
-    if on_quit:
-        common.out("VARNO will update %s after you quit it.\n" % row["app_name"])
-    if mode is not None:
-        common.out("%s: update mode is now %s.\n" % (row["app_name"], mode))
 
 
 def trigger_update(knobs, bundle_id):

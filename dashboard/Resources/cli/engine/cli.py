@@ -1,192 +1,18 @@
-"""Command-line front of the engine: argument parsing, knobs, dispatch and the journal."""
+"""Command-line front of the engine: argument parsing, knobs, dispatch and the journal.
 
-import argparse
-import json
+The app waits for every engine run (a launch runs three in series before the library appears), so a
+run imports only what its own command uses: this module loads the arguments, the knobs and the journal,
+and dispatch imports the module of the command it runs.
+"""
+
 import os
-import signal
-import sqlite3
 import sys
 import time
 
-from . import actions, common, knobs as knobs_mod, library, settings, sim, store, stream, world
+from . import args as args_mod, common, journal as journal_mod, knobs as knobs_mod
+from .args import UsageError, build_parser
 
 CONTRACT_VERSION = 1
-
-
-class UsageError(Exception):
-    pass
-
-
-class Parser(argparse.ArgumentParser):
-    def __init__(self, *args, **kwargs):
-        kwargs.setdefault("allow_abbrev", False)
-        super().__init__(*args, **kwargs)
-
-    def error(self, message):
-        raise UsageError(message)
-
-
-class _Skipped:
-    """Stands in for the sub-parser of a command that is not being run (building
-    every parser on each invocation costs more than the command itself)."""
-
-    def __getattr__(self, name):
-        return lambda *args, **kwargs: self
-
-
-class _Commands:
-    def __init__(self, sub, wanted):
-        self.sub = sub
-        self.wanted = wanted
-
-    def add_parser(self, name, **kwargs):
-        parser = self.sub.add_parser(name, **kwargs)
-        if self.wanted is not None and name != self.wanted:
-            return _Skipped()
-        return parser
-
-
-EPILOG = """\
-This engine keeps a simulated Mac under ~/Library/Application Support/VARNO/sim.
-Environment:
-  VARNO_SIM_SPEED=F   time scale of scans and updates (1 = realistic, 0 = instant)
-  VARNO_SIM_KNOBS=J   knob rules as inline JSON or a file path (else sim/knobs.json)
-  VARNO_SIM_SEED=S    seed of a new world: demo, empty, no-mas, large:N, file:PATH
-  VARNO_SIM_ROOT=DIR  where the simulated Mac lives
-  VARNO_EVENTS=1      update streams JSON events on stderr and reads control words
-Harness: varno sim reset|run-app|set-latest|set-installed|vanish|hold-lock|events|knobs|journal
-"""
-
-
-def build_parser(wanted=None):
-    p = Parser(prog="varno", description="VARNO engine (simulated Mac library).", epilog=EPILOG,
-               formatter_class=argparse.RawDescriptionHelpFormatter)
-    sub = _Commands(p.add_subparsers(dest="command", parser_class=Parser), wanted)
-    sub.sub.required = True
-
-    s = sub.add_parser("list", help="print the library")
-    s.add_argument("--json", action="store_true")
-    s.add_argument("--all", action="store_true")
-
-    s = sub.add_parser("scan", help="scan the installed apps")
-    s.add_argument("--verbose", action="store_true")
-
-    s = sub.add_parser("update", help="update outdated apps")
-    s.add_argument("--only", nargs="+", metavar="BUNDLE_ID")
-    s.add_argument("--approved", action="store_true")
-
-    s = sub.add_parser("mode", help="set an app's update mode")
-    s.add_argument("bundle_id")
-    s.add_argument("mode", nargs="?")
-    s.add_argument("--on-quit", action="store_true")
-
-    s = sub.add_parser("trigger-update", help="open an app's own updater")
-    s.add_argument("bundle_id")
-
-    for name in ("reinstall", "restore"):
-        s = sub.add_parser(name)
-        s.add_argument("--bundle-id", required=True)
-
-    s = sub.add_parser("remove")
-    s.add_argument("--bundle-id", required=True)
-    s.add_argument("--yes", action="store_true")
-
-    s = sub.add_parser("fix", help="fix an app's last incident")
-    s.add_argument("bundle_id")
-
-    s = sub.add_parser("adopt", help="put a hand-installed app under Homebrew Cask")
-    s.add_argument("name", nargs="?")
-    s.add_argument("--dry-run", action="store_true")
-    s.add_argument("--json", action="store_true")
-    s.add_argument("--approved", action="store_true")
-    s.add_argument("--undo", action="store_true")
-    s.add_argument("--cask")
-    s.add_argument("--allow-unsigned", action="store_true")
-
-    for name in ("seal", "backup"):
-        s = sub.add_parser(name)
-        s.add_argument("--bundle-id", required=True)
-        s.add_argument("--json", action="store_true")
-
-    s = sub.add_parser("provenance")
-    s.add_argument("--json", action="store_true")
-    s.add_argument("--bundle-id")
-
-    s = sub.add_parser("diagnose")
-    s.add_argument("--bundle", action="store_true")
-    s.add_argument("--out")
-
-    s = sub.add_parser("contribute")
-    s.add_argument("--bundle-id", required=True)
-    s.add_argument("--mechanism", required=True)
-    for opt in ("--feed-url", "--homepage-url", "--download-url", "--cask-token", "--mas-id"):
-        s.add_argument(opt)
-    s.add_argument("--push", action="store_true")
-
-    s = sub.add_parser("experiment")
-    s.add_argument("action", choices=["record"])
-    s.add_argument("--event", required=True)
-
-    s = sub.add_parser("telemetry")
-    s.add_argument("action", choices=["status", "opt-in", "opt-out", "forget"])
-
-    s = sub.add_parser("retention")
-    rs = s.add_subparsers(dest="action", parser_class=Parser)
-    rs.required = True
-    r = rs.add_parser("status")
-    r.add_argument("--json", action="store_true")
-    r = rs.add_parser("set")
-    r.add_argument("--keep", required=True)
-    r.add_argument("--days", required=True)
-    r.add_argument("--json", action="store_true")
-    r = rs.add_parser("consent")
-    g = r.add_mutually_exclusive_group(required=True)
-    g.add_argument("--grant", action="store_true")
-    g.add_argument("--revoke", action="store_true")
-    r.add_argument("--json", action="store_true")
-
-    s = sub.add_parser("cleanup")
-    s.add_argument("--backups", action="store_true")
-    s.add_argument("--apply", action="store_true")
-    s.add_argument("--json", action="store_true")
-
-    s = sub.add_parser("dev")
-    ds = s.add_subparsers(dest="action", parser_class=Parser)
-    ds.required = True
-    ds.add_parser("set")
-    for name in ("inspect", "plan-updates"):
-        d = ds.add_parser(name)
-        d.add_argument("--json", action="store_true")
-
-    sub.add_parser("migrate")
-    sub.add_parser("selftest")
-    sub.add_parser("doctor")
-    s = sub.add_parser("privacy")
-    s.add_argument("--audit", action="store_true")
-
-    s = sub.add_parser("sim", help="drive the simulated Mac (test harness)")
-    ss = s.add_subparsers(dest="action", parser_class=Parser)
-    ss.required = True
-    x = ss.add_parser("reset")
-    x.add_argument("--seed")
-    x = ss.add_parser("run-app")
-    x.add_argument("bundle_id")
-    x.add_argument("--refuse-quit", action="store_true")
-    for name in ("set-latest", "set-installed"):
-        x = ss.add_parser(name)
-        x.add_argument("bundle_id")
-        x.add_argument("version")
-    x = ss.add_parser("vanish")
-    x.add_argument("bundle_id")
-    x = ss.add_parser("hold-lock")
-    x.add_argument("seconds", type=float)
-    ss.add_parser("events")
-    x = ss.add_parser("knobs")
-    x.add_argument("knob_action", choices=["set", "clear", "show", "speed"])
-    x.add_argument("value", nargs="?")
-    x = ss.add_parser("journal")
-    x.add_argument("--clear", action="store_true")
-    return p
 
 
 # ---------------------------------------------------------------- dispatch
@@ -201,23 +27,58 @@ def _int_arg(text, label):
 def dispatch(a, knobs):
     cmd = a.command
     if cmd == "list":
+        from . import library
         records = library.list_records(outdated_only=not a.all)
         common.out(library.render_list_json(records) if a.json else library.render_list_text(records))
     elif cmd == "scan":
-        library.scan(knobs, verbose=a.verbose)
+        from . import scanning
+        scanning.scan(knobs, verbose=a.verbose)
     elif cmd == "update":
         if os.environ.get("VARNO_EVENTS") == "1":
+            from . import stream
             return stream.run(knobs, a.only or [], a.approved)
+        from . import actions
         actions.run_updates(knobs, a.only or [], a.approved)
     elif cmd == "mode":
+        from . import library
         if a.mode is None and not a.on_quit:
             raise common.EngineError("Give an update mode (auto, ask, notify, ignore or self) or --on-quit.",
                                      common.EXIT_USAGE)
-        if a.mode is not None and a.mode not in actions.UPDATE_MODES:
+        if a.mode is not None and a.mode not in library.UPDATE_MODES:
             raise common.EngineError("Unknown update mode %s; use auto, ask, notify, ignore or self." % a.mode,
                                      common.EXIT_USAGE)
-        actions.set_mode(a.bundle_id, a.mode, a.on_quit)
-    elif cmd == "trigger-update":
+        library.set_mode(a.bundle_id, a.mode, a.on_quit)
+    elif cmd in ("trigger-update", "reinstall", "restore", "remove", "fix", "contribute"):
+        _act(cmd, a, knobs)
+    elif cmd == "adopt":
+        return _adopt(a, knobs)
+    elif cmd in ("seal", "backup", "provenance"):
+        from . import library
+        if cmd == "seal":
+            common.out_json(library.seal(a.bundle_id))
+        elif cmd == "backup":
+            common.out_json(library.backup_status(a.bundle_id, knobs))
+        elif a.json:
+            common.out_json(library.provenance(a.bundle_id))
+        else:
+            import json
+            common.out(json.dumps(library.provenance(a.bundle_id), ensure_ascii=False, indent=2) + "\n")
+    elif cmd == "sim":
+        return _sim(a)
+    elif cmd == "migrate":
+        from . import store, world
+        world.ensure()
+        with store.connect():
+            pass
+        common.ensure_dir(common.logs_dir())
+    else:
+        return _housekeeping(cmd, a, knobs)
+    return 0
+
+
+def _act(cmd, a, knobs):
+    from . import actions
+    if cmd == "trigger-update":
         actions.trigger_update(knobs, a.bundle_id)
     elif cmd == "reinstall":
         actions.reinstall(knobs, a.bundle_id)
@@ -227,21 +88,16 @@ def dispatch(a, knobs):
         actions.remove(knobs, a.bundle_id, a.yes)
     elif cmd == "fix":
         actions.fix(knobs, a.bundle_id)
-    elif cmd == "adopt":
-        return _adopt(a, knobs)
-    elif cmd == "seal":
-        common.out_json(library.seal(a.bundle_id))
-    elif cmd == "backup":
-        common.out_json(library.backup_status(a.bundle_id, knobs))
-    elif cmd == "provenance":
-        common.out(json.dumps(library.provenance(a.bundle_id), ensure_ascii=False,
-                              indent=None if a.json else 2) + "\n")
-    elif cmd == "diagnose":
-        path = settings.support_bundle(a.out, knobs)
-        common.out(path + "\n")
-    elif cmd == "contribute":
+    else:
         actions.contribute(a.bundle_id, a.mechanism, a.feed_url, a.homepage_url, a.download_url,
                            a.cask_token, a.mas_id, a.push)
+
+
+def _housekeeping(cmd, a, knobs):
+    from . import settings, store
+    if cmd == "diagnose":
+        path = settings.support_bundle(a.out, knobs)
+        common.out(path + "\n")
     elif cmd == "experiment":
         name = a.event.strip()
         if not name:
@@ -277,11 +133,6 @@ def dispatch(a, knobs):
             settings.dev_set(sys.stdin.buffer)
         else:
             common.out_json(settings.dev_report("inspect" if a.action == "inspect" else "plan_updates"))
-    elif cmd == "migrate":
-        world.ensure()
-        with store.connect():
-            pass
-        common.ensure_dir(common.logs_dir())
     elif cmd == "selftest":
         settings.selftest()
         common.out("Self-test passed.\n")
@@ -291,12 +142,11 @@ def dispatch(a, knobs):
         return 0 if healthy else 1
     elif cmd == "privacy":
         common.out(settings.privacy_audit())
-    elif cmd == "sim":
-        return _sim(a)
     return 0
 
 
 def _adopt(a, knobs):
+    from . import actions
     if a.undo:
         actions.adopt_undo(a.name)
         return 0
@@ -328,6 +178,7 @@ def _preview_text(p):
 
 
 def _sim(a):
+    from . import sim
     act = a.action
     if act == "reset":
         sim.reset(a.seed)
@@ -348,104 +199,6 @@ def _sim(a):
     elif act == "journal":
         sim.journal(a.clear)
     return 0
-
-
-# ---------------------------------------------------------------- knobs around a command
-
-def _sized_bytes(n, split):
-    n = max(0, int(n))
-    limit = 10 * 1024 * 1024
-    if split and n > limit:
-        return b"a" * (limit - 1) + "\u00e9".encode("utf-8") + b"a" * (n - limit - 1)
-    return b"a" * n
-
-
-def _write_fd(fd, data):
-    view = memoryview(data)
-    try:
-        while view:
-            view = view[os.write(fd, view):]
-    except OSError:
-        pass
-
-
-def _replace_outputs(knobs):
-    """Knobs that stand in for the command's work; True when they apply."""
-    rule = knobs.rule
-    if not any(k in rule for k in ("exit", "stdout", "stdout_bytes", "stderr_bytes")):
-        return None
-    split = rule.get("utf8_split") is True
-    if isinstance(rule.get("stdout"), str):
-        _write_fd(1, rule["stdout"].encode("utf-8"))
-    if isinstance(rule.get("stdout_bytes"), int):
-        _write_fd(1, _sized_bytes(rule["stdout_bytes"], split))
-    if isinstance(rule.get("stderr"), str):
-        _write_fd(2, (rule["stderr"] if rule["stderr"].endswith("\n") else rule["stderr"] + "\n").encode("utf-8"))
-    if isinstance(rule.get("stderr_bytes"), int):
-        _write_fd(2, _sized_bytes(rule["stderr_bytes"], split))
-    status = rule.get("exit", 0)
-    return status if isinstance(status, int) and not isinstance(status, bool) else 1
-
-
-WRONG_FOR = {"str": 12345, "int": "7", "bool": 1}
-
-
-def _wrong_value(key, current):
-    kind = store.APP_TYPES.get(key)
-    if kind is None:
-        if isinstance(current, bool):
-            kind = "bool"
-        elif isinstance(current, int):
-            kind = "int"
-        elif isinstance(current, str):
-            kind = "str"
-    if kind in WRONG_FOR:
-        return WRONG_FOR[kind]
-    return "not-an-object" if isinstance(current, (dict, list)) else 12345
-
-
-def _mutate_stdout(text, mode):
-    if mode == "progress_prefix":
-        return "Scanning\u2026 42%\n" + text
-    if mode == "truncated":
-        return text[: max(1, len(text) // 2)]
-    if mode == "empty_array":
-        return "[]\n"
-    try:
-        data = json.loads(text)
-    except ValueError:
-        return text
-    if mode == "non_object_element":
-        if isinstance(data, list):
-            data.append(42)
-        return json.dumps(data, ensure_ascii=False) + "\n"
-    if ":" in mode:
-        op, key = mode.split(":", 1)
-        target = data[0] if isinstance(data, list) and data and isinstance(data[0], dict) else data
-        if isinstance(target, dict) and key:
-            parts = key.split(".")
-            for part in parts[:-1]:
-                nxt = target.get(part)
-                if not isinstance(nxt, dict):
-                    nxt = {}
-                    target[part] = nxt
-                target = nxt
-            last = parts[-1]
-            if op == "wrong_type":
-                target[last] = _wrong_value(last, target.get(last))
-            elif op == "null":
-                target[last] = None
-        return json.dumps(data, ensure_ascii=False) + "\n"
-    return text
-
-
-def _mutate_ghosts(mode):
-    path = common.ghosts_path()
-    if not os.path.exists(path):
-        return
-    with open(path, encoding="utf-8") as fh:
-        text = fh.read()
-    common.write_atomic(path, _mutate_stdout(text, mode))
 
 
 # ---------------------------------------------------------------- main
@@ -486,7 +239,7 @@ def main(argv):
     def journal(code):
         if not harness and not journaled[0]:
             journaled[0] = True
-            sim.write_journal(argv, code, started)
+            journal_mod.write_journal(argv, code, started)
 
     try:
         rest = split_frame(argv)
@@ -500,8 +253,10 @@ def main(argv):
         else:
             knobs = knobs_mod.resolve(rest)
         _install_signals(knobs, journal)
-        wanted = rest[0] if rest and not rest[0].startswith("-") else None
-        args = build_parser(wanted).parse_args(rest)
+        args = args_mod.parse(rest)
+        if args is None:    # help and usage errors, in argparse's words
+            wanted = rest[0] if rest and not rest[0].startswith("-") else None
+            args = build_parser(wanted).parse_args(rest)
         if not harness:
             delay = knobs.get("delay")
             if isinstance(delay, (int, float)) and not isinstance(delay, bool) and delay > 0:
@@ -509,13 +264,18 @@ def main(argv):
             if knobs.get("hang") is True:
                 while True:
                     time.sleep(3600)
-            replaced = _replace_outputs(knobs)
+            replaced = None
+            if knobs.rule:
+                from . import knob_effects
+                replaced = knob_effects.replace_outputs(knobs)
             if replaced is not None:
                 status = replaced
                 if status in (9, 15):
                     journal(status)
                     sys.stdout.flush()
                     sys.stderr.flush()
+                    import signal
+                    from . import sim
                     sim.default_signal_exit(signal.SIGKILL if status == 9 else signal.SIGTERM)
                 return status
         mode = knobs.get("stdout_mode")
@@ -526,10 +286,12 @@ def main(argv):
         finally:
             if isinstance(mode, str) and args.command != "scan":
                 text = common.capture_stdout(False)
-                common.out(_mutate_stdout(text, mode))
+                from . import knob_effects
+                common.out(knob_effects.mutate_stdout(text, mode))
         ghosts_mode = knobs.get("ghosts_mode")
         if isinstance(ghosts_mode, str) and args.command == "scan":
-            _mutate_ghosts(ghosts_mode)
+            from . import knob_effects
+            knob_effects.mutate_ghosts(ghosts_mode)
     except UsageError as exc:
         common.err_line("Usage: %s." % str(exc).rstrip("."))
         status = common.EXIT_USAGE
@@ -538,13 +300,14 @@ def main(argv):
         status = exc.status
     except KeyboardInterrupt:
         status = 130
-    except sqlite3.Error as exc:
-        common.err_line("The VARNO database can't be used right now (%s)." % exc)
-        status = common.EXIT_FAILED
     except SystemExit as exc:
         status = exc.code if isinstance(exc.code, int) else (0 if exc.code is None else common.EXIT_USAGE)
     except Exception as exc:  # the last line of defence: one sentence, never a traceback
-        common.err_line("The engine hit an unexpected error (%s: %s)." % (type(exc).__name__, exc))
+        sqlite3 = sys.modules.get("sqlite3")     # loaded by every command that opens the database
+        if sqlite3 is not None and isinstance(exc, sqlite3.Error):
+            common.err_line("The VARNO database can't be used right now (%s)." % exc)
+        else:
+            common.err_line("The engine hit an unexpected error (%s: %s)." % (type(exc).__name__, exc))
         status = common.EXIT_FAILED
     finally:
         journal(status)
@@ -552,6 +315,10 @@ def main(argv):
 
 
 def _install_signals(knobs, journal):
+    try:
+        import _signal as signal    # what the signal module wraps; that module itself imports enum
+    except ImportError:
+        import signal
     choice = knobs.get("on_sigterm")
 
     def on_term(signum, frame):
@@ -565,6 +332,7 @@ def _install_signals(knobs, journal):
                 pass
             os._exit(choice)
         journal(-signal.SIGTERM)
+        from . import sim
         sim.default_signal_exit(signal.SIGTERM)
 
     try:

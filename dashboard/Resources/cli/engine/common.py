@@ -1,12 +1,12 @@
-"""Shared helpers of the engine: paths, errors, output, time and versions."""
+"""Shared helpers of the engine: paths, errors, output, time and versions.
 
-import hashlib
-import json
+Every engine run imports this module, so it loads only os, sys and time up front; json, re, hashlib
+and datetime are imported by the helpers that use them.
+"""
+
 import os
-import re
 import sys
 import time
-from datetime import datetime, timezone
 
 ENGINE_DIR = os.path.dirname(os.path.abspath(__file__))
 CLI_DIR = os.path.dirname(ENGINE_DIR)
@@ -95,9 +95,13 @@ def ensure_dir(path):
     return path
 
 
+_SAFE = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-")
+
+
 def safe_name(text):
-    """A file-name-safe form of a bundle id (ids come from files and users)."""
-    name = re.sub(r"[^A-Za-z0-9._-]", "_", text or "")
+    """A file-name-safe form of a bundle id (ids come from files and users): every character but
+    ASCII letters, digits, ".", "_" and "-" becomes "_"."""
+    name = "".join(ch if ch in _SAFE else "_" for ch in text or "")
     if name in ("", ".", ".."):
         name = "_" + name.replace(".", "_")
     return name
@@ -132,6 +136,7 @@ def write_atomic(path, data):
 
 
 def write_json(path, value):
+    import json
     write_atomic(path, (json.dumps(value, indent=2, ensure_ascii=False) + "\n").encode("utf-8", "replace"))
 
 
@@ -139,8 +144,13 @@ def read_json(path, default=None):
     """Read a JSON file; a missing or unreadable file gives the default."""
     try:
         with open(path, "rb") as fh:
-            return json.loads(fh.read().decode("utf-8"))
-    except (OSError, ValueError, UnicodeDecodeError):
+            data = fh.read()
+    except OSError:
+        return default
+    from . import jsontext
+    try:
+        return jsontext.loads(data.decode("utf-8"))
+    except (ValueError, UnicodeDecodeError):
         return default
 
 
@@ -180,7 +190,8 @@ def out(text):
 
 
 def out_json(value):
-    out(json.dumps(value, ensure_ascii=False) + "\n")
+    from . import jsontext
+    out(jsontext.dumps(value, ensure_ascii=False) + "\n")
 
 
 def err_line(text):
@@ -203,17 +214,23 @@ def say(text):
 
 # ---------------------------------------------------------------- time
 
+ISO_UTC = "%Y-%m-%dT%H:%M:%SZ"
+
+
 def utc_now():
+    from datetime import datetime, timezone
     return datetime.now(timezone.utc).replace(microsecond=0)
 
 
 def iso_utc(dt=None):
-    return (dt or utc_now()).strftime("%Y-%m-%dT%H:%M:%SZ")
+    """Now (or dt) as 2026-01-09T14:25:30Z; now needs no datetime, which the journal of every run uses."""
+    return dt.strftime(ISO_UTC) if dt else time.strftime(ISO_UTC, time.gmtime())
 
 
 def parse_iso_utc(text):
+    from datetime import datetime, timezone
     try:
-        return datetime.strptime(text, "%Y-%m-%dT%H:%M:%SZ").replace(tzinfo=timezone.utc)
+        return datetime.strptime(text, ISO_UTC).replace(tzinfo=timezone.utc)
     except (TypeError, ValueError):
         return None
 
@@ -224,21 +241,43 @@ def compact_stamp(ts=None):
 
 
 def parse_compact_stamp(text):
+    fields = _plain_compact_stamp(text)
     try:
+        if fields is not None:
+            return time.mktime(fields + (0, 0, -1))
         return time.mktime(time.strptime(text, "%Y%m%d-%H%M%S"))
     except (TypeError, ValueError, OverflowError):
         return None
 
 
+def _plain_compact_stamp(text):
+    """(year, month, day, hour, minute, second) of a stamp as compact_stamp writes it, when strptime
+    would read it the same way; None leaves anything else to strptime (whose import costs more than
+    listing a few backups)."""
+    if not isinstance(text, str) or len(text) != 15 or text[8] != "-" \
+            or not all("0" <= ch <= "9" for ch in text[:8] + text[9:]):
+        return None
+    fields = (int(text[0:4]), int(text[4:6]), int(text[6:8]), int(text[9:11]), int(text[11:13]), int(text[13:15]))
+    year, month, day, hour, minute, second = fields
+    if year >= 1900 and 1 <= month <= 12 and 1 <= day <= 28 and hour <= 23 and minute <= 59 and second <= 59:
+        return fields
+    return None
+
+
 # ---------------------------------------------------------------- versions
 
 def version_key(text):
-    """Numeric parts of a version: "4.0 (1234)" -> [4, 0], letters ignored."""
+    """Numeric parts of a version: "4.0 (1234)" -> [4, 0], letters ignored. The head ends at the first
+    blank or "("; only ASCII digits count."""
     text = (text or "").strip()
-    head = re.split(r"[\s(]", text, maxsplit=1)[0] if text else ""
+    head = text
+    for index, ch in enumerate(text):
+        if ch == "(" or ch.isspace():
+            head = text[:index]
+            break
     parts = []
     for piece in head.split("."):
-        digits = re.sub(r"[^0-9]", "", piece)
+        digits = "".join(ch for ch in piece if "0" <= ch <= "9")
         if digits:
             parts.append(int(digits))
     return parts
@@ -256,6 +295,7 @@ def compare_versions(a, b):
 # ---------------------------------------------------------------- determinism
 
 def digest(*parts):
+    import hashlib
     return hashlib.sha256("\x1f".join(str(p) for p in parts).encode("utf-8")).hexdigest()
 
 

@@ -13,7 +13,6 @@ counters live in <sim>/knob-state.json.
 VARNO_SIM_SPEED (a float; 0 makes everything instant) overrides "speed".
 """
 
-import json
 import os
 import time
 
@@ -42,8 +41,9 @@ def load_document():
     doc = None
     if inline:
         if inline[:1] in "[{":
+            from . import jsontext
             try:
-                doc = json.loads(inline)
+                doc = jsontext.loads(inline)
             except ValueError:
                 raise common.EngineError("VARNO_SIM_KNOBS is not valid JSON.", common.EXIT_USAGE)
         else:
@@ -80,6 +80,7 @@ def rule_words(rule):
 
 
 def rule_id(index, rule):
+    import json
     return "%d:%s" % (index, common.digest(json.dumps(rule, sort_keys=True))[:12])
 
 

@@ -1,13 +1,11 @@
-"""Harness-only commands that drive the simulated Mac (`varno.py sim ...`)."""
+"""Harness-only commands that drive the simulated Mac (`varno.py sim ...`). Each imports what it needs
+itself: the other commands only use default_signal_exit from here."""
 
-import json
 import os
-import shutil
-import signal
 import sys
 import time
 
-from . import actions, common, knobs as knobs_mod, store, world
+from . import common
 
 APP_SCRIPT = r'''# A simulated running app: ends on SIGTERM unless it was told to refuse.
 import os, signal, sys, time
@@ -35,21 +33,20 @@ while True:
 '''
 
 
-def journal_path():
-    return os.path.join(common.sim_root(), "journal.log")
-
-
 def reset(seed):
-    world.wipe_engine_state()
+    from . import knobs as knobs_mod, seeding
+    seeding.wipe_engine_state()
     try:
         os.unlink(knobs_mod.state_path())
     except OSError:
         pass
-    world.create(seed)
+    seeding.create(seed)
     common.out("The simulated Mac was reset with the %s seed.\n" % (seed or os.environ.get("VARNO_SIM_SEED") or "demo"))
 
 
 def run_app(bundle_id, refuse):
+    import shutil
+    from . import world
     world.ensure()
     info = world.find_installed(bundle_id)
     if info is None:
@@ -89,6 +86,7 @@ def _same_file(a, b):
 
 
 def set_latest(bundle_id, version):
+    from . import world
     world.ensure()
     cat = world.load_catalog()
     if bundle_id not in cat:
@@ -102,6 +100,7 @@ def set_latest(bundle_id, version):
 
 
 def set_installed(bundle_id, version):
+    from . import world
     world.ensure()
     info = world.find_installed(bundle_id)
     if info is None:
@@ -112,6 +111,7 @@ def set_installed(bundle_id, version):
 
 
 def vanish(bundle_id):
+    from . import world
     world.ensure()
     info = world.find_installed(bundle_id)
     if info is None:
@@ -122,6 +122,7 @@ def vanish(bundle_id):
 
 
 def hold_lock(seconds):
+    from . import actions
     lock = actions.UpdateLock().acquire()
     try:
         common.out("holding the update lock for %g s\n" % seconds)
@@ -131,6 +132,7 @@ def hold_lock(seconds):
 
 
 def events():
+    from . import store, world
     world.ensure()
     with store.connect() as db:
         rows = db.query("SELECT at, name FROM experiment_events ORDER BY id")
@@ -138,6 +140,8 @@ def events():
 
 
 def knobs(action, value):
+    import json
+    from . import knobs as knobs_mod
     path = knobs_mod.knobs_path()
     common.ensure_dir(os.path.dirname(path))
     doc = knobs_mod.normalise(common.read_json(path))
@@ -183,6 +187,7 @@ def knobs(action, value):
 
 
 def journal(clear):
+    from .journal import journal_path
     path = journal_path()
     if clear:
         try:
@@ -197,34 +202,9 @@ def journal(clear):
         pass
 
 
-def write_journal(argv, status, started):
-    """One line per invocation: time, exit status, duration and the argument vector."""
-    try:
-        common.append_line(journal_path(), "%s\t%s\t%.3f\t%s" % (
-            common.iso_utc(), status, time.monotonic() - started, json.dumps(argv, ensure_ascii=True)))
-    except Exception:   # the journal never turns a result into a failure
-        pass
-
-
-def read_journal():
-    """The journal as a list of (time, status, seconds, argv); for tests and tools."""
-    entries = []
-    try:
-        with open(journal_path(), encoding="utf-8") as fh:
-            for line in fh:
-                parts = line.rstrip("\n").split("\t", 3)
-                if len(parts) == 4:
-                    try:
-                        entries.append((parts[0], parts[1], float(parts[2]), json.loads(parts[3])))
-                    except ValueError:
-                        continue
-    except OSError:
-        pass
-    return entries
-
-
 def default_signal_exit(signum):
     """Die by the signal itself, so that the parent sees the signal, not an exit status."""
+    import signal
     if signum != signal.SIGKILL:
         signal.signal(signum, signal.SIG_DFL)
     os.kill(os.getpid(), signum)

@@ -10,14 +10,12 @@ Layout under the sim root:
 Backups live with the engine's data: <data>/backups/<bundle id>/<yyyyMMdd-HHmmss>/.
 """
 
-import base64
-import hashlib
-import json
 import os
-import plistlib
-import shutil
 
 from . import common
+
+# Most commands only read the world (exists, catalog, installed apps, backups): building one from a
+# seed lives in seeding, and the modules that change it (plists, copying trees) are imported where used.
 
 
 def root():
@@ -50,20 +48,8 @@ def exists():
 
 # ---------------------------------------------------------------- identities
 
-def team_id_for(text):
-    raw = hashlib.sha256(("team:" + text).encode("utf-8")).digest()
-    return base64.b32encode(raw).decode("ascii")[:10]
-
-
 def sha_for(bundle_id, version):
     return common.digest("artifact", bundle_id, version)
-
-
-def slug(name):
-    s = "".join(ch.lower() if ch.isalnum() else "-" for ch in name).strip("-")
-    while "--" in s:
-        s = s.replace("--", "-")
-    return s or "app"
 
 
 # ---------------------------------------------------------------- disk
@@ -93,6 +79,7 @@ def write_info(app_dir, bundle_id, app_name, version, team_id):
     plist = {"CFBundleIdentifier": bundle_id, "CFBundleName": app_name, "CFBundleDisplayName": app_name,
              "CFBundleShortVersionString": version, "CFBundleVersion": version,
              "CFBundleExecutable": app_name.replace("/", "-"), "CFBundlePackageType": "APPL"}
+    import plistlib
     common.write_atomic(os.path.join(app_dir, "Contents", "Info.plist"), plistlib.dumps(plist))
 
 
@@ -294,6 +281,7 @@ def all_backups():
 
 def create_backup(info, size_bytes, stamp_ts=None):
     """Copy an installed app into a fresh backup folder; returns that backup's dict."""
+    import shutil
     import time as _time
     folder = backup_root(info["bundle_id"])
     common.ensure_dir(folder)
@@ -315,6 +303,7 @@ def create_backup(info, size_bytes, stamp_ts=None):
 
 
 def remove_tree(path):
+    import shutil
     shutil.rmtree(path, ignore_errors=True)
 
 
@@ -324,156 +313,6 @@ def app_size_bytes(bundle_id, cat=None):
     if not isinstance(size, (int, float)) or isinstance(size, bool) or size < 0:
         size = 20 + int(common.fraction("size", bundle_id) * 180)
     return int(size * 1024 * 1024)
-
-
-# ---------------------------------------------------------------- seeding
-
-def seed_document(seed):
-    """The world description for a seed name."""
-    seed = (seed or "demo").strip()
-    if seed == "demo":
-        return _demo()
-    if seed == "empty":
-        return {"apps": []}
-    if seed == "no-mas":
-        doc = _demo()
-        doc["apps"] = [a for a in doc["apps"]
-                       if a.get("catalog", {}).get("mechanism") != "mas"]
-        return doc
-    if seed.startswith("large:"):
-        try:
-            count = int(seed[6:])
-        except ValueError:
-            count = -1
-        if not 0 <= count <= 5000:
-            raise common.EngineError("The seed large:N takes a number of apps from 0 to 5000.",
-                                     common.EXIT_USAGE)
-        return _large(count)
-    if seed.startswith("file:"):
-        doc = common.read_json(os.path.expanduser(seed[5:]))
-        if not isinstance(doc, dict) or not isinstance(doc.get("apps"), list):
-            raise common.EngineError("The seed file %s is not a world description ({\"apps\": [...]})."
-                                     % seed[5:], common.EXIT_USAGE)
-        return doc
-    raise common.EngineError("Unknown seed %r; use demo, empty, no-mas, large:N or file:PATH." % seed,
-                             common.EXIT_USAGE)
-
-
-def _demo():
-    doc = common.read_json(os.path.join(common.ENGINE_DIR, "demo_library.json"))
-    if not isinstance(doc, dict) or not isinstance(doc.get("apps"), list):
-        raise common.EngineError("The demo library that ships with the engine is damaged.")
-    return doc
-
-
-def _large(count):
-    mechs = [("cask", None), ("mas", None), ("sparkle", None), ("vendor_self_update", None),
-             ("cask", None), ("sparkle", None), ("unknown", None)]
-    apps = []
-    for i in range(count):
-        mech = mechs[i % len(mechs)][0]
-        name = "Synth App %04d" % (i + 1)
-        bid = "org.sim.synth%04d" % (i + 1)
-        minor = i % 5
-        cat = {"latest": "2.%d" % (minor + (1 if i % 3 == 0 else 0)), "mechanism": mech}
-        if mech == "cask":
-            cat["cask_token"] = "synth-app-%04d" % (i + 1)
-        if mech == "mas":
-            cat["mas_id"] = str(1300000000 + i)
-        if mech == "vendor_self_update":
-            cat.update({"self_managed": True, "vendor_self_update": True})
-        if mech == "unknown":
-            cat["latest"] = None
-        apps.append({"bundle_id": bid, "app_name": name, "version": "2.%d" % minor, "catalog": cat})
-    return {"apps": apps}
-
-
-def _clean_catalog(entry, bundle_id, name, team):
-    cat = dict(entry) if isinstance(entry, dict) else {}
-    cat.setdefault("mechanism", "unknown")
-    cat.setdefault("team_id", team)
-    cat.setdefault("cdn_domain", "%s.cdn.example" % slug(name))
-    cat.setdefault("signature_ok", True)
-    cat.setdefault("checksum_ok", True)
-    cat.setdefault("notarized", True)
-    cat.setdefault("community_count", 0)
-    return cat
-
-
-def create(seed=None):
-    """Build a fresh world from a seed; the engine's data of an older world is left alone."""
-    seed = seed or os.environ.get("VARNO_SIM_SEED", "").strip() or "demo"
-    doc = seed_document(seed)
-    base = root()
-    if os.path.isdir(base):
-        for name in ("Applications", "running", "Trash"):
-            remove_tree(os.path.join(base, name))
-        for name in ("catalog.json", "seed_rows.json", "world.json"):
-            try:
-                os.unlink(os.path.join(base, name))
-            except OSError:
-                pass
-    common.ensure_dir(base)
-    common.ensure_dir(apps_dir())
-    common.ensure_dir(running_dir())
-    catalog, rows, provenance = {}, [], []
-    seen = set()
-    for app in doc["apps"]:
-        if not isinstance(app, dict):
-            continue
-        bid, name = app.get("bundle_id"), app.get("app_name")
-        version = app.get("version", "1.0")
-        if not isinstance(bid, str) or not bid or not isinstance(name, str) or not name or bid in seen:
-            continue
-        if not isinstance(version, str):
-            version = str(version)
-        seen.add(bid)
-        team = app.get("team_id") if isinstance(app.get("team_id"), str) else team_id_for(bid)
-        path = app_path_for(name)
-        installed = app.get("installed", True) is not False
-        if installed:
-            write_info(path, bid, name, version, team)
-        cat = _clean_catalog(app.get("catalog"), bid, name, team)
-        if isinstance(app.get("size_mb"), (int, float)) and not isinstance(app.get("size_mb"), bool):
-            cat["size_mb"] = app["size_mb"]
-        catalog[bid] = cat
-        state = app.get("state")
-        if isinstance(state, dict) or not installed:
-            row = dict(state) if isinstance(state, dict) else {}
-            row.update({"bundle_id": bid, "app_name": name, "current_version": version,
-                        "install_path": path})
-            rows.append(row)
-        events = app.get("provenance")
-        for event in events if isinstance(events, list) else []:
-            if isinstance(event, dict):
-                ev = dict(event)
-                ev.setdefault("bundle_id", bid)
-                ev.setdefault("app_name", name)
-                provenance.append(ev)
-        backups = app.get("backups")
-        for backup in backups if isinstance(backups, list) else []:
-            if installed and isinstance(backup, dict) and isinstance(backup.get("stamp"), str):
-                _seed_backup(bid, name, team, backup, cat)
-    save_catalog(catalog)
-    common.write_json(seed_rows_path(), {"apps": rows, "provenance": provenance})
-    common.write_json(os.path.join(base, "world.json"), {"seed": seed, "created": common.iso_utc()})
-
-
-def _seed_backup(bid, name, team, backup, cat):
-    stamp = backup["stamp"]
-    if common.parse_compact_stamp(stamp) is None:
-        return
-    target = os.path.join(backup_root(bid), stamp)
-    bundle = "%s.app" % safe_bundle_name(name)
-    version = str(backup.get("version", "0"))
-    write_info(os.path.join(target, bundle), bid, name, version, team)
-    size = backup.get("size_mb", cat.get("size_mb", 40))
-    if not isinstance(size, (int, float)) or isinstance(size, bool) or size < 0:
-        size = 40
-    common.write_json(os.path.join(target, "meta.json"), {
-        "bundle_id": bid, "app_name": name, "version": version, "bundle": bundle,
-        "bytes": int(float(size) * 1024 * 1024), "created": common.iso_utc(),
-    })
 
 
 def ensure():
@@ -486,24 +325,10 @@ def ensure():
     try:
         fcntl.flock(fd, fcntl.LOCK_EX)
         if not exists():
-            create()
+            from . import seeding
+            seeding.create()
     finally:
         os.close(fd)
-
-
-def wipe_engine_state():
-    """Forget everything the engine stored (database, ghosts, backups, workbench)."""
-    for suffix in ("", "-wal", "-shm", "-journal"):
-        try:
-            os.unlink(common.db_path() + suffix)
-        except OSError:
-            pass
-    for path in (common.ghosts_path(), common.workbench_path()):
-        try:
-            os.unlink(path)
-        except OSError:
-            pass
-    remove_tree(common.backups_dir())
 
 
 def describe():
@@ -512,4 +337,5 @@ def describe():
 
 
 def dumps(value):
+    import json
     return json.dumps(value, ensure_ascii=False)
