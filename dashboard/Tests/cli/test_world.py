@@ -275,6 +275,21 @@ class BadInput(EngineCase):
         self.assertEqual(proc.returncode, 1)
         self.assertOneSentence(proc.stderr)
 
+    def test_a_seed_that_cannot_be_used_forgets_nothing(self):
+        self.fresh_library()
+        self.ok("telemetry", "opt-in")
+        before = self.ok("list", "--json", "--all")
+        backups = sorted(os.listdir(os.path.join(self.data_dir, "backups", "org.sim.inkwell")))
+        for seed in ("nonsense", "large:9999", "file:/nonexistent/world.json"):
+            with self.subTest(seed=seed):
+                proc = self.run_engine("sim", "reset", "--seed", seed, frame=False)
+                self.assertEqual(proc.returncode, 2)
+                self.assertOneSentence(proc.stderr)
+                self.assertEqual(self.ok("list", "--json", "--all"), before)
+                self.assertEqual(sorted(os.listdir(os.path.join(self.data_dir, "backups", "org.sim.inkwell"))),
+                                 backups)
+                self.assertIn("Telemetry opt-in: yes", self.ok("telemetry", "status"))
+
     def test_usage_errors_are_one_sentence(self):
         for argv in (["frobnicate"], ["update", "--only"], ["retention", "set", "--keep", "x", "--days", "1"],
                      [], ["mode", "org.sim.kettle"], ["adopt", "--approved"]):

@@ -92,10 +92,11 @@ def _clean_catalog(entry, bundle_id, name, team):
     return cat
 
 
-def create(seed=None):
-    """Build a fresh world from a seed; the engine's data of an older world is left alone."""
+def create(seed=None, doc=None):
+    """Build a fresh world from a seed (or its document, read already); the engine's data of an older
+    world is left alone."""
     seed = seed or os.environ.get("VARNO_SIM_SEED", "").strip() or "demo"
-    doc = seed_document(seed)
+    doc = seed_document(seed) if doc is None else doc
     base = world.root()
     if os.path.isdir(base):
         for name in ("Applications", "running", "Trash"):

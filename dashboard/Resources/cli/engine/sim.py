@@ -35,12 +35,14 @@ while True:
 
 def reset(seed):
     from . import knobs as knobs_mod, seeding
+    name = seed or os.environ.get("VARNO_SIM_SEED", "").strip() or "demo"
+    doc = seeding.seed_document(name)      # a seed that can't be used fails before anything is forgotten
     seeding.wipe_engine_state()
     try:
         os.unlink(knobs_mod.state_path())
     except OSError:
         pass
-    seeding.create(seed)
+    seeding.create(name, doc)
     common.out("The simulated Mac was reset with the %s seed.\n" % (seed or os.environ.get("VARNO_SIM_SEED") or "demo"))
 
 
