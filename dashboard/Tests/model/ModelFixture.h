@@ -23,6 +23,7 @@ struct FakeModelServices {
     std::atomic<bool> openCore{false};
     QList<std::pair<int, QStringList>> notifications;
     QStringList revealed;
+    int activations = 0;
 
     AppModelServices services()
     {
@@ -33,6 +34,7 @@ struct FakeModelServices {
         s.checkSoftwareUpdate = [this](double) { return softwareUpdate(); };
         s.notifyUpdates = [this](int count, const QStringList &names) { notifications.append({count, names}); };
         s.revealFile = [this](const QString &path) { revealed.append(path); };
+        s.activateApplication = [this] { ++activations; };
         return s;
     }
 

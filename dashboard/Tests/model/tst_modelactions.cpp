@@ -4,10 +4,21 @@
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
 
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray journal()
+{
+    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+}
+
+} // namespace
 
 // Each test starts from a scanned demo library.
 class TestModelActions : public QObject {
@@ -191,7 +202,7 @@ private Q_SLOTS:
         const AppRecord signet = app("org.sim.signet"); // security-locked
         VarnoTest::await(f->model->fixIncident(signet));
         QCOMPARE(f->model->updateState(signet.bundle_id),
-                 UpdateState::failed(QStringLiteral("The fix didn't take. Run `varno fix org.sim.signet` in Terminal for details.")));
+                 UpdateState::failed(QStringLiteral("The fix didn't take. Run `varno fix 'org.sim.signet'` in Terminal for details.")));
 
         // Success, but the incident is still reported.
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"fix\",\"exit\":0}]}"));
@@ -226,7 +237,7 @@ private Q_SLOTS:
                                      << UpdateState::skipped(QStringLiteral("app is running — close it and retry"));
         QTest::newRow("no incident") << QString()
                                      << UpdateState::failed(QStringLiteral(
-                                            "The update didn't land. Run `varno update --only com.x --approved` in Terminal for details."));
+                                            "The update didn't land. Run `varno update --only 'com.x' --approved` in Terminal for details."));
     }
 
     void approvedUpdateThatDidNotLand()
@@ -236,6 +247,76 @@ private Q_SLOTS:
         const std::optional<QString> incident = code.isEmpty() ? std::nullopt : std::optional(code);
         QCOMPARE(AppModel::approveOutcomeForStillOutdated(QStringLiteral("com.x"), incident, RemediationRegistry::shared()),
                  expected);
+    }
+
+    void optionLikeIdsAreRefusedBeforeAnythingStarts_data()
+    {
+        QTest::addColumn<bool>("ownUpdater");
+        QTest::newRow("update") << false;
+        QTest::newRow("its own updater") << true;
+    }
+
+    void optionLikeIdsAreRefusedBeforeAnythingStarts()
+    {
+        QFETCH(bool, ownUpdater);
+        const AppRecord hyphen = makeRecord("{\"bundle_id\":\"-h\",\"app_name\":\"Hyphen\"}");
+        if (ownUpdater)
+            VarnoTest::await(f->model->triggerSelfUpdate(hyphen));
+        else
+            VarnoTest::await(f->model->update(hyphen));
+        QCOMPARE(f->model->updateState(QStringLiteral("-h")),
+                 UpdateState::failed(QStringLiteral("The bundle id \u201C-h\u201D begins with \u201C-\u201D, so VARNO won\u2019t pass it to the engine.")));
+        QVERIFY(!journal().contains("\"-h\"")); // the engine never saw it
+        QVERIFY(!f->model->singleUpdateToken());
+        QVERIFY(!f->model->isBusy());
+    }
+
+    void terminalHintsQuoteTheBundleId_data()
+    {
+        QTest::addColumn<int>("hint");
+        QTest::addColumn<QString>("bundleId");
+        QTest::addColumn<QStringList>("arguments"); // what varno receives, the id last or before --approved
+        const QString hostile = QStringLiteral("x'; touch pwned; echo '$(touch pwned)`touch pwned` \"\\ *\nrm");
+        const QStringList ids = {QStringLiteral("org.sim.kettle"), hostile, QString()};
+        for (const QString &id : ids) {
+            const QByteArray tag = id == hostile ? "hostile" : id.isEmpty() ? "empty" : "plain";
+            QTest::newRow("fix failure " + tag) << 0 << id << QStringList({QStringLiteral("fix"), id});
+            QTest::newRow("not landed " + tag) << 1 << id
+                                               << QStringList({QStringLiteral("update"), QStringLiteral("--only"), id,
+                                                               QStringLiteral("--approved")});
+            QTest::newRow("quit update failure " + tag) << 2 << id << QStringList({QStringLiteral("fix"), id});
+        }
+    }
+
+    void terminalHintsQuoteTheBundleId()
+    {
+        QFETCH(int, hint);
+        QFETCH(QString, bundleId);
+        QFETCH(QStringList, arguments);
+        const QString text = hint == 0 ? AppModel::fixFailureText(bundleId)
+            : hint == 1              ? AppModel::notLandedText(bundleId)
+                                     : AppModel::quitUpdateFailureText(bundleId);
+        // The command between the backticks, pasted into a real shell whose
+        // varno prints its arguments.
+        const qsizetype open = text.indexOf(QLatin1Char('`'));
+        const qsizetype close = text.lastIndexOf(QLatin1Char('`'));
+        QVERIFY(open >= 0 && close > open);
+        const QString command = text.mid(open + 1, close - open - 1);
+        QTemporaryDir dir;
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("varno() { printf '%s\\0' \"$@\"; }; ") + command});
+        QVERIFY(shell.waitForFinished(10000));
+        QCOMPARE(shell.exitCode(), 0);
+        QByteArray output = shell.readAllStandardOutput();
+        QVERIFY(output.endsWith('\0'));
+        output.chop(1);
+        QStringList received;
+        for (const QByteArray &argument : output.split('\0'))
+            received.append(QString::fromUtf8(argument));
+        QCOMPARE(received, arguments);
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("pwned"))));
     }
 
     void getHelpBuildsAndRevealsTheBundle()

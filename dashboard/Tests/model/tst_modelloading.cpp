@@ -8,6 +8,17 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+
+QCoro::Task<MacOSUpdateStatus> brokenSoftwareUpdate(std::atomic<int> *calls)
+{
+    ++*calls;
+    throw std::runtime_error("softwareupdate broke");
+    co_return MacOSUpdateStatus::upToDate();
+}
+
+} // namespace
+
 class TestModelLoading : public QObject {
     Q_OBJECT
 
@@ -134,6 +145,53 @@ private Q_SLOTS:
         QCOMPARE(model.apps().size(), 1);
         QCOMPARE(model.apps().first().bundle_id, QStringLiteral("new"));
         VARNOProcess::setPython3OverrideForTesting(std::nullopt);
+    }
+
+    void aProbeThatThrowsRunsAgain_data()
+    {
+        QTest::addColumn<int>("probe");
+        QTest::newRow("OpenCore") << 0;
+        QTest::newRow("Homebrew and mas") << 1;
+        QTest::newRow("Software Update") << 2;
+    }
+
+    void aProbeThatThrowsRunsAgain()
+    {
+        QFETCH(int, probe);
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        std::atomic<int> calls{0};
+        AppModelServices services = fakes.services();
+        if (probe == 0)
+            services.detectOpenCore = [&calls](double) -> bool { ++calls; throw std::runtime_error("nvram broke"); };
+        else if (probe == 1)
+            services.checkBrew = [&calls](double) -> MechanismHealth { ++calls; throw std::runtime_error("brew broke"); };
+        else
+            services.checkSoftwareUpdate = [&calls](double) { return brokenSoftwareUpdate(&calls); };
+        AppModel model(services);
+        const auto checking = [&] {
+            return probe == 0 ? model.isCheckingOpenCore()
+                : probe == 1  ? model.isCheckingMechanismHealth()
+                              : model.isCheckingMacOSUpdate();
+        };
+        const auto refresh = [&] {
+            if (probe == 0)
+                model.refreshOpenCoreStatusIfNeeded(false);
+            else if (probe == 1)
+                model.refreshMechanismHealthIfNeeded(false);
+            else
+                model.refreshMacOSUpdateStatusIfNeeded(false);
+        };
+        refresh();
+        QVERIFY(VarnoTest::waitUntil([&] { return !checking(); }));
+        QCOMPARE(calls.load(), 1);
+        // Nothing was learnt, so the next refresh asks again.
+        refresh();
+        QVERIFY(VarnoTest::waitUntil([&] { return !checking(); }));
+        QCOMPARE(calls.load(), 2);
+        QVERIFY(!model.lastOpenCoreCheck() && !model.lastMechanismHealthCheck() && !model.lastMacOSUpdateCheck());
+        QVERIFY(!model.isOpenCore());
+        QCOMPARE(model.macOSUpdateStatus(), MacOSUpdateStatus::unavailable());
     }
 
     void ghostsAreReadAndDismissed()

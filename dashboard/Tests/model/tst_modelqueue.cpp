@@ -154,11 +154,15 @@ private Q_SLOTS:
     void completingOnboardingIsRemembered()
     {
         VarnoTest::TempHome home;
-        AppModel model(FakeModelServices().services());
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
         QVERIFY(model.showOnboarding());
+        QCOMPARE(fakes.activations, 0);
         model.completeOnboarding();
         QVERIFY(!model.showOnboarding());
         QVERIFY(UserDefaults::open()->value(AppModel::onboardingDoneKey).toBool());
+        // The app comes forward with its first window.
+        QCOMPARE(fakes.activations, 1);
         AppModel again(FakeModelServices().services());
         QVERIFY(!again.showOnboarding());
     }

@@ -2,10 +2,14 @@
 #include "TestRegistry.h"
 
 #include "model/QuitAndUpdateFlow.h"
+#include "platform/MainBundle.h"
 #include "platform/RunningApplications.h"
 #include "platform/VarnoPaths.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -28,6 +32,13 @@ struct FakeRunningScope {
     std::shared_ptr<FakeRunningApplications> fake = std::make_shared<FakeRunningApplications>();
     FakeRunningScope() { RunningApplications::setBackend(fake); }
     ~FakeRunningScope() { RunningApplications::setBackend(nullptr); }
+
+    // An instance whose executable lies inside the app's bundle.
+    RunningApplication addInside(const AppRecord &app, bool agrees = true, bool quits = true, bool endsWhenListed = false)
+    {
+        const QString executable = QFileInfo(*app.install_path).canonicalFilePath() + QStringLiteral("/Contents/MacOS/") + app.app_name;
+        return fake->addInstance(app.bundle_id, agrees, quits, executable, endsWhenListed);
+    }
 };
 
 } // namespace
@@ -145,8 +156,8 @@ private Q_SLOTS:
     void refusalEndsAtOnce()
     {
         FakeRunningScope running;
-        running.fake->addInstance(QStringLiteral("org.sim.kettle"), /*agrees*/ false);
         const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle, /*agrees*/ false);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id),
                  UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle — save your work and try again.")));
@@ -157,8 +168,8 @@ private Q_SLOTS:
     void appThatQuitsIsUpdatedAndReopened()
     {
         FakeRunningScope running;
-        running.fake->addInstance(QStringLiteral("org.sim.kettle"), true, true);
         const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle, true, true);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
         QCOMPARE(running.fake->terminateRequests().size(), 1);
@@ -170,8 +181,8 @@ private Q_SLOTS:
     {
         QuickQuitTiming quick;
         FakeRunningScope running;
-        running.fake->addInstance(QStringLiteral("org.sim.kettle"), true, /*quits*/ false);
         const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle, true, /*quits*/ false);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id).kind(), UpdateState::Kind::quitDenied);
         QVERIFY(!journal().contains("\"--approved\""));
@@ -190,9 +201,9 @@ private Q_SLOTS:
     void engineBusyIsSkippedButTheAppIsReopened()
     {
         FakeRunningScope running;
-        running.fake->addInstance(QStringLiteral("org.sim.kettle"));
-        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":75}]}"));
         const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle);
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":75}]}"));
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::skipped(AppModel::alreadyRunningText));
         QCOMPARE(opened.size(), 1);
@@ -205,7 +216,115 @@ private Q_SLOTS:
         const AppRecord kettle = app("org.sim.kettle");
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id),
-                 UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix org.sim.kettle` in Terminal for details.")));
+                 UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix 'org.sim.kettle'` in Terminal for details.")));
+    }
+
+    void unsafeInstallPathsAreRefused_data()
+    {
+        QTest::addColumn<QString>("installPath"); // "~" stands for the home folder
+        QTest::addColumn<QString>("victim");      // an executable the fake runs there
+        QTest::newRow("a system folder") << QStringLiteral("/usr") << QStringLiteral("/usr/bin/make");
+        QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("/usr/bin/bash");
+        QTest::newRow("the home folder") << QStringLiteral("~") << QStringLiteral("~/bin/tool");
+        QTest::newRow("above the bundle") << QStringLiteral("~/Library") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
+        QTest::newRow("dot dot out of a bundle") << QStringLiteral("~/Library/Tool.app/..") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
+        QTest::newRow("a link named .app to a system folder") << QStringLiteral("~/Evil.app") << QStringLiteral("/usr/bin/make");
+        QTest::newRow("a file named .app") << QStringLiteral("~/File.app") << QStringLiteral("~/File.app/x");
+        QTest::newRow("a bundle that is not there") << QStringLiteral("~/Gone.app") << QStringLiteral("~/Gone.app/Contents/MacOS/Gone");
+        QTest::newRow("a bare .app") << QStringLiteral("~/.app") << QStringLiteral("~/.app/Contents/MacOS/x");
+        QTest::newRow("a relative path") << QStringLiteral("Tool.app") << QStringLiteral("Tool.app/Contents/MacOS/Tool");
+        QTest::newRow("none") << QString() << QStringLiteral("/usr/bin/make");
+    }
+
+    void unsafeInstallPathsAreRefused()
+    {
+        QFETCH(QString, installPath);
+        QFETCH(QString, victim);
+        const QString home = QDir::homePath();
+        installPath.replace(QLatin1Char('~'), home);
+        victim.replace(QLatin1Char('~'), home);
+        QDir().mkpath(home + QStringLiteral("/Library/Tool.app/Contents/MacOS"));
+        QDir().mkpath(home + QStringLiteral("/.app"));
+        QVERIFY(VarnoTest::writeFile(home + QStringLiteral("/File.app"), "not a folder"));
+        QFile::link(QStringLiteral("/usr"), home + QStringLiteral("/Evil.app"));
+
+        FakeRunningScope running;
+        running.fake->addInstance(QStringLiteral("org.sim.kettle"), true, true, victim);
+        AppRecord kettle = app("org.sim.kettle");
+        kettle.install_path = installPath.isNull() ? std::nullopt : std::optional(installPath);
+        QCOMPARE(QuitAndUpdateFlow::quittableBundle(kettle.install_path), std::nullopt);
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::failed(AppModel::unsafeInstallPathText(QStringLiteral("Kettle"))));
+        QVERIFY(running.fake->terminateRequests().isEmpty());
+        QVERIFY(running.fake->listingThreads().isEmpty());
+        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!f->model->isFixing());
+    }
+
+    void aBundleIsQuittableByItsResolvedPath()
+    {
+        const AppRecord kettle = app("org.sim.kettle");
+        const QString canonical = QFileInfo(*kettle.install_path).canonicalFilePath();
+        QCOMPARE(QuitAndUpdateFlow::quittableBundle(kettle.install_path), std::optional(canonical));
+        QCOMPARE(QuitAndUpdateFlow::quittableBundle(*kettle.install_path + QStringLiteral("/")), std::optional(canonical));
+        // A link named like a bundle that leads to one is that bundle.
+        const QString link = QDir::homePath() + QStringLiteral("/Kettle Link.app");
+        QVERIFY(QFile::link(canonical, link));
+        QCOMPARE(QuitAndUpdateFlow::quittableBundle(link), std::optional(canonical));
+        // The bundle of this app, or a folder above it, never is.
+        const std::optional<QString> savedBundle = MainBundle::path();
+        const QString outer = QDir::homePath() + QStringLiteral("/Outer.app");
+        QVERIFY(QDir().mkpath(outer + QStringLiteral("/VARNO.app/Contents")));
+        MainBundle::setPathOverride(outer + QStringLiteral("/VARNO.app"));
+        const auto ownBundle = QuitAndUpdateFlow::quittableBundle(outer + QStringLiteral("/VARNO.app"));
+        const auto aboveIt = QuitAndUpdateFlow::quittableBundle(outer);
+        MainBundle::setPathOverride(savedBundle);
+        QCOMPARE(ownBundle, std::nullopt);
+        QCOMPARE(aboveIt, std::nullopt);
+        QVERIFY(QuitAndUpdateFlow::quittableBundle(outer));
+    }
+
+    void onlyProcessesInsideTheBundleAreAsked()
+    {
+        FakeRunningScope running;
+        const AppRecord kettle = app("org.sim.kettle");
+        const RunningApplication inside = running.addInside(kettle);
+        // Another process of the same id elsewhere, and one beside the bundle.
+        running.fake->addInstance(kettle.bundle_id, true, true, QStringLiteral("/opt/Kettle.app/Contents/MacOS/Kettle"));
+        running.fake->addInstance(kettle.bundle_id, true, true,
+                                  QFileInfo(*kettle.install_path).canonicalPath() + QStringLiteral("/KettleHelper"));
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+        QCOMPARE(running.fake->terminateRequests(), QList<qint64>{inside.pid});
+        // The process table was read on worker threads, never on this one.
+        const QList<Qt::HANDLE> threads = running.fake->listingThreads();
+        QVERIFY(!threads.isEmpty());
+        QVERIFY(!threads.contains(QThread::currentThreadId()));
+    }
+
+    void anInstanceThatEndsByItselfCountsAsQuit()
+    {
+        // It is listed, then exits before the request reaches it: no refusal.
+        FakeRunningScope running;
+        const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle, true, true, /*endsWhenListed*/ true);
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+        QVERIFY(journal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
+        QVERIFY(opened.isEmpty()); // it was not asked, so it is not reopened
+    }
+
+    void oneOfTwoEndingByItselfStillAsksTheOther()
+    {
+        FakeRunningScope running;
+        const AppRecord kettle = app("org.sim.kettle");
+        running.addInside(kettle, true, true, /*endsWhenListed*/ true);
+        const RunningApplication second = running.addInside(kettle);
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
+        QVERIFY(running.fake->terminateRequests().contains(second.pid));
+        QCOMPARE(opened.size(), 1);
     }
 
     void realRunningAppsQuitOrRefuse_data()

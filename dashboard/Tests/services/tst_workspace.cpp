@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,6 +136,24 @@ private Q_SLOTS:
         QCOMPARE(ProcRunningApplications::enclosingBundle(path).value_or(QString()), bundle);
     }
 
+    void insideABundleMeansTheExecutable()
+    {
+        // Only the executable counts: a process that merely names a path
+        // inside the bundle as its argv[0] is not the app's.
+        const QString bundle = makeAppBundle(m_dir.path(), QStringLiteral("Inner"), std::nullopt);
+        m_processes.push_back(startApp(bundle + QStringLiteral("/Contents/MacOS/Inner"), QStringLiteral("sleep 30")));
+        const qint64 pid = m_processes.back()->processId();
+        m_processes.push_back(startApp(QStringLiteral("/bin/bash"),
+                                       QStringLiteral("exec -a '%1/Contents/MacOS/Inner' sleep 30").arg(bundle)));
+        ProcRunningApplications proc;
+        QTRY_COMPARE(proc.runningInside(bundle).size(), 1);
+        QCOMPARE(proc.runningInside(bundle).first().pid, pid);
+        // The argv[0] impostor is still found the looser way.
+        QTRY_COMPARE(proc.runningApplications(QStringLiteral("org.example.inner"), bundle).size(), 2);
+        QVERIFY(proc.runningInside(m_dir.filePath(QStringLiteral("Inn"))).isEmpty());
+        QVERIFY(proc.runningInside(QString()).isEmpty());
+    }
+
     void fakeAnswersAsScripted()
     {
         FakeRunningApplications fake;
@@ -148,6 +168,16 @@ private Q_SLOTS:
         QVERIFY(!fake.isTerminated(refuses));
         QVERIFY(!fake.isTerminated(lingers));
         QCOMPARE(fake.terminateRequests(), (QList<qint64>{agrees.pid, refuses.pid, lingers.pid}));
+
+        // Listed by its executable's folder; one that ends when listed can no
+        // longer be asked.
+        const RunningApplication gone = fake.addInstance(QStringLiteral("org.example.c"), true, true,
+                                                         QStringLiteral("/Apps/C.app/Contents/MacOS/C"), true);
+        QCOMPARE(fake.runningInside(QStringLiteral("/Apps/C.app")), QList<RunningApplication>{gone});
+        QVERIFY(fake.isTerminated(gone));
+        QVERIFY(!fake.terminate(gone));
+        QVERIFY(fake.runningInside(QStringLiteral("/Apps/C.app")).isEmpty());
+        QCOMPARE(fake.runningInside(QStringLiteral("/Applications/org.example.b.app")), QList<RunningApplication>{lingers});
     }
 };
 
@@ -223,6 +253,27 @@ private Q_SLOTS:
         QCOMPARE(workspace.openedUrls(), QList<QUrl>{QUrl(QStringLiteral("https://example.org"))});
         QCOMPARE(workspace.revealed().size(), 1);
         QCOMPARE(workspace.openedApplications(), QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/Applications/Foo.app"))});
+        workspace.activateApplication();
+        QCOMPARE(workspace.activations(), 1);
+    }
+
+    void activatingRaisesTheFirstVisibleWindow()
+    {
+        QWindow hidden;
+        QWindow popup;
+        popup.setFlags(Qt::Popup);
+        popup.resize(40, 40);
+        popup.show();
+        QWindow first;
+        first.resize(100, 100);
+        first.show();
+        QWindow second;
+        second.resize(100, 100);
+        second.show();
+        second.requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &second);
+        DesktopWorkspace().activateApplication();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &first);
     }
 };
 

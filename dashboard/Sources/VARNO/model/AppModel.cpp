@@ -35,6 +35,7 @@ AppModelServices AppModelServices::system()
     services.openApplication = [](const QString &path) {
         Workspace::shared()->openApplication(QUrl::fromLocalFile(path));
     };
+    services.activateApplication = [] { Workspace::shared()->activateApplication(); };
     return services;
 }
 
@@ -77,6 +78,8 @@ AppModel::AppModel(AppModelServices services, QObject *parent)
         m_services.revealFile = system.revealFile;
     if (!m_services.openApplication)
         m_services.openApplication = system.openApplication;
+    if (!m_services.activateApplication)
+        m_services.activateApplication = system.activateApplication;
 
     m_engineVersion = CLIBootstrap::bundledVersion();
     m_hasEverScanned = storedFlag(hasEverScannedKey);

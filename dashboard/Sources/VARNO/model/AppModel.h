@@ -31,8 +31,9 @@ class UpdateEvent;
 struct RemediationRegistry;
 
 // What the model asks of the Mac besides the engine: the probes refreshed after
-// each library load, the "updates ready" notification and revealing a file.
-// The defaults are the real services; tests put fakes in.
+// each library load, the "updates ready" notification, revealing a file,
+// reopening an application and bringing this app forward. The defaults are
+// the real services; tests put fakes in.
 struct AppModelServices {
     // Blocking; run off the GUI thread.
     std::function<bool(double timeout)> detectOpenCore;
@@ -43,6 +44,8 @@ struct AppModelServices {
     std::function<void(int count, const QStringList &topApps)> notifyUpdates;
     std::function<void(const QString &filePath)> revealFile;
     std::function<void(const QString &applicationPath)> openApplication;
+    // Brings this app forward and raises its first window (on the GUI thread).
+    std::function<void()> activateApplication;
 
     static AppModelServices system();
 };
@@ -215,6 +218,11 @@ public:
     static QString stillOutdatedText(const AppRecord &record);
     static QString fixFailureText(const QString &bundleId);
     static QString notLandedText(const QString &bundleId);
+    // What quit-and-update shows when its update did not land.
+    static QString quitUpdateFailureText(const QString &bundleId);
+    // What quit-and-update shows when the record's install path is not an
+    // application bundle whose processes may be asked to quit.
+    static QString unsafeInstallPathText(const QString &appName);
     static const QString alreadyRunningText; // exit 75
     // ~/Library/Logs/VARNO/support-bundle-<bundleTimestamp()>.json
     static QString supportBundlePath();
@@ -229,7 +237,8 @@ public:
 
     // --- Quit-and-update and defer-to-quit ------------------------------------
     // Asks the running application to quit, waits for it, runs the approved
-    // update and opens the application again.
+    // update and opens the application again. Only an install path that is an
+    // application bundle is used to find its processes; any other is refused.
     QCoro::Task<void> quitAndUpdate(AppRecord app);
     // Tells the engine to update the application once the user quits it.
     QCoro::Task<void> deferUpdateToQuit(AppRecord app);
@@ -247,8 +256,8 @@ public:
     // Re-reads the library after a background scan and tells the user about
     // applications that became outdated.
     QCoro::Task<void> checkForBackgroundScanResults();
-    // Ends the first-run onboarding for good. The shell brings the main
-    // window forward itself.
+    // Ends the first-run onboarding for good and brings the app forward with
+    // its first window.
     void completeOnboarding();
 
     // Throttle intervals and time-outs of the probes (seconds).

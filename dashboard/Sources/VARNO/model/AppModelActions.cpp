@@ -8,6 +8,20 @@
 #include "platform/Clock.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
+#include "records/ShellQuoting.h"
+
+namespace {
+
+// An engine command built here around a bundle id: refused like the command
+// operations' own when the id reads as an option, before anything starts.
+QCoro::Task<void> runForBundle(QStringList arguments, QString bundleId, double timeout,
+                               std::shared_ptr<VARNOCancellationToken> token = {})
+{
+    VARNOProcess::ensureNotOptionLike(bundleId, QStringLiteral("bundle id"));
+    co_await VARNOProcess::run(std::move(arguments), timeout, std::move(token));
+}
+
+} // namespace
 
 const QString AppModel::alreadyRunningText =
     QStringLiteral("Brusk is already running an update. Give it a moment and try again.");
@@ -20,13 +34,20 @@ QString AppModel::stillOutdatedText(const AppRecord &record)
 
 QString AppModel::fixFailureText(const QString &bundleId)
 {
-    return QStringLiteral("The fix didn't take. Run `varno fix ") + bundleId + QStringLiteral("` in Terminal for details.");
+    return QStringLiteral("The fix didn't take. Run `varno fix ") + ShellQuoting::singleQuoted(bundleId)
+        + QStringLiteral("` in Terminal for details.");
 }
 
 QString AppModel::notLandedText(const QString &bundleId)
 {
-    return QStringLiteral("The update didn't land. Run `varno update --only ") + bundleId
+    return QStringLiteral("The update didn't land. Run `varno update --only ") + ShellQuoting::singleQuoted(bundleId)
         + QStringLiteral(" --approved` in Terminal for details.");
+}
+
+QString AppModel::quitUpdateFailureText(const QString &bundleId)
+{
+    return QStringLiteral("The update didn't land. Run `varno fix ") + ShellQuoting::singleQuoted(bundleId)
+        + QStringLiteral("` in Terminal for details.");
 }
 
 QString AppModel::bundleTimestamp()
@@ -60,7 +81,8 @@ QCoro::Task<void> AppModel::update(AppRecord app)
     setSingleUpdateToken(token);
 
     const QStringList arguments = {QStringLiteral("update"), QStringLiteral("--only"), bid};
-    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::run(arguments, 300, token));
+    auto call = runForBundle(arguments, bid, 300, token);
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(std::move(call));
     if (!self)
         co_return;
     if (!failure) {
@@ -102,7 +124,8 @@ QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
     const QString bid = app.bundle_id;
     setUpdateState(bid, UpdateState::running(QStringLiteral("Opening app updater…")));
     const QStringList arguments = {QStringLiteral("trigger-update"), bid};
-    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::run(arguments, 120));
+    auto call = runForBundle(arguments, bid, 120);
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(std::move(call));
     if (!self)
         co_return;
     setUpdateState(bid, failure ? UpdateState::failed(failure->description) : UpdateState::done());

@@ -5,6 +5,7 @@
 
 #include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
+#include "platform/Logging.h"
 
 #include <QtConcurrent>
 
@@ -13,17 +14,29 @@
 namespace {
 
 // Each probe holds the model while it works and hands its result back to the
-// GUI thread; a model that is gone by then drops it.
+// GUI thread; a model that is gone by then drops it. A probe that throws
+// hands back nothing: `settle` clears its in-flight flag all the same, so
+// that the next load runs it again.
 // (The model goes in as a plain pointer and is guarded inside: a guard passed
 // as a temporary argument is not safe in a coroutine with this compiler.)
 template<typename Result>
-QCoro::Task<void> runProbe(AppModel *target, std::function<Result()> probe,
-                           std::function<void(AppModel &, Result)> apply)
+QCoro::Task<void> runProbe(AppModel *target, QString name, std::function<Result()> probe,
+                           std::function<void(AppModel &, Result)> apply, std::function<void(AppModel &)> settle)
 {
     QPointer<AppModel> model(target);
-    Result result = co_await QtConcurrent::run(std::move(probe));
-    if (model)
-        apply(*model, std::move(result));
+    std::optional<Result> result;
+    try {
+        result = co_await QtConcurrent::run(std::move(probe));
+    } catch (const std::exception &e) {
+        qCWarning(lcVarno).noquote() << name << "probe failed:" << e.what();
+    } catch (...) {
+        qCWarning(lcVarno).noquote() << name << "probe failed";
+    }
+    if (!model)
+        co_return;
+    if (result)
+        apply(*model, std::move(*result));
+    settle(*model);
 }
 
 } // namespace
@@ -43,12 +56,12 @@ void AppModel::refreshOpenCoreStatusIfNeeded(bool force)
         return;
     m_isCheckingOpenCore = true;
     auto detect = m_services.detectOpenCore;
-    runProbe<bool>(this, [detect] { return detect(openCoreTimeout); },
+    runProbe<bool>(this, QStringLiteral("OpenCore"), [detect] { return detect(openCoreTimeout); },
                    [](AppModel &model, bool isOpenCore) {
                        model.setIsOpenCore(isOpenCore);
                        model.m_lastOpenCoreCheck = Clock::now();
-                       model.m_isCheckingOpenCore = false;
-                   });
+                   },
+                   [](AppModel &model) { model.m_isCheckingOpenCore = false; });
 }
 
 void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
@@ -66,11 +79,21 @@ void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
 QCoro::Task<void> AppModel::refreshMacOSUpdateStatus()
 {
     QPointer<AppModel> self(this);
-    const MacOSUpdateStatus status = co_await m_services.checkSoftwareUpdate(macOSUpdateTimeout);
+    std::optional<MacOSUpdateStatus> status;
+    try {
+        auto check = m_services.checkSoftwareUpdate(macOSUpdateTimeout);
+        status = co_await std::move(check);
+    } catch (const std::exception &e) {
+        qCWarning(lcVarno).noquote() << "Software Update probe failed:" << e.what();
+    } catch (...) {
+        qCWarning(lcVarno).noquote() << "Software Update probe failed";
+    }
     if (!self)
         co_return;
-    setMacOSUpdateStatus(status);
-    m_lastMacOSUpdateCheck = Clock::now();
+    if (status) {
+        setMacOSUpdateStatus(*status);
+        m_lastMacOSUpdateCheck = Clock::now();
+    }
     m_isCheckingMacOSUpdate = false;
 }
 
@@ -83,7 +106,7 @@ void AppModel::refreshMechanismHealthIfNeeded(bool force)
     using Pair = std::pair<MechanismHealth, MechanismHealth>;
     auto brew = m_services.checkBrew;
     auto mas = m_services.checkMas;
-    runProbe<Pair>(this,
+    runProbe<Pair>(this, QStringLiteral("Homebrew and mas"),
                    [brew, mas] {
                        MechanismHealth brewHealth = brew(mechanismTimeout);
                        MechanismHealth masHealth = mas(mechanismTimeout);
@@ -93,8 +116,8 @@ void AppModel::refreshMechanismHealthIfNeeded(bool force)
                        model.setBrewHealth(health.first);
                        model.setMasHealth(health.second);
                        model.m_lastMechanismHealthCheck = Clock::now();
-                       model.m_isCheckingMechanismHealth = false;
-                   });
+                   },
+                   [](AppModel &model) { model.m_isCheckingMechanismHealth = false; });
 }
 
 QStringList AppModel::eligibleSealCandidates(const QList<AppRecord> &records, int limit)

@@ -215,4 +215,5 @@ void AppModel::completeOnboarding()
 {
     UserDefaults::open()->setValue(onboardingDoneKey, true);
     setShowOnboarding(false);
+    m_services.activateApplication();
 }

@@ -6,6 +6,7 @@
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "model/QuitAndUpdateFlow.h"
+#include "platform/Logging.h"
 
 #include <QFileInfo>
 
@@ -74,17 +75,29 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Asking ") + name + QStringLiteral(" to quit…")));
 
-    const QuitAndUpdateFlow::Attempt attempt = QuitAndUpdateFlow::terminateRunningInstances(bid, app.install_path);
+    // Only processes inside a real application bundle are ever signalled.
+    const std::optional<QString> bundle = QuitAndUpdateFlow::quittableBundle(app.install_path);
+    if (!bundle) {
+        qCWarning(lcVarno).noquote() << "quit-and-update refused for" << bid << "— install path"
+                                     << app.install_path.value_or(QStringLiteral("(none)"))
+                                     << "is not an application bundle";
+        DebugLog::breadcrumb(QStringLiteral("quit_refused"), bid + QStringLiteral(" — install path is not an app bundle"));
+        setUpdateState(bid, UpdateState::failed(unsafeInstallPathText(name)));
+        setIsFixing(false);
+        co_return;
+    }
+
+    const QuitAndUpdateFlow::Attempt attempt = co_await QuitAndUpdateFlow::requestQuit(*bundle);
     bool quit = false;
-    if (attempt.result != QuitAndUpdateFlow::TerminateAttempt::refused) {
+    if (self && attempt.result != QuitAndUpdateFlow::TerminateAttempt::refused) {
         const QuitAndUpdateFlow::Timing timing = QuitAndUpdateFlow::timing();
-        bool running = co_await QuitAndUpdateFlow::isStillRunning(bid, app.install_path, attempt.asked);
+        bool running = co_await QuitAndUpdateFlow::isStillRunning(*bundle, attempt.asked);
         std::chrono::milliseconds waited{0};
         while (running && self) {
             co_await QCoro::sleepFor(timing.pause);
             if (waited + timing.pause >= timing.limit)
                 break;
-            running = co_await QuitAndUpdateFlow::isStillRunning(bid, app.install_path, attempt.asked);
+            running = co_await QuitAndUpdateFlow::isStillRunning(*bundle, attempt.asked);
             waited += timing.pause;
         }
         quit = !running;
@@ -118,9 +131,14 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
     else if (alreadyRunning)
         setUpdateState(bid, UpdateState::skipped(alreadyRunningText));
     else
-        setUpdateState(bid, UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix ") + bid
-                                                + QStringLiteral("` in Terminal for details.")));
+        setUpdateState(bid, UpdateState::failed(quitUpdateFailureText(bid)));
     setIsFixing(false);
+}
+
+QString AppModel::unsafeInstallPathText(const QString &appName)
+{
+    return QStringLiteral("Brusk won't ask ") + appName
+        + QStringLiteral(" to quit: its install path isn't an app bundle. Quit it yourself, then update it.");
 }
 
 void AppModel::relaunch(const AppRecord &app)

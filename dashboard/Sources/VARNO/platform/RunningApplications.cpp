@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <signal.h>
 
@@ -104,8 +105,8 @@ std::optional<ProcRunningApplications::ProcessInfo> ProcRunningApplications::rea
     return info;
 }
 
-QList<RunningApplication> ProcRunningApplications::runningApplications(const QString &bundleIdentifier,
-                                                                      const std::optional<QString> &installPath)
+template<typename Belongs>
+QList<RunningApplication> ProcRunningApplications::scan(Belongs belongs) const
 {
     QList<RunningApplication> found;
     const qint64 self = QCoreApplication::applicationPid();
@@ -118,25 +119,37 @@ QList<RunningApplication> ProcRunningApplications::runningApplications(const QSt
         const auto info = readProcess(pid);
         if (!info || info->zombie)
             continue;
-        bool belongs = false;
-        for (const QString &program : {info->executable, info->firstArgument}) {
-            if (!QDir::isAbsolutePath(program))
-                continue;
-            if (installPath && !installPath->isEmpty() && isInside(program, *installPath)) {
-                belongs = true;
-                break;
-            }
-            if (const auto bundle = enclosingBundle(program)) {
-                if (bundleIdentifierOf(*bundle) == bundleIdentifier) {
-                    belongs = true;
-                    break;
-                }
-            }
-        }
-        if (belongs)
+        if (belongs(*info))
             found.append(RunningApplication{pid, info->executable, info->startTime});
     }
     return found;
+}
+
+QList<RunningApplication> ProcRunningApplications::runningApplications(const QString &bundleIdentifier,
+                                                                      const std::optional<QString> &installPath)
+{
+    return scan([&](const ProcessInfo &info) {
+        for (const QString &program : {info.executable, info.firstArgument}) {
+            if (!QDir::isAbsolutePath(program))
+                continue;
+            if (installPath && !installPath->isEmpty() && isInside(program, *installPath))
+                return true;
+            if (const auto bundle = enclosingBundle(program)) {
+                if (bundleIdentifierOf(*bundle) == bundleIdentifier)
+                    return true;
+            }
+        }
+        return false;
+    });
+}
+
+QList<RunningApplication> ProcRunningApplications::runningInside(const QString &bundlePath)
+{
+    if (bundlePath.isEmpty())
+        return {};
+    return scan([&](const ProcessInfo &info) {
+        return QDir::isAbsolutePath(info.executable) && isInside(info.executable, bundlePath);
+    });
 }
 
 bool ProcRunningApplications::terminate(const RunningApplication &application)
@@ -155,28 +168,61 @@ bool ProcRunningApplications::isTerminated(const RunningApplication &application
 // ---------------------------------------------------------------------------
 // FakeRunningApplications
 
-RunningApplication FakeRunningApplications::addInstance(const QString &bundleIdentifier, bool agrees, bool quits)
+RunningApplication FakeRunningApplications::addInstance(const QString &bundleIdentifier, bool agrees, bool quits,
+                                                        const std::optional<QString> &executable, bool endsWhenListed)
 {
     QMutexLocker lock(&m_mutex);
     Instance instance;
     instance.bundleIdentifier = bundleIdentifier;
-    instance.application = RunningApplication{m_nextPid++, QStringLiteral("/Applications/%1.app").arg(bundleIdentifier), 1};
+    const QString path =
+        executable.value_or(QStringLiteral("/Applications/%1.app/Contents/MacOS/%1").arg(bundleIdentifier));
+    instance.application = RunningApplication{m_nextPid++, path, 1};
     instance.agrees = agrees;
     instance.quits = quits;
+    instance.endsWhenListed = endsWhenListed;
     m_instances.append(instance);
     return instance.application;
+}
+
+void FakeRunningApplications::listed(Instance &instance)
+{
+    if (instance.endsWhenListed)
+        instance.terminated = true;
 }
 
 QList<RunningApplication> FakeRunningApplications::runningApplications(const QString &bundleIdentifier,
                                                                       const std::optional<QString> &)
 {
     QMutexLocker lock(&m_mutex);
+    m_listingThreads.append(QThread::currentThreadId());
     QList<RunningApplication> found;
-    for (const Instance &instance : std::as_const(m_instances)) {
-        if (instance.bundleIdentifier == bundleIdentifier && !instance.terminated)
+    for (Instance &instance : m_instances) {
+        if (instance.bundleIdentifier == bundleIdentifier && !instance.terminated) {
             found.append(instance.application);
+            listed(instance);
+        }
     }
     return found;
+}
+
+QList<RunningApplication> FakeRunningApplications::runningInside(const QString &bundlePath)
+{
+    QMutexLocker lock(&m_mutex);
+    m_listingThreads.append(QThread::currentThreadId());
+    QList<RunningApplication> found;
+    for (Instance &instance : m_instances) {
+        if (isInside(instance.application.executablePath, bundlePath) && !instance.terminated) {
+            found.append(instance.application);
+            listed(instance);
+        }
+    }
+    return found;
+}
+
+QList<Qt::HANDLE> FakeRunningApplications::listingThreads() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_listingThreads;
 }
 
 bool FakeRunningApplications::terminate(const RunningApplication &application)

@@ -9,6 +9,8 @@
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QMutexLocker>
 #include <QProcess>
 
@@ -132,6 +134,25 @@ void DesktopWorkspace::openApplication(const QUrl &applicationUrl)
     QProcess::startDetached(*executable, {}, QFileInfo(path).absolutePath());
 }
 
+void DesktopWorkspace::activateApplication()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    // The first of the app's own visible windows, in the order they were made;
+    // popups and tool tips are no windows of the app's in this sense.
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (QWindow *window : windows) {
+        if (!window->isVisible())
+            continue;
+        const Qt::WindowType type = window->type();
+        if (type != Qt::Window && type != Qt::Dialog)
+            continue;
+        window->raise();
+        window->requestActivate();
+        return;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // RecordingWorkspace
 
@@ -152,6 +173,18 @@ void RecordingWorkspace::openApplication(const QUrl &applicationUrl)
 {
     QMutexLocker lock(&m_mutex);
     m_applications.append(applicationUrl);
+}
+
+void RecordingWorkspace::activateApplication()
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_activations;
+}
+
+int RecordingWorkspace::activations() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_activations;
 }
 
 void RecordingWorkspace::setOpenResult(bool result)
