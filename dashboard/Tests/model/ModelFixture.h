@@ -62,7 +62,7 @@ public:
     {
         VarnoTest::waitUntil([this] {
             return !model->isEnrichingSeals() && !model->isCheckingOpenCore() && !model->isCheckingMacOSUpdate()
-                && !model->isCheckingMechanismHealth();
+                && !model->isCheckingMechanismHealth() && !model->isReadingScanHistory();
         });
         model.reset();
     }

@@ -98,6 +98,52 @@ private Q_SLOTS:
         VarnoTest::await(std::move(scanning));
     }
 
+    void guardedActionsWaitForAnUpdateOrAFix_data()
+    {
+        QTest::addColumn<bool>("fixHolds");
+        QTest::newRow("a single update runs") << false;
+        QTest::newRow("a fix runs") << true;
+    }
+
+    void guardedActionsWaitForAnUpdateOrAFix()
+    {
+        // While one guarded action runs, every other one returns at once and
+        // changes nothing; its own updater still runs.
+        QFETCH(bool, fixHolds);
+        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"delay\":1.0},"
+                            "{\"command\":\"fix\",\"times\":1,\"delay\":1.0}]}"));
+        const AppRecord holder = app(fixHolds ? "org.sim.netherby" : "org.sim.saltmarsh");
+        auto holding = fixHolds ? f->model->fixIncident(holder) : f->model->update(holder);
+        QVERIFY(f->model->isBusy());
+        QCOMPARE(f->model->isFixing(), fixHolds);
+        QCOMPARE(bool(f->model->singleUpdateToken()), !fixHolds);
+        const QHash<QString, UpdateState> before = f->model->updateProgress();
+        const qsizetype runsBefore = journal().count("--engine-contract-version");
+
+        VarnoTest::await(f->model->scan());
+        VarnoTest::await(f->model->update(app("org.sim.quarry")));
+        VarnoTest::await(f->model->fixIncident(app("org.sim.signet")));
+        VarnoTest::await(f->model->approveHeadlessAsk(app("org.sim.pebblenote")));
+        VarnoTest::await(f->model->updateAll());
+        VarnoTest::await(f->model->updateUrgent());
+        VarnoTest::await(f->model->quitAndUpdate(app("org.sim.kettle")));
+        VarnoTest::await(f->model->deferUpdateToQuit(app("org.sim.kettle")));
+        QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(app("org.sim.handmade"))));
+        QCOMPARE(VarnoTest::await(f->model->confirmAdopt(app("org.sim.handmade"), std::nullopt, false)).kind(),
+                 AdoptOutcome::Kind::refused);
+        QCOMPARE(f->model->updateProgress(), before);
+        QVERIFY(!f->model->isScanning());
+        QVERIFY(!f->model->isUpdating());
+        QVERIFY(!f->model->error());
+        QCOMPARE(journal().count("--engine-contract-version"), runsBefore);
+
+        VarnoTest::await(f->model->triggerSelfUpdate(app("org.sim.ferrous")));
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.ferrous")), UpdateState::done());
+        VarnoTest::await(std::move(holding));
+        QVERIFY(!f->model->isBusy());
+        QVERIFY(f->model->updateState(holder.bundle_id).isFinal());
+    }
+
     void setUpdateModeChecksTheWord()
     {
         const AppRecord quarry = app("org.sim.quarry");

@@ -1,8 +1,12 @@
 #include "ModelFixture.h"
 #include "TestRegistry.h"
 
+#include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
 
+#include <sys/stat.h>
+
+#include <QFileSystemWatcher>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -61,6 +65,8 @@ private Q_SLOTS:
         QVERIFY(!f.model->hasEverScanned());
         VarnoTest::await(f.model->load());
         QCOMPARE(f.model->apps().size(), 25);
+        // The last-scan time follows when sqlite3 has answered.
+        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isReadingScanHistory(); }));
         QVERIFY(f.model->hasEverScanned());
         QVERIFY(f.model->lastScanDate());
         QVERIFY(qAbs(f.model->lastScanDate()->secsTo(QDateTime::currentDateTimeUtc())) < 120);
@@ -192,6 +198,85 @@ private Q_SLOTS:
         QVERIFY(!model.lastOpenCoreCheck() && !model.lastMechanismHealthCheck() && !model.lastMacOSUpdateCheck());
         QVERIFY(!model.isOpenCore());
         QCOMPARE(model.macOSUpdateStatus(), MacOSUpdateStatus::unavailable());
+    }
+
+    void loadDoesNotWaitForTheLastScanTime()
+    {
+        // sqlite3 answers only when the test lets it.
+        ModelFixture f;
+        QVERIFY(f.ready);
+        QVERIFY(f.scanDirectly());
+        const QString fifo = f.home.filePath(QStringLiteral("sqlite-gate"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        VarnoTest::FakeTools tools;
+        const QString sqlite = tools.write(QStringLiteral("sqlite3"),
+                                           "read go < '" + fifo.toUtf8() + "'\nexec /usr/bin/sqlite3 \"$@\"\n");
+        ToolPaths::Scoped scoped(QStringLiteral("/usr/bin/sqlite3"), sqlite);
+
+        VarnoTest::await(f.model->load());
+        QCOMPARE(f.model->apps().size(), 25);
+        QVERIFY(f.model->isReadingScanHistory());
+        QVERIFY(!f.model->hasEverScanned());
+        QVERIFY(!f.model->lastScanDate());
+
+        QFile gate(fifo);
+        QVERIFY(gate.open(QIODevice::WriteOnly));
+        gate.write("go\n");
+        gate.close();
+        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isReadingScanHistory(); }));
+        QVERIFY(f.model->hasEverScanned());
+        QVERIFY(f.model->lastScanDate());
+    }
+
+    void aNewerFailureKeepsAnOlderSuccess_data()
+    {
+        QTest::addColumn<bool>("olderSucceeds");
+        QTest::newRow("older success answers after a newer failure") << true;
+        QTest::newRow("older failure answers after a newer success") << false;
+    }
+
+    void aNewerFailureKeepsAnOlderSuccess()
+    {
+        // A shell engine: the first list to arrive waits for the test, the
+        // second answers at once; one of them fails.
+        QFETCH(bool, olderSucceeds);
+        VarnoTest::TempHome home;
+        VARNOProcess::resetCachedValuesForTesting();
+        VarnoTest::ShellInterpreter shell;
+        const QString gateDir = home.mkpath(QStringLiteral("gate"));
+        const QString fifo = gateDir + QStringLiteral("/fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QByteArray success = "echo '[{\"bundle_id\":\"listed\",\"app_name\":\"Listed\"}]'";
+        const QByteArray failure = "echo 'the database is locked' >&2; exit 1";
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
+            "if mkdir '" + gateDir.toUtf8() + "/first' 2>/dev/null; then read go < '" + fifo.toUtf8() + "'; "
+                + (olderSucceeds ? success : failure) + "; else " + (olderSucceeds ? failure : success) + "; fi\n"));
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        QFileSystemWatcher watcher({gateDir});
+        QSignalSpy arrived(&watcher, &QFileSystemWatcher::directoryChanged);
+        auto older = model.load();
+        QVERIFY(arrived.wait(30000));
+        VarnoTest::await(model.load());
+        const QString lockedText = QStringLiteral("Something went wrong running VARNO. the database is locked (exit 1)");
+        if (olderSucceeds) {
+            QCOMPARE(model.error().value_or(QString()), lockedText);
+            QVERIFY(model.apps().isEmpty());
+        } else {
+            QVERIFY(!model.error());
+            QCOMPARE(model.apps().size(), 1);
+        }
+        QFile gate(fifo);
+        QVERIFY(gate.open(QIODevice::WriteOnly));
+        gate.write("go\n");
+        gate.close();
+        VarnoTest::await(std::move(older));
+        // Either way the library is the one list that arrived, and no stale
+        // error stays.
+        QCOMPARE(model.apps().size(), 1);
+        QCOMPARE(model.apps().first().bundle_id, QStringLiteral("listed"));
+        QVERIFY(!model.error());
+        QVERIFY(VarnoTest::waitUntil([&] { return !model.isEnrichingSeals() && !model.isReadingScanHistory(); }));
     }
 
     void ghostsAreReadAndDismissed()

@@ -5,6 +5,7 @@
 #include "engine/UpdateStream.h"
 #include "engine/VARNOError.h"
 #include "platform/UserDefaults.h"
+#include "platform/VarnoPaths.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -241,6 +242,57 @@ private Q_SLOTS:
         QVERIFY(stopped);
     }
 
+    void skipLeavesTheAppSkippedAndTheRestRunOn()
+    {
+        QVERIFY(f->sim({QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0.3")}));
+        auto run = f->model->updateAll();
+        QVERIFY(VarnoTest::waitUntil([&] { return f->model->updateController() != nullptr; }));
+        QString skippedId;
+        QVERIFY(VarnoTest::waitUntil([&] {
+            for (auto it = f->model->updateProgress().cbegin(); it != f->model->updateProgress().cend(); ++it) {
+                if (it->kind() == UpdateState::Kind::running) {
+                    skippedId = it.key();
+                    return true;
+                }
+            }
+            return false;
+        }));
+        f->model->updateController()->send(QStringLiteral("skip"));
+        QVERIFY(VarnoTest::waitUntil([&] { return f->model->updateState(skippedId).isFinal(); }));
+        VarnoTest::await(std::move(run), 120s);
+        QVERIFY(!f->model->isUpdating());
+        QVERIFY(!f->model->error());
+        QCOMPARE(f->model->updateState(skippedId), UpdateState::skipped(QStringLiteral("Skipped at your request")));
+        // The skipped app is still outdated; every other app of the run ended
+        // too, and at least one of them landed.
+        QVERIFY(f->app(skippedId)->isOutdated());
+        bool landed = false;
+        for (auto it = f->model->updateProgress().cbegin(); it != f->model->updateProgress().cend(); ++it) {
+            QVERIFY2(it->isFinal(), qPrintable(it.key()));
+            landed = landed || *it == UpdateState::done();
+        }
+        QVERIFY(landed);
+    }
+
+    void liveIncidentsSurviveALoadThatWasUnderWay()
+    {
+        // The list is requested, then the stream reports; the list that
+        // answers does not undo what the stream said.
+        QVERIFY(f->model->incidents().contains(QStringLiteral("org.sim.netherby")));
+        QVERIFY(!f->model->incidents().contains(QStringLiteral("org.sim.saltmarsh")));
+        auto loading = f->model->load();
+        f->model->handleUpdateEvent(appDone(QStringLiteral("org.sim.netherby"), true));
+        f->model->handleUpdateEvent(appDone(QStringLiteral("org.sim.saltmarsh"), false, QStringLiteral("Locked."), false,
+                                            QStringLiteral("BREW_LOCKED")));
+        VarnoTest::await(std::move(loading));
+        QVERIFY(!f->model->incidents().contains(QStringLiteral("org.sim.netherby")));
+        QCOMPARE(f->model->incidents().value(QStringLiteral("org.sim.saltmarsh")).code, QStringLiteral("BREW_LOCKED"));
+        // A load requested after the events: the list wins again.
+        VarnoTest::await(f->model->load());
+        QCOMPARE(f->model->incidents().value(QStringLiteral("org.sim.netherby")).code, QStringLiteral("NETWORK_TIMEOUT"));
+        QVERIFY(!f->model->incidents().contains(QStringLiteral("org.sim.saltmarsh")));
+    }
+
     void updateAllWhileBusyKeepsEveryState()
     {
         const AppRecord quarry = *f->app(QStringLiteral("org.sim.quarry"));
@@ -325,7 +377,71 @@ private Q_SLOTS:
     }
 };
 
+// How a run that ends early leaves its rows, against a small shell engine
+// that queues a, b and c, finishes a, starts b and then ends as the row says.
+class TestQueueRunEnd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rowsAreSettledWhenTheRunEnds_data()
+    {
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("fails") << QByteArray("echo 'disk full' >&2; exit 1") << true;
+        QTest::newRow("times out") << QByteArray("exec sleep 30") << true;
+        QTest::newRow("is stopped") << QByteArray("kill -KILL $$") << true;
+        QTest::newRow("loses an over-long app_done")
+            << QByteArray("e \"{\\\"event\\\":\\\"app_done\\\",\\\"bundle_id\\\":\\\"b\\\",\\\"success\\\":false,"
+                          "\\\"error\\\":\\\"$(head -c 70000 /dev/zero | tr '\\0' x)\\\"}\"; exit 0")
+            << false;
+        QTest::newRow("ends without an app_done") << QByteArray("exit 0") << false;
+    }
+
+    void rowsAreSettledWhenTheRunEnds()
+    {
+        QFETCH(QByteArray, ending);
+        QFETCH(bool, fails);
+        VarnoTest::TempHome home;
+        VARNOProcess::resetCachedValuesForTesting();
+        VarnoTest::ShellInterpreter shell;
+        StreamTuningScope tuningScope;
+        UpdateStream::Tuning tuning = tuningScope.saved;
+        tuning.watchdogThreshold = 1.0;
+        tuning.watchdogPollMs = 100;
+        tuning.killGraceMs = 500;
+        UpdateStream::setTuning(tuning);
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
+            "for a; do [ \"$a\" = list ] && { echo '[]'; exit 0; }; done\n"
+            "e() { printf '%s\\n' \"$1\" >&2; }\n"
+            "e '{\"event\":\"queue_start\",\"count\":3,\"apps\":[{\"bundle_id\":\"a\",\"app_name\":\"A\"},"
+            "{\"bundle_id\":\"b\",\"app_name\":\"B\"},{\"bundle_id\":\"c\",\"app_name\":\"C\"}]}'\n"
+            "e '{\"event\":\"app_start\",\"bundle_id\":\"a\",\"index\":1,\"total\":3,\"status\":\"fetching\"}'\n"
+            "e '{\"event\":\"app_done\",\"bundle_id\":\"a\",\"success\":true}'\n"
+            "e '{\"event\":\"app_start\",\"bundle_id\":\"b\",\"index\":2,\"total\":3,\"status\":\"fetching\"}'\n"
+            + ending + "\n"));
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        QList<QHash<QString, UpdateState>> seen;
+        connect(&model, &AppModel::updateProgressChanged, this, [&] { seen.append(model.updateProgress()); });
+        VarnoTest::await(model.updateAll());
+        QVERIFY(!model.isUpdating());
+        // The run did show b as fetching and c as queued.
+        QVERIFY(std::any_of(seen.cbegin(), seen.cend(), [](const auto &progress) {
+            return progress.value(QStringLiteral("b")) == UpdateState::running(QStringLiteral("Fetching…"))
+                && progress.value(QStringLiteral("c")) == UpdateState::queued(3, 3);
+        }));
+        QCOMPARE(model.updateState(QStringLiteral("a")), UpdateState::done());
+        QCOMPARE(bool(model.error()), fails);
+        const QString reason = fails ? *model.error() : AppModel::runEndedWithoutResultText;
+        QCOMPARE(model.updateState(QStringLiteral("b")), UpdateState::failed(reason));
+        QVERIFY(!model.updateProgress().contains(QStringLiteral("c")));
+        for (const UpdateState &state : model.updateProgress())
+            QVERIFY(state.isFinal());
+    }
+};
+
 VARNO_TEST_CLASS(TestQueueEvents)
+VARNO_TEST_CLASS(TestQueueRunEnd)
 VARNO_TEST_CLASS(TestQueueRuns)
 
 #include "tst_modelqueue.moc"

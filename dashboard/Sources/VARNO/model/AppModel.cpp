@@ -2,6 +2,7 @@
 
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
+#include "engine/VARNOProcess.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "services/NotificationManager.h"
@@ -36,6 +37,7 @@ AppModelServices AppModelServices::system()
         Workspace::shared()->openApplication(QUrl::fromLocalFile(path));
     };
     services.activateApplication = [] { Workspace::shared()->activateApplication(); };
+    services.trustSeal = [](QString bundleId) { return VARNOProcess::trustSeal(std::move(bundleId)); };
     return services;
 }
 
@@ -80,6 +82,8 @@ AppModel::AppModel(AppModelServices services, QObject *parent)
         m_services.openApplication = system.openApplication;
     if (!m_services.activateApplication)
         m_services.activateApplication = system.activateApplication;
+    if (!m_services.trustSeal)
+        m_services.trustSeal = system.trustSeal;
 
     m_engineVersion = CLIBootstrap::bundledVersion();
     m_hasEverScanned = storedFlag(hasEverScannedKey);

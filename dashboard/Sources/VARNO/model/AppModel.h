@@ -9,6 +9,7 @@
 #include "records/AppIncident.h"
 #include "records/AppRecord.h"
 #include "records/GhostAppRecord.h"
+#include "records/TrustSealRecord.h"
 #include "services/MechanismProbe.h"
 #include "services/SoftwareUpdateProbe.h"
 
@@ -46,6 +47,9 @@ struct AppModelServices {
     std::function<void(const QString &applicationPath)> openApplication;
     // Brings this app forward and raises its first window (on the GUI thread).
     std::function<void()> activateApplication;
+    // The engine's trust seal of one application (VARNOProcess::trustSeal);
+    // tests hold seals back with it.
+    std::function<QCoro::Task<TrustSealRecord>(QString bundleId)> trustSeal;
 
     static AppModelServices system();
 };
@@ -142,6 +146,8 @@ public:
     std::optional<QDateTime> lastMacOSUpdateCheck() const { return m_lastMacOSUpdateCheck; }
     std::optional<QDateTime> lastMechanismHealthCheck() const { return m_lastMechanismHealthCheck; }
     bool isCheckingBackgroundScan() const { return m_isCheckingBackgroundScan; }
+    // A read of the last-scan time that a load started is still out.
+    bool isReadingScanHistory() const { return m_scanHistoryReads > 0; }
 
     // Busy while an update stream, a scan or a guarded fix runs, or while a
     // single-application update holds its cancellation token.
@@ -181,7 +187,9 @@ public:
     static QString updateModeLabel(const QString &mode) { return ModelText::updateModeLabel(mode); }
 
     // --- Loading and scanning ----------------------------------------------
-    // Re-reads the whole library; never fails to its caller.
+    // Re-reads the whole library; never fails to its caller. It returns once
+    // the list is applied: the probes, the seals and the last-scan time are
+    // started, not awaited.
     QCoro::Task<void> load();
     void reconcileIncidents(const QList<AppRecord> &records, qint64 snapshotSeq);
     QCoro::Task<void> reconcileScanHistoryFromMetadata();
@@ -224,6 +232,9 @@ public:
     // application bundle whose processes may be asked to quit.
     static QString unsafeInstallPathText(const QString &appName);
     static const QString alreadyRunningText; // exit 75
+    // What a row shows that a streamed run left running when it ended
+    // normally (its app_done never arrived).
+    static const QString runEndedWithoutResultText;
     // ~/Library/Logs/VARNO/support-bundle-<bundleTimestamp()>.json
     static QString supportBundlePath();
     // The current time as yyyyMMdd'T'HHmmss'Z' in UTC, e.g. 20260109T142530Z.
@@ -322,6 +333,11 @@ private:
     // Opens the application of a record again when its install path exists.
     void relaunch(const AppRecord &app);
     QCoro::Task<void> runUpdateStream(QStringList only);
+    // Writes a row for the streamed run, remembering it as the run's.
+    void setRunRow(const QString &bundleId, const UpdateState &state);
+    // When a run ends: its rows still queued go back to idle, its rows still
+    // running fail with the reason.
+    void settleRunRows(const QString &reason);
     // The one place a library list replaces apps: numbered so that an older
     // list that arrives late cannot undo a newer one.
     bool claimLoadResult(quint64 serial);
@@ -365,9 +381,13 @@ private:
     AppFilter m_selectedFilter = AppFilter::all;
     std::optional<QString> m_selectedBundleID;
     bool m_isCheckingBackgroundScan = false;
+    int m_scanHistoryReads = 0;
+    // What the current or last streamed run last wrote in each of its rows.
+    QHash<QString, UpdateState> m_runRows;
 
-    // Loads may overlap; each is numbered when it starts, and a result older
+    // Loads may overlap; each is numbered when it starts, and a list older
     // than the last one applied is dropped so that it cannot undo a newer one.
+    // Only applied lists count: a failed load leaves the number as it was.
     quint64 m_loadSerial = 0;
     quint64 m_lastAppliedLoad = 0;
     bool m_hasLibrary = false;

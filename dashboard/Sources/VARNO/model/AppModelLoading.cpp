@@ -54,21 +54,24 @@ QCoro::Task<void> AppModel::load()
     }
     if (!self)
         co_return;
-    // A load that started earlier but answered later must not undo the
-    // result of a newer one.
-    if (!claimLoadResult(serial))
-        co_return;
 
     if (failure) {
-        setError(failure);
+        // A failure replaces nothing, so it takes no number: an older load
+        // that succeeds later is still applied. It is shown unless a newer
+        // list has been applied already.
+        if (serial > m_lastAppliedLoad)
+            setError(failure);
         co_return;
     }
+    // A list that was requested before the one applied last is dropped.
+    if (!claimLoadResult(serial))
+        co_return;
     setApps(records);
     reconcileIncidents(m_apps, snapshot);
     setError(std::nullopt);
-    co_await reconcileScanHistoryFromMetadata();
-    if (!self)
-        co_return;
+    // The last-scan time arrives when sqlite3 answers; nothing here waits
+    // for it.
+    reconcileScanHistoryFromMetadata();
     refreshOpenCoreStatusIfNeeded(false);
     refreshMacOSUpdateStatusIfNeeded(false);
     refreshMechanismHealthIfNeeded(false);
@@ -157,8 +160,12 @@ QCoro::Task<std::optional<QDateTime>> AppModel::readLastScanDateFromMetadata()
 QCoro::Task<void> AppModel::reconcileScanHistoryFromMetadata()
 {
     QPointer<AppModel> self(this);
+    ++m_scanHistoryReads;
     const std::optional<QDateTime> date = co_await readLastScanDateFromMetadata();
-    if (!self || !date)
+    if (!self)
+        co_return;
+    --m_scanHistoryReads;
+    if (!date)
         co_return;
     if (!m_hasEverScanned)
         setHasEverScanned(true);

@@ -169,7 +169,9 @@ QCoro::Task<void> AppModel::runSealChild(QString bundleId, std::shared_ptr<SealP
     QPointer<AppModel> model(this);
     std::optional<TrustSealRecord> seal;
     try {
-        seal = co_await VARNOProcess::trustSeal(bundleId);
+        auto fetch = m_services.trustSeal;
+        auto call = fetch(bundleId);
+        seal = co_await std::move(call);
     } catch (...) {
         // A failed seal leaves the record as it was; it stays a candidate.
     }

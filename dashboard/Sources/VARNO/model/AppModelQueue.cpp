@@ -70,6 +70,7 @@ QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
     setIsUpdating(true);
     setIsPaused(false);
     setUpdateProgress({});
+    m_runRows.clear();
 
     // The callbacks are named values: temporaries inside a co_await
     // expression are not destroyed reliably by this compiler.
@@ -90,6 +91,8 @@ QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
     }
     if (!self)
         co_return;
+    // No row of this run keeps a spinner once it is over.
+    settleRunRows(failure.value_or(runEndedWithoutResultText));
     if (failure)
         setError(failure);
     else
@@ -99,6 +102,33 @@ QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
     setIsUpdating(false);
     setIsPaused(false);
     m_updateController.reset();
+}
+
+const QString AppModel::runEndedWithoutResultText =
+    QStringLiteral("The update run ended without a result for this app.");
+
+void AppModel::settleRunRows(const QString &reason)
+{
+    QHash<QString, UpdateState> progress = m_updateProgress;
+    for (auto it = m_runRows.cbegin(); it != m_runRows.cend(); ++it) {
+        // Only a row that still shows what the run last put there; one that
+        // another action has written since is that action's.
+        const auto current = progress.constFind(it.key());
+        if (current == progress.cend() || *current != it.value() || it->isFinal())
+            continue;
+        if (it->kind() == UpdateState::Kind::queued)
+            progress.remove(it.key()); // never reached: back to idle
+        else
+            progress.insert(it.key(), UpdateState::failed(reason));
+    }
+    m_runRows.clear();
+    setUpdateProgress(std::move(progress));
+}
+
+void AppModel::setRunRow(const QString &bundleId, const UpdateState &state)
+{
+    m_runRows.insert(bundleId, state);
+    setUpdateState(bundleId, state);
 }
 
 QString AppModel::friendlyStatus(const QString &status)
@@ -131,18 +161,21 @@ void AppModel::handleUpdateEvent(const UpdateEvent &event)
     if (const auto *start = event.as<UpdateEvent::QueueStart>()) {
         QHash<QString, UpdateState> progress = m_updateProgress;
         const qint64 total = start->apps.size();
-        for (qsizetype i = 0; i < start->apps.size(); ++i)
-            progress.insert(start->apps.at(i).bundleId, UpdateState::queued(i + 1, total));
+        for (qsizetype i = 0; i < start->apps.size(); ++i) {
+            const UpdateState queued = UpdateState::queued(i + 1, total);
+            progress.insert(start->apps.at(i).bundleId, queued);
+            m_runRows.insert(start->apps.at(i).bundleId, queued);
+        }
         setUpdateProgress(std::move(progress));
     } else if (const auto *appStart = event.as<UpdateEvent::AppStart>()) {
-        setUpdateState(appStart->bundleId, UpdateState::running(friendlyStatus(appStart->status)));
+        setRunRow(appStart->bundleId, UpdateState::running(friendlyStatus(appStart->status)));
     } else if (const auto *done = event.as<UpdateEvent::AppDone>()) {
         if (done->skipped)
-            setUpdateState(done->bundleId, UpdateState::skipped(done->error.value_or(QStringLiteral("skipped"))));
+            setRunRow(done->bundleId, UpdateState::skipped(done->error.value_or(QStringLiteral("skipped"))));
         else if (!done->success)
-            setUpdateState(done->bundleId, UpdateState::failed(done->error.value_or(QStringLiteral("update failed"))));
+            setRunRow(done->bundleId, UpdateState::failed(done->error.value_or(QStringLiteral("update failed"))));
         else
-            setUpdateState(done->bundleId, UpdateState::done());
+            setRunRow(done->bundleId, UpdateState::done());
 
         if (done->success) {
             m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
@@ -193,9 +226,7 @@ QCoro::Task<void> AppModel::checkForBackgroundScanResults()
         const QSet<QString> newly = current - previous;
         setApps(*decoded);
         reconcileIncidents(m_apps, snapshot);
-        co_await reconcileScanHistoryFromMetadata();
-        if (!self)
-            co_return;
+        reconcileScanHistoryFromMetadata(); // arrives when it arrives
         refreshOpenCoreStatusIfNeeded(false);
         refreshMacOSUpdateStatusIfNeeded(false);
         refreshMechanismHealthIfNeeded(false);
