@@ -110,6 +110,7 @@ private Q_SLOTS:
         QTest::newRow("diagnostics") << Item::diagnostics << "Diagnostics\u2026" << QKeySequence("Ctrl+Shift+D");
         QTest::newRow("close") << Item::closeWindow << "Close Window" << QKeySequence("Ctrl+W");
         QTest::newRow("quit") << Item::quit << "Quit VARNO" << QKeySequence("Ctrl+Q");
+        QTest::newRow("settings") << Item::settings << "Settings\u2026" << QKeySequence("Ctrl+,");
         QTest::newRow("reload") << Item::reloadLibrary << "Reload Library" << QKeySequence();
         QTest::newRow("refresh") << Item::refresh << "Refresh" << QKeySequence();
         QTest::newRow("check") << Item::checkForUpdates << "Check for Updates\u2026" << QKeySequence();

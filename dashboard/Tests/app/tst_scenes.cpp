@@ -3,6 +3,7 @@
 
 #include "engine/ResourceLocator.h"
 #include "kit/SettingsButton.h"
+#include "settings/SettingsView.h"
 #include "kit/WindowRegistry.h"
 #include "platform/MainBundle.h"
 #include "shell/MainMenu.h"
@@ -197,16 +198,25 @@ private Q_SLOTS:
         QVERIFY(second->isVisible());
     }
 
-    void settingsOpensOneStandIn()
+    void settingsOpensOneWindow()
     {
         App app;
         app.scenes->start();
         WindowRegistry::showSettings();
         QPointer<QWidget> settings = app.scenes->settingsWindow();
         QVERIFY(settings);
+        QVERIFY(qobject_cast<SettingsView *>(settings.data()));
         QVERIFY(settings->isVisible());
+        QVERIFY(settings->width() >= SettingsView::kMinimumWidth && settings->height() >= SettingsView::kMinimumHeight);
         WindowRegistry::showSettings();
         QCOMPARE(app.scenes->settingsWindow(), settings.data());
+
+        // Closed, it goes; the next opening makes a new one.
+        settings->close();
+        QVERIFY(VarnoTest::waitUntil([&] { return settings.isNull(); }));
+        QVERIFY(!app.scenes->settingsWindow());
+        WindowRegistry::showSettings();
+        QVERIFY(qobject_cast<SettingsView *>(app.scenes->settingsWindow()));
     }
 
     // Without a tray nothing but the Window menu and another start lead back

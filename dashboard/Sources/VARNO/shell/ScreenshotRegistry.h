@@ -56,3 +56,5 @@ bool runModelTask(QCoro::Task<void> task);
 void registerCardScreenshotScenes(ScreenshotRegistry &registry);
 // The provenance drawer and the restore sheet.
 void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry);
+// The Settings window's tabs and their states.
+void registerSettingsScreenshotScenes(ScreenshotRegistry &registry);

@@ -167,11 +167,12 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("workshop-window"), QSize(1100, 720), [] { return workshopFor(false); }});
     registry.add({QStringLiteral("workshop-drawer"), QSize(1100, 720), [] { return workshopFor(true); }});
     registry.add({QStringLiteral("workshop-error-alert"), QSize(420, 10), [] { return errorAlert(); }});
-    registry.add({QStringLiteral("settings-window"), QSize(560, 420), [] { return settingsWindow(); }});
+    registry.add({QStringLiteral("settings-window"), QSize(680, 580), [] { return settingsWindow(); }});
     registry.add({QStringLiteral("menu-bar-label"), QSize(120, 30), [] { return trayLabel(); }});
     registry.add({QStringLiteral("design-tokens"), QSize(920, 520), [] { return DesignGallery::createTokensView(); }});
     registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); }});
     registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); }});
     registerCardScreenshotScenes(registry);
     registerProvenanceScreenshotScenes(registry);
+    registerSettingsScreenshotScenes(registry);
 }

@@ -4,10 +4,10 @@
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "services/SparkleUpdater.h"
+#include "settings/SettingsView.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainMenu.h"
 #include "shell/MenuBarPanel.h"
-#include "shell/SettingsStandIn.h"
 #include "shell/TrayHost.h"
 #include "workshop/WorkshopWindow.h"
 
@@ -131,6 +131,8 @@ void VarnoApplication::showSettings()
 {
     if (!m_settings) {
         QWidget *settings = makeSettingsWindow(m_delegate->model());
+        // One window at a time; closing it ends its panes, the next opening
+        // starts afresh.
         settings->setAttribute(Qt::WA_DeleteOnClose);
         m_settings = settings;
     }
@@ -162,7 +164,9 @@ void VarnoApplication::addPanelItem(QMenuBar *menuBar)
 
 QWidget *VarnoApplication::makeSettingsWindow(AppModel *model)
 {
-    return new SettingsStandIn(model);
+    auto *settings = new SettingsView(model);
+    settings->resize(SettingsView::kMinimumWidth + 60, SettingsView::kMinimumHeight + 120);
+    return settings;
 }
 
 void VarnoApplication::showPanel()

@@ -1,0 +1,376 @@
+#include "settings/SettingsView.h"
+
+#include "engine/VARNOProcess.h"
+#include "engine/VARNOSettings.h"
+#include "kit/ButtonStyles.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/AppModel.h"
+#include "model/EngineFailure.h"
+#include "platform/ServiceManagement.h"
+#include "services/LaunchAgentManager.h"
+#include "settings/SettingsForm.h"
+#include "settings/SettingsRules.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMetaObject>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace {
+
+QCoro::Task<bool> engineTelemetryStatus()
+{
+    co_return co_await VARNOSettings::telemetryStatus();
+}
+
+QCoro::Task<void> engineTelemetry(QString action)
+{
+    const QStringList arguments{QStringLiteral("telemetry"), action};
+    co_await VARNOProcess::run(arguments, 120.0);
+}
+
+const ColorPair &secondaryText()
+{
+    return VarnoColor::textSecondary(); // #A89D8A / #6A6258
+}
+
+// The tab's symbol in the current text colour.
+void bindTabIcon(QTabWidget *tabs, int index, const QString &symbol)
+{
+    VarnoColor::onAppearanceChange(tabs, [tabs, index, symbol] {
+        tabs->setTabIcon(index, SymbolIcons::shared().icon(symbol, VarnoColor::textPrimary().resolved(), 16));
+    });
+}
+
+} // namespace
+
+SettingsOperations SettingsOperations::engine()
+{
+    SettingsOperations operations;
+    operations.telemetryStatus = &engineTelemetryStatus;
+    operations.telemetry = &engineTelemetry;
+    operations.storage = StorageOperations::engine();
+    operations.workbench = WorkbenchOperations::engine();
+    return operations;
+}
+
+SettingsView::SettingsView(AppModel *model, QWidget *parent)
+    : SettingsView(model, SettingsOperations::engine(), parent)
+{
+}
+
+SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_operations(std::move(operations))
+{
+    setObjectName(QStringLiteral("settings"));
+    setWindowTitle(QStringLiteral("Settings"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    SettingsForm::applyWindowPalette(this);
+
+    // Read once, when the window is made; a registration waiting for the
+    // user's approval shows as off.
+    m_launchAtLogin = SMAppService::mainApp().status() == SMAppService::Status::enabled;
+    m_backgroundScan = LaunchAgentManager::agentService().status() == SMAppService::Status::enabled;
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("settings-tabs"));
+    m_tabs->setDocumentMode(true);
+    m_tabs->setFont(VarnoFont::ui(13));
+    m_tabs->setAccessibleName(QStringLiteral("Settings"));
+    layout->addWidget(m_tabs);
+
+    m_tabs->addTab(makeGeneralTab(), QStringLiteral("General"));
+    bindTabIcon(m_tabs, general, QStringLiteral("gear"));
+    m_tabs->addTab(makePrivacyTab(), QStringLiteral("Privacy"));
+    bindTabIcon(m_tabs, privacy, QStringLiteral("lock.shield"));
+    m_storage = new StorageSettingsView(m_operations.storage, m_tabs);
+    m_tabs->addTab(m_storage, QStringLiteral("Storage"));
+    bindTabIcon(m_tabs, storage, QStringLiteral("internaldrive"));
+    m_developer = new DeveloperWorkbenchSettingsView(model, m_operations.workbench, m_tabs);
+    m_tabs->addTab(m_developer, QStringLiteral("Developer"));
+    bindTabIcon(m_tabs, developer, QStringLiteral("hammer"));
+
+    render();
+}
+
+SettingsView::~SettingsView() = default;
+
+QWidget *SettingsView::makeGeneralTab()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("settings-general"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(18);
+    const QFont headerFont = VarnoFont::ui(13, QFont::DemiBold);
+    const QFont footerFont = VarnoFont::ui(11);
+
+    auto *behaviour = new SettingsSection(QStringLiteral("Behaviour"), headerFont, page);
+    // The starting values are set before the change handlers are connected:
+    // showing the window registers nothing.
+    m_launchAtLoginBox = new QCheckBox(QStringLiteral("Open VARNO at login"), behaviour);
+    m_launchAtLoginBox->setObjectName(QStringLiteral("settings-launch-at-login"));
+    m_launchAtLoginBox->setChecked(m_launchAtLogin);
+    connect(m_launchAtLoginBox, &QCheckBox::toggled, this, &SettingsView::launchAtLoginChanged);
+    behaviour->addRow(m_launchAtLoginBox);
+    m_backgroundScanBox = new QCheckBox(QStringLiteral("Run background scans"), behaviour);
+    m_backgroundScanBox->setObjectName(QStringLiteral("settings-background-scans"));
+    m_backgroundScanBox->setChecked(m_backgroundScan);
+    connect(m_backgroundScanBox, &QCheckBox::toggled, this, &SettingsView::backgroundScanChanged);
+    behaviour->addRow(m_backgroundScanBox);
+    behaviour->addFooterText(QStringLiteral("Background scans run hourly and write only to your local database."),
+                             footerFont, secondaryText());
+    layout->addWidget(behaviour);
+
+    auto *adopt = new SettingsSection(QStringLiteral("Adopt"), headerFont, page);
+    m_allowUnsignedBox = new QCheckBox(QStringLiteral("Allow adopting unsigned apps"), adopt);
+    m_allowUnsignedBox->setObjectName(QStringLiteral("settings-allow-unsigned"));
+    m_allowUnsignedBox->setChecked(m_model && m_model->allowUnsignedAdopt());
+    connect(m_allowUnsignedBox, &QCheckBox::toggled, this, [this](bool allow) {
+        if (m_model)
+            m_model->setAllowUnsignedAdopt(allow);
+    });
+    if (m_model) {
+        connect(m_model, &AppModel::allowUnsignedAdoptChanged, m_allowUnsignedBox, [this] {
+            const QSignalBlocker block(m_allowUnsignedBox);
+            m_allowUnsignedBox->setChecked(m_model && m_model->allowUnsignedAdopt());
+        });
+    }
+    adopt->addRow(m_allowUnsignedBox);
+    adopt->addFooterText(QStringLiteral("Off by default. Brusk blocks Adopt on an unsigned or unverified app unless this "
+                                        "is on \u2014 even then, the warning stays in the dialog."),
+                         footerFont, secondaryText());
+    layout->addWidget(adopt);
+    layout->addStretch(1);
+
+    for (QCheckBox *box : {m_launchAtLoginBox, m_backgroundScanBox, m_allowUnsignedBox}) {
+        box->setFont(VarnoFont::ui(13));
+        box->setAccessibleName(box->text());
+    }
+    return page;
+}
+
+QWidget *SettingsView::privacyRow(const QString &icon, const ColorPair &tint, QWidget *title, const QString &body,
+                                  QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    auto *symbol = new QLabel(row);
+    const int side = int(SymbolIcons::boxForFontSize(32));
+    symbol->setFixedSize(side, side);
+    VarnoColor::onAppearanceChange(symbol, [symbol, icon, tint, side] {
+        symbol->setPixmap(SymbolIcons::shared().pixmap(icon, tint.resolved(), side, symbol->devicePixelRatioF()));
+    });
+    layout->addWidget(symbol, 0, Qt::AlignTop);
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    title->setParent(row);
+    texts->addWidget(title);
+    texts->addWidget(SettingsForm::label(body, VarnoFont::ui(13), secondaryText(), true, row));
+    layout->addLayout(texts, 1);
+    return row;
+}
+
+QWidget *SettingsView::statementRow(const QString &icon, const ColorPair &tint, const QString &title,
+                                    const QString &body, QWidget *parent)
+{
+    // Title and body verbatim: the backticks of the audit text show as typed.
+    QLabel *heading = SettingsForm::label(title, VarnoFont::ui(15, QFont::DemiBold), VarnoColor::textPrimary());
+    return privacyRow(icon, tint, heading, body, parent);
+}
+
+QWidget *SettingsView::makePrivacyTab()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("settings-privacy"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(20, 8 + 12, 20, 16);
+    layout->setSpacing(16);
+    const ColorPair gold = VarnoColor::dynamic(QStringLiteral("#D4A853"), QStringLiteral("#B8893A"));
+    const ColorPair green = VarnoColor::dynamic(QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59"));
+    const ColorPair rule = VarnoColor::dynamic(QStringLiteral("#3E3830"), QStringLiteral("#D4CEC4"));
+
+    // 1. The telemetry switch: its label is the row's title.
+    m_telemetrySwitch = new ToggleSwitch(QStringLiteral("Send opt-in telemetry"));
+    m_telemetrySwitch->setObjectName(QStringLiteral("settings-telemetry"));
+    m_telemetrySwitch->setFont(VarnoFont::ui(15, QFont::DemiBold));
+    connect(m_telemetrySwitch, &QAbstractButton::toggled, this, [this](bool enabled) {
+        setTelemetryPreference(enabled);
+        render();
+    });
+    QWidget *telemetry = privacyRow(QStringLiteral("wave.3.forward.circle"), gold, m_telemetrySwitch,
+                                    QStringLiteral("Telemetry stays off until you enable it here. It records lightweight "
+                                                   "counters and version data only; no inventory, paths, or identity."),
+                                    page);
+    layout->addWidget(telemetry);
+
+    // 2. Forget, at the trailing edge.
+    auto *forgetRow = new QHBoxLayout;
+    forgetRow->setSpacing(12);
+    forgetRow->addStretch(1);
+    m_forgetButton = new StyledButton(QStringLiteral("Forget telemetry state"), GhostButtonStyle(), page);
+    m_forgetButton->setSymbol(QStringLiteral("trash"));
+    m_forgetButton->setObjectName(QStringLiteral("settings-forget-telemetry"));
+    m_forgetButton->setAccessibleName(QStringLiteral("Forget telemetry state"));
+    connect(m_forgetButton, &QPushButton::clicked, this, [this] { forgetTelemetryState(); });
+    forgetRow->addWidget(m_forgetButton, 0, Qt::AlignVCenter);
+    layout->addLayout(forgetRow);
+
+    // 3-6. The statements, between dividers.
+    layout->addWidget(SettingsForm::divider(rule, 0, page));
+    layout->addWidget(statementRow(QStringLiteral("lock.shield"), green, QStringLiteral("Local-first by default"),
+                                 QStringLiteral("Your full app inventory, provenance history, and CVE results stay in "
+                                                "~/Library/Application Support/VARNO/varno.db. Only explicitly "
+                                                "whitelisted fields can be shared if you opt in to the community catalog."),
+                                 page));
+    layout->addWidget(SettingsForm::divider(rule, 0, page));
+    layout->addWidget(statementRow(QStringLiteral("doc.text.magnifyingglass"), gold, QStringLiteral("Audit what VARNO stores"),
+                                 QStringLiteral("Run `varno privacy --audit` in Terminal to see the actual stored data "
+                                                "alongside the published privacy policy."),
+                                 page));
+    // 7. The rest stays empty.
+    layout->addStretch(1);
+    return page;
+}
+
+void SettingsView::render()
+{
+    {
+        const QSignalBlocker block(m_telemetrySwitch);
+        m_telemetrySwitch->setChecked(m_telemetryEnabled);
+    }
+    m_telemetrySwitch->setEnabled(!m_telemetrySyncInFlight);
+    m_forgetButton->setEnabled(!m_telemetryForgetInFlight);
+    Q_EMIT stateChanged();
+}
+
+void SettingsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        refreshTelemetryState();
+}
+
+void SettingsView::launchAtLoginChanged(bool enabled)
+{
+    // The status it answers is not shown: the box keeps the user's choice,
+    // also when the registration fails or waits for approval.
+    m_launchAtLogin = enabled;
+    LoginItemManager::set(enabled);
+}
+
+void SettingsView::backgroundScanChanged(bool enabled)
+{
+    m_backgroundScan = enabled;
+    if (enabled) {
+        try {
+            LaunchAgentManager::switchBackgroundScansOn();
+        } catch (const std::exception &) {
+            // Not reported: the box keeps the user's choice.
+        }
+    } else {
+        LaunchAgentManager::uninstall();
+    }
+}
+
+QCoro::Task<void> SettingsView::refreshTelemetryState()
+{
+    const QPointer<SettingsView> self(this);
+    const QPointer<AppModel> model = m_model;
+    const auto status = m_operations.telemetryStatus;
+    std::optional<bool> enabled;
+    QString failure;
+    try {
+        enabled = co_await status();
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (!enabled) {
+        if (model)
+            model->setError(PrivacyRules::readFailedPrefix + failure);
+        co_return;
+    }
+    if (!self)
+        co_return;
+    m_telemetryEnabled = *enabled;
+    render();
+}
+
+void SettingsView::setTelemetryPreference(bool enabled)
+{
+    if (m_telemetrySyncInFlight)
+        return;
+    if (enabled == m_telemetryEnabled)
+        return;
+    const bool previous = m_telemetryEnabled;
+    m_telemetryEnabled = enabled;
+    m_telemetrySyncInFlight = true;
+    render();
+    syncTelemetryPreference(enabled, previous);
+}
+
+QCoro::Task<void> SettingsView::syncTelemetryPreference(bool enabled, bool previous)
+{
+    const QPointer<SettingsView> self(this);
+    const QPointer<AppModel> model = m_model;
+    const auto telemetry = m_operations.telemetry;
+    std::optional<QString> failure;
+    try {
+        co_await telemetry(PrivacyRules::telemetryAction(enabled));
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (failure && model)
+        model->setError(PrivacyRules::updateFailedPrefix + *failure);
+    if (!self)
+        co_return;
+    if (failure)
+        m_telemetryEnabled = previous;
+    m_telemetrySyncInFlight = false;
+    render();
+}
+
+QCoro::Task<void> SettingsView::forgetTelemetryState()
+{
+    const QPointer<SettingsView> self(this);
+    const QPointer<AppModel> model = m_model;
+    const auto telemetry = m_operations.telemetry;
+    m_telemetryForgetInFlight = true;
+    render();
+    std::optional<QString> failure;
+    try {
+        co_await telemetry(QStringLiteral("forget"));
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (failure && model)
+        model->setError(PrivacyRules::forgetFailedPrefix + *failure);
+    if (!self)
+        co_return;
+    if (!failure)
+        m_telemetryEnabled = false; // directly: no opt-out is sent, nothing is read again
+    render();
+    // The flag clears in a task of its own, just after this one.
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (!self)
+                return;
+            self->m_telemetryForgetInFlight = false;
+            self->render();
+        },
+        Qt::QueuedConnection);
+}

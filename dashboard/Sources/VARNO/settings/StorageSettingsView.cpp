@@ -1,0 +1,503 @@
+#include "settings/StorageSettingsView.h"
+
+#include "engine/VARNOProcess.h"
+#include "engine/VARNOSettings.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/EngineFailure.h"
+#include "platform/Appearance.h"
+#include "settings/SettingsForm.h"
+#include "settings/SettingsRules.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace {
+
+QCoro::Task<RetentionStatus> engineStatus()
+{
+    co_return co_await VARNOSettings::retentionStatus();
+}
+
+QCoro::Task<RetentionStatus> engineSetPolicy(int keep, int days)
+{
+    const QStringList arguments = StorageRules::policyArguments(keep, days);
+    co_return co_await VARNOSettings::retentionSet(arguments);
+}
+
+QCoro::Task<RetentionStatus> engineSetConsent(bool grant)
+{
+    co_return co_await VARNOSettings::retentionConsent(grant);
+}
+
+QCoro::Task<void> engineCleanup()
+{
+    const QStringList arguments{QStringLiteral("cleanup"), QStringLiteral("--backups"), QStringLiteral("--apply"),
+                                QStringLiteral("--json")};
+    co_await VARNOProcess::run(arguments, 300.0);
+}
+
+const ColorPair &footerColor()
+{
+    return VarnoColor::textTertiary(); // #9E9381 / #807769
+}
+
+QPushButton *formButton(const QString &text, const QString &identifier, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    button->setObjectName(identifier);
+    button->setAccessibleName(text);
+    button->setFont(VarnoFont::ui(13));
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+// A label with its value at the right edge.
+QWidget *valueRow(const QString &title, QLabel *value, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(SettingsForm::label(title, VarnoFont::ui(13), std::nullopt, false, row));
+    layout->addStretch(1);
+    value->setParent(row);
+    layout->addWidget(value);
+    return row;
+}
+
+} // namespace
+
+StorageOperations StorageOperations::engine()
+{
+    StorageOperations operations;
+    operations.status = &engineStatus;
+    operations.setPolicy = &engineSetPolicy;
+    operations.setConsent = &engineSetConsent;
+    operations.cleanup = &engineCleanup;
+    return operations;
+}
+
+StorageSettingsView::StorageSettingsView(QWidget *parent)
+    : StorageSettingsView(StorageOperations::engine(), parent)
+{
+}
+
+StorageSettingsView::StorageSettingsView(StorageOperations operations, QWidget *parent)
+    : QWidget(parent)
+    , m_operations(std::move(operations))
+{
+    setObjectName(QStringLiteral("storage-settings"));
+    build();
+    render();
+}
+
+StorageSettingsView::~StorageSettingsView() = default;
+
+void StorageSettingsView::build()
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    auto *page = new QWidget(scroll);
+    page->setObjectName(QStringLiteral("storage-page"));
+    scroll->setWidget(page);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(10);
+
+    // 1. Loading row.
+    m_loadingRow = new QWidget(page);
+    auto *loading = new QHBoxLayout(m_loadingRow);
+    loading->setContentsMargins(0, 0, 0, 0);
+    loading->setSpacing(8);
+    m_spinner = new QProgressBar(m_loadingRow);
+    m_spinner->setTextVisible(false);
+    m_spinner->setFixedSize(48, 6);
+    m_spinner->setAccessibleName(QStringLiteral("Reading storage usage…"));
+    loading->addWidget(m_spinner, 0, Qt::AlignVCenter);
+    loading->addWidget(SettingsForm::label(QStringLiteral("Reading storage usage…"), VarnoFont::ui(12), std::nullopt,
+                                           false, m_loadingRow));
+    loading->addStretch(1);
+    layout->addWidget(m_loadingRow);
+
+    m_sections = new QWidget(page);
+    auto *sections = new QVBoxLayout(m_sections);
+    sections->setContentsMargins(0, 0, 0, 0);
+    sections->setSpacing(0);
+    layout->addWidget(m_sections);
+    const QFont headerFont = VarnoFont::ui(11, QFont::DemiBold);
+
+    // 2. Usage.
+    auto *usage = new SettingsSection(QStringLiteral("Usage"), headerFont, m_sections);
+    m_usageBytes = SettingsForm::label(QString(), VarnoFont::mono(12));
+    m_usageBytes->setObjectName(QStringLiteral("storage-usage-bytes"));
+    usage->addRow(valueRow(QStringLiteral("App backups"), m_usageBytes, usage));
+    m_snapshots = SettingsForm::label(QString(), VarnoFont::ui(12), VarnoColor::textSecondary());
+    usage->addRow(valueRow(QStringLiteral("Snapshots"), m_snapshots, usage));
+    m_reclaimable = SettingsForm::label(QString(), VarnoFont::mono(12), VarnoColor::accent());
+    m_reclaimable->setObjectName(QStringLiteral("storage-reclaimable"));
+    m_reclaimableRow = valueRow(QStringLiteral("Can be cleared"), m_reclaimable, usage);
+    usage->addRow(m_reclaimableRow);
+    usage->addFooterText(QStringLiteral("Every app always keeps its most recent restorable backup, whatever the policy says."),
+                         VarnoFont::ui(10), footerColor());
+    sections->addWidget(usage);
+
+    // 3. Divider.
+    sections->addWidget(SettingsForm::divider(VarnoColor::border(), 4 + 8, m_sections));
+
+    // 4. Retention policy.
+    m_policySection = new SettingsSection(QStringLiteral("Retention policy"), headerFont, m_sections);
+    const auto stepperRow = [this](const QString &title, QSpinBox *stepper) {
+        auto *row = new QWidget(m_policySection);
+        auto *rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        rowLayout->addWidget(SettingsForm::label(title, VarnoFont::ui(13), std::nullopt, false, row));
+        rowLayout->addStretch(1);
+        stepper->setParent(row);
+        rowLayout->addWidget(stepper);
+        return row;
+    };
+    m_keepStepper = new QSpinBox;
+    m_keepStepper->setObjectName(QStringLiteral("storage-keep-per-app"));
+    m_keepStepper->setAccessibleName(QStringLiteral("Backups kept per app"));
+    m_keepStepper->setRange(StorageRules::keepMinimum, StorageRules::keepMaximum);
+    m_keepStepper->setSingleStep(StorageRules::keepStep);
+    m_daysStepper = new QSpinBox;
+    m_daysStepper->setObjectName(QStringLiteral("storage-retention-days"));
+    m_daysStepper->setAccessibleName(QStringLiteral("Maximum backup age"));
+    m_daysStepper->setRange(StorageRules::daysMinimum, StorageRules::daysMaximum);
+    m_daysStepper->setSingleStep(StorageRules::daysStep);
+    m_daysStepper->setSuffix(QStringLiteral(" days"));
+    for (QSpinBox *stepper : {m_keepStepper, m_daysStepper}) {
+        stepper->setFont(VarnoFont::mono(12));
+        stepper->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Typed digits are committed with Return or on leaving the field,
+        // not one keystroke at a time.
+        stepper->setKeyboardTracking(false);
+        stepper->setMinimumWidth(96);
+        if (auto *field = stepper->findChild<QLineEdit *>())
+            field->setAccessibleName(stepper->accessibleName());
+    }
+    m_keepStepper->setValue(m_keepPerApp);
+    m_daysStepper->setValue(m_retentionDays);
+    connect(m_keepStepper, &QSpinBox::valueChanged, this, &StorageSettingsView::keepChanged);
+    connect(m_daysStepper, &QSpinBox::valueChanged, this, &StorageSettingsView::daysChanged);
+    m_policySection->addRow(stepperRow(QStringLiteral("Backups kept per app"), m_keepStepper));
+    m_policySection->addRow(stepperRow(QStringLiteral("Maximum backup age"), m_daysStepper));
+    m_policySection->addFooterText(
+        QStringLiteral("Keeping fewer or expiring sooner frees more disk. Log and diagnostic limits live in the Developer tab."),
+        VarnoFont::ui(10), footerColor());
+    sections->addWidget(m_policySection);
+
+    // 5. Divider.
+    sections->addWidget(SettingsForm::divider(VarnoColor::border(), 4 + 8, m_sections));
+
+    // 6. Automatic cleanup.
+    auto *cleanup = new SettingsSection(QStringLiteral("Automatic cleanup"), headerFont, m_sections);
+    m_autoOnBody = new QWidget(cleanup);
+    auto *onLayout = new QVBoxLayout(m_autoOnBody);
+    onLayout->setContentsMargins(0, 0, 0, 0);
+    onLayout->setSpacing(8);
+    onLayout->addWidget(valueRow(QStringLiteral("Automatic cleanup"),
+                                 SettingsForm::label(QStringLiteral("On"), VarnoFont::ui(12), VarnoColor::success()),
+                                 m_autoOnBody));
+    m_revokeButton = formButton(QStringLiteral("Stop cleaning up automatically"), QStringLiteral("storage-revoke-consent"),
+                                m_autoOnBody);
+    connect(m_revokeButton, &QPushButton::clicked, this, [this] { setConsent(false); });
+    onLayout->addWidget(m_revokeButton);
+    cleanup->addRow(m_autoOnBody);
+
+    m_autoOffBody = new QWidget(cleanup);
+    auto *offLayout = new QVBoxLayout(m_autoOffBody);
+    offLayout->setContentsMargins(0, 0, 0, 0);
+    offLayout->setSpacing(8);
+    m_cleanupSentence = SettingsForm::label(QString(), VarnoFont::ui(12), std::nullopt, true, m_autoOffBody);
+    offLayout->addWidget(m_cleanupSentence);
+    m_grantRow = new QWidget(m_autoOffBody);
+    auto *grantLayout = new QHBoxLayout(m_grantRow);
+    grantLayout->setContentsMargins(0, 0, 0, 0);
+    grantLayout->setSpacing(8);
+    m_grantButton = formButton(QStringLiteral("Clean up now and keep it tidy"), QStringLiteral("storage-grant-consent"),
+                               m_grantRow);
+    m_grantButton->setAccessibleDescription(QStringLiteral("Allows scans to apply the retention policy from now on"));
+    m_grantButton->setToolTip(m_grantButton->accessibleDescription());
+    connect(m_grantButton, &QPushButton::clicked, this, [this] { setConsent(true); });
+    m_pruneButton = formButton(QStringLiteral("Just this once"), QStringLiteral("storage-prune-once"), m_grantRow);
+    m_pruneButton->setAccessibleDescription(QStringLiteral("Prunes now without enabling automatic cleanup"));
+    m_pruneButton->setToolTip(m_pruneButton->accessibleDescription());
+    connect(m_pruneButton, &QPushButton::clicked, this, [this] { pruneOnce(); });
+    grantLayout->addWidget(m_grantButton, 0, Qt::AlignVCenter);
+    grantLayout->addWidget(m_pruneButton, 0, Qt::AlignVCenter);
+    grantLayout->addStretch(1);
+    offLayout->addWidget(m_grantRow);
+    cleanup->addRow(m_autoOffBody);
+    m_consentFooter = cleanup->addFooterText(QString(), VarnoFont::ui(10), footerColor());
+    sections->addWidget(cleanup);
+
+    // 7. The error line, in the loading and the loaded state alike.
+    m_errorRow = new QWidget(page);
+    auto *errorLayout = new QHBoxLayout(m_errorRow);
+    errorLayout->setContentsMargins(4, 4, 0, 0);
+    errorLayout->setSpacing(8);
+    m_error = SettingsForm::label(QString(), VarnoFont::ui(11), VarnoColor::dangerText(), true, m_errorRow);
+    m_error->setObjectName(QStringLiteral("storage-error"));
+    m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    errorLayout->addWidget(m_error, 1);
+    m_retryButton = formButton(QStringLiteral("Retry"), QStringLiteral("storage-retry"), m_errorRow);
+    connect(m_retryButton, &QPushButton::clicked, this, [this] { reload(); });
+    errorLayout->addWidget(m_retryButton, 0, Qt::AlignTop);
+    layout->addWidget(m_errorRow);
+    layout->addStretch(1);
+}
+
+void StorageSettingsView::render()
+{
+    const bool loading = isLoading();
+    const bool working = isWorking();
+    m_loadingRow->setVisible(loading);
+    m_sections->setVisible(!loading);
+    const bool animate = !Appearance::instance().reduceMotion();
+    m_spinner->setRange(0, loading && animate ? 0 : 1);
+
+    m_usageBytes->setText(RetentionStatus::formatBytes(m_status.usage.bytes));
+    m_snapshots->setText(StorageRules::snapshotsText(m_status.usage));
+    m_reclaimableRow->setVisible(StorageRules::showsReclaimable(m_status.pendingPlan));
+    m_reclaimable->setText(StorageRules::reclaimableText(m_status.pendingPlan));
+
+    // Until the engine's state has been read once, nothing here may act on
+    // the placeholder record.
+    m_policySection->setEnabled(!working && m_hasLoaded);
+    m_keepStepper->setAccessibleDescription(StorageRules::keepAccessibleValue(m_keepPerApp));
+    m_daysStepper->setAccessibleDescription(StorageRules::daysText(m_retentionDays));
+
+    const bool autoOn = m_status.consent.autoPruneAllowed;
+    m_autoOnBody->setVisible(autoOn);
+    m_autoOffBody->setVisible(!autoOn);
+    m_revokeButton->setEnabled(!working && m_hasLoaded);
+    m_cleanupSentence->setText(StorageRules::cleanupSentence(m_status.pendingPlan));
+    m_grantRow->setEnabled(!working && m_hasLoaded);
+    m_pruneButton->setVisible(StorageRules::showsPruneOnce(m_status.pendingPlan));
+    m_consentFooter->setText(StorageRules::consentFooter(m_status.consent));
+
+    m_errorRow->setVisible(m_errorText.has_value());
+    m_error->setText(m_errorText.value_or(QString()));
+    m_retryButton->setVisible(m_errorText && !m_hasLoaded && !loading);
+    Q_EMIT stateChanged();
+}
+
+void StorageSettingsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // A change under way answers with a fresh record; the pane reads again
+    // once it is done, so that an older read never lands on top of it.
+    if (isWorking()) {
+        m_reloadWhenIdle = true;
+        return;
+    }
+    reload();
+}
+
+QCoro::Task<void> StorageSettingsView::reload()
+{
+    const QPointer<StorageSettingsView> self(this);
+    const quint64 serial = ++m_requestSerial;
+    m_initialLoad = false;
+    ++m_loadsRunning;
+    render();
+
+    std::optional<RetentionStatus> result;
+    std::optional<QString> failure;
+    try {
+        const auto status = m_operations.status;
+        result = co_await status();
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (!self)
+        co_return;
+    if (serial == m_requestSerial) {
+        if (result) {
+            m_status = *result;
+            // Still loading: these stepper writes save nothing.
+            m_keepPerApp = int(qBound(qint64(StorageRules::keepMinimum), m_status.policy.keepPerApp,
+                                      qint64(StorageRules::keepMaximum)));
+            m_retentionDays = int(qBound(qint64(StorageRules::daysMinimum), m_status.policy.retentionDays,
+                                         qint64(StorageRules::daysMaximum)));
+            m_keepStepper->setValue(m_keepPerApp);
+            m_daysStepper->setValue(m_retentionDays);
+            m_errorText.reset();
+            m_hasLoaded = true;
+        } else {
+            m_errorText = StorageRules::readFailedPrefix + *failure;
+        }
+    }
+    --m_loadsRunning;
+    render();
+}
+
+void StorageSettingsView::keepChanged(int value)
+{
+    m_keepPerApp = value;
+    commitPolicy();
+    render();
+}
+
+void StorageSettingsView::daysChanged(int value)
+{
+    m_retentionDays = value;
+    commitPolicy();
+    render();
+}
+
+void StorageSettingsView::commitPolicy()
+{
+    if (isLoading())
+        return;
+    // Never send values that only mirror the placeholder record.
+    if (!m_hasLoaded)
+        return;
+    if (m_keepPerApp == m_status.policy.keepPerApp && m_retentionDays == m_status.policy.retentionDays)
+        return;
+    // One save at a time: the running one sends the newest values when it ends.
+    if (m_saving)
+        return;
+    savePolicy();
+}
+
+void StorageSettingsView::beginWork()
+{
+    ++m_workCount;
+    render();
+}
+
+void StorageSettingsView::endWork()
+{
+    --m_workCount;
+    render();
+    if (m_workCount == 0 && m_reloadWhenIdle) {
+        m_reloadWhenIdle = false;
+        reload();
+    }
+}
+
+QCoro::Task<void> StorageSettingsView::savePolicy()
+{
+    const QPointer<StorageSettingsView> self(this);
+    // Set before the first suspension, so that a second change cannot start
+    // a second save.
+    m_saving = true;
+    beginWork();
+
+    for (;;) {
+        const int keep = m_keepPerApp;
+        const int days = m_retentionDays;
+        const quint64 serial = ++m_requestSerial;
+        std::optional<RetentionStatus> result;
+        std::optional<QString> failure;
+        try {
+            const auto setPolicy = m_operations.setPolicy;
+            result = co_await setPolicy(keep, days);
+        } catch (...) {
+            failure = EngineFailure::from(std::current_exception()).description;
+        }
+        if (!self)
+            co_return;
+        if (failure) {
+            m_errorText = StorageRules::saveFailedPrefix + *failure;
+            render();
+            co_await reload();
+            if (!self)
+                co_return;
+            break;
+        }
+        // Newer values came in while this save ran: they go next, and only
+        // their answer is shown.
+        if (m_keepPerApp != keep || m_retentionDays != days) {
+            const bool engineHasNewest = m_keepPerApp == result->policy.keepPerApp
+                && m_retentionDays == result->policy.retentionDays;
+            if (!engineHasNewest)
+                continue;
+        }
+        if (serial == m_requestSerial) {
+            m_status = *result;
+            m_errorText.reset();
+        }
+        break;
+    }
+    m_saving = false;
+    endWork();
+}
+
+QCoro::Task<void> StorageSettingsView::setConsent(bool grant)
+{
+    const QPointer<StorageSettingsView> self(this);
+    beginWork();
+    const quint64 serial = ++m_requestSerial;
+    std::optional<RetentionStatus> result;
+    std::optional<QString> failure;
+    try {
+        const auto setConsent = m_operations.setConsent;
+        result = co_await setConsent(grant);
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (!self)
+        co_return;
+    if (result) {
+        if (serial == m_requestSerial)
+            m_status = *result;
+        // Cleared as soon as the consent has gone through, so that a failure
+        // of the cleanup that follows a grant stays on screen.
+        m_errorText.reset();
+        render();
+        if (grant) {
+            co_await pruneOnce();
+            if (!self)
+                co_return;
+        }
+    } else {
+        m_errorText = StorageRules::consentFailedPrefix + *failure;
+    }
+    endWork();
+}
+
+QCoro::Task<void> StorageSettingsView::pruneOnce()
+{
+    const QPointer<StorageSettingsView> self(this);
+    beginWork();
+    std::optional<QString> failure;
+    try {
+        const auto cleanup = m_operations.cleanup;
+        co_await cleanup();
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception()).description;
+    }
+    if (!self)
+        co_return;
+    if (!failure) {
+        co_await reload();
+        if (!self)
+            co_return;
+    } else {
+        m_errorText = StorageRules::cleanupFailedPrefix + *failure;
+    }
+    endWork();
+}

@@ -1,0 +1,288 @@
+#include "shell/ScreenshotRegistry.h"
+
+#include "engine/VARNOError.h"
+#include "model/AppModel.h"
+#include "platform/FakeServiceBackend.h"
+#include "settings/SettingsView.h"
+
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include <qcoro/qcorotimer.h>
+
+#include <chrono>
+
+// The Settings window's tabs in their states: loading (an engine call that
+// has not answered), loaded, failed and saving (a change under way).
+
+namespace {
+
+// An engine call that does not answer while the picture is taken.
+QCoro::Task<void> never()
+{
+    co_await QCoro::sleepFor(std::chrono::hours(24));
+}
+
+QCoro::Task<RetentionStatus> neverStatus()
+{
+    co_await never();
+    co_return RetentionStatus();
+}
+
+QCoro::Task<bool> neverFlag()
+{
+    co_await never();
+    co_return false;
+}
+
+QCoro::Task<DeveloperReport> neverReport()
+{
+    co_await never();
+    co_return DeveloperReport();
+}
+
+RetentionStatus sampleStatus()
+{
+    RetentionStatus status;
+    status.policy.keepPerApp = 3;
+    status.policy.retentionDays = 45;
+    status.usage.bytes = 2684354560LL;
+    status.usage.snapshotCount = 14;
+    status.usage.bundleCount = 6;
+    status.pendingPlan.count = 4;
+    status.pendingPlan.bytes = 734003200LL;
+    return status;
+}
+
+QCoro::Task<RetentionStatus> answerStatus()
+{
+    co_return sampleStatus();
+}
+
+QCoro::Task<RetentionStatus> answerSetPolicy(int, int)
+{
+    co_return sampleStatus();
+}
+
+QCoro::Task<RetentionStatus> neverSetPolicy(int, int)
+{
+    co_return co_await neverStatus();
+}
+
+QCoro::Task<RetentionStatus> failStatus()
+{
+    throw VARNOError::processFailure(1, QStringLiteral("database is locked"));
+    co_return RetentionStatus();
+}
+
+QCoro::Task<bool> answerTelemetry(bool on)
+{
+    co_return on;
+}
+
+QCoro::Task<bool> telemetryOn()
+{
+    return answerTelemetry(true);
+}
+
+QCoro::Task<bool> telemetryOff()
+{
+    return answerTelemetry(false);
+}
+
+QCoro::Task<bool> failTelemetry()
+{
+    throw VARNOError::processFailure(1, QStringLiteral("no status line"));
+    co_return false;
+}
+
+QCoro::Task<void> neverTelemetry(QString)
+{
+    co_await never();
+}
+
+QCoro::Task<void> saveNothing(DeveloperWorkbenchState)
+{
+    co_return;
+}
+
+QCoro::Task<DeveloperReport> answerReport()
+{
+    DeveloperReport report;
+    report.summary = QStringLiteral("Inspected Homebrew formulae and npm in 2 project folders (~/Projects/harbor, "
+                                    "~/Projects/lantern-web); nothing was applied.");
+    co_return report;
+}
+
+QCoro::Task<DeveloperReport> failReport()
+{
+    throw VARNOError::processFailure(1, QStringLiteral("The Developer Workbench settings can't be read."));
+    co_return DeveloperReport();
+}
+
+DeveloperWorkbenchState workbenchOn()
+{
+    DeveloperWorkbenchState state;
+    state.workbenchEnabled = true;
+    state.homebrewFormulaeEnabled = true;
+    state.npmEnabled = true;
+    state.projectFolders = {QStringLiteral("/Users/sam/Projects/harbor"),
+                            QStringLiteral("/Users/sam/Projects/lantern-web/packages/desktop-shell/renderer/components")};
+    return state;
+}
+
+struct Setup {
+    SettingsView::Tab tab = SettingsView::general;
+    SettingsOperations operations;
+    bool servicesOn = true;
+    std::function<void(SettingsView *)> after; // run once the window shows
+};
+
+SettingsOperations calm()
+{
+    SettingsOperations operations;
+    operations.telemetryStatus = &telemetryOff;
+    operations.telemetry = &neverTelemetry;
+    operations.storage.status = &answerStatus;
+    operations.storage.setPolicy = &answerSetPolicy;
+    operations.storage.setConsent = [](bool) { return answerStatus(); };
+    operations.storage.cleanup = &never;
+    operations.workbench.load = [] { return DeveloperWorkbenchState(); };
+    operations.workbench.inspect = &answerReport;
+    operations.workbench.planUpdates = &answerReport;
+    operations.workbench.save = &saveNothing;
+    operations.workbench.chooseFolders = [](QWidget *) { return std::optional<QStringList>(); };
+    return operations;
+}
+
+// The window as Settings opens it, on the chosen tab. The registrations are
+// read from a fake of the system's, so that the pictures do not depend on the
+// machine that takes them.
+class SettingsScene : public QWidget {
+public:
+    explicit SettingsScene(Setup setup)
+    {
+        auto services = std::make_shared<FakeServiceBackend>();
+        const SMAppService::Status status = setup.servicesOn ? SMAppService::Status::enabled
+                                                             : SMAppService::Status::notRegistered;
+        services->setStatus({ServiceIdentity::Kind::MainApp, QString()}, status);
+        services->setStatus({ServiceIdentity::Kind::Agent, QStringLiteral("org.varno.scan.plist")}, status);
+        ServiceManagement::setBackend(services);
+        auto *model = new AppModel(ScreenshotLibrary::quietServices(), this);
+        m_view = new SettingsView(model, setup.operations, this);
+        ServiceManagement::setBackend(nullptr);
+        m_view->tabs()->setCurrentIndex(setup.tab);
+        m_after = setup.after;
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *) override { m_view->setGeometry(rect()); }
+    void showEvent(QShowEvent *) override
+    {
+        if (m_after) {
+            const auto after = m_after;
+            m_after = nullptr;
+            after(m_view);
+        }
+    }
+
+private:
+    SettingsView *m_view = nullptr;
+    std::function<void(SettingsView *)> m_after;
+};
+
+QWidget *scene(Setup setup)
+{
+    return new SettingsScene(std::move(setup));
+}
+
+} // namespace
+
+void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
+{
+    const QSize size(680, 580);
+    const QSize tall(680, 1060);
+
+    registry.add({QStringLiteral("settings-general"), size, [] { return scene({SettingsView::general, calm()}); }});
+    registry.add({QStringLiteral("settings-general-off"), size, [] {
+                      Setup setup{SettingsView::general, calm()};
+                      setup.servicesOn = false;
+                      return scene(setup);
+                  }});
+
+    registry.add({QStringLiteral("settings-privacy-loading"), size, [] {
+                      Setup setup{SettingsView::privacy, calm()};
+                      setup.operations.telemetryStatus = &neverFlag;
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-privacy-loaded"), size, [] {
+                      Setup setup{SettingsView::privacy, calm()};
+                      setup.operations.telemetryStatus = &telemetryOn;
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-privacy-failed"), size, [] {
+                      Setup setup{SettingsView::privacy, calm()};
+                      setup.operations.telemetryStatus = &failTelemetry;
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-privacy-saving"), size, [] {
+                      Setup setup{SettingsView::privacy, calm()};
+                      setup.after = [](SettingsView *view) {
+                          view->setTelemetryPreference(true);
+                          view->forgetTelemetryState();
+                      };
+                      return scene(setup);
+                  }});
+
+    registry.add({QStringLiteral("settings-storage-loading"), size, [] {
+                      Setup setup{SettingsView::storage, calm()};
+                      setup.operations.storage.status = &neverStatus;
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-storage-loaded"), size, [] { return scene({SettingsView::storage, calm()}); }});
+    registry.add({QStringLiteral("settings-storage-failed"), size, [] {
+                      Setup setup{SettingsView::storage, calm()};
+                      setup.operations.storage.status = &failStatus;
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-storage-saving"), size, [] {
+                      Setup setup{SettingsView::storage, calm()};
+                      setup.operations.storage.setPolicy = &neverSetPolicy;
+                      setup.after = [](SettingsView *view) {
+                          if (auto *keep = view->storageView()->findChild<QSpinBox *>(QStringLiteral("storage-keep-per-app")))
+                              keep->stepUp();
+                      };
+                      return scene(setup);
+                  }});
+
+    registry.add({QStringLiteral("settings-developer-off"), size, [] { return scene({SettingsView::developer, calm()}); }});
+    registry.add({QStringLiteral("settings-developer-loaded"), tall, [] {
+                      Setup setup{SettingsView::developer, calm()};
+                      setup.operations.workbench.load = &workbenchOn;
+                      setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-developer-failed"), tall, [] {
+                      Setup setup{SettingsView::developer, calm()};
+                      setup.operations.workbench.load = [] {
+                          DeveloperWorkbenchState state = workbenchOn();
+                          state.projectFolders.clear();
+                          state.pythonEnabled = true;
+                          return state;
+                      };
+                      setup.operations.workbench.inspect = &failReport;
+                      setup.operations.workbench.planUpdates = &failReport;
+                      setup.after = [](SettingsView *view) {
+                          view->developerView()->runInspection();
+                          view->developerView()->runUpdatePlan();
+                      };
+                      return scene(setup);
+                  }});
+    registry.add({QStringLiteral("settings-developer-saving"), tall, [] {
+                      Setup setup{SettingsView::developer, calm()};
+                      setup.operations.workbench.load = &workbenchOn;
+                      setup.operations.workbench.inspect = &neverReport;
+                      setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
+                      return scene(setup);
+                  }});
+}

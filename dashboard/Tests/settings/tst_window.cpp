@@ -1,0 +1,405 @@
+#include "TestRegistry.h"
+
+#include "SettingsFixture.h"
+
+#include "kit/ButtonStyles.h"
+#include "platform/FakeServiceBackend.h"
+#include "platform/MainBundle.h"
+#include "platform/UserDefaults.h"
+#include "services/LaunchAgentManager.h"
+#include "settings/SettingsForm.h"
+#include "settings/SettingsView.h"
+
+#include <QCheckBox>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace SettingsTest;
+
+namespace {
+
+const ServiceIdentity kAgent{ServiceIdentity::Kind::Agent, QStringLiteral("org.varno.scan.plist")};
+const ServiceIdentity kLoginItem{ServiceIdentity::Kind::MainApp, QString()};
+
+// The window over a scripted telemetry engine and the recording service fake;
+// the Storage and Developer panes wait on calls nobody answers until the end.
+struct ScriptedWindow {
+    ScriptedEngine engine;
+    std::shared_ptr<FakeServiceBackend> services = std::make_shared<FakeServiceBackend>();
+    AppModel model{quietServices()};
+    std::unique_ptr<SettingsView> view;
+
+    ScriptedWindow()
+    {
+        MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
+        ServiceManagement::setBackend(services);
+    }
+
+    void make()
+    {
+        SettingsOperations operations;
+        operations.telemetryStatus = [this] { return answerWithFlag(engine.record({QStringLiteral("status")})); };
+        operations.telemetry = [this](QString action) { return answerVoid(engine.record({action})); };
+        operations.storage.status = [this] { return answerWithStatus(engine.record({QStringLiteral("retention")})); };
+        operations.workbench.load = [] { return DeveloperWorkbenchState(); };
+        view = std::make_unique<SettingsView>(&model, operations);
+    }
+
+    ~ScriptedWindow()
+    {
+        engine.answerAll();
+        view.reset();
+        engine.answerAll();
+        PendingCall::settle();
+        ServiceManagement::setBackend(nullptr);
+    }
+
+    QCheckBox *box(const char *name) const { return child<QCheckBox>(view.get(), QString::fromLatin1(name)); }
+    QAbstractButton *telemetrySwitch() const { return child<QAbstractButton>(view.get(), QStringLiteral("settings-telemetry")); }
+    QAbstractButton *forgetButton() const
+    {
+        return child<QAbstractButton>(view.get(), QStringLiteral("settings-forget-telemetry"));
+    }
+    QStringList calls(const QString &action) const
+    {
+        QStringList found;
+        for (const auto &call : engine.calls) {
+            if (call->arguments.value(0) == action)
+                found.append(action);
+        }
+        return found;
+    }
+    // Registrations asked of the system (status reads left out).
+    QStringList registrations() const
+    {
+        QStringList changes;
+        for (const QString &call : services->calls()) {
+            if (!call.startsWith(QStringLiteral("status")))
+                changes.append(call);
+        }
+        return changes;
+    }
+};
+
+bool userDisabledScans()
+{
+    return UserDefaults::open()->value(QStringLiteral("varno_agent_user_disabled"), false).toBool();
+}
+
+} // namespace
+
+// The window's frame and its General tab over the recording service fake.
+class TestSettingsGeneral : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { UserDefaults::open()->remove(QStringLiteral("varno_agent_user_disabled")); }
+
+    void fourTabsInOrder()
+    {
+        ScriptedWindow window;
+        window.make();
+        QTabWidget *tabs = window.view->tabs();
+        QCOMPARE(tabs->count(), 4);
+        const QStringList titles{"General", "Privacy", "Storage", "Developer"};
+        for (int i = 0; i < tabs->count(); ++i) {
+            QCOMPARE(tabs->tabText(i), titles.at(i));
+            QVERIFY(!tabs->tabIcon(i).isNull());
+        }
+        QCOMPARE(tabs->widget(SettingsView::storage), window.view->storageView());
+        QCOMPARE(tabs->widget(SettingsView::developer), window.view->developerView());
+        QCOMPARE(window.view->minimumSize(), QSize(620, 460));
+        QCOMPARE(window.view->windowTitle(), QStringLiteral("Settings"));
+    }
+
+    // Each box starts from the system's status, and opening registers nothing.
+    void startsFromTheSystemsStatus_data()
+    {
+        QTest::addColumn<int>("loginStatus");
+        QTest::addColumn<int>("agentStatus");
+        QTest::addColumn<bool>("loginOn");
+        QTest::addColumn<bool>("agentOn");
+        QTest::newRow("both enabled") << 1 << 1 << true << true;
+        QTest::newRow("not registered") << 0 << 0 << false << false;
+        QTest::newRow("waiting for approval shows off") << 2 << 2 << false << false;
+        QTest::newRow("not found") << 3 << 1 << false << true;
+    }
+
+    void startsFromTheSystemsStatus()
+    {
+        QFETCH(int, loginStatus);
+        QFETCH(int, agentStatus);
+        ScriptedWindow window;
+        window.services->setStatus(kLoginItem, SMAppService::Status(loginStatus));
+        window.services->setStatus(kAgent, SMAppService::Status(agentStatus));
+        window.services->clearCalls();
+        window.make();
+        window.view->show();
+        QTEST(window.box("settings-launch-at-login")->isChecked(), "loginOn");
+        QTEST(window.box("settings-background-scans")->isChecked(), "agentOn");
+        QTEST(window.view->launchAtLogin(), "loginOn");
+        QTEST(window.view->backgroundScan(), "agentOn");
+        QVERIFY(window.registrations().isEmpty());
+    }
+
+    void loginItemKeepsTheUsersChoice_data()
+    {
+        QTest::addColumn<int>("afterRegister");
+        QTest::addColumn<bool>("failing");
+        QTest::newRow("enabled") << 1 << false;
+        QTest::newRow("waits for approval") << 2 << false;
+        QTest::newRow("registration fails") << 0 << true;
+    }
+
+    void loginItemKeepsTheUsersChoice()
+    {
+        QFETCH(int, afterRegister);
+        QFETCH(bool, failing);
+        ScriptedWindow window;
+        window.services->setStatusAfterRegister(SMAppService::Status(afterRegister));
+        if (failing)
+            window.services->setRegisterFailure(QStringLiteral("not allowed"));
+        window.make();
+        window.box("settings-launch-at-login")->click();
+        QCOMPARE(window.registrations(), QStringList({"register mainApp"}));
+        QVERIFY(window.box("settings-launch-at-login")->isChecked());
+        QVERIFY(!window.model.error());
+        QVERIFY(UserDefaults::open()->value(QStringLiteral("varno_launch_at_login")).toBool());
+
+        // Opened again, the window shows what the system says.
+        window.view.reset();
+        window.make();
+        QCOMPARE(window.box("settings-launch-at-login")->isChecked(), afterRegister == 1 && !failing);
+
+        window.services->clearCalls();
+        window.box("settings-launch-at-login")->setChecked(!window.box("settings-launch-at-login")->isChecked());
+        QCOMPARE(window.registrations().size(), 1);
+    }
+
+    void backgroundScansOffThenOnRegistersAgain()
+    {
+        ScriptedWindow window;
+        window.services->setStatus(kAgent, SMAppService::Status::enabled);
+        window.make();
+        window.services->clearCalls();
+        window.box("settings-background-scans")->click();
+        QCOMPARE(window.registrations(), QStringList({"unregister agent:org.varno.scan.plist"}));
+        QVERIFY(userDisabledScans());
+
+        window.services->clearCalls();
+        window.box("settings-background-scans")->click();
+        QVERIFY(!userDisabledScans());
+        QCOMPARE(window.registrations(), QStringList({"register agent:org.varno.scan.plist"}));
+        QVERIFY(window.box("settings-background-scans")->isChecked());
+    }
+
+    void backgroundScanFailuresAreNotReported_data()
+    {
+        QTest::addColumn<bool>("approval");
+        QTest::newRow("registration fails") << false;
+        QTest::newRow("waits for approval") << true;
+    }
+
+    void backgroundScanFailuresAreNotReported()
+    {
+        QFETCH(bool, approval);
+        ScriptedWindow window;
+        if (approval)
+            window.services->setStatusAfterRegister(SMAppService::Status::requiresApproval);
+        else
+            window.services->setRegisterFailure(QStringLiteral("launchd said no"));
+        window.make();
+        window.box("settings-background-scans")->click();
+        QVERIFY(window.box("settings-background-scans")->isChecked());
+        QVERIFY(window.view->backgroundScan());
+        QVERIFY(!window.model.error());
+        QVERIFY(!userDisabledScans());
+    }
+
+    void allowUnsignedIsTheModelsPersistedFlag()
+    {
+        ScriptedWindow window;
+        window.make();
+        QVERIFY(!window.box("settings-allow-unsigned")->isChecked());
+        window.box("settings-allow-unsigned")->click();
+        QVERIFY(window.model.allowUnsignedAdopt());
+        AppModel restarted(quietServices());
+        QVERIFY(restarted.allowUnsignedAdopt());
+        window.model.setAllowUnsignedAdopt(false);
+        QVERIFY(!window.box("settings-allow-unsigned")->isChecked());
+        restarted.setAllowUnsignedAdopt(false);
+    }
+};
+
+// The Privacy tab's telemetry switch and forget button.
+class TestSettingsPrivacy : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void statementsAreShownVerbatim()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        window.view->tabs()->setCurrentIndex(SettingsView::privacy);
+        const QStringList texts = visibleTexts(window.view.get());
+        QVERIFY(texts.contains(QStringLiteral("Run `varno privacy --audit` in Terminal to see the actual stored data "
+                                              "alongside the published privacy policy.")));
+        QVERIFY(texts.contains(QStringLiteral("Local-first by default")));
+        QVERIFY(texts.contains(QStringLiteral("Audit what VARNO stores")));
+        for (QLabel *label : window.view->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty())
+                QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+    }
+
+    // Opening shows the switch off until the engine answers; its answer sends nothing.
+    void readOnEveryShowing()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        QCOMPARE(window.calls(QStringLiteral("status")).size(), 1);
+        QVERIFY(!window.telemetrySwitch()->isChecked());
+        window.engine.last()->succeedWith(true);
+        QVERIFY(window.telemetrySwitch()->isChecked());
+        QVERIFY(window.calls(QStringLiteral("opt-in")).isEmpty());
+
+        window.view->hide();
+        window.view->show();
+        QCOMPARE(window.calls(QStringLiteral("status")).size(), 2);
+        window.engine.last()->fail(QStringLiteral("no status line"));
+        QVERIFY(window.model.error().value_or(QString()).startsWith(QStringLiteral("Couldn't read telemetry status: ")));
+        QVERIFY(window.telemetrySwitch()->isChecked());
+    }
+
+    void oneChangeAtATime()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        window.engine.last()->succeedWith(false);
+
+        window.telemetrySwitch()->click();
+        QCOMPARE(window.engine.last()->arguments, QStringList({"opt-in"}));
+        QVERIFY(window.view->telemetrySyncInFlight());
+        QVERIFY(!window.telemetrySwitch()->isEnabled());
+        QVERIFY(window.telemetrySwitch()->isChecked());
+
+        window.view->setTelemetryPreference(false); // refused while the first runs
+        QCOMPARE(window.calls(QStringLiteral("opt-out")).size(), 0);
+        QVERIFY(window.view->telemetryEnabled());
+
+        window.engine.last()->succeed();
+        QVERIFY(!window.view->telemetrySyncInFlight());
+        QVERIFY(window.telemetrySwitch()->isEnabled());
+        QVERIFY(window.telemetrySwitch()->isChecked());
+
+        window.view->setTelemetryPreference(true); // the value shown: nothing sent
+        QCOMPARE(window.engine.calls.size(), size_t(2)); // the read and one opt-in
+    }
+
+    void failedChangeFallsBack()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        window.engine.last()->succeedWith(false);
+        window.telemetrySwitch()->click();
+        window.engine.last()->fail(QStringLiteral("engine busy"));
+        QVERIFY(!window.telemetrySwitch()->isChecked());
+        QVERIFY(!window.view->telemetrySyncInFlight());
+        const QString error = window.model.error().value_or(QString());
+        QVERIFY2(error.startsWith(QStringLiteral("Couldn\u2019t update telemetry preference: ")), qPrintable(error));
+        QVERIFY(error.contains(QStringLiteral("engine busy")));
+    }
+
+    void forgetTurnsTheSwitchOffWithoutMore()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        window.engine.last()->succeedWith(true);
+        window.forgetButton()->click();
+        QCOMPARE(window.engine.last()->arguments, QStringList({"forget"}));
+        QVERIFY(!window.forgetButton()->isEnabled());
+        QVERIFY(window.view->telemetryForgetInFlight());
+        window.engine.last()->succeed();
+        QVERIFY(!window.view->telemetryEnabled());
+        QVERIFY(!window.view->telemetryForgetInFlight());
+        QVERIFY(window.forgetButton()->isEnabled());
+        QVERIFY(!window.telemetrySwitch()->isChecked());
+        QCOMPARE(window.calls(QStringLiteral("opt-out")).size(), 0);
+        QCOMPARE(window.calls(QStringLiteral("status")).size(), 1);
+    }
+
+    void failedForgetKeepsTheSwitch()
+    {
+        ScriptedWindow window;
+        window.make();
+        window.view->show();
+        window.engine.last()->succeedWith(true);
+        window.forgetButton()->click();
+        window.engine.last()->fail(QStringLiteral("locked"));
+        QVERIFY(window.telemetrySwitch()->isChecked());
+        QVERIFY(window.model.error().value_or(QString()).startsWith(QStringLiteral("Couldn\u2019t forget telemetry state: ")));
+        QVERIFY(window.forgetButton()->isEnabled());
+    }
+};
+
+// The Privacy tab against the engine stand-in.
+class TestSettingsPrivacyEngine : public QObject {
+    Q_OBJECT
+
+private:
+    std::shared_ptr<FakeServiceBackend> m_services;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(VarnoTest::prepareSimulatedMac());
+        m_services = std::make_shared<FakeServiceBackend>();
+        ServiceManagement::setBackend(m_services);
+    }
+
+    void cleanupTestCase() { ServiceManagement::setBackend(nullptr); }
+
+    void init()
+    {
+        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("clear")});
+        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
+        VarnoTest::runEngine({QStringLiteral("telemetry"), QStringLiteral("forget")});
+        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")});
+    }
+
+    void optInReachesTheEngine()
+    {
+        AppModel model(quietServices());
+        SettingsView view(&model);
+        view.show();
+        QVERIFY(VarnoTest::waitUntil([&] { return journalOf({"telemetry", "status"}).size() == 1; }));
+        view.setTelemetryPreference(true);
+        QVERIFY(VarnoTest::waitUntil([&] { return !view.telemetrySyncInFlight(); }));
+        QCOMPARE(journalOf({"telemetry", "opt-in"}).size(), 1);
+        QVERIFY(VarnoTest::runEngine({QStringLiteral("telemetry"), QStringLiteral("status")})
+                    .standardOutput.contains("Telemetry opt-in: yes"));
+        QVERIFY(!model.error());
+    }
+
+    void unreadableStatusIsAnError()
+    {
+        setKnob(R"({"command":"telemetry status","telemetry_line":"Telemetry: maybe"})");
+        AppModel model(quietServices());
+        SettingsView view(&model);
+        view.show();
+        QVERIFY(VarnoTest::waitUntil([&] { return model.error().has_value(); }));
+        QVERIFY(model.error()->startsWith(QStringLiteral("Couldn't read telemetry status: ")));
+        QVERIFY(!view.telemetryEnabled());
+    }
+};
+
+VARNO_TEST_CLASS(TestSettingsGeneral)
+VARNO_TEST_CLASS(TestSettingsPrivacy)
+VARNO_TEST_CLASS(TestSettingsPrivacyEngine)
+
+#include "tst_window.moc"
