@@ -10,6 +10,11 @@
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
+#include "workshop/GhostViews.h"
+#include "workshop/ShelfCard.h"
+#include "workshop/ShelfCardGrid.h"
+#include "workshop/ShelfView.h"
+#include "workshop/SidebarView.h"
 #include "workshop/WorkshopStandIns.h"
 #include "workshop/WorkshopWindow.h"
 
@@ -18,7 +23,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QTest>
 
@@ -174,11 +178,12 @@ private Q_SLOTS:
         QVERIFY(!m_window->showProvenance());
     }
 
-    void shelfRowOpensTheDrawer()
+    void shelfCardOpensTheDrawer()
     {
-        QListWidget *list = m_window->shelf()->list();
-        QCOMPARE(list->count(), 4);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(3)).center());
+        const QList<ShelfCard *> cards = m_window->shelf()->grid()->cardsInView();
+        QCOMPARE(cards.size(), 4);
+        QCOMPARE(cards.at(3)->bundleId(), QStringLiteral("org.c"));
+        QTest::mouseClick(cards.at(3), Qt::LeftButton, {}, QPoint(2, cards.at(3)->height() / 2));
         QVERIFY(m_window->showProvenance());
         QCOMPARE(m_window->showProvenance()->bundle_id, QStringLiteral("org.c"));
     }
@@ -186,11 +191,11 @@ private Q_SLOTS:
     void searchAndFilterNarrowTheShelf()
     {
         m_window->setSearchText(QStringLiteral("alpha"));
-        QCOMPARE(m_window->shelf()->shown().size(), 2);
+        QCOMPARE(m_window->shelf()->filteredApps().size(), 2);
         m_model->setSelectedFilter(AppFilter::outdated);
-        QCOMPARE(m_window->shelf()->shown().size(), 0);
+        QCOMPARE(m_window->shelf()->filteredApps().size(), 0);
         m_model->setSelectedFilter(AppFilter::brew);
-        QCOMPARE(m_window->shelf()->shown().size(), 2);
+        QCOMPARE(m_window->shelf()->filteredApps().size(), 2);
     }
 
     void overlaysTrackTheWindowAndStack()

@@ -58,3 +58,6 @@ void registerCardScreenshotScenes(ScreenshotRegistry &registry);
 void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry);
 // The Settings window's tabs and their states.
 void registerSettingsScreenshotScenes(ScreenshotRegistry &registry);
+
+// The Workshop window's shelf states, ghost banner and ghost review sheet.
+void registerWorkshopScenes(ScreenshotRegistry &registry);

@@ -169,6 +169,7 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("workshop-error-alert"), QSize(420, 10), [] { return errorAlert(); }});
     registry.add({QStringLiteral("settings-window"), QSize(680, 580), [] { return settingsWindow(); }});
     registry.add({QStringLiteral("menu-bar-label"), QSize(120, 30), [] { return trayLabel(); }});
+    registerWorkshopScenes(registry);
     registry.add({QStringLiteral("design-tokens"), QSize(920, 520), [] { return DesignGallery::createTokensView(); }});
     registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); }});
     registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); }});

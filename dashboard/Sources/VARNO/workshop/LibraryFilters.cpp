@@ -2,104 +2,204 @@
 
 #include "model/AppModel.h"
 
+#include <QLocale>
+
+#include <algorithm>
+
 namespace LibraryFilters {
 
 namespace {
-
-QList<AppRecord> keep(const QList<AppRecord> &records, const std::function<bool(const AppRecord &)> &predicate)
-{
-    QList<AppRecord> kept;
-    for (const AppRecord &record : records) {
-        if (predicate(record))
-            kept.append(record);
-    }
-    return kept;
-}
 
 bool mechanismIs(const AppRecord &record, QLatin1String mechanism)
 {
     return record.update_mechanism && *record.update_mechanism == mechanism;
 }
 
+// The records of a mechanism row (its total).
+bool onMechanism(AppFilter filter, const AppRecord &record)
+{
+    switch (filter) {
+    case AppFilter::brew:
+        return mechanismIs(record, QLatin1String("cask"));
+    case AppFilter::mas:
+        return mechanismIs(record, QLatin1String("mas"));
+    case AppFilter::sparkle:
+        return mechanismIs(record, QLatin1String("sparkle"));
+    case AppFilter::selfManaged:
+        return AppModel::isSelfManaged(record);
+    default:
+        return false;
+    }
+}
+
+bool isMechanism(AppFilter filter)
+{
+    return filter == AppFilter::brew || filter == AppFilter::mas || filter == AppFilter::sparkle
+        || filter == AppFilter::selfManaged;
+}
+
+template<typename Predicate>
+qsizetype countIf(const AppModel &model, Predicate predicate)
+{
+    const QList<AppRecord> &apps = model.apps();
+    return qsizetype(std::count_if(apps.cbegin(), apps.cend(), predicate));
+}
+
 } // namespace
 
-QList<AppRecord> apps(const AppModel &model, AppFilter filter)
+bool contains(AppFilter filter, const AppRecord &record)
 {
     switch (filter) {
     case AppFilter::all:
-        return model.apps();
+        return true;
     case AppFilter::outdated:
-        return keep(model.apps(), [](const AppRecord &r) { return r.isOutdated(); });
+        return record.isOutdated();
     case AppFilter::atRisk:
-        return keep(model.apps(), [](const AppRecord &r) { return r.statusColor() == AppStatusColor::atRisk; });
+        return record.statusColor() == AppStatusColor::atRisk;
     case AppFilter::verified:
-        return keep(model.apps(), [](const AppRecord &r) { return r.isVerified(); });
+        return record.isVerified();
     case AppFilter::unmeasured:
-        return model.unmeasuredApps();
+        return record.isUnmeasured();
     case AppFilter::brew:
-        return keep(model.apps(), [](const AppRecord &r) { return mechanismIs(r, QLatin1String("cask")); });
     case AppFilter::mas:
-        return keep(model.apps(), [](const AppRecord &r) { return mechanismIs(r, QLatin1String("mas")); });
     case AppFilter::sparkle:
-        return keep(model.apps(), [](const AppRecord &r) { return mechanismIs(r, QLatin1String("sparkle")); });
     case AppFilter::selfManaged:
-        return model.selfManagedApps();
+        return onMechanism(filter, record);
     }
-    return {};
+    return false;
+}
+
+QString searchQuery(const QString &searchText)
+{
+    return QLocale().toLower(searchText.trimmed());
+}
+
+namespace {
+
+bool matchesIn(const QLocale &locale, const AppRecord &record, const QString &query)
+{
+    if (query.isEmpty())
+        return true;
+    return locale.toLower(record.app_name).contains(query) || locale.toLower(record.bundle_id).contains(query);
+}
+
+} // namespace
+
+bool matchesQuery(const AppRecord &record, const QString &query)
+{
+    return matchesIn(QLocale(), record, query);
+}
+
+QList<qsizetype> filteredIndices(const QList<AppRecord> &apps, AppFilter filter, const QString &searchText)
+{
+    const QLocale locale;
+    const QString query = locale.toLower(searchText.trimmed());
+    QList<qsizetype> indices;
+    for (qsizetype i = 0; i < apps.size(); ++i) {
+        const AppRecord &record = apps.at(i);
+        if (contains(filter, record) && matchesIn(locale, record, query))
+            indices.append(i);
+    }
+    return indices;
+}
+
+QList<AppRecord> apps(const AppModel &model, AppFilter filter)
+{
+    QList<AppRecord> kept;
+    for (const AppRecord &record : model.apps()) {
+        if (contains(filter, record))
+            kept.append(record);
+    }
+    return kept;
 }
 
 bool matchesSearch(const AppRecord &record, const QString &searchText)
 {
-    const QString text = searchText.trimmed();
-    if (text.isEmpty())
-        return true;
-    return record.app_name.contains(text, Qt::CaseInsensitive) || record.bundle_id.contains(text, Qt::CaseInsensitive);
+    return matchesQuery(record, searchQuery(searchText));
 }
 
 QList<AppRecord> filteredApps(const AppModel &model, AppFilter filter, const QString &searchText)
 {
-    return keep(apps(model, filter), [&searchText](const AppRecord &r) { return matchesSearch(r, searchText); });
+    QList<AppRecord> kept;
+    const QList<AppRecord> &all = model.apps();
+    for (const qsizetype index : filteredIndices(all, filter, searchText))
+        kept.append(all.at(index));
+    return kept;
 }
 
 qsizetype count(const AppModel &model, AppFilter filter)
 {
-    switch (filter) {
-    case AppFilter::all:
+    if (isMechanism(filter))
+        return countIf(model, [filter](const AppRecord &r) { return onMechanism(filter, r) && r.isOutdated(); });
+    if (filter == AppFilter::all)
         return model.apps().size();
-    case AppFilter::outdated:
-        return model.outdatedApps().size();
-    case AppFilter::atRisk:
-        return model.atRiskApps().size();
-    case AppFilter::verified:
-        return model.verifiedApps().size();
-    case AppFilter::unmeasured:
-        return model.unmeasuredApps().size();
-    case AppFilter::brew:
-        return model.outdatedBrewApps().size();
-    case AppFilter::mas:
-        return model.outdatedMasApps().size();
-    case AppFilter::sparkle:
-        return model.outdatedSparkleApps().size();
-    case AppFilter::selfManaged:
-        return model.outdatedSelfManagedApps().size();
-    }
-    return 0;
+    return countIf(model, [filter](const AppRecord &r) { return contains(filter, r); });
 }
 
 std::optional<qsizetype> totalCount(const AppModel &model, AppFilter filter)
 {
-    switch (filter) {
-    case AppFilter::brew:
-        return model.brewApps().size();
-    case AppFilter::mas:
-        return model.masApps().size();
-    case AppFilter::sparkle:
-        return model.sparkleApps().size();
-    case AppFilter::selfManaged:
-        return model.selfManagedApps().size();
-    default:
+    if (!isMechanism(filter))
         return std::nullopt;
+    return countIf(model, [filter](const AppRecord &r) { return onMechanism(filter, r); });
+}
+
+} // namespace LibraryFilters
+
+namespace LibraryFilters {
+
+qsizetype Counts::count(AppFilter filter) const
+{
+    switch (filter) {
+    case AppFilter::all:
+        return all;
+    case AppFilter::outdated:
+        return outdated;
+    case AppFilter::atRisk:
+        return atRisk;
+    case AppFilter::verified:
+        return verified;
+    case AppFilter::unmeasured:
+        return unmeasured;
+    default:
+        return pending.value(filter);
     }
+}
+
+std::optional<qsizetype> Counts::totalCount(AppFilter filter) const
+{
+    if (!isMechanism(filter))
+        return std::nullopt;
+    return total.value(filter);
+}
+
+Counts counts(const QList<AppRecord> &apps)
+{
+    static const AppFilter mechanisms[] = {AppFilter::brew, AppFilter::mas, AppFilter::sparkle, AppFilter::selfManaged};
+    Counts c;
+    c.all = apps.size();
+    for (const AppFilter mechanism : mechanisms) {
+        c.pending.insert(mechanism, 0);
+        c.total.insert(mechanism, 0);
+        c.anyUnchecked.insert(mechanism, false);
+    }
+    for (const AppRecord &record : apps) {
+        const bool outdated = record.isOutdated();
+        const bool unmeasured = record.isUnmeasured();
+        c.outdated += outdated;
+        c.atRisk += record.statusColor() == AppStatusColor::atRisk;
+        c.verified += record.isVerified();
+        c.unmeasured += unmeasured;
+        c.sensingGap += unmeasured || record.isUnknownStatus();
+        for (const AppFilter mechanism : mechanisms) {
+            if (!onMechanism(mechanism, record))
+                continue;
+            ++c.total[mechanism];
+            c.pending[mechanism] += outdated;
+            if (unmeasured)
+                c.anyUnchecked[mechanism] = true;
+        }
+    }
+    return c;
 }
 
 } // namespace LibraryFilters

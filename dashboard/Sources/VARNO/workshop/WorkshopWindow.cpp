@@ -6,6 +6,11 @@
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
 #include "provenance/ProvenanceDrawerView.h"
+#include "workshop/GhostViews.h"
+#include "workshop/ShelfView.h"
+#include "workshop/SidebarView.h"
+#include "workshop/StatusBarView.h"
+#include "workshop/ToolbarAreaView.h"
 #include "workshop/WorkshopStandIns.h"
 
 #include <QDialog>
@@ -38,7 +43,7 @@ QDialog *makeSheet(WorkshopSheet sheet, AppModel *model, QWidget *parent)
     case WorkshopSheet::ghosts:
         break;
     }
-    return StandIn::makeGhostAppsView(model, parent);
+    return new GhostAppsView(model, parent);
 }
 
 bool animate()
@@ -68,7 +73,7 @@ WorkshopWindow::WorkshopWindow(AppModel *model, QWidget *parent)
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
 
-    m_sidebar = new StandIn::SidebarView(model, m_content);
+    m_sidebar = new SidebarView(model, m_content);
     m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
     m_sidebar->setMaximumWidth(kSidebarMaximumWidth);
     m_sidebar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
@@ -92,18 +97,17 @@ WorkshopWindow::WorkshopWindow(AppModel *model, QWidget *parent)
         palette.setColor(QPalette::PlaceholderText, VarnoColor::textTertiary().resolved());
         field->setPalette(palette);
     });
-    auto *toolbar = new StandIn::ToolbarAreaView(
-        m_searchField, [this] { setSheetShown(WorkshopSheet::environment, true); },
+    m_toolbar = new ToolbarAreaView(
+        model, m_searchField, [this] { setSheetShown(WorkshopSheet::updateFlow, true); },
+        [this] { setSheetShown(WorkshopSheet::environment, true); },
         [this] { setSheetShown(WorkshopSheet::diagnostics, true); }, m_content);
-    detail->addWidget(toolbar);
-    m_ghostBanner = new StandIn::GhostBannerView(model, [this] { setSheetShown(WorkshopSheet::ghosts, true); },
-                                                 m_content);
+    detail->addWidget(m_toolbar);
+    m_ghostBanner = new GhostBannerView(model, [this] { setSheetShown(WorkshopSheet::ghosts, true); }, m_content);
     m_ghostBanner->setVisible(false);
     detail->addWidget(m_ghostBanner);
-    m_shelf = new StandIn::ShelfView(model, [this](const AppRecord &record) { setShowProvenance(record); },
-                                     m_content);
+    m_shelf = new ShelfView(model, [this](const AppRecord &record) { setShowProvenance(record); }, m_content);
     detail->addWidget(m_shelf, 1);
-    m_statusBar = new StandIn::StatusBarView(model, m_content);
+    m_statusBar = new StatusBarView(model, m_content);
     detail->addWidget(m_statusBar);
     columns->addLayout(detail, 1);
     setCentralWidget(m_content);
@@ -288,21 +292,6 @@ ProvenanceDrawerView *WorkshopWindow::drawer() const
 QWidget *WorkshopWindow::onboarding() const
 {
     return m_onboarding.data();
-}
-
-QWidget *WorkshopWindow::sidebar() const
-{
-    return m_sidebar;
-}
-
-QWidget *WorkshopWindow::ghostBanner() const
-{
-    return m_ghostBanner;
-}
-
-QWidget *WorkshopWindow::statusBar() const
-{
-    return m_statusBar;
 }
 
 QString WorkshopWindow::searchText() const

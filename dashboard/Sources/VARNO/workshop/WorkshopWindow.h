@@ -15,11 +15,13 @@ class QMessageBox;
 class QPropertyAnimation;
 class ProvenanceDrawerView;
 
-namespace StandIn {
-class SidebarView;
-class ShelfView;
-class StatusBarView;
 class GhostBannerView;
+class ShelfView;
+class SidebarView;
+class StatusBarView;
+class ToolbarAreaView;
+
+namespace StandIn {
 class OnboardingView;
 } // namespace StandIn
 
@@ -58,10 +60,11 @@ public:
     void setSearchText(const QString &text);
 
     // --- The window's parts (for the shell and tests) ---
-    QWidget *sidebar() const;
-    QWidget *ghostBanner() const;
-    StandIn::ShelfView *shelf() const { return m_shelf; }
-    QWidget *statusBar() const;
+    SidebarView *sidebar() const { return m_sidebar; }
+    ToolbarAreaView *toolbar() const { return m_toolbar; }
+    GhostBannerView *ghostBanner() const { return m_ghostBanner; }
+    ShelfView *shelf() const { return m_shelf; }
+    StatusBarView *statusBar() const { return m_statusBar; }
     QLineEdit *searchField() const { return m_searchField; }
     // The open drawer and onboarding overlay, when shown.
     ProvenanceDrawerView *drawer() const;
@@ -86,10 +89,11 @@ private:
 
     QPointer<AppModel> m_model;
     QWidget *m_content = nullptr;
-    StandIn::SidebarView *m_sidebar = nullptr;
-    StandIn::GhostBannerView *m_ghostBanner = nullptr;
-    StandIn::ShelfView *m_shelf = nullptr;
-    StandIn::StatusBarView *m_statusBar = nullptr;
+    SidebarView *m_sidebar = nullptr;
+    ToolbarAreaView *m_toolbar = nullptr;
+    GhostBannerView *m_ghostBanner = nullptr;
+    ShelfView *m_shelf = nullptr;
+    StatusBarView *m_statusBar = nullptr;
     QLineEdit *m_searchField = nullptr;
     QPointer<ProvenanceDrawerView> m_drawer;
     QPointer<StandIn::OnboardingView> m_onboarding;

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "records/AppRecord.h"
+
+#include <QAbstractScrollArea>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class AppModel;
+class ShelfCard;
+
+// The shelf's cards, built lazily: the simple cards in an adaptive grid
+// (columns of at least 240, 10 apart, padded 16), or the detailed rows in a
+// list (1 apart on the border colour, corners rounded by 12, padded 16).
+//
+// Only the cards in view (and one row beyond each edge, so that Tab can walk
+// on) exist. As the view scrolls, cards that leave it are kept aside and bound
+// to the records that come into view, so a library of any size costs about a
+// screenful of widgets. Row heights come from the cards' heightFor(), asked of
+// one measuring card that is never shown.
+class ShelfCardGrid : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    ShelfCardGrid(AppModel *model, std::function<void(const AppRecord &)> showProvenance, QWidget *parent = nullptr);
+    ~ShelfCardGrid() override;
+
+    // The simple grid (false) or the details list (true). Switching drops
+    // every card: the two layouts use different cards.
+    void setDetailsMode(bool detailsMode);
+    bool detailsMode() const { return m_detailsMode; }
+
+    // The records to show: positions in the model's library, in order. Cards
+    // that stay in view keep their widget and are bound again only when their
+    // record changed.
+    void setRecords(QList<qsizetype> positions);
+    const QList<qsizetype> &records() const { return m_positions; }
+
+    // Measures every row again (after a change that may alter a card's
+    // height) and places the cards.
+    void relayout();
+
+    // For tests and benchmarks.
+    int columnCount() const { return m_columns; }
+    int contentHeight() const { return m_contentHeight; }
+    // The cards that exist (in view or kept aside), and those in view, in
+    // record order.
+    int builtCardCount() const;
+    QList<ShelfCard *> cardsInView() const;
+    // The card's rectangle in content coordinates (before scrolling).
+    QRect cellRect(qsizetype index) const;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct Row {
+        int top = 0;
+        int height = 0;
+    };
+
+    ShelfCard *measuringCard();
+    void measure();
+    void placeCards();
+    void scrollToShow(QWidget *focused);
+    int rowOf(qsizetype index) const;
+    void paintListBackground(QPainter &painter);
+
+    QPointer<AppModel> m_model;
+    std::function<void(const AppRecord &)> m_showProvenance;
+    bool m_detailsMode = false;
+    bool m_modeChosen = false;
+    QList<qsizetype> m_positions;
+    int m_columns = 1;
+    int m_columnWidth = 0;
+    int m_contentHeight = 0;
+    int m_measuredWidth = -1;
+    QList<Row> m_rows;
+    std::unique_ptr<ShelfCard> m_measure;
+    // Cards in view by index into m_positions, with the record each shows.
+    QHash<qsizetype, ShelfCard *> m_active;
+    QHash<ShelfCard *, AppRecord> m_bound;
+    QList<ShelfCard *> m_spare;
+    QList<QWidget *> m_corners;
+};

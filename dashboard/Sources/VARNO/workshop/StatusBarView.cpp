@@ -1,0 +1,148 @@
+#include "workshop/StatusBarView.h"
+
+#include "kit/BrandArtwork.h"
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/AppModel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *plainLabel(const QFont &font, const ColorPair &color, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    VarnoColor::bindForeground(label, color);
+    return label;
+}
+
+} // namespace
+
+// --- SymbolMark --------------------------------------------------------------------------
+
+SymbolMark::SymbolMark(int side, QWidget *parent)
+    : QWidget(parent)
+    , m_side(side)
+{
+    setFixedSize(side, side);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void SymbolMark::setSymbol(const QString &symbol, const ColorPair &color)
+{
+    if (symbol == m_symbol && color == m_color)
+        return;
+    m_symbol = symbol;
+    m_color = color;
+    update();
+}
+
+QSize SymbolMark::sizeHint() const
+{
+    return QSize(m_side, m_side);
+}
+
+void SymbolMark::paintEvent(QPaintEvent *)
+{
+    if (m_symbol.isEmpty())
+        return;
+    QPainter painter(this);
+    SymbolIcons::shared().paint(painter, QRectF(rect()), m_symbol, m_color.resolved());
+}
+
+// --- StatusBarView -----------------------------------------------------------------------
+
+StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+{
+    using namespace StatusBarRules;
+    setObjectName(QStringLiteral("statusBar"));
+    VarnoColor::repaintOnAppearanceChange(this);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 8, 16, 8);
+    row->setSpacing(24);
+    for (const Cell which : cells()) {
+        auto *cell = new QWidget(this);
+        auto *column = new QVBoxLayout(cell);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(1);
+        QLabel *value = plainLabel(VarnoFont::mono(15, QFont::Medium), valueColor(which), cell);
+        QLabel *caption = plainLabel(VarnoFont::mono(11, QFont::Medium), VarnoColor::textTertiary(), cell);
+        caption->setText(label(which));
+        column->addWidget(value);
+        column->addWidget(caption);
+        cell->setToolTip(tooltip(label(which)));
+        row->addWidget(cell);
+        m_cells.append(cell);
+        m_values.append(value);
+    }
+    row->addStretch(1);
+
+    m_chip = new QWidget(this);
+    auto *chip = new QHBoxLayout(m_chip);
+    chip->setContentsMargins(0, 0, 0, 0);
+    chip->setSpacing(8);
+    m_tone = new SymbolMark(12, m_chip);
+    chip->addWidget(m_tone);
+    chip->addWidget(new BruskView(20, BruskVariant::sentry, m_chip));
+    QFont titleFont = VarnoFont::brusk(13, QFont::Light);
+    titleFont.setItalic(true);
+    m_title = plainLabel(titleFont, VarnoColor::textSecondary(), m_chip);
+    chip->addWidget(m_title);
+    row->addWidget(m_chip);
+
+    if (m_model) {
+        for (auto signal : {&AppModel::appsChanged, &AppModel::errorChanged, &AppModel::lastScanDateChanged,
+                            &AppModel::hasEverScannedChanged})
+            connect(m_model, signal, this, &StatusBarView::refresh);
+    }
+    refresh();
+}
+
+QWidget *StatusBarView::cell(StatusBarRules::Cell cell) const
+{
+    return m_cells.value(StatusBarRules::cells().indexOf(cell));
+}
+
+QString StatusBarView::cellValue(StatusBarRules::Cell cell) const
+{
+    const QLabel *value = m_values.value(StatusBarRules::cells().indexOf(cell));
+    return value ? value->text() : QString();
+}
+
+QString StatusBarView::postureTitle() const
+{
+    return m_title->text();
+}
+
+void StatusBarView::refresh()
+{
+    using namespace StatusBarRules;
+    if (!m_model)
+        return;
+    const LibraryFilters::Counts counts = LibraryFilters::counts(m_model->apps());
+    for (qsizetype i = 0; i < cells().size(); ++i) {
+        const Cell which = cells().at(i);
+        const qsizetype value = count(counts, which);
+        m_values.at(i)->setText(QString::number(value));
+        m_cells.at(i)->setAccessibleName(accessibleLabel(label(which), value));
+    }
+    const PosturePresentation posture = PosturePresenter::statusBar(snapshot(*m_model, counts));
+    m_tone->setSymbol(toneSymbol(posture.tone), PosturePresenter::color(posture.tone));
+    m_title->setText(posture.title);
+    m_chip->setAccessibleName(chipAccessibleLabel(posture));
+}
+
+void StatusBarView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), VarnoColor::background().resolved());
+    painter.fillRect(QRect(0, 0, width(), 1), VarnoColor::border().resolved());
+}

@@ -1,0 +1,184 @@
+#include "TestRegistry.h"
+#include "TestSupport.h"
+
+#include "../model/ModelFixture.h"
+#include "../shell/ShellTestSupport.h"
+
+#include "engine/UpdateEvent.h"
+#include "kit/ButtonStyles.h"
+#include "kit/VarnoColor.h"
+#include "workshop/ShelfCard.h"
+#include "workshop/ShelfCardGrid.h"
+#include "workshop/ShelfRules.h"
+#include "workshop/ShelfView.h"
+#include "workshop/Skeleton.h"
+
+#include <QLabel>
+#include <QScrollBar>
+#include <QTest>
+
+using ShelfRules::ShelfState;
+
+namespace {
+
+QList<AppRecord> bigLibrary(int count)
+{
+    QList<AppRecord> apps;
+    for (int i = 0; i < count; ++i) {
+        apps.append(makeRecord(QStringLiteral(R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","current_version":"1.%2","latest_version":"1.%3","update_mechanism":"cask"})")
+                                   .arg(i)
+                                   .arg(i % 3)
+                                   .arg(i % 5)
+                                   .toUtf8()));
+    }
+    return apps;
+}
+
+int journalCount(const QByteArray &needle)
+{
+    return int(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput.count(needle));
+}
+
+} // namespace
+
+// The shelf over a real model: lazy cards, the grid's columns, the details
+// list's hairlines, and the states with their buttons.
+class TestShelfView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aThousandAppsBuildOnlyWhatIsInView()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        model.setHasEverScanned(true);
+        model.setApps(bigLibrary(1000));
+        ShelfView shelf(&model, {});
+        shelf.resize(900, 600);
+        shelf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
+        QCOMPARE(shelf.state(), ShelfState::cardGrid);
+        ShelfCardGrid *grid = shelf.grid();
+        QCOMPARE(grid->columnCount(), ShelfRules::gridColumns(grid->viewport()->width()));
+        QVERIFY2(grid->builtCardCount() < 60, qPrintable(QString::number(grid->builtCardCount())));
+        QCOMPARE(grid->cardsInView().first()->bundleId(), QStringLiteral("org.big.app0"));
+
+        // Scrolled to the end: the last app is in view, no more cards exist.
+        const int built = grid->builtCardCount();
+        grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum());
+        QCOMPARE(grid->cardsInView().last()->bundleId(), QStringLiteral("org.big.app999"));
+        QVERIFY(grid->builtCardCount() <= built + grid->columnCount() * 2);
+
+        // A search narrows and rebinds; a change of progress rebuilds nothing.
+        shelf.setSearchText(QStringLiteral("app99"));
+        QCOMPARE(shelf.filteredApps().size(), 11); // 99, 990..999
+        const QList<ShelfCard *> before = grid->cardsInView();
+        UpdateEvent::AppStart start;
+        start.bundleId = QStringLiteral("org.big.app99");
+        start.status = QStringLiteral("downloading");
+        model.handleUpdateEvent(UpdateEvent(start));
+        model.setApps(model.apps()); // the same records again
+        QCOMPARE(grid->cardsInView(), before);
+    }
+
+    void detailsListHasHairlinesAndRoundedCorners()
+    {
+        VarnoTest::TempHome home;
+        ShellTest::AppearanceScope dark(Appearance::Scheme::Dark);
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        model.setHasEverScanned(true);
+        model.setApps(bigLibrary(5));
+        model.setDetailsMode(true);
+        ShelfView shelf(&model, {});
+        shelf.resize(700, 500);
+        shelf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
+        QCOMPARE(shelf.state(), ShelfState::detailsList);
+        ShelfCardGrid *grid = shelf.grid();
+        QCOMPARE(grid->columnCount(), 1);
+        const QRect first = grid->cellRect(0);
+        const QRect second = grid->cellRect(1);
+        QCOMPARE(second.top(), first.bottom() + 2); // one line between rows
+        const QImage image = grid->viewport()->grab().toImage();
+        const QColor hairline = image.pixelColor(first.center().x(), first.bottom() + 1);
+        QCOMPARE(hairline.name(), VarnoColor::border().resolve(true).name());
+        // The list's corner is clipped: the scroll area's colour shows there.
+        QCOMPARE(image.pixelColor(first.left(), first.top()).name(), VarnoColor::backgroundRaised().resolve(true).name());
+    }
+
+    void scanOverAnEmptyLibraryShowsPlaceholdersEvenWithAnError()
+    {
+        ModelFixture f;
+        QVERIFY(f.ready);
+        f.model->setError(QStringLiteral("The engine stopped."));
+        ShelfView shelf(f.model.get(), {});
+        shelf.show();
+        QCOMPARE(shelf.state(), ShelfState::error);
+        QCOMPARE(shelf.stateSubtitle()->text(), QStringLiteral("The engine stopped."));
+        QCOMPARE(shelf.stateSubtitle()->textFormat(), Qt::PlainText);
+        QVERIFY(f.setKnobs("{\"rules\":[{\"command\":\"scan\",\"delay\":0.5}]}"));
+        // "Try again": the error goes, the scan runs, placeholders meanwhile.
+        QTest::mouseClick(shelf.stateButton(), Qt::LeftButton);
+        QVERIFY(!f.model->error());
+        QVERIFY(f.model->isScanning());
+        QCOMPARE(shelf.state(), ShelfState::placeholders);
+        QCOMPARE(shelf.placeholders().size(), 6);
+        f.model->setError(QStringLiteral("still scanning"));
+        QCOMPARE(shelf.state(), ShelfState::placeholders);
+        f.model->setError(std::nullopt);
+        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isScanning(); }));
+        QCOMPARE(journalCount("\"scan\"]"), 1);
+        QCOMPARE(shelf.state(), ShelfState::cardGrid);
+    }
+
+    void firstRunScansAndLoadFailedReloads()
+    {
+        ModelFixture f;
+        QVERIFY(f.ready);
+        ShelfView shelf(f.model.get(), {});
+        QCOMPARE(shelf.state(), ShelfState::firstRun);
+        QCOMPARE(shelf.stateTitle()->text(), QStringLiteral("Let's take a look."));
+        QCOMPARE(shelf.stateButton()->text(), QStringLiteral("Scan now"));
+        QTest::mouseClick(shelf.stateButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isScanning() && !f.model->apps().isEmpty(); }));
+        QCOMPARE(journalCount("\"scan\"]"), 1);
+
+        // A library that comes back empty after a scan: load failed.
+        QVERIFY(f.setKnobs("{\"rules\":[{\"command\":\"list\",\"stdout\":\"[]\"}]}"));
+        VarnoTest::await(f.model->load());
+        QVERIFY(f.model->apps().isEmpty());
+        QCOMPARE(shelf.state(), ShelfState::loadFailed);
+        QCOMPARE(shelf.stateButton()->text(), QStringLiteral("Reload library"));
+        const int lists = journalCount("\"list\"");
+        QVERIFY(f.setKnobs("{\"rules\":[]}"));
+        f.model->setError(QStringLiteral("x"));
+        f.model->setError(std::nullopt);
+        QTest::mouseClick(shelf.stateButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->apps().isEmpty(); }));
+        QCOMPARE(journalCount("\"list\""), lists + 1);
+        QCOMPARE(journalCount("\"scan\"]"), 1); // reload never scans
+    }
+
+    void emptyFiltersShowTheirOwnTexts()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        model.setHasEverScanned(true);
+        model.setApps(bigLibrary(3));
+        ShelfView shelf(&model, {});
+        shelf.setFilter(AppFilter::brew);
+        shelf.setSearchText(QStringLiteral("no such app"));
+        QCOMPARE(shelf.state(), ShelfState::filterEmpty);
+        QCOMPARE(shelf.stateTitle()->text(), QStringLiteral("No Homebrew apps found."));
+        QVERIFY(shelf.stateButton()->isHidden());
+        shelf.setFilter(AppFilter::all);
+        QCOMPARE(shelf.state(), ShelfState::tidy);
+        QCOMPARE(shelf.stateTitle()->text(), QStringLiteral("Nothing to fix."));
+    }
+};
+
+VARNO_TEST_CLASS(TestShelfView)
+#include "tst_shelfview.moc"
