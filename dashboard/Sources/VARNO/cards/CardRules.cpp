@@ -55,22 +55,7 @@ const QString notCheckedText = QStringLiteral(
 
 PostureTone toneFor(AppTrustState state)
 {
-    switch (state) {
-    case AppTrustState::currentCommunityVerified:
-    case AppTrustState::currentLocallyVerified:
-        return PostureTone::green;
-    case AppTrustState::outdatedTrusted:
-    case AppTrustState::updating:
-        return PostureTone::orange;
-    case AppTrustState::outdatedAtRisk:
-    case AppTrustState::failed:
-        return PostureTone::red;
-    case AppTrustState::currentUnverified:
-    case AppTrustState::queued:
-    case AppTrustState::skipped:
-        return PostureTone::neutral;
-    }
-    return PostureTone::neutral;
+    return AppTrustPresenter::tone(state);
 }
 
 BorderColor borderFor(AppTrustState state)
