@@ -213,7 +213,10 @@ private Q_SLOTS:
         QTest::newRow("only the first 200 bytes") << list << QByteArray(300, 'x') << QString(200, QLatin1Char('x'));
         QTest::newRow("a cut inside a character keeps what came before")
             << list << QByteArray(199, 'y') + "\xC3\xA9 more" << QString(199, QLatin1Char('y'));
-        QTest::newRow("invalid bytes inside the 200 give the empty text") << list << QByteArray("\xFF[]") << QString();
+        QTest::newRow("invalid bytes show as replacement characters")
+            << list << QByteArray("\xFF[]\xC3") << QStringLiteral("\uFFFD[]\uFFFD");
+        QTest::newRow("invalid bytes and a cut inside a character")
+            << list << QByteArray("\xFE") + QByteArray(198, 'y') + "\xC3\xA9" << QStringLiteral("\uFFFD") + QString(198, QLatin1Char('y'));
         QTest::newRow("one bad record fails the list")
             << list << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\"},{\"bundle_id\":\"b\"}]")
             << QStringLiteral("[{\"bundle_id\":\"a\",\"app_name\":\"A\"},{\"bundle_id\":\"b\"}]");

@@ -361,7 +361,7 @@ private Q_SLOTS:
             << QStringLiteral("VARNO couldn't finish setting up its helper tools: ") + missing;
         QTest::newRow("engine without manifest")
             << QStringLiteral("no-manifest")
-            << QStringLiteral("VARNO's helper tools failed an integrity check ((manifest)). Reinstall VARNO.");
+            << QStringLiteral("VARNO's helper tools failed an integrity check (manifest). Reinstall VARNO.");
     }
 
     void noEngineToInstall()

@@ -125,8 +125,9 @@ private Q_SLOTS:
     {
         const auto mismatch = CLIBootstrapError::hashMismatch(QStringLiteral("(manifest)"),
                                                               QStringLiteral("(valid files entry)"), QString());
+        // The manifest's own name brings its parentheses: one pair, not two.
         QCOMPARE(mismatch.errorDescription(),
-                 QStringLiteral("VARNO's helper tools failed an integrity check ((manifest)). Reinstall VARNO."));
+                 QStringLiteral("VARNO's helper tools failed an integrity check (manifest). Reinstall VARNO."));
         QCOMPARE(mismatch.detail(), QStringLiteral("file=(manifest) expected=(valid files entry) actual="));
         QCOMPARE(QString::fromUtf8(mismatch.what()), mismatch.errorDescription());
 

@@ -2,6 +2,8 @@
 #include "TestRegistry.h"
 
 #include "platform/ToolRunner.h"
+#include "engine/VARNOProcess.h"
+#include "platform/PlainText.h"
 #include "platform/VarnoPaths.h"
 
 #include <sys/stat.h>
@@ -277,6 +279,29 @@ private Q_SLOTS:
         QCOMPARE(model.apps().first().bundle_id, QStringLiteral("listed"));
         QVERIFY(!model.error());
         QVERIFY(VarnoTest::waitUntil([&] { return !model.isEnrichingSeals() && !model.isReadingScanHistory(); }));
+    }
+
+    void aFloodedFailureIsShownBoundedAndLoggedWhole()
+    {
+        // 10 MiB of stderr: the model's error is a few lines, cut with a
+        // marker; the log has the whole text.
+        VarnoTest::TempHome home;
+        VARNOProcess::setPython3OverrideForTesting(QStringLiteral("/bin/sh"));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
+                                     "head -c 10485760 /dev/zero | tr '\\0' 'e' >&2\nexit 2\n"));
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        VarnoTest::LogCapture log;
+        VarnoTest::await(model.load());
+        VARNOProcess::setPython3OverrideForTesting(std::nullopt);
+        QVERIFY(model.error());
+        QVERIFY(model.error()->startsWith(QStringLiteral("Something went wrong running VARNO. eee")));
+        QVERIFY(model.error()->endsWith(QStringLiteral("e\u2026")));
+        QCOMPARE(model.error()->size(), PlainText::displayCharacters + 1);
+        bool whole = false;
+        for (const QString &message : log.messages())
+            whole = whole || (message.startsWith(QStringLiteral("error (shown cut): ")) && message.size() > 10485760);
+        QVERIFY(whole);
     }
 
     void ghostsAreReadAndDismissed()

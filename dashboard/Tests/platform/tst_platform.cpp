@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/MainBundle.h"
+#include "platform/PlainText.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "platform/VarnoPaths.h"
@@ -346,11 +347,56 @@ private Q_SLOTS:
     }
 };
 
+class TestDisplayText : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void forDisplay_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("short: unchanged") << QStringLiteral("exit 2\ncask not found") << QStringLiteral("exit 2\ncask not found");
+        QTest::newRow("exactly the limit: unchanged") << QString(400, QLatin1Char('x')) << QString(400, QLatin1Char('x'));
+        QTest::newRow("10 MiB on one line") << QString(10485760, QLatin1Char('e'))
+                                            << QString(400, QLatin1Char('e')) + QStringLiteral("\u2026");
+        QTest::newRow("the first lines only")
+            << QStringLiteral("1\n2\n3\n4\n5\n6\n7\n8\n") << QStringLiteral("1\n2\n3\n4\n5\n6\u2026");
+        QTest::newRow("200 long lines")
+            << QStringList(200, QString(65536, QLatin1Char('l'))).join(QLatin1Char('\n'))
+            << QString(400, QLatin1Char('l')) + QStringLiteral("\u2026");
+        QTest::newRow("never inside a surrogate pair")
+            << QString(399, QLatin1Char('a')) + QStringLiteral("\U0001F600bbb")
+            << QString(399, QLatin1Char('a')) + QStringLiteral("\U0001F600\u2026");
+        QTest::newRow("never between a letter and its accent")
+            << QString(399, QLatin1Char('a')) + QStringLiteral("e\u0301zzz")
+            << QString(399, QLatin1Char('a')) + QStringLiteral("e\u0301\u2026");
+        QTest::newRow("blanks before the marker go")
+            << QString(398, QLatin1Char('a')) + QStringLiteral("  \n\nmore\n1\n2\n3")
+            << QString(398, QLatin1Char('a')) + QStringLiteral("\u2026");
+    }
+
+    void forDisplay()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(PlainText::forDisplay(text), expected);
+    }
+
+    void aVeryLongClusterIsStillBounded()
+    {
+        const QString zalgo = QStringLiteral("a") + QString(100000, QChar(0x0301));
+        const QString shown = PlainText::forDisplay(zalgo);
+        QVERIFY(shown.size() <= 4 * PlainText::displayCharacters + 2);
+        QVERIFY(shown.endsWith(QStringLiteral("\u2026")));
+    }
+};
+
 VARNO_TEST_CLASS(TestPaths)
 VARNO_TEST_CLASS(TestPropertyList)
 VARNO_TEST_CLASS(TestMainBundle)
 VARNO_TEST_CLASS(TestAppearance)
 VARNO_TEST_CLASS(TestLoggingAndClock)
 VARNO_TEST_CLASS(TestHarness)
+VARNO_TEST_CLASS(TestDisplayText)
 
 #include "tst_platform.moc"

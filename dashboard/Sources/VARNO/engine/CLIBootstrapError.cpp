@@ -79,6 +79,10 @@ QString CLIBootstrapError::errorDescription() const
                               "Diagnostics for details, or reinstall VARNO.")
             .arg(m_exitCode);
     case Kind::hashMismatch:
+        // "(manifest)" brings its own parentheses.
+        if (m_file.startsWith(QLatin1Char('(')) && m_file.endsWith(QLatin1Char(')')))
+            return QStringLiteral("VARNO's helper tools failed an integrity check ") + m_file
+                + QStringLiteral(". Reinstall VARNO.");
         return QStringLiteral("VARNO's helper tools failed an integrity check (") + m_file
             + QStringLiteral("). Reinstall VARNO.");
     case Kind::bundledCLIMissing:

@@ -53,4 +53,11 @@ QString prefix(const QByteArray &bytes, qsizetype limit)
     return decodeOrEmpty(withoutIncompleteTail(bytes.left(limit)));
 }
 
+QString prefixLossy(const QByteArray &bytes, qsizetype limit)
+{
+    if (bytes.size() <= limit)
+        return QString::fromUtf8(bytes);
+    return QString::fromUtf8(withoutIncompleteTail(bytes.left(limit)));
+}
+
 } // namespace Utf8Text

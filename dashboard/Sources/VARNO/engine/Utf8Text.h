@@ -25,4 +25,9 @@ QByteArray withoutIncompleteTail(const QByteArray &bytes);
 // Bytes that are invalid for any other reason give the empty text.
 QString prefix(const QByteArray &bytes, qsizetype limit);
 
+// The first `limit` bytes as text for a message: a character cut at the
+// limit is left out, and bytes that are not UTF-8 become replacement
+// characters (U+FFFD), so the message still says what came.
+QString prefixLossy(const QByteArray &bytes, qsizetype limit);
+
 } // namespace Utf8Text

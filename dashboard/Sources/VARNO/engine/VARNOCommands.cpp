@@ -121,7 +121,7 @@ void checkCaskToken(const std::optional<QString> &caskToken)
 // What a decoding failure carries: the beginning of the output.
 [[noreturn]] void throwInvalidJSON(const QByteArray &output)
 {
-    throw VARNOError::invalidJSON(Utf8Text::prefix(output, kInvalidJSONPrefix));
+    throw VARNOError::invalidJSON(Utf8Text::prefixLossy(output, kInvalidJSONPrefix));
 }
 
 // The decoders, run on the thread pool: a library list may be megabytes.

@@ -35,7 +35,7 @@ Record decodeOrInvalid(const QByteArray &output, Decode decode)
     try {
         return decode(output);
     } catch (const RecordDecodingError &) {
-        throw VARNOError::invalidJSON(Utf8Text::prefix(output, kInvalidOutputBytes));
+        throw VARNOError::invalidJSON(Utf8Text::prefixLossy(output, kInvalidOutputBytes));
     }
 }
 

@@ -3,6 +3,8 @@
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
+#include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "services/NotificationManager.h"
@@ -120,7 +122,18 @@ void AppModel::setIsUpdating(bool value) { VARNO_SET_AND_NOTIFY(m_isUpdating, va
 void AppModel::setIsPaused(bool value) { VARNO_SET_AND_NOTIFY(m_isPaused, value, isPausedChanged); }
 void AppModel::setIsFixing(bool value) { VARNO_SET_AND_NOTIFY(m_isFixing, value, isFixingChanged); }
 void AppModel::setLastScanDate(std::optional<QDateTime> date) { VARNO_SET_AND_NOTIFY(m_lastScanDate, date, lastScanDateChanged); }
-void AppModel::setError(std::optional<QString> error) { VARNO_SET_AND_NOTIFY(m_error, error, errorChanged); }
+void AppModel::setError(std::optional<QString> error)
+{
+    // What is shown is bounded; the whole text goes to the log.
+    if (error) {
+        const QString shown = PlainText::forDisplay(*error);
+        if (shown != *error) {
+            qCWarning(lcVarno, "error (shown cut): %s", qUtf8Printable(*error));
+            error = shown;
+        }
+    }
+    VARNO_SET_AND_NOTIFY(m_error, error, errorChanged);
+}
 void AppModel::setIncidents(QHash<QString, AppIncident> incidents) { VARNO_SET_AND_NOTIFY(m_incidents, incidents, incidentsChanged); }
 void AppModel::setGhostApps(QList<GhostAppRecord> ghosts)
 {

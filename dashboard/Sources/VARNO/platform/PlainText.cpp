@@ -33,4 +33,37 @@ QString prefixCharacters(const QString &text, qsizetype count)
     return text.left(end);
 }
 
+QString forDisplay(const QString &text, qsizetype maxLines, qsizetype maxCharacters)
+{
+    // Only a window of the text is looked at: the lines asked for, and no
+    // more code units than the characters could take (a character is at most
+    // a few code units; a longer cluster is cut like any other).
+    const qsizetype window = qMax<qsizetype>(0, maxCharacters) * 4 + 1;
+    qsizetype end = qMin(text.size(), window);
+    bool cutByWindow = end < text.size();
+    qsizetype lines = 1;
+    for (qsizetype i = 0; i < end; ++i) {
+        if (text.at(i) == QLatin1Char('\n') && ++lines > maxLines) {
+            end = i;
+            cutByWindow = false;
+            break;
+        }
+    }
+    QString shown = prefixCharacters(text.left(end), maxCharacters);
+    if (shown.size() == text.size())
+        return text;
+    // The window may end inside a character: drop that last, partial one.
+    if (cutByWindow && shown.size() == end && end > 0) {
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, shown);
+        finder.toEnd();
+        const qsizetype previous = finder.toPreviousBoundary();
+        if (previous > 0)
+            shown.truncate(previous);
+    }
+    // Trailing blanks and line breaks before the marker say nothing.
+    while (!shown.isEmpty() && shown.back().isSpace())
+        shown.chop(1);
+    return shown + QStringLiteral("\u2026");
+}
+
 } // namespace PlainText

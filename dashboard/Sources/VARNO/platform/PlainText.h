@@ -13,4 +13,14 @@ QString trimBlanks(const QString &text);
 // shorter, nothing when count is not positive.
 QString prefixCharacters(const QString &text, qsizetype count);
 
+// What a person is shown of a text that may be long (an engine's error,
+// a tool's output): at most displayLines lines and displayCharacters
+// user-perceived characters, cut at a character boundary and marked with
+// "…" when anything was left out. Work is bounded by the limits, not by the
+// length of the text. The whole text belongs in the log.
+constexpr qsizetype displayLines = 6;
+constexpr qsizetype displayCharacters = 400;
+QString forDisplay(const QString &text, qsizetype maxLines = displayLines,
+                   qsizetype maxCharacters = displayCharacters);
+
 } // namespace PlainText

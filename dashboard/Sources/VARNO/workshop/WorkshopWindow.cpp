@@ -5,6 +5,7 @@
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
+#include "platform/PlainText.h"
 #include "provenance/ProvenanceDrawerView.h"
 #include "workshop/GhostViews.h"
 #include "workshop/ShelfView.h"
@@ -403,12 +404,14 @@ void WorkshopWindow::updateAlert()
         });
         m_alert = alert;
     }
-    // The message is the error text verbatim, as plain text.
+    // The message is the error text as plain text, bounded: a text of
+    // megabytes would hold the window up while it is laid out.
+    const QString shown = PlainText::forDisplay(*error);
     QMessageBox *box = errorAlert();
-    box->setInformativeText(*error);
+    box->setInformativeText(shown);
     if (auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         message->setTextFormat(Qt::PlainText);
-        message->setText(*error);
+        message->setText(shown);
     }
     if (!m_alert->isVisible())
         m_alert->open();
