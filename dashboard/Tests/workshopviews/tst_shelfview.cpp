@@ -4,6 +4,7 @@
 #include "../model/ModelFixture.h"
 #include "../shell/ShellTestSupport.h"
 
+#include "cards/AppCardSimpleView.h"
 #include "engine/UpdateEvent.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
@@ -80,6 +81,75 @@ private Q_SLOTS:
         model.handleUpdateEvent(UpdateEvent(start));
         model.setApps(model.apps()); // the same records again
         QCOMPARE(grid->cardsInView(), before);
+    }
+
+    void keptCardHeightsFollowTheRecordsTheModelAndTheWidth()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        model.setHasEverScanned(true);
+        QList<AppRecord> apps = bigLibrary(6);
+        model.setApps(apps);
+        ShelfView shelf(&model, {});
+        shelf.resize(900, 600);
+        shelf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
+        ShelfCardGrid *grid = shelf.grid();
+        QVERIFY(grid->columnCount() >= 2);
+        // A row is as tall as its tallest card, as the card itself measures it
+        // at the grid's column width.
+        auto expectedRowHeight = [&](qsizetype first) {
+            int height = 0;
+            const int width = grid->cellRect(first).width();
+            for (qsizetype i = first; i < std::min(first + grid->columnCount(), model.apps().size()); ++i)
+                height = std::max(height, AppCardSimpleView::heightFor(model, model.apps().at(i), width));
+            return height;
+        };
+        const int plainHeight = grid->cellRect(0).height();
+        QCOMPARE(plainHeight, expectedRowHeight(0));
+
+        // Keystrokes measure no card again.
+        const int measured = grid->heightsMeasured();
+        shelf.setSearchText(QStringLiteral("app1"));
+        shelf.setSearchText(QString());
+        QCOMPARE(grid->heightsMeasured(), measured);
+
+        // A record whose status line grows gets its new height.
+        apps[0] = makeRecord(R"({"bundle_id":"org.big.app0","app_name":"Big App 0","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        model.setApps(apps);
+        QVERIFY2(grid->cellRect(0).height() > plainHeight, qPrintable(QString::number(grid->cellRect(0).height())));
+        QCOMPARE(grid->cellRect(0).height(), expectedRowHeight(0));
+        const int wrappedHeight = grid->cellRect(0).height();
+
+        // A narrower shelf lays out again: other columns, other heights.
+        const int wideColumn = grid->cellRect(0).width();
+        shelf.resize(560, 600);
+        QTRY_VERIFY(grid->cellRect(0).width() < wideColumn);
+        QCOMPARE(grid->columnCount(), ShelfRules::gridColumns(grid->viewport()->width()));
+        QCOMPARE(grid->cellRect(0).height(), expectedRowHeight(0));
+        QVERIFY(grid->cellRect(0).height() >= wrappedHeight);
+
+        // The model state the cards follow drops the kept heights too: an
+        // incident adds its line under the app's detailed row.
+        model.setDetailsMode(true);
+        QCOMPARE(shelf.state(), ShelfState::detailsList);
+        const int rowHeight = grid->cellRect(1).height();
+        model.reconcileIncidents({makeRecord(R"({"bundle_id":"org.big.app1","app_name":"Big App 1","last_incident_code":"NETWORK_TIMEOUT","last_incident_kind":"failed"})")},
+                                 0);
+        QVERIFY(model.incidents().contains(QStringLiteral("org.big.app1")));
+        QVERIFY2(grid->cellRect(1).height() > rowHeight, qPrintable(QString::number(grid->cellRect(1).height())));
+        QCOMPARE(grid->cellRect(2).height(), rowHeight);
+        model.reconcileIncidents(model.apps(), 0);
+        QCOMPARE(grid->cellRect(1).height(), rowHeight);
+        model.setDetailsMode(false);
+
+        // Back to the plain record at the first width: the first height.
+        apps[0] = bigLibrary(1).first();
+        model.setApps(apps);
+        shelf.resize(900, 600);
+        QTRY_COMPARE(grid->cellRect(0).width(), wideColumn);
+        QCOMPARE(grid->cellRect(0).height(), plainHeight);
     }
 
     void detailsListHasHairlinesAndRoundedCorners()

@@ -304,7 +304,7 @@ int AppCardDetailView::heightFor(const AppModel &model, const AppRecord &app, in
         const int causeWidth = std::max(40, width - 28 - 3 - 12 - 12 - 8 - buttonWidth);
         const QString text = RemediationRegistry::shared().cause(incident->code);
         const int lines = std::clamp(
-            cause.boundingRect(QRect(0, 0, causeWidth, 100000), Qt::TextWordWrap, text).height() / cause.lineSpacing(), 1, 2);
+            wrappedTextHeight(VarnoFont::ui(11), text, causeWidth) / cause.lineSpacing(), 1, 2);
         height += 6 + std::max({12, lines * cause.lineSpacing(), buttonHeight});
     }
     return height;

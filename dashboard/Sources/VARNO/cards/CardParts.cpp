@@ -9,6 +9,7 @@
 
 #include <QActionGroup>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QMenu>
 #include <QPainter>
 #include <QTextLayout>
@@ -261,6 +262,34 @@ UpdateButtonStyle::UpdateButtonStyle(bool isRisk)
 }
 
 // --- CardActionArea ----------------------------------------------------------------
+
+int wrappedTextHeight(const QFont &font, const QString &text, int width)
+{
+    struct Kept {
+        quint64 fonts = 0;
+        QFont font;
+        QHash<std::pair<QString, int>, int> heights;
+    };
+    // A few thousand texts at most are kept; past that the memory starts over.
+    constexpr qsizetype kMostKept = 4096;
+    static Kept kept;
+    const quint64 fonts = VarnoFont::fontsGeneration();
+    if (kept.fonts != fonts || !(kept.font == font) || kept.heights.size() >= kMostKept) {
+        kept.heights.clear();
+        kept.fonts = fonts;
+        kept.font = font;
+    }
+    const std::pair<QString, int> key(text, width);
+    const auto known = kept.heights.constFind(key);
+    if (known != kept.heights.cend())
+        return *known;
+    const QFontMetrics metrics(font);
+    const int height =
+        metrics.boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap, text.isEmpty() ? QStringLiteral(" ") : text)
+            .height();
+    kept.heights.insert(key, height);
+    return height;
+}
 
 CardRules::BusyFlags busyFlags(const AppModel &model)
 {

@@ -42,7 +42,11 @@ qint64 componentOf(QStringView piece)
 
 } // namespace
 
-QList<qint64> VersionCompare::versionTuple(const QString &text)
+namespace {
+
+// The part of a version text that is compared: trimmed, up to its first ","
+// and then its first "+".
+QStringView comparedPart(const QString &text)
 {
     QStringView view = QStringView(text).trimmed();
     const qsizetype comma = view.indexOf(QLatin1Char(','));
@@ -51,27 +55,56 @@ QList<qint64> VersionCompare::versionTuple(const QString &text)
     const qsizetype plus = view.indexOf(QLatin1Char('+'));
     if (plus >= 0)
         view = view.left(plus);
+    return view;
+}
 
-    QList<qint64> components;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= view.size(); ++i) {
-        if (i == view.size() || view.at(i) == QLatin1Char('.') || view.at(i) == QLatin1Char('-')
-            || view.at(i) == QLatin1Char('_')) {
-            components.append(componentOf(view.mid(start, i - start)));
-            start = i + 1;
-        }
+bool isSeparator(QChar c)
+{
+    return c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_');
+}
+
+// Walks the components of a compared part one by one, without a list.
+class Components {
+public:
+    explicit Components(QStringView view)
+        : m_view(view)
+    {
     }
+    bool atEnd() const { return m_start > m_view.size(); }
+    qint64 next()
+    {
+        qsizetype end = m_start;
+        while (end < m_view.size() && !isSeparator(m_view.at(end)))
+            ++end;
+        const qint64 value = componentOf(m_view.mid(m_start, end - m_start));
+        m_start = end + 1;
+        return value;
+    }
+
+private:
+    QStringView m_view;
+    qsizetype m_start = 0;
+};
+
+} // namespace
+
+QList<qint64> VersionCompare::versionTuple(const QString &text)
+{
+    QList<qint64> components;
+    for (Components pieces(comparedPart(text)); !pieces.atEnd();)
+        components.append(pieces.next());
     return components;
 }
 
 ComparisonResult VersionCompare::compare(const QString &a, const QString &b)
 {
-    const QList<qint64> left = versionTuple(a);
-    const QList<qint64> right = versionTuple(b);
-    const qsizetype n = std::max(left.size(), right.size());
-    for (qsizetype i = 0; i < n; ++i) {
-        const qint64 x = i < left.size() ? left.at(i) : 0;
-        const qint64 y = i < right.size() ? right.at(i) : 0;
+    // Component by component, the shorter one padded with zeros; nothing is
+    // allocated (libraries of thousands of apps compare on every count).
+    Components left(comparedPart(a));
+    Components right(comparedPart(b));
+    while (!left.atEnd() || !right.atEnd()) {
+        const qint64 x = left.atEnd() ? 0 : left.next();
+        const qint64 y = right.atEnd() ? 0 : right.next();
         if (x < y)
             return ComparisonResult::orderedAscending;
         if (x > y)

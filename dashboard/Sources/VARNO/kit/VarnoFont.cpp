@@ -1,8 +1,12 @@
 #include "kit/VarnoFont.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHash>
+#include <QMutex>
 #include <QStringList>
 
+#include <atomic>
 #include <cmath>
 
 namespace VarnoFont {
@@ -12,6 +16,50 @@ std::function<bool(const QString &, const QString &)> &faceProbe()
 {
     static std::function<bool(const QString &, const QString &)> probe;
     return probe;
+}
+
+// What the font database answered, per family and style. Asking it costs a
+// fontconfig look-up each time, and every font a view makes asks it, so the
+// answers are kept until the application's fonts change.
+struct FaceAnswers {
+    QMutex mutex;
+    QHash<QString, bool> available; // family + '\n' + style
+    quint64 generation = 0;
+};
+
+FaceAnswers &faceAnswers()
+{
+    static FaceAnswers answers;
+    return answers;
+}
+
+std::atomic<quint64> &fontGeneration()
+{
+    static std::atomic<quint64> generation{1};
+    return generation;
+}
+
+// Follows the application's font database once there is an application.
+void followFontDatabase()
+{
+    static std::atomic<bool> following{false};
+    if (following.load())
+        return;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!app || following.exchange(true))
+        return;
+    QObject::connect(app, &QGuiApplication::fontDatabaseChanged, app, [] { ++fontGeneration(); });
+    QObject::connect(app, &QObject::destroyed, [] {
+        ++fontGeneration();
+        following = false;
+    });
+}
+
+bool askFontDatabase(const QString &family, const QString &style)
+{
+    if (!QFontDatabase::hasFamily(family))
+        return false;
+    return style.isEmpty() || QFontDatabase::styles(family).contains(style);
 }
 
 enum class Design { serif, standard, monospaced };
@@ -102,9 +150,33 @@ bool isFaceAvailable(const QString &family, const QString &style)
 {
     if (const auto &probe = faceProbe())
         return probe(family, style);
-    if (!QFontDatabase::hasFamily(family))
-        return false;
-    return style.isEmpty() || QFontDatabase::styles(family).contains(style);
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return askFontDatabase(family, style);
+    followFontDatabase();
+    FaceAnswers &answers = faceAnswers();
+    const QString key = family + QLatin1Char('\n') + style;
+    const quint64 generation = fontGeneration().load();
+    {
+        const QMutexLocker lock(&answers.mutex);
+        if (answers.generation != generation) {
+            answers.available.clear();
+            answers.generation = generation;
+        }
+        const auto known = answers.available.constFind(key);
+        if (known != answers.available.cend())
+            return *known;
+    }
+    const bool available = askFontDatabase(family, style);
+    const QMutexLocker lock(&answers.mutex);
+    if (answers.generation == generation)
+        answers.available.insert(key, available);
+    return available;
+}
+
+quint64 fontsGeneration()
+{
+    followFontDatabase();
+    return fontGeneration().load();
 }
 
 void setFaceProbe(std::function<bool(const QString &, const QString &)> probe)

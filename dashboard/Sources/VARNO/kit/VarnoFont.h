@@ -39,6 +39,11 @@ int textStyleSize(TextStyle style);
 // for a named style, that style exists).
 bool isFaceAvailable(const QString &family, const QString &style = QString());
 
+// A number that changes whenever the application's fonts change (a face
+// added or removed), so that what was measured in them can be measured anew.
+// The answers of isFaceAvailable() are kept until then.
+quint64 fontsGeneration();
+
 // Replaces the availability check (tests that need a face to be missing);
 // an empty function restores the font database check.
 void setFaceProbe(std::function<bool(const QString &family, const QString &style)> probe);

@@ -50,6 +50,27 @@ AppModel *demoModel(bool withGhosts)
     return model;
 }
 
+// A library of 1,000 apps: the demo library's records over and over, each
+// copy under a bundle id and a name of its own.
+AppModel *largeModel()
+{
+    AppModel *model = emptyModel();
+    model->setHasEverScanned(true);
+    const QList<AppRecord> demo = ScreenshotLibrary::demoRecords();
+    QList<AppRecord> apps;
+    for (int i = 0; !demo.isEmpty() && apps.size() < 1000; ++i) {
+        AppRecord record = demo.at(i % demo.size());
+        const int round = i / int(demo.size());
+        if (round > 0) {
+            record.bundle_id += QStringLiteral(".copy%1").arg(round);
+            record.app_name += QStringLiteral(" %1").arg(round + 1);
+        }
+        apps.append(record);
+    }
+    model->setApps(apps);
+    return model;
+}
+
 WorkshopWindow *loadingWindow()
 {
     AppModel *model = emptyModel();
@@ -84,6 +105,8 @@ void registerWorkshopScenes(ScreenshotRegistry &registry)
                   }});
     registry.add({QStringLiteral("workshop-shelf-grid"), size, [] { return windowOn(demoModel(false)); }});
     registry.add({QStringLiteral("workshop-shelf-details"), size, [] { return windowOn(demoModel(false), true); }});
+    registry.add({QStringLiteral("workshop-shelf-large"), size, [] { return windowOn(largeModel()); }});
+    registry.add({QStringLiteral("workshop-shelf-large-details"), size, [] { return windowOn(largeModel(), true); }});
     registry.add({QStringLiteral("workshop-shelf-error"), size, [] {
                       AppModel *model = emptyModel();
                       WorkshopWindow *window = windowOn(model);

@@ -37,9 +37,11 @@ public:
 
     // The height the card needs at `width` to show `record`, in its own
     // layout (simple or details), without binding it. The shelf asks this of
-    // one card for every record it lays out, so it must be cheap and must not
-    // build widgets; it may read the model (say, whether an incident line
-    // shows under the row).
+    // one card for each record it lays out and keeps the answer, so it must
+    // not build widgets, and it may depend only on the record, the width, the
+    // fonts and the model state a card follows (connectCardRefresh(): say,
+    // whether an incident line shows under the row); the shelf measures again
+    // when any of these change.
     virtual int heightFor(const AppRecord &record, int width) const = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "workshop/ShelfCardGrid.h"
 
+#include "cards/CardParts.h"
 #include "kit/VarnoColor.h"
 #include "model/AppModel.h"
 #include "workshop/ShelfCard.h"
@@ -7,6 +8,7 @@
 #include "workshop/ViewHelpers.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
@@ -79,6 +81,21 @@ ShelfCardGrid::ShelfCardGrid(AppModel *model, std::function<void(const AppRecord
         mask->hide();
         m_corners.append(mask);
     }
+    // The kept heights follow what a card's height depends on. These run
+    // before the shelf's own handlers of the same signals (connected later),
+    // so a layout they start measures afresh.
+    if (m_model) {
+        connect(m_model, &AppModel::appsChanged, this, &ShelfCardGrid::forgetHeights);
+        connectCardRefresh(m_model, this, [this] { forgetHeights(); });
+    }
+    VarnoColor::onAppearanceChange(this, [this] {
+        forgetHeights();
+        relayout();
+    });
+    connect(qApp, &QGuiApplication::fontDatabaseChanged, this, [this] {
+        forgetHeights();
+        relayout();
+    });
     // A card that takes the keyboard focus (Tab reaches the row beyond each
     // edge) is scrolled into view, which builds the next row in turn.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
@@ -104,6 +121,7 @@ void ShelfCardGrid::setDetailsMode(bool detailsMode)
     m_spare.clear();
     m_bound.clear();
     m_measure.reset();
+    forgetHeights();
     verticalScrollBar()->setValue(0);
     relayout();
 }
@@ -116,6 +134,13 @@ void ShelfCardGrid::setRecords(QList<qsizetype> positions)
 
 void ShelfCardGrid::relayout()
 {
+    // A hidden grid (the window not shown yet, or the shelf on another page)
+    // lays out once it shows, at the size it shows at.
+    if (!isVisible()) {
+        m_layoutPending = true;
+        return;
+    }
+    m_layoutPending = false;
     measure();
     placeCards();
     viewport()->update();
@@ -147,7 +172,10 @@ void ShelfCardGrid::measure()
     int top = kPadding;
     if (m_model && !m_positions.isEmpty()) {
         const QList<AppRecord> &apps = m_model->apps();
-        ShelfCard *measure = measuringCard();
+        if (m_heightsWidth != m_columnWidth || m_heights.size() != apps.size()) {
+            m_heights.fill(-1, apps.size());
+            m_heightsWidth = m_columnWidth;
+        }
         m_rows.reserve((m_positions.size() + m_columns - 1) / m_columns);
         for (qsizetype first = 0; first < m_positions.size(); first += m_columns) {
             int height = 0;
@@ -155,7 +183,7 @@ void ShelfCardGrid::measure()
             for (qsizetype i = first; i < end; ++i) {
                 const qsizetype position = m_positions.at(i);
                 if (position >= 0 && position < apps.size())
-                    height = std::max(height, measure->heightFor(apps.at(position), m_columnWidth));
+                    height = std::max(height, heightOf(position, apps.at(position)));
             }
             m_rows.append(Row{top, height});
             top += height + spacing;
@@ -166,6 +194,22 @@ void ShelfCardGrid::measure()
     QScrollBar *bar = verticalScrollBar();
     bar->setPageStep(std::max(1, viewport()->height()));
     bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+}
+
+int ShelfCardGrid::heightOf(qsizetype position, const AppRecord &record)
+{
+    int &kept = m_heights[position];
+    if (kept < 0) {
+        kept = measuringCard()->heightFor(record, m_columnWidth);
+        ++m_heightsMeasured;
+    }
+    return kept;
+}
+
+void ShelfCardGrid::forgetHeights()
+{
+    m_heights.clear();
+    m_heightsWidth = -1;
 }
 
 int ShelfCardGrid::rowOf(qsizetype index) const
@@ -294,6 +338,13 @@ void ShelfCardGrid::resizeEvent(QResizeEvent *event)
     relayout();
 }
 
+void ShelfCardGrid::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    if (m_layoutPending)
+        relayout();
+}
+
 void ShelfCardGrid::scrollContentsBy(int, int)
 {
     // Nothing is scrolled by pixels: the cards in view are placed (and the
@@ -308,6 +359,15 @@ bool ShelfCardGrid::viewportEvent(QEvent *event)
     if (event->type() == QEvent::Resize && viewport()->width() != m_measuredWidth)
         relayout();
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+bool ShelfCardGrid::event(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        forgetHeights();
+        relayout();
+    }
+    return QAbstractScrollArea::event(event);
 }
 
 void ShelfCardGrid::paintEvent(QPaintEvent *)

@@ -21,7 +21,11 @@ class ShelfCard;
 // on) exist. As the view scrolls, cards that leave it are kept aside and bound
 // to the records that come into view, so a library of any size costs about a
 // screenful of widgets. Row heights come from the cards' heightFor(), asked of
-// one measuring card that is never shown.
+// one measuring card that is never shown, and kept per record: a keystroke in
+// the search field or a scroll measures nothing again. What a card's height
+// depends on drops them all: the library changing (a record's text), the
+// model state the cards follow (progress, incidents, busy flags), the column
+// width, the card kind, and the appearance or the fonts.
 class ShelfCardGrid : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -40,12 +44,14 @@ public:
     void setRecords(QList<qsizetype> positions);
     const QList<qsizetype> &records() const { return m_positions; }
 
-    // Measures every row again (after a change that may alter a card's
-    // height) and places the cards.
+    // Measures the rows (those whose height may have changed) and places the
+    // cards. While the grid is hidden this waits until it shows.
     void relayout();
 
     // For tests and benchmarks.
     int columnCount() const { return m_columns; }
+    // How many times a card's height was worked out since the grid was made.
+    int heightsMeasured() const { return m_heightsMeasured; }
     int contentHeight() const { return m_contentHeight; }
     // The cards that exist (in view or kept aside), and those in view, in
     // record order.
@@ -57,7 +63,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -68,6 +76,9 @@ private:
 
     ShelfCard *measuringCard();
     void measure();
+    // Drops every kept height; the next layout measures afresh.
+    void forgetHeights();
+    int heightOf(qsizetype position, const AppRecord &record);
     void placeCards();
     void scrollToShow(QWidget *focused);
     int rowOf(qsizetype index) const;
@@ -82,7 +93,13 @@ private:
     int m_columnWidth = 0;
     int m_contentHeight = 0;
     int m_measuredWidth = -1;
+    bool m_layoutPending = false;
     QList<Row> m_rows;
+    // Card heights by position in the model's library (-1: not measured),
+    // at m_heightsWidth.
+    QList<int> m_heights;
+    int m_heightsWidth = -1;
+    int m_heightsMeasured = 0;
     std::unique_ptr<ShelfCard> m_measure;
     // Cards in view by index into m_positions, with the record each shows.
     QHash<qsizetype, ShelfCard *> m_active;
