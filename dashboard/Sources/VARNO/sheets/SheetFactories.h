@@ -9,9 +9,6 @@ class QWidget;
 // The sheets that the incident button and the detailed card present, made
 // fresh for each presentation. Each returns a window-modal dialog, not yet
 // shown, that deletes itself when it closes.
-//
-// Until the adopt consent and contribution sheets are built, both are small
-// labelled stand-ins (SheetStandIns.cpp) behind these factories.
 namespace SheetFactories {
 
 // Adopting the app into Homebrew Cask (from the "Adopt" remedy).

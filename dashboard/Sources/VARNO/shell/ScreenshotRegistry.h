@@ -61,3 +61,5 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry);
 
 // The Workshop window's shelf states, ghost banner and ghost review sheet.
 void registerWorkshopScenes(ScreenshotRegistry &registry);
+// The adopt consent, contribution and update-run sheets.
+void registerSheetScreenshotScenes(ScreenshotRegistry &registry);

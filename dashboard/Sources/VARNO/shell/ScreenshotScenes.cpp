@@ -176,4 +176,5 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registerCardScreenshotScenes(registry);
     registerProvenanceScreenshotScenes(registry);
     registerSettingsScreenshotScenes(registry);
+    registerSheetScreenshotScenes(registry);
 }

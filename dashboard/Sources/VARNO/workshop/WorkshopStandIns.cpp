@@ -79,11 +79,6 @@ SheetView::SheetView(const QString &title, QWidget *parent)
     resize(480, 320);
 }
 
-SheetView *makeUpdateFlowView(AppModel *, QWidget *parent)
-{
-    return new SheetView(QStringLiteral("Update run"), parent);
-}
-
 SheetView *makeEnvironmentView(AppModel *, QWidget *parent)
 {
     return new SheetView(QStringLiteral("Environment"), parent);

@@ -13,7 +13,7 @@
 class AppModel;
 class StyledButton;
 
-// Stand-ins for the Workshop's onboarding and the update-run, Environment and
+// Stand-ins for the Workshop's onboarding and the Environment and
 // Diagnostics sheets, until their own views are
 // built. Each has the interface of the view it stands in for (what the window
 // hands it, what it hands back) and shows only the plainest form of its
@@ -50,7 +50,6 @@ private:
     int m_healthChecks = 0;
 };
 
-SheetView *makeUpdateFlowView(AppModel *model, QWidget *parent);
 SheetView *makeEnvironmentView(AppModel *model, QWidget *parent);
 SheetView *makeDiagnosticsView(AppModel *model, QWidget *parent);
 

@@ -7,6 +7,7 @@
 #include "platform/Appearance.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceDrawerView.h"
+#include "sheets/UpdateFlowView.h"
 #include "workshop/GhostViews.h"
 #include "workshop/ShelfView.h"
 #include "workshop/SidebarView.h"
@@ -36,7 +37,7 @@ QDialog *makeSheet(WorkshopSheet sheet, AppModel *model, QWidget *parent)
 {
     switch (sheet) {
     case WorkshopSheet::updateFlow:
-        return StandIn::makeUpdateFlowView(model, parent);
+        return new UpdateFlowView(model, parent);
     case WorkshopSheet::environment:
         return StandIn::makeEnvironmentView(model, parent);
     case WorkshopSheet::diagnostics:

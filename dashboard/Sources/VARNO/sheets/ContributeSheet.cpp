@@ -1,0 +1,384 @@
+#include "sheets/ContributeSheet.h"
+
+#include "engine/VARNOProcess.h"
+#include "kit/ButtonStyles.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "model/AppModel.h"
+#include "model/EngineFailure.h"
+#include "platform/Logging.h"
+#include "sheets/SheetFrame.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// --- Rules -----------------------------------------------------------------------------------
+
+namespace ContributeRules {
+
+const QList<std::pair<QString, QString>> &mechanisms()
+{
+    static const QList<std::pair<QString, QString>> list{
+        {QStringLiteral("sparkle"), QStringLiteral("Sparkle feed")},
+        {QStringLiteral("direct_download"), QStringLiteral("Direct download")},
+        {QStringLiteral("vendor_self_update"), QStringLiteral("App’s own updater")},
+        {QStringLiteral("cask"), QStringLiteral("Homebrew Cask")},
+        {QStringLiteral("mas"), QStringLiteral("Mac App Store")},
+    };
+    return list;
+}
+
+bool canSubmit(const ContributeForm &form)
+{
+    if (form.mechanism.isEmpty())
+        return false;
+    if (form.mechanism == QLatin1String("sparkle") && form.feedURL.isEmpty())
+        return false;
+    if (form.mechanism == QLatin1String("direct_download") && form.downloadURL.isEmpty())
+        return false;
+    if (form.mechanism == QLatin1String("cask") && form.caskToken.isEmpty())
+        return false;
+    if (form.mechanism == QLatin1String("mas"))
+        return !form.masID.isEmpty();
+    return true;
+}
+
+namespace {
+
+// The values sent, with their options and the names the user knows them by.
+struct Field {
+    const char *option;
+    QString value;
+    const char *name;
+};
+
+QList<Field> sentFields(const ContributeForm &form)
+{
+    QList<Field> fields{
+        {"--feed-url", form.feedURL, "Feed URL"},
+        {"--homepage-url", form.homepageURL, "Homepage URL"},
+        {"--download-url", form.downloadURL, "Download URL"},
+    };
+    if (form.mechanism == QLatin1String("cask"))
+        fields.append({"--cask-token", form.caskToken, "Homebrew Cask token"});
+    if (form.mechanism == QLatin1String("mas"))
+        fields.append({"--mas-id", form.masID, "Mac App Store item ID"});
+    return fields;
+}
+
+} // namespace
+
+QStringList arguments(const QString &bundleId, const ContributeForm &form)
+{
+    QStringList argv{QStringLiteral("contribute"), QStringLiteral("--bundle-id"), bundleId,
+                     QStringLiteral("--mechanism"), form.mechanism};
+    for (const Field &field : sentFields(form)) {
+        if (field.value.isEmpty())
+            continue;
+        argv.append(QString::fromLatin1(field.option));
+        argv.append(field.value);
+    }
+    if (form.shouldPush)
+        argv.append(QStringLiteral("--push"));
+    return argv;
+}
+
+std::optional<QString> refusal(const QString &bundleId, const ContributeForm &form)
+{
+    const auto optionLike = [](const QString &value) { return value.startsWith(QLatin1Char('-')); };
+    if (optionLike(bundleId))
+        return QStringLiteral("This app's bundle id begins with “-”, so Brusk won't hand it to the engine.");
+    for (const Field &field : sentFields(form)) {
+        if (optionLike(field.value))
+            return QStringLiteral("The ") + QString::fromLatin1(field.name)
+                + QStringLiteral(" can't begin with “-”. Check what you typed; nothing was sent.");
+    }
+    return std::nullopt;
+}
+
+} // namespace ContributeRules
+
+// --- The sheet -------------------------------------------------------------------------------
+
+namespace {
+
+QLineEdit *field(const QString &placeholder, QWidget *parent)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setPlaceholderText(placeholder);
+    edit->setAccessibleName(placeholder);
+    edit->setFont(VarnoFont::ui(13));
+    VarnoColor::onAppearanceChange(edit, [edit] {
+        edit->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; "
+                                           "border-radius: 6px; padding: 4px 6px; }"
+                                           "QLineEdit:focus { border-color: %4; }")
+                                .arg(VarnoColor::surface().resolved().name(), VarnoColor::textPrimary().resolved().name(),
+                                     VarnoColor::border().resolved().name(), VarnoColor::accent().resolved().name()));
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::PlaceholderText, VarnoColor::textTertiary().resolved());
+        edit->setPalette(palette);
+    });
+    return edit;
+}
+
+// The segmented picker's look: one row of joined segments, the chosen one filled.
+void styleSegments(QWidget *picker)
+{
+    VarnoColor::onAppearanceChange(picker, [picker] {
+        picker->setStyleSheet(
+            QStringLiteral("QToolButton { background: %1; color: %2; border: 1px solid %3; padding: 4px 1px; "
+                           "border-radius: 0px; }"
+                           "QToolButton:checked { background: %4; color: %5; }"
+                           "QToolButton:focus { border-color: %4; }")
+                .arg(VarnoColor::surface().resolved().name(), VarnoColor::textSecondary().resolved().name(),
+                     VarnoColor::border().resolved().name(), VarnoColor::accent().resolved().name(),
+                     VarnoColor::background().resolved().name()));
+    });
+}
+
+// A bordered-prominent button: the primary style, drawn at half opacity while disabled.
+ButtonStyle prominentStyle()
+{
+    ButtonStyle style = PrimaryButtonStyle();
+    style.disabledOpacity = 0.5;
+    return style;
+}
+
+ButtonStyle cancelStyle()
+{
+    ButtonStyle style = GhostButtonStyle();
+    style.disabledOpacity = 0.5;
+    return style;
+}
+
+} // namespace
+
+const QString ContributeSheet::explanationText = QStringLiteral(
+    "VARNO doesn't know how this app updates yet. Share what you know and Brusk will remember it for this Mac (and "
+    "the community, if you push).");
+
+QString ContributeSheet::titleText(const QString &appName)
+{
+    return QStringLiteral("Help Brusk classify ") + appName;
+}
+
+ContributeSheet::ContributeSheet(AppModel *model, const AppRecord &app, QWidget *parent)
+    : QDialog(parent)
+    , m_model(model)
+    , m_app(app)
+{
+    if (!model)
+        qFatal("ContributeSheet needs the app's model");
+    setObjectName(QStringLiteral("contribute-sheet"));
+    setWindowTitle(titleText(app.app_name));
+    setWindowModality(Qt::WindowModal);
+    setFixedWidth(kWidth);
+    VarnoColor::bindBackground(this, VarnoColor::background());
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(12);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto *title = new SheetParts::TextBlock(titleText(app.app_name), VarnoFont::ui(18, QFont::DemiBold),
+                                            VarnoColor::textPrimary(), this);
+    title->setObjectName(QStringLiteral("contribute-title"));
+    title->setFixedWidth(kWidth - 40);
+    column->addWidget(title);
+    auto *explanation = new SheetParts::TextBlock(explanationText, VarnoFont::ui(13), VarnoColor::textSecondary(), this);
+    explanation->setFixedWidth(kWidth - 40);
+    column->addWidget(explanation);
+
+    // The mechanism picker: one segment per mechanism, its label hidden.
+    auto *picker = new QWidget(this);
+    picker->setObjectName(QStringLiteral("mechanism-picker"));
+    picker->setAccessibleName(QStringLiteral("Mechanism"));
+    auto *segments = new QHBoxLayout(picker);
+    segments->setContentsMargins(0, 0, 0, 0);
+    segments->setSpacing(0);
+    m_picker = new QButtonGroup(this);
+    m_picker->setExclusive(true);
+    for (const auto &[tag, label] : ContributeRules::mechanisms()) {
+        auto *segment = new QToolButton(picker);
+        segment->setObjectName(QStringLiteral("mechanism-") + tag);
+        // Five equal segments; a label longer than its segment ends in "…".
+        const QFont font = VarnoFont::ui(10);
+        const int segmentWidth = (kWidth - 40) / int(ContributeRules::mechanisms().size());
+        segment->setFont(font);
+        segment->setText(QFontMetrics(font).elidedText(label, Qt::ElideRight, segmentWidth - 6));
+        segment->setToolTip(label);
+        segment->setAccessibleName(label);
+        segment->setCheckable(true);
+        segment->setFocusPolicy(Qt::StrongFocus);
+        segment->setProperty("tag", tag);
+        segment->setFixedWidth(segmentWidth);
+        segments->addWidget(segment);
+        m_picker->addButton(segment);
+        if (tag == m_form.mechanism)
+            segment->setChecked(true);
+    }
+    styleSegments(picker);
+    picker->setFixedWidth(kWidth - 40);
+    column->addWidget(picker);
+
+    auto *fields = new QVBoxLayout();
+    fields->setSpacing(6);
+    m_feed = field(QStringLiteral("Feed URL (Sparkle only)"), this);
+    m_homepage = field(QStringLiteral("Homepage URL"), this);
+    m_download = field(QStringLiteral("Download URL"), this);
+    m_cask = field(QStringLiteral("Homebrew Cask token"), this);
+    m_mas = field(QStringLiteral("Mac App Store item ID"), this);
+    for (QLineEdit *edit : {m_feed, m_homepage, m_download, m_cask, m_mas}) {
+        edit->setFixedWidth(kWidth - 40);
+        fields->addWidget(edit);
+        // The Save rule follows every keystroke.
+        connect(edit, &QLineEdit::textChanged, this, [this] {
+            readFields();
+            refresh();
+        });
+    }
+    column->addLayout(fields);
+
+    m_push = new QCheckBox(QStringLiteral("Push to community catalog"), this);
+    m_push->setAccessibleName(QStringLiteral("Push to community catalog"));
+    m_push->setFont(VarnoFont::ui(13));
+    VarnoColor::bindForeground(m_push, VarnoColor::textSecondary());
+    connect(m_push, &QCheckBox::toggled, this, [this](bool on) { m_form.shouldPush = on; });
+    column->addWidget(m_push);
+
+    m_error = new SheetParts::TextBlock(QString(), VarnoFont::ui(13), VarnoColor::dangerText(), this);
+    m_error->setObjectName(QStringLiteral("contribute-error"));
+    m_error->setFixedWidth(kWidth - 40);
+    m_error->hide();
+    column->addWidget(m_error);
+
+    auto *buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    m_cancel = new StyledButton(QStringLiteral("Cancel"), cancelStyle(), this);
+    m_cancel->setAccessibleName(QStringLiteral("Cancel"));
+    m_save = new StyledButton(QStringLiteral("Save"), prominentStyle(), this);
+    m_save->setAccessibleName(QStringLiteral("Save"));
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_save);
+    column->addLayout(buttons);
+
+    connect(m_picker, &QButtonGroup::buttonClicked, this, [this](QAbstractButton *button) {
+        m_form.mechanism = button->property("tag").toString();
+        refresh();
+    });
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_save, &QPushButton::clicked, this, &ContributeSheet::submit);
+    refresh();
+}
+
+QAbstractButton *ContributeSheet::mechanismButton(const QString &tag) const
+{
+    for (QAbstractButton *button : m_picker->buttons()) {
+        if (button->property("tag").toString() == tag)
+            return button;
+    }
+    return nullptr;
+}
+
+void ContributeSheet::readFields()
+{
+    m_form.feedURL = m_feed->text();
+    m_form.homepageURL = m_homepage->text();
+    m_form.downloadURL = m_download->text();
+    m_form.caskToken = m_cask->text();
+    m_form.masID = m_mas->text();
+}
+
+void ContributeSheet::setStateForPreview(const ContributeForm &form, std::optional<QString> error, bool submitting)
+{
+    m_form = form;
+    const QSignalBlocker blockers[] = {QSignalBlocker(m_feed), QSignalBlocker(m_homepage), QSignalBlocker(m_download),
+                                       QSignalBlocker(m_cask), QSignalBlocker(m_mas), QSignalBlocker(m_push)};
+    m_feed->setText(form.feedURL);
+    m_homepage->setText(form.homepageURL);
+    m_download->setText(form.downloadURL);
+    m_cask->setText(form.caskToken);
+    m_mas->setText(form.masID);
+    m_push->setChecked(form.shouldPush);
+    if (QAbstractButton *segment = mechanismButton(form.mechanism))
+        segment->setChecked(true);
+    m_errorMessage = std::move(error);
+    m_isSubmitting = submitting;
+    refresh();
+}
+
+void ContributeSheet::refresh()
+{
+    m_cask->setVisible(m_form.mechanism == QLatin1String("cask"));
+    m_mas->setVisible(m_form.mechanism == QLatin1String("mas"));
+    if (m_errorMessage) {
+        m_error->setText(SheetParts::bounded(*m_errorMessage));
+        m_error->show();
+    } else {
+        m_error->hide();
+    }
+    m_cancel->setEnabled(!m_isSubmitting);
+    m_save->setEnabled(!m_isSubmitting && canSubmit());
+    Q_EMIT refreshed();
+}
+
+void ContributeSheet::submit()
+{
+    if (m_isSubmitting || !canSubmit())
+        return;
+    readFields();
+    m_isSubmitting = true;
+    m_errorMessage.reset();
+    refresh();
+    QCoro::Task<void> run = runSubmission(m_form);
+    Q_UNUSED(run);
+}
+
+QCoro::Task<void> ContributeSheet::runSubmission(ContributeForm form)
+{
+    QPointer<ContributeSheet> self(this);
+    QPointer<AppModel> model = m_model;
+    const QString bundleId = m_app.bundle_id;
+
+    // A value the engine would take for an option is refused before anything runs.
+    if (const std::optional<QString> refused = ContributeRules::refusal(bundleId, form)) {
+        if (self) {
+            self->m_errorMessage = refused;
+            self->m_isSubmitting = false;
+            self->refresh();
+        }
+        co_return;
+    }
+
+    const QStringList argv = ContributeRules::arguments(bundleId, form);
+    std::optional<EngineFailure> failure;
+    try {
+        QCoro::Task<QByteArray> run = VARNOProcess::run(argv, kTimeout);
+        co_await std::move(run);
+    } catch (...) {
+        failure = EngineFailure::from(std::current_exception());
+    }
+    if (failure) {
+        qCInfo(lcVarno).noquote() << "contribute for" << bundleId << "failed:" << failure->description;
+        if (self) {
+            self->m_errorMessage = failure->description;
+            self->m_isSubmitting = false;
+            self->refresh();
+        } else if (model) {
+            // The sheet went away meanwhile: the failure is the app's to show.
+            model->setError(failure->description);
+        }
+        co_return;
+    }
+    if (model) {
+        QCoro::Task<void> reload = model->load();
+        co_await std::move(reload);
+    }
+    // Done: the sheet closes (still submitting, so nothing can be pressed).
+    if (self)
+        self->accept();
+}
