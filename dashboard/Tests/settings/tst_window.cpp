@@ -320,6 +320,11 @@ private Q_SLOTS:
         window.make();
         window.view->show();
         window.engine.last()->succeedWith(true);
+        // The secondary, hover-aware button, with the trash symbol.
+        auto *forget = qobject_cast<StyledButton *>(window.forgetButton());
+        QVERIFY(forget);
+        QVERIFY(forget->buttonStyle() == ButtonStyle(SecondaryButtonStyle()));
+        QCOMPARE(forget->symbol(), QStringLiteral("trash"));
         window.forgetButton()->click();
         QCOMPARE(window.engine.last()->arguments, QStringList({"forget"}));
         QVERIFY(!window.forgetButton()->isEnabled());

@@ -5,24 +5,19 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "platform/Appearance.h"
 #include "records/RemediationRegistry.h"
 #include "records/VendorUpdaters.h"
 #include "sheets/IncidentActionButton.h"
 #include "sheets/SheetFactories.h"
 
-#include <QContextMenuEvent>
 #include <QDialog>
-#include <QEasingCurve>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 namespace {
 
@@ -200,7 +195,7 @@ private:
 
 AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
                                      QWidget *parent)
-    : ShelfCard(parent)
+    : ChoosableCard(parent)
     , m_model(model)
     , m_app(app)
     , m_showProvenance(std::move(showProvenance))
@@ -268,16 +263,6 @@ AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, Show
     incident->addWidget(m_incidentButton, 0, Qt::AlignVCenter);
     column->addWidget(m_incidentRow);
     m_incidentRow->hide();
-
-    m_hoverAnimation = new QVariantAnimation(this);
-    m_hoverAnimation->setDuration(80);
-    QEasingCurve easeOut(QEasingCurve::BezierSpline);
-    easeOut.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
-    m_hoverAnimation->setEasingCurve(easeOut);
-    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_hoverProgress = value.toReal();
-        update();
-    });
 
     connectCardRefresh(model, this, [this] { refresh(); });
     VarnoColor::repaintOnAppearanceChange(this);
@@ -491,88 +476,11 @@ void AppCardDetailView::showContributeSheet()
     sheet->open();
 }
 
-void AppCardDetailView::setHovered(bool hovered)
-{
-    if (m_hovered == hovered)
-        return;
-    m_hovered = hovered;
-    const qreal target = hovered ? 1.0 : 0.0;
-    m_hoverAnimation->stop();
-    if (Appearance::instance().reduceMotion() || !isVisible()) {
-        m_hoverProgress = target;
-        update();
-        return;
-    }
-    m_hoverAnimation->setStartValue(m_hoverProgress);
-    m_hoverAnimation->setEndValue(target);
-    m_hoverAnimation->start();
-}
-
-void AppCardDetailView::enterEvent(QEnterEvent *event)
-{
-    QWidget::enterEvent(event);
-    setHovered(true);
-}
-
-void AppCardDetailView::leaveEvent(QEvent *event)
-{
-    QWidget::leaveEvent(event);
-    setHovered(false);
-}
-
-void AppCardDetailView::focusInEvent(QFocusEvent *event)
-{
-    QWidget::focusInEvent(event);
-    update();
-}
-
-void AppCardDetailView::focusOutEvent(QFocusEvent *event)
-{
-    QWidget::focusOutEvent(event);
-    update();
-}
-
-void AppCardDetailView::keyPressEvent(QKeyEvent *event)
-{
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
-        openProvenance();
-        event->accept();
-        return;
-    }
-    ShelfCard::keyPressEvent(event);
-}
-
-void AppCardDetailView::mousePressEvent(QMouseEvent *event)
-{
-    m_pressed = event->button() == Qt::LeftButton;
-    ShelfCard::mousePressEvent(event);
-}
-
-void AppCardDetailView::mouseReleaseEvent(QMouseEvent *event)
-{
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
-    m_pressed = false;
-    if (click) {
-        openProvenance();
-        event->accept();
-        return;
-    }
-    ShelfCard::mouseReleaseEvent(event);
-}
-
-void AppCardDetailView::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu *menu = buildContextMenu();
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
-    event->accept();
-}
-
 void AppCardDetailView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QColor background =
-        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), m_hoverProgress);
+        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hoverProgress());
     painter.fillRect(rect(), background);
     if (hasFocus()) {
         painter.setPen(QPen(VarnoColor::accent().resolved(), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

@@ -4,7 +4,7 @@
 #include "cards/CardRules.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
-#include "workshop/ShelfCard.h"
+#include "cards/ChoosableCard.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -17,7 +17,6 @@ class AppIconView;
 class IncidentActionButton;
 class QLabel;
 class QMenu;
-class QVariantAnimation;
 class TrustBadgeView;
 
 // A small rounded badge of mono text: the mechanism badge and the community
@@ -71,7 +70,7 @@ private:
 // line with the cause and its remedy. A click or Return opens the drawer; the
 // context menu sets the update mode, asks the app's own updater, re-installs
 // or uninstalls (after a confirmation) or opens the classification sheet.
-class AppCardDetailView : public ShelfCard {
+class AppCardDetailView : public ChoosableCard {
     Q_OBJECT
 
 public:
@@ -89,13 +88,13 @@ public:
     int heightFor(const AppRecord &record, int width) const override;
 
     void refresh();
-    void openProvenance();
+    void openProvenance() override;
 
     // The height the row needs at `width` to show `app` as the model stands
     // (with its incident line, if any), from the fonts alone.
     static int heightFor(const AppModel &model, const AppRecord &app, int width);
     // The context menu as it would open now (the caller owns it).
-    QMenu *buildContextMenu();
+    QMenu *buildContextMenu() override;
 
     const AppTrustPresentation &presentation() const { return m_presentation; }
     PostureTone stateTone() const { return CardRules::toneFor(m_presentation.state); }
@@ -106,7 +105,6 @@ public:
     QDialog *contributeSheet() const { return m_contributeSheet; }
     bool isShowingContributeSheet() const { return m_contributeSheet != nullptr; }
 
-    bool isHovered() const { return m_hovered; }
     ElidedLabel *nameLabel() const { return m_name; }
     ElidedLabel *bundleIdLabel() const { return m_bundleId; }
     VersionGroupView *versionGroup() const { return m_version; }
@@ -122,19 +120,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     class Stripe;
 
-    void setHovered(bool hovered);
     void refreshSeal();
     void refreshIncident();
     void showContributeSheet();
@@ -143,13 +132,9 @@ private:
     AppRecord m_app;
     ShowProvenance m_showProvenance;
     AppTrustPresentation m_presentation;
-    bool m_hovered = false;
-    qreal m_hoverProgress = 0;
-    bool m_pressed = false;
     std::optional<CardRules::AppLifecycleAction> m_actionToConfirm;
     QPointer<QMessageBox> m_confirmation;
     QPointer<QDialog> m_contributeSheet;
-    QVariantAnimation *m_hoverAnimation = nullptr;
 
     Stripe *m_stripe = nullptr;
     AppIconView *m_icon = nullptr;

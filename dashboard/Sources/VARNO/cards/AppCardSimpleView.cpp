@@ -5,19 +5,14 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "platform/Appearance.h"
 #include "records/VendorUpdaters.h"
 
-#include <QContextMenuEvent>
-#include <QEasingCurve>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 namespace {
 
@@ -33,7 +28,7 @@ QColor mix(const QColor &from, const QColor &to, qreal t)
 
 AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
                                      QWidget *parent)
-    : ShelfCard(parent)
+    : ChoosableCard(parent)
     , m_model(model)
     , m_app(app)
     , m_showProvenance(std::move(showProvenance))
@@ -68,16 +63,6 @@ AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, Show
 
     m_action = new CardActionArea(model, this);
     row->addWidget(m_action, 0, Qt::AlignVCenter);
-
-    m_hoverAnimation = new QVariantAnimation(this);
-    m_hoverAnimation->setDuration(80);
-    QEasingCurve easeOut(QEasingCurve::BezierSpline);
-    easeOut.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
-    m_hoverAnimation->setEasingCurve(easeOut);
-    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_hoverProgress = value.toReal();
-        update();
-    });
 
     connectCardRefresh(model, this, [this] { refresh(); });
     // Applied at once, too: the card shows its record from the start.
@@ -173,83 +158,6 @@ QMenu *AppCardSimpleView::buildContextMenu()
     return menu;
 }
 
-void AppCardSimpleView::setHovered(bool hovered)
-{
-    if (m_hovered == hovered)
-        return;
-    m_hovered = hovered;
-    const qreal target = hovered ? 1.0 : 0.0;
-    m_hoverAnimation->stop();
-    if (Appearance::instance().reduceMotion() || !isVisible()) {
-        m_hoverProgress = target;
-        update();
-        return;
-    }
-    m_hoverAnimation->setStartValue(m_hoverProgress);
-    m_hoverAnimation->setEndValue(target);
-    m_hoverAnimation->start();
-}
-
-void AppCardSimpleView::enterEvent(QEnterEvent *event)
-{
-    QWidget::enterEvent(event);
-    setHovered(true);
-}
-
-void AppCardSimpleView::leaveEvent(QEvent *event)
-{
-    QWidget::leaveEvent(event);
-    setHovered(false);
-}
-
-void AppCardSimpleView::focusInEvent(QFocusEvent *event)
-{
-    QWidget::focusInEvent(event);
-    update();
-}
-
-void AppCardSimpleView::focusOutEvent(QFocusEvent *event)
-{
-    QWidget::focusOutEvent(event);
-    update();
-}
-
-void AppCardSimpleView::keyPressEvent(QKeyEvent *event)
-{
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
-        openProvenance();
-        event->accept();
-        return;
-    }
-    ShelfCard::keyPressEvent(event);
-}
-
-void AppCardSimpleView::mousePressEvent(QMouseEvent *event)
-{
-    m_pressed = event->button() == Qt::LeftButton;
-    ShelfCard::mousePressEvent(event);
-}
-
-void AppCardSimpleView::mouseReleaseEvent(QMouseEvent *event)
-{
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
-    m_pressed = false;
-    if (click) {
-        openProvenance();
-        event->accept();
-        return;
-    }
-    ShelfCard::mouseReleaseEvent(event);
-}
-
-void AppCardSimpleView::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu *menu = buildContextMenu();
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
-    event->accept();
-}
-
 void AppCardSimpleView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -260,14 +168,14 @@ void AppCardSimpleView::paintEvent(QPaintEvent *)
     QPainterPath shape;
     shape.addRoundedRect(bounds, radius, radius);
     const QColor background =
-        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), m_hoverProgress);
+        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hoverProgress());
     painter.fillPath(shape, background);
 
     // The border: 1 pt centred on the edge, at 0.55 while hovered. Filled as
     // the ring between the edge and 1 pt inside it, which is what stroking
     // the rounded outline gives, at a fraction of a stroke's cost.
     const CardRules::BorderColor border = this->border();
-    const qreal borderOpacity = border.opacity * (1.0 - 0.45 * m_hoverProgress);
+    const qreal borderOpacity = border.opacity * (1.0 - 0.45 * hoverProgress());
     QPainterPath outline;
     outline.setFillRule(Qt::OddEvenFill);
     outline.addRoundedRect(bounds, radius, radius);

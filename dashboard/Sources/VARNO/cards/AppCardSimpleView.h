@@ -3,7 +3,7 @@
 #include "cards/CardParts.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
-#include "workshop/ShelfCard.h"
+#include "cards/ChoosableCard.h"
 
 #include "model/AppModel.h"
 #include <QPointer>
@@ -12,7 +12,6 @@
 class AppIconView;
 class QLabel;
 class QMenu;
-class QVariantAnimation;
 
 // The compact card of one application on the shelf's grid: icon, name, status
 // line and the action area, with a border and status colour by trust state.
@@ -21,7 +20,7 @@ class QVariantAnimation;
 //
 // The card keeps only hover and focus; everything else is worked out afresh
 // from the model and the record on every change the model publishes.
-class AppCardSimpleView : public ShelfCard {
+class AppCardSimpleView : public ChoosableCard {
     Q_OBJECT
 
 public:
@@ -42,17 +41,15 @@ public:
     // Re-evaluates everything from the model and the record.
     void refresh();
     // model.selectedBundleID first, then the drawer binding.
-    void openProvenance();
+    void openProvenance() override;
     // The context menu as it would open now (the caller owns it).
-    QMenu *buildContextMenu();
+    QMenu *buildContextMenu() override;
 
     const AppTrustPresentation &presentation() const { return m_presentation; }
     QString statusText() const;
     QString accessibilityLabel() const;
     static QString accessibilityHint(); // "Views provenance and update history"
     CardRules::BorderColor border() const { return CardRules::borderFor(m_presentation.state); }
-    bool isHovered() const { return m_hovered; }
-    qreal hoverProgress() const { return m_hoverProgress; }
     QLabel *statusLabel() const { return m_status; }
     ElidedLabel *nameLabel() const { return m_name; }
     CardActionArea *actionArea() const { return m_action; }
@@ -66,26 +63,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    void setHovered(bool hovered);
 
     QPointer<AppModel> m_model;
     AppRecord m_app;
     ShowProvenance m_showProvenance;
     AppTrustPresentation m_presentation;
-    bool m_hovered = false;
-    qreal m_hoverProgress = 0;
-    bool m_pressed = false;
-    QVariantAnimation *m_hoverAnimation = nullptr;
     AppIconView *m_icon = nullptr;
     ElidedLabel *m_name = nullptr;
     QLabel *m_status = nullptr;

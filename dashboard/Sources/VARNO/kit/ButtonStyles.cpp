@@ -1,5 +1,6 @@
 #include "kit/ButtonStyles.h"
 
+#include "kit/HoverFade.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -11,7 +12,6 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
-#include <QVariantAnimation>
 
 #include <cmath>
 
@@ -146,8 +146,6 @@ PanelCompactWarningButton::PanelCompactWarningButton()
 
 namespace {
 
-constexpr int kHoverMilliseconds = 80;
-
 QColor mix(const QColor &from, const QColor &to, qreal t)
 {
     if (t <= 0)
@@ -179,13 +177,7 @@ StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidge
     applyStyle();
     VarnoColor::repaintOnAppearanceChange(this);
 
-    m_hoverAnimation = new QVariantAnimation(this);
-    m_hoverAnimation->setDuration(kHoverMilliseconds);
-    m_hoverAnimation->setEasingCurve(QEasingCurve::OutQuad);
-    connect(m_hoverAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_hoverProgress = value.toReal();
-        update();
-    });
+    m_hover = new HoverFade(this, QEasingCurve::OutQuad);
 }
 
 StyledButton::StyledButton(const ButtonStyle &style, QWidget *parent)
@@ -199,10 +191,8 @@ void StyledButton::setButtonStyle(const ButtonStyle &style)
         return;
     m_style = style;
     applyStyle();
-    if (!m_style.tracksHover) {
-        m_hoverAnimation->stop();
-        m_hoverProgress = 0;
-    }
+    if (!m_style.tracksHover)
+        m_hover->clear();
     updateGeometry();
     update();
 }
@@ -269,23 +259,19 @@ QSize StyledButton::minimumSizeHint() const
     return QSize(std::min(hint.width(), 2 * m_style.horizontalPadding + 48), hint.height());
 }
 
+bool StyledButton::isHovered() const
+{
+    return m_hover->isHovered();
+}
+
+qreal StyledButton::hoverProgress() const
+{
+    return m_hover->progress();
+}
+
 void StyledButton::setHovered(bool hovered)
 {
-    if (m_hovered == hovered)
-        return;
-    m_hovered = hovered;
-    if (!m_style.tracksHover)
-        return;
-    const qreal target = hovered ? 1.0 : 0.0;
-    m_hoverAnimation->stop();
-    if (Appearance::instance().reduceMotion() || !isVisible()) {
-        m_hoverProgress = target;
-        update();
-        return;
-    }
-    m_hoverAnimation->setStartValue(m_hoverProgress);
-    m_hoverAnimation->setEndValue(target);
-    m_hoverAnimation->start();
+    m_hover->setHovered(hovered, m_style.tracksHover);
 }
 
 void StyledButton::enterEvent(QEnterEvent *event)
@@ -336,7 +322,7 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
 {
     const bool dark = Appearance::instance().isDark();
     const bool pressed = isDown();
-    const qreal hover = m_style.tracksHover ? m_hoverProgress : 0.0;
+    const qreal hover = m_style.tracksHover ? m_hover->progress() : 0.0;
     painter.setRenderHint(QPainter::Antialiasing);
 
     if (m_style.fill) {

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-class QVariantAnimation;
+class HoverFade;
 
 // How a StyledButton looks: one table row per style. Colours are tokens,
 // resolved each time the button paints, so an appearance change recolours
@@ -112,8 +112,8 @@ public:
 
     // Whether the pointer is over the button, and how far the hover look has
     // eased in (0 to 1).
-    bool isHovered() const { return m_hovered; }
-    qreal hoverProgress() const { return m_hoverProgress; }
+    bool isHovered() const;
+    qreal hoverProgress() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -137,7 +137,5 @@ private:
 
     ButtonStyle m_style;
     QString m_symbol;
-    bool m_hovered = false;
-    qreal m_hoverProgress = 0;
-    QVariantAnimation *m_hoverAnimation = nullptr;
+    HoverFade *m_hover = nullptr;
 };

@@ -16,7 +16,6 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -149,20 +148,8 @@ DeveloperWorkbenchSettingsView::~DeveloperWorkbenchSettingsView() = default;
 
 void DeveloperWorkbenchSettingsView::build()
 {
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto *page = new QWidget(scroll);
-    page->setObjectName(QStringLiteral("developer-page"));
-    scroll->setWidget(page);
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(16);
+    QVBoxLayout *layout = SettingsForm::scrollingPage(this, QStringLiteral("developer-page"), 16);
+    QWidget *page = layout->parentWidget();
     const QFont headerFont = VarnoFont::ui(13, QFont::DemiBold);
 
     // Activation.

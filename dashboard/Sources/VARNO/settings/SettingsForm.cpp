@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
@@ -38,6 +39,25 @@ QWidget *divider(const ColorPair &color, int spacing, QWidget *parent)
     VarnoColor::bindBackground(line, color);
     layout->addWidget(line);
     return holder;
+}
+
+QVBoxLayout *scrollingPage(QWidget *pane, const QString &pageName, int spacing)
+{
+    auto *outer = new QVBoxLayout(pane);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(pane);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    auto *page = new QWidget(scroll);
+    page->setObjectName(pageName);
+    scroll->setWidget(page);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(spacing);
+    return layout;
 }
 
 void applyWindowPalette(QWidget *widget)

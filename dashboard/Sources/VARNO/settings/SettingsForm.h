@@ -24,6 +24,11 @@ QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> c
 // A horizontal hairline in the given colour, with `spacing` pixels above and below.
 QWidget *divider(const ColorPair &color, int spacing = 0, QWidget *parent = nullptr);
 
+// Fills `pane` with a vertically scrolling page (no frame, no horizontal
+// scrolling) named `pageName`, and returns the page's column: 20 pixels of
+// margin at the sides, 16 above and below, `spacing` between rows.
+QVBoxLayout *scrollingPage(QWidget *pane, const QString &pageName, int spacing);
+
 // Colours a top-level settings widget from the tokens: background, text,
 // fields and highlights, re-applied on every appearance change.
 void applyWindowPalette(QWidget *widget);

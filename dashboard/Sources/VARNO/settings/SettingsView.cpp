@@ -221,7 +221,7 @@ QWidget *SettingsView::makePrivacyTab()
     auto *forgetRow = new QHBoxLayout;
     forgetRow->setSpacing(12);
     forgetRow->addStretch(1);
-    m_forgetButton = new StyledButton(QStringLiteral("Forget telemetry state"), GhostButtonStyle(), page);
+    m_forgetButton = new StyledButton(QStringLiteral("Forget telemetry state"), SecondaryButtonStyle(), page);
     m_forgetButton->setSymbol(QStringLiteral("trash"));
     m_forgetButton->setObjectName(QStringLiteral("settings-forget-telemetry"));
     m_forgetButton->setAccessibleName(QStringLiteral("Forget telemetry state"));

@@ -15,7 +15,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -106,20 +105,8 @@ StorageSettingsView::~StorageSettingsView() = default;
 
 void StorageSettingsView::build()
 {
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto *page = new QWidget(scroll);
-    page->setObjectName(QStringLiteral("storage-page"));
-    scroll->setWidget(page);
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(10);
+    QVBoxLayout *layout = SettingsForm::scrollingPage(this, QStringLiteral("storage-page"), 10);
+    QWidget *page = layout->parentWidget();
 
     // 1. Loading row.
     m_loadingRow = new QWidget(page);
