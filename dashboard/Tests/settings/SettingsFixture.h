@@ -128,6 +128,18 @@ public:
                 call->fail(QStringLiteral("test over"));
         }
     }
+    // Answers every open call, and every call that an answer or an event
+    // still queued leads to (a saver's drain started from the event loop),
+    // until none is left: no coroutine may outlive the test's engine.
+    void answerUntilQuiet()
+    {
+        for (int round = 0; round < 20; ++round) {
+            PendingCall::settle();
+            if (openCount() == 0)
+                return;
+            answerAll();
+        }
+    }
 };
 
 inline QCoro::Task<RetentionStatus> answerWithStatus(std::shared_ptr<PendingCall> call)

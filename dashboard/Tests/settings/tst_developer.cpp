@@ -259,8 +259,7 @@ struct ScriptedPane {
     {
         engine.answerAll();
         view.reset();
-        engine.answerAll();
-        PendingCall::settle();
+        engine.answerUntilQuiet();
     }
 };
 

@@ -40,7 +40,7 @@ struct ScriptedStorage {
         engine.answerAll();
         QCoreApplication::processEvents();
         view.reset();
-        engine.answerAll();
+        engine.answerUntilQuiet();
     }
 
     // Shows the pane and answers its first read with `status`.

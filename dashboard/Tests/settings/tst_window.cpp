@@ -49,8 +49,7 @@ struct ScriptedWindow {
     {
         engine.answerAll();
         view.reset();
-        engine.answerAll();
-        PendingCall::settle();
+        engine.answerUntilQuiet();
         ServiceManagement::setBackend(nullptr);
     }
 
