@@ -2,6 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
+#include "platform/ToolRun_p.h"
 #include "platform/ToolRunner.h"
 
 #include <QFileInfo>
@@ -144,6 +145,38 @@ private Q_SLOTS:
         request.killGrace = 200ms;
         const ToolResult result = VarnoTest::await(ToolRunner::run(request), 20s);
         QCOMPARE(result.status, ToolResult::Status::TimedOut);
+    }
+
+    // A run that goes away while its tool runs leaves the GUI thread at once:
+    // the tool gets SIGTERM, and SIGKILL only after its grace, in the
+    // background, and so does whatever it started.
+    void destroyedRunEndsItsToolWithoutWaiting()
+    {
+        VarnoTest::FakeTools tools;
+        const QString pids = tools.filePath(QStringLiteral("pids"));
+        const QString ready = tools.filePath(QStringLiteral("ready"));
+        const QString script = QStringLiteral("trap '' TERM\n"
+                                              "sleep 30 &\n"
+                                              "echo \"$$ $!\" > '%1'\n"
+                                              "echo ready > '%2'\n"
+                                              "wait\n")
+                                   .arg(pids, ready);
+        ToolRequest request = requestFor(tools.write(QStringLiteral("stubborn"), script.toUtf8()), 60s);
+        request.killGrace = 300ms;
+        const VarnoTest::ReadySignal readySignal(ready);
+        auto run = std::make_unique<ToolRun>(request);
+        run->start();
+        QVERIFY(readySignal.wait());
+        const QList<qint64> started = VarnoTest::readPids(pids);
+        QCOMPARE(started.size(), 2);
+
+        run.reset();
+        // Still running: nothing waited for it to end.
+        QVERIFY(VarnoTest::processIsAlive(started.at(0)));
+        // Its grace over, the whole group is killed and reaped.
+        QVERIFY(VarnoTest::waitUntil([&] {
+            return !VarnoTest::processIsAlive(started.at(0)) && !VarnoTest::processIsAlive(started.at(1));
+        }, 10s));
     }
 
     // Both pipes are drained while the tool runs: a tool that fills standard

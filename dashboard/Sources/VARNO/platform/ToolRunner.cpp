@@ -2,6 +2,9 @@
 
 #include "platform/ToolRun_p.h"
 
+#include "platform/ChildProcesses.h"
+
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QHash>
 #include <QMutex>
@@ -34,30 +37,64 @@ void appendCapped(QByteArray &buffer, bool &truncated, const QByteArray &chunk, 
 } // namespace
 
 // ---------------------------------------------------------------------------
+// ToolReaper
+
+ToolReaper::ToolReaper(QProcess *process, std::chrono::milliseconds grace, QObject *parent)
+    : QObject(parent)
+    , m_stopper(process, int(std::max(grace, std::chrono::milliseconds(0)).count()))
+{
+    process->setParent(this);
+    connect(process, &QProcess::finished, this, &ToolReaper::onFinished);
+    // The tool's group gets SIGTERM now and SIGKILL after the grace.
+    m_stopper.stop();
+    if (process->state() == QProcess::NotRunning)
+        deleteLater();
+}
+
+ToolReaper::~ToolReaper() = default;
+
+void ToolReaper::onFinished()
+{
+    m_stopper.childFinished();
+    deleteLater();
+}
+
+// ---------------------------------------------------------------------------
 // ToolRun
 
 ToolRun::ToolRun(ToolRequest request, QObject *parent)
     : QObject(parent)
     , m_request(std::move(request))
+    , m_process(std::make_unique<QProcess>())
 {
     m_deadline.setSingleShot(true);
     m_grace.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &ToolRun::onDeadline);
     connect(&m_grace, &QTimer::timeout, this, &ToolRun::onGraceOver);
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &ToolRun::readStandardOutput);
-    connect(&m_process, &QProcess::readyReadStandardError, this, &ToolRun::readStandardError);
-    connect(&m_process, &QProcess::finished, this, &ToolRun::onFinished);
-    connect(&m_process, &QProcess::errorOccurred, this, &ToolRun::onErrorOccurred);
+    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &ToolRun::readStandardOutput);
+    connect(m_process.get(), &QProcess::readyReadStandardError, this, &ToolRun::readStandardError);
+    connect(m_process.get(), &QProcess::finished, this, &ToolRun::onFinished);
+    connect(m_process.get(), &QProcess::errorOccurred, this, &ToolRun::onErrorOccurred);
 }
 
 ToolRun::~ToolRun()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        // Whoever waited for us has gone; leave nothing running behind.
-        m_process.disconnect(this);
-        signalGroup(SIGKILL);
-        m_process.waitForFinished(2000);
+    if (m_process->state() == QProcess::NotRunning)
+        return;
+    // Whoever waited for us has gone; leave nothing running behind, and keep
+    // the caller's thread free while the tool stops.
+    m_process->disconnect(this);
+    QProcess *process = m_process.release();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        new ToolReaper(process, m_request.killGrace, app);
+        return;
     }
+    // A worker thread may have no event loop to reap the tool later; a
+    // killed tool exits at once.
+    ChildProcesses::signalGroup(process->processId(), SIGKILL);
+    process->waitForFinished(2000);
+    delete process;
 }
 
 void ToolRun::start()
@@ -68,36 +105,36 @@ void ToolRun::start()
         finish(ToolResult::Status::FailedToStart);
         return;
     }
-    m_process.setProgram(program);
-    m_process.setArguments(m_request.arguments);
+    m_process->setProgram(program);
+    m_process->setArguments(m_request.arguments);
     if (m_request.workingDirectory)
-        m_process.setWorkingDirectory(*m_request.workingDirectory);
+        m_process->setWorkingDirectory(*m_request.workingDirectory);
     if (m_request.environment)
-        m_process.setProcessEnvironment(*m_request.environment);
+        m_process->setProcessEnvironment(*m_request.environment);
     if (!m_request.captureStandardOutput)
-        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process->setStandardOutputFile(QProcess::nullDevice());
     // A group of its own, so that a time-out also ends whatever the tool started.
-    m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    m_process->setChildProcessModifier([] { ::setpgid(0, 0); });
 
     m_deadline.start(std::max(m_request.timeout, std::chrono::milliseconds(0)));
-    m_process.start(QIODevice::ReadWrite);
+    m_process->start(QIODevice::ReadWrite);
     if (m_done)
         return;
     if (m_request.standardInput && !m_request.standardInput->isEmpty())
-        m_process.write(*m_request.standardInput);
-    m_process.closeWriteChannel();
+        m_process->write(*m_request.standardInput);
+    m_process->closeWriteChannel();
 }
 
 void ToolRun::readStandardOutput()
 {
     appendCapped(m_result.standardOutput, m_result.standardOutputTruncated,
-                 m_process.readAllStandardOutput(), m_request.outputCap);
+                 m_process->readAllStandardOutput(), m_request.outputCap);
 }
 
 void ToolRun::readStandardError()
 {
     appendCapped(m_result.standardError, m_result.standardErrorTruncated,
-                 m_process.readAllStandardError(), m_request.outputCap);
+                 m_process->readAllStandardError(), m_request.outputCap);
 }
 
 void ToolRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
@@ -121,13 +158,13 @@ void ToolRun::onErrorOccurred(QProcess::ProcessError error)
     // its input) end in finished(); only a failed start ends here.
     if (error != QProcess::FailedToStart || m_done)
         return;
-    m_result.errorString = m_process.errorString();
+    m_result.errorString = m_process->errorString();
     finish(ToolResult::Status::FailedToStart);
 }
 
 void ToolRun::onDeadline()
 {
-    if (m_done || m_process.state() == QProcess::NotRunning)
+    if (m_done || m_process->state() == QProcess::NotRunning)
         return;
     m_timedOut = true;
     signalGroup(SIGTERM);
@@ -136,15 +173,15 @@ void ToolRun::onDeadline()
 
 void ToolRun::onGraceOver()
 {
-    if (!m_done && m_process.state() != QProcess::NotRunning) {
+    if (!m_done && m_process->state() != QProcess::NotRunning) {
         signalGroup(SIGKILL);
-        m_process.kill();
+        m_process->kill();
     }
 }
 
 void ToolRun::signalGroup(int signalNumber)
 {
-    const qint64 pid = m_process.processId();
+    const qint64 pid = m_process->processId();
     if (pid <= 0)
         return;
     // The child may not have made its own group yet; then signal it alone.

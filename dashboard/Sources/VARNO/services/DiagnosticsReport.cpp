@@ -110,7 +110,8 @@ QString DiagnosticsReport::runShell(const QString &path, const QStringList &args
 QCoro::Task<QString> DiagnosticsReport::runShellAsync(QString path, QStringList args, std::optional<QString> cwd,
                                                       std::chrono::milliseconds timeout)
 {
-    const ToolResult result = co_await ToolRunner::run(shellRequest(path, args, cwd, timeout));
+    ToolRequest request = shellRequest(path, args, cwd, timeout);
+    const ToolResult result = co_await ToolRunner::run(std::move(request));
     co_return describeShellResult(path, result, timeout);
 }
 
@@ -158,7 +159,9 @@ QString DiagnosticsReport::dateDescription(const QDateTime &date)
 
 QCoro::Task<QString> DiagnosticsReport::gatherAsync(Inputs inputs)
 {
-    co_return co_await QtConcurrent::run(&DiagnosticsReport::gatherFrom, std::move(inputs));
+    QFuture<QString> future = QtConcurrent::run(&DiagnosticsReport::gatherFrom, std::move(inputs));
+    const QString report = co_await future;
+    co_return report;
 }
 
 QString DiagnosticsReport::gatherFrom(Inputs inputs)

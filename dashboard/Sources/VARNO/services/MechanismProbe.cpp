@@ -66,7 +66,8 @@ bool MechanismProbe::run(const QString &executable, const QStringList &args, dou
 
 QCoro::Task<bool> MechanismProbe::runAsync(QString executable, QStringList args, double timeout)
 {
-    const ToolResult result = co_await ToolRunner::run(versionRequest(executable, args, timeout));
+    ToolRequest request = versionRequest(executable, args, timeout);
+    const ToolResult result = co_await ToolRunner::run(std::move(request));
     co_return result.succeeded();
 }
 
@@ -93,7 +94,8 @@ QCoro::Task<MechanismHealth> MechanismProbe::checkBrewAsync(double timeout)
         co_return verdict(kBrew, std::nullopt);
     QStringList args;
     args << QStringLiteral("--version");
-    const bool ok = co_await runAsync(*brew, args, timeout);
+    const QString executable = *brew;
+    const bool ok = co_await runAsync(executable, args, timeout);
     co_return verdict(kBrew, ok);
 }
 
@@ -104,6 +106,7 @@ QCoro::Task<MechanismHealth> MechanismProbe::checkMasAsync(double timeout)
         co_return verdict(kMas, std::nullopt);
     QStringList args;
     args << QStringLiteral("version");
-    const bool ok = co_await runAsync(*mas, args, timeout);
+    const QString executable = *mas;
+    const bool ok = co_await runAsync(executable, args, timeout);
     co_return verdict(kMas, ok);
 }

@@ -57,7 +57,8 @@ QCoro::Task<std::optional<QString>> OpenCoreProbe::runAsync(QString path, QStrin
     const auto request = requestFor(path, args, timeout);
     if (!request)
         co_return std::nullopt;
-    const ToolResult result = co_await ToolRunner::run(*request);
+    const ToolRequest toolRequest = *request;
+    const ToolResult result = co_await ToolRunner::run(toolRequest);
     co_return textOf(result);
 }
 
@@ -72,9 +73,11 @@ QCoro::Task<bool> OpenCoreProbe::detectAsync(double timeout)
 {
     QStringList nvramArgs;
     nvramArgs << QStringLiteral("-p");
-    if (mentions(co_await runAsync(nvramPath, nvramArgs, timeout), kNvramWord))
+    const std::optional<QString> nvram = co_await runAsync(nvramPath, nvramArgs, timeout);
+    if (mentions(nvram, kNvramWord))
         co_return true;
     QStringList ioregArgs;
     ioregArgs << QStringLiteral("-l");
-    co_return mentions(co_await runAsync(ioregPath, ioregArgs, timeout), kIoregWord);
+    const std::optional<QString> ioreg = co_await runAsync(ioregPath, ioregArgs, timeout);
+    co_return mentions(ioreg, kIoregWord);
 }

@@ -108,6 +108,8 @@ QCoro::Task<QString> DiagnosticsReport::gatherAsync()
 {
     // The inputs are read on the caller's thread (the app's bundle and the
     // engine bridge's interpreter choice), the slow part runs elsewhere.
-    co_return co_await gatherAsync(Inputs::current());
+    Inputs inputs = Inputs::current();
+    const QString report = co_await gatherAsync(std::move(inputs));
+    co_return report;
 }
 

@@ -37,7 +37,8 @@ const QString SoftwareUpdateProbe::toolPath = QStringLiteral("/usr/sbin/software
 
 QCoro::Task<MacOSUpdateStatus> SoftwareUpdateProbe::check(double timeout)
 {
-    const ToolResult result = co_await ToolRunner::run(listRequest(timeout));
+    ToolRequest request = listRequest(timeout);
+    const ToolResult result = co_await ToolRunner::run(std::move(request));
     co_return interpret(result);
 }
 
