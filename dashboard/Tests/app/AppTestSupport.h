@@ -7,9 +7,11 @@
 #include "records/AppRecord.h"
 #include "shell/AppDelegate.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <QThread>
 
 #include <qcoro/qcorotimer.h>
 
@@ -114,7 +116,9 @@ struct RecordingLaunch {
             journal.append(QStringLiteral("setIcon ") + icon.text(QStringLiteral("name")));
         };
         env.installLaunchAgent = [this] {
-            journal.append(QStringLiteral("installAgent"));
+            // The service manager may be slow to answer: never on the GUI thread.
+            const bool onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+            journal.append(onGuiThread ? QStringLiteral("installAgent on the GUI thread") : QStringLiteral("installAgent"));
             if (agentThrows)
                 throw std::runtime_error("Could not register scan agent: denied");
         };

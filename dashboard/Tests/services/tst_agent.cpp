@@ -20,6 +20,7 @@ using namespace std::chrono_literals;
 using Status = SMAppService::Status;
 
 Q_DECLARE_METATYPE(SMAppService::Status)
+Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
@@ -219,15 +220,34 @@ class TestLinuxServiceBackend : public QObject {
     std::unique_ptr<VarnoTest::FakeTools> m_tools;
     std::unique_ptr<ToolPaths::Scoped> m_systemctl;
 
+    // A user manager that logs each call, starts and stops the timer, and
+    // answers `show` with its state: loaded and enabled, active once started.
+    // A file "manager-state" in its folder, when present, is the answer instead.
+    QString writeSystemctl()
+    {
+        const QString log = m_tools->filePath(QStringLiteral("systemctl.log"));
+        const QString started = m_tools->filePath(QStringLiteral("started"));
+        const QString fixed = m_tools->filePath(QStringLiteral("manager-state"));
+        return m_tools->write(QStringLiteral("systemctl"),
+                              QStringLiteral("echo \"$*\" >> '%1'\n"
+                                             "case \"$2\" in\n"
+                                             "start) touch '%2' ;;\n"
+                                             "stop) rm -f '%2' ;;\n"
+                                             "show)\n"
+                                             "  if [ -f '%3' ]; then cat '%3'; exit 0; fi\n"
+                                             "  echo LoadState=loaded; echo UnitFileState=enabled\n"
+                                             "  if [ -f '%2' ]; then echo ActiveState=active; else echo ActiveState=inactive; fi ;;\n"
+                                             "esac\n")
+                                  .arg(log, started, fixed)
+                                  .toUtf8());
+    }
+
 private Q_SLOTS:
     void init()
     {
         m_home = std::make_unique<VarnoTest::TempHome>();
         m_tools = std::make_unique<VarnoTest::FakeTools>();
-        const QString log = m_tools->filePath(QStringLiteral("systemctl.log"));
-        m_systemctl = std::make_unique<ToolPaths::Scoped>(
-            QStringLiteral("/usr/bin/systemctl"),
-            m_tools->write(QStringLiteral("systemctl"), QStringLiteral("echo \"$*\" >> '%1'\n").arg(log).toUtf8()));
+        m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"), writeSystemctl());
         MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
     }
 
@@ -262,7 +282,8 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(units + QStringLiteral("/timers.target.wants/org.varno.scan.timer")).canonicalFilePath(),
                  QFileInfo(units + QStringLiteral("/org.varno.scan.timer")).canonicalFilePath());
         QCOMPARE(VarnoTest::readFile(m_tools->filePath(QStringLiteral("systemctl.log"))),
-                 QByteArray("--user daemon-reload\n--user start org.varno.scan.timer\n"));
+                 QByteArray("--user daemon-reload\n--user start org.varno.scan.timer\n"
+                            "--user show --property=LoadState,UnitFileState,ActiveState org.varno.scan.timer\n"));
 
         backend.unregisterService(kAgent);
         QCOMPARE(backend.status(kAgent), Status::notRegistered);
@@ -277,6 +298,62 @@ private Q_SLOTS:
                                                    "echo 'Failed to connect to bus' >&2\nexit 1\n"));
         LinuxServiceBackend backend;
         backend.registerService(kAgent);
+        QCOMPARE(backend.status(kAgent), Status::enabled);
+    }
+
+    // Enabled means the user's manager runs the timer; the unit files alone
+    // count only where no manager answers.
+    void agentStatusIsTheManagers_data()
+    {
+        QTest::addColumn<QByteArray>("manager");
+        QTest::addColumn<SMAppService::Status>("status");
+
+        QTest::newRow("loaded, enabled, active")
+            << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=active\n") << Status::enabled;
+        QTest::newRow("never loaded (no daemon-reload)")
+            << QByteArray("LoadState=not-found\nUnitFileState=\nActiveState=inactive\n") << Status::notRegistered;
+        QTest::newRow("loaded but never started")
+            << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=inactive\n") << Status::notRegistered;
+        QTest::newRow("disabled")
+            << QByteArray("LoadState=loaded\nUnitFileState=disabled\nActiveState=active\n") << Status::notRegistered;
+        QTest::newRow("failed")
+            << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=failed\n") << Status::notRegistered;
+        QTest::newRow("no user manager: the files decide")
+            << QByteArray("exit 1") << Status::enabled;
+        QTest::newRow("an answer without the states: the files decide") << QByteArray("\n") << Status::enabled;
+    }
+
+    void agentStatusIsTheManagers()
+    {
+        QFETCH(QByteArray, manager);
+        QFETCH(SMAppService::Status, status);
+
+        LinuxServiceBackend backend;
+        backend.registerService(kAgent);
+        if (manager == "exit 1") {
+            ToolPaths::Scoped down(QStringLiteral("/usr/bin/systemctl"),
+                                   m_tools->write(QStringLiteral("systemctl-down"),
+                                                  "echo 'Failed to connect to bus: No medium found' >&2\nexit 1\n"));
+            QCOMPARE(backend.status(kAgent), status);
+        } else {
+            VarnoTest::writeFile(m_tools->filePath(QStringLiteral("manager-state")), manager);
+            QCOMPARE(backend.status(kAgent), status);
+        }
+    }
+
+    // A timer the manager does not run is registered again at the next
+    // install (the launch's repair), and then reads as enabled.
+    void installRestartsATimerTheManagerDoesNotRun()
+    {
+        LinuxServiceBackend backend;
+        backend.registerService(kAgent);
+        QFile::remove(m_tools->filePath(QStringLiteral("started")));  // e.g. stopped by hand, or never loaded
+        QCOMPARE(backend.status(kAgent), Status::notRegistered);
+        QFile::remove(m_tools->filePath(QStringLiteral("systemctl.log")));
+
+        LaunchAgentManager::install();
+        QVERIFY(VarnoTest::readFile(m_tools->filePath(QStringLiteral("systemctl.log")))
+                    .contains("--user daemon-reload\n--user start org.varno.scan.timer\n"));
         QCOMPARE(backend.status(kAgent), Status::enabled);
     }
 
@@ -309,6 +386,62 @@ private Q_SLOTS:
         backend.unregisterService(kMainApp);
         QCOMPARE(backend.status(kMainApp), Status::notRegistered);
         backend.unregisterService(kMainApp);  // nothing to remove is no failure
+    }
+
+    // The login item is on only while its entry starts the running binary;
+    // an entry left by a binary that has moved is rewritten by the repair.
+    void loginItemFollowsTheRunningBinary_data()
+    {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<SMAppService::Status>("status");
+
+        const QString running = QCoreApplication::applicationFilePath();
+        QTest::newRow("this binary") << LinuxServiceBackend::quoteForDesktopEntry(running) << Status::enabled;
+        QTest::newRow("this binary, bare, with a field code") << running + QStringLiteral(" %u") << Status::enabled;
+        QTest::newRow("a binary that has moved")
+            << QStringLiteral("\"/opt/old/VARNO.app/Contents/MacOS/VARNO\"") << Status::notRegistered;
+        QTest::newRow("another program") << QStringLiteral("/bin/true") << Status::notRegistered;
+        QTest::newRow("unclosed quote") << QStringLiteral("\"") + running << Status::notRegistered;
+        QTest::newRow("no Exec") << QString() << Status::notRegistered;
+    }
+
+    void loginItemFollowsTheRunningBinary()
+    {
+        QFETCH(QString, exec);
+        QFETCH(SMAppService::Status, status);
+
+        QByteArray entry = "[Desktop Entry]\nType=Application\nName=VARNO Workshop\n";
+        if (!exec.isEmpty())
+            entry += "Exec=" + exec.toUtf8() + "\n";
+        VarnoTest::writeFile(LinuxServiceBackend::autostartFilePath(), entry);
+        LinuxServiceBackend backend;
+        QCOMPARE(backend.status(kMainApp), status);
+
+        // The launch's repair for a user who wants the item: rewritten to start this binary.
+        LoginItemManager::set(true);
+        QCOMPARE(backend.status(kMainApp), Status::enabled);
+    }
+
+    void desktopEntryProgram_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::optional<QString>>("program");
+
+        QTest::newRow("quoted with escapes")
+            << QStringLiteral("[Desktop Entry]\nExec=") + LinuxServiceBackend::quoteForDesktopEntry(QStringLiteral("/a b/$x%y\\z\"q"))
+            << std::optional(QStringLiteral("/a b/$x%y\\z\"q"));
+        QTest::newRow("bare with arguments") << QStringLiteral("[Desktop Entry]\nExec=/usr/bin/varno --x %u")
+                                             << std::optional(QStringLiteral("/usr/bin/varno"));
+        QTest::newRow("Exec of another group only")
+            << QStringLiteral("[Desktop Action x]\nExec=/bin/a\n[Desktop Entry]\nName=n") << std::optional<QString>();
+        QTest::newRow("empty Exec") << QStringLiteral("[Desktop Entry]\nExec=") << std::optional<QString>();
+    }
+
+    void desktopEntryProgram()
+    {
+        QFETCH(QString, text);
+        QFETCH(std::optional<QString>, program);
+        QCOMPARE(LinuxServiceBackend::programOfDesktopEntry(text), program);
     }
 
     void systemdQuoting_data()
@@ -383,6 +516,46 @@ private Q_SLOTS:
                  QByteArray("--engine-contract-version 1 scan"));
         QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("Library/Logs/VARNO/scan.err"))),
                  QByteArray("slow vendor feed\n"));
+    }
+
+    // The log the scans append to is rotated like the app's other logs: past
+    // 262144 bytes it becomes scan.err.prev (one generation) before a scan writes.
+    void scanLogIsRotated_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<bool>("rotated");
+        QTest::newRow("small: appended") << 1000 << false;
+        QTest::newRow("at the limit: appended") << 262144 << false;
+        QTest::newRow("past the limit: rotated") << 262145 << true;
+    }
+
+    void scanLogIsRotated()
+    {
+        QFETCH(int, before);
+        QFETCH(bool, rotated);
+        const auto parsed = PropertyList::parseFile(VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/org.varno.scan.plist")));
+        QVERIFY2(parsed.ok(), qPrintable(parsed.error));
+        const QStringList arguments = parsed.value.toMap().value(QStringLiteral("ProgramArguments")).toStringList();
+
+        VarnoTest::TempHome home;
+        VarnoTest::writeFile(home.filePath(QStringLiteral(".varno/varno.py")),
+                             "import sys\nprint('slow vendor feed', file=sys.stderr)\n");
+        const QString log = home.filePath(QStringLiteral("Library/Logs/VARNO/scan.err"));
+        const QByteArray old(before, 'o');
+        VarnoTest::writeFile(log, old);
+        VarnoTest::writeFile(log + QStringLiteral(".prev"), "older generation\n");
+        ToolRequest request;
+        request.program = arguments.value(0);
+        request.arguments = arguments.mid(1);
+        request.timeout = 60s;
+        QVERIFY(ToolRunner::runBlocking(request).succeeded());
+        if (rotated) {
+            QCOMPARE(VarnoTest::readFile(log), QByteArray("slow vendor feed\n"));
+            QCOMPARE(VarnoTest::readFile(log + QStringLiteral(".prev")), old);
+        } else {
+            QCOMPARE(VarnoTest::readFile(log), old + "slow vendor feed\n");
+            QCOMPARE(VarnoTest::readFile(log + QStringLiteral(".prev")), QByteArray("older generation\n"));
+        }
     }
 
     void isStagedAmongTheResources()

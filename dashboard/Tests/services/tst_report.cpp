@@ -165,6 +165,7 @@ class TestSupportReport : public QObject {
     std::unique_ptr<VarnoTest::TempHome> m_home;
     std::unique_ptr<VarnoTest::FakeTools> m_tools;
     std::unique_ptr<ToolPaths::Scoped> m_launchctl;
+    std::unique_ptr<ToolPaths::Scoped> m_systemctl;
     DiagnosticsReport::Inputs m_inputs;
 
     QString database() const { return m_home->filePath(QStringLiteral("Library/Application Support/VARNO/varno.db")); }
@@ -219,6 +220,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_launchctl.reset();
+        m_systemctl.reset();
         m_tools.reset();
         m_home.reset();
     }
@@ -242,6 +244,8 @@ private Q_SLOTS:
         for (int i = 1; i <= 100; ++i)
             log += "scan line " + QByteArray::number(i) + "\n";
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/Logs/VARNO/scan.err")), log));
+        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral(".varno/logs/scan.err")),
+                                     "[2026-03-04 10:00] catalog feed slow\n"));
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/LaunchAgents/org.varno.scan.plist")), "<plist/>"));
 
         QString scanTail;
@@ -292,7 +296,11 @@ private Q_SLOTS:
             + listing.left(400) + QStringLiteral("\u2026\n"
             "\n"
             "=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n")
-            + scanTail + QStringLiteral("\n\n"
+            + scanTail + QStringLiteral("\n"
+            "--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
+            "[2026-03-04 10:00] catalog feed slow\n"
+            "\n"
+            "\n"
             "=== LAUNCHCTL ===\n"
             "-\t0\torg.varno.scan\n"
             "-\t78\tORG.VARNO.helper\n"
@@ -328,6 +336,7 @@ private Q_SLOTS:
         m_inputs.bundleIdentifier = std::nullopt;
         m_inputs.path = std::nullopt;
         m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"), QStringLiteral("/nonexistent/launchctl"));
+        m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"), QStringLiteral("/nonexistent/systemctl"));
 
         const QString report = DiagnosticsReport::gather(m_inputs);
         const QString home = m_home->path();
@@ -355,9 +364,12 @@ private Q_SLOTS:
         QVERIFY2(report.startsWith(expectedStart), qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("\n\n=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n"
                                                "(file does not exist)\n"
+                                               "--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
+                                               "(file does not exist)\n"
                                                "\n"
                                                "=== LAUNCHCTL ===\n"
-                                               "no varno agent registered with launchctl\n")));
+                                               "no varno agent registered with launchctl; the systemd user manager did "
+                                               "not answer: ERROR launching /usr/bin/systemctl: ")));
         QVERIFY(report.contains(QStringLiteral("\nPATH: (unset)\n")));
         QVERIFY(report.endsWith(QStringLiteral("absent \u2713")));
         QVERIFY(!report.endsWith(QLatin1Char('\n')));
@@ -425,7 +437,69 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/Logs/VARNO/scan.err")), log));
         const QString report = DiagnosticsReport::gather(m_inputs);
-        QVERIFY2(report.contains(QStringLiteral("scan.err) ===\n") + shown + QStringLiteral("\n\n=== LAUNCHCTL ===")),
+        QVERIFY2(report.contains(QStringLiteral("scan.err) ===\n") + shown
+                                 + QStringLiteral("\n--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
+                                                  "(file does not exist)\n\n=== LAUNCHCTL ===")),
+                 qPrintable(report));
+    }
+
+    // A log that nothing trimmed is read from its end only: the last 40
+    // lines show, whatever its size; the engine's own scan log shows too.
+    void longScanLogsShowTheirEnd()
+    {
+        QByteArray log;
+        for (int i = 1; i <= 60000; ++i)
+            log += "agent line " + QByteArray::number(i) + " \xc3\xa9\n";  // UTF-8 throughout, 17+ bytes a line
+        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/Logs/VARNO/scan.err")), log));
+        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral(".varno/logs/scan.err")),
+                                     "[10:00] engine line 1\n[10:01] engine line 2"));
+        QString agentTail;
+        for (int i = 59962; i <= 60000; ++i)
+            agentTail += QStringLiteral("agent line %1 \u00e9\n").arg(i);
+        const QString report = DiagnosticsReport::gather(m_inputs);
+        QVERIFY2(report.contains(QStringLiteral("scan.err) ===\n") + agentTail
+                                 + QStringLiteral("\n--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
+                                                  "[10:00] engine line 1\n[10:01] engine line 2\n\n=== LAUNCHCTL ===")),
+                 qPrintable(report.right(3000)));
+    }
+
+    // Without launchctl the agent section is the systemd user timer as the
+    // user's manager reports it.
+    void agentSectionOnLinux_data()
+    {
+        QTest::addColumn<QByteArray>("systemctl");
+        QTest::addColumn<QString>("section");
+
+        QTest::newRow("timer active")
+            << QByteArray("case \"$4\" in\n"
+                          "*.timer) printf 'LoadState=loaded\\nUnitFileState=enabled\\nActiveState=active\\nSubState=waiting\\n"
+                          "LastTriggerUSec=n/a\\nNextElapseUSecRealtime=Thu 2026-03-05 11:00:00 UTC\\n' ;;\n"
+                          "*) printf 'LoadState=loaded\\nActiveState=inactive\\nResult=success\\nExecMainStatus=0\\n' ;;\n"
+                          "esac\n")
+            << QStringLiteral("systemd user unit org.varno.scan.timer: LoadState=loaded UnitFileState=enabled "
+                              "ActiveState=active SubState=waiting LastTriggerUSec=n/a "
+                              "NextElapseUSecRealtime=Thu 2026-03-05 11:00:00 UTC\n"
+                              "systemd user unit org.varno.scan.service: LoadState=loaded ActiveState=inactive "
+                              "Result=success ExecMainStatus=0");
+        QTest::newRow("never registered")
+            << QByteArray("printf 'LoadState=not-found\\nActiveState=inactive\\n'\n")
+            << QStringLiteral("systemd user unit org.varno.scan.timer: LoadState=not-found ActiveState=inactive\n"
+                              "systemd user unit org.varno.scan.service: LoadState=not-found ActiveState=inactive");
+        QTest::newRow("no user manager")
+            << QByteArray("echo 'Failed to connect to bus: No medium found' >&2\nexit 1\n")
+            << QStringLiteral("no varno agent registered with launchctl; the systemd user manager did not answer: "
+                              "[exit 1] stdout: stderr: Failed to connect to bus: No medium found");
+    }
+
+    void agentSectionOnLinux()
+    {
+        QFETCH(QByteArray, systemctl);
+        QFETCH(QString, section);
+        m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"), QStringLiteral("/nonexistent/launchctl"));
+        m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"),
+                                                          m_tools->write(QStringLiteral("systemctl"), systemctl));
+        const QString report = DiagnosticsReport::gather(m_inputs);
+        QVERIFY2(report.contains(QStringLiteral("=== LAUNCHCTL ===\n") + section + QStringLiteral("\n\n=== ENVIRONMENT ===")),
                  qPrintable(report));
     }
 

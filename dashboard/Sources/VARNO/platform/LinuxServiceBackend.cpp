@@ -63,6 +63,46 @@ void systemctl(const QStringList &arguments)
     }
 }
 
+// What the user's manager says of a timer, or nothing when no manager
+// answers (none runs, systemctl is missing, or it overran its time-out).
+struct TimerState {
+    QString loadState;
+    QString unitFileState;
+    QString activeState;
+};
+
+std::optional<TimerState> askTimerState(const QString &label)
+{
+    ToolRequest request;
+    request.program = kSystemctl;
+    request.arguments = QStringList{QStringLiteral("--user"), QStringLiteral("show"),
+                                    QStringLiteral("--property=LoadState,UnitFileState,ActiveState"),
+                                    label + QStringLiteral(".timer")};
+    request.timeout = kSystemctlTimeout;
+    request.outputCap = 64 * 1024;
+    const ToolResult result = ToolRunner::runBlocking(request);
+    if (!result.succeeded())
+        return std::nullopt;
+    TimerState state;
+    const QStringList lines = result.standardOutputText().split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals);
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("LoadState"))
+            state.loadState = value;
+        else if (key == QLatin1String("UnitFileState"))
+            state.unitFileState = value;
+        else if (key == QLatin1String("ActiveState"))
+            state.activeState = value;
+    }
+    if (state.loadState.isEmpty() || state.activeState.isEmpty())
+        return std::nullopt;
+    return state;
+}
+
 struct AgentDefinition {
     QStringList programArguments;
     qint64 interval = 3600;
@@ -210,15 +250,102 @@ LinuxServiceBackend::AgentUnits LinuxServiceBackend::unitsFor(const QString &lab
     return units;
 }
 
+std::optional<QString> LinuxServiceBackend::programOfDesktopEntry(const QString &text)
+{
+    bool inMainGroup = false;
+    QString value;
+    bool found = false;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (inMainGroup && line.startsWith(QLatin1String("Exec="))) {
+            value = line.mid(5);
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        return std::nullopt;
+
+    // The value is an escaped string first ...
+    QString unescaped;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
+            unescaped += c;
+            continue;
+        }
+        const QChar next = value.at(++i);
+        if (next == QLatin1Char('s'))
+            unescaped += QLatin1Char(' ');
+        else if (next == QLatin1Char('n'))
+            unescaped += QLatin1Char('\n');
+        else if (next == QLatin1Char('t'))
+            unescaped += QLatin1Char('\t');
+        else if (next == QLatin1Char('r'))
+            unescaped += QLatin1Char('\r');
+        else if (next == QLatin1Char('\\'))
+            unescaped += QLatin1Char('\\');
+        else
+            unescaped += QLatin1Char('\\') + QString(next);
+    }
+    // ... then a command line whose first argument is the program, either
+    // quoted (with `"`, `` ` ``, `$` and `\` escaped by a backslash) or bare.
+    const QString command = unescaped.trimmed();
+    QString program;
+    if (command.startsWith(QLatin1Char('"'))) {
+        qsizetype i = 1;
+        for (; i < command.size(); ++i) {
+            const QChar c = command.at(i);
+            if (c == QLatin1Char('\\') && i + 1 < command.size()) {
+                program += command.at(++i);
+                continue;
+            }
+            if (c == QLatin1Char('"'))
+                break;
+            program += c;
+        }
+        if (i >= command.size())
+            return std::nullopt;  // no closing quote
+    } else {
+        program = command.section(QLatin1Char(' '), 0, 0);
+    }
+    program.replace(QLatin1String("%%"), QLatin1String("%"));
+    if (program.isEmpty())
+        return std::nullopt;
+    return program;
+}
+
 SMAppService::Status LinuxServiceBackend::status(const ServiceIdentity &service)
 {
-    if (service.kind == ServiceIdentity::Kind::MainApp)
-        return QFileInfo::exists(autostartFilePath()) ? SMAppService::Status::enabled
-                                                      : SMAppService::Status::notRegistered;
+    if (service.kind == ServiceIdentity::Kind::MainApp) {
+        // On only while the entry starts this very executable: an entry left
+        // behind by a binary that has moved starts nothing.
+        QFile file(autostartFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            return SMAppService::Status::notRegistered;
+        const auto program = programOfDesktopEntry(QString::fromUtf8(file.readAll()));
+        const QString running = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+        if (program && !running.isEmpty() && QFileInfo(*program).canonicalFilePath() == running)
+            return SMAppService::Status::enabled;
+        return SMAppService::Status::notRegistered;
+    }
     const QString label = labelFor(service.plistName);
-    if (QFileInfo::exists(unitPath(label, QStringLiteral(".timer")))
-        && QFileInfo(wantsLinkPath(label)).isSymLink())
-        return SMAppService::Status::enabled;
+    const bool filesInPlace = QFileInfo::exists(unitPath(label, QStringLiteral(".timer")))
+                              && QFileInfo::exists(unitPath(label, QStringLiteral(".service")))
+                              && QFileInfo(wantsLinkPath(label)).isSymLink();
+    if (filesInPlace) {
+        // The user's manager decides; only where none answers do the files.
+        const std::optional<TimerState> state = askTimerState(label);
+        if (!state
+            || (state->loadState == QLatin1String("loaded") && state->unitFileState == QLatin1String("enabled")
+                && state->activeState == QLatin1String("active")))
+            return SMAppService::Status::enabled;
+    }
     if (!agentPlistPath(service.plistName))
         return SMAppService::Status::notFound;
     return SMAppService::Status::notRegistered;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Registrations on a Linux desktop, in files of the user's own:
 // - the agent "<label>.plist" becomes a systemd user timer and service
 //   (<config>/systemd/user/<label>.timer and .service, enabled through the
@@ -13,8 +15,12 @@
 //   the timer; when systemd can't be reached the files still take effect at
 //   the next login. An agent whose property list the app doesn't carry is
 //   notFound.
+//   The agent is enabled when the user's systemd has the timer loaded,
+//   enabled and active; where no user manager answers (none runs, or
+//   systemctl is missing or hangs) the files alone decide.
 // - the login item is the XDG autostart entry <config>/autostart/<id>.desktop
-//   that starts the app's executable.
+//   that starts the app's executable; it is enabled only while its Exec
+//   names the executable that runs now.
 // Linux asks for no approval, so requiresApproval never occurs here.
 class LinuxServiceBackend : public ServiceBackend {
 public:
@@ -40,6 +46,9 @@ public:
     static qint64 scanTimeoutFor(qint64 intervalSeconds);
     // One argument quoted for an ExecStart= line.
     static QString quoteForSystemd(const QString &argument);
+    // The program (the first argument of Exec=) of a desktop entry's text;
+    // nothing when it has none.
+    static std::optional<QString> programOfDesktopEntry(const QString &text);
     // One argument quoted for the Exec= key of a desktop entry.
     static QString quoteForDesktopEntry(const QString &argument);
 };

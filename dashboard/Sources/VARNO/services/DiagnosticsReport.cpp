@@ -19,6 +19,7 @@ namespace {
 
 const QString kSqlite3 = QStringLiteral("/usr/bin/sqlite3");
 const QString kLaunchctl = QStringLiteral("/bin/launchctl");
+const QString kSystemctl = QStringLiteral("/usr/bin/systemctl");
 constexpr qsizetype kShellOutputCap = 16 * 1024 * 1024;
 
 struct Query {
@@ -47,6 +48,33 @@ QStringList splitAtNewlines(const QString &text)
 {
     static const QRegularExpression newline(QStringLiteral("[\\n\\x{000B}\\x{000C}\\r\\x{0085}\\x{2028}\\x{2029}]"));
     return text.split(newline);
+}
+
+// The last `lines` lines of a log, read from at most its last `maxBytes`
+// bytes (a log that nobody trimmed is never read whole; a line cut at the
+// start of that window is dropped). Nothing when the file can't be read or
+// is not UTF-8.
+std::optional<QString> logTail(const QString &path, int lines, qint64 maxBytes = 256 * 1024)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 size = file.size();
+    QByteArray bytes;
+    if (size > maxBytes) {
+        if (!file.seek(size - maxBytes))
+            return std::nullopt;
+        bytes = file.read(maxBytes);
+        const qsizetype newline = bytes.indexOf('\n');
+        bytes = newline < 0 ? QByteArray() : bytes.mid(newline + 1);
+    } else {
+        bytes = file.readAll();
+    }
+    const auto text = decodeUtf8Strict(bytes);
+    if (!text)
+        return std::nullopt;
+    const QStringList pieces = splitAtNewlines(*text);
+    return pieces.mid(std::max<qsizetype>(0, pieces.size() - lines)).join(QLatin1Char('\n'));
 }
 
 std::optional<QString> readUtf8File(const QString &path)
@@ -100,6 +128,36 @@ QString describeShellResult(const QString &path, const ToolResult &result, std::
 
 // ---------------------------------------------------------------------------
 // Tools
+
+QString DiagnosticsReport::systemdAgentStatus()
+{
+    QStringList lines;
+    const QStringList units = {QStringLiteral("org.varno.scan.timer"), QStringLiteral("org.varno.scan.service")};
+    const QStringList properties = {
+        QStringLiteral("--property=LoadState,UnitFileState,ActiveState,SubState,LastTriggerUSec,NextElapseUSecRealtime"),
+        QStringLiteral("--property=LoadState,ActiveState,Result,ExecMainStatus")};
+    for (qsizetype i = 0; i < units.size(); ++i) {
+        const ToolRequest request = shellRequest(kSystemctl,
+                                                 {QStringLiteral("--user"), QStringLiteral("show"), properties.at(i), units.at(i)},
+                                                 std::nullopt, quickToolTimeout);
+        const ToolResult result = ToolRunner::runBlocking(request);
+        if (!result.succeeded()) {
+            const QString why = describeShellResult(kSystemctl, result, quickToolTimeout).trimmed();
+            lines << QStringLiteral("no varno agent registered with launchctl; the systemd user manager did not "
+                                    "answer: ")
+                         + PlainText::prefixCharacters(why.simplified(), 300);
+            break;
+        }
+        QStringList values;
+        const QStringList answer = splitAtNewlines(result.standardOutputText().trimmed());
+        for (const QString &line : answer) {
+            if (!line.trimmed().isEmpty())
+                values << line.trimmed();
+        }
+        lines << QStringLiteral("systemd user unit %1: %2").arg(units.at(i), values.join(QLatin1Char(' ')));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 QString DiagnosticsReport::runShell(const QString &path, const QStringList &args, const std::optional<QString> &cwd,
                                     std::chrono::milliseconds timeout)
@@ -178,6 +236,7 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
     const QString database = dataRoot + QStringLiteral("/varno.db");
     const QString logsRoot = home + QStringLiteral("/Library/Logs/VARNO");
     const QString scanLog = logsRoot + QStringLiteral("/scan.err");
+    const QString engineScanLog = cliRoot + QStringLiteral("/logs/scan.err");
     const QString engineResources = inputs.bundlePath + QStringLiteral("/Contents/Resources/cli");
     const QString legacyAgent = home + QStringLiteral("/Library/LaunchAgents/org.varno.scan.plist");
     const QString legacyModule = cliRoot + QStringLiteral("/db.py");
@@ -263,24 +322,36 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
 
     // SCAN LOG
     lines << QString() << QStringLiteral("=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===");
-    if (const auto log = readUtf8File(scanLog)) {
-        const QStringList pieces = splitAtNewlines(*log);
-        const QString tail = pieces.mid(std::max<qsizetype>(0, pieces.size() - 40)).join(QLatin1Char('\n'));
-        lines << (tail.isEmpty() ? QStringLiteral("(empty)") : tail);
-    } else {
+    // What the background scans print on standard error, then what the
+    // engine's scan itself records of its work.
+    if (const auto tail = logTail(scanLog, 40))
+        lines << (tail->isEmpty() ? QStringLiteral("(empty)") : *tail);
+    else
         lines << QStringLiteral("(file does not exist)");
-    }
+    lines << QStringLiteral("--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---");
+    if (const auto tail = logTail(engineScanLog, 40))
+        lines << (tail->isEmpty() ? QStringLiteral("(empty)") : *tail);
+    else
+        lines << QStringLiteral("(file does not exist)");
 
     // LAUNCHCTL
     lines << QString() << QStringLiteral("=== LAUNCHCTL ===");
-    QStringList agents;
-    const QStringList launchctlLines =
-        splitAtNewlines(runShell(kLaunchctl, {QStringLiteral("list")}, std::nullopt, quickToolTimeout));
-    for (const QString &line : launchctlLines) {
-        if (line.toLower().contains(QLatin1String("varno")))
-            agents << line;
+    const ToolRequest launchctlRequest =
+        shellRequest(kLaunchctl, {QStringLiteral("list")}, std::nullopt, quickToolTimeout);
+    const ToolResult launchctl = ToolRunner::runBlocking(launchctlRequest);
+    if (launchctl.started()) {
+        QStringList agents;
+        const QStringList launchctlLines = splitAtNewlines(describeShellResult(kLaunchctl, launchctl, quickToolTimeout));
+        for (const QString &line : launchctlLines) {
+            if (line.toLower().contains(QLatin1String("varno")))
+                agents << line;
+        }
+        lines << (agents.isEmpty() ? QStringLiteral("no varno agent registered with launchctl")
+                                   : agents.join(QLatin1Char('\n')));
+    } else {
+        // No launchctl: the agent is the systemd user timer, as its manager sees it.
+        lines << systemdAgentStatus();
     }
-    lines << (agents.isEmpty() ? QStringLiteral("no varno agent registered with launchctl") : agents.join(QLatin1Char('\n')));
 
     // ENVIRONMENT
     lines << QString() << QStringLiteral("=== ENVIRONMENT ===");

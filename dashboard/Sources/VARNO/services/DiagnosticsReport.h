@@ -22,8 +22,9 @@ struct VersionStatusCounts {
 
 // The plain-text support report a user copies into a support request: the
 // app's version, the engine installation, the database, what the engine's
-// listing returns, the tail of the background-scan log, the agent
-// registrations, the environment and leftovers of older versions.
+// listing returns, the tails of the background-scan log and of the engine's
+// own scan log, the agent registration (launchctl's, or the systemd user
+// timer's where there is no launchctl), the environment and leftovers of older versions.
 //
 // The report reads files and runs tools itself (the engine through python3,
 // the database through sqlite3), each with a time-out of its own, so a tool
@@ -79,6 +80,12 @@ public:
     // Counts the statuses of an engine listing; nothing when the text is not
     // a JSON array of objects.
     static std::optional<VersionStatusCounts> summarizeVersionCheckStatuses(const QString &json);
+
+    // The agent section where there is no launchctl: the background scan's
+    // systemd user timer and service as the user's manager reports them
+    // (load, enablement, activity, last and next run, last result), or why
+    // the manager did not answer. Blocking.
+    static QString systemdAgentStatus();
 
 private:
     static QString gatherFrom(Inputs inputs);

@@ -15,6 +15,9 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QUrl>
+#include <QtConcurrent>
+
+#include <qcoro/qcorofuture.h>
 
 namespace {
 
@@ -176,11 +179,22 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
             model->setError(*failure);
         markLaunchLoadAnswered();
     } else {
-        // The background-scan agent; a failure is dropped without a word.
-        try {
-            m_environment.installLaunchAgent();
-        } catch (...) {
-        }
+        // The background-scan agent, on a worker thread: registering it asks
+        // the user's service manager, which may take its time-outs to answer.
+        // A failure is dropped without a word.
+        const std::function<void()> install = m_environment.installLaunchAgent;
+        const std::function<bool()> guarded = [install] {
+            try {
+                install();
+                return true;
+            } catch (...) {
+                return false;
+            }
+        };
+        QFuture<bool> installed = QtConcurrent::run(guarded);
+        co_await installed;
+        if (!self)
+            co_return;
     }
     if (!failure && model) {
         const auto load = m_environment.load;

@@ -25,7 +25,7 @@ struct LaunchEnvironment {
     // The application icon.
     std::function<std::optional<QImage>(const QString &name)> image;
     std::function<void(const QImage &icon)> setApplicationIcon;
-    // The background-scan agent; may throw.
+    // The background-scan agent; may throw. Runs on a worker thread.
     std::function<void()> installLaunchAgent;
     // The login item: the user's wish, the item's status, and re-registering.
     std::function<bool()> launchAtLoginPreference;
