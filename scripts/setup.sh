@@ -8,6 +8,9 @@ VARNO_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qcoro-qt6-dev libgl-dev
     python3 sqlite3 fontconfig
+    # the desktop tests: a private session bus, a headless X server, the
+    # freedesktop tools that register and open the varno: scheme
+    dbus xvfb xauth xdg-utils desktop-file-utils
 )
 
 varno_install_packages() {
@@ -49,3 +52,51 @@ varno_build() {
 }
 
 VARNO_BUNDLE_EXECUTABLE="Contents/MacOS/VARNO"
+
+# varno_register_desktop <executable>
+# Registers an app executable for the current user: a desktop entry in
+# $XDG_DATA_HOME/applications (default ~/.local/share/applications) whose Exec
+# is that executable, made the handler of varno: addresses through xdg-mime,
+# so that `xdg-open varno://update` reaches the running app.
+varno_register_desktop() {
+    local executable="$1"
+    local contents
+    contents="$(cd "$(dirname "$executable")/.." && pwd)"
+    local apps="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
+    local entry="$apps/org.varno.workshop.desktop"
+    # Bare when the path holds none of the characters desktop entries
+    # reserve (simple launchers such as xdg-open's own take only that);
+    # otherwise quoted: ", `, $ and \ take a backslash inside the quotes,
+    # then every backslash is doubled. A % is doubled either way.
+    local quoted="$executable"
+    if [[ "$quoted" =~ [][:space:]\"\'\\\>\<~\|\&\;\$\*\?#\(\)\`] ]]; then
+        quoted="${quoted//\\/\\\\}"
+        quoted="${quoted//\"/\\\"}"
+        quoted="${quoted//\`/\\\`}"
+        quoted="${quoted//\$/\\\$}"
+        quoted="${quoted//\\/\\\\}"
+        quoted="\"$quoted\""
+    fi
+    quoted="${quoted//%/%%}"
+    mkdir -p "$apps"
+    local line
+    {
+        while IFS= read -r line; do
+            case "$line" in
+                "#"*) ;;
+                Exec=*) printf 'Exec=%s %%u\n' "$quoted" ;;
+                Icon=*) printf 'Icon=%s\n' "$contents/Resources/images/AppIcon.svg" ;;
+                *) printf '%s\n' "$line" ;;
+            esac
+        done < "$contents/Resources/org.varno.workshop.desktop"
+    } > "$entry.tmp"
+    mv -f "$entry.tmp" "$entry"
+    if ! command -v xdg-mime >/dev/null; then
+        echo "xdg-mime is missing (Debian package xdg-utils): varno: addresses are not registered." >&2
+        return 1
+    fi
+    xdg-mime default org.varno.workshop.desktop x-scheme-handler/varno
+    if command -v update-desktop-database >/dev/null; then
+        update-desktop-database "$apps" >/dev/null 2>&1 || true
+    fi
+}

@@ -1,7 +1,12 @@
 #include "platform/UserNotifications.h"
 
+#include "platform/Logging.h"
+#include "platform/PlainText.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QMutexLocker>
 #include <QVariantMap>
 
@@ -9,6 +14,7 @@ namespace {
 
 QMutex centerMutex;
 std::shared_ptr<UserNotificationCenter> currentCenter;
+UserNotifications::FallbackHandler fallbackHandler;
 
 } // namespace
 
@@ -28,6 +34,25 @@ void setCurrent(std::shared_ptr<UserNotificationCenter> center)
     currentCenter = std::move(center);
 }
 
+void setFallback(FallbackHandler handler)
+{
+    QMutexLocker lock(&centerMutex);
+    fallbackHandler = std::move(handler);
+}
+
+void deliverToFallback(const UNNotificationRequest &request, const QString &reason)
+{
+    FallbackHandler handler;
+    {
+        QMutexLocker lock(&centerMutex);
+        handler = fallbackHandler;
+    }
+    qCWarning(lcVarno).noquote() << "notification not shown by the desktop (" + reason + "):"
+                                 << request.content.title + QStringLiteral(" \u2014 ") + request.content.body;
+    if (handler)
+        handler(request, reason);
+}
+
 } // namespace UserNotifications
 
 void DesktopNotificationCenter::requestAuthorization(int, AuthorizationHandler handler)
@@ -38,11 +63,33 @@ void DesktopNotificationCenter::requestAuthorization(int, AuthorizationHandler h
         handler(true, std::nullopt);
 }
 
+DesktopNotificationCenter::DesktopNotificationCenter()
+    : DesktopNotificationCenter(QDBusConnection::sessionBus())
+{
+}
+
+DesktopNotificationCenter::DesktopNotificationCenter(QDBusConnection bus)
+    : m_bus(std::move(bus))
+{
+}
+
+void DesktopNotificationCenter::setOutcomeObserver(Outcome observer)
+{
+    m_observer = observer ? std::make_shared<Outcome>(std::move(observer)) : nullptr;
+}
+
 void DesktopNotificationCenter::add(const UNNotificationRequest &request)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    const std::shared_ptr<Outcome> observer = m_observer;
+    const auto failed = [request, observer](const QString &why) {
+        UserNotifications::deliverToFallback(request, why);
+        if (observer)
+            (*observer)(request, std::nullopt, why);
+    };
+    if (!m_bus.isConnected()) {
+        failed(QStringLiteral("no session bus"));
         return;
+    }
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.varno.workshop"));
     hints.insert(QStringLiteral("x-varno-identifier"), request.identifier);
@@ -55,8 +102,22 @@ void DesktopNotificationCenter::add(const UNNotificationRequest &request)
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     call << QStringLiteral("VARNO Workshop") << 0u << QString() << request.content.title << request.content.body
          << QStringList() << hints << -1;
-    // Fire and forget: the reply (the desktop's own id) is of no use here.
-    bus.send(call);
+    // The reply is the service's id for the notification, or an error (no
+    // notification server on the bus, a refusal, no answer in time).
+    const QDBusPendingCall pending = m_bus.asyncCall(call, replyTimeoutMs);
+    auto *watcher = new QDBusPendingCallWatcher(pending);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [request, observer, failed](QDBusPendingCallWatcher *finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<uint> reply = *finished;
+                         if (reply.isError()) {
+                             const QDBusError error = reply.error();
+                             failed(PlainText::prefixCharacters(error.name() + QStringLiteral(": ") + error.message(), 300));
+                             return;
+                         }
+                         if (observer)
+                             (*observer)(request, reply.value(), QString());
+                     });
 }
 
 void RecordingNotificationCenter::requestAuthorization(int options, AuthorizationHandler handler)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -12,7 +13,10 @@
 // notification centre:
 // - DesktopNotificationCenter (the default) posts through the desktop's
 //   notification service (org.freedesktop.Notifications on the session bus)
-//   and grants permission without asking, as the desktop does;
+//   and grants permission without asking, as the desktop does. It checks the
+//   service's reply: a notification that no service shows (no session bus,
+//   no notification server, an error or no answer in time) goes to the
+//   fallback, so it is never lost without a word;
 // - RecordingNotificationCenter keeps what it was given, for tests.
 
 struct UNNotificationContent {
@@ -54,12 +58,38 @@ std::shared_ptr<UserNotificationCenter> current();
 // Replaces the centre; nullptr restores the desktop's.
 void setCurrent(std::shared_ptr<UserNotificationCenter> center);
 
+// Where a notification goes that the desktop could not show, with the reason.
+// The app's shell sets the tray's message when it has a tray; without a
+// handler (or once it is reset with nullptr) the notification is logged.
+using FallbackHandler = std::function<void(const UNNotificationRequest &request, const QString &reason)>;
+void setFallback(FallbackHandler handler);
+// Hands the request to the fallback (or the log). Runs on the caller's thread.
+void deliverToFallback(const UNNotificationRequest &request, const QString &reason);
+
 } // namespace UserNotifications
 
 class DesktopNotificationCenter : public UserNotificationCenter {
 public:
+    // How long the notification service may take to answer.
+    static constexpr int replyTimeoutMs = 10000;
+
+    // The session bus by default; tests give a private bus.
+    DesktopNotificationCenter();
+    explicit DesktopNotificationCenter(QDBusConnection bus);
+
     void requestAuthorization(int options, AuthorizationHandler handler) override;
+    // Sends Notify and returns at once; the reply is checked on the calling
+    // thread's event loop (the GUI thread's in the app).
     void add(const UNNotificationRequest &request) override;
+
+    // Told the outcome of each add(): the service's id for the notification,
+    // or nothing and why it was not shown (tests).
+    using Outcome = std::function<void(const UNNotificationRequest &request, std::optional<uint> id, const QString &error)>;
+    void setOutcomeObserver(Outcome observer);
+
+private:
+    QDBusConnection m_bus;
+    std::shared_ptr<Outcome> m_observer;
 };
 
 class RecordingNotificationCenter : public UserNotificationCenter {

@@ -124,9 +124,15 @@ void MenuBarPanel::setSnapshotOverride(std::optional<PanelSnapshot> snapshot)
 void MenuBarPanel::buildHeader(QBoxLayout *column)
 {
     auto *header = new QWidget(this);
-    auto *row = new QHBoxLayout(header);
-    row->setContentsMargins(16, 12, 16, 12);
+    // The wordmark row; the detection banner, which needs the whole width to
+    // show its text and button whole, takes a row of its own below it.
+    auto *rows = new QVBoxLayout(header);
+    rows->setContentsMargins(16, 12, 16, 12);
+    rows->setSpacing(8);
+    auto *row = new QHBoxLayout();
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
+    rows->addLayout(row);
     row->addWidget(new BrandWordmarkView(16, header), 0, Qt::AlignVCenter);
     m_version = makeLabel(VarnoFont::mono(10), VarnoColor::textTertiary(), header, AppMetadata::shortVersionLabel());
     row->addWidget(m_version, 0, Qt::AlignVCenter);
@@ -157,14 +163,25 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
                                       true, m_banner),
                       0, Qt::AlignVCenter);
     banner->addWidget(new BruskView(20, BruskVariant::sentry, m_banner), 0, Qt::AlignVCenter);
+    // One line, never elided: the label asks for its whole text's width.
     auto *bannerText = makeLabel(italicBrusk(13), VarnoColor::attention(), m_banner,
-                                 QStringLiteral("Detection incomplete"), true);
+                                 QStringLiteral("Detection incomplete"));
+    bannerText->setObjectName(QStringLiteral("panel-banner-text"));
     bannerText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    banner->addWidget(bannerText, 1, Qt::AlignVCenter);
+    bannerText->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    {
+        // Italic glyphs reach past their advance: the wider of the two.
+        const QFontMetrics metrics(bannerText->font());
+        bannerText->setMinimumWidth(qMax(metrics.horizontalAdvance(bannerText->text()),
+                                         metrics.boundingRect(bannerText->text()).width())
+                                    + 2);
+    }
+    banner->addWidget(bannerText, 0, Qt::AlignVCenter);
+    banner->addStretch(1);
     m_runDiagnostics = new StyledButton(QStringLiteral("Run diagnostics"), PanelCompactWarningButton(), m_banner);
     connect(m_runDiagnostics, &QPushButton::clicked, this, &MenuBarPanel::runDiagnostics);
     banner->addWidget(m_runDiagnostics, 0, Qt::AlignVCenter);
-    row->addWidget(m_banner, 0, Qt::AlignVCenter);
+    rows->addWidget(m_banner);
 
     column->addWidget(header);
 }
@@ -181,17 +198,27 @@ QWidget *MenuBarPanel::buildPersonaBody(BruskView **artwork, QLabel **headline, 
     auto *texts = new QVBoxLayout();
     texts->setSpacing(2);
     *headline = makeLabel(italicBrusk(14), VarnoColor::textSecondary(), body);
-    *detail = makeLabel(VarnoFont::mono(10), VarnoColor::textTertiary(), body);
-    (*detail)->setWordWrap(true);
+    // The detail wraps to at most two lines, ending in "…" only when even
+    // those are too few.
+    auto *limited = new PanelLineLimitedLabel(2, body);
+    limited->setTextFormat(Qt::PlainText);
+    limited->setFont(VarnoFont::mono(10));
+    VarnoColor::bindForeground(limited, VarnoColor::textTertiary());
+    *detail = limited;
     (*headline)->setWordWrap(true);
-    texts->addWidget(*headline);
-    texts->addWidget(*detail);
-    // The texts take what the button leaves, wrapping when they must.
-    row->addLayout(texts, 1);
+    // The headline shares its row with the button; the detail runs on under
+    // the button, so that its two lines have the body's whole width.
+    auto *top = new QHBoxLayout();
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(8);
+    top->addWidget(*headline, 1, Qt::AlignVCenter);
     *button = new StyledButton(buttonText, PanelSecondaryButton(), body);
     (*button)->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     (*button)->setMinimumWidth((*button)->sizeHint().width() + 24);
-    row->addWidget(*button, 0, Qt::AlignVCenter);
+    top->addWidget(*button, 0, Qt::AlignVCenter);
+    texts->addLayout(top);
+    texts->addWidget(*detail);
+    row->addLayout(texts, 1);
     return body;
 }
 
@@ -209,7 +236,9 @@ void MenuBarPanel::buildBodies(QBoxLayout *column)
         body->setContentsMargins(0, 0, 0, 0);
         body->setSpacing(8);
         auto *top = new QHBoxLayout();
-        m_headline = makeLabel(VarnoFont::ui(12, QFont::Medium), VarnoColor::textPrimary(), m_running);
+        // One line, elided with "…" at whatever room the counter leaves.
+        m_headline = makeLabel(VarnoFont::ui(12, QFont::Medium), VarnoColor::textPrimary(), m_running, QString(), true);
+        m_headline->setObjectName(QStringLiteral("panel-running-headline"));
         m_headline->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         m_counter = makeLabel(VarnoFont::mono(11), VarnoColor::textSecondary(), m_running);
         top->addWidget(m_headline, 1);
@@ -312,8 +341,6 @@ void MenuBarPanel::buildBodies(QBoxLayout *column)
     m_unmeasured = buildPersonaBody(&artwork, &m_unmeasuredHeadline, &m_unmeasuredDetail, &m_openWorkshopBody,
                                     QStringLiteral("Open Workshop"));
     m_unmeasured->layout()->setContentsMargins(0, 4, 0, 4);
-    // At most two lines of detail.
-    m_unmeasuredDetail->setMaximumHeight(2 * QFontMetrics(m_unmeasuredDetail->font()).lineSpacing());
     connect(m_openWorkshopBody, &QPushButton::clicked, this, &MenuBarPanel::openWorkshop);
     stack->addWidget(m_unmeasured);
 
@@ -416,7 +443,7 @@ void MenuBarPanel::updateBodies()
 
     // Running
     const QString headline = MenuBarPanelText::progressHeadline(s.updateProgress, s.apps, s.isPaused);
-    m_headline->setText(QFontMetrics(m_headline->font()).elidedText(headline, Qt::ElideRight, 220));
+    m_headline->setText(headline);
     m_headline->setToolTip(headline);
     m_headline->setAccessibleName(headline);
     m_counter->setText(MenuBarPanelText::progressCounter(s.updateProgress));

@@ -6,6 +6,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -178,4 +179,76 @@ void PanelElidedLabel::paintEvent(QPaintEvent *)
     painter.setPen(palette().color(QPalette::WindowText));
     const QRect area = contentsRect();
     painter.drawText(area, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+}
+
+// --- PanelLineLimitedLabel -----------------------------------------------------------
+
+PanelLineLimitedLabel::PanelLineLimitedLabel(int maxLines, QWidget *parent)
+    : QLabel(parent)
+    , m_maxLines(qMax(1, maxLines))
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    QSizePolicy policy = sizePolicy();
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+QStringList PanelLineLimitedLabel::linesFor(int width) const
+{
+    QStringList lines;
+    const QString content = text();
+    if (content.isEmpty() || width <= 0)
+        return lines;
+    QTextLayout layout(content, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() == m_maxLines - 1) {
+            // The last line allowed holds the rest, elided when it is too long.
+            const QString rest = content.mid(line.textStart()).simplified();
+            lines << fontMetrics().elidedText(rest, Qt::ElideRight, width);
+            break;
+        }
+        lines << content.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
+
+int PanelLineLimitedLabel::heightForWidth(int width) const
+{
+    const QMargins margins = contentsMargins();
+    const qsizetype count = linesFor(width - margins.left() - margins.right()).size();
+    return int(qMax<qsizetype>(1, count)) * fontMetrics().lineSpacing() + margins.top() + margins.bottom();
+}
+
+QSize PanelLineLimitedLabel::sizeHint() const
+{
+    const int width = qMin(fontMetrics().horizontalAdvance(text()), 240);
+    return QSize(width, heightForWidth(width));
+}
+
+QSize PanelLineLimitedLabel::minimumSizeHint() const
+{
+    return QSize(0, fontMetrics().lineSpacing());
+}
+
+void PanelLineLimitedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect area = contentsRect();
+    int y = area.top();
+    for (const QString &line : linesFor(area.width())) {
+        painter.drawText(QRect(area.left(), y, area.width(), fontMetrics().lineSpacing()),
+                         Qt::AlignLeft | Qt::AlignVCenter, line);
+        y += fontMetrics().lineSpacing();
+    }
 }

@@ -94,6 +94,30 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
+// Plain text wrapped at word boundaries to at most `maxLines` lines; when
+// the text needs more, the last line shown ends in "…". Its height follows
+// its width.
+class PanelLineLimitedLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    PanelLineLimitedLabel(int maxLines, QWidget *parent = nullptr);
+
+    // The lines drawn at `width` (the last one elided when the text needs more).
+    QStringList linesFor(int width) const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    int m_maxLines;
+};
+
 // A one-pixel rule in the border colour: horizontal (full width) or
 // vertical (of a given height).
 class PanelDivider : public QWidget {

@@ -3,6 +3,7 @@
 #include "engine/ResourceLocator.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
+#include "platform/UserNotifications.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -106,6 +107,13 @@ TrayHost::TrayHost(AppModel *model, PanelFactory makePanel, bool useTray, QObjec
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                 showPanel();
         });
+        // A notification the desktop could not show becomes the tray's
+        // message (without a tray it is only logged).
+        const QPointer<QSystemTrayIcon> tray = m_tray;
+        UserNotifications::setFallback([tray](const UNNotificationRequest &request, const QString &) {
+            if (tray)
+                tray->showMessage(request.content.title, request.content.body);
+        });
     }
     if (m_model)
         connect(m_model, &AppModel::appsChanged, this, &TrayHost::refreshLabel);
@@ -117,6 +125,8 @@ TrayHost::TrayHost(AppModel *model, PanelFactory makePanel, bool useTray, QObjec
 
 TrayHost::~TrayHost()
 {
+    if (m_tray)
+        UserNotifications::setFallback(nullptr);
     delete m_panel.data();
 }
 

@@ -3,6 +3,8 @@
 #include "kit/SettingsButton.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
+#include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "services/SparkleUpdater.h"
 #include "settings/SettingsView.h"
 #include "shell/AppDelegate.h"
@@ -197,6 +199,8 @@ void VarnoApplication::handleMessage(const QStringList &urls)
         activate();
         return;
     }
+    qCInfo(lcVarno).noquote() << "Another start of the app sent:"
+                              << PlainText::prefixCharacters(urls.join(QLatin1Char(' ')), 1000);
     m_delegate->openURLs(urls);
 }
 
