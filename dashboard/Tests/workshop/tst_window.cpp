@@ -7,6 +7,7 @@
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
+#include "panels/OnboardingView.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
@@ -18,6 +19,7 @@
 #include "workshop/WorkshopStandIns.h"
 #include "workshop/WorkshopWindow.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +27,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -51,6 +54,27 @@ AppRecord record(const QString &id, const QString &name)
                                             {QStringLiteral("update_mechanism"), QStringLiteral("cask")}});
 }
 
+// The first run's pauses end at once: the window's tests read its end state.
+class ImmediateTimers : public OnboardingTimers {
+public:
+    qint64 nowMs() override { return 0; }
+    void start(std::chrono::milliseconds, QObject *context, std::function<void()> fire) override
+    {
+        QTimer::singleShot(0, context, std::move(fire));
+    }
+};
+
+OnboardingEnvironment instantOnboarding()
+{
+    OnboardingEnvironment environment;
+    environment.bootstrap = []() -> QCoro::Task<void> { co_return; };
+    environment.installAgent = []() -> QCoro::Task<void> { co_return; };
+    environment.load = [](AppModel *) -> QCoro::Task<void> { co_return; };
+    environment.fileExists = [](const QString &) { return false; };
+    environment.timers = std::make_shared<ImmediateTimers>();
+    return environment;
+}
+
 } // namespace
 
 // The Workshop window's frame: its size limits, the app's signals, the
@@ -75,6 +99,7 @@ private Q_SLOTS:
         // Overlays and the banner switch at once, so that the tests read their
         // end state.
         m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        OnboardingEnvironment::setOverride(instantOnboarding());
         m_model = std::make_unique<AppModel>(quietServices());
         m_model->setShowOnboarding(false);
         m_model->setApps({record(QStringLiteral("org.a"), QStringLiteral("Alpha")),
@@ -90,6 +115,7 @@ private Q_SLOTS:
     {
         m_window.reset();
         m_model.reset();
+        OnboardingEnvironment::setOverride(std::nullopt);
         m_noMotion.reset();
         m_home.reset();
     }
@@ -223,7 +249,11 @@ private Q_SLOTS:
         QCOMPARE(onboarding->geometry(), content()->rect());
 
         // Finishing onboarding removes the overlay; the drawer stays.
-        QTest::mouseClick(static_cast<StandIn::OnboardingView *>(onboarding)->finishButton(), Qt::LeftButton);
+        auto *overlay = qobject_cast<OnboardingView *>(onboarding);
+        QVERIFY(overlay);
+        QVERIFY(VarnoTest::waitUntil([overlay] { return overlay->phase() == OnboardingPhase::done; }));
+        overlay->launchAtLoginBox()->setChecked(false);
+        QTest::mouseClick(overlay->openWorkshopButton(), Qt::LeftButton);
         QVERIFY(!m_model->showOnboarding());
         QVERIFY(!m_window->onboarding());
         QVERIFY(m_window->drawer());

@@ -33,34 +33,6 @@ QFont italicBrusk(qreal size)
 
 } // namespace
 
-// --- OnboardingView ----------------------------------------------------------------------
-
-OnboardingView::OnboardingView(AppModel *model, QWidget *parent)
-    : QWidget(parent)
-    , m_model(model)
-    , m_finish(new StyledButton(QStringLiteral("Finish"), PrimaryButtonStyle(), this))
-{
-    setObjectName(QStringLiteral("onboarding"));
-    auto *layout = new QVBoxLayout(this);
-    layout->addStretch(1);
-    auto *title = label(QStringLiteral("Onboarding (stand-in)"), italicBrusk(28), VarnoColor::textPrimary(), this);
-    title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(title);
-    layout->addWidget(m_finish, 0, Qt::AlignCenter);
-    layout->addStretch(1);
-    connect(m_finish, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            m_model->completeOnboarding();
-    });
-    VarnoColor::repaintOnAppearanceChange(this);
-}
-
-void OnboardingView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), VarnoColor::background().resolved());
-}
-
 // --- Sheets ------------------------------------------------------------------------------
 
 SheetView::SheetView(const QString &title, QWidget *parent)

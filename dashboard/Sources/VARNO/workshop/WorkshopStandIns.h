@@ -13,28 +13,11 @@
 class AppModel;
 class StyledButton;
 
-// Stand-ins for the Workshop's onboarding and the Environment and
-// Diagnostics sheets, until their own views are
-// built. Each has the interface of the view it stands in for (what the window
-// hands it, what it hands back) and shows only the plainest form of its
+// Stand-ins for the Workshop's Environment and Diagnostics sheets, until
+// their own views are built. Each has the interface of the view it stands in
+// for (what the window hands it, what it hands back) and shows only the plainest form of its
 // content, clearly marked as unfinished.
 namespace StandIn {
-
-// The first-run overlay: one button that completes onboarding.
-class OnboardingView : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit OnboardingView(AppModel *model, QWidget *parent = nullptr);
-    StyledButton *finishButton() const { return m_finish; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QPointer<AppModel> m_model;
-    StyledButton *m_finish;
-};
 
 // A sheet: a title, a line and a Close button. The Diagnostics stand-in
 // counts the health checks it was asked to run.

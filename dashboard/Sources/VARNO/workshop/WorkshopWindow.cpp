@@ -4,6 +4,7 @@
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
+#include "panels/OnboardingView.h"
 #include "platform/Appearance.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceDrawerView.h"
@@ -331,7 +332,7 @@ void WorkshopWindow::updateOnboarding()
 {
     const bool shown = m_model && m_model->showOnboarding();
     if (shown && !m_onboarding) {
-        m_onboarding = new StandIn::OnboardingView(m_model, m_content);
+        m_onboarding = new OnboardingView(m_model, m_content);
         layOutOverlays();
         m_onboarding->show();
     } else if (!shown && m_onboarding) {

@@ -21,9 +21,7 @@ class SidebarView;
 class StatusBarView;
 class ToolbarAreaView;
 
-namespace StandIn {
 class OnboardingView;
-} // namespace StandIn
 
 // The window's sheets.
 enum class WorkshopSheet { updateFlow, environment, diagnostics, ghosts };
@@ -96,7 +94,7 @@ private:
     StatusBarView *m_statusBar = nullptr;
     QLineEdit *m_searchField = nullptr;
     QPointer<ProvenanceDrawerView> m_drawer;
-    QPointer<StandIn::OnboardingView> m_onboarding;
+    QPointer<OnboardingView> m_onboarding;
     QPointer<QDialog> m_alert;
     QPointer<QPropertyAnimation> m_bannerAnimation;
     std::array<QPointer<QDialog>, 4> m_sheets;

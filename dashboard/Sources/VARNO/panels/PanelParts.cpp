@@ -1,0 +1,297 @@
+#include "panels/PanelParts.h"
+
+#include "kit/SymbolIcons.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "platform/Appearance.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+namespace PanelParts {
+
+QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color, bool wraps, QWidget *parent)
+{
+    auto *result = new QLabel(parent);
+    result->setTextFormat(Qt::PlainText);
+    result->setText(text);
+    result->setFont(font);
+    result->setWordWrap(wraps);
+    if (wraps)
+        result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    if (color)
+        VarnoColor::bindForeground(result, *color);
+    return result;
+}
+
+QFont trackedFont(qreal size, QFont::Weight weight, qreal tracking)
+{
+    QFont font = VarnoFont::ui(size, weight);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
+    return font;
+}
+
+QWidget *divider(QWidget *parent)
+{
+    auto *line = new QWidget(parent);
+    line->setFixedHeight(1);
+    VarnoColor::bindBackground(line, VarnoColor::border());
+    return line;
+}
+
+void applySheetPalette(QWidget *widget)
+{
+    widget->setAutoFillBackground(true);
+    VarnoColor::onAppearanceChange(widget, [widget] {
+        QPalette palette = widget->palette();
+        const QColor text = VarnoColor::textPrimary().resolved();
+        palette.setColor(QPalette::Window, VarnoColor::background().resolved());
+        palette.setColor(QPalette::WindowText, text);
+        palette.setColor(QPalette::Text, text);
+        palette.setColor(QPalette::ButtonText, text);
+        palette.setColor(QPalette::Base, VarnoColor::background().resolved());
+        palette.setColor(QPalette::AlternateBase, VarnoColor::surface().resolved());
+        palette.setColor(QPalette::Button, VarnoColor::surface().resolved());
+        palette.setColor(QPalette::Light, VarnoColor::surfaceHover().resolved());
+        palette.setColor(QPalette::Midlight, VarnoColor::surfaceHover().resolved());
+        palette.setColor(QPalette::Mid, VarnoColor::border().resolved());
+        palette.setColor(QPalette::Dark, VarnoColor::border().resolved());
+        palette.setColor(QPalette::Shadow, VarnoColor::border().resolved());
+        palette.setColor(QPalette::Highlight, VarnoColor::accent().resolved());
+        palette.setColor(QPalette::HighlightedText, VarnoColor::background().resolved());
+        palette.setColor(QPalette::PlaceholderText, VarnoColor::textTertiary().resolved());
+        palette.setColor(QPalette::ToolTipBase, VarnoColor::surface().resolved());
+        palette.setColor(QPalette::ToolTipText, text);
+        const QColor muted = VarnoColor::textTertiary().resolved(0.7);
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(QPalette::Disabled, role, muted);
+        widget->setPalette(palette);
+    });
+}
+
+bool systemSettingsAvailable()
+{
+#ifdef Q_OS_MACOS
+    return true;
+#else
+    return false;
+#endif
+}
+
+QString systemSettingsUnavailableReason()
+{
+    return QStringLiteral("System Settings panes exist only on macOS; this desktop has none to open.");
+}
+
+} // namespace PanelParts
+
+// --- PanelsStatusDot -------------------------------------------------------------------
+
+PanelsStatusDot::PanelsStatusDot(int diameter, int topInset, QWidget *parent)
+    : QWidget(parent)
+    , m_diameter(diameter)
+    , m_topInset(topInset)
+    , m_color(VarnoColor::textTertiary())
+{
+    setFixedSize(diameter, diameter + topInset);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void PanelsStatusDot::setColor(const ColorPair &color)
+{
+    m_color = color;
+    update();
+}
+
+void PanelsStatusDot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_color.resolved());
+    painter.drawEllipse(QRectF(0, m_topInset, m_diameter, m_diameter));
+}
+
+// --- PanelsSymbol -----------------------------------------------------------------
+
+PanelsSymbol::PanelsSymbol(const QString &symbol, const ColorPair &color, int box, int topInset, QWidget *parent)
+    : QWidget(parent)
+    , m_symbol(symbol)
+    , m_color(color)
+    , m_box(box)
+    , m_topInset(topInset)
+{
+    setFixedSize(box, box + topInset);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void PanelsSymbol::setSymbol(const QString &symbol)
+{
+    m_symbol = symbol;
+    update();
+}
+
+void PanelsSymbol::setColor(const ColorPair &color, qreal opacity)
+{
+    m_color = color;
+    m_opacity = opacity;
+    update();
+}
+
+void PanelsSymbol::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    SymbolIcons::shared().paint(painter, QRectF(0, m_topInset, m_box, m_box), m_symbol, m_color.resolved(m_opacity));
+}
+
+// --- PanelsSpinner ----------------------------------------------------------------
+
+PanelsSpinner::PanelsSpinner(int side, QWidget *parent)
+    : QWidget(parent)
+    , m_turn(new QVariantAnimation(this))
+{
+    setFixedSize(side, side);
+    setAccessibleName(QStringLiteral("In progress"));
+    m_turn->setStartValue(0.0);
+    m_turn->setEndValue(360.0);
+    m_turn->setDuration(1000);
+    m_turn->setLoopCount(-1);
+    connect(m_turn, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_angle = value.toReal();
+        update();
+    });
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+bool PanelsSpinner::isTurning() const
+{
+    return m_turn->state() == QAbstractAnimation::Running;
+}
+
+void PanelsSpinner::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!Appearance::instance().reduceMotion())
+        m_turn->start();
+}
+
+void PanelsSpinner::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_turn->stop();
+}
+
+void PanelsSpinner::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal pen = std::max(1.5, width() / 8.0);
+    const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
+    painter.setPen(QPen(VarnoColor::textTertiary().resolved(0.3), pen));
+    painter.drawEllipse(ring);
+    painter.setPen(QPen(VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine, Qt::RoundCap));
+    // Qt angles: 1/16 degree, counter-clockwise from 3 o'clock.
+    painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
+}
+
+// --- PanelsRoundedPanel ----------------------------------------------------------------
+
+PanelsRoundedPanel::PanelsRoundedPanel(const ColorPair &fill, qreal radius, QWidget *parent)
+    : QWidget(parent)
+    , m_fill(fill)
+    , m_radius(radius)
+{
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+void PanelsRoundedPanel::setStroke(const ColorPair &stroke, qreal opacity)
+{
+    m_stroke = stroke;
+    m_strokeOpacity = opacity;
+    update();
+}
+
+void PanelsRoundedPanel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(box, m_radius, m_radius);
+    painter.fillPath(path, m_fill.resolved());
+    if (m_stroke) {
+        painter.setPen(QPen(m_stroke->resolved(m_strokeOpacity), 1));
+        painter.drawPath(path);
+    }
+}
+
+// --- PanelsSwitch -----------------------------------------------------------------
+
+PanelsSwitch::PanelsSwitch(const QString &accessibleName, QWidget *parent)
+    : QAbstractButton(parent)
+    , m_labelArea(new QWidget(this))
+{
+    setCheckable(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(accessibleName);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    m_labelArea->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *layout = new QVBoxLayout(m_labelArea);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    VarnoColor::repaintOnAppearanceChange(this);
+}
+
+QSize PanelsSwitch::sizeHint() const
+{
+    const QSize label = m_labelArea->sizeHint();
+    return QSize(label.width() + 12 + kTrackWidth + 4, qMax(label.height(), kTrackHeight) + 4);
+}
+
+QSize PanelsSwitch::minimumSizeHint() const
+{
+    return QSize(kTrackWidth + 80, sizeHint().height());
+}
+
+bool PanelsSwitch::hitButton(const QPoint &pos) const
+{
+    return rect().contains(pos);
+}
+
+void PanelsSwitch::resizeEvent(QResizeEvent *event)
+{
+    QAbstractButton::resizeEvent(event);
+    const int labelWidth = qMax(0, width() - kTrackWidth - 2 - 12);
+    const int labelHeight = qMin(height(), m_labelArea->sizeHint().height());
+    m_labelArea->setGeometry(0, (height() - labelHeight) / 2, labelWidth, labelHeight);
+}
+
+void PanelsSwitch::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal opacity = isEnabled() ? 1.0 : 0.45;
+    const QRectF track(width() - kTrackWidth - 2, (height() - kTrackHeight) / 2.0, kTrackWidth, kTrackHeight);
+    QPainterPath path;
+    path.addRoundedRect(track, kTrackHeight / 2.0, kTrackHeight / 2.0);
+    painter.fillPath(path, isChecked() ? VarnoColor::success().resolved(opacity)
+                                       : VarnoColor::surfaceHover().resolved(opacity));
+    painter.setPen(QPen(VarnoColor::border().resolved(opacity), 1));
+    painter.drawPath(path);
+    const qreal knob = kTrackHeight - 4;
+    const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(isChecked() ? QColor(Qt::white) : VarnoColor::textSecondary().resolved(opacity));
+    painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+    if (hasFocus()) {
+        painter.setPen(QPen(VarnoColor::accent().resolved(), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(track.adjusted(-2, -2, 2, 2), kTrackHeight / 2.0 + 2, kTrackHeight / 2.0 + 2);
+    }
+}
