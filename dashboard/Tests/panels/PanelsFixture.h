@@ -18,6 +18,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <qcoro/qcorosignal.h>
+
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -52,6 +54,29 @@ inline AppRecord app(const QString &id, const QString &name, std::optional<QStri
         object.insert(QStringLiteral("update_mechanism"), *mechanism);
     return *AppRecord::fromJson(object);
 }
+
+// Work held until the test lets it end.
+class Gate : public QObject {
+    Q_OBJECT
+
+public:
+    bool isOpen = false;
+    int entered = 0;
+    void open()
+    {
+        isOpen = true;
+        Q_EMIT opened();
+    }
+    QCoro::Task<void> pass()
+    {
+        ++entered;
+        if (!isOpen)
+            co_await qCoro(this, &Gate::opened);
+    }
+
+Q_SIGNALS:
+    void opened();
+};
 
 // Timers the test drives: nothing fires until the test advances the clock.
 class DrivenTimers : public OnboardingTimers {

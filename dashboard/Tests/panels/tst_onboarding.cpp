@@ -24,29 +24,6 @@ using namespace PanelsTest;
 
 namespace {
 
-// Machine work held until the test lets it end.
-class Gate : public QObject {
-    Q_OBJECT
-
-public:
-    bool isOpen = false;
-    int entered = 0;
-    void open()
-    {
-        isOpen = true;
-        Q_EMIT opened();
-    }
-    QCoro::Task<void> pass()
-    {
-        ++entered;
-        if (!isOpen)
-            co_await qCoro(this, &Gate::opened);
-    }
-
-Q_SIGNALS:
-    void opened();
-};
-
 struct Run {
     QPointer<OnboardingFlow> flow;
     bool finished = false;

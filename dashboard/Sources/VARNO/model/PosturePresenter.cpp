@@ -85,6 +85,25 @@ PosturePresentation statusBar(const PostureSnapshot &model)
 PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport,
                                 const QString &repairResult)
 {
+    return diagnostics(model, healthReportShowsFailure(healthReport), repairResult);
+}
+
+bool healthReportShowsFailure(const QString &report)
+{
+    // A count of none ("0 failures", "0 failed checks") is a clean result.
+    static const QRegularExpression noneFailed(QStringLiteral("(?<![0-9.])0\\s+fail[a-z]*"));
+    QString text = report.toLower();
+    text.remove(noneFailed);
+    return text.contains(QStringLiteral("fail"));
+}
+
+bool healthCheckFailed(const QString &report, bool ranCleanly)
+{
+    return !ranCleanly || healthReportShowsFailure(report);
+}
+
+PosturePresentation diagnostics(const PostureSnapshot &model, bool healthFailed, const QString &repairResult)
+{
     if (model.error)
         return {QStringLiteral("Diagnostics confirm a visible failure"),
                 QStringLiteral("The UI already sees an error; use the actions below to gather and repair evidence."),
@@ -94,7 +113,7 @@ PosturePresentation diagnostics(const PostureSnapshot &model, const QString &hea
                 QStringLiteral("The bundled CLI could not be repaired automatically. The raw output below is the next "
                                "debugging step."),
                 PostureTone::red};
-    if (!healthReport.isEmpty() && healthReport.toLower().contains(QStringLiteral("fail")))
+    if (healthFailed)
         return {QStringLiteral("Health check found issues"),
                 QStringLiteral("One or more local checks reported a problem. Review the report before trusting the "
                                "current library state."),

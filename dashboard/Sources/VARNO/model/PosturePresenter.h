@@ -53,6 +53,16 @@ PosturePresentation statusBar(const PostureSnapshot &model);
 // the last health-check report and repair result, empty when there is none.
 PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport,
                                 const QString &repairResult);
+// The same, told by the sheet whether its last health check found a problem
+// (see healthCheckFailed).
+PosturePresentation diagnostics(const PostureSnapshot &model, bool healthFailed, const QString &repairResult);
+
+// Whether a health check's text reports a problem: "fail" in any letter
+// case, anywhere, except in a count of none ("0 failures", "0 failed").
+bool healthReportShowsFailure(const QString &report);
+// Whether a health check found a problem: `doctor` could not be started,
+// exited with a status other than 0, or reported a problem in its text.
+bool healthCheckFailed(const QString &report, bool ranCleanly);
 
 // A version text for display: "?" when absent or empty; build suffixes
 // (",…", "+abcdef…", "(abcdef…)", "[abcdef…]", "-gabcdef…" at the end)

@@ -377,3 +377,13 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
 
     return lines.join(QLatin1Char('\n'));
 }
+
+QCoro::Task<DiagnosticsReport::ShellOutcome> DiagnosticsReport::runShellOutcomeAsync(QString path, QStringList args,
+                                                                                     std::optional<QString> cwd,
+                                                                                     std::chrono::milliseconds timeout)
+{
+    const ToolRequest request = shellRequest(path, args, cwd, timeout);
+    QCoro::Task<ToolResult> running = ToolRunner::run(request);
+    const ToolResult result = co_await std::move(running);
+    co_return ShellOutcome{describeShellResult(path, result, timeout), result.succeeded()};
+}

@@ -87,6 +87,15 @@ public:
     // the manager did not answer. Blocking.
     static QString systemdAgentStatus();
 
+    // runShellAsync()'s text, and whether the tool ran and exited with status 0.
+    struct ShellOutcome {
+        QString text;
+        bool succeeded = false;
+    };
+    static QCoro::Task<ShellOutcome> runShellOutcomeAsync(QString path, QStringList args,
+                                                          std::optional<QString> cwd = std::nullopt,
+                                                          std::chrono::milliseconds timeout = defaultShellTimeout);
+
 private:
     static QString gatherFrom(Inputs inputs);
 

@@ -56,12 +56,4 @@ SheetView *makeEnvironmentView(AppModel *, QWidget *parent)
     return new SheetView(QStringLiteral("Environment"), parent);
 }
 
-SheetView *makeDiagnosticsView(AppModel *, QWidget *parent)
-{
-    auto *sheet = new SheetView(QStringLiteral("Diagnostics"), parent);
-    QObject::connect(&VarnoSignals::instance(), &VarnoSignals::varnoRunHealthCheck, sheet,
-                     [sheet] { sheet->noteHealthCheckRequested(); });
-    return sheet;
-}
-
 } // namespace StandIn

@@ -4,6 +4,7 @@
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
+#include "panels/DiagnosticsView.h"
 #include "panels/OnboardingView.h"
 #include "platform/Appearance.h"
 #include "platform/PlainText.h"
@@ -42,7 +43,7 @@ QDialog *makeSheet(WorkshopSheet sheet, AppModel *model, QWidget *parent)
     case WorkshopSheet::environment:
         return StandIn::makeEnvironmentView(model, parent);
     case WorkshopSheet::diagnostics:
-        return StandIn::makeDiagnosticsView(model, parent);
+        return new DiagnosticsView(model, parent);
     case WorkshopSheet::ghosts:
         break;
     }
