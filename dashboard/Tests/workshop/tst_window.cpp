@@ -17,7 +17,6 @@
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
 #include "workshop/SidebarView.h"
-#include "workshop/WorkshopStandIns.h"
 #include "workshop/WorkshopWindow.h"
 
 #include <QCheckBox>

@@ -182,7 +182,7 @@ DiagnosticsActionButton::DiagnosticsActionButton(const QString &symbol, const QS
     setText(text);
     setAccessibleName(text);
     setAutoDefault(false);
-    setFont(VarnoFont::ui(12, QFont::Medium));
+    setFont(VarnoFont::ui(12));
     setCursor(Qt::PointingHandCursor);
     m_turn->setStartValue(0.0);
     m_turn->setEndValue(360.0);
@@ -215,7 +215,7 @@ QSize DiagnosticsActionButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
     const int textWidth = std::max(metrics.horizontalAdvance(m_text), metrics.horizontalAdvance(m_runningText));
-    return QSize(12 + 14 + 6 + textWidth + 12, std::max(28, metrics.height() + 12));
+    return QSize(8 + 13 + 5 + textWidth + 8, std::max(28, metrics.height() + 12));
 }
 
 void DiagnosticsActionButton::enterEvent(QEnterEvent *event)
@@ -246,7 +246,7 @@ void DiagnosticsActionButton::paintEvent(QPaintEvent *)
     painter.drawPath(path);
 
     const QColor ink = m_running ? VarnoColor::textSecondary().resolved() : VarnoColor::textPrimary().resolved();
-    const QRectF mark(12, (height() - 14) / 2.0, 14, 14);
+    const QRectF mark(8, (height() - 13) / 2.0, 13, 13);
     if (m_running) {
         const qreal pen = 1.75;
         const QRectF ring = mark.adjusted(pen, pen, -pen, -pen);
@@ -259,7 +259,7 @@ void DiagnosticsActionButton::paintEvent(QPaintEvent *)
     }
     painter.setPen(ink);
     painter.setFont(font());
-    painter.drawText(QRectF(mark.right() + 6, 0, width() - mark.right() - 6 - 12, height()),
+    painter.drawText(QRectF(mark.right() + 5, 0, width() - mark.right() - 5 - 8, height()),
                      Qt::AlignLeft | Qt::AlignVCenter, shownText());
 }
 

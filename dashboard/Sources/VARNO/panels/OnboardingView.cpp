@@ -273,8 +273,10 @@ void OnboardingView::build()
     outer->setContentsMargins(0, 0, 0, 0);
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The column keeps its own size, centred in the window; taller than the
+    // window, it scrolls.
+    m_scroll->setWidgetResizable(false);
+    m_scroll->setAlignment(Qt::AlignCenter);
     VarnoColor::bindBackground(m_scroll->viewport(), VarnoColor::background());
     outer->addWidget(m_scroll);
 
@@ -283,7 +285,7 @@ void OnboardingView::build()
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(50, 0, 50, 0);
     column->setSpacing(0);
-    column->addStretch(1);
+    column->setSizeConstraint(QLayout::SetFixedSize);
     column->addSpacing(30);
 
     auto *brusk = new BruskView(120, BruskVariant::main, content);
@@ -325,7 +327,6 @@ void OnboardingView::build()
     }
     column->addWidget(m_screenHost);
     column->addSpacing(30);
-    column->addStretch(1);
     m_scroll->setWidget(content);
 }
 

@@ -58,6 +58,8 @@ void registerCardScreenshotScenes(ScreenshotRegistry &registry);
 void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry);
 // The Settings window's tabs and their states.
 void registerSettingsScreenshotScenes(ScreenshotRegistry &registry);
+// The first-run overlay, the Diagnostics sheet and the Environment screen.
+void registerPanelsScreenshotScenes(ScreenshotRegistry &registry);
 
 // The Workshop window's shelf states, ghost banner and ghost review sheet.
 void registerWorkshopScenes(ScreenshotRegistry &registry);

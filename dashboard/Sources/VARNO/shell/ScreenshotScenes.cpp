@@ -177,4 +177,5 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
     registerProvenanceScreenshotScenes(registry);
     registerSettingsScreenshotScenes(registry);
     registerSheetScreenshotScenes(registry);
+    registerPanelsScreenshotScenes(registry);
 }

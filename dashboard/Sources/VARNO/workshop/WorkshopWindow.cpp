@@ -5,6 +5,7 @@
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "panels/DiagnosticsView.h"
+#include "panels/EnvironmentView.h"
 #include "panels/OnboardingView.h"
 #include "platform/Appearance.h"
 #include "platform/PlainText.h"
@@ -15,7 +16,6 @@
 #include "workshop/SidebarView.h"
 #include "workshop/StatusBarView.h"
 #include "workshop/ToolbarAreaView.h"
-#include "workshop/WorkshopStandIns.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -41,7 +41,7 @@ QDialog *makeSheet(WorkshopSheet sheet, AppModel *model, QWidget *parent)
     case WorkshopSheet::updateFlow:
         return new UpdateFlowView(model, parent);
     case WorkshopSheet::environment:
-        return StandIn::makeEnvironmentView(model, parent);
+        return new EnvironmentView(model, parent);
     case WorkshopSheet::diagnostics:
         return new DiagnosticsView(model, parent);
     case WorkshopSheet::ghosts:
