@@ -30,6 +30,9 @@ struct Run {
     QList<QPair<OnboardingPhase, int>> phases;
     QList<int> steps;
     QList<int> countAnimations;
+    int appsFound = -1;
+    QString lastFoundApp;
+    bool brewFound = false;
 };
 
 void watch(OnboardingFlow *flow, Run &run)
@@ -39,10 +42,15 @@ void watch(OnboardingFlow *flow, Run &run)
     QObject::connect(flow, &OnboardingFlow::phaseChanged,
                      [&run](OnboardingPhase phase, int ms) { run.phases.append({phase, ms}); });
     QObject::connect(flow, &OnboardingFlow::setupChanged, [&run, flow] {
+        run.brewFound = flow->brewFound();
         if (run.steps.isEmpty() || run.steps.constLast() != flow->setupStep())
             run.steps.append(flow->setupStep());
     });
-    QObject::connect(flow, &OnboardingFlow::discoveryChanged, [&run](int ms) { run.countAnimations.append(ms); });
+    QObject::connect(flow, &OnboardingFlow::discoveryChanged, [&run, flow](int ms) {
+        run.countAnimations.append(ms);
+        run.appsFound = flow->appsFound();
+        run.lastFoundApp = flow->lastFoundApp();
+    });
 }
 
 // Fires the driven timers one by one until the flow ends, letting real work
@@ -254,11 +262,13 @@ private Q_SLOTS:
         QVERIFY(services.backend->calls().contains(QStringLiteral("register agent:org.varno.scan.plist")));
         QVERIFY2(!model.error(), qPrintable(model.error().value_or(QString())));
         QVERIFY(!model.apps().isEmpty());
-        QCOMPARE(flow->appsFound(), int(model.apps().size()));
-        QCOMPARE(flow->lastFoundApp(), model.apps().constLast().app_name);
-        QCOMPARE(flow->brewFound(), QFileInfo::exists(QStringLiteral("/opt/homebrew/bin/brew"))
-                                        || QFileInfo::exists(QStringLiteral("/usr/local/bin/brew")));
-        QCOMPARE(flow->phase(), OnboardingPhase::done);
+        // The flow has gone; what it last said is in the run.
+        QVERIFY(!run.flow);
+        QCOMPARE(run.appsFound, int(model.apps().size()));
+        QCOMPARE(run.lastFoundApp, model.apps().constLast().app_name);
+        QCOMPARE(run.brewFound, QFileInfo::exists(QStringLiteral("/opt/homebrew/bin/brew"))
+                                    || QFileInfo::exists(QStringLiteral("/usr/local/bin/brew")));
+        QCOMPARE(run.phases.constLast().first, OnboardingPhase::done);
         QCOMPARE(timers->requested().mid(0, 5), setupPauses());
         QCOMPARE(timers->requested().constLast(), 500);
         VarnoTest::waitUntil([&] {
