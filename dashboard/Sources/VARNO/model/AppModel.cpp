@@ -12,6 +12,8 @@
 
 #include <QUrl>
 
+#include <atomic>
+
 const QString AppModel::hasEverScannedKey = QStringLiteral("varno_has_ever_scanned");
 const QString AppModel::detailsModeKey = QStringLiteral("varno_details_mode");
 const QString AppModel::allowUnsignedAdoptKey = QStringLiteral("varno_allow_unsigned_adopt");
@@ -113,7 +115,37 @@ void AppModel::setApps(QList<AppRecord> apps)
 {
     m_apps = std::move(apps);
     m_hasLibrary = true;
+    libraryChanged();
     Q_EMIT appsChanged();
+}
+
+void AppModel::libraryChanged()
+{
+    // One sequence for every model: a revision never names two libraries.
+    static std::atomic<quint64> revisions{0};
+    m_libraryRevision = ++revisions;
+    m_libraryCounts.reset();
+}
+
+const AppModel::LibraryCounts &AppModel::libraryCounts() const
+{
+    if (!m_libraryCounts) {
+        LibraryCounts counts;
+        counts.all = m_apps.size();
+        for (const AppRecord &app : m_apps) {
+            const bool outdated = app.isOutdated();
+            const bool unmeasured = app.isUnmeasured();
+            const bool atRisk = app.statusColor() == AppStatusColor::atRisk;
+            counts.outdated += outdated;
+            counts.verified += app.isVerified();
+            counts.unmeasured += unmeasured;
+            counts.sensingGap += unmeasured || app.isUnknownStatus();
+            counts.atRisk += atRisk;
+            counts.urgent += atRisk && outdated;
+        }
+        m_libraryCounts = counts;
+    }
+    return *m_libraryCounts;
 }
 
 void AppModel::setIsPreparing(bool preparing) { VARNO_SET_AND_NOTIFY(m_isPreparing, preparing, isPreparingChanged); }
@@ -327,8 +359,9 @@ PostureSnapshot AppModel::postureSnapshot() const
     snapshot.error = m_error;
     snapshot.hasEverScanned = m_hasEverScanned;
     snapshot.lastScanDate = m_lastScanDate;
-    snapshot.outdatedCount = outdatedApps().size();
-    snapshot.atRiskCount = atRiskApps().size();
-    snapshot.sensingGapCount = sensingGapApps().size();
+    const LibraryCounts &counts = libraryCounts();
+    snapshot.outdatedCount = counts.outdated;
+    snapshot.atRiskCount = counts.atRisk;
+    snapshot.sensingGapCount = counts.sensingGap;
     return snapshot;
 }

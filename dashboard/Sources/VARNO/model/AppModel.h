@@ -157,6 +157,23 @@ public:
     // uninstall, which may replace the same app, wait for all of it.
     bool isBusyFor(const QString &bundleId) const;
 
+    // The sizes of the derived lists below, counted once per applied library
+    // (kept until the library changes) without copying a record.
+    struct LibraryCounts {
+        qsizetype all = 0;
+        qsizetype outdated = 0;
+        qsizetype verified = 0;
+        qsizetype unmeasured = 0;
+        qsizetype sensingGap = 0;
+        qsizetype atRisk = 0;
+        qsizetype urgent = 0;
+    };
+    const LibraryCounts &libraryCounts() const;
+    // A number that changes whenever the library changes (a new list, or a
+    // record patched in place); no two models share one. Views keep what
+    // they work out of the library under it.
+    quint64 libraryRevision() const { return m_libraryRevision; }
+
     // --- Derived lists (computed afresh, in library order) -----------------
     QList<AppRecord> outdatedApps() const;
     QList<AppRecord> verifiedApps() const;
@@ -348,6 +365,10 @@ private:
     AppModelServices m_services;
 
     QList<AppRecord> m_apps;
+    // Bumped on every change of m_apps; the counts are worked out lazily.
+    void libraryChanged();
+    quint64 m_libraryRevision = 0;
+    mutable std::optional<LibraryCounts> m_libraryCounts;
     bool m_isPreparing = false;
     bool m_isScanning = false;
     bool m_isUpdating = false;

@@ -197,6 +197,7 @@ void AppModel::applyTrustSeal(const QString &bundleId, bool greenSeal, bool veri
         if (patched == m_apps.at(i))
             return;
         m_apps[i] = patched;
+        libraryChanged();
         Q_EMIT appsChanged();
         return;
     }

@@ -329,7 +329,7 @@ void VARNOCommands::refresh()
     const BusyFlags flags = busyFlags(model);
     const bool busy = isBusy(flags);
     action(Item::scanNow)->setEnabled(!busy);
-    action(Item::updateAll)->setEnabled(!busy && !model.outdatedApps().isEmpty());
+    action(Item::updateAll)->setEnabled(!busy && model.libraryCounts().outdated > 0);
     action(Item::updateAll)->setToolTip(updateAllHelp(flags));
     action(Item::reloadLibrary)->setEnabled(!busy);
     action(Item::refresh)->setEnabled(!busy);

@@ -15,20 +15,15 @@ PanelSnapshot PanelSnapshot::of(const AppModel &model)
     snapshot.hasDetectionFailure = model.hasDetectionFailure();
     snapshot.hasLibrary = model.hasLibrary();
     snapshot.updateProgress = model.updateProgress();
-    snapshot.outdatedCount = model.outdatedApps().size();
-    snapshot.urgentCount = model.urgentApps().size();
-    snapshot.atRiskCount = model.atRiskApps().size();
-    snapshot.sensingGapCount = model.sensingGapApps().size();
-    snapshot.unmeasuredCount = model.unmeasuredApps().size();
-
-    PostureSnapshot posture;
-    posture.error = snapshot.error;
-    posture.hasEverScanned = snapshot.hasEverScanned;
-    posture.lastScanDate = snapshot.lastScanDate;
-    posture.outdatedCount = snapshot.outdatedCount;
-    posture.atRiskCount = snapshot.atRiskCount;
-    posture.sensingGapCount = snapshot.sensingGapCount;
-    snapshot.posture = PosturePresenter::menuBar(posture);
+    // Counted once per library by the model, with the posture the status
+    // strip reads too.
+    const AppModel::LibraryCounts &counts = model.libraryCounts();
+    snapshot.outdatedCount = counts.outdated;
+    snapshot.urgentCount = counts.urgent;
+    snapshot.atRiskCount = counts.atRisk;
+    snapshot.sensingGapCount = counts.sensingGap;
+    snapshot.unmeasuredCount = counts.unmeasured;
+    snapshot.posture = PosturePresenter::menuBar(model.postureSnapshot());
     return snapshot;
 }
 

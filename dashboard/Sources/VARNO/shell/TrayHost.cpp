@@ -28,7 +28,7 @@ QString fallbackGlyph()
 
 QString countText(const AppModel &model)
 {
-    const qsizetype count = model.outdatedApps().size();
+    const qsizetype count = model.libraryCounts().outdated;
     return count > 0 ? QString::number(count) : QString();
 }
 

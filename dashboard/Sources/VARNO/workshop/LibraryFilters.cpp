@@ -202,4 +202,21 @@ Counts counts(const QList<AppRecord> &apps)
     return c;
 }
 
+const Counts &counts(const AppModel &model)
+{
+    // The sidebar, the toolbar and the status strip each ask on every change
+    // the model publishes; the library changes far more rarely. Views live
+    // on the GUI thread, so one kept answer serves them all.
+    struct Kept {
+        quint64 revision = 0;
+        Counts counts;
+    };
+    static Kept kept;
+    if (kept.revision != model.libraryRevision() || model.libraryRevision() == 0) {
+        kept.counts = counts(model.apps());
+        kept.revision = model.libraryRevision();
+    }
+    return kept.counts;
+}
+
 } // namespace LibraryFilters

@@ -69,5 +69,8 @@ struct Counts {
     std::optional<qsizetype> totalCount(AppFilter filter) const;
 };
 Counts counts(const QList<AppRecord> &apps);
+// The counts of the model's library, worked out once per library (its
+// revision) and shared by every view that shows them.
+const Counts &counts(const AppModel &model);
 
 } // namespace LibraryFilters

@@ -109,7 +109,7 @@ ColorPair mechanismDot(const MechanismHealth &health, qsizetype total)
 
 ColorPair rowDotColor(const AppModel &model, AppFilter filter, const std::optional<ColorPair> &fallback)
 {
-    return rowDotColor(LibraryFilters::counts(model.apps()), model.brewHealth(), model.masHealth(), filter, fallback);
+    return rowDotColor(LibraryFilters::counts(model), model.brewHealth(), model.masHealth(), filter, fallback);
 }
 
 ColorPair rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealth &brewHealth,

@@ -508,7 +508,7 @@ void SidebarView::refresh()
         return;
     const AppModel &model = *m_model;
     // Every count in one pass over the library.
-    const LibraryFilters::Counts counts = LibraryFilters::counts(model.apps());
+    const LibraryFilters::Counts counts = LibraryFilters::counts(model);
     for (SidebarRow *r : std::as_const(m_rows)) {
         const AppFilter filter = r->filter();
         const std::optional<ColorPair> fallback = SidebarRules::libraryDot(filter);

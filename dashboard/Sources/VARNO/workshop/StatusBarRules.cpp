@@ -83,7 +83,7 @@ QString accessibleLabel(const QString &label, qsizetype value)
 
 qsizetype count(const AppModel &model, Cell cell)
 {
-    return count(LibraryFilters::counts(model.apps()), cell);
+    return count(LibraryFilters::counts(model), cell);
 }
 
 qsizetype count(const LibraryFilters::Counts &counts, Cell cell)
@@ -103,7 +103,8 @@ qsizetype count(const LibraryFilters::Counts &counts, Cell cell)
 
 PostureSnapshot snapshot(const AppModel &model)
 {
-    return snapshot(model, LibraryFilters::counts(model.apps()));
+    // The model's own posture, as the menu-bar panel reads it.
+    return model.postureSnapshot();
 }
 
 PostureSnapshot snapshot(const AppModel &model, const LibraryFilters::Counts &counts)

@@ -127,14 +127,14 @@ void StatusBarView::refresh()
     using namespace StatusBarRules;
     if (!m_model)
         return;
-    const LibraryFilters::Counts counts = LibraryFilters::counts(m_model->apps());
+    const LibraryFilters::Counts counts = LibraryFilters::counts(*m_model);
     for (qsizetype i = 0; i < cells().size(); ++i) {
         const Cell which = cells().at(i);
         const qsizetype value = count(counts, which);
         m_values.at(i)->setText(QString::number(value));
         m_cells.at(i)->setAccessibleName(accessibleLabel(label(which), value));
     }
-    const PosturePresentation posture = PosturePresenter::statusBar(snapshot(*m_model, counts));
+    const PosturePresentation posture = PosturePresenter::statusBar(snapshot(*m_model));
     m_tone->setSymbol(toneSymbol(posture.tone), PosturePresenter::color(posture.tone));
     m_title->setText(posture.title);
     m_chip->setAccessibleName(chipAccessibleLabel(posture));
