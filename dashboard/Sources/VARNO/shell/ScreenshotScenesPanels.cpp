@@ -5,21 +5,22 @@
 
 #include "shell/ScreenshotRegistry.h"
 
+#include "shell/ScreenshotHeldCalls.h"
+
 #include "model/AppModel.h"
 #include "panels/DiagnosticsView.h"
 #include "panels/EnvironmentView.h"
 #include "panels/OnboardingView.h"
 
-#include <qcoro/qcorotimer.h>
+#include <qcoro/qcorotask.h>
 
-#include <chrono>
 
 namespace {
 
 // Work that does not answer while the picture is taken.
 QCoro::Task<void> never()
 {
-    co_await QCoro::sleepFor(std::chrono::hours(24));
+    co_await ScreenshotHeldCalls::instance().hold();
 }
 
 QCoro::Task<QString> neverText()
@@ -104,7 +105,7 @@ QWidget *diagnostics(bool loading, const std::function<void(DiagnosticsView *, A
     model->setParent(view);
     if (setUp)
         setUp(view, model);
-    return view;
+    return new ScreenshotHoldingScene(view);
 }
 
 QWidget *runningDiagnostics()
@@ -114,7 +115,7 @@ QWidget *runningDiagnostics()
     model->setParent(view);
     view->runHealthCheck();
     view->runForceScan();
-    return view;
+    return new ScreenshotHoldingScene(view);
 }
 
 QWidget *onboarding(const OnboardingView::Preview &preview, AppModel *model)

@@ -1,5 +1,7 @@
 #include "shell/ScreenshotRegistry.h"
 
+#include "shell/ScreenshotHeldCalls.h"
+
 #include "engine/VARNOError.h"
 #include "model/AppModel.h"
 #include "platform/FakeServiceBackend.h"
@@ -10,53 +12,14 @@
 
 #include <qcoro/qcorotask.h>
 
-#include <coroutine>
-#include <utility>
-#include <vector>
-
 // The Settings window's tabs in their states: loading (an engine call that
 // has not answered), loaded, failed and saving (a change under way).
 
 namespace {
 
-// Engine calls that do not answer while the picture is taken. The scene
-// answers every one of them as it closes, while its views still stand, so
-// that no call (and no coroutine of a view waiting on it) outlives it.
-class HeldCalls {
-public:
-    struct Awaiter {
-        HeldCalls *calls;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> waiting) { calls->m_waiting.push_back(waiting); }
-        void await_resume() const noexcept {}
-    };
-
-    Awaiter hold() { return Awaiter{this}; }
-
-    // Resumes every held call; a call that a resumed view makes in turn is
-    // let go as well.
-    void releaseAll()
-    {
-        while (!m_waiting.empty()) {
-            const std::vector<std::coroutine_handle<>> waiting = std::exchange(m_waiting, {});
-            for (const std::coroutine_handle<> call : waiting)
-                call.resume();
-        }
-    }
-
-private:
-    std::vector<std::coroutine_handle<>> m_waiting;
-};
-
-HeldCalls &heldCalls()
-{
-    static HeldCalls calls;
-    return calls;
-}
-
 QCoro::Task<void> never()
 {
-    co_await heldCalls().hold();
+    co_await ScreenshotHeldCalls::instance().hold();
 }
 
 QCoro::Task<RetentionStatus> neverStatus()
@@ -211,7 +174,7 @@ public:
         m_after = setup.after;
     }
 
-    ~SettingsScene() override { heldCalls().releaseAll(); }
+    ~SettingsScene() override { ScreenshotHeldCalls::instance().releaseAll(); }
 
 protected:
     void resizeEvent(QResizeEvent *) override { m_view->setGeometry(rect()); }
