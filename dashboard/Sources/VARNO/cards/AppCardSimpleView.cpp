@@ -143,12 +143,7 @@ void AppCardSimpleView::refresh()
 
 void AppCardSimpleView::openProvenance()
 {
-    if (!m_model)
-        return;
-    const AppRecord app = m_app;
-    m_model->setSelectedBundleID(app.bundle_id);
-    if (m_showProvenance)
-        m_showProvenance(app);
+    openProvenanceOf(m_model, m_app, m_showProvenance);
 }
 
 QMenu *AppCardSimpleView::buildContextMenu()

@@ -448,3 +448,13 @@ void addUpdateModeItems(QMenu *menu, AppModel *model, const AppRecord &app)
         });
     }
 }
+
+void openProvenanceOf(AppModel *model, const AppRecord &app, const ShowProvenance &showProvenance)
+{
+    if (!model)
+        return;
+    const AppRecord chosen = app;
+    model->setSelectedBundleID(chosen.bundle_id);
+    if (showProvenance)
+        showProvenance(chosen);
+}

@@ -172,3 +172,7 @@ void connectCardRefresh(AppModel *model, QWidget *card, std::function<void()> re
 // items of both cards' context menus.
 class QMenu;
 void addUpdateModeItems(QMenu *menu, AppModel *model, const AppRecord &app);
+
+// What choosing a card does: selects the app in the model, then opens its
+// provenance (on a copy of the record: the model may replace it meanwhile).
+void openProvenanceOf(AppModel *model, const AppRecord &app, const ShowProvenance &showProvenance);
