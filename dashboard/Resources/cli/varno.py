@@ -34,7 +34,13 @@ class BytecodeCache:
     PACKAGE = "engine"
 
     def __init__(self):
-        from importlib.machinery import ModuleSpec, SourceFileLoader
+        try:
+            # The import system's own modules, loaded with the interpreter: the importlib package that
+            # re-exports them would import warnings and itself on every run.
+            from _frozen_importlib import ModuleSpec
+            from _frozen_importlib_external import SourceFileLoader
+        except ImportError:
+            from importlib.machinery import ModuleSpec, SourceFileLoader
         self.spec_class = ModuleSpec
         self.package_dir = os.path.join(ENGINE_ROOT, self.PACKAGE)
         self.key = "%s\n%s" % (self.FORMAT, sys.version)

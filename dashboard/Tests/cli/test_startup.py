@@ -295,15 +295,57 @@ class BytecodeCache(EngineCase):
         self.assertEqual(self.engine("--version"), "varno 0.9.0-sim\n")
 
 
+class LeanDriver(unittest.TestCase):
+    """The database driver loaded without functools behaves as with it, and leaves functools to load whole."""
+
+    PROBE = r"""
+import sys
+sys.path.insert(0, sys.argv[1])
+sys.dont_write_bytecode = True
+if sys.argv[2] == "preloaded":
+    import functools
+from engine import store
+driver = store.sqlite3
+print(driver.__name__, "functools" in sys.modules)
+conn = driver.connect(":memory:", isolation_level=None)
+conn.row_factory = driver.Row
+conn.execute("CREATE TABLE t (n INTEGER)")
+for i in range(400):   # more distinct statements than the statement cache holds, each run twice
+    for _ in range(2):
+        conn.execute("INSERT INTO t (n) VALUES (%d)" % i)
+row = conn.execute("SELECT count(*) AS c, sum(n) AS s FROM t").fetchone()
+print(row["c"], row["s"])
+try:
+    conn.execute("SELECT * FROM missing")
+except driver.OperationalError as exc:
+    print(isinstance(exc, driver.Error))
+import functools
+print(hasattr(functools, "reduce"), hasattr(functools, "partial"))
+"""
+
+    def probe(self, mode):
+        proc = subprocess.run(PYTHON + ["-c", self.PROBE, os.path.dirname(ENGINE), mode],
+                              capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        return proc.stdout.decode("utf-8").split("\n")
+
+    def test_driver_with_and_without_functools(self):
+        for mode, loaded in (("fresh", "False"), ("preloaded", "True")):
+            with self.subTest(mode=mode):
+                lines = self.probe(mode)
+                self.assertEqual(lines[0], "_sqlite3 " + loaded)
+                self.assertEqual(lines[1:5], ["800 159600", "True", "True True", ""])
+
+
 class QuickCommandsImportLittle(EngineCase):
     """What the quick commands import (seen with -X importtime) leaves out the heavy modules."""
 
     HEAVY = {"argparse", "json", "re", "enum", "signal", "hashlib", "shutil", "plistlib", "base64", "_strptime",
-             "platform", "threading", "unicodedata", "tempfile", "engine.actions", "engine.scanning",
-             "engine.seeding", "engine.stream", "engine.sim", "engine.knob_effects"}
+             "platform", "threading", "unicodedata", "tempfile", "datetime", "sqlite3", "sqlite3.dbapi2", "functools", "collections",
+             "engine.actions", "engine.scanning", "engine.seeding", "engine.stream", "engine.sim", "engine.knob_effects"}
 
     QUICK = [
-        (["--version"], {"sqlite3", "datetime", "engine.store", "engine.world", "engine.library"}),
+        (["--version"], {"_sqlite3", "engine.store", "engine.world", "engine.library"}),
         (["migrate"], {"engine.settings", "engine.library"}),
         (["selftest"], {"engine.library"}),
         (["list", "--json", "--all"], {"engine.settings"}),

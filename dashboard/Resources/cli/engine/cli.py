@@ -303,8 +303,8 @@ def main(argv):
     except SystemExit as exc:
         status = exc.code if isinstance(exc.code, int) else (0 if exc.code is None else common.EXIT_USAGE)
     except Exception as exc:  # the last line of defence: one sentence, never a traceback
-        sqlite3 = sys.modules.get("sqlite3")     # loaded by every command that opens the database
-        if sqlite3 is not None and isinstance(exc, sqlite3.Error):
+        store = sys.modules.get("engine.store")     # loaded by every command that opens the database
+        if store is not None and isinstance(exc, store.sqlite3.Error):
             common.err_line("The VARNO database can't be used right now (%s)." % exc)
         else:
             common.err_line("The engine hit an unexpected error (%s: %s)." % (type(exc).__name__, exc))

@@ -1,11 +1,11 @@
 """Settings and housekeeping: retention, telemetry, Developer Workbench, usage events, diagnostics."""
 
 import os
-import sqlite3
 import sys
 import time
 
 from . import common, store, world
+from .store import sqlite3
 
 POLICY_DEFAULTS = {"keep_per_app": 1, "retention_days": 30, "support_bundle_keep": 5, "log_max_mb": 2,
                    "os_snapshot_max_age_days": 90}

@@ -1,9 +1,44 @@
 """The engine's SQLite database: schema, migrations and records."""
 
 import os
-import sqlite3
+import sys
+
+
+def _driver():
+    """The SQLite driver, loaded for what a run uses of it.
+
+    The sqlite3 package around the driver adds only datetime adapters, which the engine never hands the
+    database, and importing datetime for them costs a run more than its queries do. The driver itself asks
+    functools for lru_cache, its statement cache, and functools brings collections and much more with it:
+    while no one has loaded functools yet, the driver gets a module that holds only lru_cache, built on the
+    same C cache that functools.lru_cache wraps. Any other need falls back to the whole package.
+    """
+    try:
+        from _functools import _lru_cache_wrapper
+    except ImportError:
+        _lru_cache_wrapper = None
+    lean = None
+    if _lru_cache_wrapper is not None and "functools" not in sys.modules:
+        def lru_cache(maxsize=128, typed=False):
+            return lambda function: _lru_cache_wrapper(function, maxsize, typed, tuple)
+        lean = type(sys)("functools")
+        lean.lru_cache = lru_cache
+        sys.modules["functools"] = lean
+    try:
+        import _sqlite3
+        return _sqlite3
+    except (ImportError, AttributeError):   # no private name, or a driver that wants more of functools
+        pass
+    finally:
+        if lean is not None and sys.modules.get("functools") is lean:
+            del sys.modules["functools"]
+    import sqlite3
+    return sqlite3
+
 
 from . import common
+
+sqlite3 = _driver()
 
 # Every column of an app record, in the order `list` prints them, with its JSON type.
 APP_FIELDS = [
