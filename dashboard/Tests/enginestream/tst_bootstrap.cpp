@@ -281,27 +281,28 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("stderrText");
+        QTest::addColumn<double>("deadline"); // a step that answers gets time to answer on a loaded machine
 
         const QByteArray mib(1048576, 'x');
         QTest::newRow("selftest fails")
             << QByteArray("pass") << QByteArray("sys.stderr.write('bad'); sys.exit(4)")
-            << int(CLIBootstrapError::Kind::selftestFailed) << 4 << QByteArray("bad");
+            << int(CLIBootstrapError::Kind::selftestFailed) << 4 << QByteArray("bad") << 30.0;
         QTest::newRow("3 MiB of stderr")
             << QByteArray("os.write(2, b'x' * (3 * 1048576)); sys.exit(2)") << QByteArray("pass")
-            << int(CLIBootstrapError::Kind::migrationFailed) << 2 << mib + "\n[stderr truncated at 1 MB]";
+            << int(CLIBootstrapError::Kind::migrationFailed) << 2 << mib + "\n[stderr truncated at 1 MB]" << 30.0;
         QTest::newRow("cap inside a character")
             << QByteArray("os.write(2, b'x' * 1048575 + b'\\xc3\\xa9' * 10); sys.exit(2)") << QByteArray("pass")
             << int(CLIBootstrapError::Kind::migrationFailed) << 2
-            << mib.left(1048575) + "\n[stderr truncated at 1 MB]";
+            << mib.left(1048575) + "\n[stderr truncated at 1 MB]" << 30.0;
         QTest::newRow("hangs past its deadline")
             << QByteArray("time.sleep(60)") << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed)
-            << 15 << QByteArray();
+            << 15 << QByteArray() << 1.0;
         QTest::newRow("stops cleanly when asked at its deadline")
             << QByteArray("import signal; signal.signal(signal.SIGTERM, lambda *a: sys.exit(0)); time.sleep(60)")
-            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 15 << QByteArray();
+            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 15 << QByteArray() << 1.0;
         QTest::newRow("hangs and ignores the request to stop")
             << QByteArray("import signal; signal.signal(signal.SIGTERM, signal.SIG_IGN); time.sleep(60)")
-            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 9 << QByteArray();
+            << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 9 << QByteArray() << 1.0;
     }
 
     void setupStepsThatFail()
@@ -311,12 +312,13 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(int, code);
         QFETCH(QByteArray, stderrText);
+        QFETCH(double, deadline);
         VarnoTest::TempHome home;
         FakeBundle bundle;
         bundle.writeEngineFile(QStringLiteral("varno.py"), setupEngine(migrate, selftest));
         bundle.writeEngineFile(QStringLiteral(".cli_version"), "1.0-test\n");
         bundle.writeManifest();
-        BootstrapTiming timing(1.0, 300);
+        BootstrapTiming timing(deadline, 300);
 
         const auto error = errorOf<CLIBootstrapError>(bootstrap());
         QVERIFY(error);

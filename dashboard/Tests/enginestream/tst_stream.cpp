@@ -192,11 +192,12 @@ private Q_SLOTS:
 
     void heartbeatsKeepTheWatchdogAway()
     {
-        // Phases longer than the threshold, bridged by bare line feeds.
+        // Phases longer than the threshold, bridged by bare line feeds. The threshold leaves a loaded machine
+        // time to start the engine before its first line.
         VarnoTest::TempHome home;
         installStandIn();
-        setKnobs("{\"rules\": [{\"command\": \"update\", \"step_delay\": 1.0, \"heartbeat\": 0.05}]}");
-        StreamTuning tuning(0.8);
+        setKnobs("{\"rules\": [{\"command\": \"update\", \"step_delay\": 2.0, \"heartbeat\": 0.05}]}");
+        StreamTuning tuning(1.5);
         const StreamRun run = runStream({QStringLiteral("org.sim.tallybook")});
         QVERIFY2(!run.error, run.error ? run.error->what() : "");
         QCOMPARE(run.all<E::AppDone>().size(), 1);
