@@ -10,47 +10,16 @@
 #include "model/AppModel.h"
 #include "platform/Logging.h"
 #include "provenance/ProvenanceParts.h"
+#include "sheets/SheetFrame.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 using namespace ProvenanceRules;
 
 namespace {
-
-// A small indeterminate spinner: a rotating arc.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedSize(14, 14);
-        setAccessibleName(QStringLiteral("Checking backups…"));
-        m_timer = startTimer(80);
-    }
-
-protected:
-    void timerEvent(QTimerEvent *) override
-    {
-        m_angle = (m_angle + 30) % 360;
-        update();
-    }
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(VarnoColor::textSecondary().resolved(), 1.6, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), -m_angle * 16, 270 * 16);
-    }
-
-private:
-    int m_timer = 0;
-    int m_angle = 0;
-};
 
 QString failureText(const std::exception &error)
 {
@@ -60,61 +29,17 @@ QString failureText(const std::exception &error)
 } // namespace
 
 RestoreSheet::RestoreSheet(AppModel *model, const AppRecord &app, QWidget *parent)
-    : QDialog(parent)
+    : SheetFrame(kWidth, parent)
     , m_model(model)
     , m_app(app)
 {
     if (!model)
         qFatal("RestoreSheet needs the app's model");
     setObjectName(QStringLiteral("restore-sheet"));
-    setWindowTitle(QStringLiteral("Restore previous version"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(kWidth);
-    VarnoColor::bindBackground(this, VarnoColor::background());
+    setHeader(QStringLiteral("Restore previous version"), VarnoFont::brusk(18, QFont::Light), app.app_name);
+    ghostButton()->setAccessibleName(QStringLiteral("Cancel"));
 
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto *header = new QWidget(this);
-    header->setFixedWidth(kWidth);
-    auto *headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(20, 20, 20, 20);
-    headerLayout->setSpacing(4);
-    headerLayout->addWidget(ProvenanceParts::label(QStringLiteral("Restore previous version"),
-                                                   VarnoFont::brusk(18, QFont::Light), VarnoColor::textPrimary(),
-                                                   false, header));
-    QLabel *name = ProvenanceParts::label(app.app_name, VarnoFont::ui(12), VarnoColor::textSecondary(), true, header);
-    name->setObjectName(QStringLiteral("restore-app-name"));
-    headerLayout->addWidget(name);
-    column->addWidget(header);
-    column->addWidget(ProvenanceParts::divider(this));
-
-    m_stateArea = new QWidget(this);
-    m_stateArea->setObjectName(QStringLiteral("restore-state"));
-    m_stateArea->setFixedWidth(kWidth);
-    m_stateLayout = new QVBoxLayout(m_stateArea);
-    m_stateLayout->setContentsMargins(20, 20, 20, 20);
-    m_stateLayout->setSpacing(12);
-    column->addWidget(m_stateArea);
-
-    column->addWidget(ProvenanceParts::divider(this));
-    auto *footer = new QWidget(this);
-    footer->setFixedWidth(kWidth);
-    auto *footerLayout = new QHBoxLayout(footer);
-    footerLayout->setContentsMargins(14, 14, 14, 14);
-    footerLayout->setSpacing(8);
-    m_cancel = new StyledButton(QStringLiteral("Cancel"), GhostButtonStyle(), footer);
-    m_cancel->setAccessibleName(QStringLiteral("Cancel"));
-    m_primary = new StyledButton(QStringLiteral("Restore"), PrimaryButtonStyle(), footer);
-    footerLayout->addWidget(m_cancel);
-    footerLayout->addWidget(m_primary);
-    footerLayout->addStretch(1);
-    column->addWidget(footer);
-
-    connect(m_cancel, &QPushButton::clicked, this, &RestoreSheet::reject);
-    connect(m_primary, &QPushButton::clicked, this, [this] {
+    connect(primaryButton(), &QPushButton::clicked, this, [this] {
         if (m_state.restored) {
             accept();
             return;
@@ -154,7 +79,7 @@ bool RestoreSheet::isBusy() const
 
 void RestoreSheet::showEvent(QShowEvent *event)
 {
-    QDialog::showEvent(event);
+    SheetFrame::showEvent(event);
     if (m_started)
         return;
     m_started = true;
@@ -276,23 +201,22 @@ void RestoreSheet::refresh()
     rebuildStateArea();
     switch (restoreFooterButton(m_state.backup, m_state.restored, m_state.error)) {
     case RestoreFooterButton::restore:
-        m_primary->setText(m_state.isRestoring ? QStringLiteral("Restoring…") : QStringLiteral("Restore"));
-        m_primary->setEnabled(!m_state.isRestoring && !isBusy());
-        m_primary->show();
+        primaryButton()->setText(m_state.isRestoring ? QStringLiteral("Restoring…") : QStringLiteral("Restore"));
+        primaryButton()->setEnabled(!m_state.isRestoring && !isBusy());
+        primaryButton()->show();
         break;
     case RestoreFooterButton::done:
-        m_primary->setText(QStringLiteral("Done"));
-        m_primary->setEnabled(true);
-        m_primary->show();
+        primaryButton()->setText(QStringLiteral("Done"));
+        primaryButton()->setEnabled(true);
+        primaryButton()->show();
         break;
     case RestoreFooterButton::none:
-        m_primary->hide();
+        primaryButton()->hide();
         break;
     }
-    m_primary->setAccessibleName(m_primary->text());
+    primaryButton()->setAccessibleName(primaryButton()->text());
     // While the restore runs the sheet waits for its outcome.
-    m_cancel->setEnabled(!m_state.isRestoring);
-    ProvenanceParts::showAdded(m_stateArea);
+    ghostButton()->setEnabled(!m_state.isRestoring);
     Q_EMIT refreshed();
 }
 
@@ -308,29 +232,22 @@ void RestoreSheet::rebuildStateArea()
     if (key == m_shownKey)
         return;
     m_shownKey = key;
-    while (QLayoutItem *item = m_stateLayout->takeAt(0)) {
-        if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
 
     switch (content) {
     case RestoreContent::loading:
-        m_stateLayout->addWidget(loadingState());
+        setStateView(SheetParts::progressLine(QStringLiteral("Checking backups…"), stateHost()));
         break;
     case RestoreContent::error:
-        m_stateLayout->addWidget(errorState(*m_state.error));
+        setStateView(errorState(*m_state.error));
         break;
     case RestoreContent::restored:
-        m_stateLayout->addWidget(successState());
+        setStateView(successState());
         break;
     case RestoreContent::ready:
-        m_stateLayout->addWidget(readyState(*m_state.backup));
+        setStateView(readyState(*m_state.backup));
         break;
     case RestoreContent::noBackup:
-        m_stateLayout->addWidget(noBackupState());
+        setStateView(noBackupState());
         break;
     }
 }
@@ -338,19 +255,6 @@ void RestoreSheet::rebuildStateArea()
 QString RestoreSheet::shortDate(const QString &timestamp)
 {
     return ProvenanceRules::backupDate(timestamp);
-}
-
-QWidget *RestoreSheet::loadingState()
-{
-    auto *row = new QWidget(m_stateArea);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
-    layout->addWidget(new Spinner(row));
-    layout->addWidget(ProvenanceParts::label(QStringLiteral("Checking backups…"), VarnoFont::ui(12),
-                                             VarnoColor::textSecondary(), false, row));
-    layout->addStretch(1);
-    return row;
 }
 
 QWidget *RestoreSheet::errorState(const QString &error)
@@ -375,7 +279,7 @@ QWidget *RestoreSheet::noBackupState()
 QWidget *RestoreSheet::statusCard(const QString &symbol, const ColorPair &iconColor, const QString &title,
                                   const QString &message)
 {
-    auto *card = new ProvenanceParts::Box(m_stateArea);
+    auto *card = new ProvenanceParts::Box(stateHost());
     card->setObjectName(QStringLiteral("restore-card"));
     card->setFill(VarnoColor::surface());
     auto *layout = new QVBoxLayout(card);
@@ -389,16 +293,14 @@ QWidget *RestoreSheet::statusCard(const QString &symbol, const ColorPair &iconCo
                         1);
     layout->addLayout(titleRow);
     // What the engine said is shown whole up to a bound; the log has it all.
-    QString shown = message;
-    if (shown.size() > 600)
-        shown = shown.left(shown.at(599).isHighSurrogate() ? 599 : 600) + QStringLiteral("…");
-    layout->addWidget(ProvenanceParts::label(shown, VarnoFont::ui(12), VarnoColor::textSecondary(), true, card));
+    layout->addWidget(ProvenanceParts::label(SheetParts::bounded(message), VarnoFont::ui(12),
+                                             VarnoColor::textSecondary(), true, card));
     return card;
 }
 
 QWidget *RestoreSheet::readyState(const BackupRecord &backup)
 {
-    auto *card = new ProvenanceParts::Box(m_stateArea);
+    auto *card = new ProvenanceParts::Box(stateHost());
     card->setObjectName(QStringLiteral("restore-card"));
     card->setFill(VarnoColor::surface());
     auto *layout = new QVBoxLayout(card);
@@ -414,14 +316,4 @@ QWidget *RestoreSheet::readyState(const BackupRecord &backup)
         QStringLiteral("This replaces the current app with the backed-up version. The app must not be running."),
         VarnoFont::ui(12), VarnoColor::textSecondary(), true, card));
     return card;
-}
-
-QStringList RestoreSheet::stateTexts() const
-{
-    QStringList texts;
-    for (QLabel *label : m_stateArea->findChildren<QLabel *>()) {
-        if (label->isVisibleTo(m_stateArea) && !label->text().isEmpty() && !label->property("deleting").toBool())
-            texts.append(label->text());
-    }
-    return texts;
 }

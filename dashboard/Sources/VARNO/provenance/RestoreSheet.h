@@ -4,8 +4,8 @@
 #include "provenance/ProvenanceRules.h"
 #include "records/AppRecord.h"
 #include "records/BackupRecord.h"
+#include "sheets/SheetFrame.h"
 
-#include <QDialog>
 #include <QPointer>
 
 #include <qcoro/qcorotask.h>
@@ -14,8 +14,6 @@
 #include <optional>
 
 class AppModel;
-class QLabel;
-class QVBoxLayout;
 class StyledButton;
 
 // The sheet in which the user puts one app back to the version of its last
@@ -28,7 +26,7 @@ class StyledButton;
 // window's close button wait for the outcome, so that a failure is always
 // shown. Should the sheet go away all the same (its window closed), a failure
 // becomes the model's error.
-class RestoreSheet : public QDialog {
+class RestoreSheet : public SheetFrame {
     Q_OBJECT
 
 public:
@@ -60,10 +58,7 @@ public:
     QCoro::Task<void> loadBackup();
     QCoro::Task<void> performRestore();
 
-    StyledButton *cancelButton() const { return m_cancel; }
-    StyledButton *primaryButton() const { return m_primary; }
-    // The state area's texts, in reading order (plain, for tests).
-    QStringList stateTexts() const;
+    StyledButton *cancelButton() const { return ghostButton(); }
 
     void reject() override;
 
@@ -78,7 +73,6 @@ private:
     void refresh();
     void rebuildStateArea();
     QWidget *statusCard(const QString &symbol, const ColorPair &iconColor, const QString &title, const QString &message);
-    QWidget *loadingState();
     QWidget *errorState(const QString &error);
     QWidget *successState();
     QWidget *readyState(const BackupRecord &backup);
@@ -91,9 +85,5 @@ private:
     bool m_started = false;
     std::shared_ptr<VARNOCancellationToken> m_token;
 
-    QWidget *m_stateArea = nullptr;
-    QVBoxLayout *m_stateLayout = nullptr;
     QString m_shownKey;
-    StyledButton *m_cancel = nullptr;
-    StyledButton *m_primary = nullptr;
 };

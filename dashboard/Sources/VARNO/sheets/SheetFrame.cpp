@@ -397,6 +397,7 @@ void SheetFrame::setHeader(const QString &title, const QFont &titleFont, const Q
     layout->addWidget(heading);
     QLabel *sub = SheetParts::label(subtitle, VarnoFont::ui(12), VarnoColor::textSecondary(), header);
     sub->setObjectName(QStringLiteral("sheet-subtitle"));
+    sub->setWordWrap(true); // a long app name goes on to a second line rather than out of the sheet
     layout->addWidget(sub);
     setWindowTitle(title);
 }
