@@ -9,6 +9,7 @@
 #include "workshop/ToolbarAreaView.h"
 #include "workshop/ToolbarRules.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -155,6 +156,13 @@ private Q_SLOTS:
         QVERIFY(!toolbar.badge()->isVisible());
         QVERIFY(!toolbar.updateAllButton()->isVisible());
         QVERIFY(toolbar.simplePill()->isActive() && !toolbar.detailsPill()->isActive());
+        // Assistive technology meets the pills as radio buttons, the chosen one checked.
+        const auto checked = [](QWidget *pill) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pill);
+            return accessible && accessible->role() == QAccessible::RadioButton && accessible->state().checkable
+                && accessible->state().checked;
+        };
+        QVERIFY(checked(toolbar.simplePill()) && !checked(toolbar.detailsPill()));
 
         QVERIFY(f.setKnobs("{\"rules\":[{\"command\":\"scan\",\"delay\":0.5}]}"));
         QTest::mouseClick(toolbar.scanButton(), Qt::LeftButton);
@@ -174,10 +182,13 @@ private Q_SLOTS:
         QTest::mouseClick(toolbar.detailsPill(), Qt::LeftButton);
         QVERIFY(f.model->detailsMode());
         QVERIFY(toolbar.detailsPill()->isActive() && !toolbar.simplePill()->isActive());
+        QVERIFY(checked(toolbar.detailsPill()) && !checked(toolbar.simplePill()));
         QTest::mouseClick(toolbar.detailsPill(), Qt::LeftButton); // already active: stays
         QVERIFY(f.model->detailsMode());
+        QVERIFY(checked(toolbar.detailsPill()) && !checked(toolbar.simplePill()));
         QTest::mouseClick(toolbar.simplePill(), Qt::LeftButton);
         QVERIFY(!f.model->detailsMode());
+        QVERIFY(checked(toolbar.simplePill()) && !checked(toolbar.detailsPill()));
     }
 
     void updateAllAndTheQueueControls()

@@ -162,7 +162,11 @@ ModePillButton::ModePillButton(const QString &title, QWidget *parent)
     setFont(VarnoFont::ui(11, QFont::Medium));
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
-    setCheckable(false);
+    // Two exclusive checkable pills, so that assistive technology meets them
+    // as radio buttons and can tell which one is chosen; the model decides
+    // that, through setActive().
+    setCheckable(true);
+    setAutoExclusive(true);
     VarnoColor::repaintOnAppearanceChange(this);
 }
 
@@ -171,7 +175,13 @@ void ModePillButton::setActive(bool active)
     if (active == m_active)
         return;
     m_active = active;
+    setChecked(active);
     update();
+}
+
+void ModePillButton::nextCheckState()
+{
+    // A click asks the model for this mode; it does not toggle the pill.
 }
 
 QSize ModePillButton::sizeHint() const

@@ -36,7 +36,9 @@ private:
 
 // One pill of the Simple/Details switch: the title in the interface face at
 // 11 medium, padded 10 by 5; the active pill on the hover surface in the
-// primary text colour, the other clear in the secondary one.
+// primary text colour, the other clear in the secondary one. The pills are
+// exclusive and the active one is checked: assistive technology meets them
+// as radio buttons and tells which mode is chosen.
 class ModePillButton : public QAbstractButton {
     Q_OBJECT
 
@@ -48,6 +50,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void nextCheckState() override;
 
 private:
     bool m_active = false;
