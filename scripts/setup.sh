@@ -11,6 +11,9 @@ VARNO_PACKAGES=(
     # the desktop tests: a private session bus, a headless X server, the
     # freedesktop tools that register and open the varno: scheme
     dbus xvfb xauth xdg-utils desktop-file-utils
+    # the accessibility test: the accessibility bus and registry, the AT-SPI
+    # client it drives the app with, and screenshots of the X display
+    at-spi2-core python3-pyatspi python3-pil
 )
 
 varno_install_packages() {
