@@ -480,6 +480,31 @@ private Q_SLOTS:
         row("unquoted key", "[{bundle_id:\"a\",\"app_name\":\"A\"}]");
         row("single quotes", "[{'bundle_id':'a','app_name':'A'}]");
         row("empty texts", "[{\"bundle_id\":\"\",\"app_name\":\"\",\"latest_version\":\"\"}]");
+        // Numbers a double cannot hold are malformed wherever they stand.
+        row("huge exponent in an unknown key", "[{" + a + ",\"x\":1e400}]");
+        row("tiny exponent in an unknown key", "[{" + a + ",\"x\":[-1e-400]}]");
+        row("huge exponent in a text field", "[{" + a + ",\"mas_id\":1e400}]");
+        row("400 digits in an unknown key", "[{" + a + ",\"x\":" + QByteArray(400, '7') + "}]");
+        row("huge exponent in a boolean field, then a good value",
+            "[{" + a + ",\"green_seal\":1e400,\"green_seal\":true}]");
+        row("huge exponent in an integer field, then a good value",
+            "[{" + a + ",\"update_count\":-1E+999,\"update_count\":1}]");
+        // A repeated key: the last value counts, whatever came before.
+        row("wrong type, then the right one", "[{" + a + ",\"green_seal\":\"yes\",\"green_seal\":true}]");
+        row("right type, then a wrong one", "[{" + a + ",\"green_seal\":true,\"green_seal\":\"yes\"}]");
+        row("fraction, then an integer", "[{" + a + ",\"update_count\":2.5,\"update_count\":2}]");
+        row("null bundle_id, then a text", "[{\"bundle_id\":null,\"app_name\":\"A\",\"bundle_id\":\"b\"}]");
+        row("number app_name, then a text", "[{\"app_name\":[1],\"bundle_id\":\"b\",\"app_name\":\"B\"}]");
+        row("text, then null", "[{" + a + ",\"latest_version\":\"2\",\"latest_version\":null}]");
+        row("bundle_id twice", "[{" + a + ",\"bundle_id\":\"second\"}]");
+        row("wrong type, then malformed", "[{" + a + ",\"green_seal\":2,\"green_seal\":tru}]");
+        // Nesting: QJsonDocument takes 1024 levels (the list and the record
+        // included) and refuses 1025.
+        row("nested to the limit", "[{" + a + ",\"x\":" + QByteArray(1022, '[') + QByteArray(1022, ']') + "}]");
+        row("nested one past the limit",
+            "[{" + a + ",\"x\":" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}]");
+        row("objects nested one past the limit", "[{" + a + ",\"x\":" + QByteArray("{\"k\":").repeated(1023) + "1"
+                                                     + QByteArray(1023, '}') + "}]");
     }
 
     void agreesWithTheDocumentReader()

@@ -8,7 +8,9 @@
 // JSON and ignored; strings must be valid UTF-8. Where QJsonDocument lets
 // malformed JSON pass (raw control characters and unknown escapes in strings,
 // unpaired surrogate escapes, a number ending in "."), this reader keeps to
-// the JSON grammar and refuses the list.
+// the JSON grammar and refuses the list. Like QJsonDocument, it refuses a
+// number that a double cannot hold and nesting deeper than 1024 levels, and
+// when an object repeats a key, the last value counts.
 #include "records/AppRecord.h"
 
 #include <QStringDecoder>
@@ -80,7 +82,21 @@ const Slot kSlots[] = {
     textSlot("version_check_status", &AppRecord::version_check_status),
 };
 
-constexpr int kMaxDepth = 1024;
+// QJsonDocument's limit: arrays and objects nest at most this deep, the list
+// and the record included.
+constexpr int kMaxNesting = 1024;
+
+// Outcome of reading one member's value.
+enum class Read {
+    ok,
+    wrongType, // well-formed JSON of another type: the record fails unless a later duplicate key fixes it
+    malformed, // not JSON: the whole list fails
+};
+
+constexpr int kSlotCount = int(std::size(kSlots));
+constexpr int kBundleIdBit = kSlotCount;
+constexpr int kAppNameBit = kSlotCount + 1;
+static_assert(kSlotCount + 2 <= 64, "one bit per field");
 
 class Parser {
 public:
@@ -121,12 +137,23 @@ public:
 private:
     // --- Records ----------------------------------------------------------
 
+    // A record fails when, after its last member, a field's last value had
+    // the wrong type or a required field is missing (the document reader
+    // keeps the last of repeated keys, so only the last value counts).
     bool parseRecord(AppRecord &record)
     {
         if (!consume('{'))
             return false;
         bool hasBundleId = false;
         bool hasAppName = false;
+        quint64 wrongTypes = 0;
+        const auto note = [&wrongTypes](int bit, Read read) {
+            if (read == Read::wrongType)
+                wrongTypes |= quint64(1) << bit;
+            else
+                wrongTypes &= ~(quint64(1) << bit);
+            return read != Read::malformed;
+        };
         skipSpace();
         if (consume('}'))
             return false; // bundle_id and app_name are required
@@ -140,17 +167,19 @@ private:
                 return false;
             skipSpace();
             if (key == "bundle_id") {
-                if (!parseRequiredString(record.bundle_id))
+                const Read read = parseRequiredString(record.bundle_id);
+                if (!note(kBundleIdBit, read))
                     return false;
                 hasBundleId = true;
             } else if (key == "app_name") {
-                if (!parseRequiredString(record.app_name))
+                const Read read = parseRequiredString(record.app_name);
+                if (!note(kAppNameBit, read))
                     return false;
                 hasAppName = true;
-            } else if (const Slot *slot = slotFor(key)) {
-                if (!parseSlot(record, *slot))
+            } else if (const int slot = slotFor(key); slot >= 0) {
+                if (!note(slot, parseSlot(record, kSlots[slot])))
                     return false;
-            } else if (!skipValue(0)) {
+            } else if (!skipValue(2)) {
                 return false;
             }
             skipSpace();
@@ -160,19 +189,26 @@ private:
                 break;
             return false;
         }
-        return hasBundleId && hasAppName;
+        return hasBundleId && hasAppName && wrongTypes == 0;
     }
 
-    static const Slot *slotFor(std::string_view key)
+    static int slotFor(std::string_view key)
     {
-        for (const Slot &slot : kSlots) {
-            if (slot.key == key)
-                return &slot;
+        for (int i = 0; i < kSlotCount; ++i) {
+            if (kSlots[i].key == key)
+                return i;
         }
-        return nullptr;
+        return -1;
     }
 
-    bool parseSlot(AppRecord &record, const Slot &slot)
+    // A value of another JSON type is still read through, so that the rest
+    // of the list is checked.
+    Read otherType()
+    {
+        return skipValue(2) ? Read::wrongType : Read::malformed;
+    }
+
+    Read parseSlot(AppRecord &record, const Slot &slot)
     {
         if (parseLiteral("null")) {
             switch (slot.kind) {
@@ -180,42 +216,46 @@ private:
             case Kind::integer: (record.*slot.integer).reset(); break;
             case Kind::boolean: (record.*slot.boolean).reset(); break;
             }
-            return true;
+            return Read::ok;
         }
         switch (slot.kind) {
         case Kind::text: {
+            if (m_p == m_end || *m_p != '"')
+                return otherType();
             QString text;
             if (!parseString(&text))
-                return false;
+                return Read::malformed;
             record.*slot.text = std::move(text);
-            return true;
+            return Read::ok;
         }
         case Kind::integer: {
+            if (m_p == m_end || (*m_p != '-' && (*m_p < '0' || *m_p > '9')))
+                return otherType();
             qint64 value = 0;
-            if (!parseInteger(value))
-                return false;
-            record.*slot.integer = value;
-            return true;
+            const Read read = parseInteger(value);
+            if (read == Read::ok)
+                record.*slot.integer = value;
+            return read;
         }
         case Kind::boolean:
             if (parseLiteral("true")) {
                 record.*slot.boolean = true;
-                return true;
+                return Read::ok;
             }
             if (parseLiteral("false")) {
                 record.*slot.boolean = false;
-                return true;
+                return Read::ok;
             }
-            return false;
+            return otherType();
         }
-        return false;
+        return Read::malformed;
     }
 
-    bool parseRequiredString(QString &out)
+    Read parseRequiredString(QString &out)
     {
         if (m_p == m_end || *m_p != '"')
-            return false;
-        return parseString(&out);
+            return otherType();
+        return parseString(&out) ? Read::ok : Read::malformed;
     }
 
     // --- Lexical pieces -----------------------------------------------------
@@ -408,7 +448,9 @@ private:
         return true;
     }
 
-    // A JSON number; its text is returned for the integer check.
+    // A JSON number that a double can hold (QJsonDocument refuses the
+    // others, 1e400 and 1e-400 alike); its text is returned for the integer
+    // check.
     bool scanNumber(std::string_view &text, bool &integral)
     {
         const char *start = m_p;
@@ -443,37 +485,49 @@ private:
                 ++m_p;
         }
         text = std::string_view(start, size_t(m_p - start));
+        // Only an exponent or a long run of digits can leave a double's range.
+        if (!integral || text.size() > 300) {
+            double number = 0;
+            const auto result = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (result.ec != std::errc() || !std::isfinite(number))
+                return false;
+        }
         return true;
     }
 
-    // An integral JSON number that fits a signed 64-bit integer (3.0 counts).
-    bool parseInteger(qint64 &value)
+    // An integral JSON number that fits a signed 64-bit integer (3.0 counts);
+    // any other number is of the wrong type.
+    Read parseInteger(qint64 &value)
     {
         std::string_view text;
         bool integral = false;
         if (!scanNumber(text, integral))
-            return false;
+            return Read::malformed;
         if (integral) {
             const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
             if (result.ec == std::errc() && result.ptr == text.data() + text.size())
-                return true;
+                return Read::ok;
             // Too large for an integer: read as a double below, like the
             // document reader does, which then does not fit either.
         }
         double number = 0;
         const auto result = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (result.ec != std::errc() || !std::isfinite(number) || std::trunc(number) != number)
-            return false;
-        if (number < -9223372036854775808.0 || number >= 9223372036854775808.0)
-            return false;
+        if (result.ec != std::errc() || !std::isfinite(number))
+            return Read::malformed;
+        if (std::trunc(number) != number || number < -9223372036854775808.0 || number >= 9223372036854775808.0)
+            return Read::wrongType;
         value = qint64(number);
-        return true;
+        return Read::ok;
     }
 
-    bool skipValue(int depth)
+    // Any JSON value inside `nesting` open arrays and objects.
+    bool skipValue(int nesting)
     {
-        if (depth > kMaxDepth || m_p == m_end)
+        if (m_p == m_end)
             return false;
+        if ((*m_p == '{' || *m_p == '[') && nesting + 1 > kMaxNesting)
+            return false;
+        const int depth = nesting + 1;
         switch (*m_p) {
         case '"':
             return parseString(nullptr);
@@ -490,7 +544,7 @@ private:
                 if (!consume(':'))
                     return false;
                 skipSpace();
-                if (!skipValue(depth + 1))
+                if (!skipValue(depth))
                     return false;
                 skipSpace();
                 if (consume(','))
@@ -505,7 +559,7 @@ private:
                 return true;
             for (;;) {
                 skipSpace();
-                if (!skipValue(depth + 1))
+                if (!skipValue(depth))
                     return false;
                 skipSpace();
                 if (consume(','))
