@@ -204,6 +204,45 @@ private Q_SLOTS:
         QCOMPARE(r.items.at(1), QStringLiteral("E:queuePaused"));
     }
 
+    void overlongLineReadsTheSameWhateverTheSplit_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QStringList>("items");
+        const qsizetype over = UpdateStreamReader::pendingCap + 4465;
+        const QByteArray next = "\n{\"event\":\"queue_paused\"}\n";
+        // Only continuation bytes: nothing of the line is left at a character.
+        QTest::newRow("continuation bytes only") << QByteArray(over, '\x80') + next
+                                                 << QStringList{QStringLiteral("E:queuePaused")};
+        QTest::newRow("continuation bytes, then one letter")
+            << QByteArray(over, '\x80') + "z" + next << QStringList{QStringLiteral("T:z"), QStringLiteral("E:queuePaused")};
+        QTest::newRow("letters") << QByteArray(over, 'x') + next
+                                 << QStringList{QStringLiteral("T:") + QString(UpdateStreamReader::pendingCap, QLatin1Char('x')),
+                                                QStringLiteral("E:queuePaused")};
+    }
+
+    void overlongLineReadsTheSameWhateverTheSplit()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QStringList, items);
+        // Whole, in reads of 4096 bytes, and with the line feed in a read of its own.
+        const qsizetype lineFeed = stream.indexOf('\n');
+        const QList<QList<qsizetype>> splits{{}, {lineFeed}, {lineFeed - 1, lineFeed}};
+        QList<qsizetype> pages;
+        for (qsizetype at = 4096; at < stream.size(); at += 4096)
+            pages << at;
+        for (QList<qsizetype> cuts : splits + QList<QList<qsizetype>>{pages}) {
+            Recorder r;
+            qsizetype from = 0;
+            for (qsizetype cut : cuts) {
+                r.reader.feed(stream.mid(from, cut - from));
+                from = cut;
+            }
+            r.reader.feed(stream.mid(from));
+            r.reader.finish();
+            QCOMPARE(r.items, items);
+        }
+    }
+
     void finalLineWithoutLineFeedIsFreeText()
     {
         Recorder r;

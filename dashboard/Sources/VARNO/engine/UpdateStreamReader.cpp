@@ -5,9 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-UpdateStreamReader::UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText)
+UpdateStreamReader::UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText, qsizetype lineCap)
     : m_onEvent(std::move(onEvent))
     , m_onFreeText(std::move(onFreeText))
+    , m_lineCap(qMax<qsizetype>(lineCap, 4))
 {
 }
 
@@ -18,6 +19,15 @@ void UpdateStreamReader::feed(const QByteArray &chunk)
     m_pending.append(chunk);
     if (m_handling)
         return; // the loop below, further up the stack, takes these bytes in turn
+    if (m_skipToCharacter) {
+        // The cap left nothing of an overlong line: its kept part starts at
+        // the next character, as if the line had arrived in one read.
+        qsizetype start = 0;
+        while (start < m_pending.size() && (static_cast<uchar>(m_pending.at(start)) & 0xC0) == 0x80)
+            ++start;
+        m_pending.remove(0, start);
+        m_skipToCharacter = m_pending.isEmpty();
+    }
 
     m_handling = true;
     qsizetype consumed = 0;
@@ -38,27 +48,32 @@ void UpdateStreamReader::feed(const QByteArray &chunk)
 
 void UpdateStreamReader::capPending()
 {
-    if (m_pending.size() <= pendingCap)
+    if (m_pending.size() <= m_lineCap)
         return;
-    qsizetype cut = m_pending.size() - pendingCap;
+    qsizetype cut = m_pending.size() - m_lineCap;
     // Start the kept part at a character, not inside one.
     while (cut < m_pending.size() && (static_cast<uchar>(m_pending.at(cut)) & 0xC0) == 0x80)
         ++cut;
     m_pending.remove(0, cut);
     m_scanned = m_pending.size();
+    m_skipToCharacter = m_pending.isEmpty();
 }
 
 void UpdateStreamReader::handleLine(QByteArray line)
 {
     if (line.isEmpty())
         return;
-    if (line.size() > pendingCap) {
-        // However it arrived, a line keeps only its newest pendingCap bytes,
+    if (line.size() > m_lineCap) {
+        // However it arrived, a line keeps only its newest m_lineCap bytes,
         // starting at a character.
-        qsizetype cut = line.size() - pendingCap;
+        qsizetype cut = line.size() - m_lineCap;
         while (cut < line.size() && (static_cast<uchar>(line[cut]) & 0xC0) == 0x80)
             ++cut;
         line.remove(0, cut);
+        // Nothing of it starts at a character: as if the line were empty,
+        // which is what a split read would have kept of it too.
+        if (line.isEmpty())
+            return;
     }
     const auto text = Utf8Text::decode(line);
     if (!text) {

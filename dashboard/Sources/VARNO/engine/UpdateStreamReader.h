@@ -29,7 +29,9 @@ public:
     using EventHandler = std::function<void(const UpdateEvent &)>;
     using TextHandler = std::function<void(const QString &)>;
 
-    UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText);
+    // `lineCap` (at least 4, one character) replaces pendingCap where a
+    // smaller one helps, e.g. for fuzzing the capping with short input.
+    UpdateStreamReader(EventHandler onEvent, TextHandler onFreeText, qsizetype lineCap = pendingCap);
 
     // One chunk of standard error.
     void feed(const QByteArray &chunk);
@@ -50,8 +52,10 @@ private:
 
     EventHandler m_onEvent;
     TextHandler m_onFreeText;
+    qsizetype m_lineCap;
     QByteArray m_pending;
     qsizetype m_scanned = 0; // bytes of m_pending already searched for a line feed
+    bool m_skipToCharacter = false; // the cap emptied an overlong line inside a character
     bool m_handling = false;
     bool m_finished = false;
     QStringList m_tail;
