@@ -71,6 +71,13 @@ private Q_SLOTS:
         QTest::newRow("a number among good entries")
             << files(QStringLiteral("\"varno.py\":\"%1\",\"n\":5").arg(engine))
             << QStringLiteral("(manifest)|(valid files entry)|");
+        // Every listed path names a file inside the install folder.
+        for (const char *path : {"../varno.py", "engine/../../varno.py", "/etc/hostname", "", "./varno.py",
+                                 "engine//store.py", "engine/", "engine/.", "a\\u0000b"}) {
+            QTest::newRow(qPrintable(QStringLiteral("path \"%1\"").arg(QLatin1String(path))))
+                << files(QStringLiteral("\"%1\":\"%2\"").arg(QLatin1String(path), engine))
+                << QStringLiteral("(manifest)|(valid files entry)|");
+        }
         QTest::newRow("not JSON") << QByteArray("files: all good") << QStringLiteral("(manifest)|(parseable manifest)|");
         QTest::newRow("no manifest") << QByteArray("<none>")
                                      << QStringLiteral("(manifest)|(parseable manifest)|(missing)");

@@ -22,19 +22,26 @@ QString sha256Hex(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-void verify(const std::optional<QString> &manifestPath, const QString &installDir)
-{
-    const QString manifestFile = QStringLiteral("(manifest)");
-    // A build without a manifest cannot vouch for its engine: that is a
-    // failed check, not a skipped one.
-    if (!manifestPath || !QFileInfo::exists(*manifestPath))
-        throw CLIBootstrapError::hashMismatch(manifestFile, QStringLiteral("(parseable manifest)"),
-                                              QStringLiteral("(missing)"));
+namespace {
 
-    QFile manifest(*manifestPath);
-    if (!manifest.open(QIODevice::ReadOnly))
-        throw CLIBootstrapError::hashMismatch(manifestFile, QStringLiteral("(parseable manifest)"), QString());
-    const QByteArray bytes = manifest.readAll();
+const QString manifestFile = QStringLiteral("(manifest)");
+
+// A path relative to the install folder that names something inside it.
+bool isInsidePath(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
+        return false;
+    for (const QStringView part : QStringView(path).split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QList<Entry> parse(const QByteArray &bytes)
+{
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError)
@@ -49,15 +56,33 @@ void verify(const std::optional<QString> &manifestPath, const QString &installDi
     if (!filesValue.isObject())
         throw invalidFiles();
     const QJsonObject files = filesValue.toObject();
+    QList<Entry> entries;
+    entries.reserve(files.size());
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
-        if (!it.value().isString())
+        if (!it.value().isString() || !isInsidePath(it.key()))
             throw invalidFiles();
+        entries.append(Entry{it.key(), it.value().toString()});
     }
+    return entries;
+}
+
+void verify(const std::optional<QString> &manifestPath, const QString &installDir)
+{
+    // A build without a manifest cannot vouch for its engine: that is a
+    // failed check, not a skipped one.
+    if (!manifestPath || !QFileInfo::exists(*manifestPath))
+        throw CLIBootstrapError::hashMismatch(manifestFile, QStringLiteral("(parseable manifest)"),
+                                              QStringLiteral("(missing)"));
+
+    QFile manifest(*manifestPath);
+    if (!manifest.open(QIODevice::ReadOnly))
+        throw CLIBootstrapError::hashMismatch(manifestFile, QStringLiteral("(parseable manifest)"), QString());
+    const QList<Entry> entries = parse(manifest.readAll());
 
     const QDir root(installDir);
-    for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
-        const QString relative = it.key();
-        const QString expected = it.value().toString();
+    for (const Entry &entry : entries) {
+        const QString &relative = entry.path;
+        const QString &expected = entry.sha256;
         const QString path = root.filePath(relative);
         const QFileInfo info(path);
         if (!info.exists())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -12,6 +14,21 @@ namespace CLIManifest {
 
 // The manifest among the app bundle's own resources, if the bundle has one.
 std::optional<QString> bundledManifestPath();
+
+// One listed file: its path relative to the install folder and its digest
+// as the manifest writes it.
+struct Entry {
+    QString path;
+    QString sha256;
+
+    bool operator==(const Entry &) const = default;
+};
+
+// Reads a manifest's bytes. Throws CLIBootstrapError::hashMismatch for
+// "(manifest)" when they are not JSON, or not an object whose "files" member
+// maps paths to texts. A path must stay inside the install folder: relative,
+// not empty, and without a "." or ".." component or an empty one.
+QList<Entry> parse(const QByteArray &bytes);
 
 // Checks installDir against the manifest. Throws CLIBootstrapError::hashMismatch
 // naming the first file that is missing, unreadable or different, or
