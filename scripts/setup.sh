@@ -16,6 +16,11 @@ VARNO_PACKAGES=(
     at-spi2-core python3-pyatspi python3-pil
 )
 
+# Only the fuzz build (scripts/fuzz, scripts/test --fuzz) needs these: clang
+# and its libFuzzer and sanitizer runtimes.
+VARNO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# varno_install_packages [extra package...]
 varno_install_packages() {
     local missing=() pkg
     for pkg in "${VARNO_PACKAGES[@]}" "$@"; do

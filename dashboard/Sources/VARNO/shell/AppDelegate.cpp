@@ -9,12 +9,12 @@
 #include "services/LaunchAgentManager.h"
 #include "services/NotificationManager.h"
 #include "services/SparkleUpdater.h"
+#include "shell/VarnoURL.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPixmap>
-#include <QUrl>
 #include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
@@ -35,25 +35,6 @@ QString failureText(std::exception_ptr error)
     } catch (...) {
         return CLIBootstrap::failureMessage(std::runtime_error("unknown failure"));
     }
-}
-
-// A URL scheme: a letter, then letters, digits, "+", "-" or ".", before the first ":".
-std::optional<QString> schemeOf(const QString &url)
-{
-    const qsizetype colon = url.indexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return std::nullopt;
-    const QString scheme = url.left(colon);
-    if (!scheme.at(0).isLetter() || scheme.at(0).unicode() > 127)
-        return std::nullopt;
-    for (const QChar c : scheme) {
-        const bool allowed = c.unicode() < 128
-                             && (c.isLetterOrNumber() || c == QLatin1Char('+') || c == QLatin1Char('-')
-                                 || c == QLatin1Char('.'));
-        if (!allowed)
-            return std::nullopt;
-    }
-    return scheme;
 }
 
 } // namespace
@@ -257,15 +238,7 @@ QCoro::Task<std::optional<QString>> AppDelegate::bootstrapFailureText()
 
 bool AppDelegate::isUpdateCheckURL(const QString &url)
 {
-    const auto scheme = schemeOf(url);
-    // Compared as written: "VARNO:" is not ours.
-    if (!scheme || *scheme != QLatin1String("varno"))
-        return false;
-    const QUrl parsed(url, QUrl::TolerantMode);
-    if (!parsed.isValid())
-        return false;
-    const QString host = parsed.host().toLower();
-    return host == QLatin1String("check-for-updates") || host == QLatin1String("update");
+    return VarnoURL::isUpdateCheckURL(url);
 }
 
 void AppDelegate::openURLs(const QStringList &urls)

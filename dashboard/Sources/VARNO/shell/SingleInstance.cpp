@@ -1,14 +1,13 @@
 #include "shell/SingleInstance.h"
 
 #include "platform/Logging.h"
+#include "shell/VarnoURL.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLockFile>
 #include <QThread>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -33,27 +32,12 @@ QString SingleInstance::defaultSocketPath()
 
 QByteArray SingleInstance::encodeMessage(const QStringList &urls)
 {
-    return QJsonDocument(QJsonArray::fromStringList(urls.mid(0, maxUrls))).toJson(QJsonDocument::Compact)
-           + '\n';
+    return VarnoURL::encodeMessage(urls);
 }
 
 std::optional<QStringList> SingleInstance::decodeMessage(const QByteArray &message)
 {
-    if (message.size() > maxMessageBytes)
-        return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(message.trimmed(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    QStringList urls;
-    for (const QJsonValue &value : document.array()) {
-        if (!value.isString())
-            return std::nullopt;
-        urls.append(value.toString());
-    }
-    if (urls.size() > maxUrls)
-        return std::nullopt;
-    return urls;
+    return VarnoURL::decodeMessage(message);
 }
 
 bool SingleInstance::forwardToRunning(const QStringList &urls, int timeoutMs) const

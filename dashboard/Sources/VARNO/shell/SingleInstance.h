@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/VarnoURL.h"
+
 #include <QObject>
 #include <QLockFile>
 #include <QPointer>
@@ -51,8 +53,8 @@ public:
     static std::optional<QStringList> decodeMessage(const QByteArray &message);
     static QByteArray encodeMessage(const QStringList &urls);
 
-    static constexpr qsizetype maxMessageBytes = 64 * 1024;
-    static constexpr int maxUrls = 64;
+    static constexpr qsizetype maxMessageBytes = VarnoURL::maxMessageBytes;
+    static constexpr int maxUrls = VarnoURL::maxUrls;
 
 Q_SIGNALS:
     // Another start handed these over (possibly none: it was simply started again).
