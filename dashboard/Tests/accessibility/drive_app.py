@@ -6,8 +6,8 @@
 Starts Xvfb, a private session bus (dbus-run-session) and the accessibility bus, starts
 <build folder>/VARNO.app on a fresh home folder with the engine stand-in set fast, and then, only
 through AT-SPI: gets past the first run, finds the Workshop window and the menu-bar panel (Window >
-Show Menu-Bar Panel), checks that every interactive element that shows has a name and that no
-stand-in or placeholder text shows, scans (and sees the scan in the engine's journal), updates all
+Show Menu-Bar Panel), checks that every window is announced as one, that every interactive element
+that shows has a name and that no stand-in or placeholder text shows, scans (and sees the scan in the engine's journal), updates all
 (pausing and resuming on the way) and follows the queue to its end, opens an app's drawer and
 Settings, quits, and checks that no process the app started is left. Screenshots of the windows on
 the way go to the artifacts folder (default <build folder>/Testing/accessibility).
@@ -500,6 +500,30 @@ class Drive:
             self.faults.append("%s: stand-in or placeholder text shows: %s" % (where, entry))
         log("audit %s: %d unnamed, %d placeholder texts" % (where, len(unnamed), len(placeholders)))
 
+    def audit_windows(self):
+        """Every window that shows is announced as one (frame, window or dialog) and has a name."""
+        kinds = (self.at.ROLE_FRAME, self.at.ROLE_WINDOW, self.at.ROLE_DIALOG, self.at.ROLE_ALERT,
+                 self.at.ROLE_FILE_CHOOSER)
+        for window in self.tree.windows():
+            try:
+                if not self.tree.showing(window):
+                    continue
+                role, name = window.getRole(), (window.name or "").strip()
+                role_name = window.getRoleName()
+            except Exception:
+                continue
+            if role in (self.at.ROLE_MENU, self.at.ROLE_POPUP_MENU, self.at.ROLE_TOOL_TIP):
+                continue
+            fault = None
+            if role not in kinds:
+                fault = "the window %r is announced as a %s, not as a window" % (name, role_name)
+            elif not name:
+                fault = "a %s without a name shows" % role_name
+            if fault and fault not in self.faults:
+                self.faults.append(fault)
+        log("audit of the windows: %s" % ", ".join(
+            "%s %r" % (w.getRoleName(), w.name) for w in self.tree.windows() if self.tree.showing(w)))
+
     def press(self, node):
         self.tree.act(node, "Press", "Toggle", "Click", "Activate")
 
@@ -619,6 +643,7 @@ class Drive:
         self.menu_item("VARNO Workshop", "Window", "Show Menu-Bar Panel")
         panel = self.wait_window("VARNO")
         self.audit(panel, "menu-bar panel")
+        self.audit_windows()
         self.screenshot("panel", panel)
 
         # 3. Scan, and see the scan in the engine's journal.
@@ -638,6 +663,7 @@ class Drive:
         sheet = self.wait_window("Update run")
         pause = self.wait_node(lambda: self.tree.window("VARNO"), at.ROLE_PUSH_BUTTON, "Pause")
         self.audit(sheet, "update sheet")
+        self.audit_windows()
         self.screenshot("update-running", sheet)
         self.press(pause)
         self.wait_node(lambda: self.tree.window("VARNO"), at.ROLE_PUSH_BUTTON, "Resume")
@@ -672,6 +698,7 @@ class Drive:
         # 6. Settings.
         self.menu_item("VARNO Workshop", "Edit", "Settings…")
         settings = self.wait_window("Settings")
+        self.audit_windows()
         tabs = self.wait("the Settings tabs", lambda: [node for node, _ in self.tree.walk(self.tree.window("Settings"))
                                                        if node.getRole() == at.ROLE_PAGE_TAB])
         for name in [tab.name for tab in tabs]:

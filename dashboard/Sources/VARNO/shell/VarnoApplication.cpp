@@ -1,6 +1,7 @@
 #include "shell/VarnoApplication.h"
 
 #include "kit/SettingsButton.h"
+#include "kit/WindowAccessibility.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "platform/Logging.h"
@@ -40,6 +41,8 @@ VarnoApplication::~VarnoApplication()
 void VarnoApplication::start()
 {
     QApplication::setQuitOnLastWindowClosed(false);
+    // Settings and the panel are plain widgets: announced as the windows they are.
+    WindowAccessibility::install();
 
     const QPointer<VarnoApplication> self(this);
     WindowRegistry::Scenes scenes;
