@@ -11,8 +11,11 @@
 #include "settings/SettingsView.h"
 
 #include <QCheckBox>
+#include <QMutex>
+#include <QWaitCondition>
 #include <QTabWidget>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace SettingsTest;
 
@@ -49,8 +52,17 @@ struct ScriptedWindow {
     {
         engine.answerAll();
         view.reset();
+        // A registration the window left running ends before the next test's fake.
+        QThreadPool::globalInstance()->waitForDone();
         engine.answerUntilQuiet();
         ServiceManagement::setBackend(nullptr);
+    }
+
+    // Waits until the window has read the system's statuses and every change
+    // it started has answered.
+    bool settled() const
+    {
+        return QTest::qWaitFor([this] { return !view->serviceCallsPending(); }, 20000);
     }
 
     QCheckBox *box(const char *name) const { return child<QCheckBox>(view.get(), QString::fromLatin1(name)); }
@@ -78,6 +90,46 @@ struct ScriptedWindow {
         }
         return changes;
     }
+};
+
+// The recording fake behind a gate: every call waits until the test opens
+// it, as a user's service manager that takes its time-outs to answer.
+class GatedServiceBackend : public FakeServiceBackend {
+public:
+    SMAppService::Status status(const ServiceIdentity &service) override
+    {
+        pass();
+        return FakeServiceBackend::status(service);
+    }
+    void registerService(const ServiceIdentity &service) override
+    {
+        pass();
+        FakeServiceBackend::registerService(service);
+    }
+    void unregisterService(const ServiceIdentity &service) override
+    {
+        pass();
+        FakeServiceBackend::unregisterService(service);
+    }
+
+    void setOpen(bool open)
+    {
+        const QMutexLocker lock(&m_gateMutex);
+        m_open = open;
+        m_opened.wakeAll();
+    }
+
+private:
+    void pass()
+    {
+        const QMutexLocker lock(&m_gateMutex);
+        while (!m_open)
+            m_opened.wait(&m_gateMutex);
+    }
+
+    QMutex m_gateMutex;
+    QWaitCondition m_opened;
+    bool m_open = false;
 };
 
 bool userDisabledScans()
@@ -134,6 +186,7 @@ private Q_SLOTS:
         window.services->clearCalls();
         window.make();
         window.view->show();
+        QVERIFY(window.settled());
         QTEST(window.box("settings-launch-at-login")->isChecked(), "loginOn");
         QTEST(window.box("settings-background-scans")->isChecked(), "agentOn");
         QTEST(window.view->launchAtLogin(), "loginOn");
@@ -159,7 +212,9 @@ private Q_SLOTS:
         if (failing)
             window.services->setRegisterFailure(QStringLiteral("not allowed"));
         window.make();
+        QVERIFY(window.settled());
         window.box("settings-launch-at-login")->click();
+        QVERIFY(window.settled());
         QCOMPARE(window.registrations(), QStringList({"register mainApp"}));
         QVERIFY(window.box("settings-launch-at-login")->isChecked());
         QVERIFY(!window.model.error());
@@ -168,10 +223,12 @@ private Q_SLOTS:
         // Opened again, the window shows what the system says.
         window.view.reset();
         window.make();
+        QVERIFY(window.settled());
         QCOMPARE(window.box("settings-launch-at-login")->isChecked(), afterRegister == 1 && !failing);
 
         window.services->clearCalls();
         window.box("settings-launch-at-login")->setChecked(!window.box("settings-launch-at-login")->isChecked());
+        QVERIFY(window.settled());
         QCOMPARE(window.registrations().size(), 1);
     }
 
@@ -180,13 +237,16 @@ private Q_SLOTS:
         ScriptedWindow window;
         window.services->setStatus(kAgent, SMAppService::Status::enabled);
         window.make();
+        QVERIFY(window.settled());
         window.services->clearCalls();
         window.box("settings-background-scans")->click();
+        QVERIFY(window.settled());
         QCOMPARE(window.registrations(), QStringList({"unregister agent:org.varno.scan.plist"}));
         QVERIFY(userDisabledScans());
 
         window.services->clearCalls();
         window.box("settings-background-scans")->click();
+        QVERIFY(window.settled());
         QVERIFY(!userDisabledScans());
         QCOMPARE(window.registrations(), QStringList({"register agent:org.varno.scan.plist"}));
         QVERIFY(window.box("settings-background-scans")->isChecked());
@@ -208,11 +268,63 @@ private Q_SLOTS:
         else
             window.services->setRegisterFailure(QStringLiteral("launchd said no"));
         window.make();
+        QVERIFY(window.settled());
         window.box("settings-background-scans")->click();
+        QVERIFY(window.settled());
         QVERIFY(window.box("settings-background-scans")->isChecked());
         QVERIFY(window.view->backgroundScan());
         QVERIFY(!window.model.error());
         QVERIFY(!userDisabledScans());
+    }
+
+    // The service manager is asked on a worker thread: the window opens and
+    // answers while it has not answered, and each box waits, disabled, for
+    // its own call.
+    void aSlowServiceManagerNeverHoldsTheWindow()
+    {
+        ScriptedWindow window;
+        const auto gated = std::make_shared<GatedServiceBackend>();
+        window.services = gated;
+        ServiceManagement::setBackend(gated);
+        gated->setStatus(kLoginItem, SMAppService::Status::enabled);
+        gated->setStatus(kAgent, SMAppService::Status::enabled);
+
+        window.make();
+        window.view->show();
+        QCheckBox *login = window.box("settings-launch-at-login");
+        QCheckBox *scans = window.box("settings-background-scans");
+        QVERIFY(window.view->serviceCallsPending());
+        QVERIFY(!login->isEnabled() && !scans->isEnabled());
+        QVERIFY(!login->isChecked() && !scans->isChecked());
+
+        gated->setOpen(true);
+        QVERIFY(window.settled());
+        QVERIFY(login->isEnabled() && scans->isEnabled());
+        QVERIFY(login->isChecked() && scans->isChecked());
+        QVERIFY(window.registrations().isEmpty());
+
+        // A change runs alone: its box is disabled until it answers, the
+        // other box stays usable.
+        gated->setOpen(false);
+        scans->click();
+        QVERIFY(!scans->isChecked());
+        QVERIFY(!scans->isEnabled());
+        QVERIFY(login->isEnabled());
+        gated->setOpen(true);
+        QVERIFY(window.settled());
+        QVERIFY(scans->isEnabled());
+        QVERIFY(!scans->isChecked());
+        QCOMPARE(window.registrations(), QStringList({"unregister agent:org.varno.scan.plist"}));
+
+        // Closed while a change still runs: the change completes, nothing
+        // reaches the closed window.
+        gated->setOpen(false);
+        window.services->clearCalls();
+        login->click();
+        window.view.reset();
+        gated->setOpen(true);
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(window.registrations(), QStringList({"unregister mainApp"}));
     }
 
     void allowUnsignedIsTheModelsPersistedFlag()

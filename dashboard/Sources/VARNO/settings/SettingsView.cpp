@@ -8,6 +8,7 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
+#include "platform/Logging.h"
 #include "platform/ServiceManagement.h"
 #include "services/LaunchAgentManager.h"
 #include "settings/SettingsForm.h"
@@ -20,6 +21,9 @@
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
 
 #include <exception>
 
@@ -76,11 +80,6 @@ SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidg
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     SettingsForm::applyWindowPalette(this);
 
-    // Read once, when the window is made; a registration waiting for the
-    // user's approval shows as off.
-    m_launchAtLogin = SMAppService::mainApp().status() == SMAppService::Status::enabled;
-    m_backgroundScan = LaunchAgentManager::agentService().status() == SMAppService::Status::enabled;
-
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     m_tabs = new QTabWidget(this);
@@ -102,6 +101,7 @@ SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidg
     bindTabIcon(m_tabs, developer, QStringLiteral("hammer"));
 
     render();
+    readServiceStatuses();
 }
 
 SettingsView::~SettingsView() = default;
@@ -117,8 +117,9 @@ QWidget *SettingsView::makeGeneralTab()
     const QFont footerFont = VarnoFont::ui(11);
 
     auto *behaviour = new SettingsSection(QStringLiteral("Behaviour"), headerFont, page);
-    // The starting values are set before the change handlers are connected:
-    // showing the window registers nothing.
+    // Both boxes stay off and disabled until the system's statuses are read;
+    // those are applied with the change handlers blocked, so showing the
+    // window registers nothing.
     m_launchAtLoginBox = new QCheckBox(QStringLiteral("Open VARNO at login"), behaviour);
     m_launchAtLoginBox->setObjectName(QStringLiteral("settings-launch-at-login"));
     m_launchAtLoginBox->setChecked(m_launchAtLogin);
@@ -254,6 +255,8 @@ void SettingsView::render()
     }
     m_telemetrySwitch->setEnabled(!m_telemetrySyncInFlight);
     m_forgetButton->setEnabled(!m_telemetryForgetInFlight);
+    m_launchAtLoginBox->setEnabled(!m_statusesPending && !m_loginChangePending);
+    m_backgroundScanBox->setEnabled(!m_statusesPending && !m_scanChangePending);
     Q_EMIT stateChanged();
 }
 
@@ -264,26 +267,94 @@ void SettingsView::showEvent(QShowEvent *event)
         refreshTelemetryState();
 }
 
+// Every call below may ask the user's service manager, which can take its
+// time-outs to answer: they run on a worker thread, and each box is disabled
+// until its call has answered.
+
+QCoro::Task<void> SettingsView::readServiceStatuses()
+{
+    const QPointer<SettingsView> self(this);
+    QFuture<ServiceStatuses> reading = QtConcurrent::run([] {
+        // Read once, when the window is made; a registration waiting for the
+        // user's approval shows as off.
+        ServiceStatuses statuses;
+        try {
+            statuses.launchAtLogin = SMAppService::mainApp().status() == SMAppService::Status::enabled;
+            statuses.backgroundScan = LaunchAgentManager::agentService().status() == SMAppService::Status::enabled;
+        } catch (const std::exception &error) {
+            qCWarning(lcVarno).noquote() << "Could not read the login item's or the scan agent's status:"
+                                         << error.what();
+        }
+        return statuses;
+    });
+    const ServiceStatuses statuses = co_await reading;
+    if (!self)
+        co_return;
+    m_launchAtLogin = statuses.launchAtLogin;
+    m_backgroundScan = statuses.backgroundScan;
+    {
+        const QSignalBlocker blockLogin(m_launchAtLoginBox);
+        const QSignalBlocker blockScan(m_backgroundScanBox);
+        m_launchAtLoginBox->setChecked(m_launchAtLogin);
+        m_backgroundScanBox->setChecked(m_backgroundScan);
+    }
+    m_statusesPending = false;
+    render();
+}
+
 void SettingsView::launchAtLoginChanged(bool enabled)
 {
     // The status it answers is not shown: the box keeps the user's choice,
     // also when the registration fails or waits for approval.
     m_launchAtLogin = enabled;
-    LoginItemManager::set(enabled);
+    applyLaunchAtLogin(enabled);
+}
+
+QCoro::Task<void> SettingsView::applyLaunchAtLogin(bool enabled)
+{
+    const QPointer<SettingsView> self(this);
+    m_loginChangePending = true;
+    render();
+    QFuture<void> setting = QtConcurrent::run([enabled] {
+        try {
+            LoginItemManager::set(enabled);
+        } catch (const std::exception &error) {
+            qCWarning(lcVarno).noquote() << "Could not change the login item:" << error.what();
+        }
+    });
+    co_await setting;
+    if (!self)
+        co_return;
+    m_loginChangePending = false;
+    render();
 }
 
 void SettingsView::backgroundScanChanged(bool enabled)
 {
     m_backgroundScan = enabled;
-    if (enabled) {
+    applyBackgroundScans(enabled);
+}
+
+QCoro::Task<void> SettingsView::applyBackgroundScans(bool enabled)
+{
+    const QPointer<SettingsView> self(this);
+    m_scanChangePending = true;
+    render();
+    QFuture<void> switching = QtConcurrent::run([enabled] {
         try {
-            LaunchAgentManager::switchBackgroundScansOn();
+            if (enabled)
+                LaunchAgentManager::switchBackgroundScansOn();
+            else
+                LaunchAgentManager::uninstall();
         } catch (const std::exception &) {
             // Not reported: the box keeps the user's choice.
         }
-    } else {
-        LaunchAgentManager::uninstall();
-    }
+    });
+    co_await switching;
+    if (!self)
+        co_return;
+    m_scanChangePending = false;
+    render();
 }
 
 QCoro::Task<void> SettingsView::refreshTelemetryState()

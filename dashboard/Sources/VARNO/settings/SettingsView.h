@@ -51,6 +51,9 @@ public:
 
     bool launchAtLogin() const { return m_launchAtLogin; }
     bool backgroundScan() const { return m_backgroundScan; }
+    // True while the login item's and the scan agent's statuses are read, or
+    // while a change of either runs.
+    bool serviceCallsPending() const { return m_statusesPending || m_loginChangePending || m_scanChangePending; }
     bool telemetryEnabled() const { return m_telemetryEnabled; }
     bool telemetrySyncInFlight() const { return m_telemetrySyncInFlight; }
     bool telemetryForgetInFlight() const { return m_telemetryForgetInFlight; }
@@ -79,13 +82,23 @@ private:
                           QWidget *parent);
     void render();
     QCoro::Task<void> syncTelemetryPreference(bool enabled, bool previous);
+    struct ServiceStatuses {
+        bool launchAtLogin = false;
+        bool backgroundScan = false;
+    };
+    QCoro::Task<void> readServiceStatuses();
     void launchAtLoginChanged(bool enabled);
+    QCoro::Task<void> applyLaunchAtLogin(bool enabled);
     void backgroundScanChanged(bool enabled);
+    QCoro::Task<void> applyBackgroundScans(bool enabled);
 
     QPointer<AppModel> m_model;
     SettingsOperations m_operations;
     bool m_launchAtLogin = false;
     bool m_backgroundScan = false;
+    bool m_statusesPending = true;
+    bool m_loginChangePending = false;
+    bool m_scanChangePending = false;
     bool m_telemetryEnabled = false;
     bool m_telemetrySyncInFlight = false;
     bool m_telemetryForgetInFlight = false;
