@@ -42,6 +42,14 @@ double threadSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
+// VARNO_BENCH_ROUNDS=<n> repeats each measured step n times (default 9), say
+// for a profiler.
+int rounds()
+{
+    const int wanted = qEnvironmentVariableIntValue("VARNO_BENCH_ROUNDS");
+    return wanted > 0 ? wanted : 9;
+}
+
 Sample median(std::vector<Sample> samples)
 {
     if (samples.empty())
@@ -150,13 +158,13 @@ void firstPaint(int count)
     int heights = 0;
     openWindow(apps, nullptr); // warm-up: fonts, artwork, symbols
     openWindow({}, nullptr);
-    for (int round = 0; round < 9; ++round) {
+    for (int round = 0; round < rounds(); ++round) {
         large.push_back(openWindow(apps, &cards, &heights));
         empty.push_back(openWindow({}, nullptr));
     }
     const Sample a = median(large);
     const Sample b = median(empty);
-    std::printf("-- first paint of the Workshop window (median of 9)\n");
+    std::printf("-- first paint of the Workshop window (median of %d)\n", rounds());
     std::printf("   %-34s %9.2f ms wall %9.2f ms GUI thread\n", qPrintable(QStringLiteral("%1 apps").arg(count)),
                 a.wall * 1e3, a.cpu * 1e3);
     std::printf("   %-34s %9.2f ms wall %9.2f ms GUI thread\n", "empty library", b.wall * 1e3, b.cpu * 1e3);
@@ -317,10 +325,18 @@ int main(int argc, char *argv[])
     MainBundle::setPathOverride(QStringLiteral(VARNO_BUNDLE_DIR));
     FontRegistry::registerBundledFonts();
     const int count = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 1000;
+    // VARNO_BENCH_ONLY=<text> runs only the parts whose name contains it
+    // (memory, first paint, keystroke, applying).
+    const QString only = qEnvironmentVariable("VARNO_BENCH_ONLY");
+    const auto wanted = [&only](const char *name) { return only.isEmpty() || QLatin1String(name).contains(only); };
     // Memory first, in a process that has done nothing else yet.
-    memory();
-    firstPaint(count);
-    keystroke(count);
-    applying();
+    if (wanted("memory"))
+        memory();
+    if (wanted("first paint"))
+        firstPaint(count);
+    if (wanted("keystroke"))
+        keystroke(count);
+    if (wanted("applying"))
+        applying();
     return 0;
 }
