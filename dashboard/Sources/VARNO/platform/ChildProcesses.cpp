@@ -188,6 +188,7 @@ void resetForTesting()
 Stopper::Stopper(QProcess *process, int graceMs)
     : m_process(process)
     , m_graceMs(graceMs)
+    , m_pid(process->processId())
 {
     m_killTimer.setSingleShot(true);
     QObject::connect(&m_killTimer, &QTimer::timeout, &m_killTimer, [this] { kill(); });
@@ -200,7 +201,8 @@ void Stopper::stop()
     if (m_requested || m_process->state() == QProcess::NotRunning)
         return;
     m_requested = true;
-    m_pid = m_process->processId();
+    if (const qint64 pid = m_process->processId(); pid > 0)
+        m_pid = pid;
     signalGroup(m_pid, SIGTERM);
     m_killTimer.start(qMax(0, m_graceMs));
 }
@@ -217,8 +219,11 @@ void Stopper::kill()
 void Stopper::childFinished()
 {
     m_killTimer.stop();
-    // The child has gone; what it started in its group goes with it.
-    if (m_requested && groupIsAlive(m_pid))
+    // The child has gone; what it started in its group goes with it, whether
+    // the child was asked to stop or exited on its own: a grandchild that
+    // outlives its run (holding the run's pipes or not) belongs to nobody.
+    // A helper the engine means to keep starts a session of its own.
+    if (m_pid > 0 && groupIsAlive(m_pid))
         signalGroup(m_pid, SIGKILL);
 }
 

@@ -66,6 +66,7 @@ void resetForTesting();
 // child's thread (its timer runs on that thread's event loop).
 class Stopper {
 public:
+    // Made once the child has started (its group is the child's process id).
     Stopper(QProcess *process, int graceMs);
     ~Stopper();
     Stopper(const Stopper &) = delete;
@@ -73,8 +74,8 @@ public:
 
     // Asks the child to stop; later calls do nothing.
     void stop();
-    // The child has exited: the kill timer is disarmed, and when a stop was
-    // asked for, what the child left behind in its group is killed now.
+    // The child has exited: the kill timer is disarmed, and what the child
+    // left behind in its group is killed now.
     void childFinished();
 
     bool stopRequested() const { return m_requested; }
