@@ -95,6 +95,41 @@ private Q_SLOTS:
         }
     }
 
+    void roomAskedForRotatesEarlierAtOpening_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("room");
+        QTest::addColumn<bool>("rotated");
+        QTest::newRow("fits beside the room") << 100000 << 131072 << false;
+        QTest::newRow("exactly fits") << int(UpdateLogWriter::rotationSize - 131072) << 131072 << false;
+        QTest::newRow("one byte too many") << int(UpdateLogWriter::rotationSize - 131072 + 1) << 131072 << true;
+        QTest::newRow("all the room, a small log") << 10 << int(UpdateLogWriter::rotationSize) << true;
+        QTest::newRow("all the room, an empty log") << 0 << int(UpdateLogWriter::rotationSize) << false;
+    }
+
+    void roomAskedForRotatesEarlierAtOpening()
+    {
+        // A writer that keeps within its room cannot push what the log held
+        // out of .prev: the earlier text moves there whole, first.
+        QFETCH(int, size);
+        QFETCH(int, room);
+        QFETCH(bool, rotated);
+        VarnoTest::TempHome home;
+        const QString path = UpdateLogWriter::defaultPath();
+        QVERIFY(VarnoTest::writeFile(path + QStringLiteral(".prev"), "an older generation"));
+        const QByteArray old = filler(size);
+        QVERIFY(VarnoTest::writeFile(path, old));
+        auto writer = UpdateLogWriter::open(path, room);
+        QVERIFY(writer);
+        if (rotated) {
+            QCOMPARE(QFileInfo(path).size(), 0);
+            QCOMPARE(VarnoTest::readFile(path + QStringLiteral(".prev")), old);
+        } else {
+            QCOMPARE(VarnoTest::readFile(path), old);
+            QCOMPARE(VarnoTest::readFile(path + QStringLiteral(".prev")), QByteArray("an older generation"));
+        }
+    }
+
     void theWriteThatCrossesTheLimitEndsUpInPrev()
     {
         VarnoTest::TempHome home;

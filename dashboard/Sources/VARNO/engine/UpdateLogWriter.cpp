@@ -39,13 +39,13 @@ QString UpdateLogWriter::defaultPath()
     return VarnoPaths::logsDir() + QStringLiteral("/update.err");
 }
 
-std::unique_ptr<UpdateLogWriter> UpdateLogWriter::open(const QString &path)
+std::unique_ptr<UpdateLogWriter> UpdateLogWriter::open(const QString &path, qint64 room)
 {
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath()))
         return nullptr;
 
-    _rotateIfNeeded(path, rotationSize);
+    _rotateIfNeeded(path, rotationSize, rotationSize - qBound<qint64>(0, room, rotationSize));
 
     auto shared = std::make_shared<Shared>();
     shared->file.setFileName(path);
@@ -140,12 +140,12 @@ bool UpdateLogWriter::writePrevious(const QString &path, const QByteArray &bytes
     return previous.commit();
 }
 
-void UpdateLogWriter::_rotateIfNeeded(const QString &path, qint64 maxBytes)
+void UpdateLogWriter::_rotateIfNeeded(const QString &path, qint64 maxBytes, qint64 threshold)
 {
     const QFileInfo info(path);
     if (!info.exists() || !info.isFile())
         return;
-    if (info.size() <= maxBytes)
+    if (info.size() <= threshold || info.size() == 0)
         return;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

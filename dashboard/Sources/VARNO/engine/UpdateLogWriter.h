@@ -30,8 +30,11 @@ public:
     static QString defaultPath();
 
     // A writer for the log at the path, or nothing when its folder cannot be
-    // created or the file cannot be opened for writing.
-    static std::unique_ptr<UpdateLogWriter> open(const QString &path);
+    // created or the file cannot be opened for writing. With room, a log that
+    // could not take that many more bytes without passing rotationSize is
+    // rotated at opening, so that a writer that keeps within its room never
+    // pushes what the log held before out of update.err.prev.
+    static std::unique_ptr<UpdateLogWriter> open(const QString &path, qint64 room = 0);
     static std::unique_ptr<UpdateLogWriter> open() { return open(defaultPath()); }
 
     ~UpdateLogWriter();
@@ -58,9 +61,9 @@ public:
 private:
     UpdateLogWriter(QString path, std::shared_ptr<Shared> shared);
 
-    // At opening: when the file at path is larger than maxBytes, its newest
+    // At opening: when the file at path is larger than threshold, its newest
     // maxBytes go to path + ".prev" and the file starts empty.
-    static void _rotateIfNeeded(const QString &path, qint64 maxBytes);
+    static void _rotateIfNeeded(const QString &path, qint64 maxBytes, qint64 threshold);
     // While writing: the same for the open file.
     static void _rotateInPlace(QFile &file, const QString &path, qint64 maxBytes);
 

@@ -96,8 +96,48 @@ void flushLog(const std::shared_ptr<UpdateLogWriter> &log)
 
 std::shared_ptr<UpdateLogWriter> openLog(const QString &path)
 {
-    return UpdateLogWriter::open(path);
+    return UpdateLogWriter::open(path, UpdateStream::logBudget);
 }
+
+// What one run writes to the update log: the engine's free text up to the
+// run's budget (each line costing its UTF-8 size at most and its time stamp),
+// then only a count. A run that floods its standard error so never pushes
+// the earlier runs out of the log: the log was opened with room for the
+// budget.
+class LogBudget {
+public:
+    explicit LogBudget(std::shared_ptr<UpdateLogWriter> log)
+        : m_log(std::move(log))
+    {
+    }
+
+    void write(const QString &line)
+    {
+        if (!m_log)
+            return;
+        const qint64 cost = qint64(line.size()) * 3 + 32;
+        if (m_left < cost) {
+            m_left = 0;
+            ++m_dropped;
+            return;
+        }
+        m_left -= cost;
+        m_log->write(line);
+    }
+
+    // The count of what did not fit, as the run's last line.
+    void finish()
+    {
+        if (m_log && m_dropped > 0)
+            m_log->write(QStringLiteral("[\u2026 %1 more line(s) of engine output not logged \u2026]").arg(m_dropped));
+        m_dropped = 0;
+    }
+
+private:
+    std::shared_ptr<UpdateLogWriter> m_log;
+    qint64 m_left = UpdateStream::logBudget - 64;
+    qint64 m_dropped = 0;
+};
 
 } // namespace
 
@@ -222,6 +262,8 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     ChildProcesses::Registration registration;
     if (!registration.add(process->processId()))
         throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
+    // Made while the engine surely runs: it ends the engine's group.
+    ChildProcesses::Stopper stopper(process, tuning.killGraceMs);
 
     // Opening the log may rotate it: that file work is done on the pool.
     const QString logPath = tuning.logPath.value_or(UpdateLogWriter::defaultPath());
@@ -232,6 +274,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     if (onController)
         onController(controller);
 
+    auto logBudget = std::make_shared<LogBudget>(log);
     auto clock = std::make_shared<WatchdogClock>();
     auto stdoutData = std::make_shared<StdoutCollector>();
     auto reader = std::make_shared<UpdateStreamReader>(
@@ -248,10 +291,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
                 qCWarning(lcVarno, "update queue event handler failed");
             }
         },
-        [log](const QString &line) {
-            if (log)
-                log->write(line);
-        });
+        [logBudget](const QString &line) { logBudget->write(line); });
 
     const auto readStderr = [process, clock, reader] {
         const QByteArray chunk = process->readAllStandardError();
@@ -268,7 +308,6 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     // threshold is asked to stop (its whole process group); one that ignores
     // the request is killed.
     const double threshold = tuning.watchdogThreshold;
-    ChildProcesses::Stopper stopper(process, tuning.killGraceMs);
     QTimer watchdog;
     QObject::connect(&watchdog, &QTimer::timeout, process, [process, clock, threshold, &watchdog, &stopper] {
         if (process->state() == QProcess::NotRunning) {
@@ -299,6 +338,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     readStderr();
     readStdout();
     const QStringList tail = reader->finish();
+    logBudget->finish();
 
     if (log) {
         // The log's queue is bounded, so this flush is too.

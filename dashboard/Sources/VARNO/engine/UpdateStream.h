@@ -57,6 +57,9 @@ public:
 
     // Standard output kept for a failure message.
     static constexpr qsizetype stdoutCap = 1048576;
+    // Bytes of the engine's free text that one run writes to the update log
+    // (time stamps included); past them the lines are only counted.
+    static constexpr qint64 logBudget = 131072;
     // The exit code a run fails with when the watchdog ended it.
     static constexpr qint32 timeoutExitCode = -1;
 
