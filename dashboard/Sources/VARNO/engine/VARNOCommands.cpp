@@ -9,11 +9,22 @@
 
 namespace {
 
-constexpr double kQueryTimeout = 120;
-constexpr double kChangeTimeout = 300;
+constexpr double kQuery = 120;
+constexpr double kChange = 300;
 constexpr qsizetype kInvalidJSONPrefix = 200;
 
 const QString kBundleId = QStringLiteral("bundle id");
+
+// A command's time-out: its own, unless the runner's tuning sets one for all.
+double queryTimeout()
+{
+    return VARNOProcess::tuning().commandTimeout.value_or(kQuery);
+}
+
+double changeTimeout()
+{
+    return VARNOProcess::tuning().commandTimeout.value_or(kChange);
+}
 
 // The argument vectors are built outside the coroutines (g++ 12 mishandles
 // braced lists inside coroutine bodies).
@@ -145,11 +156,19 @@ std::optional<BackupRecord> decodeBackup(const QByteArray &output)
     return BackupRecord::decode(output);
 }
 
+// Output that reached the cap may end inside a character: what came before
+// it is kept.
+QString decodeFixOutput(const QByteArray &output)
+{
+    return Utf8Text::decodeOrEmpty(output.size() >= VARNOProcess::outputCap ? Utf8Text::withoutIncompleteTail(output)
+                                                                            : output);
+}
+
 } // namespace
 
 QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
 {
-    const QByteArray output = co_await run(listArguments(outdatedOnly), kQueryTimeout);
+    const QByteArray output = co_await run(listArguments(outdatedOnly), queryTimeout());
     QFuture<std::optional<QList<AppRecord>>> decoding = BlockingWork::start("decode list", decodeAppList, output);
     auto records = co_await decoding;
     if (!records)
@@ -161,7 +180,7 @@ QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId,
                                                      std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    const QByteArray output = co_await run(sealArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
+    const QByteArray output = co_await run(sealArguments(bundleId), queryTimeout(), std::move(cancellationToken));
     QFuture<std::optional<TrustSealRecord>> decoding = BlockingWork::start("decode seal", decodeSeal, output);
     auto seal = co_await decoding;
     if (!seal)
@@ -173,54 +192,54 @@ QCoro::Task<void> VARNOProcess::setUpdateMode(QString bundleId, QString mode)
 {
     ensureNotOptionLike(bundleId, kBundleId);
     ensureNotOptionLike(mode, QStringLiteral("update mode"));
-    co_await run(modeArguments(bundleId, mode), kQueryTimeout);
+    co_await run(modeArguments(bundleId, mode), queryTimeout());
 }
 
 QCoro::Task<void> VARNOProcess::setUpdateOnQuit(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    co_await run(modeArguments(bundleId, QStringLiteral("--on-quit")), kQueryTimeout);
+    co_await run(modeArguments(bundleId, QStringLiteral("--on-quit")), queryTimeout());
 }
 
 QCoro::Task<void> VARNOProcess::reinstall(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    co_await run(reinstallArguments(bundleId), kChangeTimeout);
+    co_await run(reinstallArguments(bundleId), changeTimeout());
 }
 
 QCoro::Task<QString> VARNOProcess::fix(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    const QByteArray output = co_await run(fixArguments(bundleId), kChangeTimeout);
-    // Output that reached the cap may end inside a character: keep what came before it.
-    co_return Utf8Text::decodeOrEmpty(output.size() >= outputCap ? Utf8Text::withoutIncompleteTail(output) : output);
+    const QByteArray output = co_await run(fixArguments(bundleId), changeTimeout());
+    QFuture<QString> decoding = BlockingWork::start("decode fix", decodeFixOutput, output);
+    co_return co_await decoding;
 }
 
 QCoro::Task<void> VARNOProcess::updateApproved(QString bundleId,
                                                std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    co_await run(updateApprovedArguments(bundleId), kChangeTimeout, std::move(cancellationToken));
+    co_await run(updateApprovedArguments(bundleId), changeTimeout(), std::move(cancellationToken));
 }
 
 QCoro::Task<QByteArray> VARNOProcess::adoptDryRunJSON(QString appName, std::optional<QString> caskToken)
 {
     ensureNotOptionLike(appName, QStringLiteral("app name"));
     checkCaskToken(caskToken);
-    co_return co_await run(adoptDryRunArguments(appName, caskToken), kChangeTimeout);
+    co_return co_await run(adoptDryRunArguments(appName, caskToken), changeTimeout());
 }
 
 QCoro::Task<void> VARNOProcess::adoptApproved(QString appName, std::optional<QString> caskToken, bool allowUnsigned)
 {
     ensureNotOptionLike(appName, QStringLiteral("app name"));
     checkCaskToken(caskToken);
-    co_await run(adoptApprovedArguments(appName, caskToken, allowUnsigned), kChangeTimeout);
+    co_await run(adoptApprovedArguments(appName, caskToken, allowUnsigned), changeTimeout());
 }
 
 QCoro::Task<void> VARNOProcess::uninstall(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    co_await run(removeArguments(bundleId), kChangeTimeout);
+    co_await run(removeArguments(bundleId), changeTimeout());
 }
 
 QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QString> bundleId,
@@ -229,7 +248,7 @@ QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QStr
     if (bundleId)
         ensureNotOptionLike(*bundleId, kBundleId);
     const QByteArray output =
-        co_await run(provenanceArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
+        co_await run(provenanceArguments(bundleId), queryTimeout(), std::move(cancellationToken));
     QFuture<std::optional<QList<ProvenanceRecord>>> decoding =
         BlockingWork::start("decode provenance", decodeProvenanceList, output);
     auto records = co_await decoding;
@@ -242,7 +261,7 @@ QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId,
                                                      std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    const QByteArray output = co_await run(backupArguments(bundleId), kQueryTimeout, std::move(cancellationToken));
+    const QByteArray output = co_await run(backupArguments(bundleId), queryTimeout(), std::move(cancellationToken));
     QFuture<std::optional<BackupRecord>> decoding = BlockingWork::start("decode backup", decodeBackup, output);
     auto backup = co_await decoding;
     if (!backup)
@@ -253,11 +272,11 @@ QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId,
 QCoro::Task<void> VARNOProcess::restore(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
-    co_await run(restoreArguments(bundleId), kChangeTimeout);
+    co_await run(restoreArguments(bundleId), changeTimeout());
 }
 
 QCoro::Task<QString> VARNOProcess::diagnoseBundle(QString outPath)
 {
-    co_await run(diagnoseArguments(outPath), kQueryTimeout);
+    co_await run(diagnoseArguments(outPath), queryTimeout());
     co_return outPath;
 }

@@ -5,7 +5,8 @@ VARNOError::VARNOError(Kind kind, qint32 code, QString text)
     , m_code(code)
     , m_text(std::move(text))
 {
-    m_what = errorDescription().toUtf8();
+    m_description = describe();
+    m_what = m_description.toUtf8();
 }
 
 VARNOError VARNOError::scriptNotFound(const QString &path)
@@ -28,7 +29,7 @@ VARNOError VARNOError::python3NotFound()
     return VARNOError(Kind::python3NotFound, 0, QString());
 }
 
-QString VARNOError::errorDescription() const
+QString VARNOError::describe() const
 {
     switch (m_kind) {
     case Kind::scriptNotFound:

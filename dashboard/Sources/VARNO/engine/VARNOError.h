@@ -34,7 +34,7 @@ public:
     QString text() const { return m_kind == Kind::invalidJSON ? m_text : QString(); }
 
     // The sentence the user sees.
-    QString errorDescription() const;
+    QString errorDescription() const { return m_description; }
 
     // The text of a processFailure with this exit status and standard error.
     static QString describeProcessFailure(qint32 code, const QString &stderrText);
@@ -48,10 +48,14 @@ public:
 
 private:
     VARNOError(Kind kind, qint32 code, QString text);
+    QString describe() const;
 
     Kind m_kind;
     qint32 m_code = 0;
     QString m_text;
+    // Made once, where the error is made: the text may be megabytes, and
+    // whoever shows it (on the GUI thread) only shares it.
+    QString m_description;
     QByteArray m_what;
 };
 

@@ -1,5 +1,6 @@
 #include "engine/VARNOProcess.h"
 
+#include "engine/BlockingWork.h"
 #include "engine/EngineGate.h"
 #include "engine/StartWatcher.h"
 #include "engine/Utf8Text.h"
@@ -7,6 +8,7 @@
 #include "platform/Logging.h"
 #include "platform/VarnoPaths.h"
 
+#include <QByteArrayList>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMutex>
@@ -15,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcoroprocess.h>
 #include <qcoro/qcorosignal.h>
 
@@ -45,30 +48,48 @@ QMutex tuningMutex;
 VARNOProcess::Tuning currentTuning;
 
 // One output stream of a run: the first outputCap bytes are kept, the rest is
-// read and dropped so that the child never blocks on a full pipe.
+// read and dropped so that the child never blocks on a full pipe. The bytes
+// are kept as the chunks they were read in; growing one buffer of megabytes
+// would copy it (and fault in fresh pages) on the GUI thread, so the chunks
+// are joined on the pool instead.
 struct Capture {
-    QByteArray data;
+    QByteArrayList chunks;
+    qsizetype size = 0;
     bool truncated = false;
-
-    Capture() { data.reserve(65536); }
 
     void append(const QByteArray &chunk)
     {
         if (chunk.isEmpty())
             return;
-        if (data.size() >= VARNOProcess::outputCap) {
+        if (size >= VARNOProcess::outputCap) {
             truncated = true;
             return;
         }
-        const qsizetype room = VARNOProcess::outputCap - data.size();
+        const qsizetype room = VARNOProcess::outputCap - size;
         if (chunk.size() <= room) {
-            data.append(chunk);
+            chunks.append(chunk);
+            size += chunk.size();
         } else {
-            data.append(chunk.constData(), room);
+            chunks.append(chunk.left(room));
+            size += room;
             truncated = true;
         }
     }
 };
+
+QByteArray joined(const QByteArrayList &chunks)
+{
+    if (chunks.size() == 1)
+        return chunks.first();
+    QByteArray bytes;
+    qsizetype size = 0;
+    for (const QByteArray &chunk : chunks)
+        size += chunk.size();
+    bytes.reserve(size);
+    for (const QByteArray &chunk : chunks)
+        bytes.append(chunk);
+    return bytes;
+}
 
 // What a cancellation handler may touch, from whatever thread it runs on: the
 // child and its stopper while the run still owns them.
@@ -160,6 +181,18 @@ private:
     QTimer m_timer;
     QDeadlineTimer m_deadline;
 };
+
+// The failure of a run that exited with a non-zero status: its standard
+// error as text, with a note when it was cut at the cap.
+std::shared_ptr<const VARNOError> processFailure(qint32 status, const QByteArrayList &stderrChunks, bool truncated)
+{
+    const QByteArray stderrData = joined(stderrChunks);
+    QString stderrText = truncated ? Utf8Text::decodeOrEmpty(Utf8Text::withoutIncompleteTail(stderrData))
+                                   : Utf8Text::decodeOrEmpty(stderrData);
+    if (truncated)
+        stderrText += QStringLiteral(" (stderr truncated at ") + QStringLiteral("10") + QStringLiteral(" MB)");
+    return std::make_shared<const VARNOError>(VARNOError::processFailure(status, stderrText));
+}
 
 } // namespace
 
@@ -366,13 +399,17 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
         status = 15;
 
     if (status != 0) {
-        QString stderrText = err->truncated ? Utf8Text::decodeOrEmpty(Utf8Text::withoutIncompleteTail(err->data))
-                                            : Utf8Text::decodeOrEmpty(err->data);
-        if (err->truncated)
-            stderrText += QStringLiteral(" (stderr truncated at ") + QStringLiteral("10") + QStringLiteral(" MB)");
-        throw VARNOError::processFailure(status, stderrText);
+        // Standard error may be ten megabytes: it is decoded, and the error
+        // made, on the pool.
+        QFuture<std::shared_ptr<const VARNOError>> describing =
+            BlockingWork::start("describe failure", processFailure, status, std::move(err->chunks), err->truncated);
+        const std::shared_ptr<const VARNOError> failure = co_await describing;
+        throw *failure;
     }
-    co_return std::move(out->data);
+    if (out->chunks.size() <= 1)
+        co_return out->chunks.value(0);
+    QFuture<QByteArray> joining = BlockingWork::start("join output", joined, std::move(out->chunks));
+    co_return co_await joining;
 }
 
 VARNOProcess::Tuning VARNOProcess::tuning()

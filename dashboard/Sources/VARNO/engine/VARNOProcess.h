@@ -140,6 +140,9 @@ public:
         // After the termination request, how long a child may go on before
         // its group is killed.
         int killGraceMs = 10000;
+        // When set, every command operation below runs with this time-out
+        // (seconds) instead of its own 120 s or 300 s.
+        std::optional<double> commandTimeout;
     };
     static Tuning tuning();
     static void setTuning(const Tuning &tuning);

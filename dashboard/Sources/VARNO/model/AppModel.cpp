@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "engine/BlockingWork.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
@@ -154,13 +155,35 @@ void AppModel::setIsUpdating(bool value) { VARNO_SET_AND_NOTIFY(m_isUpdating, va
 void AppModel::setIsPaused(bool value) { VARNO_SET_AND_NOTIFY(m_isPaused, value, isPausedChanged); }
 void AppModel::setIsFixing(bool value) { VARNO_SET_AND_NOTIFY(m_isFixing, value, isFixingChanged); }
 void AppModel::setLastScanDate(std::optional<QDateTime> date) { VARNO_SET_AND_NOTIFY(m_lastScanDate, date, lastScanDateChanged); }
+namespace {
+
+// The whole text of an error that is shown cut goes to the log. A long one
+// (an engine that flooded its standard error) is converted and written from
+// the pool, so that the GUI thread does not spend its time on megabytes.
+constexpr qsizetype kLoggedOnTheSpot = 65536;
+
+void writeWholeError(const QString &text)
+{
+    qCWarning(lcVarno, "error (shown cut): %s", qUtf8Printable(text));
+}
+
+void logWholeError(const QString &text)
+{
+    if (text.size() <= kLoggedOnTheSpot)
+        writeWholeError(text);
+    else
+        static_cast<void>(BlockingWork::start("log error", writeWholeError, text));
+}
+
+} // namespace
+
 void AppModel::setError(std::optional<QString> error)
 {
     // What is shown is bounded; the whole text goes to the log.
     if (error) {
         const QString shown = PlainText::forDisplay(*error);
         if (shown != *error) {
-            qCWarning(lcVarno, "error (shown cut): %s", qUtf8Printable(*error));
+            logWholeError(*error);
             error = shown;
         }
     }
