@@ -671,10 +671,23 @@ class Drive:
         log("the queue is paused")
         self.screenshot("update-paused", self.tree.window("Update run"))
         self.screenshot("panel-paused", self.tree.window("VARNO"))
-        self.press(self.wait_node(lambda: self.tree.window("VARNO"), at.ROLE_PUSH_BUTTON, "Resume"))
-        self.wait("the queue to run again", lambda: not self.tree.find(self.tree.window("Update run"),
-                                                                       at.ROLE_LABEL, "Queue paused."))
-        log("the queue runs again")
+        # A pause waits for the update that runs: when that was the queue's last,
+        # the queue ends while paused and there is nothing left to resume.
+        def resume_or_end():
+            resume = self.tree.find(self.tree.window("VARNO"), at.ROLE_PUSH_BUTTON, "Resume")
+            if resume is not None:
+                return ("resume", resume)
+            if self.tree.find(self.tree.window("Update run"), at.ROLE_LABEL, "All done."):
+                return ("done", None)
+            return None
+        state, resume = self.wait("Resume, or the end of the queue", resume_or_end)
+        if state == "resume":
+            self.press(resume)
+            self.wait("the queue to run again", lambda: not self.tree.find(self.tree.window("Update run"),
+                                                                           at.ROLE_LABEL, "Queue paused."))
+            log("the queue runs again")
+        else:
+            log("the paused update was the queue's last; the queue ended while paused")
         self.wait_node(lambda: self.tree.window("Update run"), at.ROLE_LABEL, "All done.", deadline=QUEUE_DEADLINE)
         if self.count_runs("update") <= updates_before:
             self.faults.append("the update queue ended without an update run in the engine's journal")
