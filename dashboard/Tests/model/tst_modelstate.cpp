@@ -40,6 +40,44 @@ private Q_SLOTS:
         QVERIFY(!model.hasDetectionFailure());
     }
 
+    // A library is applied only when it differs from the one applied: an
+    // equal list (another copy or the same data) tells nobody and keeps the
+    // revision; any difference, down to one field or the order, is applied.
+    void aLibraryIsAppliedOnlyWhenItDiffers()
+    {
+        VarnoTest::TempHome home;
+        AppModel model(FakeModelServices().services());
+        const AppRecord alpha = makeRecord(R"({"bundle_id":"org.alpha","app_name":"Alpha","latest_version":"2.0"})");
+        const AppRecord beta = makeRecord(R"({"bundle_id":"org.beta","app_name":"Beta","latest_version":"1.0"})");
+        const AppRecord betaNewer = makeRecord(R"({"bundle_id":"org.beta","app_name":"Beta","latest_version":"1.1"})");
+        const QList<AppRecord> pair{alpha, beta};
+        struct Step {
+            const char *what;
+            QList<AppRecord> library;
+            bool applied;
+        };
+        const QList<Step> steps{
+            {"the first library, empty as it is", {}, true},
+            {"the empty library again", {}, false},
+            {"two apps", pair, true},
+            {"the same list", pair, false},
+            {"an equal copy of it", QList<AppRecord>{alpha, beta}, false},
+            {"one field of one record changed", {alpha, betaNewer}, true},
+            {"the same records in another order", {betaNewer, alpha}, true},
+            {"one record fewer", {betaNewer}, true},
+        };
+        QSignalSpy changed(&model, &AppModel::appsChanged);
+        for (const Step &step : steps) {
+            const quint64 revision = model.libraryRevision();
+            changed.clear();
+            model.setApps(step.library);
+            QVERIFY2(changed.count() == (step.applied ? 1 : 0), step.what);
+            QVERIFY2((model.libraryRevision() != revision) == step.applied, step.what);
+            QVERIFY2(model.apps() == step.library, step.what);
+            QVERIFY2(model.hasLibrary(), step.what);
+        }
+    }
+
     void persistedFlagsAreReadAndWritten()
     {
         VarnoTest::TempHome home;

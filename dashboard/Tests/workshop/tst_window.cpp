@@ -7,16 +7,20 @@
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "panels/DiagnosticsView.h"
 #include "panels/OnboardingView.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
+#include "shell/MenuBarPanel.h"
 #include "workshop/GhostViews.h"
 #include "workshop/ShelfCard.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
 #include "workshop/SidebarView.h"
+#include "workshop/StatusBarView.h"
+#include "workshop/ToolbarAreaView.h"
 #include "workshop/WorkshopWindow.h"
 
 #include <QCheckBox>
@@ -26,10 +30,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -52,6 +58,12 @@ AppRecord record(const QString &id, const QString &name)
                                             {QStringLiteral("current_version"), QStringLiteral("1.0")},
                                             {QStringLiteral("latest_version"), QStringLiteral("1.0")},
                                             {QStringLiteral("update_mechanism"), QStringLiteral("cask")}});
+}
+
+QCoro::Task<TrustSealRecord> failingSeal(QString)
+{
+    throw std::runtime_error("no seal in this test");
+    co_return TrustSealRecord();
 }
 
 // The first run's pauses end at once: the window's tests read its end state.
@@ -331,6 +343,79 @@ private Q_SLOTS:
         QCOMPARE(m_model->detailsMode(), !before);
         QTest::keyClick(m_window.get(), Qt::Key_Slash, Qt::ControlModifier);
         QCOMPARE(m_model->detailsMode(), before);
+    }
+
+    // A library read by a load (its list, its incidents and the error it
+    // clears) is one change: the window's views and the menu-bar panel redraw
+    // once for it, not once per signal. Read again unchanged, it is not
+    // applied and redraws nothing.
+    void aLoadedLibraryRedrawsEachViewOnce()
+    {
+        VARNOProcess::resetCachedValuesForTesting();
+        QVERIFY(VarnoTest::prepareSimulatedMac());
+        QVERIFY(VarnoTest::runEngine({QStringLiteral("scan")}).exitCode == 0);
+        AppModelServices services = quietServices();
+        // Seals are asked for and fail: the records stay as the engine lists them.
+        services.trustSeal = failingSeal;
+        AppModel model(services);
+        model.setShowOnboarding(false);
+        model.setError(QStringLiteral("an older failure"));
+        WorkshopWindow window(&model);
+        MenuBarPanel panel(&model);
+        window.show();
+        panel.show();
+        QList<QObject *> views;
+        views << window.sidebar() << window.toolbar() << window.shelf() << window.statusBar() << &panel;
+
+        // Each change as it is told, with what every view had redrawn by then
+        // (this spy is connected after the views, so it runs after them).
+        struct Told {
+            ModelChanges::Fields what;
+            QList<int> refreshes;
+        };
+        QList<Told> told;
+        const auto refreshes = [&views] {
+            QList<int> counts;
+            for (QObject *view : views)
+                counts.append(ModelChanges::refreshesOf(view));
+            return counts;
+        };
+        const QList<int> start = refreshes();
+        connect(ModelChanges::of(&model), &ModelChanges::changed, this,
+                [&](ModelChanges::Fields what) { told.append({what, refreshes()}); });
+        QSignalSpy apps(&model, &AppModel::appsChanged);
+
+        VarnoTest::await(model.load());
+        QCOMPARE(model.apps().size(), 25);
+        QVERIFY(!model.error());
+        QCOMPARE(apps.count(), 1);
+        QVERIFY(!told.isEmpty());
+        using F = ModelChanges::Field;
+        // Probes that answer at once may join it; the library's parts are in it.
+        const ModelChanges::Fields library = F::apps | F::incidents | F::error;
+        QCOMPARE(told.first().what & library, library);
+        for (qsizetype i = 0; i < views.size(); ++i)
+            QVERIFY2(told.first().refreshes.at(i) == start.at(i) + 1,
+                     qPrintable(QStringLiteral("%1 redrew %2 times for one library")
+                                    .arg(QString::fromLatin1(views.at(i)->metaObject()->className()))
+                                    .arg(told.first().refreshes.at(i) - start.at(i))));
+
+        // The probes and the last-scan time the load started answer later,
+        // each a change of its own.
+        QVERIFY(VarnoTest::waitUntil([&model] {
+            return !model.isEnrichingSeals() && !model.isCheckingOpenCore() && !model.isCheckingMacOSUpdate()
+                && !model.isCheckingMechanismHealth() && !model.isReadingScanHistory();
+        }));
+        const quint64 revision = model.libraryRevision();
+        const QList<int> settled = refreshes();
+        told.clear();
+        apps.clear();
+        VarnoTest::await(model.load());
+        QCOMPARE(apps.count(), 0);
+        QCOMPARE(model.libraryRevision(), revision);
+        QVERIFY(told.isEmpty());
+        QCOMPARE(refreshes(), settled);
+        QVERIFY(VarnoTest::waitUntil([&model] { return !model.isReadingScanHistory(); }));
     }
 
     void ghostBannerFollowsTheGhosts()

@@ -5,9 +5,12 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "platform/Appearance.h"
 #include "records/VendorUpdaters.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -15,6 +18,127 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// The status line: a plain-text, word-wrapping QLabel that paints as one, with
+// its size hints worked out as QLabel does but kept per font, text and width.
+// A QLabel works them out afresh for every text it is given (a few text
+// layouts each), and the shelf hands its cards a new record at every scroll.
+class StatusLabel : public QLabel {
+public:
+    explicit StatusLabel(QWidget *parent)
+        : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+    }
+
+    QSize sizeHint() const override
+    {
+        if (!isPlain())
+            return QLabel::sizeHint();
+        return hints().preferred;
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        if (!isPlain())
+            return QLabel::minimumSizeHint();
+        return hints().minimum;
+    }
+
+    int heightForWidth(int width) const override
+    {
+        if (!isPlain())
+            return QLabel::heightForWidth(width);
+        return bounds(width).expandedTo(minimumSize()).height();
+    }
+
+private:
+    struct Hints {
+        QSize preferred;
+        QSize minimum;
+    };
+
+    // The label as the card sets it up: what the hints below assume.
+    bool isPlain() const
+    {
+        const QMargins none;
+        return wordWrap() && textFormat() == Qt::PlainText && margin() == 0 && indent() < 0 && frameWidth() == 0
+            && contentsMargins() == none && minimumWidth() == 0 && alignment() == (Qt::AlignLeft | Qt::AlignVCenter)
+            && layoutDirection() == Qt::LeftToRight && maximumWidth() == QWIDGETSIZE_MAX;
+    }
+
+    // The text's bounding size wrapped at `width`, as QLabel measures it
+    // (vertical centring left out), kept per font, text and width.
+    QSize bounds(int width) const
+    {
+        struct Kept {
+            quint64 fonts = 0;
+            QFont font;
+            QHash<std::pair<QString, int>, QSize> sizes;
+        };
+        constexpr qsizetype kMostKept = 8192;
+        static Kept kept;
+        const QFont &current = font();
+        const quint64 fonts = VarnoFont::fontsGeneration();
+        if (kept.fonts != fonts || !(kept.font == current) || kept.sizes.size() >= kMostKept) {
+            kept.sizes.clear();
+            kept.fonts = fonts;
+            kept.font = current;
+        }
+        const std::pair<QString, int> key(text(), width);
+        const auto known = kept.sizes.constFind(key);
+        if (known != kept.sizes.cend())
+            return *known;
+        const QSize size = fontMetrics().boundingRect(0, 0, width, 2000, Qt::AlignLeft | Qt::TextWordWrap, text()).size();
+        kept.sizes.insert(key, size);
+        return size;
+    }
+
+    // QLabel's own choice: the preferred size wraps at about 80 characters,
+    // then at half and a quarter of that while the text stays short; the
+    // minimum is the widest word by the height of one line (or less).
+    Hints hints() const
+    {
+        ensurePolished();
+        const QFontMetrics metrics = fontMetrics();
+        const int tryWidth = metrics.averageCharWidth() * 80;
+        QSize preferred = bounds(tryWidth);
+        if (preferred.height() < 4 * metrics.lineSpacing() && preferred.width() > tryWidth / 2)
+            preferred = bounds(tryWidth / 2);
+        if (preferred.height() < 2 * metrics.lineSpacing() && preferred.width() > tryWidth / 4)
+            preferred = bounds(tryWidth / 4);
+        preferred = preferred.expandedTo(minimumSize());
+        QSize minimum(bounds(0).expandedTo(minimumSize()).width(),
+                      bounds(QWIDGETSIZE_MAX).expandedTo(minimumSize()).height());
+        if (preferred.height() < minimum.height())
+            minimum.setHeight(preferred.height());
+        return Hints{preferred, minimum};
+    }
+};
+
+// The card's two faces as heightFor() needs them, made once until the fonts
+// change (heightFor() runs for every record the shelf lays out).
+struct MeasuringFaces {
+    quint64 fonts = 0;
+    QFont application;
+    QFont status;
+    int nameHeight = 0;
+};
+
+const MeasuringFaces &measuringFaces()
+{
+    static MeasuringFaces faces;
+    const quint64 fonts = VarnoFont::fontsGeneration();
+    const QFont application = QGuiApplication::font();
+    if (faces.nameHeight == 0 || faces.fonts != fonts || !(faces.application == application)) {
+        faces.fonts = fonts;
+        faces.application = application;
+        faces.status = VarnoFont::ui(12, QFont::Normal);
+        faces.nameHeight = QFontMetrics(VarnoFont::ui(13, QFont::Medium)).height();
+    }
+    return faces;
+}
 
 QColor mix(const QColor &from, const QColor &to, qreal t)
 {
@@ -52,9 +176,7 @@ AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, Show
     texts->setSpacing(2);
     m_name = new ElidedLabel(VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), Qt::ElideRight, this);
     texts->addWidget(m_name);
-    m_status = new QLabel(this);
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setWordWrap(true);
+    m_status = new StatusLabel(this);
     m_status->setFont(VarnoFont::ui(12, QFont::Normal));
     m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     texts->addWidget(m_status);
@@ -65,8 +187,11 @@ AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, Show
     row->addWidget(m_action, 0, Qt::AlignVCenter);
 
     connectCardRefresh(model, this, [this] { refresh(); });
-    // Applied at once, too: the card shows its record from the start.
-    VarnoColor::onAppearanceChange(this, [this] { refresh(); });
+    connect(&Appearance::instance(), &Appearance::changed, this, [this] { refresh(); });
+    // A card made for a record shows it from the start; the shelf makes its
+    // cards unbound and binds each before showing it.
+    if (!m_app.bundle_id.isEmpty())
+        refresh();
 }
 
 int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, int width)
@@ -80,11 +205,11 @@ int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, in
     const CardRules::ActionArea area = CardRules::actionAreaFor(app, state, busyFlags(model));
     const QSize action = CardActionArea::sizeFor(area);
 
-    const QFontMetrics name(VarnoFont::ui(13, QFont::Medium));
+    const MeasuringFaces &faces = measuringFaces();
     // Padding 16, the icon 38 and the spacing 12 on each side of the texts.
     const int textWidth = std::max(1, width - 32 - 38 - 12 - (action.width() > 0 ? 12 + action.width() : 0));
-    const int statusHeight = wrappedTextHeight(VarnoFont::ui(12, QFont::Normal), status, textWidth);
-    const int texts = name.height() + 2 + statusHeight;
+    const int statusHeight = wrappedTextHeight(faces.status, status, textWidth);
+    const int texts = faces.nameHeight + 2 + statusHeight;
     return 32 + std::max({38, texts, action.height()});
 }
 

@@ -5,9 +5,11 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "platform/Appearance.h"
 
 #include <QActionGroup>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QMenu>
@@ -298,9 +300,11 @@ CardRules::BusyFlags busyFlags(const AppModel &model)
 
 void connectCardRefresh(AppModel *model, QWidget *card, std::function<void()> refresh)
 {
-    for (auto signal : {&AppModel::updateProgressChanged, &AppModel::incidentsChanged, &AppModel::isUpdatingChanged,
-                        &AppModel::isScanningChanged, &AppModel::isFixingChanged, &AppModel::singleUpdateTokenChanged})
-        QObject::connect(model, signal, card, refresh);
+    using F = ModelChanges::Field;
+    ModelChanges::follow(model, card,
+                         F::updateProgress | F::incidents | F::isUpdating | F::isScanning | F::isFixing
+                             | F::singleUpdateToken,
+                         std::move(refresh));
 }
 
 CardActionArea::CardActionArea(AppModel *model, QWidget *parent)
@@ -330,9 +334,28 @@ QSize CardActionArea::sizeFor(const CardRules::ActionArea &area)
         return QSize(20, 20);
     case Kind::checkInAppButton:
     case Kind::updateButton: {
-        const QFontMetricsF metrics(VarnoFont::ui(11, QFont::DemiBold));
-        const QString title = area.kind == Kind::updateButton ? QStringLiteral("Update") : QStringLiteral("Check in App");
-        return QSize(int(std::ceil(metrics.horizontalAdvance(title))) + 20, int(std::ceil(metrics.height())) + 10);
+        // Both buttons' sizes, worked out once until the fonts change: the
+        // shelf asks for every record it lays out.
+        struct Kept {
+            quint64 fonts = 0;
+            QFont application;
+            QSize update;
+            QSize checkInApp;
+        };
+        static Kept kept;
+        const quint64 fonts = VarnoFont::fontsGeneration();
+        const QFont application = QGuiApplication::font();
+        if (kept.update.isEmpty() || kept.fonts != fonts || !(kept.application == application)) {
+            const QFontMetricsF metrics(VarnoFont::ui(11, QFont::DemiBold));
+            const auto sized = [&metrics](const QString &title) {
+                return QSize(int(std::ceil(metrics.horizontalAdvance(title))) + 20, int(std::ceil(metrics.height())) + 10);
+            };
+            kept.fonts = fonts;
+            kept.application = application;
+            kept.update = sized(QStringLiteral("Update"));
+            kept.checkInApp = sized(QStringLiteral("Check in App"));
+        }
+        return area.kind == Kind::updateButton ? kept.update : kept.checkInApp;
     }
     }
     return QSize(0, 0);

@@ -1,5 +1,7 @@
 #include "model/AppModel.h"
 
+#include "model/ModelChanges.h"
+
 #include "engine/BlockingWork.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
@@ -90,6 +92,8 @@ AppModel::AppModel(AppModelServices services, QObject *parent)
     if (!m_services.trustSeal)
         m_services.trustSeal = system.trustSeal;
 
+    // Before anyone else connects: it tells each change after its signal.
+    new ModelChanges(this);
     m_engineVersion = CLIBootstrap::bundledVersion();
     m_hasEverScanned = storedFlag(hasEverScannedKey);
     m_detailsMode = storedFlag(detailsModeKey);
@@ -109,11 +113,14 @@ AppModel::~AppModel() = default;
         Q_EMIT signal();                            \
     } while (false)
 
-// The library is replaced whole after every engine call and observers are
-// told each time; comparing thousands of records first would cost more than
-// the views' redraw it could save.
+// The library is replaced whole after every engine call. A list equal to the
+// one applied (the same library read again) is not applied and tells nobody:
+// comparing costs a small part of the redraw of every view that follows the
+// library, and a list that shares the applied one's data compares at once.
 void AppModel::setApps(QList<AppRecord> apps)
 {
+    if (m_hasLibrary && apps == m_apps)
+        return;
     m_apps = std::move(apps);
     m_hasLibrary = true;
     libraryChanged();

@@ -5,6 +5,7 @@
 
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
+#include "model/ModelChanges.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/ToolRunner.h"
@@ -66,7 +67,10 @@ QCoro::Task<void> AppModel::load()
     // A list that was requested before the one applied last is dropped.
     if (!claimLoadResult(serial))
         co_return;
-    setApps(records);
+    // The library, its incidents and the cleared error are one change to
+    // the views.
+    const ModelChanges::Batch batch(this);
+    setApps(std::move(records));
     reconcileIncidents(m_apps, snapshot);
     setError(std::nullopt);
     // The last-scan time arrives when sqlite3 answers; nothing here waits
@@ -193,6 +197,7 @@ QCoro::Task<void> AppModel::scan()
     co_await load();
     if (!self)
         co_return;
+    const ModelChanges::Batch batch(this);
     loadGhosts();
     setLastScanDate(Clock::now());
     setHasEverScanned(true);

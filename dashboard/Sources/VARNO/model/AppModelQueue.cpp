@@ -3,6 +3,8 @@
 
 #include "model/AppModel.h"
 
+#include "model/ModelChanges.h"
+
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
@@ -224,6 +226,7 @@ QCoro::Task<void> AppModel::checkForBackgroundScanResults()
         const QSet<QString> previous = outdatedIds(m_apps);
         const QSet<QString> current = outdatedIds(*decoded);
         const QSet<QString> newly = current - previous;
+        const ModelChanges::Batch batch(this);
         setApps(*decoded);
         reconcileIncidents(m_apps, snapshot);
         reconcileScanHistoryFromMetadata(); // arrives when it arrives

@@ -469,7 +469,7 @@ int OnboardingView::managedAppsCount() const
 
 QString OnboardingView::summaryHeadline() const
 {
-    const int outdated = m_model ? int(m_model->outdatedApps().size()) : 0;
+    const int outdated = m_model ? int(m_model->libraryCounts().outdated) : 0;
     return OnboardingRules::summaryHeadline(managedAppsCount(), outdated);
 }
 
@@ -582,7 +582,7 @@ void OnboardingView::renderSummary()
     const QList<AppRecord> apps = m_model ? m_model->apps() : QList<AppRecord>();
     const int total = int(apps.size());
     const int managed = OnboardingRules::managedAppsCount(apps);
-    const int outdated = m_model ? int(m_model->outdatedApps().size()) : 0;
+    const int outdated = m_model ? int(m_model->libraryCounts().outdated) : 0;
     m_summaryTitle->setText(OnboardingRules::mappedTitle(total));
     m_summaryHeadline->setText(OnboardingRules::summaryHeadline(managed, outdated));
     m_attentionCount->setText(QString::number(outdated));

@@ -9,6 +9,7 @@
 #include "kit/VarnoSignals.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "platform/Appearance.h"
 #include "platform/Clock.h"
 #include "services/AppMetadata.h"
@@ -80,12 +81,11 @@ MenuBarPanel::MenuBarPanel(AppModel *model, QWidget *parent)
     buildFooter(column);
 
     if (m_model) {
-        const auto redraw = [this] { refresh(); };
-        for (auto signal : {&AppModel::appsChanged, &AppModel::isScanningChanged, &AppModel::isUpdatingChanged,
-                            &AppModel::isPausedChanged, &AppModel::lastScanDateChanged, &AppModel::errorChanged,
-                            &AppModel::updateProgressChanged, &AppModel::hasEverScannedChanged,
-                            &AppModel::isFixingChanged, &AppModel::singleUpdateTokenChanged})
-            connect(m_model, signal, this, redraw);
+        using F = ModelChanges::Field;
+        ModelChanges::follow(m_model, this,
+                             F::apps | F::isScanning | F::isUpdating | F::isPaused | F::lastScanDate | F::error
+                                 | F::updateProgress | F::hasEverScanned | F::isFixing | F::singleUpdateToken,
+                             [this] { refresh(); });
     }
     connect(&Appearance::instance(), &Appearance::changed, this, [this] { refresh(); });
     setUpdater(WindowRegistry::sparkleUpdater());

@@ -3,6 +3,7 @@
 #include "cards/CardParts.h"
 #include "kit/VarnoColor.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "workshop/ShelfCard.h"
 #include "workshop/ShelfRules.h"
 #include "workshop/ViewHelpers.h"
@@ -85,7 +86,7 @@ ShelfCardGrid::ShelfCardGrid(AppModel *model, std::function<void(const AppRecord
     // before the shelf's own handlers of the same signals (connected later),
     // so a layout they start measures afresh.
     if (m_model) {
-        connect(m_model, &AppModel::appsChanged, this, &ShelfCardGrid::forgetHeights);
+        ModelChanges::follow(m_model, this, ModelChanges::Field::apps, [this] { forgetHeights(); });
         connectCardRefresh(m_model, this, [this] { forgetHeights(); });
     }
     VarnoColor::onAppearanceChange(this, [this] {

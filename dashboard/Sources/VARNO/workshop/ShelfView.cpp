@@ -5,6 +5,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "workshop/LibraryFilters.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/Skeleton.h"
@@ -105,13 +106,14 @@ ShelfView::ShelfView(AppModel *model, std::function<void(const AppRecord &)> sho
     m_pages->addWidget(m_placeholderPage);
 
     if (m_model) {
-        for (auto signal : {&AppModel::appsChanged, &AppModel::isScanningChanged, &AppModel::errorChanged,
-                            &AppModel::hasEverScannedChanged, &AppModel::lastScanDateChanged,
-                            &AppModel::detailsModeChanged})
-            connect(m_model, signal, this, &ShelfView::refresh);
-        // An incident line may change a detailed row's height; the cards
-        // follow the rest of the model (update progress) themselves.
-        connect(m_model, &AppModel::incidentsChanged, m_grid, &ShelfCardGrid::relayout);
+        // An incident line may change a detailed row's height (a refresh
+        // lays the grid out again); the cards follow the rest of the model
+        // (update progress) themselves.
+        using F = ModelChanges::Field;
+        ModelChanges::follow(m_model, this,
+                             F::apps | F::isScanning | F::error | F::hasEverScanned | F::lastScanDate
+                                 | F::detailsMode | F::incidents,
+                             [this] { refresh(); });
     }
     refresh();
 }

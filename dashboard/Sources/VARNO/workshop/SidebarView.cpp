@@ -5,6 +5,7 @@
 #include "kit/VarnoFont.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "platform/Workspace.h"
 #include "services/AppMetadata.h"
 #include "services/SparkleUpdater.h"
@@ -482,13 +483,12 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     if (m_model) {
         // Every change the model publishes redraws the sidebar (the update
         // run's per-app progress aside: nothing here shows it).
-        for (auto signal :
-             {&AppModel::appsChanged, &AppModel::selectedFilterChanged, &AppModel::brewHealthChanged,
-              &AppModel::masHealthChanged, &AppModel::macOSUpdateStatusChanged, &AppModel::isOpenCoreChanged,
-              &AppModel::isScanningChanged, &AppModel::isUpdatingChanged, &AppModel::errorChanged,
-              &AppModel::hasEverScannedChanged, &AppModel::lastScanDateChanged, &AppModel::ghostAppsChanged,
-              &AppModel::detailsModeChanged, &AppModel::singleUpdateTokenChanged})
-            connect(m_model, signal, this, &SidebarView::refresh);
+        using F = ModelChanges::Field;
+        ModelChanges::follow(m_model, this,
+                             F::apps | F::selectedFilter | F::brewHealth | F::masHealth | F::macOSUpdateStatus
+                                 | F::isOpenCore | F::isScanning | F::isUpdating | F::error | F::hasEverScanned
+                                 | F::lastScanDate | F::ghostApps | F::detailsMode | F::singleUpdateToken,
+                             [this] { refresh(); });
     }
     refresh();
 }

@@ -5,6 +5,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -99,9 +100,9 @@ StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
     row->addWidget(m_chip);
 
     if (m_model) {
-        for (auto signal : {&AppModel::appsChanged, &AppModel::errorChanged, &AppModel::lastScanDateChanged,
-                            &AppModel::hasEverScannedChanged})
-            connect(m_model, signal, this, &StatusBarView::refresh);
+        using F = ModelChanges::Field;
+        ModelChanges::follow(m_model, this, F::apps | F::error | F::lastScanDate | F::hasEverScanned,
+                             [this] { refresh(); });
     }
     refresh();
 }

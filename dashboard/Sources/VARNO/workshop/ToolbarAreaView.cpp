@@ -6,6 +6,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "platform/Appearance.h"
 #include "workshop/LibraryFilters.h"
 #include "workshop/ToolbarRules.h"
@@ -337,10 +338,11 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     row->addWidget(m_updateAll);
 
     if (m_model) {
-        for (auto signal : {&AppModel::appsChanged, &AppModel::isScanningChanged, &AppModel::isUpdatingChanged,
-                            &AppModel::isPausedChanged, &AppModel::singleUpdateTokenChanged,
-                            &AppModel::detailsModeChanged})
-            connect(m_model, signal, this, &ToolbarAreaView::refresh);
+        using F = ModelChanges::Field;
+        ModelChanges::follow(m_model, this,
+                             F::apps | F::isScanning | F::isUpdating | F::isPaused | F::singleUpdateToken
+                                 | F::detailsMode,
+                             [this] { refresh(); });
     }
     refresh();
 }
