@@ -124,7 +124,14 @@ private:
     bool m_painted = false;
 };
 
-Sample openWindow(const QList<AppRecord> &apps, int *cardsBuilt, int *heightsMeasured = nullptr)
+struct Opening {
+    Sample firstFrame;
+    Sample settled; // until the shelf has measured every row
+    int cardsBuilt = 0;
+    int heightsAtFirstFrame = 0;
+};
+
+Opening openWindow(const QList<AppRecord> &apps)
 {
     AppModel model(quietServices());
     model.setShowOnboarding(false);
@@ -137,40 +144,55 @@ Sample openWindow(const QList<AppRecord> &apps, int *cardsBuilt, int *heightsMea
     window.resize(1100, 720);
     FirstPaint paint(&window);
     window.show();
+    // The round of the event loop that paints the window paints all of it.
     while (!paint.painted())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    // Whatever the first frame posted (deferred layouts) is part of it.
+    Opening opening;
+    opening.firstFrame = Sample{wall.nsecsElapsed() / 1e9, threadSeconds() - cpu};
+    ShelfCardGrid *grid = window.shelf()->grid();
+    opening.heightsAtFirstFrame = grid->heightsMeasured();
+    // Then whatever the frame left for later: the rest of the rows measured,
+    // layouts posted.
+    do
+        QCoreApplication::processEvents();
+    while (!grid->heightsSettled() && wall.elapsed() < 10000);
     QCoreApplication::processEvents();
-    Sample sample{wall.nsecsElapsed() / 1e9, threadSeconds() - cpu};
-    if (cardsBuilt)
-        *cardsBuilt = window.shelf()->grid()->builtCardCount();
-    if (heightsMeasured)
-        *heightsMeasured = window.shelf()->grid()->heightsMeasured();
-    return sample;
+    opening.settled = Sample{wall.nsecsElapsed() / 1e9, threadSeconds() - cpu};
+    opening.cardsBuilt = grid->builtCardCount();
+    return opening;
 }
 
 void firstPaint(int count)
 {
     const QList<AppRecord> apps = library(count);
-    std::vector<Sample> large;
-    std::vector<Sample> empty;
-    int cards = 0;
-    int heights = 0;
-    openWindow(apps, nullptr); // warm-up: fonts, artwork, symbols
-    openWindow({}, nullptr);
+    std::vector<Opening> large;
+    std::vector<Opening> empty;
+    openWindow(apps); // warm-up: fonts, artwork, symbols
+    openWindow({});
     for (int round = 0; round < rounds(); ++round) {
-        large.push_back(openWindow(apps, &cards, &heights));
-        empty.push_back(openWindow({}, nullptr));
+        large.push_back(openWindow(apps));
+        empty.push_back(openWindow({}));
     }
-    const Sample a = median(large);
-    const Sample b = median(empty);
+    const auto medianOf = [](const std::vector<Opening> &openings, Sample Opening::*part) {
+        std::vector<Sample> samples;
+        for (const Opening &opening : openings)
+            samples.push_back(opening.*part);
+        return median(samples);
+    };
+    const Sample a = medianOf(large, &Opening::firstFrame);
+    const Sample b = medianOf(empty, &Opening::firstFrame);
+    const Sample aSettled = medianOf(large, &Opening::settled);
+    const Sample bSettled = medianOf(empty, &Opening::settled);
     std::printf("-- first paint of the Workshop window (median of %d)\n", rounds());
     std::printf("   %-34s %9.2f ms wall %9.2f ms GUI thread\n", qPrintable(QStringLiteral("%1 apps").arg(count)),
                 a.wall * 1e3, a.cpu * 1e3);
     std::printf("   %-34s %9.2f ms wall %9.2f ms GUI thread\n", "empty library", b.wall * 1e3, b.cpu * 1e3);
-    std::printf("   ratio %.2f (wall) %.2f (GUI thread), target <= 2; card widgets built: %d of %d;"
-                " card heights worked out: %d\n",
-                b.wall > 0 ? a.wall / b.wall : 0.0, b.cpu > 0 ? a.cpu / b.cpu : 0.0, cards, count, heights);
+    std::printf("   ratio %.2f (wall) %.2f (GUI thread), target <= 1.5; card widgets built: %d of %d;"
+                " card heights worked out by then: %d\n",
+                b.wall > 0 ? a.wall / b.wall : 0.0, b.cpu > 0 ? a.cpu / b.cpu : 0.0, large.back().cardsBuilt, count,
+                large.back().heightsAtFirstFrame);
+    std::printf("   until every row is measured: %.2f ms wall %.2f ms GUI thread (empty library: %.2f ms, %.2f ms)\n",
+                aSettled.wall * 1e3, aSettled.cpu * 1e3, bSettled.wall * 1e3, bSettled.cpu * 1e3);
 }
 
 void keystroke(int count)

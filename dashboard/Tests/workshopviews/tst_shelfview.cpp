@@ -54,16 +54,43 @@ private Q_SLOTS:
         FakeModelServices fakes;
         AppModel model(fakes.services());
         model.setHasEverScanned(true);
-        model.setApps(bigLibrary(1000));
+        QList<AppRecord> apps = bigLibrary(1000);
+        // Taller cards far below the first screenful: their rows start as
+        // estimates.
+        for (const int i : {600, 601, 900})
+            apps[i] = makeRecord(QStringLiteral(R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})")
+                                     .arg(i)
+                                     .toUtf8());
+        model.setApps(apps);
         ShelfView shelf(&model, {});
         shelf.resize(900, 600);
         shelf.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
-        QCOMPARE(shelf.state(), ShelfState::cardGrid);
         ShelfCardGrid *grid = shelf.grid();
+        // Showing measures the rows down to the view's edge and one more;
+        // the rest wait for the event loop.
+        QVERIFY2(grid->heightsMeasured() < 60, qPrintable(QString::number(grid->heightsMeasured())));
+        QVERIFY(!grid->heightsSettled());
+        const QRect firstCard = grid->cardsInView().first()->geometry();
+        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
+        QTRY_VERIFY(grid->heightsSettled());
+        QCOMPARE(grid->heightsMeasured(), 1000);
+        QCOMPARE(shelf.state(), ShelfState::cardGrid);
         QCOMPARE(grid->columnCount(), ShelfRules::gridColumns(grid->viewport()->width()));
         QVERIFY2(grid->builtCardCount() < 60, qPrintable(QString::number(grid->builtCardCount())));
         QCOMPARE(grid->cardsInView().first()->bundleId(), QStringLiteral("org.big.app0"));
+        QCOMPARE(grid->cardsInView().first()->geometry(), firstCard);
+        // Every row as tall as its tallest card, estimates all replaced.
+        const int columns = grid->columnCount();
+        const int width = grid->cellRect(0).width();
+        int content = 2 * ShelfRules::kPadding - ShelfRules::kSpacing;
+        for (qsizetype first = 0; first < 1000; first += columns) {
+            int row = 0;
+            for (qsizetype i = first; i < std::min<qsizetype>(first + columns, 1000); ++i)
+                row = std::max(row, AppCardSimpleView::heightFor(model, model.apps().at(i), width));
+            QCOMPARE(grid->cellRect(first).height(), row);
+            content += row + ShelfRules::kSpacing;
+        }
+        QCOMPARE(grid->contentHeight(), content);
 
         // Scrolled to the end: the last app is in view, no more cards exist.
         const int built = grid->builtCardCount();

@@ -141,15 +141,14 @@ const AppModel::LibraryCounts &AppModel::libraryCounts() const
         LibraryCounts counts;
         counts.all = m_apps.size();
         for (const AppRecord &app : m_apps) {
-            const bool outdated = app.isOutdated();
-            const bool unmeasured = app.isUnmeasured();
-            const bool atRisk = app.statusColor() == AppStatusColor::atRisk;
-            counts.outdated += outdated;
-            counts.verified += app.isVerified();
-            counts.unmeasured += unmeasured;
-            counts.sensingGap += unmeasured || app.isUnknownStatus();
+            const AppRecord::StatusFacts facts = app.statusFacts();
+            const bool atRisk = facts.color == AppStatusColor::atRisk;
+            counts.outdated += facts.outdated;
+            counts.verified += facts.verified;
+            counts.unmeasured += facts.unmeasured;
+            counts.sensingGap += facts.unmeasured || facts.unknownStatus;
             counts.atRisk += atRisk;
-            counts.urgent += atRisk && outdated;
+            counts.urgent += atRisk && facts.outdated;
         }
         m_libraryCounts = counts;
     }

@@ -236,13 +236,6 @@ QLatin1StringView AppRecord::derivedStatus() const
     return QLatin1StringView("unknown");
 }
 
-bool AppRecord::versionCheckStatusIs(QLatin1StringView word) const
-{
-    if (nonEmpty(version_check_status))
-        return lowercasedEquals(version_check_status, word);
-    return derivedStatus() == word;
-}
-
 QString AppRecord::versionCheckStatus() const
 {
     if (nonEmpty(version_check_status))
@@ -250,49 +243,65 @@ QString AppRecord::versionCheckStatus() const
     return QString(derivedStatus());
 }
 
+AppRecord::StatusFacts AppRecord::statusFacts() const
+{
+    StatusFacts facts;
+    const bool excluded = isExcluded();
+    if (!excluded) {
+        // The effective status, read once: the engine's own when it gave a
+        // non-empty one, else the one the other fields give.
+        const bool engineStatus = nonEmpty(version_check_status);
+        const QLatin1StringView derived = engineStatus ? QLatin1StringView() : derivedStatus();
+        const auto statusIs = [&](QLatin1StringView word) {
+            return engineStatus ? lowercasedEquals(version_check_status, word) : derived == word;
+        };
+        facts.outdated = statusIs(QLatin1StringView("outdated"));
+        facts.unmeasured = statusIs(QLatin1StringView("unmeasured"));
+        facts.unknownStatus = statusIs(QLatin1StringView("unknown"));
+        facts.catalogStale = statusIs(QLatin1StringView("catalog_stale"));
+    }
+    facts.verified = !(facts.unmeasured || facts.unknownStatus || facts.outdated || facts.catalogStale)
+        && nonEmpty(last_sha256) && nonEmpty(last_team_id);
+    if (excluded)
+        facts.color = AppStatusColor::muted;
+    else if (lowercasedEquals(risk_tier, QLatin1StringView("high"))
+             || lowercasedEquals(risk_tier, QLatin1StringView("critical")))
+        facts.color = AppStatusColor::atRisk;
+    else if (facts.outdated)
+        facts.color = AppStatusColor::outdated;
+    else if (facts.unmeasured || facts.unknownStatus)
+        facts.color = AppStatusColor::unchecked;
+    else if (facts.catalogStale)
+        facts.color = AppStatusColor::muted;
+    return facts;
+}
+
 bool AppRecord::isOutdated() const
 {
-    if (isExcluded())
-        return false;
-    if (!version_check_status)
-        return isOutdatedLegacy();
-    return versionCheckStatusIs(QLatin1StringView("outdated"));
+    return statusFacts().outdated;
 }
 
 bool AppRecord::isUnmeasured() const
 {
-    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("unmeasured"));
+    return statusFacts().unmeasured;
 }
 
 bool AppRecord::isUnknownStatus() const
 {
-    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("unknown"));
+    return statusFacts().unknownStatus;
 }
 
 bool AppRecord::isCatalogStale() const
 {
-    return !isExcluded() && versionCheckStatusIs(QLatin1StringView("catalog_stale"));
+    return statusFacts().catalogStale;
 }
 
 bool AppRecord::isVerified() const
 {
-    if (isUnmeasured() || isUnknownStatus() || isOutdated() || isCatalogStale())
-        return false;
-    return nonEmpty(last_sha256) && nonEmpty(last_team_id);
+    return statusFacts().verified;
 }
 
 AppStatusColor AppRecord::statusColor() const
 {
-    if (isExcluded())
-        return AppStatusColor::muted;
-    if (lowercasedEquals(risk_tier, QLatin1StringView("high"))
-        || lowercasedEquals(risk_tier, QLatin1StringView("critical")))
-        return AppStatusColor::atRisk;
-    if (isOutdated())
-        return AppStatusColor::outdated;
-    if (isUnmeasured() || isUnknownStatus())
-        return AppStatusColor::unchecked;
-    if (isCatalogStale())
-        return AppStatusColor::muted;
-    return AppStatusColor::current;
+    return statusFacts().color;
 }

@@ -75,6 +75,18 @@ struct AppRecord {
     bool isVerified() const;
     AppStatusColor statusColor() const;
 
+    // Every predicate above at once, the status worked out a single time:
+    // what counting a whole library asks of each record.
+    struct StatusFacts {
+        bool outdated = false;
+        bool unmeasured = false;
+        bool unknownStatus = false;
+        bool catalogStale = false;
+        bool verified = false;
+        AppStatusColor color = AppStatusColor::current;
+    };
+    StatusFacts statusFacts() const;
+
     bool operator==(const AppRecord &other) const = default;
 
     // Decoding under the strict rules; nothing when the object (or, for the
@@ -92,8 +104,7 @@ private:
     bool isExcluded() const;
     bool isOutdatedLegacy() const;
     bool isLegacySelfManagedBucket() const;
-    // The status rules after the engine's own (rules 2 to 8), and a test of
-    // the effective status that builds no text.
+    // The status rules after the engine's own (rules 2 to 8), as a word
+    // that builds no text.
     QLatin1StringView derivedStatus() const;
-    bool versionCheckStatusIs(QLatin1StringView word) const;
 };

@@ -183,13 +183,14 @@ Counts counts(const QList<AppRecord> &apps)
         c.anyUnchecked.insert(mechanism, false);
     }
     for (const AppRecord &record : apps) {
-        const bool outdated = record.isOutdated();
-        const bool unmeasured = record.isUnmeasured();
+        const AppRecord::StatusFacts facts = record.statusFacts();
+        const bool outdated = facts.outdated;
+        const bool unmeasured = facts.unmeasured;
         c.outdated += outdated;
-        c.atRisk += record.statusColor() == AppStatusColor::atRisk;
-        c.verified += record.isVerified();
+        c.atRisk += facts.color == AppStatusColor::atRisk;
+        c.verified += facts.verified;
         c.unmeasured += unmeasured;
-        c.sensingGap += unmeasured || record.isUnknownStatus();
+        c.sensingGap += unmeasured || facts.unknownStatus;
         for (const AppFilter mechanism : mechanisms) {
             if (!onMechanism(mechanism, record))
                 continue;

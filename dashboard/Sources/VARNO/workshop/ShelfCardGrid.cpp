@@ -21,6 +21,9 @@ namespace {
 constexpr int kListSpacing = 1;
 constexpr qreal kListRadius = 12;
 constexpr int kScrollStep = 24;
+// Heights measured per turn of the event loop once the view is laid out:
+// a few milliseconds' work.
+constexpr int kHeightsPerTurn = 200;
 
 // Paints the scroll area's colour over one corner of the details list,
 // outside the list's rounded edge, so that the rows show clipped to it.
@@ -170,6 +173,7 @@ void ShelfCardGrid::measure()
     }
     const int spacing = m_detailsMode ? kListSpacing : kSpacing;
     m_rows.clear();
+    m_estimated = false;
     int top = kPadding;
     if (m_model && !m_positions.isEmpty()) {
         const QList<AppRecord> &apps = m_model->apps();
@@ -177,14 +181,35 @@ void ShelfCardGrid::measure()
             m_heights.fill(-1, apps.size());
             m_heightsWidth = m_columnWidth;
         }
+        // Rows that start above the view's bottom edge, and the one after
+        // them (built for Tab to walk on), are measured now; so nothing in
+        // view or above it ever rests on an estimate.
+        const int bottom = verticalScrollBar()->value() + viewport()->height();
+        int rowsBelow = 0;
+        int estimate = 0;
         m_rows.reserve((m_positions.size() + m_columns - 1) / m_columns);
         for (qsizetype first = 0; first < m_positions.size(); first += m_columns) {
+            const bool now = top <= bottom || rowsBelow++ < 1;
             int height = 0;
+            bool known = true;
             const qsizetype end = std::min(first + m_columns, m_positions.size());
-            for (qsizetype i = first; i < end; ++i) {
+            for (qsizetype i = first; i < end && known; ++i) {
                 const qsizetype position = m_positions.at(i);
-                if (position >= 0 && position < apps.size())
+                if (position < 0 || position >= apps.size())
+                    continue;
+                if (now)
                     height = std::max(height, heightOf(position, apps.at(position)));
+                else if (m_heights.at(position) >= 0)
+                    height = std::max(height, m_heights.at(position));
+                else
+                    known = false;
+            }
+            if (!known) {
+                // The shortest row measured so far: a card of one status line.
+                height = estimate > 0 ? estimate : height;
+                m_estimated = true;
+            } else if (height > 0) {
+                estimate = estimate > 0 ? std::min(estimate, height) : height;
             }
             m_rows.append(Row{top, height});
             top += height + spacing;
@@ -195,6 +220,47 @@ void ShelfCardGrid::measure()
     QScrollBar *bar = verticalScrollBar();
     bar->setPageStep(std::max(1, viewport()->height()));
     bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+    // The estimates are measured once a frame is painted (paintEvent()).
+}
+
+void ShelfCardGrid::measureLater()
+{
+    // A posted call rather than a timer: each batch waits for a turn of the
+    // event loop of its own, after whatever input came meanwhile.
+    if (m_measurePosted)
+        return;
+    m_measurePosted = true;
+    QMetaObject::invokeMethod(this, &ShelfCardGrid::measureSomeMore, Qt::QueuedConnection);
+}
+
+void ShelfCardGrid::measureSomeMore()
+{
+    m_measurePosted = false;
+    if (!m_estimated)
+        return;
+    // A hidden grid measures again when it shows; one whose kept heights
+    // were dropped, when it lays out next.
+    if (!m_model || !isVisible() || m_heightsWidth != m_columnWidth)
+        return;
+    const QList<AppRecord> &apps = m_model->apps();
+    if (m_heights.size() != apps.size())
+        return;
+    int measured = 0;
+    for (const qsizetype position : std::as_const(m_positions)) {
+        if (position < 0 || position >= apps.size() || m_heights.at(position) >= 0)
+            continue;
+        if (measured == kHeightsPerTurn) {
+            measureLater();
+            return;
+        }
+        heightOf(position, apps.at(position));
+        ++measured;
+    }
+    // Every height is known: the rows below the view take them. What is in
+    // view stays where it is; the scroll bar learns the true length.
+    measure();
+    placeCards();
+    viewport()->update();
 }
 
 int ShelfCardGrid::heightOf(qsizetype position, const AppRecord &record)
@@ -349,7 +415,10 @@ void ShelfCardGrid::showEvent(QShowEvent *event)
 void ShelfCardGrid::scrollContentsBy(int, int)
 {
     // Nothing is scrolled by pixels: the cards in view are placed (and the
-    // ones coming into view bound) afresh.
+    // ones coming into view bound) afresh. Rows coming into view that still
+    // have an estimated height are measured first.
+    if (m_estimated)
+        measure();
     placeCards();
     viewport()->update();
 }
@@ -373,6 +442,10 @@ bool ShelfCardGrid::event(QEvent *event)
 
 void ShelfCardGrid::paintEvent(QPaintEvent *)
 {
+    // A frame with estimated rows below the view is on its way: the rest is
+    // measured after it, while the event loop is idle.
+    if (m_estimated)
+        measureLater();
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), VarnoColor::backgroundRaised().resolved());
     if (m_detailsMode && !m_rows.isEmpty())

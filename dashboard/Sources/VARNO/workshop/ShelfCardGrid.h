@@ -22,7 +22,13 @@ class ShelfCard;
 // to the records that come into view, so a library of any size costs about a
 // screenful of widgets. Row heights come from the cards' heightFor(), asked of
 // one measuring card that is never shown, and kept per record: a keystroke in
-// the search field or a scroll measures nothing again. What a card's height
+// the search field or a scroll measures nothing again. A layout measures the
+// rows down to the view's bottom edge (and one more) at once; the rows below
+// take an estimate until they are measured, a batch at a time, while the
+// event loop is idle after a frame, or as soon as scrolling brings them near
+// the view. So
+// the first frame costs a screenful whatever the library's size, and nothing
+// in view moves when an estimate is replaced. What a card's height
 // depends on drops them all: the library changing (a record's text), the
 // model state the cards follow (progress, incidents, busy flags), the column
 // width, the card kind, and the appearance or the fonts.
@@ -52,6 +58,8 @@ public:
     int columnCount() const { return m_columns; }
     // How many times a card's height was worked out since the grid was made.
     int heightsMeasured() const { return m_heightsMeasured; }
+    // Whether every row's height is measured (none is an estimate).
+    bool heightsSettled() const { return !m_estimated; }
     int contentHeight() const { return m_contentHeight; }
     // The cards that exist (in view or kept aside), and those in view, in
     // record order.
@@ -76,6 +84,8 @@ private:
 
     ShelfCard *measuringCard();
     void measure();
+    void measureLater();
+    void measureSomeMore();
     // Drops every kept height; the next layout measures afresh.
     void forgetHeights();
     int heightOf(qsizetype position, const AppRecord &record);
@@ -100,6 +110,10 @@ private:
     QList<int> m_heights;
     int m_heightsWidth = -1;
     int m_heightsMeasured = 0;
+    // Whether rows below the view have an estimated height; a paint posts
+    // measureSomeMore() for them.
+    bool m_estimated = false;
+    bool m_measurePosted = false;
     std::unique_ptr<ShelfCard> m_measure;
     // Cards in view by index into m_positions, with the record each shows.
     QHash<qsizetype, ShelfCard *> m_active;
