@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QVBoxLayout>
 
 namespace {
@@ -278,34 +279,72 @@ QMenu *AppCardSimpleView::buildContextMenu()
     return menu;
 }
 
-void AppCardSimpleView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = QRectF(rect());
-    constexpr qreal radius = 12;
+namespace {
 
+// The card's rounded face: its background, its 1-point border (filled as the
+// ring between the edge and 1 pt inside it, which is what stroking the
+// rounded outline gives, at a fraction of a stroke's cost) and the focus ring.
+void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
+                   bool focused)
+{
+    constexpr qreal radius = 12;
+    painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(bounds, radius, radius);
-    const QColor background =
-        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hoverProgress());
     painter.fillPath(shape, background);
 
-    // The border: 1 pt centred on the edge, at 0.55 while hovered. Filled as
-    // the ring between the edge and 1 pt inside it, which is what stroking
-    // the rounded outline gives, at a fraction of a stroke's cost.
-    const CardRules::BorderColor border = this->border();
-    const qreal borderOpacity = border.opacity * (1.0 - 0.45 * hoverProgress());
     QPainterPath outline;
     outline.setFillRule(Qt::OddEvenFill);
     outline.addRoundedRect(bounds, radius, radius);
     outline.addRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    painter.fillPath(outline, border.color.resolved(borderOpacity));
+    painter.fillPath(outline, border);
 
-    if (hasFocus()) {
+    if (focused) {
         QPainterPath ring;
         ring.addRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
         painter.setPen(QPen(VarnoColor::accent().resolved(), 2));
         painter.drawPath(ring);
     }
+}
+
+} // namespace
+
+void AppCardSimpleView::paintEvent(QPaintEvent *)
+{
+    const qreal hover = hoverProgress();
+    const QColor background =
+        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hover);
+    // The border at 0.55 while hovered.
+    const CardRules::BorderColor border = this->border();
+    const QColor borderColor = border.color.resolved(border.opacity * (1.0 - 0.45 * hover));
+    const bool focused = hasFocus();
+    QPainter painter(this);
+
+    // A card at rest looks like its neighbours of the same size: its face is
+    // painted once into a shared pixmap and copied. Faces in the middle of a
+    // hover fade are painted as they are.
+    if (hover > 0.0 && hover < 1.0) {
+        paintCardFace(painter, QRectF(rect()), background, borderColor, focused);
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    const QString key = QStringLiteral("varno-card-face:%1x%2@%3:%4:%5:%6:%7")
+                            .arg(width())
+                            .arg(height())
+                            .arg(ratio)
+                            .arg(background.rgba(), 0, 16)
+                            .arg(borderColor.rgba(), 0, 16)
+                            .arg(focused ? 1 : 0)
+                            .arg(VarnoColor::accent().resolved().rgba(), 0, 16);
+    QPixmap face;
+    if (!QPixmapCache::find(key, &face)) {
+        face = QPixmap(size() * ratio);
+        face.setDevicePixelRatio(ratio);
+        face.fill(Qt::transparent);
+        QPainter facePainter(&face);
+        paintCardFace(facePainter, QRectF(rect()), background, borderColor, focused);
+        facePainter.end();
+        QPixmapCache::insert(key, face);
+    }
+    painter.drawPixmap(0, 0, face);
 }

@@ -133,6 +133,19 @@ void AppModel::libraryChanged()
     static std::atomic<quint64> revisions{0};
     m_libraryRevision = ++revisions;
     m_libraryCounts.reset();
+    m_libraryStatusFacts.reset();
+}
+
+const QList<AppRecord::StatusFacts> &AppModel::libraryStatusFacts() const
+{
+    if (!m_libraryStatusFacts) {
+        QList<AppRecord::StatusFacts> facts;
+        facts.reserve(m_apps.size());
+        for (const AppRecord &app : m_apps)
+            facts.append(app.statusFacts());
+        m_libraryStatusFacts = std::move(facts);
+    }
+    return *m_libraryStatusFacts;
 }
 
 const AppModel::LibraryCounts &AppModel::libraryCounts() const
@@ -140,8 +153,7 @@ const AppModel::LibraryCounts &AppModel::libraryCounts() const
     if (!m_libraryCounts) {
         LibraryCounts counts;
         counts.all = m_apps.size();
-        for (const AppRecord &app : m_apps) {
-            const AppRecord::StatusFacts facts = app.statusFacts();
+        for (const AppRecord::StatusFacts &facts : libraryStatusFacts()) {
             const bool atRisk = facts.color == AppStatusColor::atRisk;
             counts.outdated += facts.outdated;
             counts.verified += facts.verified;

@@ -169,6 +169,9 @@ public:
         qsizetype urgent = 0;
     };
     const LibraryCounts &libraryCounts() const;
+    // Each record's status, in library order, worked out once per applied
+    // library: what every count of the library is taken from.
+    const QList<AppRecord::StatusFacts> &libraryStatusFacts() const;
     // A number that changes whenever the library changes (a new list, or a
     // record patched in place); no two models share one. Views keep what
     // they work out of the library under it.
@@ -369,6 +372,7 @@ private:
     void libraryChanged();
     quint64 m_libraryRevision = 0;
     mutable std::optional<LibraryCounts> m_libraryCounts;
+    mutable std::optional<QList<AppRecord::StatusFacts>> m_libraryStatusFacts;
     bool m_isPreparing = false;
     bool m_isScanning = false;
     bool m_isUpdating = false;

@@ -172,7 +172,11 @@ std::optional<qsizetype> Counts::totalCount(AppFilter filter) const
     return total.value(filter);
 }
 
-Counts counts(const QList<AppRecord> &apps)
+namespace {
+
+// The counts of `apps`, each record's status taken from `statusOf(i)`.
+template<typename StatusOf>
+Counts countsWith(const QList<AppRecord> &apps, StatusOf statusOf)
 {
     static const AppFilter mechanisms[] = {AppFilter::brew, AppFilter::mas, AppFilter::sparkle, AppFilter::selfManaged};
     Counts c;
@@ -182,8 +186,9 @@ Counts counts(const QList<AppRecord> &apps)
         c.total.insert(mechanism, 0);
         c.anyUnchecked.insert(mechanism, false);
     }
-    for (const AppRecord &record : apps) {
-        const AppRecord::StatusFacts facts = record.statusFacts();
+    for (qsizetype i = 0; i < apps.size(); ++i) {
+        const AppRecord &record = apps.at(i);
+        const AppRecord::StatusFacts facts = statusOf(i);
         const bool outdated = facts.outdated;
         const bool unmeasured = facts.unmeasured;
         c.outdated += outdated;
@@ -203,6 +208,13 @@ Counts counts(const QList<AppRecord> &apps)
     return c;
 }
 
+} // namespace
+
+Counts counts(const QList<AppRecord> &apps)
+{
+    return countsWith(apps, [&apps](qsizetype i) { return apps.at(i).statusFacts(); });
+}
+
 const Counts &counts(const AppModel &model)
 {
     // The sidebar, the toolbar and the status strip each ask on every change
@@ -214,7 +226,8 @@ const Counts &counts(const AppModel &model)
     };
     static Kept kept;
     if (kept.revision != model.libraryRevision() || model.libraryRevision() == 0) {
-        kept.counts = counts(model.apps());
+        const QList<AppRecord::StatusFacts> &facts = model.libraryStatusFacts();
+        kept.counts = countsWith(model.apps(), [&facts](qsizetype i) { return facts.at(i); });
         kept.revision = model.libraryRevision();
     }
     return kept.counts;
