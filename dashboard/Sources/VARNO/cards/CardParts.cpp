@@ -36,6 +36,7 @@ void ElidedLabel::setText(const QString &text)
     if (m_text == text)
         return;
     m_text = text;
+    m_shownWidth = -1;
     setAccessibleName(text);
     updateGeometry();
     update();
@@ -67,10 +68,27 @@ QSize ElidedLabel::minimumSizeHint() const
 
 void ElidedLabel::paintEvent(QPaintEvent *)
 {
+    if (m_shownWidth != width()) {
+        m_shown.setTextFormat(Qt::PlainText);
+        m_shown.setText(shownText());
+        m_shown.prepare(QTransform(), font());
+        m_shownWidth = width();
+    }
     QPainter painter(this);
     painter.setPen(m_color.resolved());
     painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownText());
+    // One line, left-aligned and centred vertically, where drawText() with
+    // Qt::AlignLeft | Qt::AlignVCenter puts it.
+    const QFontMetricsF metrics(font());
+    const qreal lineHeight = std::ceil(metrics.ascent() + metrics.descent());
+    painter.drawStaticText(QPointF(0, (height() - lineHeight) / 2), m_shown);
+}
+
+void ElidedLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        m_shownWidth = -1;
+    QWidget::changeEvent(event);
 }
 
 // --- LineLimitedLabel -----------------------------------------------------------

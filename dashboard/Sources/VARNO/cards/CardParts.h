@@ -7,6 +7,7 @@
 
 #include "model/AppModel.h"
 #include <QPointer>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
@@ -39,11 +40,16 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QString m_text;
     ColorPair m_color;
     Qt::TextElideMode m_mode;
+    // The shown text laid out once per text, width and font, and painted
+    // from that layout (a shelf repaints dozens of these at a time).
+    QStaticText m_shown;
+    int m_shownWidth = -1;
 };
 
 // Plain text that wraps to at most `maxLines` lines, the last one ending in

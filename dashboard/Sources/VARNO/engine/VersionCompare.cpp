@@ -48,13 +48,15 @@ namespace {
 // and then its first "+".
 QStringView comparedPart(const QString &text)
 {
-    QStringView view = QStringView(text).trimmed();
-    const qsizetype comma = view.indexOf(QLatin1Char(','));
-    if (comma >= 0)
-        view = view.left(comma);
-    const qsizetype plus = view.indexOf(QLatin1Char('+'));
-    if (plus >= 0)
-        view = view.left(plus);
+    // Cut at the first "," or "+", whichever comes first: the same as
+    // cutting at the first "," and then at the first "+". One pass over a
+    // text of a few characters costs less than two searches.
+    const QStringView view = QStringView(text).trimmed();
+    for (qsizetype i = 0; i < view.size(); ++i) {
+        const char16_t c = view[i].unicode();
+        if (c == u',' || c == u'+')
+            return view.left(i);
+    }
     return view;
 }
 
