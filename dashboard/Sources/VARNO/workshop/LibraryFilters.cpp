@@ -5,6 +5,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 
 namespace LibraryFilters {
 
@@ -179,13 +181,13 @@ template<typename StatusOf>
 Counts countsWith(const QList<AppRecord> &apps, StatusOf statusOf)
 {
     static const AppFilter mechanisms[] = {AppFilter::brew, AppFilter::mas, AppFilter::sparkle, AppFilter::selfManaged};
+    constexpr std::size_t kMechanisms = std::size(mechanisms);
+    // Per mechanism, in the order above; into the hashes at the end.
+    std::array<qsizetype, kMechanisms> total{};
+    std::array<qsizetype, kMechanisms> pending{};
+    std::array<bool, kMechanisms> anyUnchecked{};
     Counts c;
     c.all = apps.size();
-    for (const AppFilter mechanism : mechanisms) {
-        c.pending.insert(mechanism, 0);
-        c.total.insert(mechanism, 0);
-        c.anyUnchecked.insert(mechanism, false);
-    }
     for (qsizetype i = 0; i < apps.size(); ++i) {
         const AppRecord &record = apps.at(i);
         const AppRecord::StatusFacts facts = statusOf(i);
@@ -196,14 +198,18 @@ Counts countsWith(const QList<AppRecord> &apps, StatusOf statusOf)
         c.verified += facts.verified;
         c.unmeasured += unmeasured;
         c.sensingGap += unmeasured || facts.unknownStatus;
-        for (const AppFilter mechanism : mechanisms) {
-            if (!onMechanism(mechanism, record))
+        for (std::size_t m = 0; m < kMechanisms; ++m) {
+            if (!onMechanism(mechanisms[m], record))
                 continue;
-            ++c.total[mechanism];
-            c.pending[mechanism] += outdated;
-            if (unmeasured)
-                c.anyUnchecked[mechanism] = true;
+            ++total[m];
+            pending[m] += outdated;
+            anyUnchecked[m] = anyUnchecked[m] || unmeasured;
         }
+    }
+    for (std::size_t m = 0; m < kMechanisms; ++m) {
+        c.total.insert(mechanisms[m], total[m]);
+        c.pending.insert(mechanisms[m], pending[m]);
+        c.anyUnchecked.insert(mechanisms[m], anyUnchecked[m]);
     }
     return c;
 }
