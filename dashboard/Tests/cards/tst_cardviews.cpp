@@ -7,8 +7,12 @@
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
 #include "cards/AppIconView.h"
+#include "cards/CardParts.h"
 #include "cards/TrustBadges.h"
 #include "kit/ButtonStyles.h"
+#include "kit/VarnoColor.h"
+#include "kit/VarnoFont.h"
+#include "platform/Appearance.h"
 #include "platform/ApplicationIcons.h"
 #include "sheets/IncidentActionButton.h"
 
@@ -18,6 +22,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QTest>
 
@@ -557,8 +562,106 @@ private Q_SLOTS:
     }
 };
 
+// What the cards paint from kept work (an elided label's laid-out text, a
+// card's face at rest) is what they would paint afresh.
+class TestCardPainting : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        Appearance::instance().setOverride(std::nullopt);
+        QPixmapCache::clear();
+    }
+
+    // A label that changed its text, width or font paints as a new label
+    // made that way.
+    void anElidedLabelPaintsItsCurrentTextWidthAndFont()
+    {
+        const QFont normal = VarnoFont::ui(13, QFont::Medium);
+        const QFont large = VarnoFont::ui(20, QFont::Medium);
+        const QString longName = QStringLiteral("An application whose name is far too long for its card");
+        const auto fresh = [](const QFont &font, const QString &text, int width) {
+            ElidedLabel label(font, VarnoColor::textPrimary(), Qt::ElideRight);
+            label.setText(text);
+            label.resize(width, 30);
+            return label.grab().toImage();
+        };
+        ElidedLabel label(normal, VarnoColor::textPrimary(), Qt::ElideRight);
+        label.setText(longName);
+        label.resize(220, 30);
+        QImage before = label.grab().toImage();
+        QCOMPARE(before, fresh(normal, longName, 220));
+
+        struct Step {
+            const char *what;
+            std::function<void()> change;
+            QFont font;
+            QString text;
+            int width;
+        };
+        const QList<Step> steps{
+            {"narrower", [&] { label.resize(120, 30); }, normal, longName, 120},
+            {"another text", [&] { label.setText(QStringLiteral("Kettle")); }, normal, QStringLiteral("Kettle"), 120},
+            {"the long text again", [&] { label.setText(longName); }, normal, longName, 120},
+            {"a larger font", [&] { label.setFont(large); }, large, longName, 120},
+            {"wider", [&] { label.resize(400, 30); }, large, longName, 400},
+        };
+        for (const Step &step : steps) {
+            step.change();
+            const QImage now = label.grab().toImage();
+            QVERIFY2(now != before, step.what);
+            QVERIFY2(now == fresh(step.font, step.text, step.width), step.what);
+            before = now;
+        }
+    }
+
+    // Cards at rest share faces of the same size and colours; a card never
+    // shows a face kept for another border or scheme.
+    void aCardAtRestPaintsItsOwnFace()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        const AppRecord current = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord atRisk = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
+        model.setApps({current});
+        using Scheme = Appearance::Scheme;
+        struct Look {
+            AppRecord record;
+            Scheme scheme;
+        };
+        struct Case {
+            const char *what;
+            Look first;
+            Look second;
+        };
+        const QList<Case> cases{
+            {"another border", {current, Scheme::Dark}, {outdated, Scheme::Dark}},
+            {"a risk's border", {outdated, Scheme::Dark}, {atRisk, Scheme::Dark}},
+            {"another scheme", {outdated, Scheme::Dark}, {outdated, Scheme::Light}},
+        };
+        const auto paint = [&model](const Look &look) {
+            Appearance::instance().setOverride(look.scheme);
+            AppCardSimpleView card(&model, look.record, {});
+            card.resize(300, 80);
+            return card.grab().toImage();
+        };
+        for (const Case &c : cases) {
+            QPixmapCache::clear();
+            const QImage first = paint(c.first);
+            const QImage second = paint(c.second);
+            QPixmapCache::clear();
+            QVERIFY2(second == paint(c.second), c.what);
+            QVERIFY2(first != second, c.what);
+        }
+    }
+};
+
 VARNO_TEST_CLASS(TestCardViews)
 VARNO_TEST_CLASS(TestAppIcons)
 VARNO_TEST_CLASS(TestTrustBadges)
+VARNO_TEST_CLASS(TestCardPainting)
 
 #include "tst_cardviews.moc"
