@@ -26,6 +26,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cmath>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -613,6 +615,23 @@ private Q_SLOTS:
             QVERIFY2(now != before, step.what);
             QVERIFY2(now == fresh(step.font, step.text, step.width), step.what);
             before = now;
+        }
+
+        // What it shows is what eliding gives, at, under and over the width
+        // the text needs, and for a text of several length variants.
+        const QString variants = longName + QChar(0x9c) + QStringLiteral("Short");
+        const int needed = int(std::ceil(QFontMetricsF(normal).horizontalAdvance(QStringLiteral("Kettle"))));
+        const QList<std::pair<QString, int>> shown{
+            {QStringLiteral("Kettle"), needed},     {QStringLiteral("Kettle"), needed - 1},
+            {QStringLiteral("Kettle"), needed + 1}, {longName, 120},
+            {variants, 120},                        {variants, 2000},
+            {QString(), 50},
+        };
+        ElidedLabel plain(normal, VarnoColor::textPrimary(), Qt::ElideRight);
+        for (const auto &[text, width] : shown) {
+            plain.setText(text);
+            plain.resize(width, 30);
+            QCOMPARE(plain.shownText(), plain.fontMetrics().elidedText(text, Qt::ElideRight, width));
         }
     }
 

@@ -37,6 +37,8 @@ void ElidedLabel::setText(const QString &text)
         return;
     m_text = text;
     m_shownWidth = -1;
+    m_textWidth = -1;
+    m_hint = QSize();
     setAccessibleName(text);
     updateGeometry();
     update();
@@ -52,18 +54,30 @@ void ElidedLabel::setColor(const ColorPair &color)
 
 QString ElidedLabel::shownText() const
 {
+    // A text that fits is shown whole, as eliding would show it (a text of
+    // several length variants, split by U+009C, is left to eliding).
+    if (m_textWidth < 0) {
+        m_textWidth = m_text.contains(QChar(0x9c)) ? qreal(QWIDGETSIZE_MAX)
+                                                   : QFontMetricsF(font()).horizontalAdvance(m_text);
+    }
+    if (m_textWidth <= width())
+        return m_text;
     return fontMetrics().elidedText(m_text, m_mode, width());
 }
 
 QSize ElidedLabel::sizeHint() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    return QSize(metrics.horizontalAdvance(m_text) + 1, metrics.height());
+    // Layouts ask several times per pass; the text is measured once.
+    if (!m_hint.isValid()) {
+        const QFontMetrics metrics = fontMetrics();
+        m_hint = QSize(metrics.horizontalAdvance(m_text) + 1, metrics.height());
+    }
+    return m_hint;
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    return QSize(0, fontMetrics().height());
+    return QSize(0, sizeHint().height());
 }
 
 void ElidedLabel::paintEvent(QPaintEvent *)
@@ -86,8 +100,11 @@ void ElidedLabel::paintEvent(QPaintEvent *)
 
 void ElidedLabel::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         m_shownWidth = -1;
+        m_textWidth = -1;
+        m_hint = QSize();
+    }
     QWidget::changeEvent(event);
 }
 

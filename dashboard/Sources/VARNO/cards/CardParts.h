@@ -50,6 +50,8 @@ private:
     // from that layout (a shelf repaints dozens of these at a time).
     QStaticText m_shown;
     int m_shownWidth = -1;
+    mutable QSize m_hint;
+    mutable qreal m_textWidth = -1;
 };
 
 // Plain text that wraps to at most `maxLines` lines, the last one ending in

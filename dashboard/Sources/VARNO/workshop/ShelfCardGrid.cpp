@@ -223,24 +223,28 @@ void ShelfCardGrid::measure()
     // The estimates are measured once a frame is painted (paintEvent()).
 }
 
-void ShelfCardGrid::measureLater()
+void ShelfCardGrid::layOutRestLater()
 {
     // A posted call rather than a timer: each batch waits for a turn of the
     // event loop of its own, after whatever input came meanwhile.
-    if (m_measurePosted)
+    if (m_restPosted)
         return;
-    m_measurePosted = true;
-    QMetaObject::invokeMethod(this, &ShelfCardGrid::measureSomeMore, Qt::QueuedConnection);
+    m_restPosted = true;
+    QMetaObject::invokeMethod(this, &ShelfCardGrid::layOutRest, Qt::QueuedConnection);
 }
 
-void ShelfCardGrid::measureSomeMore()
+void ShelfCardGrid::layOutRest()
 {
-    m_measurePosted = false;
-    if (!m_estimated)
+    m_restPosted = false;
+    if (!m_model || !isVisible())
         return;
-    // A hidden grid measures again when it shows; one whose kept heights
-    // were dropped, when it lays out next.
-    if (!m_model || !isVisible() || m_heightsWidth != m_columnWidth)
+    // The rows beyond the view's edges, left out of the first frame.
+    if (!m_edgeRows) {
+        m_edgeRows = true;
+        placeCards();
+    }
+    // A grid whose kept heights were dropped measures when it lays out next.
+    if (!m_estimated || m_heightsWidth != m_columnWidth)
         return;
     const QList<AppRecord> &apps = m_model->apps();
     if (m_heights.size() != apps.size())
@@ -250,7 +254,7 @@ void ShelfCardGrid::measureSomeMore()
         if (position < 0 || position >= apps.size() || m_heights.at(position) >= 0)
             continue;
         if (measured == kHeightsPerTurn) {
-            measureLater();
+            layOutRestLater();
             return;
         }
         heightOf(position, apps.at(position));
@@ -299,13 +303,14 @@ void ShelfCardGrid::placeCards()
 {
     const int offset = verticalScrollBar()->value();
     const int bottom = offset + viewport()->height();
-    // The rows in view, and one beyond each edge.
+    // The rows in view, and one beyond each edge once a frame is painted.
     auto firstVisible = std::partition_point(m_rows.cbegin(), m_rows.cend(),
                                              [offset](const Row &row) { return row.top + row.height < offset; });
     auto endVisible = std::partition_point(firstVisible, m_rows.cend(),
                                            [bottom](const Row &row) { return row.top <= bottom; });
-    int firstRow = int(firstVisible - m_rows.cbegin()) - 1;
-    int endRow = int(endVisible - m_rows.cbegin()) + 1;
+    const int edge = m_edgeRows ? 1 : 0;
+    int firstRow = int(firstVisible - m_rows.cbegin()) - edge;
+    int endRow = int(endVisible - m_rows.cbegin()) + edge;
     firstRow = std::max(0, firstRow);
     endRow = std::min(int(m_rows.size()), endRow);
     const qsizetype firstIndex = qsizetype(firstRow) * m_columns;
@@ -442,10 +447,10 @@ bool ShelfCardGrid::event(QEvent *event)
 
 void ShelfCardGrid::paintEvent(QPaintEvent *)
 {
-    // A frame with estimated rows below the view is on its way: the rest is
-    // measured after it, while the event loop is idle.
-    if (m_estimated)
-        measureLater();
+    // A frame is on its way: the rows beyond the view's edges are built and
+    // the estimated ones measured after it, while the event loop is idle.
+    if (!m_edgeRows || m_estimated)
+        layOutRestLater();
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), VarnoColor::backgroundRaised().resolved());
     if (m_detailsMode && !m_rows.isEmpty())

@@ -17,8 +17,8 @@ class ShelfCard;
 // (columns of at least 240, 10 apart, padded 16), or the detailed rows in a
 // list (1 apart on the border colour, corners rounded by 12, padded 16).
 //
-// Only the cards in view (and one row beyond each edge, so that Tab can walk
-// on) exist. As the view scrolls, cards that leave it are kept aside and bound
+// Only the cards in view (and, from the first frame on, one row beyond each
+// edge, so that Tab can walk on) exist. As the view scrolls, cards that leave it are kept aside and bound
 // to the records that come into view, so a library of any size costs about a
 // screenful of widgets. Row heights come from the cards' heightFor(), asked of
 // one measuring card that is never shown, and kept per record: a keystroke in
@@ -84,8 +84,8 @@ private:
 
     ShelfCard *measuringCard();
     void measure();
-    void measureLater();
-    void measureSomeMore();
+    void layOutRestLater();
+    void layOutRest();
     // Drops every kept height; the next layout measures afresh.
     void forgetHeights();
     int heightOf(qsizetype position, const AppRecord &record);
@@ -110,10 +110,12 @@ private:
     QList<int> m_heights;
     int m_heightsWidth = -1;
     int m_heightsMeasured = 0;
-    // Whether rows below the view have an estimated height; a paint posts
-    // measureSomeMore() for them.
+    // Whether rows below the view have an estimated height, and whether the
+    // rows beyond the view's edges are built; until both are done, a paint
+    // posts layOutRest().
     bool m_estimated = false;
-    bool m_measurePosted = false;
+    bool m_edgeRows = false;
+    bool m_restPosted = false;
     std::unique_ptr<ShelfCard> m_measure;
     // Cards in view by index into m_positions, with the record each shows.
     QHash<qsizetype, ShelfCard *> m_active;
