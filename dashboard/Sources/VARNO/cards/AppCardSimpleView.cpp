@@ -10,7 +10,6 @@
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -71,30 +70,7 @@ private:
 
     // The text's bounding size wrapped at `width`, as QLabel measures it
     // (vertical centring left out), kept per font, text and width.
-    QSize bounds(int width) const
-    {
-        struct Kept {
-            quint64 fonts = 0;
-            QFont font;
-            QHash<std::pair<QString, int>, QSize> sizes;
-        };
-        constexpr qsizetype kMostKept = 8192;
-        static Kept kept;
-        const QFont &current = font();
-        const quint64 fonts = VarnoFont::fontsGeneration();
-        if (kept.fonts != fonts || !(kept.font == current) || kept.sizes.size() >= kMostKept) {
-            kept.sizes.clear();
-            kept.fonts = fonts;
-            kept.font = current;
-        }
-        const std::pair<QString, int> key(text(), width);
-        const auto known = kept.sizes.constFind(key);
-        if (known != kept.sizes.cend())
-            return *known;
-        const QSize size = fontMetrics().boundingRect(0, 0, width, 2000, Qt::AlignLeft | Qt::TextWordWrap, text()).size();
-        kept.sizes.insert(key, size);
-        return size;
-    }
+    QSize bounds(int width) const { return wrappedTextSize(font(), text(), width); }
 
     // QLabel's own choice: the preferred size wraps at about 80 characters,
     // then at half and a quarter of that while the text stays short; the

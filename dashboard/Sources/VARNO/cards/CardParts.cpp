@@ -300,32 +300,35 @@ UpdateButtonStyle::UpdateButtonStyle(bool isRisk)
 
 // --- CardActionArea ----------------------------------------------------------------
 
-int wrappedTextHeight(const QFont &font, const QString &text, int width)
+QSize wrappedTextSize(const QFont &font, const QString &text, int width)
 {
     struct Kept {
         quint64 fonts = 0;
         QFont font;
-        QHash<std::pair<QString, int>, int> heights;
+        QHash<std::pair<QString, int>, QSize> sizes;
     };
     // A few thousand texts at most are kept; past that the memory starts over.
-    constexpr qsizetype kMostKept = 4096;
+    constexpr qsizetype kMostKept = 8192;
     static Kept kept;
     const quint64 fonts = VarnoFont::fontsGeneration();
-    if (kept.fonts != fonts || !(kept.font == font) || kept.heights.size() >= kMostKept) {
-        kept.heights.clear();
+    if (kept.fonts != fonts || !(kept.font == font) || kept.sizes.size() >= kMostKept) {
+        kept.sizes.clear();
         kept.fonts = fonts;
         kept.font = font;
     }
     const std::pair<QString, int> key(text, width);
-    const auto known = kept.heights.constFind(key);
-    if (known != kept.heights.cend())
+    const auto known = kept.sizes.constFind(key);
+    if (known != kept.sizes.cend())
         return *known;
-    const QFontMetrics metrics(font);
-    const int height =
-        metrics.boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap, text.isEmpty() ? QStringLiteral(" ") : text)
-            .height();
-    kept.heights.insert(key, height);
-    return height;
+    const QSize size =
+        QFontMetrics(font).boundingRect(QRect(0, 0, width, 100000), Qt::AlignLeft | Qt::TextWordWrap, text).size();
+    kept.sizes.insert(key, size);
+    return size;
+}
+
+int wrappedTextHeight(const QFont &font, const QString &text, int width)
+{
+    return wrappedTextSize(font, text.isEmpty() ? QStringLiteral(" ") : text, width).height();
 }
 
 CardRules::BusyFlags busyFlags(const AppModel &model)

@@ -163,10 +163,12 @@ private:
     QWidget *m_content = nullptr;
 };
 
-// The height of `text` wrapped at `width` in `font` (at least one line),
-// worked out once per font, text and width and kept until the application's
-// fonts change: the shelf measures a card for every record it lays out, and
-// most records share their status line.
+// The bounding size of `text` wrapped at `width` in `font`, worked out once
+// per font, text and width and kept until the application's fonts change:
+// the shelf measures a card for every record it lays out, and most records
+// share their status line.
+QSize wrappedTextSize(const QFont &font, const QString &text, int width);
+// Its height, at least one line's.
 int wrappedTextHeight(const QFont &font, const QString &text, int width);
 
 // The model's flags as the card rules read them.
