@@ -170,6 +170,6 @@ void libraryDecode()
         std::printf(" ");
 }
 
-const bool registered = Bench::add("engine runner", runnerOverhead) && Bench::add("library decode", libraryDecode);
+const bool engineBenchmarksRegistered = Bench::add("engine runner", runnerOverhead) && Bench::add("library decode", libraryDecode);
 
 } // namespace

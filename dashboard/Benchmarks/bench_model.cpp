@@ -148,6 +148,6 @@ void modelLoad()
         std::printf(" ");
 }
 
-const bool registered = Bench::add("model load", modelLoad);
+const bool modelBenchmarksRegistered = Bench::add("model load", modelLoad);
 
 } // namespace

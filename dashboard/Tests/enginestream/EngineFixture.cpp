@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <sys/stat.h>
+
 namespace EngineFixture {
 
 bool copyTree(const QString &from, const QString &to)
@@ -196,6 +198,14 @@ StagedBundle::StagedBundle()
 StagedBundle::~StagedBundle()
 {
     MainBundle::setPathOverride(std::nullopt);
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
 }
 
 } // namespace EngineFixture

@@ -107,4 +107,30 @@ public:
     ~StagedBundle();
 };
 
+// Sets or unsets SHELL for the object's lifetime.
+class ShellEnv {
+public:
+    explicit ShellEnv(const std::optional<QByteArray> &value)
+        : m_saved(qEnvironmentVariableIsSet("SHELL") ? std::optional(qgetenv("SHELL")) : std::nullopt)
+    {
+        if (value)
+            qputenv("SHELL", *value);
+        else
+            qunsetenv("SHELL");
+    }
+    ~ShellEnv()
+    {
+        if (m_saved)
+            qputenv("SHELL", *m_saved);
+        else
+            qunsetenv("SHELL");
+    }
+
+private:
+    std::optional<QByteArray> m_saved;
+};
+
+// The permission bits of a file, or -1 when it cannot be read.
+int modeOf(const QString &path);
+
 } // namespace EngineFixture

@@ -27,14 +27,6 @@ using namespace EngineFixture;
 
 namespace {
 
-int modeOf(const QString &path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
-}
-
 // Runs a whole bootstrap on its own thread, as the app does; the error it
 // threw, if any.
 std::exception_ptr bootstrap()
@@ -83,25 +75,6 @@ QByteArray setupEngine(const QByteArray &migrate, const QByteArray &selftest = "
         "elif cmd == 'selftest':\n"
         "    " + QByteArray(selftest).replace("\n", "\n    ").trimmed() + "\n";
 }
-
-class ShellEnv {
-public:
-    explicit ShellEnv(const QByteArray &value)
-        : m_saved(qEnvironmentVariableIsSet("SHELL") ? std::optional(qgetenv("SHELL")) : std::nullopt)
-    {
-        qputenv("SHELL", value);
-    }
-    ~ShellEnv()
-    {
-        if (m_saved)
-            qputenv("SHELL", *m_saved);
-        else
-            qunsetenv("SHELL");
-    }
-
-private:
-    std::optional<QByteArray> m_saved;
-};
 
 class BootstrapTiming {
 public:

@@ -1,3 +1,4 @@
+#include "EngineFixture.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -17,38 +18,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using EngineFixture::modeOf;
+using EngineFixture::ShellEnv;
+
 namespace {
-
-// Sets or unsets SHELL for the object's lifetime.
-class ShellEnv {
-public:
-    explicit ShellEnv(const std::optional<QByteArray> &value)
-        : m_saved(qEnvironmentVariableIsSet("SHELL") ? std::optional(qgetenv("SHELL")) : std::nullopt)
-    {
-        if (value)
-            qputenv("SHELL", *value);
-        else
-            qunsetenv("SHELL");
-    }
-    ~ShellEnv()
-    {
-        if (m_saved)
-            qputenv("SHELL", *m_saved);
-        else
-            qunsetenv("SHELL");
-    }
-
-private:
-    std::optional<QByteArray> m_saved;
-};
-
-int modeOf(const QString &path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
-}
 
 // A Unix socket bound at the path; the descriptor, or -1.
 int bindUnixSocket(const QString &path)

@@ -98,6 +98,12 @@ public:
     std::unique_ptr<AppModel> model;
 };
 
+// What the simulated engine has been asked to do so far, one JSON line a call.
+inline QByteArray engineJournal()
+{
+    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+}
+
 // A record from a few JSON fields.
 inline AppRecord makeRecord(const QByteArray &json)
 {

@@ -11,15 +11,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-QByteArray journal()
-{
-    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
-}
-
-} // namespace
-
 // Each test starts from a scanned demo library.
 class TestModelActions : public QObject {
     Q_OBJECT
@@ -118,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(f->model->isFixing(), fixHolds);
         QCOMPARE(bool(f->model->singleUpdateToken()), !fixHolds);
         const QHash<QString, UpdateState> before = f->model->updateProgress();
-        const qsizetype scansBefore = journal().count("\"scan\"]");
+        const qsizetype scansBefore = engineJournal().count("\"scan\"]");
 
         VarnoTest::await(f->model->scan());
         VarnoTest::await(f->model->update(app("org.sim.quarry")));
@@ -145,7 +136,7 @@ private Q_SLOTS:
         QVERIFY(!f->model->isBusy());
         QVERIFY(f->model->updateState(holder.bundle_id).isFinal());
         // The engine ran the holder's command only.
-        const QByteArray ran = journal();
+        const QByteArray ran = engineJournal();
         QCOMPARE(ran.count("\"scan\"]"), scansBefore);
         QCOMPARE(ran.count("\"update\", \"--only\""), fixHolds ? 0 : 1);
         QCOMPARE(ran.count("\"fix\", "), fixHolds ? 1 : 0);
@@ -201,9 +192,6 @@ private Q_SLOTS:
     {
         const AppRecord inkwell = app("org.sim.inkwell");
         const AppRecord saltmarsh = app("org.sim.saltmarsh");
-        auto journal = [] {
-            return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
-        };
 
         auto update = f->model->update(saltmarsh);
         QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
@@ -219,12 +207,12 @@ private Q_SLOTS:
         VarnoTest::await(f->model->uninstall(inkwell));
         VarnoTest::await(std::move(help));
         QVERIFY(f->app(inkwell.bundle_id));
-        QVERIFY(!journal().contains("\"reinstall\""));
-        QVERIFY(!journal().contains("\"remove\""));
+        QVERIFY(!engineJournal().contains("\"reinstall\""));
+        QVERIFY(!engineJournal().contains("\"remove\""));
 
         // Once nothing runs, both go ahead.
         VarnoTest::await(f->model->reinstall(inkwell));
-        QVERIFY(journal().contains("\"reinstall\""));
+        QVERIFY(engineJournal().contains("\"reinstall\""));
     }
 
     void fixClearsAFixableIncident()
@@ -322,7 +310,7 @@ private Q_SLOTS:
             VarnoTest::await(f->model->update(hyphen));
         QCOMPARE(f->model->updateState(QStringLiteral("-h")),
                  UpdateState::failed(QStringLiteral("The bundle id \u201C-h\u201D begins with \u201C-\u201D, so VARNO won\u2019t pass it to the engine.")));
-        QVERIFY(!journal().contains("\"-h\"")); // the engine never saw it
+        QVERIFY(!engineJournal().contains("\"-h\"")); // the engine never saw it
         QVERIFY(!f->model->singleUpdateToken());
         QVERIFY(!f->model->isBusy());
     }

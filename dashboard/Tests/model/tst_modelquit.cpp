@@ -16,11 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray journal()
-{
-    return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
-}
-
 // Short waits for an app to quit, restored afterwards.
 struct QuickQuitTiming {
     QuitAndUpdateFlow::Timing saved = QuitAndUpdateFlow::timing();
@@ -66,7 +61,7 @@ private Q_SLOTS:
         QVERIFY(preview->match_found);
         QVERIFY(preview->cask_token && !preview->cask_token->isEmpty());
         QVERIFY(!f->model->isFixing());
-        QVERIFY(journal().contains("[\"--engine-contract-version\", \"1\", \"adopt\", \"--dry-run\", \"--json\", \"Handmade Paint\"]"));
+        QVERIFY(engineJournal().contains("[\"--engine-contract-version\", \"1\", \"adopt\", \"--dry-run\", \"--json\", \"Handmade Paint\"]"));
     }
 
     void previewFailureIsShown()
@@ -90,7 +85,7 @@ private Q_SLOTS:
         QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(handmade)));
         VarnoTest::await(std::move(scanning));
         QVERIFY(!f->model->updateProgress().contains(handmade.bundle_id));
-        QVERIFY(!journal().contains("\"--approved\", \"Handmade Paint\""));
+        QVERIFY(!engineJournal().contains("\"--approved\", \"Handmade Paint\""));
     }
 
     void adoptionPutsTheAppUnderHomebrew()
@@ -102,7 +97,7 @@ private Q_SLOTS:
         QCOMPARE(outcome, AdoptOutcome::success());
         QCOMPARE(f->model->updateState(handmade.bundle_id), UpdateState::done());
         QCOMPARE(app("org.sim.handmade").update_mechanism.value_or(QString()), QStringLiteral("cask"));
-        QVERIFY(journal().contains("\"adopt\", \"--approved\", \"Handmade Paint\", \"--cask\", \"" + preview->cask_token->toUtf8() + "\"]"));
+        QVERIFY(engineJournal().contains("\"adopt\", \"--approved\", \"Handmade Paint\", \"--cask\", \"" + preview->cask_token->toUtf8() + "\"]"));
     }
 
     void unsignedAdoptionPassesTheFlagWhenAllowed()
@@ -110,7 +105,7 @@ private Q_SLOTS:
         f->model->setAllowUnsignedAdopt(true);
         const AppRecord roughcut = app("org.sim.roughcut");
         VarnoTest::await(f->model->confirmAdopt(roughcut, std::nullopt, true));
-        QVERIFY(journal().contains("\"adopt\", \"--approved\", \"Roughcut\", \"--allow-unsigned\"]"));
+        QVERIFY(engineJournal().contains("\"adopt\", \"--approved\", \"Roughcut\", \"--allow-unsigned\"]"));
     }
 
     void failedAdoptionIsReportedOnTheApp()
@@ -161,7 +156,7 @@ private Q_SLOTS:
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id),
                  UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle — save your work and try again.")));
-        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(!engineJournal().contains("\"--approved\""));
         QVERIFY(!f->model->isFixing());
     }
 
@@ -174,7 +169,7 @@ private Q_SLOTS:
         QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
         QCOMPARE(running.fake->terminateRequests().size(), 1);
         QCOMPARE(opened, QStringList({*kettle.install_path}));
-        QVERIFY(journal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
+        QVERIFY(engineJournal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
     }
 
     void appThatNeverQuitsIsNotUpdated()
@@ -185,7 +180,7 @@ private Q_SLOTS:
         running.addInside(kettle, true, /*quits*/ false);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id).kind(), UpdateState::Kind::quitDenied);
-        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(!engineJournal().contains("\"--approved\""));
         QVERIFY(opened.isEmpty());
     }
 
@@ -257,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::failed(AppModel::unsafeInstallPathText(QStringLiteral("Kettle"))));
         QVERIFY(running.fake->terminateRequests().isEmpty());
         QVERIFY(running.fake->listingThreads().isEmpty());
-        QVERIFY(!journal().contains("\"--approved\""));
+        QVERIFY(!engineJournal().contains("\"--approved\""));
         QVERIFY(opened.isEmpty());
         QVERIFY(!f->model->isFixing());
     }
@@ -311,7 +306,7 @@ private Q_SLOTS:
         running.addInside(kettle, true, true, /*endsWhenListed*/ true);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::done());
-        QVERIFY(journal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
+        QVERIFY(engineJournal().contains("\"update\", \"--only\", \"org.sim.kettle\", \"--approved\"]"));
         QVERIFY(opened.isEmpty()); // it was not asked, so it is not reopened
     }
 
@@ -370,7 +365,7 @@ private Q_SLOTS:
         VarnoTest::await(f->model->deferUpdateToQuit(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id),
                  UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it")));
-        QVERIFY(journal().contains("\"mode\", \"org.sim.kettle\", \"--on-quit\"]"));
+        QVERIFY(engineJournal().contains("\"mode\", \"org.sim.kettle\", \"--on-quit\"]"));
 
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"mode\",\"exit\":1,\"stderr\":\"No.\"}]}"));
         const AppRecord quarry = app("org.sim.quarry");

@@ -72,7 +72,7 @@ QList<AppRecord> candidates(int n)
     return records;
 }
 
-QStringList ids(int from, int to)
+QStringList idRange(int from, int to)
 {
     QStringList result;
     for (int i = from; i <= to; ++i)
@@ -151,13 +151,13 @@ private Q_SLOTS:
         model->setApps(candidates(20));
         model->enrichEligibleSeals();
         QVERIFY(model->isEnrichingSeals());
-        QCOMPARE(gate->started, ids(1, 3));
+        QCOMPARE(gate->started, idRange(1, 3));
         model->enrichEligibleSeals(); // a pass runs: no second one
-        QCOMPARE(gate->started, ids(1, 3));
+        QCOMPARE(gate->started, idRange(1, 3));
 
         gate->answer(QStringLiteral("c2"), seal(true, true));
         QVERIFY(VarnoTest::waitUntil([this] { return gate->started.size() == 4; }));
-        QCOMPARE(gate->started, ids(1, 4));
+        QCOMPARE(gate->started, idRange(1, 4));
         const auto answerOldestOpen = [this] {
             const QStringList started = gate->started;
             for (const QString &id : started) {
@@ -175,9 +175,9 @@ private Q_SLOTS:
         for (int open = 0; open < 3; ++open)
             answerOldestOpen();
         QVERIFY(VarnoTest::waitUntil([this] { return !model->isEnrichingSeals(); }));
-        QCOMPARE(gate->started, ids(1, 12));
+        QCOMPARE(gate->started, idRange(1, 12));
         QCOMPARE(gate->mostRunning, 3);
-        QCOMPARE(AppModel::eligibleSealCandidates(model->apps(), 100), ids(13, 20));
+        QCOMPARE(AppModel::eligibleSealCandidates(model->apps(), 100), idRange(13, 20));
     }
 
     void aSealIsPatchedInPlace()

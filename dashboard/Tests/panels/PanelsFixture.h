@@ -4,6 +4,7 @@
 
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
+#include "model/PosturePresenter.h"
 #include "panels/OnboardingFlow.h"
 #include "platform/Appearance.h"
 #include "platform/FakeServiceBackend.h"
@@ -25,6 +26,7 @@
 #include <optional>
 
 Q_DECLARE_METATYPE(AppRecord)
+Q_DECLARE_METATYPE(PostureTone)
 
 namespace PanelsTest {
 

@@ -16,8 +16,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-Q_DECLARE_METATYPE(PostureTone)
-
 using namespace PanelsTest;
 
 namespace {

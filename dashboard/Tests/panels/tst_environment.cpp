@@ -19,8 +19,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-Q_DECLARE_METATYPE(PostureTone)
-Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<RetentionStatus>)
 
 using namespace PanelsTest;

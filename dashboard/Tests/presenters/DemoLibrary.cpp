@@ -61,4 +61,13 @@ AppRecord demoApp(const QString &bundleId)
     qFatal("The demo library has no app %s", qPrintable(bundleId));
 }
 
+AppRecord exampleApp(const std::function<void(AppRecord &)> &change)
+{
+    AppRecord app;
+    app.bundle_id = QStringLiteral("com.example.app");
+    app.app_name = QStringLiteral("Example");
+    change(app);
+    return app;
+}
+
 } // namespace PresentersTest

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "model/PosturePresenter.h"
 #include "records/AppRecord.h"
 
 #include <QList>
 #include <QString>
+
+#include <functional>
+
+Q_DECLARE_METATYPE(AppRecord)
+Q_DECLARE_METATYPE(PostureTone)
 
 namespace PresentersTest {
 
@@ -13,5 +19,8 @@ const QList<AppRecord> &demoLibrary();
 
 // The demo record with this bundle id (the test fails loudly when it is gone).
 AppRecord demoApp(const QString &bundleId);
+
+// An app "com.example.app" named "Example", then changed by `change`.
+AppRecord exampleApp(const std::function<void(AppRecord &)> &change);
 
 } // namespace PresentersTest

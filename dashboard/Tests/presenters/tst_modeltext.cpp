@@ -7,22 +7,6 @@
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(AppRecord)
-
-namespace {
-
-AppRecord record(std::function<void(AppRecord &)> change)
-{
-    AppRecord app;
-    app.bundle_id = QStringLiteral("com.example.app");
-    app.app_name = QStringLiteral("Example");
-    change(app);
-    return app;
-}
-
-} // namespace
-
 class TestModelText : public QObject {
     Q_OBJECT
 
@@ -77,21 +61,21 @@ private Q_SLOTS:
         QTest::addColumn<AppRecord>("app");
         QTest::addColumn<QString>("expected");
         QTest::newRow("engine says excluded without the user ignoring it")
-            << record([](AppRecord &a) { a.version_check_status = QStringLiteral("excluded"); }) << QStringLiteral("Excluded");
+            << PresentersTest::exampleApp([](AppRecord &a) { a.version_check_status = QStringLiteral("excluded"); }) << QStringLiteral("Excluded");
         QTest::newRow("user_ignored 0 does not ignore")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.user_ignored = 0;
                    a.version_check_status = QStringLiteral("current");
                })
             << QStringLiteral("Up to date");
         QTest::newRow("negative user_ignored ignores")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.user_ignored = -1;
                    a.version_check_status = QStringLiteral("outdated");
                })
             << QStringLiteral("Ignored");
         QTest::newRow("mode IGNORE in capitals is not ignore")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.update_mode = QStringLiteral("IGNORE");
                    a.version_check_status = QStringLiteral("outdated");
                })
@@ -117,7 +101,7 @@ private Q_SLOTS:
                    .arg(PresentersTest::demoApp(QStringLiteral("org.sim.kettle")).app_name,
                         PresentersTest::demoApp(QStringLiteral("org.sim.kettle")).install_path.value_or(QString()));
         QTest::newRow("five lines without latest version and path")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.current_version = QStringLiteral("2.0");
                    a.update_mechanism = QStringLiteral("mas");
                    a.version_check_status = QStringLiteral("unmeasured");
@@ -125,14 +109,14 @@ private Q_SLOTS:
             << QStringLiteral("Example\nBundle ID: com.example.app\nInstalled: 2.0\nMechanism: Mac App Store\n"
                               "Status: Not checked");
         QTest::newRow("absent version reads unknown, empty latest and path are left out")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.latest_version = QString();
                    a.install_path = QString();
                })
             << QStringLiteral("Example\nBundle ID: com.example.app\nInstalled: unknown\nMechanism: Unknown\n"
                               "Status: Status unknown");
         QTest::newRow("empty installed version stays empty")
-            << record([](AppRecord &a) {
+            << PresentersTest::exampleApp([](AppRecord &a) {
                    a.current_version = QString();
                    a.update_mechanism = QStringLiteral("Brew_Tap");
                    a.update_mode = QStringLiteral("ignore");

@@ -8,8 +8,6 @@
 
 Q_DECLARE_METATYPE(PostureSnapshot)
 Q_DECLARE_METATYPE(PosturePresentation)
-Q_DECLARE_METATYPE(PostureTone)
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 

@@ -8,10 +8,6 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(AppTrustState)
-Q_DECLARE_METATYPE(PostureTone)
-Q_DECLARE_METATYPE(AppRecord)
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(std::optional<bool>)
 
 namespace {
 
@@ -57,15 +53,6 @@ AppTrustPresentation present(const QString &bundleId, const UpdateState &state, 
 QString cause(const char *code)
 {
     return testRegistry().cause(QString::fromLatin1(code));
-}
-
-AppRecord record(std::function<void(AppRecord &)> change)
-{
-    AppRecord app;
-    app.bundle_id = QStringLiteral("com.example.app");
-    app.app_name = QStringLiteral("Example");
-    change(app);
-    return app;
 }
 
 } // namespace
@@ -232,7 +219,7 @@ private Q_SLOTS:
     // Sparkle built-in apps show their own texts in every update state.
     void sparkleInternal()
     {
-        const AppRecord app = record([](AppRecord &a) {
+        const AppRecord app = PresentersTest::exampleApp([](AppRecord &a) {
             a.update_mechanism = QStringLiteral("sparkle_internal");
             a.version_check_status = QStringLiteral("outdated");
         });
@@ -281,7 +268,7 @@ private Q_SLOTS:
         QFETCH(QString, detail);
         QFETCH(bool, showsSeal);
         QFETCH(bool, showsPath);
-        const AppRecord app = record([&](AppRecord &a) {
+        const AppRecord app = PresentersTest::exampleApp([&](AppRecord &a) {
             a.version_check_status = QStringLiteral("current");
             a.green_seal = seal;
             a.verified_path = path;
@@ -300,22 +287,22 @@ private Q_SLOTS:
         QTest::addColumn<AppRecord>("app");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("everything") << record([](AppRecord &a) {
+        QTest::newRow("everything") << PresentersTest::exampleApp([](AppRecord &a) {
             a.last_team_id = QStringLiteral("ABCDE12345");
             a.last_sha256 = QStringLiteral("00ff");
             a.last_cdn_domain = QStringLiteral("dl.example.com");
             a.community_sha256_count = 3;
         }) << QStringList{QStringLiteral("Team ID continuity recorded"), QStringLiteral("Checksum captured"),
                           QStringLiteral("Source domain: dl.example.com"), QStringLiteral("Community checksum consensus: 3")};
-        QTest::newRow("empty texts count as none") << record([](AppRecord &a) {
+        QTest::newRow("empty texts count as none") << PresentersTest::exampleApp([](AppRecord &a) {
             a.last_team_id = QString();
             a.last_sha256 = QString();
             a.last_cdn_domain = QString();
             a.community_sha256_count = 0;
         }) << QStringList{QStringLiteral("No trust evidence recorded yet")};
-        QTest::newRow("negative consensus") << record([](AppRecord &a) { a.community_sha256_count = -1; })
+        QTest::newRow("negative consensus") << PresentersTest::exampleApp([](AppRecord &a) { a.community_sha256_count = -1; })
                                             << QStringList{QStringLiteral("No trust evidence recorded yet")};
-        QTest::newRow("checksum only") << record([](AppRecord &a) { a.last_sha256 = QStringLiteral("ab"); })
+        QTest::newRow("checksum only") << PresentersTest::exampleApp([](AppRecord &a) { a.last_sha256 = QStringLiteral("ab"); })
                                        << QStringList{QStringLiteral("Checksum captured")};
     }
 
@@ -354,45 +341,45 @@ private Q_SLOTS:
         QTest::addColumn<bool>("expected");
         const auto s = [](const char *t) { return std::optional(QString::fromLatin1(t)); };
 
-        QTest::newRow("mode self") << record([&](AppRecord &a) { a.update_mode = s("self"); }) << true;
-        QTest::newRow("mode Self") << record([&](AppRecord &a) { a.update_mode = s("Self"); }) << false;
-        QTest::newRow("self_managed true") << record([&](AppRecord &a) { a.self_managed = true; }) << true;
-        QTest::newRow("vendor_self_update true") << record([&](AppRecord &a) { a.vendor_self_update = true; }) << true;
+        QTest::newRow("mode self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("self"); }) << true;
+        QTest::newRow("mode Self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("Self"); }) << false;
+        QTest::newRow("self_managed true") << PresentersTest::exampleApp([&](AppRecord &a) { a.self_managed = true; }) << true;
+        QTest::newRow("vendor_self_update true") << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_self_update = true; }) << true;
         QTest::newRow("first present flag decides rule 2")
-            << record([&](AppRecord &a) {
+            << PresentersTest::exampleApp([&](AppRecord &a) {
                    a.self_managed = false;
                    a.vendor_self_update = true;
                })
             << false;
         QTest::newRow("a false flag does not stop the mechanism rule")
-            << record([&](AppRecord &a) {
+            << PresentersTest::exampleApp([&](AppRecord &a) {
                    a.self_managed = false;
                    a.update_mechanism = s("vendor_self_update");
                })
             << true;
         QTest::newRow("a false flag does not stop the updater-name rule")
-            << record([&](AppRecord &a) {
+            << PresentersTest::exampleApp([&](AppRecord &a) {
                    a.vendor_self_update = false;
                    a.vendor_updater_name = s("acme_updater");
                    a.update_mechanism = s("UNKNOWN");
                })
             << true;
         QTest::newRow("updater name, no mechanism")
-            << record([&](AppRecord &a) { a.vendor_updater_name = s("acme_updater"); }) << true;
+            << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = s("acme_updater"); }) << true;
         QTest::newRow("updater name, empty mechanism")
-            << record([&](AppRecord &a) {
+            << PresentersTest::exampleApp([&](AppRecord &a) {
                    a.vendor_updater_name = s("acme_updater");
                    a.update_mechanism = s("");
                })
             << true;
         QTest::newRow("updater name, but a known mechanism")
-            << record([&](AppRecord &a) {
+            << PresentersTest::exampleApp([&](AppRecord &a) {
                    a.vendor_updater_name = s("acme_updater");
                    a.update_mechanism = s("cask");
                })
             << false;
-        QTest::newRow("empty updater name") << record([&](AppRecord &a) { a.vendor_updater_name = s(""); }) << false;
-        QTest::newRow("plain cask") << record([&](AppRecord &a) { a.update_mechanism = s("cask"); }) << false;
+        QTest::newRow("empty updater name") << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = s(""); }) << false;
+        QTest::newRow("plain cask") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mechanism = s("cask"); }) << false;
     }
 
     void vendorSelfManaged()
@@ -418,7 +405,7 @@ private Q_SLOTS:
     {
         QFETCH(std::optional<QString>, key);
         QFETCH(QString, expected);
-        const AppRecord app = record([&](AppRecord &a) { a.vendor_updater_name = key; });
+        const AppRecord app = PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = key; });
         QCOMPARE(AppTrustPresenter::vendorDisplayName(app, testVendors()), expected);
     }
 

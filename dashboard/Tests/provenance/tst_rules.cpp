@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "TestSupport.h"
 
 #include "provenance/ProvenanceRules.h"
 
@@ -10,8 +11,6 @@
 
 using namespace ProvenanceRules;
 
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(std::optional<qint64>)
 Q_DECLARE_METATYPE(UpdateSlot)
 Q_DECLARE_METATYPE(HistoryBadge::Kind)
 Q_DECLARE_METATYPE(RestoreContent)

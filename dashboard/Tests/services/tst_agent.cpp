@@ -20,7 +20,6 @@ using namespace std::chrono_literals;
 using Status = SMAppService::Status;
 
 Q_DECLARE_METATYPE(SMAppService::Status)
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 

@@ -19,8 +19,6 @@
 
 using namespace std::chrono_literals;
 
-Q_DECLARE_METATYPE(std::optional<QString>)
-
 namespace {
 
 // Fake tool bodies shared by the probe tables.

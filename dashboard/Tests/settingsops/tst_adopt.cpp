@@ -9,8 +9,6 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(AdoptFlow::ConfirmAvailability)
-Q_DECLARE_METATYPE(std::optional<bool>)
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 

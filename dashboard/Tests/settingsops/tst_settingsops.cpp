@@ -12,8 +12,6 @@
 #include <QJsonObject>
 #include <QTest>
 
-Q_DECLARE_METATYPE(std::optional<bool>)
-
 namespace {
 
 template<typename Error, typename T>

@@ -15,7 +15,6 @@
 
 using Icon = UpdateRowContent::StateIcon;
 Q_DECLARE_METATYPE(UpdateRowContent::StateIcon)
-Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(ContributeForm)
 
 using ProgressMap = QHash<QString, UpdateState>;

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QHash>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,6 +18,12 @@
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
+
+// Optional values as columns of data-driven tests, declared once for every
+// suite.
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(std::optional<bool>)
+Q_DECLARE_METATYPE(std::optional<qint64>)
 
 namespace VarnoTest {
 

@@ -51,7 +51,7 @@ AppModelServices quietServices()
     return s;
 }
 
-AppRecord record(const QString &id, const QString &name)
+AppRecord plainRecord(const QString &id, const QString &name)
 {
     return *AppRecord::fromJson(QJsonObject{{QStringLiteral("bundle_id"), id},
                                             {QStringLiteral("app_name"), name},
@@ -128,10 +128,10 @@ private Q_SLOTS:
         DiagnosticsOperations::setOverride(instantDiagnostics());
         m_model = std::make_unique<AppModel>(quietServices());
         m_model->setShowOnboarding(false);
-        m_model->setApps({record(QStringLiteral("org.a"), QStringLiteral("Alpha")),
-                          record(QStringLiteral("org.b"), QStringLiteral("Beta")),
-                          record(QStringLiteral("org.a"), QStringLiteral("Alpha Twin")),
-                          record(QStringLiteral("org.c"), QStringLiteral("Gamma"))});
+        m_model->setApps({plainRecord(QStringLiteral("org.a"), QStringLiteral("Alpha")),
+                          plainRecord(QStringLiteral("org.b"), QStringLiteral("Beta")),
+                          plainRecord(QStringLiteral("org.a"), QStringLiteral("Alpha Twin")),
+                          plainRecord(QStringLiteral("org.c"), QStringLiteral("Gamma"))});
         m_window = std::make_unique<WorkshopWindow>(m_model.get());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

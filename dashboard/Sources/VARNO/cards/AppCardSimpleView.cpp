@@ -117,14 +117,6 @@ const MeasuringFaces &measuringFaces()
     return faces;
 }
 
-QColor mix(const QColor &from, const QColor &to, qreal t)
-{
-    return QColor::fromRgbF(from.redF() + (to.redF() - from.redF()) * t,
-                            from.greenF() + (to.greenF() - from.greenF()) * t,
-                            from.blueF() + (to.blueF() - from.blueF()) * t,
-                            from.alphaF() + (to.alphaF() - from.alphaF()) * t);
-}
-
 } // namespace
 
 AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
@@ -289,7 +281,7 @@ void AppCardSimpleView::paintEvent(QPaintEvent *)
 {
     const qreal hover = hoverProgress();
     const QColor background =
-        mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hover);
+        VarnoColor::mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hover);
     // The border at 0.55 while hovered.
     const CardRules::BorderColor border = this->border();
     const QColor borderColor = border.color.resolved(border.opacity * (1.0 - 0.45 * hover));

@@ -52,7 +52,7 @@ namespace CardAccessibility {
 
 namespace {
 
-QAccessibleInterface *factory(const QString &className, QObject *object)
+QAccessibleInterface *cardAccessibleFactory(const QString &className, QObject *object)
 {
     if (className == QLatin1String("AppCardSimpleView") && object && object->isWidgetType())
         return new AppCardAccessible(static_cast<AppCardSimpleView *>(object));
@@ -64,7 +64,7 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
 void install()
 {
     static const bool installed = [] {
-        QAccessible::installFactory(factory);
+        QAccessible::installFactory(cardAccessibleFactory);
         return true;
     }();
     Q_UNUSED(installed);

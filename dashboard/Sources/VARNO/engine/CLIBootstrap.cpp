@@ -71,7 +71,7 @@ std::optional<QString> readTrimmed(const QString &path)
     return text->trimmed();
 }
 
-QString describeArguments(const QStringList &arguments)
+QString describeBootstrapArguments(const QStringList &arguments)
 {
     QStringList quoted;
     for (QString argument : arguments) {
@@ -413,7 +413,7 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
         if (p->state() == QProcess::NotRunning)
             return;
         qCWarning(lcVarno, "bootstrap subprocess exceeded %.0fs timeout (args=%s), terminating", timeout,
-                  qUtf8Printable(describeArguments(arguments)));
+                  qUtf8Printable(describeBootstrapArguments(arguments)));
         timedOut = true;
         stopper.stop();
     });

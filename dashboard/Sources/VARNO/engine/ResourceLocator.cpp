@@ -10,7 +10,7 @@
 
 namespace {
 
-struct Cache {
+struct ResourceCache {
     QMutex mutex;
     bool computed = false;
     std::optional<QString> executableOverride;
@@ -19,13 +19,13 @@ struct Cache {
     std::optional<QString> infoPlist;
 };
 
-Cache &cache()
+ResourceCache &resourceCache()
 {
-    static Cache c;
+    static ResourceCache c;
     return c;
 }
 
-QString executablePath(const Cache &c)
+QString executablePath(const ResourceCache &c)
 {
     if (c.executableOverride)
         return *c.executableOverride;
@@ -35,7 +35,7 @@ QString executablePath(const Cache &c)
     return arguments.isEmpty() ? QString() : arguments.first();
 }
 
-void ensureComputed(Cache &c)
+void ensureComputed(ResourceCache &c)
 {
     if (c.computed)
         return;
@@ -101,7 +101,7 @@ QStringList ResourceLocator::searchRootsFor(const QStringList &ancestors)
 
 QStringList ResourceLocator::executableAncestors()
 {
-    Cache &c = cache();
+    ResourceCache &c = resourceCache();
     QMutexLocker lock(&c.mutex);
     ensureComputed(c);
     return c.ancestors;
@@ -109,7 +109,7 @@ QStringList ResourceLocator::executableAncestors()
 
 QStringList ResourceLocator::searchRoots()
 {
-    Cache &c = cache();
+    ResourceCache &c = resourceCache();
     QMutexLocker lock(&c.mutex);
     ensureComputed(c);
     return c.roots;
@@ -117,7 +117,7 @@ QStringList ResourceLocator::searchRoots()
 
 std::optional<QString> ResourceLocator::cachedInfoPlistURL()
 {
-    Cache &c = cache();
+    ResourceCache &c = resourceCache();
     QMutexLocker lock(&c.mutex);
     ensureComputed(c);
     return c.infoPlist;
@@ -161,7 +161,7 @@ std::optional<QImage> ResourceLocator::image(const QString &named)
 
 void ResourceLocator::setExecutablePathForTesting(std::optional<QString> executablePath)
 {
-    Cache &c = cache();
+    ResourceCache &c = resourceCache();
     QMutexLocker lock(&c.mutex);
     c.executableOverride = std::move(executablePath);
     c.computed = false;

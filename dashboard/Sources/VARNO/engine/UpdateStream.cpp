@@ -24,8 +24,8 @@
 
 namespace {
 
-QMutex tuningMutex;
-UpdateStream::Tuning currentTuning;
+QMutex streamTuningMutex;
+UpdateStream::Tuning currentStreamTuning;
 
 // The time of the engine's last output and whether the watchdog gave up on it.
 // A paused queue is not a hung installer: while the engine reports the queue
@@ -180,14 +180,14 @@ void UpdateQueueController::close()
 
 UpdateStream::Tuning UpdateStream::tuning()
 {
-    QMutexLocker lock(&tuningMutex);
-    return currentTuning;
+    QMutexLocker lock(&streamTuningMutex);
+    return currentStreamTuning;
 }
 
 void UpdateStream::setTuning(const Tuning &tuning)
 {
-    QMutexLocker lock(&tuningMutex);
-    currentTuning = tuning;
+    QMutexLocker lock(&streamTuningMutex);
+    currentStreamTuning = tuning;
 }
 
 QStringList UpdateStream::arguments(const QStringList &only)

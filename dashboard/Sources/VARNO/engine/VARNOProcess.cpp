@@ -38,7 +38,7 @@ struct FrozenValues {
     std::optional<QProcessEnvironment> environment;
 };
 
-FrozenValues &frozen()
+FrozenValues &frozenValues()
 {
     static FrozenValues values;
     return values;
@@ -214,7 +214,7 @@ QStringList VARNOProcess::python3Candidates()
 
 QString VARNOProcess::python3()
 {
-    FrozenValues &values = frozen();
+    FrozenValues &values = frozenValues();
     QMutexLocker lock(&values.mutex);
     if (values.python3Override)
         return *values.python3Override;
@@ -250,7 +250,7 @@ QProcessEnvironment VARNOProcess::environmentFor(const QProcessEnvironment &base
 
 QProcessEnvironment VARNOProcess::processEnvironment()
 {
-    FrozenValues &values = frozen();
+    FrozenValues &values = frozenValues();
     QMutexLocker lock(&values.mutex);
     if (!values.environment)
         values.environment = environmentFor(QProcessEnvironment::systemEnvironment());
@@ -426,14 +426,14 @@ void VARNOProcess::setTuning(const Tuning &tuning)
 
 void VARNOProcess::setPython3OverrideForTesting(std::optional<QString> path)
 {
-    FrozenValues &values = frozen();
+    FrozenValues &values = frozenValues();
     QMutexLocker lock(&values.mutex);
     values.python3Override = std::move(path);
 }
 
 void VARNOProcess::resetCachedValuesForTesting()
 {
-    FrozenValues &values = frozen();
+    FrozenValues &values = frozenValues();
     QMutexLocker lock(&values.mutex);
     values.python3.reset();
     values.environment.reset();

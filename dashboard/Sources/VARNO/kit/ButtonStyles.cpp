@@ -146,18 +146,6 @@ PanelCompactWarningButton::PanelCompactWarningButton()
 
 namespace {
 
-QColor mix(const QColor &from, const QColor &to, qreal t)
-{
-    if (t <= 0)
-        return from;
-    if (t >= 1)
-        return to;
-    return QColor::fromRgbF(float(from.redF() + (to.redF() - from.redF()) * t),
-                            float(from.greenF() + (to.greenF() - from.greenF()) * t),
-                            float(from.blueF() + (to.blueF() - from.blueF()) * t),
-                            float(from.alphaF() + (to.alphaF() - from.alphaF()) * t));
-}
-
 QColor withOpacity(QColor color, qreal opacity)
 {
     color.setAlphaF(float(color.alphaF() * qBound(0.0, opacity, 1.0)));
@@ -328,7 +316,7 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
     if (m_style.fill) {
         QColor fill = m_style.fill->resolve(dark);
         if (m_style.fillHovered)
-            fill = mix(fill, m_style.fillHovered->resolve(dark), hover);
+            fill = VarnoColor::mix(fill, m_style.fillHovered->resolve(dark), hover);
         qreal opacity = 1.0 + (m_style.fillHoveredOpacity - 1.0) * hover;
         if (pressed)
             opacity *= m_style.fillPressedOpacity;
@@ -339,7 +327,7 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
         if (m_style.stroke) {
             QColor stroke = m_style.stroke->resolve(dark);
             if (m_style.strokeHovered)
-                stroke = mix(stroke, m_style.strokeHovered->resolve(dark), hover);
+                stroke = VarnoColor::mix(stroke, m_style.strokeHovered->resolve(dark), hover);
             // The centred hairline stays inside the button: inset by half its width.
             const qreal inset = m_style.strokeWidth / 2;
             QPainterPath outline;
@@ -356,7 +344,7 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
     if (pressed && m_style.textPressed)
         textColor = m_style.textPressed->resolve(dark);
     else if (m_style.textHovered)
-        textColor = mix(textColor, m_style.textHovered->resolve(dark), hover);
+        textColor = VarnoColor::mix(textColor, m_style.textHovered->resolve(dark), hover);
 
     // The label, centred in the padded area.
     const QFont font = labelFont();

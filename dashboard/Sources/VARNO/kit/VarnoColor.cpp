@@ -75,4 +75,16 @@ void bindBackground(QWidget *widget, const ColorPair &color)
     bindPaletteRole(widget, QPalette::Window, color);
 }
 
+QColor mix(const QColor &from, const QColor &to, qreal t)
+{
+    if (t <= 0)
+        return from;
+    if (t >= 1)
+        return to;
+    return QColor::fromRgbF(float(from.redF() + (to.redF() - from.redF()) * t),
+                            float(from.greenF() + (to.greenF() - from.greenF()) * t),
+                            float(from.blueF() + (to.blueF() - from.blueF()) * t),
+                            float(from.alphaF() + (to.alphaF() - from.alphaF()) * t));
+}
+
 } // namespace VarnoColor

@@ -59,4 +59,8 @@ void bindForeground(QWidget *widget, const ColorPair &color, qreal opacity = 1.0
 // A filled background (Window role, with autoFillBackground on).
 void bindBackground(QWidget *widget, const ColorPair &color);
 
+// The colour `t` of the way from `from` to `to` (0 is `from`, 1 is `to`),
+// alpha included: hover fades blend their fills with it.
+QColor mix(const QColor &from, const QColor &to, qreal t);
+
 } // namespace VarnoColor

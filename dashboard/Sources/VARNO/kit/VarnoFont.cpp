@@ -189,6 +189,13 @@ QFont brusk(qreal size, QFont::Weight weight, std::optional<TextStyle> relativeT
     return face(QStringLiteral("Fraunces"), Design::serif, size, weight, relativeTo);
 }
 
+QFont italicBrusk(qreal size)
+{
+    QFont font = brusk(size, QFont::Light);
+    font.setItalic(true);
+    return font;
+}
+
 QFont ui(qreal size, QFont::Weight weight, std::optional<TextStyle> relativeTo)
 {
     return face(QStringLiteral("Geist"), Design::standard, size, weight, relativeTo);

@@ -17,6 +17,8 @@ namespace VarnoFont {
 
 // The persona's display face (serif): "Fraunces".
 QFont brusk(qreal size, QFont::Weight weight = QFont::Normal, std::optional<TextStyle> relativeTo = std::nullopt);
+// The display face light and italic, for the persona's asides.
+QFont italicBrusk(qreal size);
 // All ordinary interface text: "Geist".
 QFont ui(qreal size, QFont::Weight weight = QFont::Normal, std::optional<TextStyle> relativeTo = std::nullopt);
 // Figures, counters, versions and small captions: "Geist Mono".

@@ -16,7 +16,7 @@
 
 namespace {
 
-QStringList listArguments()
+QStringList libraryListArguments()
 {
     return {QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--all")};
 }
@@ -215,7 +215,7 @@ QCoro::Task<void> AppModel::checkForBackgroundScanResults()
 
     std::optional<QList<AppRecord>> decoded;
     try {
-        const QByteArray output = co_await VARNOProcess::run(listArguments(), 120);
+        const QByteArray output = co_await VARNOProcess::run(libraryListArguments(), 120);
         decoded = AppRecord::decodeList(output);
     } catch (...) {
         // A failed check changes nothing and shows nothing.

@@ -5,7 +5,7 @@
 
 namespace {
 
-bool isNonEmpty(const std::optional<QString> &text)
+bool hasText(const std::optional<QString> &text)
 {
     return text && !text->isEmpty();
 }
@@ -162,11 +162,11 @@ AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncide
 QStringList evidenceLines(const AppRecord &app, qint64 collaborationCount)
 {
     QStringList lines;
-    if (isNonEmpty(app.last_team_id))
+    if (hasText(app.last_team_id))
         lines << QStringLiteral("Team ID continuity recorded");
-    if (isNonEmpty(app.last_sha256))
+    if (hasText(app.last_sha256))
         lines << QStringLiteral("Checksum captured");
-    if (isNonEmpty(app.last_cdn_domain))
+    if (hasText(app.last_cdn_domain))
         lines << QStringLiteral("Source domain: ") + *app.last_cdn_domain;
     if (collaborationCount >= 1)
         lines << QStringLiteral("Community checksum consensus: ") + QString::number(collaborationCount);
@@ -200,7 +200,7 @@ bool isVendorSelfManaged(const AppRecord &app)
                                           : (app.vendor_self_update ? *app.vendor_self_update : mechanismIsVendor);
     if (flagged || mechanismIsVendor)
         return true;
-    if (isNonEmpty(app.vendor_updater_name)) {
+    if (hasText(app.vendor_updater_name)) {
         const QString mechanism = app.update_mechanism.value_or(QString()).toLower();
         if (mechanism.isEmpty() || mechanism == QStringLiteral("unknown"))
             return true;

@@ -14,8 +14,8 @@
 
 namespace {
 
-QMutex timingMutex;
-QuitAndUpdateFlow::Timing currentTiming;
+QMutex quitTimingMutex;
+QuitAndUpdateFlow::Timing currentQuitTiming;
 
 // Whether `folder` is `path` itself or one of the folders above it.
 bool isSameOrAbove(const QString &folder, const QString &path)
@@ -124,14 +124,14 @@ QCoro::Task<bool> isStillRunning(QString bundlePath, QList<RunningApplication> a
 
 Timing timing()
 {
-    QMutexLocker lock(&timingMutex);
-    return currentTiming;
+    QMutexLocker lock(&quitTimingMutex);
+    return currentQuitTiming;
 }
 
 void setTimingForTesting(const Timing &timing)
 {
-    QMutexLocker lock(&timingMutex);
-    currentTiming = timing;
+    QMutexLocker lock(&quitTimingMutex);
+    currentQuitTiming = timing;
 }
 
 } // namespace QuitAndUpdateFlow

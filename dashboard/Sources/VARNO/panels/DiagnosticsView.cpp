@@ -38,7 +38,7 @@
 
 namespace {
 
-QMutex overrideMutex;
+QMutex diagnosticsOverrideMutex;
 std::optional<DiagnosticsOperations> operationsOverride;
 
 QString engineScript()
@@ -156,7 +156,7 @@ DiagnosticsOperations DiagnosticsOperations::system()
 DiagnosticsOperations DiagnosticsOperations::current()
 {
     {
-        QMutexLocker lock(&overrideMutex);
+        QMutexLocker lock(&diagnosticsOverrideMutex);
         if (operationsOverride)
             return *operationsOverride;
     }
@@ -165,7 +165,7 @@ DiagnosticsOperations DiagnosticsOperations::current()
 
 void DiagnosticsOperations::setOverride(std::optional<DiagnosticsOperations> operations)
 {
-    QMutexLocker lock(&overrideMutex);
+    QMutexLocker lock(&diagnosticsOverrideMutex);
     operationsOverride = std::move(operations);
 }
 

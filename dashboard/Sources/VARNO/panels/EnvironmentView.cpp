@@ -31,7 +31,7 @@
 
 namespace {
 
-QMutex overrideMutex;
+QMutex environmentOverrideMutex;
 std::optional<EnvironmentServices> servicesOverride;
 
 QCoro::Task<QList<ESE>> probeSystemExtensions()
@@ -74,7 +74,7 @@ QLabel *rowDetail(const QString &text, QWidget *parent)
     return PanelParts::label(text, VarnoFont::ui(12), VarnoColor::textSecondary(), true, parent);
 }
 
-QLabel *footnote(const QString &text, qreal size, QWidget *parent)
+QLabel *sizedFootnote(const QString &text, qreal size, QWidget *parent)
 {
     return PanelParts::label(text, VarnoFont::ui(size), VarnoColor::textTertiary(), true, parent);
 }
@@ -119,7 +119,7 @@ EnvironmentServices EnvironmentServices::system()
 EnvironmentServices EnvironmentServices::current()
 {
     {
-        QMutexLocker lock(&overrideMutex);
+        QMutexLocker lock(&environmentOverrideMutex);
         if (servicesOverride)
             return *servicesOverride;
     }
@@ -128,7 +128,7 @@ EnvironmentServices EnvironmentServices::current()
 
 void EnvironmentServices::setOverride(std::optional<EnvironmentServices> services)
 {
-    QMutexLocker lock(&overrideMutex);
+    QMutexLocker lock(&environmentOverrideMutex);
     servicesOverride = std::move(services);
 }
 
@@ -269,7 +269,7 @@ void EnvironmentView::build()
     text->addWidget(rowDetail(EnvironmentRules::updateHint(), body));
     const QString website = EnvironmentRules::websiteAddress(MainBundle::infoString(QStringLiteral("VARNOWebsiteURL")));
     const QString domain = EnvironmentRules::websiteDomain(website);
-    auto *note = footnote(EnvironmentRules::updateNote(domain), 11, body);
+    auto *note = sizedFootnote(EnvironmentRules::updateNote(domain), 11, body);
     note->setTextFormat(Qt::MarkdownText);
     note->setText(EnvironmentRules::updateNote(domain));
     text->addWidget(note);
@@ -559,7 +559,7 @@ void EnvironmentView::renderExtensions()
         text->addWidget(PanelParts::label(EnvironmentRules::eseDetail(extension), VarnoFont::ui(11),
                                           VarnoColor::textSecondary(), true, row));
         if (const auto note = EnvironmentRules::categoryNote(extension.category))
-            text->addWidget(footnote(*note, 11, row));
+            text->addWidget(sizedFootnote(*note, 11, row));
         rowBox->addLayout(text, 1);
         row->setAccessibleName(EnvironmentRules::eseTitle(extension));
         showExtensionsWidget(row);

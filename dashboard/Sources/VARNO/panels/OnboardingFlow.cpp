@@ -39,7 +39,7 @@ QCoro::Task<void> loadLibrary(AppModel *model)
         co_await guarded->load();
 }
 
-QMutex overrideMutex;
+QMutex onboardingOverrideMutex;
 std::optional<OnboardingEnvironment> environmentOverride;
 
 QCoro::Task<void> bootstrapEngine()
@@ -105,7 +105,7 @@ OnboardingEnvironment OnboardingEnvironment::system()
 OnboardingEnvironment OnboardingEnvironment::current()
 {
     {
-        QMutexLocker lock(&overrideMutex);
+        QMutexLocker lock(&onboardingOverrideMutex);
         if (environmentOverride)
             return *environmentOverride;
     }
@@ -114,7 +114,7 @@ OnboardingEnvironment OnboardingEnvironment::current()
 
 void OnboardingEnvironment::setOverride(std::optional<OnboardingEnvironment> environment)
 {
-    QMutexLocker lock(&overrideMutex);
+    QMutexLocker lock(&onboardingOverrideMutex);
     environmentOverride = std::move(environment);
 }
 

@@ -25,7 +25,7 @@ QStringList defaultDataDirs()
     return dirs;
 }
 
-std::optional<QImage> loadImage(const QString &path)
+std::optional<QImage> loadIconImage(const QString &path)
 {
     QImageReader reader(path);
     // Vector icons are rendered at a size that stays sharp on the cards.
@@ -151,7 +151,7 @@ std::optional<QImage> DesktopEntryIcons::iconFor(const QString &bundleId)
         const std::optional<QString> file = iconFile(*key);
         if (!file)
             return std::nullopt;
-        return loadImage(*file);
+        return loadIconImage(*file);
     }
     return std::nullopt;
 }

@@ -9,9 +9,9 @@ namespace {
 // Deeply nested input must not exhaust the stack.
 constexpr int maxDepth = 64;
 
-class Parser {
+class PropertyListParser {
 public:
-    explicit Parser(const QByteArray &xml) : m_reader(xml) {}
+    explicit PropertyListParser(const QByteArray &xml) : m_reader(xml) {}
 
     PropertyList::ParseResult run()
     {
@@ -159,7 +159,7 @@ namespace PropertyList {
 
 ParseResult parse(const QByteArray &xml)
 {
-    return Parser(xml).run();
+    return PropertyListParser(xml).run();
 }
 
 ParseResult parseFile(const QString &path)

@@ -43,8 +43,8 @@ void SMAppService::unregisterService() const
 
 namespace {
 
-QMutex backendMutex;
-std::shared_ptr<ServiceBackend> currentBackend;
+QMutex serviceBackendMutex;
+std::shared_ptr<ServiceBackend> currentServiceBackend;
 
 } // namespace
 
@@ -52,16 +52,16 @@ namespace ServiceManagement {
 
 std::shared_ptr<ServiceBackend> backend()
 {
-    QMutexLocker lock(&backendMutex);
-    if (!currentBackend)
-        currentBackend = std::make_shared<LinuxServiceBackend>();
-    return currentBackend;
+    QMutexLocker lock(&serviceBackendMutex);
+    if (!currentServiceBackend)
+        currentServiceBackend = std::make_shared<LinuxServiceBackend>();
+    return currentServiceBackend;
 }
 
 void setBackend(std::shared_ptr<ServiceBackend> backend)
 {
-    QMutexLocker lock(&backendMutex);
-    currentBackend = std::move(backend);
+    QMutexLocker lock(&serviceBackendMutex);
+    currentServiceBackend = std::move(backend);
 }
 
 } // namespace ServiceManagement

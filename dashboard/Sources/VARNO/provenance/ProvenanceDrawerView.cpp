@@ -34,13 +34,6 @@ namespace {
 // The most of an engine failure the history box shows; the whole goes to the log.
 constexpr int kLoadErrorShownCharacters = 300;
 
-QFont italicBrusk(qreal size)
-{
-    QFont font = VarnoFont::brusk(size, QFont::Light);
-    font.setItalic(true);
-    return font;
-}
-
 ColorPair valueColor(ValueColor color)
 {
     switch (color) {
@@ -59,7 +52,7 @@ ColorPair valueColor(ValueColor color)
 }
 
 // A caption such as TRUST: mono 9 medium, upper case, 18 above and 10 below.
-QWidget *sectionLabel(const QString &text, QWidget *parent)
+QWidget *drawerSectionLabel(const QString &text, QWidget *parent)
 {
     auto *holder = new QWidget(parent);
     auto *layout = new QVBoxLayout(holder);
@@ -158,7 +151,7 @@ void ProvenanceDrawerView::buildPanel()
     backdrop->setCursor(Qt::PointingHandCursor);
     auto *backdropLayout = new QVBoxLayout(backdrop);
     backdropLayout->addStretch(1);
-    QLabel *back = ProvenanceParts::label(QStringLiteral("← back to the shelf"), italicBrusk(14),
+    QLabel *back = ProvenanceParts::label(QStringLiteral("← back to the shelf"), VarnoFont::italicBrusk(14),
                                           VarnoColor::textTertiary(), false, backdrop);
     back->setAlignment(Qt::AlignCenter);
     backdropLayout->addWidget(back);
@@ -193,7 +186,7 @@ void ProvenanceDrawerView::buildPanel()
     body->setSpacing(0);
 
     // Trust
-    body->addWidget(sectionLabel(QStringLiteral("Trust"), content));
+    body->addWidget(drawerSectionLabel(QStringLiteral("Trust"), content));
     auto *trust = new Box(content);
     trust->setFill(VarnoColor::surface());
     trust->setObjectName(QStringLiteral("trust-card"));
@@ -252,7 +245,7 @@ void ProvenanceDrawerView::buildPanel()
     body->addWidget(m_banner);
 
     // Current State
-    body->addWidget(sectionLabel(QStringLiteral("Current State"), content));
+    body->addWidget(drawerSectionLabel(QStringLiteral("Current State"), content));
     m_stateRows = new QWidget(content);
     m_stateRows->setObjectName(QStringLiteral("current-state"));
     auto *rowsLayout = new QVBoxLayout(m_stateRows);
@@ -261,7 +254,7 @@ void ProvenanceDrawerView::buildPanel()
     body->addWidget(m_stateRows);
 
     // Version History
-    body->addWidget(sectionLabel(QStringLiteral("Version History"), content));
+    body->addWidget(drawerSectionLabel(QStringLiteral("Version History"), content));
     m_history = new Box(content);
     m_history->setObjectName(QStringLiteral("version-history"));
     m_history->setFill(VarnoColor::surface());
@@ -273,7 +266,7 @@ void ProvenanceDrawerView::buildPanel()
     body->addWidget(m_history);
 
     // Policy
-    body->addWidget(sectionLabel(QStringLiteral("Policy"), content));
+    body->addWidget(drawerSectionLabel(QStringLiteral("Policy"), content));
     auto *policy = new Box(content);
     policy->setObjectName(QStringLiteral("policy"));
     policy->setFill(VarnoColor::surface());

@@ -21,7 +21,7 @@ using namespace ProvenanceRules;
 
 namespace {
 
-QString failureText(const std::exception &error)
+QString restoreFailureText(const std::exception &error)
 {
     return localizedDescription(error);
 }
@@ -123,7 +123,7 @@ QCoro::Task<void> RestoreSheet::loadBackup()
     try {
         backup = co_await VARNOProcess::backupStatus(bid, token);
     } catch (const std::exception &error) {
-        failure = failureText(error);
+        failure = restoreFailureText(error);
     } catch (...) {
         failure = QStringLiteral("Something went wrong running VARNO.");
     }
@@ -166,7 +166,7 @@ QCoro::Task<void> RestoreSheet::performRestore()
     try {
         co_await VARNOProcess::restore(bid);
     } catch (const std::exception &error) {
-        failure = failureText(error);
+        failure = restoreFailureText(error);
     } catch (...) {
         failure = QStringLiteral("Something went wrong running VARNO.");
     }

@@ -20,7 +20,7 @@ bool readText(const QJsonObject &object, const char *key, std::optional<QString>
     return true;
 }
 
-bool readFlag(const QJsonObject &object, const char *key, std::optional<bool> &field)
+bool readOptionalFlag(const QJsonObject &object, const char *key, std::optional<bool> &field)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
@@ -75,9 +75,9 @@ std::optional<Preview> Preview::fromJson(const QJsonObject &object)
         && readText(object, "cask_version", preview.cask_version)
         && readText(object, "install_path", preview.install_path)
         && readText(object, "code_signature", preview.code_signature)
-        && readFlag(object, "signature_ok", preview.signature_ok)
-        && readFlag(object, "already_managed", preview.already_managed)
-        && readFlag(object, "version_downgrade", preview.version_downgrade);
+        && readOptionalFlag(object, "signature_ok", preview.signature_ok)
+        && readOptionalFlag(object, "already_managed", preview.already_managed)
+        && readOptionalFlag(object, "version_downgrade", preview.version_downgrade);
     if (!ok)
         return std::nullopt;
     return preview;

@@ -23,11 +23,11 @@
 
 namespace {
 
-enum class Kind { text, integer, boolean };
+enum class SlotKind { text, integer, boolean };
 
 struct Slot {
     std::string_view key;
-    Kind kind;
+    SlotKind kind;
     std::optional<QString> AppRecord::*text = nullptr;
     std::optional<qint64> AppRecord::*integer = nullptr;
     std::optional<bool> AppRecord::*boolean = nullptr;
@@ -35,15 +35,15 @@ struct Slot {
 
 constexpr Slot textSlot(std::string_view key, std::optional<QString> AppRecord::*member)
 {
-    return Slot{key, Kind::text, member, nullptr, nullptr};
+    return Slot{key, SlotKind::text, member, nullptr, nullptr};
 }
 constexpr Slot integerSlot(std::string_view key, std::optional<qint64> AppRecord::*member)
 {
-    return Slot{key, Kind::integer, nullptr, member, nullptr};
+    return Slot{key, SlotKind::integer, nullptr, member, nullptr};
 }
 constexpr Slot booleanSlot(std::string_view key, std::optional<bool> AppRecord::*member)
 {
-    return Slot{key, Kind::boolean, nullptr, nullptr, member};
+    return Slot{key, SlotKind::boolean, nullptr, nullptr, member};
 }
 
 // The optional fields; bundle_id and app_name are handled on their own.
@@ -98,9 +98,9 @@ constexpr int kBundleIdBit = kSlotCount;
 constexpr int kAppNameBit = kSlotCount + 1;
 static_assert(kSlotCount + 2 <= 64, "one bit per field");
 
-class Parser {
+class RecordListParser {
 public:
-    explicit Parser(const QByteArray &json)
+    explicit RecordListParser(const QByteArray &json)
         : m_p(json.constData())
         , m_end(json.constData() + json.size())
     {
@@ -212,14 +212,14 @@ private:
     {
         if (parseLiteral("null")) {
             switch (slot.kind) {
-            case Kind::text: (record.*slot.text).reset(); break;
-            case Kind::integer: (record.*slot.integer).reset(); break;
-            case Kind::boolean: (record.*slot.boolean).reset(); break;
+            case SlotKind::text: (record.*slot.text).reset(); break;
+            case SlotKind::integer: (record.*slot.integer).reset(); break;
+            case SlotKind::boolean: (record.*slot.boolean).reset(); break;
             }
             return Read::ok;
         }
         switch (slot.kind) {
-        case Kind::text: {
+        case SlotKind::text: {
             if (m_p == m_end || *m_p != '"')
                 return otherType();
             QString text;
@@ -228,7 +228,7 @@ private:
             record.*slot.text = std::move(text);
             return Read::ok;
         }
-        case Kind::integer: {
+        case SlotKind::integer: {
             if (m_p == m_end || (*m_p != '-' && (*m_p < '0' || *m_p > '9')))
                 return otherType();
             qint64 value = 0;
@@ -237,7 +237,7 @@ private:
                 record.*slot.integer = value;
             return read;
         }
-        case Kind::boolean:
+        case SlotKind::boolean:
             if (parseLiteral("true")) {
                 record.*slot.boolean = true;
                 return Read::ok;
@@ -590,5 +590,5 @@ private:
 
 std::optional<QList<AppRecord>> AppRecord::decodeList(const QByteArray &json)
 {
-    return Parser(json).parseList();
+    return RecordListParser(json).parseList();
 }

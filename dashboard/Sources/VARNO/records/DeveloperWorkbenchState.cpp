@@ -285,7 +285,7 @@ QJsonValue requiredValue(const QJsonObject &object, const QString &path, const Q
     return value;
 }
 
-QString requiredText(const QJsonObject &object, const QString &path, const QString &key)
+QString requiredTextMember(const QJsonObject &object, const QString &path, const QString &key)
 {
     const QJsonValue value = requiredValue(object, path, key);
     if (!value.isString())
@@ -299,7 +299,7 @@ QString requiredText(const QJsonObject &object, const QString &path, const QStri
 DeveloperReport DeveloperReport::fromJson(const QJsonObject &object, const QString &path)
 {
     DeveloperReport report;
-    report.summary = requiredText(object, path, QStringLiteral("summary"));
+    report.summary = requiredTextMember(object, path, QStringLiteral("summary"));
     report.stateCorrupted = optionalFlag(object, path, QStringLiteral("state_corrupted"));
     report.truncated = optionalFlag(object, path, QStringLiteral("truncated"));
     return report;
@@ -308,7 +308,7 @@ DeveloperReport DeveloperReport::fromJson(const QJsonObject &object, const QStri
 DeveloperReportEnvelope DeveloperReportEnvelope::fromJson(const QJsonObject &object)
 {
     DeveloperReportEnvelope envelope;
-    envelope.kind = requiredText(object, QString(), QStringLiteral("kind"));
+    envelope.kind = requiredTextMember(object, QString(), QStringLiteral("kind"));
     const QJsonValue payload = requiredValue(object, QString(), QStringLiteral("payload"));
     if (!payload.isObject())
         throw RecordDecodingError(Kind::typeMismatch, QStringLiteral("payload"), QStringLiteral("Expected an object."));

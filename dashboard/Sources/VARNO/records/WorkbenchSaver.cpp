@@ -55,7 +55,7 @@ QCoro::Task<void> send(std::shared_ptr<WorkbenchSaverCore> core, DeveloperWorkbe
     co_await handler(std::move(state));
 }
 
-QCoro::Task<void> drain(std::shared_ptr<WorkbenchSaverCore> core)
+QCoro::Task<void> drainSaves(std::shared_ptr<WorkbenchSaverCore> core)
 {
     for (;;) {
         if (!core->pending) {
@@ -104,7 +104,7 @@ void startDrain(const std::shared_ptr<WorkbenchSaverCore> &core)
     core->draining = true;
     // Started from the event loop, never inside the caller.
     QMetaObject::invokeMethod(
-        core.get(), [core] { drain(core); }, Qt::QueuedConnection);
+        core.get(), [core] { drainSaves(core); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<void> flushCore(std::shared_ptr<WorkbenchSaverCore> core)

@@ -18,8 +18,8 @@
 namespace {
 
 const QString kSqlite3 = QStringLiteral("/usr/bin/sqlite3");
-const QString kLaunchctl = QStringLiteral("/bin/launchctl");
-const QString kSystemctl = QStringLiteral("/usr/bin/systemctl");
+const QString kLaunchctlPath = QStringLiteral("/bin/launchctl");
+const QString kSystemctlPath = QStringLiteral("/usr/bin/systemctl");
 constexpr qsizetype kShellOutputCap = 16 * 1024 * 1024;
 
 struct Query {
@@ -137,12 +137,12 @@ QString DiagnosticsReport::systemdAgentStatus()
         QStringLiteral("--property=LoadState,UnitFileState,ActiveState,SubState,LastTriggerUSec,NextElapseUSecRealtime"),
         QStringLiteral("--property=LoadState,ActiveState,Result,ExecMainStatus")};
     for (qsizetype i = 0; i < units.size(); ++i) {
-        const ToolRequest request = shellRequest(kSystemctl,
+        const ToolRequest request = shellRequest(kSystemctlPath,
                                                  {QStringLiteral("--user"), QStringLiteral("show"), properties.at(i), units.at(i)},
                                                  std::nullopt, quickToolTimeout);
         const ToolResult result = ToolRunner::runBlocking(request);
         if (!result.succeeded()) {
-            const QString why = describeShellResult(kSystemctl, result, quickToolTimeout).trimmed();
+            const QString why = describeShellResult(kSystemctlPath, result, quickToolTimeout).trimmed();
             lines << QStringLiteral("no varno agent registered with launchctl; the systemd user manager did not "
                                     "answer: ")
                          + PlainText::prefixCharacters(why.simplified(), 300);
@@ -337,11 +337,11 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
     // LAUNCHCTL
     lines << QString() << QStringLiteral("=== LAUNCHCTL ===");
     const ToolRequest launchctlRequest =
-        shellRequest(kLaunchctl, {QStringLiteral("list")}, std::nullopt, quickToolTimeout);
+        shellRequest(kLaunchctlPath, {QStringLiteral("list")}, std::nullopt, quickToolTimeout);
     const ToolResult launchctl = ToolRunner::runBlocking(launchctlRequest);
     if (launchctl.started()) {
         QStringList agents;
-        const QStringList launchctlLines = splitAtNewlines(describeShellResult(kLaunchctl, launchctl, quickToolTimeout));
+        const QStringList launchctlLines = splitAtNewlines(describeShellResult(kLaunchctlPath, launchctl, quickToolTimeout));
         for (const QString &line : launchctlLines) {
             if (line.toLower().contains(QLatin1String("varno")))
                 agents << line;

@@ -14,24 +14,24 @@
 
 namespace {
 
-struct Cache {
+struct RunningAppCache {
     QMutex mutex;
     std::optional<QString> version;
     std::optional<QString> build;
     std::optional<QString> installedDateLabel;
 };
 
-Cache &cache()
+RunningAppCache &runningAppCache()
 {
-    static Cache c;
+    static RunningAppCache c;
     return c;
 }
 
 // Computed once under the lock; the sources are quick to read.
 template<typename Compute>
-QString cached(std::optional<QString> Cache::*slot, Compute compute)
+QString cached(std::optional<QString> RunningAppCache::*slot, Compute compute)
 {
-    Cache &c = cache();
+    RunningAppCache &c = runningAppCache();
     QMutexLocker lock(&c.mutex);
     if (!(c.*slot))
         c.*slot = compute();
@@ -57,12 +57,12 @@ std::optional<QString> AppMetadata::bundleValue(const QString &key)
 
 QString AppMetadata::version()
 {
-    return cached(&Cache::version, [] { return version(Sources::current()); });
+    return cached(&RunningAppCache::version, [] { return version(Sources::current()); });
 }
 
 QString AppMetadata::build()
 {
-    return cached(&Cache::build, [] { return build(Sources::current()); });
+    return cached(&RunningAppCache::build, [] { return build(Sources::current()); });
 }
 
 QString AppMetadata::shortVersionLabel()
@@ -72,12 +72,12 @@ QString AppMetadata::shortVersionLabel()
 
 QString AppMetadata::installedDateLabel()
 {
-    return cached(&Cache::installedDateLabel, [] { return installedDateLabel(Sources::current()); });
+    return cached(&RunningAppCache::installedDateLabel, [] { return installedDateLabel(Sources::current()); });
 }
 
 void AppMetadata::resetForTesting()
 {
-    Cache &c = cache();
+    RunningAppCache &c = runningAppCache();
     QMutexLocker lock(&c.mutex);
     c.version.reset();
     c.build.reset();

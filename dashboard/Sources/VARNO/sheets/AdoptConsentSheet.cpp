@@ -345,7 +345,7 @@ QWidget *AdoptConsentSheet::signatureStatusView(const AdoptFlow::Preview &previe
     line->setSpacing(6);
     const bool verified = isTrue(preview.signature_ok);
     const QString title = verified ? QStringLiteral("Code signature verified") : QStringLiteral("Code signature unverified");
-    line->addWidget(new SymbolView(verified ? QStringLiteral("checkmark.seal") : QStringLiteral("exclamationmark.triangle.fill"),
+    line->addWidget(new SheetParts::SymbolView(verified ? QStringLiteral("checkmark.seal") : QStringLiteral("exclamationmark.triangle.fill"),
                                    15, verified ? VarnoColor::success() : VarnoColor::danger(), block));
     line->addWidget(label(title, VarnoFont::ui(12, QFont::DemiBold),
                           verified ? VarnoColor::textPrimary() : VarnoColor::dangerText(), block),
@@ -371,7 +371,7 @@ QWidget *AdoptConsentSheet::warningLine(const QString &text, QWidget *parent)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle"), 14, VarnoColor::warning(), row), 0,
+    layout->addWidget(new SheetParts::SymbolView(QStringLiteral("exclamationmark.triangle"), 14, VarnoColor::warning(), row), 0,
                       Qt::AlignTop);
     auto *block = new TextBlock(text, VarnoFont::ui(11), VarnoColor::attention(), row);
     block->setLineSpacing(3);

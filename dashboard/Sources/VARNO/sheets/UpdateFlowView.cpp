@@ -35,13 +35,6 @@ QLabel *label(const QString &text, const QFont &font, const ColorPair &color, QW
     return l;
 }
 
-QFont italicBrusk(qreal size)
-{
-    QFont font = VarnoFont::brusk(size, QFont::Light);
-    font.setItalic(true);
-    return font;
-}
-
 QString appsWord(qsizetype count)
 {
     return count == 1 ? QStringLiteral("app") : QStringLiteral("apps");
@@ -303,7 +296,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     titleRow->setSpacing(0);
     titleRow->addStretch(1);
     QLabel *lead = label(QStringLiteral("Brusk is "), VarnoFont::brusk(26, QFont::Light), VarnoColor::textPrimary(), block);
-    QLabel *tail = label(QStringLiteral("on it."), italicBrusk(26), VarnoColor::accent(), block);
+    QLabel *tail = label(QStringLiteral("on it."), VarnoFont::italicBrusk(26), VarnoColor::accent(), block);
     titleRow->addWidget(lead, 0, Qt::AlignBaseline);
     titleRow->addWidget(tail, 0, Qt::AlignBaseline);
     titleRow->addStretch(1);
@@ -348,7 +341,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     column->addWidget(m_scroll);
 
     // 3. The closing line, once every app is through.
-    m_completion = label(QString(), italicBrusk(15), VarnoColor::textSecondary(), this);
+    m_completion = label(QString(), VarnoFont::italicBrusk(15), VarnoColor::textSecondary(), this);
     m_completion->setObjectName(QStringLiteral("update-flow-completion"));
     m_completion->setAlignment(Qt::AlignHCenter);
     m_completion->setWordWrap(true);
@@ -366,7 +359,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     m_done = new StyledButton(QStringLiteral("Working..."), doneStyle(false), footer);
     m_done->setObjectName(QStringLiteral("update-flow-done"));
     footerColumn->addWidget(m_done);
-    m_escLine = label(QStringLiteral("Press Esc to close. The queue keeps running."), italicBrusk(11),
+    m_escLine = label(QStringLiteral("Press Esc to close. The queue keeps running."), VarnoFont::italicBrusk(11),
                       VarnoColor::textTertiary(), footer);
     m_escLine->setAlignment(Qt::AlignHCenter);
     footerColumn->addWidget(m_escLine);

@@ -46,16 +46,9 @@ QLabel *makeLabel(const QFont &font, const ColorPair &color, QWidget *parent, co
     return label;
 }
 
-QFont italicBrusk(qreal size)
-{
-    QFont font = VarnoFont::brusk(size, QFont::Light);
-    font.setItalic(true);
-    return font;
-}
-
 // Starts a model action and lets it run on its own; the model guards itself
 // against a second run and reports failures in its error.
-void start(QCoro::Task<void> task)
+void runDetached(QCoro::Task<void> task)
 {
     Q_UNUSED(task);
 }
@@ -145,7 +138,7 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
     posture->setSpacing(6);
     m_toneIcon = new PanelSymbol(QString(), ColorPair(), 11, true, m_posture);
     m_postureBrusk = new BruskView(20, BruskVariant::sentry, m_posture);
-    m_postureTitle = makeLabel(italicBrusk(13), VarnoColor::textSecondary(), m_posture, QString(), true);
+    m_postureTitle = makeLabel(VarnoFont::italicBrusk(13), VarnoColor::textSecondary(), m_posture, QString(), true);
     m_postureTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     posture->addWidget(m_toneIcon, 0, Qt::AlignVCenter);
     posture->addWidget(m_postureBrusk, 0, Qt::AlignVCenter);
@@ -164,7 +157,7 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
                       0, Qt::AlignVCenter);
     banner->addWidget(new BruskView(20, BruskVariant::sentry, m_banner), 0, Qt::AlignVCenter);
     // One line, never elided: the label asks for its whole text's width.
-    auto *bannerText = makeLabel(italicBrusk(13), VarnoColor::attention(), m_banner,
+    auto *bannerText = makeLabel(VarnoFont::italicBrusk(13), VarnoColor::attention(), m_banner,
                                  QStringLiteral("Detection incomplete"));
     bannerText->setObjectName(QStringLiteral("panel-banner-text"));
     bannerText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -197,7 +190,7 @@ QWidget *MenuBarPanel::buildPersonaBody(BruskView **artwork, QLabel **headline, 
     row->addWidget(*artwork, 0, Qt::AlignVCenter);
     auto *texts = new QVBoxLayout();
     texts->setSpacing(2);
-    *headline = makeLabel(italicBrusk(14), VarnoColor::textSecondary(), body);
+    *headline = makeLabel(VarnoFont::italicBrusk(14), VarnoColor::textSecondary(), body);
     // The detail wraps to at most two lines, ending in "…" only when even
     // those are too few.
     auto *limited = new PanelLineLimitedLabel(2, body);
@@ -521,19 +514,19 @@ void MenuBarPanel::sendControl(const QString &word)
 void MenuBarPanel::startUpdateAll()
 {
     if (m_model)
-        start(m_model->updateAll());
+        runDetached(m_model->updateAll());
 }
 
 void MenuBarPanel::startUpdateUrgent()
 {
     if (m_model)
-        start(m_model->updateUrgent());
+        runDetached(m_model->updateUrgent());
 }
 
 void MenuBarPanel::startScan()
 {
     if (m_model)
-        start(m_model->scan());
+        runDetached(m_model->scan());
 }
 
 void MenuBarPanel::reload()
@@ -541,7 +534,7 @@ void MenuBarPanel::reload()
     if (!m_model)
         return;
     m_model->setError(std::nullopt);
-    start(m_model->load());
+    runDetached(m_model->load());
 }
 
 void MenuBarPanel::openWorkshop()

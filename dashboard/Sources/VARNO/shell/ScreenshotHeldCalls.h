@@ -3,6 +3,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <qcoro/qcorotask.h>
+
 #include <coroutine>
 #include <utility>
 #include <vector>
@@ -41,6 +43,12 @@ public:
 private:
     std::vector<std::coroutine_handle<>> m_waiting;
 };
+
+// An engine call of a scene that does not answer while the picture is taken.
+inline QCoro::Task<void> heldCall()
+{
+    co_await ScreenshotHeldCalls::instance().hold();
+}
 
 // A scene that fills itself with `view` and lets the held calls go as it
 // closes, before the view goes.

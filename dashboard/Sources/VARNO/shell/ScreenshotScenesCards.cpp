@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-
 namespace {
 
 const QList<AppRecord> &demoLibrary()
@@ -56,7 +55,7 @@ protected:
     }
 };
 
-QLabel *caption(const QString &text, QWidget *parent)
+QLabel *sceneCaption(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
@@ -68,7 +67,7 @@ QLabel *caption(const QString &text, QWidget *parent)
 void noDrawer(const AppRecord &) {}
 
 // The library as the engine lists it, its incidents included.
-void loadLibrary(AppModel *model)
+void loadSampleLibrary(AppModel *model)
 {
     model->setApps(demoLibrary());
     model->reconcileIncidents(demoLibrary(), model->incidentEventSeq());
@@ -77,7 +76,7 @@ void loadLibrary(AppModel *model)
 QWidget *simpleLibrary()
 {
     auto *page = new Page;
-    loadLibrary(page->model);
+    loadSampleLibrary(page->model);
     auto *grid = new QGridLayout(page);
     grid->setContentsMargins(20, 20, 20, 20);
     grid->setSpacing(12);
@@ -92,7 +91,7 @@ QWidget *simpleLibrary()
 QWidget *detailLibrary()
 {
     auto *page = new Page;
-    loadLibrary(page->model);
+    loadSampleLibrary(page->model);
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(1);
@@ -133,7 +132,7 @@ template<typename Card>
 QWidget *statePage(int columns)
 {
     auto *page = new Page;
-    loadLibrary(page->model);
+    loadSampleLibrary(page->model);
     auto *grid = new QGridLayout(page);
     grid->setContentsMargins(20, 16, 20, 16);
     grid->setHorizontalSpacing(12);
@@ -145,7 +144,7 @@ QWidget *statePage(int columns)
             page->model->setPreviewUpdateState(app.bundle_id, item.state);
         const int row = (index / columns) * 2;
         const int column = index % columns;
-        grid->addWidget(caption(QString::fromLatin1(item.caption), page), row, column);
+        grid->addWidget(sceneCaption(QString::fromLatin1(item.caption), page), row, column);
         grid->addWidget(new Card(page->model, app, noDrawer, page), row + 1, column);
         ++index;
     }

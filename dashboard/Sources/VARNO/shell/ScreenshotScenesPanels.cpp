@@ -14,24 +14,17 @@
 
 #include <qcoro/qcorotask.h>
 
-
 namespace {
-
-// Work that does not answer while the picture is taken.
-QCoro::Task<void> never()
-{
-    co_await ScreenshotHeldCalls::instance().hold();
-}
 
 QCoro::Task<QString> neverText()
 {
-    co_await never();
+    co_await heldCall();
     co_return QString();
 }
 
 QCoro::Task<DiagnosticsReport::ShellOutcome> neverOutcome()
 {
-    co_await never();
+    co_await heldCall();
     co_return DiagnosticsReport::ShellOutcome();
 }
 

@@ -17,26 +17,21 @@
 
 namespace {
 
-QCoro::Task<void> never()
-{
-    co_await ScreenshotHeldCalls::instance().hold();
-}
-
 QCoro::Task<RetentionStatus> neverStatus()
 {
-    co_await never();
+    co_await heldCall();
     co_return RetentionStatus();
 }
 
 QCoro::Task<bool> neverFlag()
 {
-    co_await never();
+    co_await heldCall();
     co_return false;
 }
 
 QCoro::Task<DeveloperReport> neverReport()
 {
-    co_await never();
+    co_await heldCall();
     co_return DeveloperReport();
 }
 
@@ -97,7 +92,7 @@ QCoro::Task<bool> failTelemetry()
 
 QCoro::Task<void> neverTelemetry(QString)
 {
-    co_await never();
+    co_await heldCall();
 }
 
 QCoro::Task<void> saveNothing(DeveloperWorkbenchState)
@@ -145,7 +140,7 @@ SettingsOperations calm()
     operations.storage.status = &answerStatus;
     operations.storage.setPolicy = &answerSetPolicy;
     operations.storage.setConsent = [](bool) { return answerStatus(); };
-    operations.storage.cleanup = &never;
+    operations.storage.cleanup = &heldCall;
     operations.workbench.load = [] { return DeveloperWorkbenchState(); };
     operations.workbench.inspect = &answerReport;
     operations.workbench.planUpdates = &answerReport;

@@ -17,7 +17,7 @@ namespace {
 
 using Phase = AdoptConsentSheet::Phase;
 
-AppRecord record(const QByteArray &json)
+AppRecord sheetRecord(const QByteArray &json)
 {
     return AppRecord::fromJson(QJsonDocument::fromJson(json).object()).value_or(AppRecord());
 }
@@ -34,7 +34,7 @@ AppModel *modelOf(const QList<AppRecord> &apps)
 
 AppRecord handmade(const char *incidentCode = "BREW_NO_CASK", const char *kind = "skipped")
 {
-    return record(QByteArray(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0",)"
+    return sheetRecord(QByteArray(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0",)"
                              R"("latest_version":"1.1","update_mechanism":"unknown","last_incident_code":")")
                   + incidentCode + R"(","last_incident_kind":")" + kind + R"("})");
 }
@@ -65,7 +65,7 @@ QWidget *adoptScene(const Phase &phase, bool allowUnsigned = false, const AppRec
 
 QWidget *contributeScene(const ContributeForm &form, std::optional<QString> error, bool submitting)
 {
-    AppModel *model = modelOf({record(R"({"bundle_id":"org.sim.mossgrid","app_name":"Mossgrid","current_version":"0.3",)"
+    AppModel *model = modelOf({sheetRecord(R"({"bundle_id":"org.sim.mossgrid","app_name":"Mossgrid","current_version":"0.3",)"
                                       R"("update_mechanism":"unknown"})")});
     auto *sheet = new ContributeSheet(model, model->apps().constFirst());
     model->setParent(sheet);
@@ -77,19 +77,19 @@ QWidget *contributeScene(const ContributeForm &form, std::optional<QString> erro
 QList<AppRecord> runLibrary()
 {
     return {
-        record(R"({"bundle_id":"org.sim.inkwell","app_name":"Inkwell","current_version":"3.1.0","latest_version":"3.2.1",)"
+        sheetRecord(R"({"bundle_id":"org.sim.inkwell","app_name":"Inkwell","current_version":"3.1.0","latest_version":"3.2.1",)"
                R"("update_mechanism":"cask","cask_token":"inkwell","green_seal":true})"),
-        record(R"({"bundle_id":"org.sim.tallybook","app_name":"Tallybook","current_version":"2.0","latest_version":"2.1",)"
+        sheetRecord(R"({"bundle_id":"org.sim.tallybook","app_name":"Tallybook","current_version":"2.0","latest_version":"2.1",)"
                R"("update_mechanism":"mas","mas_id":"1451685025"})"),
-        record(R"({"bundle_id":"org.sim.lanternfish","app_name":"Lanternfish","current_version":"5.0","latest_version":"5.2",)"
+        sheetRecord(R"({"bundle_id":"org.sim.lanternfish","app_name":"Lanternfish","current_version":"5.0","latest_version":"5.2",)"
                R"("update_mechanism":"sparkle","verified_path":true})"),
-        record(R"({"bundle_id":"org.sim.netherby","app_name":"Netherby","current_version":"2.2","latest_version":"2.3",)"
+        sheetRecord(R"({"bundle_id":"org.sim.netherby","app_name":"Netherby","current_version":"2.2","latest_version":"2.3",)"
                R"("update_mechanism":"cask","cask_token":"netherby"})"),
-        record(R"({"bundle_id":"org.sim.kettle","app_name":"Kettle","current_version":"1.4","latest_version":"1.5",)"
+        sheetRecord(R"({"bundle_id":"org.sim.kettle","app_name":"Kettle","current_version":"1.4","latest_version":"1.5",)"
                R"("update_mechanism":"vendor_self_update"})"),
-        record(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0","latest_version":"1.1",)"
+        sheetRecord(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0","latest_version":"1.1",)"
                R"("update_mechanism":"cask"})"),
-        record(R"({"bundle_id":"org.sim.pebblenote","app_name":"Pebblenote","current_version":"4.0","latest_version":"4.0",)"
+        sheetRecord(R"({"bundle_id":"org.sim.pebblenote","app_name":"Pebblenote","current_version":"4.0","latest_version":"4.0",)"
                R"("update_mechanism":"sparkle","last_incident_code":"UPDATE_MODE_ASK_HEADLESS","last_incident_kind":"skipped"})"),
     };
 }

@@ -29,7 +29,7 @@ WorkshopWindow *windowOn(AppModel *model, bool detailsMode = false)
     return window;
 }
 
-AppModel *emptyModel()
+AppModel *emptyWorkshopModel()
 {
     auto *model = new AppModel(ScreenshotLibrary::quietServices());
     model->setShowOnboarding(false);
@@ -54,7 +54,7 @@ AppModel *demoModel(bool withGhosts)
 // copy under a bundle id and a name of its own.
 AppModel *largeModel()
 {
-    AppModel *model = emptyModel();
+    AppModel *model = emptyWorkshopModel();
     model->setHasEverScanned(true);
     const QList<AppRecord> demo = ScreenshotLibrary::demoRecords();
     QList<AppRecord> apps;
@@ -73,7 +73,7 @@ AppModel *largeModel()
 
 WorkshopWindow *loadingWindow()
 {
-    AppModel *model = emptyModel();
+    AppModel *model = emptyWorkshopModel();
     if (!ScreenshotLibrary::demoRecords().isEmpty()) {
         // A first scan that takes its time: the window is drawn meanwhile.
         ScreenshotLibrary::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("set"),
@@ -90,7 +90,7 @@ void registerWorkshopScenes(ScreenshotRegistry &registry)
     const QSize size(1100, 720);
     // First: its slow scan ends in the background while the others are drawn.
     registry.add({QStringLiteral("workshop-shelf-loading"), size, [] { return loadingWindow(); }});
-    registry.add({QStringLiteral("workshop-shelf-first-run"), size, [] { return windowOn(emptyModel()); }});
+    registry.add({QStringLiteral("workshop-shelf-first-run"), size, [] { return windowOn(emptyWorkshopModel()); }});
     registry.add({QStringLiteral("workshop-shelf-no-match"), size, [] {
                       WorkshopWindow *window = windowOn(demoModel(false));
                       window->setSearchText(QStringLiteral("no such app"));
@@ -108,7 +108,7 @@ void registerWorkshopScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("workshop-shelf-large"), size, [] { return windowOn(largeModel()); }});
     registry.add({QStringLiteral("workshop-shelf-large-details"), size, [] { return windowOn(largeModel(), true); }});
     registry.add({QStringLiteral("workshop-shelf-error"), size, [] {
-                      AppModel *model = emptyModel();
+                      AppModel *model = emptyWorkshopModel();
                       WorkshopWindow *window = windowOn(model);
                       model->setError(QStringLiteral("The engine exited with status 2: database is locked."));
                       return window;

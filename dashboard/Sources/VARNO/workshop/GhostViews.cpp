@@ -29,23 +29,6 @@ QFont italic(QFont font)
     return font;
 }
 
-QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
-}
-
-QWidget *divider(QWidget *parent)
-{
-    auto *line = new QWidget(parent);
-    line->setFixedHeight(1);
-    VarnoColor::bindBackground(line, VarnoColor::border());
-    return line;
-}
-
 // The letter tile of a ghost row.
 class InitialTile : public QWidget {
 public:
@@ -118,7 +101,7 @@ public:
         row->addWidget(new InitialTile(GhostRules::initial(ghost.app_name), this));
         auto *lines = new QVBoxLayout();
         lines->setSpacing(2);
-        QLabel *name = plainLabel(ghost.app_name, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
+        QLabel *name = WorkshopParts::plainLabel(ghost.app_name, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
         lines->addWidget(name);
         m_detail = GhostRules::rowDetail(ghost);
         auto *detail = new FittedLabel(m_detail, Qt::ElideMiddle, this);
@@ -319,7 +302,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     title->setRuns({{QStringLiteral("Brusk found "), face, VarnoColor::textPrimary()},
                     {QStringLiteral("some ghosts."), italic(face), VarnoColor::accent()}});
     titles->addWidget(title);
-    m_subtitle = plainLabel(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), header);
+    m_subtitle = WorkshopParts::plainLabel(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), header);
     titles->addWidget(m_subtitle);
     headerRow->addLayout(titles, 1);
     m_done = new StyledButton(QStringLiteral("Done"), GhostButtonStyle(), header);
@@ -327,7 +310,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     headerRow->addWidget(m_done, 0, Qt::AlignTop);
     connect(m_done, &QPushButton::clicked, this, &GhostAppsView::dismissAndClose);
     column->addWidget(header);
-    column->addWidget(divider(this));
+    column->addWidget(WorkshopParts::divider(this));
 
     // The rows.
     auto *scroll = new QScrollArea(this);
@@ -346,7 +329,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     column->addWidget(scroll, 1);
 
     // Footer: the check, All clear.
-    column->addWidget(divider(this));
+    column->addWidget(WorkshopParts::divider(this));
     auto *footer = new QWidget(this);
     auto *footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(14, 14, 14, 14);

@@ -81,26 +81,9 @@ QAccessibleInterface *sidebarRowAccessible(const QString &className, QObject *ob
     return nullptr;
 }
 
-QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
-}
-
-QWidget *divider(QWidget *parent)
-{
-    auto *line = new QWidget(parent);
-    line->setFixedHeight(1);
-    VarnoColor::bindBackground(line, VarnoColor::border());
-    return line;
-}
-
 QLabel *sectionHeader(const QString &text, QWidget *parent)
 {
-    QLabel *label = plainLabel(text, VarnoFont::ui(11, QFont::DemiBold), VarnoColor::textTertiary(), parent);
+    QLabel *label = WorkshopParts::plainLabel(text, VarnoFont::ui(11, QFont::DemiBold), VarnoColor::textTertiary(), parent);
     label->setContentsMargins(kRowInset + kRowPadding, 12, 0, 4);
     return label;
 }
@@ -414,7 +397,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     headerRow->addWidget(new BrandWordmarkView(20, header));
     headerRow->addStretch(1);
     column->addWidget(header);
-    column->addWidget(divider(this));
+    column->addWidget(WorkshopParts::divider(this));
 
     // The list of sections, scrolled when the window is short.
     auto *scroll = new QScrollArea(this);
@@ -454,7 +437,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     column->addWidget(scroll, 1);
 
     // Footer: version and Check chip over the install date.
-    column->addWidget(divider(this));
+    column->addWidget(WorkshopParts::divider(this));
     auto *footer = new QWidget(this);
     footer->setFixedHeight(kFooterHeight);
     auto *footerColumn = new QVBoxLayout(footer);
@@ -463,7 +446,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     footerColumn->addStretch(1);
     auto *versionRow = new QHBoxLayout();
     versionRow->setSpacing(8);
-    m_version = plainLabel(AppMetadata::shortVersionLabel(), VarnoFont::mono(11), VarnoColor::textSecondary(), footer);
+    m_version = WorkshopParts::plainLabel(AppMetadata::shortVersionLabel(), VarnoFont::mono(11), VarnoColor::textSecondary(), footer);
     versionRow->addWidget(m_version);
     versionRow->addStretch(1);
     m_checkChip = new SidebarChipButton(QStringLiteral("Check"), footer);
@@ -472,7 +455,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     versionRow->addWidget(m_checkChip);
     footerColumn->addLayout(versionRow);
     const auto installDate = AppMetadata::installDate(AppMetadata::Sources::current());
-    m_date = plainLabel(SidebarRules::footerDateLine(installDate ? std::optional<QString>(
+    m_date = WorkshopParts::plainLabel(SidebarRules::footerDateLine(installDate ? std::optional<QString>(
                                                                        AppMetadata::formatInstalledDate(*installDate))
                                                                  : std::nullopt),
                         VarnoFont::ui(11), VarnoColor::textTertiary(), footer);

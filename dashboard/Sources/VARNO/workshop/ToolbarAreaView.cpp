@@ -20,15 +20,6 @@
 
 namespace {
 
-QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
-}
-
 StyledButton *iconButton(const ToolbarRules::ButtonTexts &texts, QWidget *parent)
 {
     auto *button = new StyledButton(GhostButtonStyle(), parent);
@@ -233,7 +224,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     title->setSpacing(6);
     QFont titleFont = VarnoFont::brusk(17, QFont::Light);
     titleFont.setItalic(true);
-    QLabel *library = plainLabel(QStringLiteral("your library"), titleFont, VarnoColor::textPrimary(), this);
+    QLabel *library = WorkshopParts::plainLabel(QStringLiteral("your library"), titleFont, VarnoColor::textPrimary(), this);
     library->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     title->addWidget(library);
     m_badge = new OutdatedBadge(this);
@@ -259,7 +250,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     scanning->setContentsMargins(0, 0, 0, 0);
     scanning->setSpacing(10);
     scanning->addWidget(new BusyIndicator(14, m_scanning));
-    scanning->addWidget(plainLabel(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
+    scanning->addWidget(WorkshopParts::plainLabel(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
     // The explanation gives way first when the strip is narrow.
     auto *hint = new FittedLabel(scanningHint(), Qt::ElideRight, m_scanning);
     hint->setFont(VarnoFont::mono(11));

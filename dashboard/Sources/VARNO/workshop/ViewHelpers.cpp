@@ -59,3 +59,24 @@ void styleScrollBar(QScrollBar *bar)
                                .arg(handle, hover));
     });
 }
+
+namespace WorkshopParts {
+
+QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    VarnoColor::bindForeground(label, color);
+    return label;
+}
+
+QWidget *divider(QWidget *parent)
+{
+    auto *line = new QWidget(parent);
+    line->setFixedHeight(1);
+    VarnoColor::bindBackground(line, VarnoColor::border());
+    return line;
+}
+
+} // namespace WorkshopParts

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 
+class ColorPair;
 class QScrollBar;
 
 // A one-line label that shows as much of its text as fits, cut with "…" (the
@@ -28,3 +29,13 @@ private:
 // A quiet scroll bar in the tokens' colours: a thin rounded handle on no
 // track, recoloured on every appearance change.
 void styleScrollBar(QScrollBar *bar);
+
+namespace WorkshopParts {
+
+// A plain-text label in a font and a colour pair that follows the appearance.
+QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent);
+
+// A one-pixel line in the border colour across the width of its column.
+QWidget *divider(QWidget *parent);
+
+} // namespace WorkshopParts
