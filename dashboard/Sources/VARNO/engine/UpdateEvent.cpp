@@ -77,7 +77,7 @@ QList<UpdateEvent::QueuedApp> decodeQueuedApps(const QJsonObject &object)
     return apps;
 }
 
-QString optionalText(const std::optional<QString> &value)
+QString quotedOrNil(const std::optional<QString> &value)
 {
     return value ? QStringLiteral("\"%1\"").arg(*value) : QStringLiteral("nil");
 }
@@ -159,8 +159,8 @@ QString UpdateEvent::debugText() const
         const auto &e = std::get<AppDone>(m_payload);
         return QStringLiteral("appDone(%1, success: %2, skipped: %3, error: %4, newVersion: %5, errorCode: %6)")
             .arg(e.bundleId, e.success ? QStringLiteral("true") : QStringLiteral("false"),
-                 e.skipped ? QStringLiteral("true") : QStringLiteral("false"), optionalText(e.error),
-                 optionalText(e.newVersion), optionalText(e.errorCode));
+                 e.skipped ? QStringLiteral("true") : QStringLiteral("false"), quotedOrNil(e.error),
+                 quotedOrNil(e.newVersion), quotedOrNil(e.errorCode));
     }
     case Kind::queueDone: {
         const auto &e = std::get<QueueDone>(m_payload);
@@ -168,7 +168,7 @@ QString UpdateEvent::debugText() const
             .arg(e.updated)
             .arg(e.failed)
             .arg(e.skipped)
-            .arg(optionalText(e.reason));
+            .arg(quotedOrNil(e.reason));
     }
     case Kind::queuePaused:
         return QStringLiteral("queuePaused");
