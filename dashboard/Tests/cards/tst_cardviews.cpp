@@ -20,6 +20,7 @@
 #include <QAccessibleActionInterface>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmapCache>
@@ -633,6 +634,50 @@ private Q_SLOTS:
             plain.resize(width, 30);
             QCOMPARE(plain.shownText(), plain.fontMetrics().elidedText(text, Qt::ElideRight, width));
         }
+    }
+
+    // A card's status line paints as a word-wrapping QLabel with its text,
+    // font, colour and size would, before and after its record changes.
+    void aCardsStatusLinePaintsAsALabel()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        // Two records with the same Update button and other status texts,
+        // and one whose status wraps.
+        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord atRisk = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
+        const AppRecord wrapping = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        model.setApps({outdated});
+        AppCardSimpleView card(&model, outdated, {});
+        card.resize(300, 120);
+        card.show();
+        QLabel *status = nullptr;
+        for (QLabel *label : card.findChildren<QLabel *>()) {
+            if (label->text() == card.statusText())
+                status = label;
+        }
+        QVERIFY(status);
+        const auto asALabel = [status] {
+            // A child, as the status line is: painted over nothing.
+            QWidget host;
+            QLabel label(&host);
+            label.setTextFormat(Qt::PlainText);
+            label.setWordWrap(true);
+            label.setFont(status->font());
+            label.setPalette(status->palette());
+            label.setText(status->text());
+            label.resize(status->size());
+            return label.grab().toImage();
+        };
+        QCOMPARE(status->grab().toImage(), asALabel());
+        for (const AppRecord &record : {atRisk, wrapping}) {
+            const QString before = status->text();
+            card.bind(record);
+            QVERIFY(status->text() != before);
+            QCOMPARE(status->grab().toImage(), asALabel());
+        }
+        QVERIFY(status->height() > QFontMetrics(status->font()).height());
     }
 
     // Cards at rest share faces of the same size and colours; a card never

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+#include <QStaticText>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,7 +54,34 @@ public:
         return bounds(width).expandedTo(minimumSize()).height();
     }
 
+protected:
+    // Painted from a layout kept per text, width and font, where QLabel
+    // would put the wrapped lines: left-aligned, centred vertically.
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (!isPlain() || !isEnabled()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        const int width = contentsRect().width();
+        if (m_laidOut.text() != text() || m_laidOut.textWidth() != width || !(m_laidOutFont == font())) {
+            m_laidOut.setTextFormat(Qt::PlainText);
+            m_laidOut.setTextWidth(width);
+            m_laidOut.setText(text());
+            m_laidOut.prepare(QTransform(), font());
+            m_laidOutFont = font();
+        }
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.setFont(font());
+        const qreal top = (contentsRect().height() - bounds(width).height()) / 2.0;
+        painter.drawStaticText(QPointF(contentsRect().left(), contentsRect().top() + top), m_laidOut);
+    }
+
 private:
+    QStaticText m_laidOut;
+    QFont m_laidOutFont;
+
     struct Hints {
         QSize preferred;
         QSize minimum;

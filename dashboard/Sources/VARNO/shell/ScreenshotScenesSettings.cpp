@@ -7,6 +7,8 @@
 #include "platform/FakeServiceBackend.h"
 #include "settings/SettingsView.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSpinBox>
 #include <QTabWidget>
 
@@ -164,6 +166,12 @@ public:
         ServiceManagement::setBackend(services);
         auto *model = new AppModel(ScreenshotLibrary::quietServices(), this);
         m_view = new SettingsView(model, setup.operations, this);
+        // The statuses are read on a worker thread: the picture shows the
+        // window once they have arrived.
+        QElapsedTimer reading;
+        reading.start();
+        while (m_view->serviceCallsPending() && reading.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         ServiceManagement::setBackend(nullptr);
         m_view->tabs()->setCurrentIndex(setup.tab);
         m_after = setup.after;
