@@ -9,9 +9,6 @@
 #include <QJsonObject>
 #include <QTest>
 
-Q_DECLARE_METATYPE(DeveloperWorkbenchState)
-Q_DECLARE_METATYPE(DeveloperReportEnvelope)
-
 namespace {
 
 DeveloperWorkbenchState stateWith(std::function<void(DeveloperWorkbenchState &)> change)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -106,3 +107,7 @@ struct DeveloperReportEnvelope {
     static DeveloperReportEnvelope decode(const QByteArray &json);
     friend bool operator==(const DeveloperReportEnvelope &, const DeveloperReportEnvelope &) = default;
 };
+
+// Held in QVariant by test tables and signal spies.
+Q_DECLARE_METATYPE(DeveloperWorkbenchState)
+Q_DECLARE_METATYPE(DeveloperReportEnvelope)
