@@ -59,31 +59,37 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("expected");
+        // Children that answer get a deadline no loaded machine reaches;
+        // only the one that never answers meets its short one.
+        QTest::addColumn<int>("deadlineMs");
+        constexpr int answers = 30000;
 
-        QTest::newRow("status 0: output") << QByteArray("echo out\necho err >&2\n") << QStringLiteral("out\n");
-        QTest::newRow("status 0, no output: error output") << QByteArray("echo err >&2\n") << QStringLiteral("err\n");
-        QTest::newRow("status 0, nothing") << QByteArray("exit 0\n") << QString();
+        QTest::newRow("status 0: output") << QByteArray("echo out\necho err >&2\n") << QStringLiteral("out\n") << answers;
+        QTest::newRow("status 0, no output: error output") << QByteArray("echo err >&2\n") << QStringLiteral("err\n") << answers;
+        QTest::newRow("status 0, nothing") << QByteArray("exit 0\n") << QString() << answers;
         QTest::newRow("status 2, error output only") << QByteArray("echo boom >&2\nexit 2\n")
-                                                      << QStringLiteral("[exit 2]\nstdout: \nstderr: boom\n");
+                                                      << QStringLiteral("[exit 2]\nstdout: \nstderr: boom\n") << answers;
         QTest::newRow("status 1, both") << QByteArray("echo a\necho b >&2\nexit 1\n")
-                                        << QStringLiteral("[exit 1]\nstdout: a\n\nstderr: b\n");
+                                        << QStringLiteral("[exit 1]\nstdout: a\n\nstderr: b\n") << answers;
         QTest::newRow("output not UTF-8 counts as empty") << QByteArray("printf 'bad \\377'\necho fallback >&2\n")
-                                                          << QStringLiteral("fallback\n");
+                                                          << QStringLiteral("fallback\n") << answers;
         // A child that fills its error pipe before it writes its output.
         QTest::newRow("error flood first")
-            << QByteArray("head -c 2000000 /dev/zero >&2\necho listing\n") << QStringLiteral("listing\n");
+            << QByteArray("head -c 2000000 /dev/zero >&2\necho listing\n") << QStringLiteral("listing\n") << answers;
         QTest::newRow("never answers") << QByteArray("echo partial\nexec /bin/sleep 30\n")
-                                       << QStringLiteral("[timed out after 0.3 s]\nstdout: partial\n\nstderr: ");
+                                       << QStringLiteral("[timed out after 0.3 s]\nstdout: partial\n\nstderr: ") << 300;
     }
 
     void forms()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, expected);
+        QFETCH(int, deadlineMs);
+        const std::chrono::milliseconds deadline(deadlineMs);
         VarnoTest::FakeTools tools;
         const QString tool = tools.write(QStringLiteral("tool"), body);
-        QCOMPARE(DiagnosticsReport::runShell(tool, {}, std::nullopt, 300ms), expected);
-        QCOMPARE(VarnoTest::await(DiagnosticsReport::runShellAsync(tool, {}, std::nullopt, 300ms)), expected);
+        QCOMPARE(DiagnosticsReport::runShell(tool, {}, std::nullopt, deadline), expected);
+        QCOMPARE(VarnoTest::await(DiagnosticsReport::runShellAsync(tool, {}, std::nullopt, deadline)), expected);
     }
 
     void argumentsAndWorkingDirectory()
