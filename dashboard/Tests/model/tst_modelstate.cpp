@@ -124,12 +124,20 @@ private Q_SLOTS:
             makeRecord("{\"bundle_id\":\"h\",\"app_name\":\"H\",\"update_mechanism\":\"mas\",\"risk_tier\":\"Critical\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
             makeRecord("{\"bundle_id\":\"i\",\"app_name\":\"I\",\"risk_tier\":\"high\",\"current_version\":\"2\",\"latest_version\":\"2\"}"),
             makeRecord("{\"bundle_id\":\"j\",\"app_name\":\"J\",\"risk_tier\":\"critical\",\"update_mode\":\"ignore\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            // The mechanism in any case, but only as it lowers: a dotted
+            // capital I lowers to two characters, a blank is kept; the mode
+            // exactly.
+            makeRecord("{\"bundle_id\":\"k\",\"app_name\":\"K\",\"update_mechanism\":\"Vendor_Self_Update\"}"),
+            makeRecord("{\"bundle_id\":\"l\",\"app_name\":\"L\",\"update_mechanism\":\"SPARKLE_\u0130NTERNAL\"}"),
+            makeRecord("{\"bundle_id\":\"m\",\"app_name\":\"M\",\"update_mechanism\":\"vendor_self_update \"}"),
+            makeRecord("{\"bundle_id\":\"n\",\"app_name\":\"N\",\"update_mode\":\"Self\"}"),
         });
         QCOMPARE(ids(model.brewApps()), QStringList({QStringLiteral("a")}));
         QCOMPARE(ids(model.masApps()), QStringList({QStringLiteral("h")}));
         QCOMPARE(ids(model.sparkleApps()), QStringList({QStringLiteral("d")}));
         QCOMPARE(ids(model.selfManagedApps()),
-                 QStringList({QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("f"), QStringLiteral("g")}));
+                 QStringList({QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("f"), QStringLiteral("g"),
+                              QStringLiteral("k")}));
         QCOMPARE(ids(model.outdatedApps()), QStringList({QStringLiteral("a"), QStringLiteral("h")}));
         QCOMPARE(ids(model.outdatedBrewApps()), QStringList({QStringLiteral("a")}));
         QCOMPARE(ids(model.atRiskApps()), QStringList({QStringLiteral("h"), QStringLiteral("i")}));

@@ -15,6 +15,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 
 const QString AppModel::hasEverScannedKey = QStringLiteral("varno_has_ever_scanned");
@@ -316,14 +317,38 @@ bool mechanismIs(const AppRecord &app, QLatin1String mechanism)
 
 } // namespace
 
+namespace {
+
+// Whether `text` in lower case is `lowered` (lower-case ASCII). Counting and
+// filtering ask this of every record: plain ASCII, the usual case, is
+// compared without making the lower-case copy.
+bool lowersTo(const QString &text, QLatin1String lowered)
+{
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (!ascii)
+        return text.toLower() == lowered;
+    if (text.size() != lowered.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const char16_t lower = c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+        if (lower != char16_t(uchar(lowered.at(i).toLatin1())))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool AppModel::isSelfManaged(const AppRecord &app)
 {
-    const QString mechanism = app.update_mechanism.value_or(QString()).toLower();
-    if (mechanism == QLatin1String("vendor_self_update") || mechanism == QLatin1String("sparkle_internal"))
+    if (app.update_mechanism
+        && (lowersTo(*app.update_mechanism, QLatin1String("vendor_self_update"))
+            || lowersTo(*app.update_mechanism, QLatin1String("sparkle_internal"))))
         return true;
     if (app.self_managed ? *app.self_managed : app.vendor_self_update.value_or(false))
         return true;
-    return app.update_mode.value_or(QStringLiteral("auto")) == QLatin1String("self");
+    return app.update_mode && *app.update_mode == QLatin1String("self");
 }
 
 QList<AppRecord> AppModel::outdatedApps() const { return filtered([](const AppRecord &a) { return a.isOutdated(); }); }

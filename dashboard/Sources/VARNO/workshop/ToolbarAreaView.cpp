@@ -348,7 +348,8 @@ void ToolbarAreaView::refresh()
     in.isUpdating = m_model->isUpdating();
     in.isPaused = m_model->isPaused();
     in.singleUpdate = m_model->singleUpdateToken() != nullptr;
-    in.outdatedCount = LibraryFilters::count(*m_model, AppFilter::outdated);
+    // The library's counts are kept per library and shared with the sidebar.
+    in.outdatedCount = LibraryFilters::counts(*m_model).outdated;
 
     const QString badge = badgeText(in);
     m_badge->setText(badge);
