@@ -5,7 +5,9 @@
 #include <QCache>
 #include <QImage>
 #include <QObject>
+#include <QPixmap>
 #include <QSet>
+#include <QStringList>
 #include <QThreadPool>
 #include <QWidget>
 
@@ -26,7 +28,8 @@ public:
     // The cached icon of a bundle id, if any.
     std::optional<QImage> cached(const QString &bundleId) const;
     // Starts a lookup unless one for the same id is under way; iconFound()
-    // follows when it finds an icon.
+    // follows when it finds an icon. The lookups asked for in one turn of
+    // the event loop start together when it ends.
     void request(const QString &bundleId);
 
     int count() const { return int(m_cache.count()); }
@@ -39,9 +42,13 @@ Q_SIGNALS:
 
 private:
     AppIconCache();
+    void lookUpQueued();
+
+    static constexpr qsizetype lookupGroupSize = 16;
 
     QCache<QString, QImage> m_cache;
-    QSet<QString> m_inFlight;
+    QSet<QString> m_inFlight; // asked for and not answered yet
+    QStringList m_queued;     // asked for in this turn of the event loop
     QThreadPool m_pool;
 };
 
@@ -77,4 +84,7 @@ private:
     AppRecord m_app;
     int m_size;
     QImage m_image;
+    // m_image scaled to the view, and the image it was scaled from.
+    QPixmap m_scaled;
+    qint64 m_scaledFrom = 0;
 };
