@@ -23,6 +23,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QTest>
@@ -512,6 +514,36 @@ private Q_SLOTS:
         QCOMPARE(qAlpha(drawn.pixel(19, 2)), 0);
     }
 
+    // Views made in one turn of the event loop are looked up together, each
+    // id once, in groups; every view whose icon exists shows it.
+    void manyViewsAreLookedUpTogether()
+    {
+        auto icons = std::make_shared<MapApplicationIcons>();
+        ApplicationIcons::setShared(icons);
+        AppIconCache::instance().clear();
+        QImage image(32, 32, QImage::Format_ARGB32);
+        image.fill(Qt::green);
+        std::vector<std::unique_ptr<AppIconView>> views;
+        for (int i = 0; i < 40; ++i) {
+            AppRecord record;
+            record.bundle_id = QStringLiteral("org.batch.%1").arg(i);
+            record.app_name = QStringLiteral("Batch %1").arg(i);
+            if (i % 7 != 3)
+                icons->set(record.bundle_id, image);
+            views.push_back(std::make_unique<AppIconView>(record, 38));
+            // A second view of the same app asks nothing more.
+            if (i == 20)
+                views.push_back(std::make_unique<AppIconView>(record, 28));
+        }
+        QVERIFY(AppIconCache::instance().isLookingUp());
+        QVERIFY(VarnoTest::waitUntil([] { return !AppIconCache::instance().isLookingUp(); }));
+        for (const auto &view : views) {
+            const QString &id = view->app().bundle_id;
+            QCOMPARE(icons->lookups(id), 1);
+            QCOMPARE(view->showsIcon(), id.section(QLatin1Char('.'), -1).toInt() % 7 != 3);
+        }
+    }
+
     void desktopEntries()
     {
         QTemporaryDir data;
@@ -634,6 +666,75 @@ private Q_SLOTS:
             plain.resize(width, 30);
             QCOMPARE(plain.shownText(), plain.fontMetrics().elidedText(text, Qt::ElideRight, width));
         }
+
+        // The size hint takes the same measure as the eliding: the text's
+        // advance as QFontMetrics rounds it (a text of variants: its first).
+        const QStringList hinted{QStringLiteral("K"),       QStringLiteral("Kettle "), QStringLiteral("  Ink well"),
+                                 QStringLiteral("Ærø ﬁx"), variants,                  QString()};
+        for (const QFont &font : {normal, large}) {
+            plain.setFont(font);
+            for (const QString &text : hinted) {
+                plain.setText(text);
+                QCOMPARE(plain.sizeHint(),
+                         QSize(plain.fontMetrics().horizontalAdvance(text) + 1, plain.fontMetrics().height()));
+            }
+        }
+    }
+
+    // A face copied in parts (the opaque band inside the border copied, the
+    // rest blended) is the face drawn whole, over any background, at every
+    // size and whole-number pixel ratio; a face that is not opaque inside is
+    // drawn whole.
+    void aCardFaceDrawnInPartsIsTheWholeFace()
+    {
+        const auto faceOf = [](QSize size, qreal ratio, const QColor &inside, bool ring) {
+            QPixmap face(size * ratio);
+            face.setDevicePixelRatio(ratio);
+            face.fill(Qt::transparent);
+            QPainter painter(&face);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const QRectF bounds(QPointF(0, 0), QSizeF(size));
+            QPainterPath shape;
+            shape.addRoundedRect(bounds, cardRadius, cardRadius);
+            painter.fillPath(shape, inside);
+            QPainterPath border;
+            border.setFillRule(Qt::OddEvenFill);
+            border.addRoundedRect(bounds, cardRadius, cardRadius);
+            border.addRoundedRect(bounds.adjusted(1, 1, -1, -1), cardRadius - 1, cardRadius - 1);
+            painter.fillPath(border, QColor(40, 90, 200, 110));
+            if (ring) {
+                QPainterPath path;
+                path.addRoundedRect(bounds.adjusted(1, 1, -1, -1), cardRadius - 1, cardRadius - 1);
+                painter.setPen(QPen(QColor(250, 120, 20), 2));
+                painter.drawPath(path);
+            }
+            return face;
+        };
+        const auto drawn = [](const QPixmap &face, bool inParts, bool opaqueInside) {
+            QImage canvas(face.size(), QImage::Format_ARGB32_Premultiplied);
+            canvas.setDevicePixelRatio(face.devicePixelRatio());
+            canvas.fill(QColor(255, 0, 255));
+            QPainter painter(&canvas);
+            if (inParts)
+                drawCardFace(painter, face, cardRadius, opaqueInside);
+            else
+                painter.drawPixmap(0, 0, face);
+            return canvas;
+        };
+        const QColor opaque(236, 230, 220);
+        const QColor translucent(236, 230, 220, 120);
+        for (const QSize size : {QSize(300, 80), QSize(2 * cardRadius, 2 * cardRadius), QSize(25, 70), QSize(23, 90)}) {
+            for (const qreal ratio : {1.0, 2.0, 1.5}) {
+                for (const bool ring : {false, true}) {
+                    const QByteArray what = QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height())
+                        + '@' + QByteArray::number(ratio) + (ring ? " ring" : "");
+                    const QPixmap face = faceOf(size, ratio, opaque, ring);
+                    QVERIFY2(drawn(face, true, true) == drawn(face, false, true), what.constData());
+                    const QPixmap seeThrough = faceOf(size, ratio, translucent, ring);
+                    QVERIFY2(drawn(seeThrough, true, false) == drawn(seeThrough, false, false), what.constData());
+                }
+            }
+        }
     }
 
     // A card's status line paints as a word-wrapping QLabel with its text,
@@ -678,6 +779,63 @@ private Q_SLOTS:
             QCOMPARE(status->grab().toImage(), asALabel());
         }
         QVERIFY(status->height() > QFontMetrics(status->font()).height());
+    }
+
+    // The card places its parts in the room heightFor() measured: the icon,
+    // the texts and the action area side by side inside the padding, each
+    // centred; the status line as tall as its wrapped text; laid out again
+    // when it shows another record or gets another width.
+    void aCardsPartsSitInTheRoomItsHeightMeasures()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        const AppRecord current = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord wrapping = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        model.setApps({current});
+        QWidget host;
+        host.resize(600, 400);
+        AppCardSimpleView card(&model, current, {}, &host);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QWidget *icon = card.iconView();
+        QWidget *name = card.nameLabel();
+        QLabel *status = card.statusLabel();
+        const QList<AppRecord> records{current, outdated, wrapping, current};
+        for (const int width : {240, 320, 480}) {
+            // As the shelf does: one size for a row, records bound in turn.
+            int height = 0;
+            for (const AppRecord &record : records)
+                height = std::max(height, AppCardSimpleView::heightFor(model, record, width));
+            card.resize(width, height);
+            for (const AppRecord &record : records) {
+                card.bind(record);
+                const QByteArray what = card.statusText().toUtf8() + " at " + QByteArray::number(width);
+                const QRect inner = card.rect().adjusted(16, 16, -16, -16);
+                QVERIFY2(inner.contains(icon->geometry()) && inner.contains(name->geometry())
+                             && inner.contains(status->geometry()),
+                         what.constData());
+                QVERIFY2(qAbs(icon->geometry().center().y() - inner.center().y()) <= 1, what.constData());
+                QCOMPARE(name->x(), icon->geometry().right() + 1 + 12);
+                QCOMPARE(status->x(), name->x());
+                QCOMPARE(status->y(), name->geometry().bottom() + 1 + 2);
+                QVERIFY2(status->height() >= status->heightForWidth(status->width()), what.constData());
+                if (&record == &records.at(2))
+                    QVERIFY2(status->height() > QFontMetrics(status->font()).height(), what.constData());
+                const int textsMiddle = (name->y() + status->geometry().bottom()) / 2;
+                QVERIFY2(qAbs(textsMiddle - inner.center().y()) <= 1, what.constData());
+                QWidget *action = card.actionArea();
+                if (card.actionArea()->content()) {
+                    QVERIFY2(inner.contains(action->geometry()), what.constData());
+                    QCOMPARE(action->geometry().right(), inner.right());
+                    QCOMPARE(action->x(), status->geometry().right() + 1 + 12);
+                    QVERIFY2(action->size() == action->sizeHint(), what.constData());
+                } else {
+                    QCOMPARE(status->geometry().right(), inner.right());
+                }
+            }
+        }
     }
 
     // Cards at rest share faces of the same size and colours; a card never

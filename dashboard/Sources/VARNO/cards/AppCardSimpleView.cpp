@@ -9,14 +9,12 @@
 #include "records/VendorUpdaters.h"
 
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
 #include <QStaticText>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -160,28 +158,17 @@ AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, Show
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumWidth(minimumWidth);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(16, 16, 16, 16);
-    row->setSpacing(12);
-    m_icon = new AppIconView(app, 38, this);
-    row->addWidget(m_icon, 0, Qt::AlignVCenter);
-
-    auto *texts = new QVBoxLayout;
-    texts->setContentsMargins(0, 0, 0, 0);
-    texts->setSpacing(2);
+    // Icon, texts and action area in a row, laid out by layOutParts().
+    m_icon = new AppIconView(app, iconSide, this);
     m_name = new ElidedLabel(VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), Qt::ElideRight, this);
-    texts->addWidget(m_name);
     m_status = new StatusLabel(this);
     m_status->setFont(VarnoFont::ui(12, QFont::Normal));
     m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    texts->addWidget(m_status);
-    row->addLayout(texts, 1);
-    row->setAlignment(texts, Qt::AlignVCenter);
-
     m_action = new CardActionArea(model, this);
-    row->addWidget(m_action, 0, Qt::AlignVCenter);
 
     connectCardRefresh(model, this, [this] { refresh(); });
     connect(&Appearance::instance(), &Appearance::changed, this, [this] { refresh(); });
@@ -203,11 +190,69 @@ int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, in
     const QSize action = CardActionArea::sizeFor(area);
 
     const MeasuringFaces &faces = measuringFaces();
-    // Padding 16, the icon 38 and the spacing 12 on each side of the texts.
-    const int textWidth = std::max(1, width - 32 - 38 - 12 - (action.width() > 0 ? 12 + action.width() : 0));
-    const int statusHeight = wrappedTextHeight(faces.status, status, textWidth);
-    const int texts = faces.nameHeight + 2 + statusHeight;
-    return 32 + std::max({38, texts, action.height()});
+    const int statusHeight = wrappedTextHeight(faces.status, status, textWidthFor(width, action));
+    const int texts = faces.nameHeight + textSpacing + statusHeight;
+    return 2 * padding + std::max({iconSide, texts, action.height()});
+}
+
+int AppCardSimpleView::textWidthFor(int width, QSize action)
+{
+    // The padding, the icon and a gap on each side of the texts.
+    return std::max(1, width - 2 * padding - iconSide - gap - (action.width() > 0 ? gap + action.width() : 0));
+}
+
+void AppCardSimpleView::layOutParts()
+{
+    // The row heightFor() measures: each part centred vertically in the room
+    // inside the padding.
+    const QRect inner = rect().marginsRemoved(QMargins(padding, padding, padding, padding));
+    const auto centred = [&inner](int x, QSize size) {
+        return QRect(QPoint(x, inner.top() + (inner.height() - size.height()) / 2), size);
+    };
+    m_icon->setGeometry(centred(inner.left(), QSize(iconSide, iconSide)));
+
+    // The room heightFor() gave the area, which its content's size hint equals.
+    const QSize action = CardActionArea::sizeFor(m_action->area());
+    m_action->setGeometry(centred(inner.right() + 1 - action.width(), action));
+
+    const int textWidth = textWidthFor(width(), action);
+    const int nameHeight = m_name->sizeHint().height();
+    const int statusHeight = m_status->heightForWidth(textWidth);
+    const QRect texts = centred(inner.left() + iconSide + gap, QSize(textWidth, nameHeight + textSpacing + statusHeight));
+    m_name->setGeometry(texts.left(), texts.top(), textWidth, nameHeight);
+    m_status->setGeometry(texts.left(), texts.top() + nameHeight + textSpacing, textWidth, statusHeight);
+}
+
+QSize AppCardSimpleView::rowSize(QSize texts) const
+{
+    const QSize action = CardActionArea::sizeFor(m_action->area());
+    const int width = 2 * padding + iconSide + gap + texts.width() + (action.width() > 0 ? gap + action.width() : 0);
+    return QSize(std::max<int>(minimumWidth, width), 2 * padding + std::max({iconSide, texts.height(), action.height()}));
+}
+
+QSize AppCardSimpleView::sizeHint() const
+{
+    // The name and the status on their preferred lines.
+    const QSize name = m_name->sizeHint();
+    const QSize status = m_status->sizeHint();
+    return rowSize(QSize(std::max(name.width(), status.width()), name.height() + textSpacing + status.height()));
+}
+
+QSize AppCardSimpleView::minimumSizeHint() const
+{
+    const QSize status = m_status->minimumSizeHint();
+    return rowSize(QSize(status.width(), m_name->sizeHint().height() + textSpacing + status.height()));
+}
+
+int AppCardSimpleView::heightForWidth(int width) const
+{
+    return m_model ? heightFor(*m_model, m_app, width) : 2 * padding + iconSide;
+}
+
+void AppCardSimpleView::resizeEvent(QResizeEvent *event)
+{
+    ChoosableCard::resizeEvent(event);
+    layOutParts();
 }
 
 int AppCardSimpleView::heightFor(const AppRecord &record, int width) const
@@ -251,15 +296,23 @@ void AppCardSimpleView::refresh()
 
     m_name->setText(m_app.app_name);
     m_status->setText(statusText());
-    QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText,
-                     PosturePresenter::color(CardRules::toneFor(m_presentation.state)).resolved());
-    m_status->setPalette(palette);
+    const QColor tone = PosturePresenter::color(CardRules::toneFor(m_presentation.state)).resolved();
+    if (m_status->palette().color(QPalette::WindowText) != tone
+        || !m_status->palette().isBrushSet(QPalette::Active, QPalette::WindowText)) {
+        QPalette palette = m_status->palette();
+        palette.setColor(QPalette::WindowText, tone);
+        m_status->setPalette(palette);
+    }
     m_action->refresh(m_app);
+    layOutParts();
+    updateGeometry();
 
     setObjectName(QStringLiteral("app-card-") + bid);
-    setAccessibleName(accessibilityLabel());
-    setAccessibleDescription(accessibilityHint());
+    // Each change of these tells assistive technology again: only changes.
+    if (const QString label = accessibilityLabel(); label != accessibleName())
+        setAccessibleName(label);
+    if (accessibleDescription().isEmpty())
+        setAccessibleDescription(accessibilityHint());
     update();
 }
 
@@ -283,7 +336,7 @@ namespace {
 void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
                    bool focused)
 {
-    constexpr qreal radius = 12;
+    constexpr qreal radius = cardRadius;
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(bounds, radius, radius);
@@ -342,5 +395,6 @@ void AppCardSimpleView::paintEvent(QPaintEvent *)
         facePainter.end();
         QPixmapCache::insert(key, face);
     }
-    painter.drawPixmap(0, 0, face);
+    drawCardFace(painter, face, cardRadius,
+                 background.alpha() == 255 && (!focused || VarnoColor::accent().resolved().alpha() == 255));
 }

@@ -57,14 +57,34 @@ public:
 
     static constexpr int minimumWidth = 240;
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
     // The height the card needs at `width` to show `app` as the model stands,
     // worked out from the fonts alone (no widget is built).
     static int heightFor(const AppModel &model, const AppRecord &app, int width);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The row's measures: padding all round, the icon's side, the gap
+    // between icon, texts and action area, and between name and status.
+    static constexpr int padding = 16;
+    static constexpr int iconSide = 38;
+    static constexpr int gap = 12;
+    static constexpr int textSpacing = 2;
+
+    // The texts' width in a card `width` wide beside an action area of `action`.
+    static int textWidthFor(int width, QSize action);
+    // The card's size around texts of `texts` (at least the minimum width).
+    QSize rowSize(QSize texts) const;
+    // Places icon, texts and action area (the card has no layout: a shelf
+    // builds a screenful of cards before its first frame).
+    void layOutParts();
 
     QPointer<AppModel> m_model;
     AppRecord m_app;

@@ -52,25 +52,36 @@ void ElidedLabel::setColor(const ColorPair &color)
     update();
 }
 
-QString ElidedLabel::shownText() const
+qreal ElidedLabel::textWidth() const
 {
-    // A text that fits is shown whole, as eliding would show it (a text of
-    // several length variants, split by U+009C, is left to eliding).
+    // The whole text's advance, measured once per text and font: the layout
+    // asks for the size hint several times per pass and every paint asks
+    // whether the text fits. A text of several length variants, split by
+    // U+009C, counts as never fitting (eliding picks the variant).
     if (m_textWidth < 0) {
         m_textWidth = m_text.contains(QChar(0x9c)) ? qreal(QWIDGETSIZE_MAX)
                                                    : QFontMetricsF(font()).horizontalAdvance(m_text);
     }
-    if (m_textWidth <= width())
+    return m_textWidth;
+}
+
+QString ElidedLabel::shownText() const
+{
+    // A text that fits is shown whole, as eliding would show it.
+    if (textWidth() <= width())
         return m_text;
     return fontMetrics().elidedText(m_text, m_mode, width());
 }
 
 QSize ElidedLabel::sizeHint() const
 {
-    // Layouts ask several times per pass; the text is measured once.
     if (!m_hint.isValid()) {
         const QFontMetrics metrics = fontMetrics();
-        m_hint = QSize(metrics.horizontalAdvance(m_text) + 1, metrics.height());
+        // QFontMetrics rounds the same advance QFontMetricsF gives; a text of
+        // variants is as wide as its first one.
+        const qreal whole = textWidth();
+        const int advance = whole < qreal(QWIDGETSIZE_MAX) ? qRound(whole) : metrics.horizontalAdvance(m_text);
+        m_hint = QSize(advance + 1, metrics.height());
     }
     return m_hint;
 }
@@ -480,6 +491,35 @@ void CardActionArea::rebuild()
         m_content->show();
     }
     updateGeometry();
+}
+
+// --- Card faces ---------------------------------------------------------------------
+
+void drawCardFace(QPainter &painter, const QPixmap &face, int radius, bool opaqueInside)
+{
+    const qreal ratio = face.devicePixelRatio();
+    const QSize size = face.deviceIndependentSize().toSize();
+    const int w = size.width();
+    const int h = size.height();
+    // Parts of a face drawn at a fractional ratio would be resampled apart.
+    if (!opaqueInside || ratio != std::floor(ratio) || w < 2 * radius || h < 2 * radius) {
+        painter.drawPixmap(0, 0, face);
+        return;
+    }
+    const auto draw = [&painter, &face, ratio](const QRect &area) {
+        if (area.isEmpty())
+            return;
+        painter.drawPixmap(QRectF(area), face,
+                           QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
+    };
+    const QPainter::CompositionMode mode = painter.compositionMode();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    draw(QRect(radius, 1, w - 2 * radius, h - 2));
+    painter.setCompositionMode(mode);
+    draw(QRect(0, 0, radius, h));
+    draw(QRect(w - radius, 0, radius, h));
+    draw(QRect(radius, 0, w - 2 * radius, 1));
+    draw(QRect(radius, h - 1, w - 2 * radius, 1));
 }
 
 // --- Update Mode menu ----------------------------------------------------------------

@@ -10,10 +10,13 @@
 
 namespace {
 
-QEasingCurve easeOut()
+const QEasingCurve &easeOut()
 {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    static const QEasingCurve curve = [] {
+        QEasingCurve made(QEasingCurve::BezierSpline);
+        made.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+        return made;
+    }();
     return curve;
 }
 

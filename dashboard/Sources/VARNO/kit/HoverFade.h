@@ -28,8 +28,11 @@ public:
     static constexpr int durationMilliseconds = 80;
 
 private:
+    QVariantAnimation *animation();
+
     QWidget *m_target;
-    QVariantAnimation *m_animation;
+    QEasingCurve m_curve;
+    QVariantAnimation *m_animation = nullptr;
     bool m_hovered = false;
     qreal m_progress = 0;
 };

@@ -340,13 +340,15 @@ void ShelfCardGrid::placeCards()
                                      : m_spare.takeLast();
             m_active.insert(index, card);
         }
+        // Placed first, so that the card lays out its record once, at the
+        // cell's width.
+        card->setGeometry(cellRect(index).translated(0, -offset));
         const AppRecord &record = apps.at(position);
         auto bound = m_bound.find(card);
         if (bound == m_bound.end() || !(*bound == record)) {
             card->bind(record);
             m_bound.insert(card, record);
         }
-        card->setGeometry(cellRect(index).translated(0, -offset));
         card->show();
         if (previous)
             QWidget::setTabOrder(previous, card);
