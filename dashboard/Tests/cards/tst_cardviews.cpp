@@ -24,7 +24,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QTest>
@@ -692,22 +691,7 @@ private Q_SLOTS:
             face.setDevicePixelRatio(ratio);
             face.fill(Qt::transparent);
             QPainter painter(&face);
-            painter.setRenderHint(QPainter::Antialiasing);
-            const QRectF bounds(QPointF(0, 0), QSizeF(size));
-            QPainterPath shape;
-            shape.addRoundedRect(bounds, cardRadius, cardRadius);
-            painter.fillPath(shape, inside);
-            QPainterPath border;
-            border.setFillRule(Qt::OddEvenFill);
-            border.addRoundedRect(bounds, cardRadius, cardRadius);
-            border.addRoundedRect(bounds.adjusted(1, 1, -1, -1), cardRadius - 1, cardRadius - 1);
-            painter.fillPath(border, QColor(40, 90, 200, 110));
-            if (ring) {
-                QPainterPath path;
-                path.addRoundedRect(bounds.adjusted(1, 1, -1, -1), cardRadius - 1, cardRadius - 1);
-                painter.setPen(QPen(QColor(250, 120, 20), 2));
-                painter.drawPath(path);
-            }
+            paintCardFace(painter, QRectF(QPointF(0, 0), QSizeF(size)), inside, QColor(40, 90, 200, 110), ring);
             return face;
         };
         const auto drawn = [](const QPixmap &face, bool inParts, bool opaqueInside) {

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmapCache>
 #include <QStaticText>
 
@@ -327,36 +326,6 @@ QMenu *AppCardSimpleView::buildContextMenu()
     addUpdateModeItems(menu, m_model, m_app);
     return menu;
 }
-
-namespace {
-
-// The card's rounded face: its background, its 1-point border (filled as the
-// ring between the edge and 1 pt inside it, which is what stroking the
-// rounded outline gives, at a fraction of a stroke's cost) and the focus ring.
-void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
-                   bool focused)
-{
-    constexpr qreal radius = cardRadius;
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(bounds, radius, radius);
-    painter.fillPath(shape, background);
-
-    QPainterPath outline;
-    outline.setFillRule(Qt::OddEvenFill);
-    outline.addRoundedRect(bounds, radius, radius);
-    outline.addRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    painter.fillPath(outline, border);
-
-    if (focused) {
-        QPainterPath ring;
-        ring.addRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-        painter.setPen(QPen(VarnoColor::accent().resolved(), 2));
-        painter.drawPath(ring);
-    }
-}
-
-} // namespace
 
 void AppCardSimpleView::paintEvent(QPaintEvent *)
 {

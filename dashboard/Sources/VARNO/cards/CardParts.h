@@ -12,8 +12,10 @@
 
 #include <functional>
 
+class QColor;
 class QPainter;
 class QPixmap;
+class QRectF;
 class QVariantAnimation;
 class StyledButton;
 class TrustBadgeView;
@@ -177,6 +179,11 @@ int wrappedTextHeight(const QFont &font, const QString &text, int width);
 
 // The corner radius of a card's face.
 constexpr int cardRadius = 12;
+
+// A card's rounded face in `bounds`: its background, its 1-point border and,
+// when `focused`, the focus ring in the accent colour.
+void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
+                   bool focused);
 
 // Draws `face`, a card's face painted once into a pixmap (corners rounded at
 // `radius`, a 1-pixel border), at the painter's origin, as drawing the whole

@@ -1,6 +1,7 @@
 #include "sheets/AdoptConsentSheet.h"
 
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -326,9 +327,9 @@ QWidget *AdoptConsentSheet::detailRow(const QString &label, const QString &value
     auto *row = new QWidget(parent);
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(SheetParts::label(label, VarnoFont::ui(11), VarnoColor::textTertiary(), row));
+    layout->addWidget(Labels::plain(label, VarnoFont::ui(11), VarnoColor::textTertiary(), row));
     layout->addStretch(1);
-    QLabel *shown = SheetParts::label(bounded(value, 80), VarnoFont::mono(11), VarnoColor::textPrimary(), row);
+    QLabel *shown = Labels::plain(bounded(value, 80), VarnoFont::mono(11), VarnoColor::textPrimary(), row);
     shown->setObjectName(QStringLiteral("detail-value"));
     layout->addWidget(shown);
     return row;
@@ -347,7 +348,7 @@ QWidget *AdoptConsentSheet::signatureStatusView(const AdoptFlow::Preview &previe
     const QString title = verified ? QStringLiteral("Code signature verified") : QStringLiteral("Code signature unverified");
     line->addWidget(new SheetParts::SymbolView(verified ? QStringLiteral("checkmark.seal") : QStringLiteral("exclamationmark.triangle.fill"),
                                    15, verified ? VarnoColor::success() : VarnoColor::danger(), block));
-    line->addWidget(label(title, VarnoFont::ui(12, QFont::DemiBold),
+    line->addWidget(Labels::plain(title, VarnoFont::ui(12, QFont::DemiBold),
                           verified ? VarnoColor::textPrimary() : VarnoColor::dangerText(), block),
                     1);
     column->addLayout(line);
@@ -396,7 +397,7 @@ QWidget *AdoptConsentSheet::failedState(const QString &message)
     column->addWidget(bodyText(RemediationRegistry::shared().cause(code), card));
     const std::optional<QString> token = AdoptFlow::terminalCommandToken(m_app.cask_token, m_confirmedCaskToken);
     if (const std::optional<QString> command = token ? CommandHints::brewInstallCask(*token) : std::nullopt) {
-        QLabel *line = label(*command, VarnoFont::mono(11), VarnoColor::textPrimary(), card);
+        QLabel *line = Labels::plain(*command, VarnoFont::mono(11), VarnoColor::textPrimary(), card);
         line->setObjectName(QStringLiteral("brew-command"));
         line->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         line->setFocusPolicy(Qt::StrongFocus);

@@ -1,6 +1,7 @@
 #include "sheets/SheetFrame.h"
 
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -261,15 +262,6 @@ QString bounded(const QString &text, qsizetype limit)
     return head.size() < text.size() ? head + QStringLiteral("…") : text;
 }
 
-QLabel *label(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(font);
-    VarnoColor::bindForeground(l, color);
-    return l;
-}
-
 namespace {
 
 class Divider : public QWidget {
@@ -304,7 +296,7 @@ QWidget *statusLine(const QString &symbol, const ColorPair &tint, const QString 
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     row->addWidget(new SymbolView(symbol, 16, tint, line));
-    QLabel *heading = label(title, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), line);
+    QLabel *heading = Labels::plain(title, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), line);
     heading->setObjectName(QStringLiteral("status-title"));
     row->addWidget(heading, 1);
     return line;
@@ -327,7 +319,7 @@ QWidget *progressLine(const QString &text, QWidget *parent)
     auto *spinner = new Spinner(14, VarnoColor::textSecondary(), line);
     spinner->setAccessibleName(text);
     row->addWidget(spinner);
-    row->addWidget(label(text, VarnoFont::ui(12), VarnoColor::textSecondary(), line), 1);
+    row->addWidget(Labels::plain(text, VarnoFont::ui(12), VarnoColor::textSecondary(), line), 1);
     return line;
 }
 
@@ -391,11 +383,11 @@ void SheetFrame::setHeader(const QString &title, const QFont &titleFont, const Q
 {
     auto *header = findChild<QWidget *>(QStringLiteral("sheet-header"));
     auto *layout = static_cast<QVBoxLayout *>(header->layout());
-    QLabel *heading = SheetParts::label(title, titleFont, VarnoColor::textPrimary(), header);
+    QLabel *heading = Labels::plain(title, titleFont, VarnoColor::textPrimary(), header);
     heading->setObjectName(QStringLiteral("sheet-title"));
     heading->setWordWrap(true);
     layout->addWidget(heading);
-    QLabel *sub = SheetParts::label(subtitle, VarnoFont::ui(12), VarnoColor::textSecondary(), header);
+    QLabel *sub = Labels::plain(subtitle, VarnoFont::ui(12), VarnoColor::textSecondary(), header);
     sub->setObjectName(QStringLiteral("sheet-subtitle"));
     sub->setWordWrap(true); // a long app name goes on to a second line rather than out of the sheet
     layout->addWidget(sub);

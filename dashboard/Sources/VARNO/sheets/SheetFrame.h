@@ -115,8 +115,6 @@ QStringList wrappedLines(const QString &text, const QFont &font, int maxLines, i
 // What a person is shown of a text from the engine: whole up to `limit`
 // user-perceived characters, else its beginning and "…" (the log keeps it all).
 QString bounded(const QString &text, qsizetype limit = 600);
-// A one-line label (plain text, never HTML).
-QLabel *label(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent);
 // A hairline across the sheet in the border colour.
 QWidget *divider(QWidget *parent);
 // A symbol tinted with the line's colour, then a title in ui 13 medium.

@@ -2,6 +2,7 @@
 
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -287,14 +288,14 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     auto *titleRow = new QHBoxLayout();
     titleRow->setSpacing(0);
     titleRow->addStretch(1);
-    QLabel *lead = SheetParts::label(QStringLiteral("Brusk is "), VarnoFont::brusk(26, QFont::Light), VarnoColor::textPrimary(), block);
-    QLabel *tail = SheetParts::label(QStringLiteral("on it."), VarnoFont::italicBrusk(26), VarnoColor::accent(), block);
+    QLabel *lead = Labels::plain(QStringLiteral("Brusk is "), VarnoFont::brusk(26, QFont::Light), VarnoColor::textPrimary(), block);
+    QLabel *tail = Labels::plain(QStringLiteral("on it."), VarnoFont::italicBrusk(26), VarnoColor::accent(), block);
     titleRow->addWidget(lead, 0, Qt::AlignBaseline);
     titleRow->addWidget(tail, 0, Qt::AlignBaseline);
     titleRow->addStretch(1);
     blockColumn->addLayout(titleRow);
     block->setAccessibleName(QStringLiteral("Brusk is on it."));
-    m_subtitle = SheetParts::label(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), block);
+    m_subtitle = Labels::plain(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), block);
     m_subtitle->setObjectName(QStringLiteral("update-flow-subtitle"));
     m_subtitle->setAlignment(Qt::AlignHCenter);
     blockColumn->addWidget(m_subtitle);
@@ -325,7 +326,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &UpdateFlowView::showRowsInView);
     m_rowsHost->setAutoFillBackground(false);
     m_scroll->setWidget(m_rowsHost);
-    m_waitingHeading = SheetParts::label(QStringLiteral("Waiting for your OK"), VarnoFont::ui(11, QFont::Medium),
+    m_waitingHeading = Labels::plain(QStringLiteral("Waiting for your OK"), VarnoFont::ui(11, QFont::Medium),
                              VarnoColor::textSecondary(), m_rowsHost);
     m_waitingHeading->setObjectName(QStringLiteral("waiting-heading"));
     m_waitingHeading->setAccessibleDescription(QStringLiteral("heading"));
@@ -333,7 +334,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     column->addWidget(m_scroll);
 
     // 3. The closing line, once every app is through.
-    m_completion = SheetParts::label(QString(), VarnoFont::italicBrusk(15), VarnoColor::textSecondary(), this);
+    m_completion = Labels::plain(QString(), VarnoFont::italicBrusk(15), VarnoColor::textSecondary(), this);
     m_completion->setObjectName(QStringLiteral("update-flow-completion"));
     m_completion->setAlignment(Qt::AlignHCenter);
     m_completion->setWordWrap(true);
@@ -351,7 +352,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     m_done = new StyledButton(QStringLiteral("Working..."), doneStyle(false), footer);
     m_done->setObjectName(QStringLiteral("update-flow-done"));
     footerColumn->addWidget(m_done);
-    m_escLine = SheetParts::label(QStringLiteral("Press Esc to close. The queue keeps running."), VarnoFont::italicBrusk(11),
+    m_escLine = Labels::plain(QStringLiteral("Press Esc to close. The queue keeps running."), VarnoFont::italicBrusk(11),
                       VarnoColor::textTertiary(), footer);
     m_escLine->setAlignment(Qt::AlignHCenter);
     footerColumn->addWidget(m_escLine);

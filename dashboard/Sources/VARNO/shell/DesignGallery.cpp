@@ -2,6 +2,7 @@
 
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/SettingsButton.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
@@ -20,20 +21,12 @@ namespace {
 
 QLabel *caption(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(VarnoFont::mono(10));
-    VarnoColor::bindForeground(label, VarnoColor::textSecondary());
-    return label;
+    return Labels::plain(text, VarnoFont::mono(10), VarnoColor::textSecondary(), parent);
 }
 
 QLabel *heading(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(VarnoFont::brusk(18, QFont::Light));
-    VarnoColor::bindForeground(label, VarnoColor::textPrimary());
-    return label;
+    return Labels::plain(text, VarnoFont::brusk(18, QFont::Light), VarnoColor::textPrimary(), parent);
 }
 
 QWidget *page(QWidget *parent = nullptr)

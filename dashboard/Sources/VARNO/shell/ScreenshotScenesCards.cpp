@@ -6,6 +6,7 @@
 
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -57,11 +58,7 @@ protected:
 
 QLabel *sceneCaption(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(VarnoFont::mono(10));
-    VarnoColor::bindForeground(label, VarnoColor::textTertiary());
-    return label;
+    return Labels::plain(text, VarnoFont::mono(10), VarnoColor::textTertiary(), parent);
 }
 
 void noDrawer(const AppRecord &) {}

@@ -2,6 +2,7 @@
 
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -101,7 +102,7 @@ public:
         row->addWidget(new InitialTile(GhostRules::initial(ghost.app_name), this));
         auto *lines = new QVBoxLayout();
         lines->setSpacing(2);
-        QLabel *name = WorkshopParts::plainLabel(ghost.app_name, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
+        QLabel *name = Labels::plain(ghost.app_name, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
         lines->addWidget(name);
         m_detail = GhostRules::rowDetail(ghost);
         auto *detail = new FittedLabel(m_detail, Qt::ElideMiddle, this);
@@ -302,7 +303,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     title->setRuns({{QStringLiteral("Brusk found "), face, VarnoColor::textPrimary()},
                     {QStringLiteral("some ghosts."), italic(face), VarnoColor::accent()}});
     titles->addWidget(title);
-    m_subtitle = WorkshopParts::plainLabel(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), header);
+    m_subtitle = Labels::plain(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), header);
     titles->addWidget(m_subtitle);
     headerRow->addLayout(titles, 1);
     m_done = new StyledButton(QStringLiteral("Done"), GhostButtonStyle(), header);

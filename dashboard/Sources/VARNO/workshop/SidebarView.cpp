@@ -1,6 +1,7 @@
 #include "workshop/SidebarView.h"
 
 #include "kit/BrandArtwork.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "kit/WindowRegistry.h"
@@ -83,7 +84,7 @@ QAccessibleInterface *sidebarRowAccessible(const QString &className, QObject *ob
 
 QLabel *sectionHeader(const QString &text, QWidget *parent)
 {
-    QLabel *label = WorkshopParts::plainLabel(text, VarnoFont::ui(11, QFont::DemiBold), VarnoColor::textTertiary(), parent);
+    QLabel *label = Labels::plain(text, VarnoFont::ui(11, QFont::DemiBold), VarnoColor::textTertiary(), parent);
     label->setContentsMargins(kRowInset + kRowPadding, 12, 0, 4);
     return label;
 }
@@ -446,7 +447,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     footerColumn->addStretch(1);
     auto *versionRow = new QHBoxLayout();
     versionRow->setSpacing(8);
-    m_version = WorkshopParts::plainLabel(AppMetadata::shortVersionLabel(), VarnoFont::mono(11), VarnoColor::textSecondary(), footer);
+    m_version = Labels::plain(AppMetadata::shortVersionLabel(), VarnoFont::mono(11), VarnoColor::textSecondary(), footer);
     versionRow->addWidget(m_version);
     versionRow->addStretch(1);
     m_checkChip = new SidebarChipButton(QStringLiteral("Check"), footer);
@@ -455,7 +456,7 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     versionRow->addWidget(m_checkChip);
     footerColumn->addLayout(versionRow);
     const auto installDate = AppMetadata::installDate(AppMetadata::Sources::current());
-    m_date = WorkshopParts::plainLabel(SidebarRules::footerDateLine(installDate ? std::optional<QString>(
+    m_date = Labels::plain(SidebarRules::footerDateLine(installDate ? std::optional<QString>(
                                                                        AppMetadata::formatInstalledDate(*installDate))
                                                                  : std::nullopt),
                         VarnoFont::ui(11), VarnoColor::textTertiary(), footer);

@@ -1,6 +1,7 @@
 #include "workshop/StatusBarView.h"
 
 #include "kit/BrandArtwork.h"
+#include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -14,14 +15,6 @@
 
 namespace {
 
-QLabel *plainLabel(const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
-}
 
 } // namespace
 
@@ -74,8 +67,8 @@ StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
         auto *column = new QVBoxLayout(cell);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(1);
-        QLabel *value = plainLabel(VarnoFont::mono(15, QFont::Medium), valueColor(which), cell);
-        QLabel *caption = plainLabel(VarnoFont::mono(11, QFont::Medium), VarnoColor::textTertiary(), cell);
+        QLabel *value = Labels::plain(QString(), VarnoFont::mono(15, QFont::Medium), valueColor(which), cell);
+        QLabel *caption = Labels::plain(QString(), VarnoFont::mono(11, QFont::Medium), VarnoColor::textTertiary(), cell);
         caption->setText(label(which));
         column->addWidget(value);
         column->addWidget(caption);
@@ -95,7 +88,7 @@ StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
     chip->addWidget(new BruskView(20, BruskVariant::sentry, m_chip));
     QFont titleFont = VarnoFont::brusk(13, QFont::Light);
     titleFont.setItalic(true);
-    m_title = plainLabel(titleFont, VarnoColor::textSecondary(), m_chip);
+    m_title = Labels::plain(QString(), titleFont, VarnoColor::textSecondary(), m_chip);
     chip->addWidget(m_title);
     row->addWidget(m_chip);
 

@@ -2,6 +2,7 @@
 
 #include "engine/UpdateStream.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/SettingsButton.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -224,7 +225,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     title->setSpacing(6);
     QFont titleFont = VarnoFont::brusk(17, QFont::Light);
     titleFont.setItalic(true);
-    QLabel *library = WorkshopParts::plainLabel(QStringLiteral("your library"), titleFont, VarnoColor::textPrimary(), this);
+    QLabel *library = Labels::plain(QStringLiteral("your library"), titleFont, VarnoColor::textPrimary(), this);
     library->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     title->addWidget(library);
     m_badge = new OutdatedBadge(this);
@@ -250,7 +251,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     scanning->setContentsMargins(0, 0, 0, 0);
     scanning->setSpacing(10);
     scanning->addWidget(new BusyIndicator(14, m_scanning));
-    scanning->addWidget(WorkshopParts::plainLabel(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
+    scanning->addWidget(Labels::plain(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
     // The explanation gives way first when the strip is narrow.
     auto *hint = new FittedLabel(scanningHint(), Qt::ElideRight, m_scanning);
     hint->setFont(VarnoFont::mono(11));

@@ -62,15 +62,6 @@ void styleScrollBar(QScrollBar *bar)
 
 namespace WorkshopParts {
 
-QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
-}
-
 QWidget *divider(QWidget *parent)
 {
     auto *line = new QWidget(parent);

@@ -32,9 +32,6 @@ void styleScrollBar(QScrollBar *bar);
 
 namespace WorkshopParts {
 
-// A plain-text label in a font and a colour pair that follows the appearance.
-QLabel *plainLabel(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent);
-
 // A one-pixel line in the border colour across the width of its column.
 QWidget *divider(QWidget *parent);
 
