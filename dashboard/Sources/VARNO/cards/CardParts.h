@@ -2,6 +2,7 @@
 
 #include "cards/CardRules.h"
 #include "kit/ButtonStyles.h"
+#include "kit/SpinnerView.h"
 #include "platform/ColorPair.h"
 #include "records/AppRecord.h"
 
@@ -16,7 +17,6 @@ class QColor;
 class QPainter;
 class QPixmap;
 class QRectF;
-class QVariantAnimation;
 class StyledButton;
 class TrustBadgeView;
 
@@ -108,26 +108,6 @@ private:
     QString m_symbol;
     ColorPair m_color;
     int m_box;
-};
-
-// The small indeterminate progress indicator of a running update: an arc
-// that turns (still under Reduce Motion).
-class SpinnerView : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit SpinnerView(int side, QWidget *parent = nullptr);
-    QSize sizeHint() const override;
-
-protected:
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    int m_side;
-    qreal m_angle = 0;
-    QVariantAnimation *m_turn = nullptr;
 };
 
 // The style of the action area's buttons: ui 11 semibold, white on orange

@@ -2,6 +2,7 @@
 
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
+#include "kit/SpinnerView.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -137,7 +138,7 @@ SetupRowView::SetupRowView(QWidget *parent)
     markBox->setFixedSize(18, 18);
     m_check = new PanelsSymbol(QStringLiteral("checkmark.circle.fill"), VarnoColor::success(), 18, 0, markBox);
     // The spinner at 0.7 of the mark's frame, about its centre.
-    m_spinner = new PanelsSpinner(13, markBox);
+    m_spinner = new SpinnerView(13, markBox);
     m_spinner->move(2, 2);
     m_ring = new RingView(markBox);
     row->addWidget(markBox, 0, Qt::AlignVCenter);

@@ -3,7 +3,6 @@
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
-#include "platform/Appearance.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,7 +10,6 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 namespace PanelParts {
 
@@ -147,56 +145,6 @@ void PanelsSymbol::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     SymbolIcons::shared().paint(painter, QRectF(0, m_topInset, m_box, m_box), m_symbol, m_color.resolved(m_opacity));
-}
-
-// --- PanelsSpinner ----------------------------------------------------------------
-
-PanelsSpinner::PanelsSpinner(int side, QWidget *parent)
-    : QWidget(parent)
-    , m_turn(new QVariantAnimation(this))
-{
-    setFixedSize(side, side);
-    setAccessibleName(QStringLiteral("In progress"));
-    m_turn->setStartValue(0.0);
-    m_turn->setEndValue(360.0);
-    m_turn->setDuration(1000);
-    m_turn->setLoopCount(-1);
-    connect(m_turn, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_angle = value.toReal();
-        update();
-    });
-    VarnoColor::repaintOnAppearanceChange(this);
-}
-
-bool PanelsSpinner::isTurning() const
-{
-    return m_turn->state() == QAbstractAnimation::Running;
-}
-
-void PanelsSpinner::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (!Appearance::instance().reduceMotion())
-        m_turn->start();
-}
-
-void PanelsSpinner::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    m_turn->stop();
-}
-
-void PanelsSpinner::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal pen = std::max(1.5, width() / 8.0);
-    const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
-    painter.setPen(QPen(VarnoColor::textTertiary().resolved(0.3), pen));
-    painter.drawEllipse(ring);
-    painter.setPen(QPen(VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine, Qt::RoundCap));
-    // Qt angles: 1/16 degree, counter-clockwise from 3 o'clock.
-    painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
 }
 
 // --- PanelsRoundedPanel ----------------------------------------------------------------

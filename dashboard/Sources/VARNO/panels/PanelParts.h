@@ -9,7 +9,6 @@
 
 #include <optional>
 
-class QVariantAnimation;
 
 // The small pieces the onboarding, Diagnostics and Environment screens are
 // built of.
@@ -72,25 +71,6 @@ private:
     qreal m_opacity = 1.0;
     int m_box;
     int m_topInset;
-};
-
-// An indeterminate progress indicator: an arc that turns while shown (still
-// under Reduce Motion).
-class PanelsSpinner : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit PanelsSpinner(int side, QWidget *parent = nullptr);
-    bool isTurning() const;
-
-protected:
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    qreal m_angle = 0;
-    QVariantAnimation *m_turn;
 };
 
 // A rounded panel filled with a token, optionally outlined.

@@ -3,6 +3,7 @@
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
+#include "kit/SpinnerView.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -335,7 +336,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     auto *footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(14, 14, 14, 14);
     footerRow->setSpacing(8);
-    m_checking = new BusyIndicator(14, footer);
+    m_checking = new SpinnerView(14, footer);
     m_checking->hide();
     footerRow->addWidget(m_checking);
     m_check = new StyledButton(QStringLiteral("Check Homebrew status"), PrimaryButtonStyle(), footer);

@@ -14,7 +14,7 @@
 #include <functional>
 
 class AppModel;
-class BusyIndicator;
+class SpinnerView;
 class QLabel;
 class QVBoxLayout;
 class StyledButton;
@@ -111,6 +111,6 @@ private:
     StyledButton *m_done;
     StyledButton *m_allClear;
     StyledButton *m_check;
-    BusyIndicator *m_checking;
+    SpinnerView *m_checking;
     QList<QWidget *> m_rowWidgets;
 };

@@ -4,11 +4,11 @@
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
 #include "kit/SettingsButton.h"
+#include "kit/SpinnerView.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
-#include "platform/Appearance.h"
 #include "workshop/LibraryFilters.h"
 #include "workshop/ToolbarRules.h"
 #include "workshop/ViewHelpers.h"
@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QVariantAnimation>
 
 namespace {
 
@@ -88,62 +87,6 @@ protected:
 };
 
 } // namespace
-
-// --- BusyIndicator ---------------------------------------------------------------------
-
-BusyIndicator::BusyIndicator(int side, QWidget *parent)
-    : QWidget(parent)
-    , m_side(side)
-    , m_turn(new QVariantAnimation(this))
-{
-    setFixedSize(side, side);
-    m_turn->setStartValue(0.0);
-    m_turn->setEndValue(360.0);
-    m_turn->setDuration(1000);
-    m_turn->setLoopCount(-1);
-    connect(m_turn, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_angle = value.toReal();
-        update();
-    });
-    VarnoColor::repaintOnAppearanceChange(this);
-}
-
-QSize BusyIndicator::sizeHint() const
-{
-    return QSize(m_side, m_side);
-}
-
-bool BusyIndicator::isTurning() const
-{
-    return m_turn->state() == QAbstractAnimation::Running;
-}
-
-void BusyIndicator::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (!Appearance::instance().reduceMotion())
-        m_turn->start();
-}
-
-void BusyIndicator::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    m_turn->stop();
-}
-
-void BusyIndicator::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal pen = std::max(1.5, m_side / 8.0);
-    const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
-    painter.setPen(QPen(VarnoColor::textTertiary().resolved(0.3), pen));
-    painter.drawEllipse(ring);
-    QPen arc(VarnoColor::textSecondary().resolved(), pen);
-    arc.setCapStyle(Qt::RoundCap);
-    painter.setPen(arc);
-    painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
-}
 
 // --- ModePillButton ----------------------------------------------------------------------
 
@@ -250,7 +193,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     auto *scanning = new QHBoxLayout(m_scanning);
     scanning->setContentsMargins(0, 0, 0, 0);
     scanning->setSpacing(10);
-    scanning->addWidget(new BusyIndicator(14, m_scanning));
+    scanning->addWidget(new SpinnerView(14, m_scanning));
     scanning->addWidget(Labels::plain(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
     // The explanation gives way first when the strip is narrow.
     auto *hint = new FittedLabel(scanningHint(), Qt::ElideRight, m_scanning);

@@ -9,30 +9,8 @@
 class AppModel;
 class QLabel;
 class QLineEdit;
-class QVariantAnimation;
 class SettingsButton;
 class StyledButton;
-
-// A small indeterminate spinner: an arc turning once a second (still under
-// Reduce Motion).
-class BusyIndicator : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit BusyIndicator(int side, QWidget *parent = nullptr);
-    QSize sizeHint() const override;
-    bool isTurning() const;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    int m_side;
-    qreal m_angle = 0;
-    QVariantAnimation *m_turn;
-};
 
 // One pill of the Simple/Details switch: the title in the interface face at
 // 11 medium, padded 10 by 5; the active pill on the hover surface in the
