@@ -75,6 +75,36 @@ void bindBackground(QWidget *widget, const ColorPair &color)
     bindPaletteRole(widget, QPalette::Window, color);
 }
 
+void bindWindowPalette(QWidget *widget, const ColorPair &fields)
+{
+    widget->setAutoFillBackground(true);
+    onAppearanceChange(widget, [widget, fields] {
+        QPalette palette = widget->palette();
+        const QColor text = textPrimary().resolved();
+        palette.setColor(QPalette::Window, background().resolved());
+        palette.setColor(QPalette::WindowText, text);
+        palette.setColor(QPalette::Text, text);
+        palette.setColor(QPalette::ButtonText, text);
+        palette.setColor(QPalette::Base, fields.resolved());
+        palette.setColor(QPalette::AlternateBase, surface().resolved());
+        palette.setColor(QPalette::Button, surface().resolved());
+        palette.setColor(QPalette::Light, surfaceHover().resolved());
+        palette.setColor(QPalette::Midlight, surfaceHover().resolved());
+        palette.setColor(QPalette::Mid, border().resolved());
+        palette.setColor(QPalette::Dark, border().resolved());
+        palette.setColor(QPalette::Shadow, border().resolved());
+        palette.setColor(QPalette::Highlight, accent().resolved());
+        palette.setColor(QPalette::HighlightedText, background().resolved());
+        palette.setColor(QPalette::PlaceholderText, textTertiary().resolved());
+        palette.setColor(QPalette::ToolTipBase, surface().resolved());
+        palette.setColor(QPalette::ToolTipText, text);
+        const QColor muted = textTertiary().resolved(0.7);
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(QPalette::Disabled, role, muted);
+        widget->setPalette(palette);
+    });
+}
+
 QColor mix(const QColor &from, const QColor &to, qreal t)
 {
     if (t <= 0)

@@ -58,6 +58,10 @@ void bindPaletteRole(QWidget *widget, QPalette::ColorRole role, const ColorPair 
 void bindForeground(QWidget *widget, const ColorPair &color, qreal opacity = 1.0);
 // A filled background (Window role, with autoFillBackground on).
 void bindBackground(QWidget *widget, const ColorPair &color);
+// A window or sheet in the tokens: filled with the background, text in the
+// primary colour (muted when disabled), controls on the surface, fields on
+// `fields`, selection in the accent, tooltips on the surface.
+void bindWindowPalette(QWidget *widget, const ColorPair &fields);
 
 // The colour `t` of the way from `from` to `to` (0 is `from`, 1 is `to`),
 // alpha included: hover fades blend their fills with it.

@@ -290,7 +290,7 @@ DiagnosticsView::DiagnosticsView(AppModel *model, DiagnosticsOperations operatio
     setObjectName(QStringLiteral("diagnostics"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kMinimumWidth, 680);
-    PanelParts::applySheetPalette(this);
+    VarnoColor::bindWindowPalette(this, VarnoColor::background());
     build();
 
     // The health-check request reaches the sheet only while it exists.

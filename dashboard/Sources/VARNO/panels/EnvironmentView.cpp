@@ -177,7 +177,7 @@ EnvironmentView::EnvironmentView(AppModel *model, EnvironmentServices services, 
     setObjectName(QStringLiteral("environment"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(600, 640);
-    PanelParts::applySheetPalette(this);
+    VarnoColor::bindWindowPalette(this, VarnoColor::background());
     build();
     if (m_model) {
         connect(m_model, &AppModel::appsChanged, this, &EnvironmentView::updateBanner);

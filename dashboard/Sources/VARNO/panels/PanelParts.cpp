@@ -42,36 +42,6 @@ QWidget *divider(QWidget *parent)
     return line;
 }
 
-void applySheetPalette(QWidget *widget)
-{
-    widget->setAutoFillBackground(true);
-    VarnoColor::onAppearanceChange(widget, [widget] {
-        QPalette palette = widget->palette();
-        const QColor text = VarnoColor::textPrimary().resolved();
-        palette.setColor(QPalette::Window, VarnoColor::background().resolved());
-        palette.setColor(QPalette::WindowText, text);
-        palette.setColor(QPalette::Text, text);
-        palette.setColor(QPalette::ButtonText, text);
-        palette.setColor(QPalette::Base, VarnoColor::background().resolved());
-        palette.setColor(QPalette::AlternateBase, VarnoColor::surface().resolved());
-        palette.setColor(QPalette::Button, VarnoColor::surface().resolved());
-        palette.setColor(QPalette::Light, VarnoColor::surfaceHover().resolved());
-        palette.setColor(QPalette::Midlight, VarnoColor::surfaceHover().resolved());
-        palette.setColor(QPalette::Mid, VarnoColor::border().resolved());
-        palette.setColor(QPalette::Dark, VarnoColor::border().resolved());
-        palette.setColor(QPalette::Shadow, VarnoColor::border().resolved());
-        palette.setColor(QPalette::Highlight, VarnoColor::accent().resolved());
-        palette.setColor(QPalette::HighlightedText, VarnoColor::background().resolved());
-        palette.setColor(QPalette::PlaceholderText, VarnoColor::textTertiary().resolved());
-        palette.setColor(QPalette::ToolTipBase, VarnoColor::surface().resolved());
-        palette.setColor(QPalette::ToolTipText, text);
-        const QColor muted = VarnoColor::textTertiary().resolved(0.7);
-        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            palette.setColor(QPalette::Disabled, role, muted);
-        widget->setPalette(palette);
-    });
-}
-
 bool systemSettingsAvailable()
 {
 #ifdef Q_OS_MACOS

@@ -21,9 +21,6 @@ QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> c
 QFont trackedFont(qreal size, QFont::Weight weight, qreal tracking);
 // A one-pixel horizontal line in the border colour.
 QWidget *divider(QWidget *parent = nullptr);
-// Colours a sheet from the tokens (background, text, buttons, tooltips),
-// re-applied on every appearance change.
-void applySheetPalette(QWidget *widget);
 
 // Whether System Settings panes can be opened from here: only on macOS.
 bool systemSettingsAvailable();

@@ -29,10 +29,6 @@ QWidget *divider(const ColorPair &color, int spacing = 0, QWidget *parent = null
 // margin at the sides, 16 above and below, `spacing` between rows.
 QVBoxLayout *scrollingPage(QWidget *pane, const QString &pageName, int spacing);
 
-// Colours a top-level settings widget from the tokens: background, text,
-// fields and highlights, re-applied on every appearance change.
-void applyWindowPalette(QWidget *widget);
-
 } // namespace SettingsForm
 
 // The rounded group of rows inside a section.

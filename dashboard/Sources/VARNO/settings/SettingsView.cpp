@@ -78,7 +78,7 @@ SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidg
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Settings"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
-    SettingsForm::applyWindowPalette(this);
+    VarnoColor::bindWindowPalette(this, VarnoColor::backgroundRaised());
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
