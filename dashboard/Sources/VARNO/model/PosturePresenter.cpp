@@ -177,4 +177,39 @@ QString scanSentence(const std::optional<QDateTime> &date, const QString &unknow
     return QStringLiteral("Brusk app check: ") + QString::number(minutes) + QStringLiteral("m ago");
 }
 
+QString toneWord(PostureTone tone)
+{
+    switch (tone) {
+    case PostureTone::green:
+        return QStringLiteral("Healthy");
+    case PostureTone::orange:
+        return QStringLiteral("Attention needed");
+    case PostureTone::red:
+        return QStringLiteral("At risk");
+    case PostureTone::neutral:
+        break;
+    }
+    return QStringLiteral("Status unknown");
+}
+
+QString toneSymbol(PostureTone tone)
+{
+    switch (tone) {
+    case PostureTone::green:
+        return QStringLiteral("checkmark.seal.fill");
+    case PostureTone::orange:
+        return QStringLiteral("exclamationmark.triangle.fill");
+    case PostureTone::red:
+        return QStringLiteral("exclamationmark.octagon.fill");
+    case PostureTone::neutral:
+        break;
+    }
+    return QStringLiteral("questionmark.circle");
+}
+
+QString accessibleLabel(const PosturePresentation &posture)
+{
+    return toneWord(posture.tone) + QStringLiteral(". ") + posture.title;
+}
+
 } // namespace PosturePresenter

@@ -44,6 +44,12 @@ namespace PosturePresenter {
 
 // The dark/light colour pair of a tone, resolved by the views as they paint.
 ColorPair color(PostureTone tone);
+// "Healthy", "Attention needed", "At risk", "Status unknown".
+QString toneWord(PostureTone tone);
+// The posture indicator's symbol for a tone.
+QString toneSymbol(PostureTone tone);
+// "<tone word>. <title>": how assistive technology hears a posture.
+QString accessibleLabel(const PosturePresentation &posture);
 
 // The menu-bar panel's header (no at-risk row).
 PosturePresentation menuBar(const PostureSnapshot &model);

@@ -154,39 +154,4 @@ QString unmeasuredAccessibleLabel(qsizetype sensingGapCount)
     return QStringLiteral("%1 apps not fully checked for updates. Open Workshop for details.").arg(sensingGapCount);
 }
 
-QString toneWord(PostureTone tone)
-{
-    switch (tone) {
-    case PostureTone::green:
-        return QStringLiteral("Healthy");
-    case PostureTone::orange:
-        return QStringLiteral("Attention needed");
-    case PostureTone::red:
-        return QStringLiteral("At risk");
-    case PostureTone::neutral:
-        break;
-    }
-    return QStringLiteral("Status unknown");
-}
-
-QString toneSymbol(PostureTone tone)
-{
-    switch (tone) {
-    case PostureTone::green:
-        return QStringLiteral("checkmark.seal.fill");
-    case PostureTone::orange:
-        return QStringLiteral("exclamationmark.triangle.fill");
-    case PostureTone::red:
-        return QStringLiteral("exclamationmark.octagon.fill");
-    case PostureTone::neutral:
-        break;
-    }
-    return QStringLiteral("questionmark.circle");
-}
-
-QString postureAccessibleLabel(const PosturePresentation &posture)
-{
-    return toneWord(posture.tone) + QStringLiteral(". ") + posture.title;
-}
-
 } // namespace MenuBarPanelText

@@ -78,11 +78,13 @@ QString unmeasuredHeadline(qsizetype sensingGapCount);   // "<N> not fully check
 QString unmeasuredDetail(qsizetype unmeasuredCount);
 QString unmeasuredAccessibleLabel(qsizetype sensingGapCount);
 
-// "Healthy", "Attention needed", "At risk", "Status unknown".
-QString toneWord(PostureTone tone);
-// The posture indicator's symbol for a tone.
-QString toneSymbol(PostureTone tone);
-// "<tone word>. <title>"
-QString postureAccessibleLabel(const PosturePresentation &posture);
+// The tone's word and symbol, and "<tone word>. <title>", as the status strip
+// has them.
+using PosturePresenter::toneSymbol;
+using PosturePresenter::toneWord;
+inline QString postureAccessibleLabel(const PosturePresentation &posture)
+{
+    return PosturePresenter::accessibleLabel(posture);
+}
 
 } // namespace MenuBarPanelText

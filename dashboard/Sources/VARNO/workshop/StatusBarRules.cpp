@@ -119,39 +119,4 @@ PostureSnapshot snapshot(const AppModel &model, const LibraryFilters::Counts &co
     return s;
 }
 
-QString toneSymbol(PostureTone tone)
-{
-    switch (tone) {
-    case PostureTone::green:
-        return QStringLiteral("checkmark.seal.fill");
-    case PostureTone::orange:
-        return QStringLiteral("exclamationmark.triangle.fill");
-    case PostureTone::red:
-        return QStringLiteral("exclamationmark.octagon.fill");
-    case PostureTone::neutral:
-        break;
-    }
-    return QStringLiteral("questionmark.circle");
-}
-
-QString toneWord(PostureTone tone)
-{
-    switch (tone) {
-    case PostureTone::green:
-        return QStringLiteral("Healthy");
-    case PostureTone::orange:
-        return QStringLiteral("Attention needed");
-    case PostureTone::red:
-        return QStringLiteral("At risk");
-    case PostureTone::neutral:
-        break;
-    }
-    return QStringLiteral("Status unknown");
-}
-
-QString chipAccessibleLabel(const PosturePresentation &posture)
-{
-    return toneWord(posture.tone) + QStringLiteral(". ") + posture.title;
-}
-
 } // namespace StatusBarRules

@@ -33,10 +33,13 @@ PostureSnapshot snapshot(const AppModel &model);
 qsizetype count(const LibraryFilters::Counts &counts, Cell cell);
 PostureSnapshot snapshot(const AppModel &model, const LibraryFilters::Counts &counts);
 
-// The chip's tone icon and the tone's word.
-QString toneSymbol(PostureTone tone);
-QString toneWord(PostureTone tone);
-// "<tone word>. <title>".
-QString chipAccessibleLabel(const PosturePresentation &posture);
+// The chip's tone icon and the tone's word, and "<tone word>. <title>", as
+// the menu-bar panel has them.
+using PosturePresenter::toneSymbol;
+using PosturePresenter::toneWord;
+inline QString chipAccessibleLabel(const PosturePresentation &posture)
+{
+    return PosturePresenter::accessibleLabel(posture);
+}
 
 } // namespace StatusBarRules
