@@ -6,13 +6,18 @@
 
 namespace Labels {
 
-QLabel *plain(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
+QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color, bool wraps, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    VarnoColor::bindForeground(label, color);
-    return label;
+    auto *result = new QLabel(parent);
+    result->setTextFormat(Qt::PlainText);
+    result->setText(text);
+    result->setFont(font);
+    result->setWordWrap(wraps);
+    if (wraps)
+        result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    if (color)
+        VarnoColor::bindForeground(result, *color);
+    return result;
 }
 
 } // namespace Labels

@@ -13,20 +13,6 @@
 
 namespace PanelParts {
 
-QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color, bool wraps, QWidget *parent)
-{
-    auto *result = new QLabel(parent);
-    result->setTextFormat(Qt::PlainText);
-    result->setText(text);
-    result->setFont(font);
-    result->setWordWrap(wraps);
-    if (wraps)
-        result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    if (color)
-        VarnoColor::bindForeground(result, *color);
-    return result;
-}
-
 QFont trackedFont(qreal size, QFont::Weight weight, qreal tracking)
 {
     QFont font = VarnoFont::ui(size, weight);

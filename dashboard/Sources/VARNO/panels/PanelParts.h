@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/Labels.h"
 #include "platform/ColorPair.h"
 
 #include <QAbstractButton>
@@ -14,9 +15,7 @@
 // built of.
 namespace PanelParts {
 
-// A plain-text label in a face and, when given, a colour token.
-QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color = std::nullopt,
-              bool wraps = false, QWidget *parent = nullptr);
+using Labels::label;
 // The interface face with letter spacing (the sections' upper-case headers).
 QFont trackedFont(qreal size, QFont::Weight weight, qreal tracking);
 // A one-pixel horizontal line in the border colour.

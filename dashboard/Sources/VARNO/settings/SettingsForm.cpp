@@ -15,20 +15,6 @@
 
 namespace SettingsForm {
 
-QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color, bool wraps, QWidget *parent)
-{
-    auto *result = new QLabel(parent);
-    result->setTextFormat(Qt::PlainText);
-    result->setText(text);
-    result->setFont(font);
-    result->setWordWrap(wraps);
-    if (wraps)
-        result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    if (color)
-        VarnoColor::bindForeground(result, *color);
-    return result;
-}
-
 QWidget *divider(const ColorPair &color, int spacing, QWidget *parent)
 {
     auto *holder = new QWidget(parent);

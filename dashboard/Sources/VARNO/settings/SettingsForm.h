@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/Labels.h"
 #include "platform/ColorPair.h"
 
 #include <QAbstractButton>
@@ -16,10 +17,7 @@ class QVBoxLayout;
 // hairline dividers and a switch-style toggle.
 namespace SettingsForm {
 
-// A plain-text label in a face and, when given, a colour token. Wrapping
-// labels take as many lines as they need.
-QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color = std::nullopt,
-              bool wraps = false, QWidget *parent = nullptr);
+using Labels::label;
 
 // A horizontal hairline in the given colour, with `spacing` pixels above and below.
 QWidget *divider(const ColorPair &color, int spacing = 0, QWidget *parent = nullptr);
