@@ -11,6 +11,7 @@
 #include "panels/PanelParts.h"
 #include "platform/Appearance.h"
 #include "platform/Logging.h"
+#include "platform/ServiceOverride.h"
 #include "platform/VarnoPaths.h"
 #include "platform/Workspace.h"
 #include "workshop/Skeleton.h"
@@ -24,7 +25,6 @@
 #include <QFuture>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMutex>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -38,8 +38,7 @@
 
 namespace {
 
-QMutex diagnosticsOverrideMutex;
-std::optional<DiagnosticsOperations> operationsOverride;
+ServiceOverride<DiagnosticsOperations> diagnosticsOverride;
 
 QString engineScript()
 {
@@ -155,18 +154,12 @@ DiagnosticsOperations DiagnosticsOperations::system()
 
 DiagnosticsOperations DiagnosticsOperations::current()
 {
-    {
-        QMutexLocker lock(&diagnosticsOverrideMutex);
-        if (operationsOverride)
-            return *operationsOverride;
-    }
-    return system();
+    return diagnosticsOverride.current(&DiagnosticsOperations::system);
 }
 
 void DiagnosticsOperations::setOverride(std::optional<DiagnosticsOperations> operations)
 {
-    QMutexLocker lock(&diagnosticsOverrideMutex);
-    operationsOverride = std::move(operations);
+    diagnosticsOverride.set(std::move(operations));
 }
 
 // --- DiagnosticsActionButton ---------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "panels/PanelParts.h"
 #include "platform/MainBundle.h"
 #include "platform/ServiceManagement.h"
+#include "platform/ServiceOverride.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "services/LaunchAgentManager.h"
@@ -17,7 +18,6 @@
 #include <QFuture>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMutex>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -31,8 +31,7 @@
 
 namespace {
 
-QMutex environmentOverrideMutex;
-std::optional<EnvironmentServices> servicesOverride;
+ServiceOverride<EnvironmentServices> environmentOverride;
 
 QCoro::Task<QList<ESE>> probeSystemExtensions()
 {
@@ -118,18 +117,12 @@ EnvironmentServices EnvironmentServices::system()
 
 EnvironmentServices EnvironmentServices::current()
 {
-    {
-        QMutexLocker lock(&environmentOverrideMutex);
-        if (servicesOverride)
-            return *servicesOverride;
-    }
-    return system();
+    return environmentOverride.current(&EnvironmentServices::system);
 }
 
 void EnvironmentServices::setOverride(std::optional<EnvironmentServices> services)
 {
-    QMutexLocker lock(&environmentOverrideMutex);
-    servicesOverride = std::move(services);
+    environmentOverride.set(std::move(services));
 }
 
 WorkshopWarningButtonStyle::WorkshopWarningButtonStyle()

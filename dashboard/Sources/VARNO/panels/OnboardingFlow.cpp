@@ -4,12 +4,12 @@
 #include "model/AppModel.h"
 #include "panels/OnboardingRules.h"
 #include "platform/Appearance.h"
+#include "platform/ServiceOverride.h"
 #include "services/LaunchAgentManager.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFuture>
-#include <QMutex>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -39,8 +39,7 @@ QCoro::Task<void> loadLibrary(AppModel *model)
         co_await guarded->load();
 }
 
-QMutex onboardingOverrideMutex;
-std::optional<OnboardingEnvironment> environmentOverride;
+ServiceOverride<OnboardingEnvironment> onboardingOverride;
 
 QCoro::Task<void> bootstrapEngine()
 {
@@ -104,18 +103,12 @@ OnboardingEnvironment OnboardingEnvironment::system()
 
 OnboardingEnvironment OnboardingEnvironment::current()
 {
-    {
-        QMutexLocker lock(&onboardingOverrideMutex);
-        if (environmentOverride)
-            return *environmentOverride;
-    }
-    return system();
+    return onboardingOverride.current(&OnboardingEnvironment::system);
 }
 
 void OnboardingEnvironment::setOverride(std::optional<OnboardingEnvironment> environment)
 {
-    QMutexLocker lock(&onboardingOverrideMutex);
-    environmentOverride = std::move(environment);
+    onboardingOverride.set(std::move(environment));
 }
 
 OnboardingFlow::OnboardingFlow(AppModel *model, OnboardingEnvironment environment, QObject *parent)
