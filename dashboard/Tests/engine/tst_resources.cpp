@@ -206,6 +206,15 @@ private Q_SLOTS:
         ResourceLocator::setExecutablePathForTesting(build + QStringLiteral("/dashboard/Tests/model/tst_model"));
         QCOMPARE(ResourceLocator::url(QStringLiteral("remediation_registry"), QStringLiteral("json")),
                  std::optional<QString>(staged));
+        // Its Info.plist too, unless the sources' own is among the ancestors.
+        const QString stagedPlist = build + QStringLiteral("/VARNO.app/Contents/Info.plist");
+        QVERIFY(VarnoTest::writeFile(stagedPlist, "<plist/>"));
+        ResourceLocator::setExecutablePathForTesting(build + QStringLiteral("/dashboard/Tests/model/tst_model"));
+        QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>(stagedPlist));
+        const QString sourcePlist = m_root + QStringLiteral("/elsewhere/dashboard/Sources/VARNO/Info.plist");
+        QVERIFY(VarnoTest::writeFile(sourcePlist, "<plist/>"));
+        ResourceLocator::setExecutablePathForTesting(build + QStringLiteral("/dashboard/Tests/model/tst_model"));
+        QCOMPARE(ResourceLocator::cachedInfoPlistURL(), std::optional<QString>(sourcePlist));
 
         VarnoTest::LogCapture log;
         RemediationRegistry::fromFile(ResourceLocator::url(QStringLiteral("nowhere"), QStringLiteral("json")));

@@ -43,14 +43,18 @@ void ensureComputed(ResourceCache &c)
     c.ancestors = executable.isEmpty() ? QStringList() : ResourceLocator::ancestorsOf(executable);
     c.roots = ResourceLocator::searchRootsFor(c.ancestors);
     c.infoPlist.reset();
-    for (const QString &ancestor : std::as_const(c.ancestors)) {
-        const QDir dir(ancestor);
-        for (const QString &relative : {QStringLiteral("Sources/VARNO/Info.plist"),
-                                        QStringLiteral("dashboard/Sources/VARNO/Info.plist")}) {
-            const QString candidate = dir.filePath(relative);
-            if (QFileInfo(candidate).isFile()) {
-                c.infoPlist = candidate;
-                break;
+    // The sources' own first; else the copy a build folder stages in its
+    // bundle (a build folder need not sit inside the sources).
+    const QStringList sources{QStringLiteral("Sources/VARNO/Info.plist"),
+                              QStringLiteral("dashboard/Sources/VARNO/Info.plist")};
+    const QStringList staged{QStringLiteral("VARNO.app/Contents/Info.plist")};
+    for (const QStringList &candidates : {sources, staged}) {
+        for (const QString &ancestor : std::as_const(c.ancestors)) {
+            const QDir dir(ancestor);
+            for (const QString &relative : candidates) {
+                const QString candidate = dir.filePath(relative);
+                if (!c.infoPlist && QFileInfo(candidate).isFile())
+                    c.infoPlist = candidate;
             }
         }
         if (c.infoPlist)

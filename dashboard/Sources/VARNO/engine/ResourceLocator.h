@@ -31,9 +31,10 @@ public:
     // decode (later extensions are not tried) or none exists.
     static std::optional<QImage> image(const QString &named);
 
-    // The first existing Sources/VARNO/Info.plist or
-    // dashboard/Sources/VARNO/Info.plist in the executable's ancestors (for
-    // version facts that the running bundle's Info.plist lacks).
+    // The nearest Sources/VARNO/Info.plist or dashboard/Sources/VARNO/Info.plist
+    // in the executable's ancestors, else the nearest VARNO.app/Contents/Info.plist
+    // (a build folder's staged bundle), for version facts that the running
+    // bundle's Info.plist lacks.
     static std::optional<QString> cachedInfoPlistURL();
 
     static QStringList executableAncestors();
