@@ -73,13 +73,7 @@ void modelLoad()
     script.write("if [ \"$3\" = list ]; then cat '" + QFile::encodeName(library) + "'; else exit 1; fi\n");
     script.close();
 
-    AppModelServices quiet;
-    quiet.detectOpenCore = [](double) { return false; };
-    quiet.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    quiet.checkMas = [](double) { return MechanismHealth::healthy(); };
-    quiet.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    quiet.notifyUpdates = [](int, const QStringList &) {};
-    quiet.revealFile = [](const QString &) {};
+    AppModelServices quiet = AppModelServices::quiet();
     quiet.openApplication = [](const QString &) {};
     AppModelServices sealed = quiet;
     quiet.trustSeal = noSeal;

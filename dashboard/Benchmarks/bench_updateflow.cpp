@@ -36,13 +36,7 @@ namespace {
 
 AppModelServices quietServices()
 {
-    AppModelServices s;
-    s.detectOpenCore = [](double) { return false; };
-    s.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    s.checkMas = [](double) { return MechanismHealth::healthy(); };
-    s.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    s.notifyUpdates = [](int, const QStringList &) {};
-    s.revealFile = [](const QString &) {};
+    AppModelServices s = AppModelServices::quiet();
     s.openApplication = [](const QString &) {};
     s.activateApplication = [] {};
     s.trustSeal = [](QString) -> QCoro::Task<TrustSealRecord> { co_return TrustSealRecord(); };

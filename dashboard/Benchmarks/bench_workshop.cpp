@@ -67,14 +67,7 @@ Sample median(std::vector<Sample> samples)
 
 AppModelServices quietServices()
 {
-    AppModelServices s;
-    s.detectOpenCore = [](double) { return false; };
-    s.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    s.checkMas = [](double) { return MechanismHealth::healthy(); };
-    s.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    s.notifyUpdates = [](int, const QStringList &) {};
-    s.revealFile = [](const QString &) {};
-    return s;
+    return AppModelServices::quiet();
 }
 
 QList<AppRecord> library(int count, int edition = 0)

@@ -20,14 +20,7 @@ namespace PanelTest {
 // Probes that answer at once and touch nothing.
 inline AppModelServices quietServices()
 {
-    AppModelServices s;
-    s.detectOpenCore = [](double) { return false; };
-    s.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    s.checkMas = [](double) { return MechanismHealth::healthy(); };
-    s.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    s.notifyUpdates = [](int, const QStringList &) {};
-    s.revealFile = [](const QString &) {};
-    return s;
+    return AppModelServices::quiet();
 }
 
 // A record from a few JSON fields.

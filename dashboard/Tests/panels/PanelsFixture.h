@@ -33,13 +33,7 @@ namespace PanelsTest {
 // Probes that answer at once and touch nothing.
 inline AppModelServices quietServices()
 {
-    AppModelServices s;
-    s.detectOpenCore = [](double) { return false; };
-    s.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    s.checkMas = [](double) { return MechanismHealth::healthy(); };
-    s.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> { co_return MacOSUpdateStatus::upToDate(); };
-    s.notifyUpdates = [](int, const QStringList &) {};
-    s.revealFile = [](const QString &) {};
+    AppModelServices s = AppModelServices::quiet();
     s.openApplication = [](const QString &) {};
     s.activateApplication = [] {};
     return s;

@@ -49,6 +49,20 @@ AppModelServices AppModelServices::system()
     return services;
 }
 
+AppModelServices AppModelServices::quiet()
+{
+    AppModelServices services;
+    services.detectOpenCore = [](double) { return false; };
+    services.checkBrew = [](double) { return MechanismHealth::healthy(); };
+    services.checkMas = [](double) { return MechanismHealth::healthy(); };
+    services.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> {
+        co_return MacOSUpdateStatus::upToDate();
+    };
+    services.notifyUpdates = [](int, const QStringList &) {};
+    services.revealFile = [](const QString &) {};
+    return services;
+}
+
 namespace {
 
 bool storedFlag(const QString &key)

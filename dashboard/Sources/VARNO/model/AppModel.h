@@ -52,6 +52,10 @@ struct AppModelServices {
     std::function<QCoro::Task<TrustSealRecord>(QString bundleId)> trustSeal;
 
     static AppModelServices system();
+    // Probes that answer at once (no OpenCore, Homebrew and mas healthy, macOS
+    // up to date) and no notification or revealed file; the rest as system()
+    // (screenshots, benchmarks, tests).
+    static AppModelServices quiet();
 };
 
 // The one model of the library of installed applications. It lives on the GUI

@@ -126,16 +126,7 @@ namespace ScreenshotLibrary {
 
 AppModelServices quietServices()
 {
-    AppModelServices services;
-    services.detectOpenCore = [](double) { return false; };
-    services.checkBrew = [](double) { return MechanismHealth::healthy(); };
-    services.checkMas = [](double) { return MechanismHealth::healthy(); };
-    services.checkSoftwareUpdate = [](double) -> QCoro::Task<MacOSUpdateStatus> {
-        co_return MacOSUpdateStatus::upToDate();
-    };
-    services.notifyUpdates = [](int, const QStringList &) {};
-    services.revealFile = [](const QString &) {};
-    return services;
+    return AppModelServices::quiet();
 }
 
 const QList<AppRecord> &demoRecords()
