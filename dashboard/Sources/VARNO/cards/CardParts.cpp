@@ -2,6 +2,7 @@
 
 #include "cards/TrustBadges.h"
 #include "kit/SymbolIcons.h"
+#include "kit/TextLines.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -14,7 +15,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextLayout>
 
 #include <cmath>
 
@@ -152,29 +152,7 @@ void LineLimitedLabel::setColor(const ColorPair &color)
 
 QStringList LineLimitedLabel::linesFor(int width) const
 {
-    QStringList lines;
-    if (m_text.isEmpty() || width <= 0)
-        return lines;
-    QTextLayout layout(m_text, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() + 1 == m_maxLines) {
-            // The last line allowed takes the rest of the text, cut to fit.
-            const QString rest = m_text.mid(line.textStart()).simplified();
-            lines.append(fontMetrics().elidedText(rest, Qt::ElideRight, width));
-            break;
-        }
-        lines.append(m_text.mid(line.textStart(), line.textLength()).trimmed());
-    }
-    layout.endLayout();
-    return lines;
+    return TextLines::limited(m_text, font(), m_maxLines, width);
 }
 
 int LineLimitedLabel::heightForWidth(int width) const

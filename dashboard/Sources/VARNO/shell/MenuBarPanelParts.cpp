@@ -1,12 +1,12 @@
 #include "shell/MenuBarPanelParts.h"
 
 #include "kit/SymbolIcons.h"
+#include "kit/TextLines.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -195,30 +195,7 @@ PanelLineLimitedLabel::PanelLineLimitedLabel(int maxLines, QWidget *parent)
 
 QStringList PanelLineLimitedLabel::linesFor(int width) const
 {
-    QStringList lines;
-    const QString content = text();
-    if (content.isEmpty() || width <= 0)
-        return lines;
-    QTextLayout layout(content, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() == m_maxLines - 1) {
-            // The last line allowed holds the rest, elided when it is too long.
-            const QString rest = content.mid(line.textStart()).simplified();
-            lines << fontMetrics().elidedText(rest, Qt::ElideRight, width);
-            break;
-        }
-        lines << content.mid(line.textStart(), line.textLength()).trimmed();
-    }
-    layout.endLayout();
-    return lines;
+    return TextLines::limited(text(), font(), m_maxLines, width);
 }
 
 int PanelLineLimitedLabel::heightForWidth(int width) const
