@@ -768,7 +768,6 @@ QCoro::Task<void> ProvenanceDrawerView::loadDrawer()
     const quint64 generation = ++m_generation;
     ++m_loadRuns;
     const QString bid = m_app.bundle_id;
-    const std::optional<QString> historyId = bid;
     const std::shared_ptr<VARNOCancellationToken> token = m_token;
     // Still the drawer's run, for the app it shows.
     const auto current = [self, generation, bid] {
@@ -778,26 +777,14 @@ QCoro::Task<void> ProvenanceDrawerView::loadDrawer()
     m_state.loadError.reset();
     refresh();
 
-    QList<ProvenanceRecord> history;
-    std::optional<QString> failure;
-    try {
-        history = co_await VARNOProcess::provenance(historyId, token);
-    } catch (const std::exception &error) {
-        failure = localizedDescription(error);
-    } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
-    }
+    const FetchedHistory fetched = co_await fetchHistory(bid, token);
     if (!current())
         co_return;
-    if (failure) {
-        qCInfo(lcVarno).noquote() << "provenance of" << bid << "failed:" << *failure;
-        m_state.provenance.clear();
-        m_state.loadError = failure;
+    if (!applyHistory(fetched)) {
         m_state.isLoading = false;
         refresh();
         co_return;
     }
-    m_state.provenance = history;
     refresh();
 
     std::optional<BackupRecord> backup;
@@ -833,32 +820,46 @@ QCoro::Task<void> ProvenanceDrawerView::reloadHistory()
     const quint64 generation = ++m_generation;
     ++m_loadRuns;
     const QString bid = m_app.bundle_id;
-    const std::optional<QString> historyId = bid;
     const std::shared_ptr<VARNOCancellationToken> token = m_token;
+    const auto current = [self, generation, bid] {
+        return self && self->m_generation == generation && self->m_app.bundle_id == bid;
+    };
     m_state.isLoading = true;
     m_state.loadError.reset();
     refresh();
 
-    QList<ProvenanceRecord> history;
-    std::optional<QString> failure;
-    try {
-        history = co_await VARNOProcess::provenance(historyId, token);
-    } catch (const std::exception &error) {
-        failure = localizedDescription(error);
-    } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
-    }
-    if (!self || self->m_generation != generation || self->m_app.bundle_id != bid)
+    const FetchedHistory fetched = co_await fetchHistory(bid, token);
+    if (!current())
         co_return;
-    if (failure) {
-        qCInfo(lcVarno).noquote() << "provenance of" << bid << "failed:" << *failure;
-        m_state.provenance.clear();
-        m_state.loadError = failure;
-    } else {
-        m_state.provenance = history;
-    }
+    applyHistory(fetched);
     m_state.isLoading = false;
     refresh();
+}
+
+QCoro::Task<ProvenanceDrawerView::FetchedHistory>
+ProvenanceDrawerView::fetchHistory(QString bundleId, std::shared_ptr<VARNOCancellationToken> token)
+{
+    FetchedHistory fetched;
+    try {
+        fetched.history = co_await VARNOProcess::provenance(std::optional<QString>(bundleId), token);
+    } catch (const std::exception &error) {
+        fetched.failure = localizedDescription(error);
+    } catch (...) {
+        fetched.failure = QStringLiteral("Something went wrong running VARNO.");
+    }
+    co_return fetched;
+}
+
+bool ProvenanceDrawerView::applyHistory(const FetchedHistory &fetched)
+{
+    if (fetched.failure) {
+        qCInfo(lcVarno).noquote() << "provenance of" << m_app.bundle_id << "failed:" << *fetched.failure;
+        m_state.provenance.clear();
+        m_state.loadError = fetched.failure;
+        return false;
+    }
+    m_state.provenance = fetched.history;
+    return true;
 }
 
 // --- Actions ----------------------------------------------------------------------------------

@@ -120,6 +120,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The engine's history of an app, or why it could not be had.
+    struct FetchedHistory {
+        QList<ProvenanceRecord> history;
+        std::optional<QString> failure;
+    };
+    static QCoro::Task<FetchedHistory> fetchHistory(QString bundleId, std::shared_ptr<VARNOCancellationToken> token);
+    // Shows a fetched history, or its failure (logged); whether it was found.
+    bool applyHistory(const FetchedHistory &fetched);
+
     void buildPanel();
     QWidget *buildHeader();
     QWidget *buildFooter();
