@@ -46,31 +46,15 @@ GhostButtonStyle::GhostButtonStyle()
 
 SecondaryButtonStyle::SecondaryButtonStyle()
 {
-    text = VarnoColor::textSecondary();
-    textHovered = VarnoColor::textPrimary();
-    fill = VarnoColor::surface();
-    fillHovered = VarnoColor::surfaceHover();
-    stroke = VarnoColor::border();
-    strokeHovered = VarnoColor::textTertiary();
-    pressedOpacity = 0.8;
     disabledOpacity = 0.5;
-    cornerRadius = 8;
-    horizontalPadding = 14;
-    verticalPadding = 6;
-    tracksHover = true;
 }
 
 DestructiveButtonStyle::DestructiveButtonStyle()
 {
-    text = VarnoColor::background(); // dark on red in the dark appearance, near white in the light
+    // The primary's text colour: dark on red in the dark appearance, near
+    // white in the light.
     fill = VarnoColor::danger();
-    fillHoveredOpacity = 0.82;
-    pressedOpacity = 0.75;
     disabledOpacity = 0.5;
-    cornerRadius = 8;
-    horizontalPadding = 14;
-    verticalPadding = 6;
-    tracksHover = true;
 }
 
 PanelPrimaryButton::PanelPrimaryButton()
@@ -110,15 +94,9 @@ PanelGhostButton::PanelGhostButton()
 
 PanelDangerGhostButton::PanelDangerGhostButton()
 {
-    face = Face{11, QFont::Normal};
     text = VarnoColor::dangerText();
-    fill = VarnoColor::backgroundRaised();
-    fillPressedOpacity = 0.6;
     stroke = VarnoColor::danger();
     strokeOpacity = 0.5;
-    cornerRadius = 4;
-    horizontalPadding = 10;
-    verticalPadding = 4;
 }
 
 PanelLinkButton::PanelLinkButton()

@@ -65,10 +65,10 @@ struct GhostButtonStyle : ButtonStyle {
 // corners by 8, ease their hover look in over 80 ms and take the caller's
 // font; pressing dims the whole button (0.8 and 0.75). A disabled button is
 // drawn at half opacity, so that it reads as unavailable.
-struct SecondaryButtonStyle : ButtonStyle {
+struct SecondaryButtonStyle : GhostButtonStyle {
     SecondaryButtonStyle();
 };
-struct DestructiveButtonStyle : ButtonStyle {
+struct DestructiveButtonStyle : PrimaryButtonStyle {
     DestructiveButtonStyle();
 };
 
@@ -83,7 +83,7 @@ struct PanelSecondaryButton : ButtonStyle {
 struct PanelGhostButton : ButtonStyle {
     PanelGhostButton();
 };
-struct PanelDangerGhostButton : ButtonStyle {
+struct PanelDangerGhostButton : PanelGhostButton {
     PanelDangerGhostButton();
 };
 struct PanelLinkButton : ButtonStyle {
