@@ -104,11 +104,4 @@ inline QByteArray engineJournal()
     return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
 }
 
-// A record from a few JSON fields.
-inline AppRecord makeRecord(const QByteArray &json)
-{
-    const auto record = AppRecord::fromJson(QJsonDocument::fromJson(json).object());
-    if (!record)
-        qFatal("test record does not decode: %s", json.constData());
-    return *record;
-}
+using VarnoTest::makeRecord;

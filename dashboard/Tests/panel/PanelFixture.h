@@ -23,14 +23,7 @@ inline AppModelServices quietServices()
     return AppModelServices::quiet();
 }
 
-// A record from a few JSON fields.
-inline AppRecord makeRecord(const QByteArray &json)
-{
-    const auto record = AppRecord::fromJson(QJsonDocument::fromJson(json).object());
-    if (!record)
-        qFatal("test record does not decode: %s", json.constData());
-    return *record;
-}
+using VarnoTest::makeRecord;
 
 // One record per mechanism, all current and fully checked.
 inline QList<AppRecord> currentLibrary()

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
@@ -328,6 +330,14 @@ bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     }
     return true;
+}
+
+AppRecord makeRecord(const QByteArray &json)
+{
+    const auto record = AppRecord::fromJson(QJsonDocument::fromJson(json).object());
+    if (!record)
+        qFatal("test record does not decode: %s", json.constData());
+    return *record;
 }
 
 } // namespace VarnoTest

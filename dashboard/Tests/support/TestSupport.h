@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/AppRecord.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QEventLoop>
@@ -236,5 +238,8 @@ private:
 // the file system.
 bool waitUntil(const std::function<bool()> &predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A record from a few JSON fields (the test stops when they do not decode).
+AppRecord makeRecord(const QByteArray &json);
 
 } // namespace VarnoTest

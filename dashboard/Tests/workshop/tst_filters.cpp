@@ -13,10 +13,7 @@ namespace {
 
 AppRecord record(const QByteArray &json)
 {
-    const auto decoded = AppRecord::fromJson(QJsonDocument::fromJson(json).object());
-    if (!decoded)
-        qFatal("test record does not decode: %s", json.constData());
-    return *decoded;
+    return VarnoTest::makeRecord(json);
 }
 
 // One record for each way into (or out of) a filter.
