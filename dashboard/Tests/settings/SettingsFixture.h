@@ -200,22 +200,10 @@ T *child(QWidget *root, const QString &name)
 // flag), in order, from its journal; the harness's own commands left out.
 inline QList<QStringList> engineJournal()
 {
-    QList<QStringList> entries;
-    const QByteArray text = VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
-    for (const QByteArray &line : text.split('\n')) {
-        const QList<QByteArray> parts = line.split('\t');
-        if (parts.size() < 4)
-            continue;
-        QStringList argv;
-        const QJsonArray array = QJsonDocument::fromJson(parts.mid(3).join('\t')).array();
-        for (const QJsonValue &value : array)
-            argv.append(value.toString());
-        if (argv.size() >= 2 && argv.at(0) == QLatin1String("--engine-contract-version"))
-            argv.remove(0, 2);
-        if (argv.value(0) == QLatin1String("sim") || argv.value(0) == QLatin1String("migrate"))
-            continue;
-        entries.append(argv);
-    }
+    QList<QStringList> entries = VarnoTest::engineCommands();
+    entries.removeIf([](const QStringList &argv) {
+        return argv.value(0) == QLatin1String("sim") || argv.value(0) == QLatin1String("migrate");
+    });
     return entries;
 }
 

@@ -28,21 +28,7 @@ void setKnob(const QByteArray &ruleJson)
 
 QList<QStringList> journal()
 {
-    QList<QStringList> entries;
-    const QByteArray text = runEngine({QStringLiteral("sim"), QStringLiteral("journal")});
-    for (const QByteArray &line : text.split('\n')) {
-        const QList<QByteArray> parts = line.split('\t');
-        if (parts.size() < 4)
-            continue;
-        QStringList argv;
-        const QJsonArray array = QJsonDocument::fromJson(parts.mid(3).join('\t')).array();
-        for (const QJsonValue &value : array)
-            argv.append(value.toString());
-        if (argv.size() >= 2 && argv.at(0) == QLatin1String("--engine-contract-version"))
-            argv.remove(0, 2);
-        entries.append(argv);
-    }
-    return entries;
+    return VarnoTest::engineCommands();
 }
 
 ShellEngine::ShellEngine(const QByteArray &body)

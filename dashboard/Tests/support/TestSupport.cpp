@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
@@ -338,6 +339,27 @@ AppRecord makeRecord(const QByteArray &json)
     if (!record)
         qFatal("test record does not decode: %s", json.constData());
     return *record;
+}
+
+QList<QStringList> engineCommands()
+{
+    QList<QStringList> entries;
+    const QByteArray text = runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput;
+    for (const QByteArray &line : text.split('\n')) {
+        // Time, exit status, duration and the arguments as a JSON array,
+        // tab-separated.
+        const QList<QByteArray> parts = line.split('\t');
+        if (parts.size() < 4)
+            continue;
+        QStringList argv;
+        const QJsonArray array = QJsonDocument::fromJson(parts.mid(3).join('\t')).array();
+        for (const QJsonValue &value : array)
+            argv.append(value.toString());
+        if (argv.size() >= 2 && argv.at(0) == QLatin1String("--engine-contract-version"))
+            argv.remove(0, 2);
+        entries.append(argv);
+    }
+    return entries;
 }
 
 } // namespace VarnoTest

@@ -112,6 +112,10 @@ struct EngineRun {
 // Blocks until it exits (at most the time-out).
 EngineRun runEngine(const QStringList &arguments, int timeoutMs = 60000);
 
+// The argument vectors the engine stand-in received, in order, from its
+// journal (the contract flag taken off).
+QList<QStringList> engineCommands();
+
 // Installs the engine into the current HOME, prepares its database and makes
 // the simulated Mac instant (no scan or update delays). Returns false when any
 // step fails.
