@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QStaticText>
 
 namespace {
@@ -354,16 +353,9 @@ void AppCardSimpleView::paintEvent(QPaintEvent *)
                             .arg(borderColor.rgba(), 0, 16)
                             .arg(focused ? 1 : 0)
                             .arg(VarnoColor::accent().resolved().rgba(), 0, 16);
-    QPixmap face;
-    if (!QPixmapCache::find(key, &face)) {
-        face = QPixmap(size() * ratio);
-        face.setDevicePixelRatio(ratio);
-        face.fill(Qt::transparent);
-        QPainter facePainter(&face);
+    const QPixmap face = sharedPainting(key, size(), ratio, [&](QPainter &facePainter) {
         paintCardFace(facePainter, QRectF(rect()), background, borderColor, focused);
-        facePainter.end();
-        QPixmapCache::insert(key, face);
-    }
+    });
     drawCardFace(painter, face, cardRadius,
                  background.alpha() == 255 && (!focused || VarnoColor::accent().resolved().alpha() == 255));
 }

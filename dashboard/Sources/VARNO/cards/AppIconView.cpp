@@ -1,5 +1,6 @@
 #include "cards/AppIconView.h"
 
+#include "cards/CardParts.h"
 #include "kit/VarnoColor.h"
 #include "platform/ApplicationIcons.h"
 #include "platform/PlainText.h"
@@ -8,7 +9,6 @@
 #include <QFutureWatcher>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmapCache>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
@@ -156,9 +156,9 @@ void AppIconView::paintEvent(QPaintEvent *)
         if (m_scaled.size() != pixels || m_scaledFrom != m_image.cacheKey()) {
             m_scaled = QPixmap::fromImage(
                 m_image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            m_scaled.setDevicePixelRatio(ratio);
             m_scaledFrom = m_image.cacheKey();
         }
-        m_scaled.setDevicePixelRatio(ratio);
         const QRectF target(square.center().x() - fitted.width() / 2, square.center().y() - fitted.height() / 2,
                             fitted.width(), fitted.height());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -178,15 +178,8 @@ void AppIconView::paintEvent(QPaintEvent *)
                             .arg(tile.rgba(), 0, 16)
                             .arg(ink.rgba(), 0, 16)
                             .arg(QApplication::font().key());
-    QPixmap face;
-    if (!QPixmapCache::find(key, &face)) {
-        face = QPixmap(QSize(m_size, m_size) * ratio);
-        face.setDevicePixelRatio(ratio);
-        face.fill(Qt::transparent);
-        QPainter facePainter(&face);
-        paintLetterTile(facePainter, QRectF(0, 0, m_size, m_size), m_size, letter, tile, ink);
-        facePainter.end();
-        QPixmapCache::insert(key, face);
-    }
+    const QPixmap face = sharedPainting(key, QSize(m_size, m_size), ratio, [&](QPainter &tilePainter) {
+        paintLetterTile(tilePainter, QRectF(0, 0, m_size, m_size), m_size, letter, tile, ink);
+    });
     painter.drawPixmap(square.topLeft(), face);
 }

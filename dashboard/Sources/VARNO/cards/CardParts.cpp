@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 #include <cmath>
 
@@ -419,6 +420,21 @@ void CardActionArea::rebuild()
 }
 
 // --- Card faces ---------------------------------------------------------------------
+
+QPixmap sharedPainting(const QString &key, QSize size, qreal ratio, const std::function<void(QPainter &)> &paint)
+{
+    QPixmap painting;
+    if (QPixmapCache::find(key, &painting))
+        return painting;
+    painting = QPixmap(size * ratio);
+    painting.setDevicePixelRatio(ratio);
+    painting.fill(Qt::transparent);
+    QPainter painter(&painting);
+    paint(painter);
+    painter.end();
+    QPixmapCache::insert(key, painting);
+    return painting;
+}
 
 void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
                    bool focused)

@@ -17,6 +17,7 @@ class QColor;
 class QPainter;
 class QPixmap;
 class QRectF;
+class QSize;
 class StyledButton;
 class TrustBadgeView;
 
@@ -156,6 +157,11 @@ private:
 QSize wrappedTextSize(const QFont &font, const QString &text, int width);
 // Its height, at least one line's.
 int wrappedTextHeight(const QFont &font, const QString &text, int width);
+
+// A transparent pixmap of `size` at `ratio` with `paint` drawn on it, kept in
+// QPixmapCache under `key` (which must tell apart everything `paint` draws):
+// what many cards show alike is painted once and copied.
+QPixmap sharedPainting(const QString &key, QSize size, qreal ratio, const std::function<void(QPainter &)> &paint);
 
 // The corner radius of a card's face.
 constexpr int cardRadius = 12;
