@@ -14,20 +14,29 @@
 class QLocalServer;
 class QLocalSocket;
 
-// One running app per user. The first start listens on a local socket in the
-// user's runtime folder; a later start hands its command-line URLs to it and
-// exits. The message is a JSON array of strings and a line feed; anything
-// else, or more than maxMessageBytes, is dropped.
+// One running app per user. The first start listens on a local socket in a
+// folder only this user can enter; a later start hands its command-line URLs
+// to it and exits. The message is a JSON array of strings and a line feed;
+// anything else, or more than maxMessageBytes, is dropped.
+//
+// A socket is used (handed URLs, or removed as left behind) only when its file
+// belongs to this user and, once connected, so does the process that answers:
+// another user's listener is never taken for a running app.
 class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    // `socketPath` defaults to defaultSocketPath().
+    // `socketPath` defaults to defaultSocketPath(); when that is empty the
+    // start neither hands over nor listens, and the app runs on alone.
     explicit SingleInstance(QString socketPath = QString(), QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // <XDG runtime folder>/org.varno.workshop.sock, else a name in the
-    // temporary folder that carries the user's id.
+    // <XDG runtime folder>/org.varno.workshop.sock when that folder is
+    // private: a real folder (not a link) of the user that neither group nor
+    // others may enter. Else the same name in
+    // <temporary folder>/org.varno.workshop-<uid>, a folder made with mode
+    // 0700 and used only while it is private. Empty when neither is: a
+    // folder another user made or can enter is never used.
     static QString defaultSocketPath();
 
     QString socketPath() const { return m_socketPath; }
@@ -39,7 +48,8 @@ public:
     // Starts listening; false when the socket cannot be set up (the app then
     // runs on without it) or another start already listens on it (see
     // anotherInstanceAnswered()). A socket is removed and replaced only when
-    // a connection to it fails: it was left behind by an app that is gone.
+    // it is this user's and a connection to it fails: it was left behind by
+    // an app that is gone. Another user's socket or listener is left alone.
     bool listen();
     // listen() found a live app on the socket (two starts at the same time:
     // the later one hands its URLs over and ends).
