@@ -94,22 +94,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("shell");
         QTest::addColumn<bool>("set");
+        QTest::addColumn<QStringList>("existing"); // which of .bash_profile and .bash_login exist
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("bash") << QStringLiteral("/bin/bash") << true
-                              << QStringList{QStringLiteral(".bashrc"), QStringLiteral(".bash_profile")};
-        QTest::newRow("zsh") << QStringLiteral("/usr/local/bin/zsh") << true << QStringList{QStringLiteral(".zshrc")};
-        QTest::newRow("fish") << QStringLiteral("/usr/local/bin/fish") << true
+        const QString rc = QStringLiteral(".bashrc");
+        const QString bashProfile = QStringLiteral(".bash_profile");
+        const QString bashLogin = QStringLiteral(".bash_login");
+        QTest::newRow("bash without a login file of its own")
+            << QStringLiteral("/bin/bash") << true << QStringList() << QStringList{rc, QStringLiteral(".profile")};
+        QTest::newRow("bash with .bash_profile")
+            << QStringLiteral("/bin/bash") << true << QStringList{bashProfile} << QStringList{rc, bashProfile};
+        QTest::newRow("bash with .bash_login")
+            << QStringLiteral("/usr/local/bin/bash") << true << QStringList{bashLogin} << QStringList{rc, bashLogin};
+        QTest::newRow("bash with both: .bash_profile is read")
+            << QStringLiteral("/bin/bash") << true << QStringList{bashLogin, bashProfile}
+            << QStringList{rc, bashProfile};
+        QTest::newRow("zsh") << QStringLiteral("/usr/local/bin/zsh") << true << QStringList{bashProfile}
+                             << QStringList{QStringLiteral(".zshrc")};
+        QTest::newRow("fish") << QStringLiteral("/usr/local/bin/fish") << true << QStringList{bashProfile}
                               << QStringList{QStringLiteral(".profile")};
-        QTest::newRow("unset") << QString() << false << QStringList{QStringLiteral(".zshrc")};
-        QTest::newRow("empty") << QString() << true << QStringList{QStringLiteral(".profile")};
+        QTest::newRow("unset") << QString() << false << QStringList() << QStringList{QStringLiteral(".zshrc")};
+        QTest::newRow("empty") << QString() << true << QStringList() << QStringList{QStringLiteral(".profile")};
     }
 
     void startupFilesFollowTheShell()
     {
         QFETCH(QString, shell);
         QFETCH(bool, set);
+        QFETCH(QStringList, existing);
         QFETCH(QStringList, files);
-        QCOMPARE(ShellLauncher::startupFiles(set ? std::optional(shell) : std::nullopt), files);
+        QCOMPARE(ShellLauncher::startupFiles(set ? std::optional(shell) : std::nullopt, existing), files);
     }
 
     void recognisesAnExistingPathLine_data()
@@ -139,9 +152,21 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("before"); // per name; "-" = no file
         QTest::addColumn<QList<QByteArray>>("after");
 
-        QTest::newRow("bash, no files") << QByteArray("/bin/bash")
-                                        << QStringList{QStringLiteral(".bashrc"), QStringLiteral(".bash_profile")}
-                                        << QList<QByteArray>{"-", "-"} << QList<QByteArray>{block, block};
+        // A new ~/.bash_profile would hide ~/.profile from a login bash.
+        const QStringList bashFiles{QStringLiteral(".bashrc"), QStringLiteral(".bash_profile"),
+                                    QStringLiteral(".bash_login"), QStringLiteral(".profile")};
+        QTest::newRow("bash, no files") << QByteArray("/bin/bash") << bashFiles
+                                        << QList<QByteArray>{"-", "-", "-", "-"}
+                                        << QList<QByteArray>{block, "-", "-", block};
+        QTest::newRow("bash, .profile of the user")
+            << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", "-", "-", "umask 077\n"}
+            << QList<QByteArray>{block, "-", "-", "umask 077\n" + block};
+        QTest::newRow("bash, .bash_profile of the user")
+            << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", ". ~/.profile\n", "-", "umask 077\n"}
+            << QList<QByteArray>{block, ". ~/.profile\n" + block, "-", "umask 077\n"};
+        QTest::newRow("bash, .bash_login of the user")
+            << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", "-", "set -o vi\n", "-"}
+            << QList<QByteArray>{block, "-", "set -o vi\n" + block, "-"};
         QTest::newRow("fish goes to .profile") << QByteArray("/usr/local/bin/fish")
                                                << QStringList{QStringLiteral(".profile"), QStringLiteral(".zshrc")}
                                                << QList<QByteArray>{"-", "-"} << QList<QByteArray>{block, "-"};
@@ -159,9 +184,9 @@ private Q_SLOTS:
                                             << QList<QByteArray>{"alias g=git"}
                                             << QList<QByteArray>{"alias g=git" + block};
         QTest::newRow("bash, one file has it")
-            << QByteArray("/bin/bash") << QStringList{QStringLiteral(".bashrc"), QStringLiteral(".bash_profile")}
-            << QList<QByteArray>{"PATH=\"$HOME/.local/bin:$PATH\"\n", "-"}
-            << QList<QByteArray>{"PATH=\"$HOME/.local/bin:$PATH\"\n", block};
+            << QByteArray("/bin/bash") << bashFiles
+            << QList<QByteArray>{"PATH=\"$HOME/.local/bin:$PATH\"\n", "-", "-", "-"}
+            << QList<QByteArray>{"PATH=\"$HOME/.local/bin:$PATH\"\n", "-", "-", block};
     }
 
     void installsLauncherAndStartupLines()
@@ -247,6 +272,7 @@ private Q_SLOTS:
         ShellLauncher::install();
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral(".bashrc"))));
         QVERIFY(!QFile::exists(home.filePath(QStringLiteral(".bash_profile"))));
+        QVERIFY(!QFile::exists(home.filePath(QStringLiteral(".profile"))));
     }
 };
 

@@ -44,11 +44,26 @@ QByteArray pathBlock()
     return QStringLiteral("\n# VARNO \u2014 your software, tended.\nexport PATH=\"$HOME/.local/bin:$PATH\"\n").toUtf8();
 }
 
-QStringList startupFiles(const std::optional<QString> &shell)
+namespace {
+
+// The files a login bash reads before .profile; the first that exists wins.
+QStringList bashLoginFiles()
+{
+    return {QStringLiteral(".bash_profile"), QStringLiteral(".bash_login")};
+}
+
+} // namespace
+
+QStringList startupFiles(const std::optional<QString> &shell, const QStringList &existing)
 {
     const QString name = shell.value_or(QStringLiteral("/bin/zsh"));
-    if (name.endsWith(QLatin1String("bash")))
-        return {QStringLiteral(".bashrc"), QStringLiteral(".bash_profile")};
+    if (name.endsWith(QLatin1String("bash"))) {
+        for (const QString &login : bashLoginFiles()) {
+            if (existing.contains(login))
+                return {QStringLiteral(".bashrc"), login};
+        }
+        return {QStringLiteral(".bashrc"), QStringLiteral(".profile")};
+    }
     if (name.endsWith(QLatin1String("zsh")))
         return {QStringLiteral(".zshrc")};
     return {QStringLiteral(".profile")};
@@ -151,7 +166,12 @@ void install()
     const std::optional<QString> shell = qEnvironmentVariableIsSet("SHELL")
         ? std::optional<QString>(qEnvironmentVariable("SHELL"))
         : std::nullopt;
-    for (const QString &name : startupFiles(shell))
+    QStringList existing;
+    for (const QString &login : bashLoginFiles()) {
+        if (QFileInfo::exists(VarnoPaths::inHome(login)))
+            existing.append(login);
+    }
+    for (const QString &name : startupFiles(shell, existing))
         addPathBlock(VarnoPaths::inHome(name));
 }
 

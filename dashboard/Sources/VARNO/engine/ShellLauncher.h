@@ -22,9 +22,14 @@ QByteArray pathBlock();
 QString launcherMarker();
 
 // The start-up files (relative to the home folder) for a login shell: bash
-// gets .bashrc and .bash_profile, zsh .zshrc, anything else .profile. No SHELL
-// counts as /bin/zsh.
-QStringList startupFiles(const std::optional<QString> &shell);
+// gets .bashrc and the file a login bash reads, zsh .zshrc, anything else
+// .profile. No SHELL counts as /bin/zsh.
+//
+// A login bash reads only the first of .bash_profile, .bash_login and
+// .profile that exists, so a new .bash_profile would hide the user's
+// .profile: bash's line goes to .bash_profile or .bash_login only when it
+// exists (`existing` says which of them do), otherwise to .profile.
+QStringList startupFiles(const std::optional<QString> &shell, const QStringList &existing = {});
 
 // Whether a start-up file's text already puts ~/.local/bin on the search path
 // (a line, not commented out, holding both "PATH=" and ".local/bin").
