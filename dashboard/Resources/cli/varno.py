@@ -26,8 +26,9 @@ class BytecodeCache:
     tree. So each module is compiled once and kept in <data>/bytecode/<interpreter tag>/<module>.bin with
     the exact source and path it came from; it is used only while its source is byte for byte the same
     file at the same path, under the same interpreter. A cache that can't be read or written is passed
-    over, and the module is compiled as before. This class lives here, in the script itself, because the
-    interpreter runs a script without that set-up.
+    over, and the module is compiled as before. The app removes the whole cache whenever it installs or
+    repairs the engine, so that no code compiled earlier, or put there, outlives a verified install. This
+    class lives here, in the script itself, because the interpreter runs a script without that set-up.
     """
 
     FORMAT = "varno-bytecode 1"

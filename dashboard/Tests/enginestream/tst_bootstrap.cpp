@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 #include <QtConcurrent>
 
@@ -74,6 +75,31 @@ QByteArray setupEngine(const QByteArray &migrate, const QByteArray &selftest = "
         "    " + QByteArray(migrate).replace("\n", "\n    ").trimmed() + "\n"
         "elif cmd == 'selftest':\n"
         "    " + QByteArray(selftest).replace("\n", "\n    ").trimmed() + "\n";
+}
+
+// Puts a compiled engine.cli in the engine's bytecode cache as an entry the
+// engine takes for its installed engine/cli.py: the same interpreter, path
+// and source, but code that also appends a line to `marker`.
+bool plantCompiledModule(const QString &marker)
+{
+    static const char *planter = R"(
+import marshal, os, sys
+installed, source_file, cache, marker = sys.argv[1:5]
+with open(source_file, "rb") as fh:
+    source = fh.read()
+code = compile(source + ("\nopen(%r, 'a').write('planted code ran\\n')\n" % marker).encode(), installed, "exec")
+folder = os.path.join(cache, sys.implementation.cache_tag or "python")
+os.makedirs(folder, mode=0o700, exist_ok=True)
+with open(os.path.join(folder, "engine.cli.bin"), "wb") as fh:
+    fh.write(marshal.dumps(("varno-bytecode 1\n" + sys.version, installed, source, code)))
+)";
+    QProcess python;
+    python.setProcessChannelMode(QProcess::ForwardedChannels);
+    python.start(VARNOProcess::python3(),
+                 {QStringLiteral("-c"), QString::fromUtf8(planter),
+                  VarnoPaths::engineDir() + QStringLiteral("/engine/cli.py"),
+                  stagedEngine() + QStringLiteral("/engine/cli.py"), VarnoPaths::engineBytecodeDir(), marker});
+    return python.waitForFinished(60000) && python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
 }
 
 class BootstrapTiming {
@@ -383,6 +409,45 @@ private Q_SLOTS:
         second.waitForFinished();
         QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("runs.log"))),
                  QByteArray("begin\nend\nbegin\nend\n"));
+    }
+
+    // The engine's cached bytecode is trusted whenever its stored source
+    // matches the file; an install or a repair leaves none of it, so what
+    // runs is compiled from the files the manifest vouched for.
+    void installLeavesNoCompiledCodeBehind_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("first install") << QStringLiteral("nothing installed");
+        QTest::newRow("launch over an install") << QStringLiteral("installed");
+        QTest::newRow("repair") << QStringLiteral("repair");
+    }
+
+    void installLeavesNoCompiledCodeBehind()
+    {
+        QFETCH(QString, before);
+        VarnoTest::TempHome home;
+        StagedBundle bundle;
+        ShellEnv shell("/bin/zsh");
+        const QString marker = home.filePath(QStringLiteral("planted-code-ran"));
+        if (before != QLatin1String("nothing installed")) {
+            QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
+            QVERIFY(QFileInfo(VarnoPaths::engineBytecodeDir()).isDir()); // the engine keeps its bytecode
+        }
+        QVERIFY(plantCompiledModule(marker));
+        if (before == QLatin1String("repair"))
+            QVERIFY(QFile::remove(VarnoPaths::engineDir() + QStringLiteral("/.cli_version")));
+
+        // migrate and selftest run in the bootstrap, then a command of the app.
+        QCOMPARE(describe(bootstrap()), QStringLiteral("success"));
+        QCOMPARE(VarnoTest::await(VARNOProcess::run({QStringLiteral("--version")}, 120)),
+                 QStringLiteral("varno %1\n").arg(CLIBootstrap::bundledVersion().value_or(QString())).toUtf8());
+        QVERIFY2(!QFile::exists(marker), VarnoTest::readFile(marker).constData());
+
+        // The planted entry is one the engine takes (it is trusted between
+        // installs): the bootstrap alone kept it from running.
+        QVERIFY(plantCompiledModule(marker));
+        VarnoTest::await(VARNOProcess::run({QStringLiteral("--version")}, 120));
+        QCOMPARE(VarnoTest::readFile(marker), QByteArray("planted code ran\n"));
     }
 
     void hardensDataFolders_data()

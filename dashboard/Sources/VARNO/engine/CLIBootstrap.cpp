@@ -166,6 +166,20 @@ void removeTree(const QString &path)
         QDir(path).removeRecursively();
 }
 
+// The engine compiles its modules once and keeps the bytecode in its data
+// folder, where an entry is taken whenever its stored source matches the file.
+// The manifest vouches for the sources, not for that code: every install
+// starts without it, and the engine compiles again from the verified files.
+void clearEngineBytecode()
+{
+    const QString cache = VarnoPaths::engineBytecodeDir();
+    removeTree(cache);
+    const QFileInfo left(cache);
+    if (left.exists() || left.isSymLink())
+        throw CLIBootstrapError::copyFailed(QStringLiteral("\u201c%1\u201d couldn't be removed").arg(cache),
+                                            QStringLiteral("removing the engine's bytecode at %1 failed").arg(cache));
+}
+
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -293,6 +307,8 @@ void CLIBootstrap::unsafeBootstrap()
         throw CLIBootstrapError::bundledCLIMissing();
 
     const bool firstInstall = !installedVersion().has_value();
+
+    clearEngineBytecode();
 
     // Copied into a staging folder, verified there, then swapped into place:
     // a damaged engine never replaces a sound one, and what is installed is

@@ -12,11 +12,12 @@
 #include <optional>
 
 // Installs the engine shipped in the app's resources (Resources/cli) into
-// ~/.varno and checks it: on every run the shipped tree is copied into a
-// staging folder beside ~/.varno (~/.varno.staging), checked there against
-// cli-manifest.json and only then swapped into place, so that the installed
-// tree is exactly the verified copy (only its logs folder carries over) and a
-// failed check leaves the previous install as it was;
+// ~/.varno and checks it: on every run the engine's compiled modules are
+// removed (it compiles them again from the verified files), the shipped tree
+// is copied into a staging folder beside ~/.varno (~/.varno.staging), checked
+// there against cli-manifest.json and only then swapped into place, so that
+// the installed tree is exactly the verified copy (only its logs folder
+// carries over) and a failed check leaves the previous install as it was;
 // the background scan's error log moves to scan.err.prev, the engine prepares
 // its database (`migrate`) and tests itself (`selftest`), the app's data
 // folders are made private, and on a first install the `varno` command is set

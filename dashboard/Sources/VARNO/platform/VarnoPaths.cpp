@@ -33,6 +33,7 @@ QString inHome(const QString &relative)
 QString engineDir() { return inHome(QStringLiteral(".varno")); }
 QString engineScript() { return inHome(QStringLiteral(".varno/varno.py")); }
 QString appSupportDir() { return inHome(QStringLiteral("Library/Application Support/VARNO")); }
+QString engineBytecodeDir() { return inHome(QStringLiteral("Library/Application Support/VARNO/bytecode")); }
 QString logsDir() { return inHome(QStringLiteral("Library/Logs/VARNO")); }
 QString localBinDir() { return inHome(QStringLiteral(".local/bin")); }
 

@@ -20,6 +20,8 @@ QString engineDir();
 QString engineScript();
 // ~/Library/Application Support/VARNO: the engine's database and state files.
 QString appSupportDir();
+// ~/Library/Application Support/VARNO/bytecode: the engine's compiled modules.
+QString engineBytecodeDir();
 // ~/Library/Logs/VARNO: bootstrap.err, update.err, support bundles.
 QString logsDir();
 // ~/.local/bin: where the `varno` launcher goes.
