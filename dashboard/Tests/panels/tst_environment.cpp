@@ -13,7 +13,10 @@
 #include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -34,6 +37,7 @@ ESE extension(const QString &bundleId, const QString &name, const QString &versi
 // Services answering from the test; the calls are counted.
 struct ScriptedSystem {
     bool fda = true;
+    bool receipts = true;
     int agent = EnvironmentRules::enabled;
     int loginItem = EnvironmentRules::notRegistered;
     int loginItemAfterSet = EnvironmentRules::enabled;
@@ -47,6 +51,7 @@ struct ScriptedSystem {
     {
         EnvironmentServices s;
         s.hasFullDiskAccess = [this] { return fda; };
+        s.receiptsFolderExists = [this] { return receipts; };
         s.agentStatus = [this] { return agent; };
         s.loginItemStatus = [this] { return loginItem; };
         s.probeExtensions = [this]() -> QCoro::Task<QList<ESE>> {
@@ -133,6 +138,11 @@ private Q_SLOTS:
                                   << PostureTone::orange;
         QTest::newRow("nothing to reclaim") << true << 1 << 1 << true << qint64(0) << ready << readyDetail
                                             << PostureTone::green;
+        QTest::newRow("agent registered, no manager answers")
+            << true << EnvironmentRules::unconfirmed << 1 << false << qint64(0)
+            << QStringLiteral("Background scan needs attention")
+            << QStringLiteral("VARNO can still run manually, but background scanning is not currently active.")
+            << PostureTone::orange;
         QTest::newRow("agent status out of range") << true << 7 << 1 << false << qint64(0)
                                                    << QStringLiteral("Background scan needs attention")
                                                    << QStringLiteral("VARNO can still run manually, but background "
@@ -171,6 +181,10 @@ private Q_SLOTS:
                                    << QStringLiteral("Background agent bundle not found in this build. This is normal in "
                                                      "some local development runs.")
                                    << QStringLiteral("Disabled.");
+        QTest::newRow("registered, no manager answers")
+            << EnvironmentRules::unconfirmed
+            << QStringLiteral("Registered, but no service manager answered. Brusk can't confirm that it runs.")
+            << QStringLiteral("Disabled.");
         QTest::newRow("other") << 4 << QStringLiteral("Unknown state.") << QStringLiteral("Disabled.");
         QTest::newRow("negative") << -1 << QStringLiteral("Unknown state.") << QStringLiteral("Disabled.");
     }
@@ -182,6 +196,30 @@ private Q_SLOTS:
         QFETCH(QString, login);
         QCOMPARE(EnvironmentRules::agentDetail(status), agent);
         QCOMPARE(EnvironmentRules::loginItemDetail(status), login);
+    }
+
+    void fullDiskAccessTexts_data()
+    {
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<bool>("folderExists");
+        QTest::addColumn<QString>("detail");
+        const QString denied = QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.");
+        QTest::newRow("granted") << true << true
+                                 << QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.");
+        QTest::newRow("no receipts folder") << true << false
+                                            << QStringLiteral("Nothing to read. This system has no "
+                                                              "/private/var/db/receipts, so there are no PKG receipts for "
+                                                              "Brusk to use.");
+        QTest::newRow("denied") << false << true << denied;
+        QTest::newRow("denied, no folder") << false << false << denied;
+    }
+
+    void fullDiskAccessTexts()
+    {
+        QFETCH(bool, granted);
+        QFETCH(bool, folderExists);
+        QFETCH(QString, detail);
+        QCOMPARE(EnvironmentRules::fullDiskAccessDetail(granted, folderExists), detail);
     }
 
     void versionLabel_data()
@@ -325,57 +363,75 @@ private Q_SLOTS:
     void sectionsFollowTheStatuses_data()
     {
         QTest::addColumn<bool>("fda");
+        QTest::addColumn<bool>("receipts");
         QTest::addColumn<int>("agent");
         QTest::addColumn<QStringList>("permissions");
         QTest::addColumn<bool>("settingsButton");
         QTest::addColumn<QStringList>("background");
         QTest::addColumn<bool>("approveButton");
         QTest::addColumn<QList<bool>>("dots"); // permissions, background scan
+        QTest::addColumn<QString>("posture");
         QTest::newRow("granted, running")
-            << true << 1
+            << true << true << 1
             << QStringList{QStringLiteral("PERMISSIONS"), QStringLiteral("Full Disk Access"),
                            QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.")}
             << false
             << QStringList{QStringLiteral("BACKGROUND SCAN"), QStringLiteral("Hourly scan agent"),
                            QStringLiteral("Running every hour. Logs at ~/Library/Logs/VARNO/scan.err.")}
-            << false << QList<bool>{true, true};
+            << false << QList<bool>{true, true} << QStringLiteral("Environment ready");
         QTest::newRow("denied, waiting for approval")
-            << false << 2
+            << false << true << 2
             << QStringList{QStringLiteral("PERMISSIONS"), QStringLiteral("Full Disk Access"),
                            QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.")}
             << true
             << QStringList{QStringLiteral("BACKGROUND SCAN"), QStringLiteral("Hourly scan agent"),
                            QStringLiteral("Waiting for your approval in System Settings.")}
-            << true << QList<bool>{false, false};
+            << true << QList<bool>{false, false} << QStringLiteral("Permissions incomplete");
         QTest::newRow("unknown agent state")
-            << true << 9
+            << true << true << 9
             << QStringList{QStringLiteral("PERMISSIONS"), QStringLiteral("Full Disk Access"),
                            QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.")}
             << false
             << QStringList{QStringLiteral("BACKGROUND SCAN"), QStringLiteral("Hourly scan agent"),
                            QStringLiteral("Unknown state.")}
-            << false << QList<bool>{true, false};
+            << false << QList<bool>{true, false} << QStringLiteral("Background scan needs attention");
+        // A system without the receipts folder and without a service manager
+        // that answers (a Linux machine with no user systemd).
+        QTest::newRow("no receipts folder, agent unconfirmed")
+            << true << false << EnvironmentRules::unconfirmed
+            << QStringList{QStringLiteral("PERMISSIONS"), QStringLiteral("Full Disk Access"),
+                           QStringLiteral("Nothing to read. This system has no /private/var/db/receipts, so there are "
+                                          "no PKG receipts for Brusk to use.")}
+            << false
+            << QStringList{QStringLiteral("BACKGROUND SCAN"), QStringLiteral("Hourly scan agent"),
+                           QStringLiteral("Registered, but no service manager answered. Brusk can't confirm that it "
+                                          "runs.")}
+            << false << QList<bool>{true, false} << QStringLiteral("Background scan needs attention");
     }
 
     void sectionsFollowTheStatuses()
     {
         QFETCH(bool, fda);
+        QFETCH(bool, receipts);
         QFETCH(int, agent);
         QFETCH(QStringList, permissions);
         QFETCH(bool, settingsButton);
         QFETCH(QStringList, background);
         QFETCH(bool, approveButton);
         QFETCH(QList<bool>, dots);
+        QFETCH(QString, posture);
         WorkspaceScope workspace;
         AppModel model(quietServices());
         ScriptedSystem system;
         system.fda = fda;
+        system.receipts = receipts;
         system.agent = agent;
         EnvironmentView view(&model, system.services());
         view.show();
         QVERIFY(refreshed(view));
         QCOMPARE(view.sectionTexts(QStringLiteral("Permissions")), permissions);
         QCOMPARE(view.sectionTexts(QStringLiteral("Background scan")), background);
+        QCOMPARE(view.sectionTexts(QStringLiteral("Posture")).value(1), posture);
         QCOMPARE(view.openSettingsButton()->isVisible(), settingsButton);
         QCOMPARE(view.approveButton()->isVisible(), approveButton);
         QCOMPARE((QList<bool>{view.sectionDots(QStringLiteral("Permissions")).value(0),
@@ -615,7 +671,105 @@ private Q_SLOTS:
     }
 };
 
+// The screen over this machine's own services, nothing scripted: every
+// sentence it shows must be true here, as the machine itself tells when asked
+// directly. (On a build machine without a user service manager the agent row
+// must not say that it runs.)
+class TestEnvironmentOnThisMachine : public QObject {
+    Q_OBJECT
+
+    // The user's service manager on a unit, asked directly: its active state,
+    // or nothing when no manager answers.
+    static std::optional<QString> managerActiveState(const QString &unit)
+    {
+        QProcess systemctl;
+        systemctl.start(QStringLiteral("/usr/bin/systemctl"), {QStringLiteral("--user"), QStringLiteral("is-active"), unit});
+        if (!systemctl.waitForStarted(30000))
+            return std::nullopt;
+        if (!systemctl.waitForFinished(60000)) {
+            systemctl.kill();
+            systemctl.waitForFinished();
+            return std::nullopt;
+        }
+        const QString state = QString::fromUtf8(systemctl.readAllStandardOutput()).trimmed();
+        if (state.isEmpty())
+            return std::nullopt;
+        return state;
+    }
+
+private Q_SLOTS:
+    void sentencesAreTrueHere()
+    {
+        VarnoTest::TempHome home;
+        StagedBundleScope bundle;
+        // The agent is registered as the launch registers it, with the
+        // platform's own service backend.
+        try {
+            LaunchAgentManager::install();
+        } catch (const LaunchAgentError &error) {
+            qInfo().noquote() << error.errorDescription();
+        }
+        AppModel model(quietServices());
+        EnvironmentView view(&model, EnvironmentServices::system());
+        view.show();
+        QVERIFY(VarnoTest::waitUntil([&] { return !view.isLoading(); }, std::chrono::seconds(120)));
+
+        // Full Disk Access: what listing the receipts folder gives.
+        const QString receipts = QStringLiteral("/private/var/db/receipts");
+        const QFileInfo folder(receipts);
+        const bool folderExists = folder.exists() || folder.isSymLink();
+        const bool readable =
+            !folderExists
+            || !QDir(receipts).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty();
+        const QString permissions = view.sectionTexts(QStringLiteral("Permissions")).value(2);
+        if (!folderExists)
+            QCOMPARE(permissions, QStringLiteral("Nothing to read. This system has no /private/var/db/receipts, so there "
+                                                 "are no PKG receipts for Brusk to use."));
+        else if (readable)
+            QCOMPARE(permissions, QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance."));
+        else
+            QCOMPARE(permissions,
+                     QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context."));
+        QCOMPARE(view.sectionDots(QStringLiteral("Permissions")), QList<bool>{readable});
+
+        // The hourly agent: running only if the user's manager runs its timer.
+        const std::optional<QString> timer = managerActiveState(QStringLiteral("org.varno.scan.timer"));
+        const bool running = timer == QStringLiteral("active");
+        const QString agent = view.sectionTexts(QStringLiteral("Background scan")).value(2);
+        if (running)
+            QCOMPARE(agent, QStringLiteral("Running every hour. Logs at ~/Library/Logs/VARNO/scan.err."));
+        else if (timer)
+            QCOMPARE(agent, QStringLiteral("Not registered. Brusk can't scan while the app is closed."));
+        else
+            QCOMPARE(agent,
+                     QStringLiteral("Registered, but no service manager answered. Brusk can't confirm that it runs."));
+        QCOMPARE(view.sectionDots(QStringLiteral("Background scan")), QList<bool>{running});
+
+        // The verdict claims only what holds.
+        const QString verdict = view.sectionTexts(QStringLiteral("Posture")).value(1);
+        if (!readable)
+            QCOMPARE(verdict, QStringLiteral("Permissions incomplete"));
+        else if (!running)
+            QCOMPARE(verdict, QStringLiteral("Background scan needs attention"));
+        else
+            QVERIFY2(verdict.startsWith(QStringLiteral("Environment ready")), qPrintable(verdict));
+        QCOMPARE(view.sectionDots(QStringLiteral("Posture")), QList<bool>{verdict == QStringLiteral("Environment ready")});
+
+        // Open at login: active only with an autostart entry in this home.
+        const bool autostart =
+            !QDir(home.filePath(QStringLiteral(".config/autostart"))).entryList({QStringLiteral("*.desktop")}).isEmpty();
+        QCOMPARE(view.sectionTexts(QStringLiteral("Open at Login")).value(2),
+                 autostart ? QStringLiteral("Active.") : QStringLiteral("Disabled."));
+
+        // Security extensions: none where the listing tool is absent.
+        if (!QFileInfo::exists(QStringLiteral("/usr/bin/systemextensionsctl")))
+            QCOMPARE(view.sectionTexts(QStringLiteral("Security extensions")).value(1),
+                     QStringLiteral("No active endpoint security or network extensions detected."));
+    }
+};
+
 VARNO_TEST_CLASS(TestEnvironmentRules)
 VARNO_TEST_CLASS(TestEnvironmentSheet)
 VARNO_TEST_CLASS(TestEnvironmentEngine)
+VARNO_TEST_CLASS(TestEnvironmentOnThisMachine)
 #include "tst_environment.moc"

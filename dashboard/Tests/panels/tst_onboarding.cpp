@@ -20,6 +20,8 @@
 
 #include <qcoro/qcorosignal.h>
 
+#include <stdexcept>
+
 using namespace PanelsTest;
 
 namespace {
@@ -87,6 +89,45 @@ class TestOnboardingFlow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The agent runs the installed engine on its own: it is registered only
+    // after the engine's install succeeded, and the set-up completes either way.
+    void agentFollowsTheEngineInstall_data()
+    {
+        QTest::addColumn<bool>("installFails");
+        QTest::addColumn<int>("registrations");
+        QTest::newRow("engine installed") << false << 1;
+        QTest::newRow("engine install failed") << true << 0;
+    }
+
+    void agentFollowsTheEngineInstall()
+    {
+        QFETCH(bool, installFails);
+        QFETCH(int, registrations);
+        AppModel model(quietServices());
+        model.setApps({app(QStringLiteral("org.a"), QStringLiteral("Alpha"))});
+        auto timers = std::make_shared<DrivenTimers>();
+        int bootstraps = 0;
+        int agents = 0;
+        OnboardingEnvironment environment = drivenEnvironment(timers, nullptr, &agents);
+        environment.bootstrap = [&bootstraps, installFails]() -> QCoro::Task<void> {
+            ++bootstraps;
+            if (installFails)
+                throw std::runtime_error("The engine failed its self-test.");
+            co_return;
+        };
+        environment.load = [](AppModel *) -> QCoro::Task<void> { co_return; };
+        auto *flow = new OnboardingFlow(&model, environment);
+        Run run;
+        watch(flow, run);
+        flow->start();
+        QVERIFY(driveToEnd(run.finished, *timers));
+        QCOMPARE(bootstraps, 1);
+        QCOMPARE(agents, registrations);
+        QCOMPARE(run.steps, (QList<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(timers->requested().mid(0, 5), setupPauses());
+        QCOMPARE(run.phases.constLast().first, OnboardingPhase::done);
+    }
+
     void filledLibraryJumpsToItsCount_data()
     {
         QTest::addColumn<bool>("reduceMotion");
@@ -396,7 +437,8 @@ private Q_SLOTS:
     }
 
     // The engine's set-up fails (its self-test exits 1): the overlay still
-    // walks through every step to the summary and shows no message.
+    // walks through every step to the summary and shows no message, and
+    // registers no agent.
     void failingBootstrapStillLeadsToTheSummary()
     {
         VarnoTest::TempHome home;
@@ -418,7 +460,9 @@ private Q_SLOTS:
         QCOMPARE(view.setupStep(), 4);
         for (int row = 0; row < 4; ++row)
             QCOMPARE(view.setupRowMark(row), OnboardingRules::SetupMark::done);
-        QVERIFY(services.backend->calls().contains(QStringLiteral("register agent:org.varno.scan.plist")));
+        // The agent would run an engine that failed its checks: as at launch,
+        // it is not registered.
+        QVERIFY(!services.backend->calls().join(QLatin1Char(' ')).contains(QStringLiteral("register agent")));
         // The load that followed failed on the unverified engine; the
         // overlay says nothing of either.
         QVERIFY(model.error().has_value());

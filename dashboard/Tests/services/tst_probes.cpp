@@ -10,6 +10,7 @@
 #include "services/SoftwareUpdateProbe.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -443,16 +444,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("granted");
-        QTest::newRow("folder absent") << QStringLiteral("absent") << true;
-        QTest::newRow("folder with entries") << QStringLiteral("entries") << true;
-        QTest::newRow("empty folder") << QStringLiteral("empty") << false;
-        QTest::newRow("not a folder") << QStringLiteral("file") << false;
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("folder absent") << QStringLiteral("absent") << true << false;
+        QTest::newRow("folder with entries") << QStringLiteral("entries") << true << true;
+        QTest::newRow("empty folder") << QStringLiteral("empty") << false << true;
+        QTest::newRow("not a folder") << QStringLiteral("file") << false << true;
+        QTest::newRow("link to nowhere") << QStringLiteral("dangling") << false << true;
     }
 
     void answers()
     {
         QFETCH(QString, kind);
         QFETCH(bool, granted);
+        QFETCH(bool, exists);
         QTemporaryDir dir;
         const QString receipts = dir.filePath(QStringLiteral("receipts"));
         if (kind == QLatin1String("entries"))
@@ -461,8 +465,11 @@ private Q_SLOTS:
             QDir().mkpath(receipts);
         else if (kind == QLatin1String("file"))
             VarnoTest::writeFile(receipts, "x");
+        else if (kind == QLatin1String("dangling"))
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), receipts));
         TCCStatus::setReceiptsPathOverride(receipts);
         QCOMPARE(TCCStatus::hasFullDiskAccess(), granted);
+        QCOMPARE(TCCStatus::receiptsFolderExists(), exists);
     }
 
     void realFolderIsAbsentHere()
@@ -471,6 +478,7 @@ private Q_SLOTS:
             QSKIP("this system has the receipts folder");
         QCOMPARE(TCCStatus::receiptsPath(), QStringLiteral("/private/var/db/receipts"));
         QVERIFY(TCCStatus::hasFullDiskAccess());
+        QVERIFY(!TCCStatus::receiptsFolderExists());
     }
 };
 

@@ -23,6 +23,7 @@
 #include "workshop/ToolbarAreaView.h"
 #include "workshop/WorkshopWindow.h"
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QDialog>
 #include <QJsonDocument>
@@ -314,6 +315,94 @@ private Q_SLOTS:
         m_model->setError(QStringLiteral("again"));
         QVERIFY(m_window->errorAlert() && m_window->errorAlert()->isVisible());
         QCOMPARE(m_window->errorAlert()->informativeText(), QStringLiteral("again"));
+    }
+
+    // An error that arrives in the same turn as the previous alert's
+    // dismissal, while the dismissed box only waits to be deleted, raises an
+    // alert of its own.
+    void errorRightAfterADismissal_data()
+    {
+        QTest::addColumn<int>("dismissal"); // 0 OK, 1 Esc, 2 close, 3 the model's error cleared
+        QTest::newRow("ok") << 0;
+        QTest::newRow("escape") << 1;
+        QTest::newRow("close") << 2;
+        QTest::newRow("error cleared") << 3;
+    }
+
+    void errorRightAfterADismissal()
+    {
+        QFETCH(int, dismissal);
+        m_model->setError(QStringLiteral("first"));
+        const QPointer<QMessageBox> first = m_window->errorAlert();
+        QVERIFY(first && first->isVisible());
+        if (dismissal == 0)
+            QTest::mouseClick(first->button(QMessageBox::Ok), Qt::LeftButton);
+        else if (dismissal == 1)
+            QTest::keyClick(first, Qt::Key_Escape);
+        else if (dismissal == 2)
+            first->close();
+        else
+            m_model->setError(std::nullopt);
+        QVERIFY(!m_model->error());
+        m_model->setError(QStringLiteral("second"));
+
+        QVERIFY(VarnoTest::waitUntil([&first] { return !first; }));
+        QMessageBox *alert = m_window->errorAlert();
+        QVERIFY(alert);
+        QVERIFY(alert->isVisible());
+        QCOMPARE(alert->informativeText(), QStringLiteral("second"));
+        QCOMPARE(m_model->error(), std::optional(QStringLiteral("second")));
+    }
+
+    // The window opens on a long error (set before it is shown, so that the
+    // shelf first measures it at a narrow width): the subtitle is as tall as
+    // its lines at the shelf's width, with the shelf's spacing to "Try again",
+    // which shows inside the shelf.
+    void longErrorKeepsTryAgainInView()
+    {
+        m_window.reset();
+        m_model = std::make_unique<AppModel>(quietServices());
+        m_model->setShowOnboarding(false);
+        QString text = QStringLiteral("Brusk couldn't read the library: ");
+        while (text.size() < 330)
+            text += QStringLiteral("the engine answered with a database that is locked by another process, ");
+        text.truncate(330);
+        m_model->setError(text);
+        m_window = std::make_unique<WorkshopWindow>(m_model.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+        ShelfView *shelf = m_window->shelf();
+        QCOMPARE(shelf->state(), ShelfRules::ShelfState::error);
+        QLabel *subtitle = shelf->stateSubtitle();
+        QCOMPARE(subtitle->text(), text);
+        StyledButton *button = shelf->stateButton();
+        QCOMPARE(button->text(), QStringLiteral("Try again"));
+        QAbstractScrollArea *area = nullptr;
+        for (QWidget *w = button->parentWidget(); w && !area; w = w->parentWidget())
+            area = qobject_cast<QAbstractScrollArea *>(w);
+        QVERIFY(area);
+        QWidget *viewport = area->viewport();
+        const auto buttonRect = [&] { return QRect(button->mapTo(viewport, QPoint(0, 0)), button->size()); };
+        const auto textHeight = [&] {
+            return subtitle->fontMetrics()
+                .boundingRect(QRect(0, 0, subtitle->width(), 100000), Qt::AlignCenter | Qt::TextWordWrap, text)
+                .height();
+        };
+        const bool settled = VarnoTest::waitUntil([&] {
+            return button->isVisible() && viewport->rect().contains(buttonRect())
+                && subtitle->height() <= textHeight() + subtitle->fontMetrics().lineSpacing();
+        });
+        QVERIFY2(settled, qPrintable(QStringLiteral("viewport %1x%2, button at %3,%4, subtitle %5x%6 for text %7 high")
+                                          .arg(viewport->width())
+                                          .arg(viewport->height())
+                                          .arg(buttonRect().x())
+                                          .arg(buttonRect().y())
+                                          .arg(subtitle->width())
+                                          .arg(subtitle->height())
+                                          .arg(textHeight())));
+        // 16 between the block's items and 12 more above the button.
+        QCOMPARE(button->geometry().top() - subtitle->geometry().bottom() - 1, 16 + 12);
     }
 
     void alertFollowsTheModel()

@@ -28,10 +28,14 @@ PosturePresentation summary(const Snapshot &snapshot)
             PostureTone::green};
 }
 
-QString fullDiskAccessDetail(bool granted)
+QString fullDiskAccessDetail(bool granted, bool receiptsFolderExists)
 {
-    return granted ? QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.")
-                   : QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.");
+    if (!granted)
+        return QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.");
+    if (!receiptsFolderExists)
+        return QStringLiteral("Nothing to read. This system has no /private/var/db/receipts, so there are no PKG "
+                              "receipts for Brusk to use.");
+    return QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.");
 }
 
 QString agentDetail(int status)
@@ -46,6 +50,8 @@ QString agentDetail(int status)
     case notFound:
         return QStringLiteral("Background agent bundle not found in this build. This is normal in some local development "
                               "runs.");
+    case unconfirmed:
+        return QStringLiteral("Registered, but no service manager answered. Brusk can't confirm that it runs.");
     default:
         return QStringLiteral("Unknown state.");
     }

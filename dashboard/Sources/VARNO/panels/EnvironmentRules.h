@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PosturePresenter.h"
+#include "platform/ServiceManagement.h"
 #include "services/ESEProbe.h"
 
 #include <QString>
@@ -10,7 +11,9 @@
 
 // The Workshop Environment screen's verdicts and texts, as pure functions.
 // Service statuses are the system's raw values: 0 not registered, 1 enabled,
-// 2 requires approval, 3 not found; any other value is none of these.
+// 2 requires approval, 3 not found; any other value is none of these. One of
+// those others has a sentence of its own: a registration no service manager
+// answered for (SMAppService::Status::unconfirmed).
 namespace EnvironmentRules {
 
 struct Snapshot {
@@ -19,17 +22,21 @@ struct Snapshot {
     int loginItemStatus = 0;
     bool launchAtLoginPref = false;
     qint64 backupReclaimableBytes = 0;
+    // Whether the receipts folder the Full Disk Access check lists exists at
+    // all; where it doesn't, access counts as granted with nothing to read.
+    bool receiptsFolderExists = true;
 };
 
 constexpr int notRegistered = 0;
 constexpr int enabled = 1;
 constexpr int requiresApproval = 2;
 constexpr int notFound = 3;
+constexpr int unconfirmed = int(SMAppService::Status::unconfirmed);
 
 // The screen's one-line verdict (green or orange).
 PosturePresentation summary(const Snapshot &snapshot);
 
-QString fullDiskAccessDetail(bool granted);
+QString fullDiskAccessDetail(bool granted, bool receiptsFolderExists);
 QString agentDetail(int status);
 QString loginItemDetail(int status);
 

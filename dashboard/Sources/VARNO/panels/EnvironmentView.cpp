@@ -45,6 +45,7 @@ QCoro::Task<RetentionStatus> engineRetentionStatus()
 
 struct Statuses {
     bool fda = true;
+    bool receiptsFolderExists = true;
     int agent = 0;
     int loginItem = 0;
 };
@@ -106,6 +107,7 @@ EnvironmentServices EnvironmentServices::system()
 {
     EnvironmentServices services;
     services.hasFullDiskAccess = [] { return TCCStatus::hasFullDiskAccess(); };
+    services.receiptsFolderExists = [] { return TCCStatus::receiptsFolderExists(); };
     services.agentStatus = [] { return int(LaunchAgentManager::agentService().status()); };
     services.loginItemStatus = [] { return int(SMAppService::mainApp().status()); };
     services.probeExtensions = probeSystemExtensions;
@@ -151,6 +153,8 @@ EnvironmentView::EnvironmentView(AppModel *model, EnvironmentServices services, 
     const EnvironmentServices fallback = EnvironmentServices::system();
     if (!m_services.hasFullDiskAccess)
         m_services.hasFullDiskAccess = fallback.hasFullDiskAccess;
+    if (!m_services.receiptsFolderExists)
+        m_services.receiptsFolderExists = fallback.receiptsFolderExists;
     if (!m_services.agentStatus)
         m_services.agentStatus = fallback.agentStatus;
     if (!m_services.loginItemStatus)
@@ -393,11 +397,13 @@ QCoro::Task<void> EnvironmentView::refresh()
 
     // The Full Disk Access check and the two registrations.
     const auto fda = m_services.hasFullDiskAccess;
+    const auto receipts = m_services.receiptsFolderExists;
     const auto agent = m_services.agentStatus;
     const auto loginItem = m_services.loginItemStatus;
-    QFuture<Statuses> reading = QtConcurrent::run([fda, agent, loginItem] {
+    QFuture<Statuses> reading = QtConcurrent::run([fda, receipts, agent, loginItem] {
         Statuses statuses;
         statuses.fda = fda();
+        statuses.receiptsFolderExists = receipts();
         statuses.agent = agent();
         statuses.loginItem = loginItem();
         return statuses;
@@ -406,6 +412,7 @@ QCoro::Task<void> EnvironmentView::refresh()
     if (!self)
         co_return;
     m_snapshot.fda = statuses.fda;
+    m_snapshot.receiptsFolderExists = statuses.receiptsFolderExists;
     m_snapshot.agentStatus = statuses.agent;
     m_snapshot.loginItemStatus = statuses.loginItem;
     render();
@@ -482,7 +489,7 @@ void EnvironmentView::render()
     m_postureDetail->setText(verdict.detail.value_or(QString()));
 
     m_fdaDot->setColor(m_snapshot.fda ? VarnoColor::success() : VarnoColor::warning());
-    m_fdaDetail->setText(EnvironmentRules::fullDiskAccessDetail(m_snapshot.fda));
+    m_fdaDetail->setText(EnvironmentRules::fullDiskAccessDetail(m_snapshot.fda, m_snapshot.receiptsFolderExists));
     m_openSettings->setVisible(!m_snapshot.fda);
 
     m_versionLabel->setText(EnvironmentRules::currentVersionLabel(

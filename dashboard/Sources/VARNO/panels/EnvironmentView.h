@@ -32,6 +32,7 @@ class QVBoxLayout;
 struct EnvironmentServices {
     // Blocking reads, run together off the GUI thread.
     std::function<bool()> hasFullDiskAccess;
+    std::function<bool()> receiptsFolderExists;
     std::function<int()> agentStatus;
     std::function<int()> loginItemStatus;
     std::function<QCoro::Task<QList<ESE>>()> probeExtensions;
@@ -72,6 +73,7 @@ public:
     // The screen's state.
     const QList<ESE> &eses() const { return m_eses; }
     bool fda() const { return m_snapshot.fda; }
+    bool receiptsFolderExists() const { return m_snapshot.receiptsFolderExists; }
     int agentStatus() const { return m_snapshot.agentStatus; }
     int loginItemStatus() const { return m_snapshot.loginItemStatus; }
     bool launchAtLoginPref() const { return m_snapshot.launchAtLoginPref; }

@@ -195,9 +195,11 @@ QCoro::Task<void> OnboardingFlow::runOnboarding()
 
     // 2. The engine: installed and verified off the GUI thread; a failure
     // shows nowhere here (the start-up sequence reports it).
+    bool engineInstalled = true;
     try {
         co_await m_environment.bootstrap();
     } catch (...) {
+        engineInstalled = false;
     }
     co_await pause(afterBootstrap);
 
@@ -217,12 +219,16 @@ QCoro::Task<void> OnboardingFlow::runOnboarding()
     Q_EMIT setupChanged();
     co_await pause(afterMas);
 
-    // 5. The background agent.
+    // 5. The background agent. It runs the installed engine on its own, so,
+    // as at launch, it is not registered after a failed install; the step
+    // still completes.
     setSetupStep(3);
     co_await QCoro::sleepFor(0ms);
-    try {
-        co_await m_environment.installAgent();
-    } catch (...) {
+    if (engineInstalled) {
+        try {
+            co_await m_environment.installAgent();
+        } catch (...) {
+        }
     }
     co_await pause(afterAgent);
 

@@ -35,7 +35,8 @@ struct OnboardingEnvironment {
     // Installs and verifies the engine (off the GUI thread). May throw; the
     // flow drops any failure.
     std::function<QCoro::Task<void>()> bootstrap;
-    // Registers the background-scan agent (off the GUI thread). May throw.
+    // Registers the background-scan agent (off the GUI thread), only after
+    // the engine's install succeeded. May throw.
     std::function<QCoro::Task<void>()> installAgent;
     // Reads the library into the model (AppModel::load()).
     std::function<QCoro::Task<void>(AppModel *model)> load;

@@ -339,11 +339,13 @@ SMAppService::Status LinuxServiceBackend::status(const ServiceIdentity &service)
                               && QFileInfo::exists(unitPath(label, QStringLiteral(".service")))
                               && QFileInfo(wantsLinkPath(label)).isSymLink();
     if (filesInPlace) {
-        // The user's manager decides; only where none answers do the files.
+        // The user's manager decides. Where none answers the files are in
+        // place, but nothing says they will ever be run.
         const std::optional<TimerState> state = askTimerState(label);
-        if (!state
-            || (state->loadState == QLatin1String("loaded") && state->unitFileState == QLatin1String("enabled")
-                && state->activeState == QLatin1String("active")))
+        if (!state)
+            return SMAppService::Status::unconfirmed;
+        if (state->loadState == QLatin1String("loaded") && state->unitFileState == QLatin1String("enabled")
+            && state->activeState == QLatin1String("active"))
             return SMAppService::Status::enabled;
     }
     if (!agentPlistPath(service.plistName))

@@ -17,7 +17,8 @@
 //   notFound.
 //   The agent is enabled when the user's systemd has the timer loaded,
 //   enabled and active; where no user manager answers (none runs, or
-//   systemctl is missing or hangs) the files alone decide.
+//   systemctl is missing or hangs) files in place are only unconfirmed:
+//   nothing may ever run them.
 // - the login item is the XDG autostart entry <config>/autostart/<id>.desktop
 //   that starts the app's executable; it is enabled only while its Exec
 //   names the executable that runs now.

@@ -35,7 +35,10 @@ struct ServiceIdentity {
 class SMAppService {
 public:
     // The system's raw values: callers compare and store them as numbers too.
-    enum class Status { notRegistered = 0, enabled = 1, requiresApproval = 2, notFound = 3 };
+    // `unconfirmed` is none of them: a registration that is in place but that
+    // no service manager answered for, so nothing says it will ever run (the
+    // Linux backend where no user manager answers). It is not enabled.
+    enum class Status { notRegistered = 0, enabled = 1, requiresApproval = 2, notFound = 3, unconfirmed = 100 };
 
     static SMAppService agent(const QString &plistName);
     static SMAppService mainApp();

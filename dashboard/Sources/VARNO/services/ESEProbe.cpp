@@ -278,6 +278,12 @@ void TCCStatus::setReceiptsPathOverride(std::optional<QString> path)
     receiptsOverride = std::move(path);
 }
 
+bool TCCStatus::receiptsFolderExists()
+{
+    const QFileInfo info(receiptsPath());
+    return info.exists() || info.isSymLink();
+}
+
 bool TCCStatus::hasFullDiskAccess()
 {
     const QString path = receiptsPath();

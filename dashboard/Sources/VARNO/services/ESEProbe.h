@@ -74,6 +74,9 @@ private:
 class TCCStatus {
 public:
     static bool hasFullDiskAccess();
+    // Whether the receipts folder is there at all (a link to it counts);
+    // where it isn't, hasFullDiskAccess() answers true with nothing to read.
+    static bool receiptsFolderExists();
 
     static QString receiptsPath();  // "/private/var/db/receipts"
     // Tests point the check at a folder of their own; nothing restores the real one.

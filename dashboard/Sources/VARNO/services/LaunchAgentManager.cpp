@@ -75,8 +75,11 @@ void LaunchAgentManager::install()
         return;
     const SMAppService agent = agentService();
     const SMAppService::Status status = agent.status();
-    // A registration waiting for the user's approval stays as it is.
-    if (status == SMAppService::Status::enabled || status == SMAppService::Status::requiresApproval)
+    // A registration waiting for the user's approval stays as it is, and so
+    // does one that no service manager answers for: registering it again
+    // would ask that same silent manager.
+    if (status == SMAppService::Status::enabled || status == SMAppService::Status::requiresApproval
+        || status == SMAppService::Status::unconfirmed)
         return;
     try {
         agent.registerService();

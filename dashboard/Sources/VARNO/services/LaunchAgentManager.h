@@ -45,7 +45,8 @@ public:
     static SMAppService agentService();
 
     // Makes sure the agent is registered, unless the user switched background
-    // scans off. An agent waiting for the user's approval is left as it is.
+    // scans off. An agent waiting for the user's approval is left as it is,
+    // and so is one whose registration no service manager answers for.
     // Throws LaunchAgentError (registrationFailed).
     static void install();
     // Unregisters the agent (a failure is ignored), removes a legacy agent

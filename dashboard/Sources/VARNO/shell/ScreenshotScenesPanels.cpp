@@ -221,4 +221,10 @@ void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
                       return environment({true, EnvironmentRules::enabled, EnvironmentRules::notRegistered, false, 1536},
                                          {}, false, false);
                   }});
+    // A machine without the receipts folder whose service manager does not answer.
+    registry.add({QStringLiteral("environment-unconfirmed"), environmentSize, [] {
+                      return environment({true, EnvironmentRules::unconfirmed, EnvironmentRules::notRegistered, false, 0,
+                                          false},
+                                         {}, false, false);
+                  }});
 }

@@ -242,9 +242,14 @@ void ShelfView::layOutPlaceholders()
 
 void ShelfView::fitSubtitle()
 {
-    // A wrapped text inside a scroll area is given the height of its width.
+    // A wrapped text inside a scroll area is given the height of its lines at
+    // the width it is laid out at, and follows that width both ways. The
+    // label never measures itself below its minimum height, so the old
+    // minimum goes first: else a text first measured narrow (before the
+    // window is shown) would keep that height and push the button out of view.
     const int width = m_state == ShelfState::filterEmpty ? kSubtitleWidthLimit
                                                          : std::max(1, m_blockArea->viewport()->width() - 32);
+    m_subtitle->setMinimumHeight(0);
     m_subtitle->setMinimumHeight(std::max(0, m_subtitle->heightForWidth(width)));
 }
 

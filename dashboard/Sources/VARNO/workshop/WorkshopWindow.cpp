@@ -400,8 +400,12 @@ void WorkshopWindow::updateAlert()
         alert->setTextFormat(Qt::PlainText);
         alert->setText(alertTitle());
         alert->setStandardButtons(QMessageBox::Ok);
-        // Every dismissal (OK, Esc, closing) acknowledges the error.
-        connect(alert, &QDialog::finished, this, [this] {
+        // Every dismissal (OK, Esc, closing) acknowledges the error. A
+        // finished alert is gone, though it is only deleted later: an error
+        // set from here on raises a new one.
+        connect(alert, &QDialog::finished, this, [this, alert] {
+            if (m_alert == alert)
+                m_alert = nullptr;
             if (m_model)
                 m_model->setError(std::nullopt);
         });
