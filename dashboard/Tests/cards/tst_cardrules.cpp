@@ -479,6 +479,9 @@ private Q_SLOTS:
         QTest::newRow("trailing newline") << "com.x\n" << false;
         QTest::newRow("inner newline") << "com.x\nrm" << false;
         QTest::newRow("non-ASCII") << "com.acmé" << false;
+        QTest::newRow("reads as an option") << "--dash" << false;
+        QTest::newRow("reads as a short option") << "-x" << false;
+        QTest::newRow("a dash inside") << "com.acme.-x" << true;
     }
     void safeBundleId()
     {

@@ -5,8 +5,10 @@
 #include "platform/MainBundle.h"
 #include "platform/RunningApplications.h"
 #include "platform/VarnoPaths.h"
+#include "platform/Workspace.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -359,6 +361,34 @@ private Q_SLOTS:
         appProcess.waitForFinished(5000);
     }
 
+    // An id that reads as an option is refused before anything is asked to
+    // quit or started, and the row offers no command to run for it.
+    void optionLikeBundleIdsAreRefusedFirst_data()
+    {
+        QTest::addColumn<QString>("bundleId");
+        QTest::newRow("double dash") << QStringLiteral("--dash");
+        QTest::newRow("single dash") << QStringLiteral("-x");
+    }
+
+    void optionLikeBundleIdsAreRefusedFirst()
+    {
+        QFETCH(QString, bundleId);
+        FakeRunningScope running;
+        AppRecord kettle = app("org.sim.kettle");
+        kettle.bundle_id = bundleId;
+        running.addInside(kettle);
+        VarnoTest::await(f->model->quitAndUpdate(kettle));
+        const UpdateState state = f->model->updateState(bundleId);
+        QCOMPARE(state.kind(), UpdateState::Kind::failed);
+        QCOMPARE(state.text(), EngineArgumentError(QStringLiteral("bundle id"), bundleId).errorDescription());
+        QVERIFY2(!state.text().contains(QStringLiteral("`varno")), qPrintable(state.text()));
+        QVERIFY(running.fake->terminateRequests().isEmpty());
+        QVERIFY(running.fake->listingThreads().isEmpty());
+        QVERIFY(!engineJournal().contains("\"--approved\""));
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!f->model->isFixing());
+    }
+
     void deferToQuitArmsTheEngine()
     {
         const AppRecord kettle = app("org.sim.kettle");
@@ -376,7 +406,117 @@ private Q_SLOTS:
     }
 };
 
+// After quit-and-update only the application bundle that was asked to quit
+// is opened again, through the executable its Info.plist names, and only
+// while it still passes the check it passed before: never what the record
+// reloaded after the update names. A shell engine lists one app and, when it
+// updates it, changes what the next list says and, in some rows, the disk.
+class TestQuitAndUpdateReopening : public QObject {
+    Q_OBJECT
+
+    // <bundle>/Contents/MacOS/<name> is a script that leaves a marker file
+    // ~/ran-<name> when it runs.
+    static QString makeBundle(const QString &folder, const QString &name)
+    {
+        const QString bundle = folder + QLatin1Char('/') + name + QStringLiteral(".app");
+        const QString executable = bundle + QStringLiteral("/Contents/MacOS/") + name;
+        VarnoTest::writeFile(executable, "#!/bin/sh\ntouch \"$HOME/ran-" + name.toUtf8() + "\"\n");
+        QFile::setPermissions(executable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Info.plist"),
+                             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>" + name.toUtf8()
+                                 + "</string></dict></plist>");
+        return bundle;
+    }
+
+    static QByteArray listJson(const std::optional<QString> &installPath, const char *version)
+    {
+        QJsonObject record{{QStringLiteral("bundle_id"), QStringLiteral("org.example.kettle")},
+                           {QStringLiteral("app_name"), QStringLiteral("Kettle")},
+                           {QStringLiteral("current_version"), QString::fromLatin1(version)},
+                           {QStringLiteral("latest_version"), QStringLiteral("2.0")}};
+        if (installPath)
+            record.insert(QStringLiteral("install_path"), *installPath);
+        return QJsonDocument(QJsonArray{record}).toJson(QJsonDocument::Compact);
+    }
+
+private Q_SLOTS:
+    void onlyTheBundleAskedToQuitIsReopened_data()
+    {
+        // "~" stands for the home folder; "-" in listedAfter: the app is no
+        // longer listed, "" it is listed without an install path.
+        QTest::addColumn<QString>("listedAfter");
+        QTest::addColumn<QByteArray>("updateDoes"); // shell, run by the engine's update
+        QTest::addColumn<bool>("reopened");
+        QTest::newRow("the record now names an executable script") << "~/not-an-app.sh" << QByteArray() << true;
+        QTest::newRow("the record now names another bundle") << "~/Applications/Other.app" << QByteArray() << true;
+        QTest::newRow("the record has no install path") << "" << QByteArray() << true;
+        QTest::newRow("the app is no longer listed") << "-" << QByteArray() << true;
+        QTest::newRow("the bundle became a link to a system folder")
+            << "~/Applications/Kettle.app" << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"; ln -s /usr \"$HOME/Applications/Kettle.app\"") << false;
+        QTest::newRow("the bundle became a link to another bundle")
+            << "~/Applications/Kettle.app"
+            << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"; ln -s \"$HOME/Applications/Other.app\" \"$HOME/Applications/Kettle.app\"")
+            << false;
+        QTest::newRow("the bundle is gone") << "~/not-an-app.sh" << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"") << false;
+    }
+
+    void onlyTheBundleAskedToQuitIsReopened()
+    {
+        QFETCH(QString, listedAfter);
+        QFETCH(QByteArray, updateDoes);
+        QFETCH(bool, reopened);
+        VarnoTest::TempHome home;
+        VARNOProcess::resetCachedValuesForTesting();
+        VarnoTest::ShellInterpreter shell;
+        Workspace::setShared(nullptr); // the desktop's: what it opens really runs
+        const QString kettleBundle = makeBundle(home.mkpath(QStringLiteral("Applications")), QStringLiteral("Kettle"));
+        makeBundle(home.filePath(QStringLiteral("Applications")), QStringLiteral("Other"));
+        const QString script = home.filePath(QStringLiteral("not-an-app.sh"));
+        QVERIFY(VarnoTest::writeFile(script, "#!/bin/sh\ntouch \"$HOME/ran-script\"\n"));
+        QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+        listedAfter.replace(QLatin1Char('~'), home.path());
+        QVERIFY(VarnoTest::writeFile(home.filePath(QStringLiteral("list.json")), listJson(kettleBundle, "1.0")));
+        QByteArray after = listedAfter == QLatin1String("-")
+            ? QByteArray("[]")
+            : listJson(listedAfter.isEmpty() ? std::nullopt : std::optional(listedAfter), "2.0");
+        QVERIFY(VarnoTest::writeFile(home.filePath(QStringLiteral("after.json")), after));
+        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
+                                     "case \" $* \" in\n"
+                                     "*\" update \"*) " + (updateDoes.isEmpty() ? QByteArray(":") : updateDoes)
+                                         + "; cp \"$HOME/after.json\" \"$HOME/list.json\" ;;\n"
+                                           "*\" list \"*) cat \"$HOME/list.json\" ;;\n"
+                                           "esac\nexit 0\n"));
+
+        FakeModelServices fakes;
+        AppModelServices services = fakes.services();
+        QStringList opened;
+        services.openApplication = [&opened](const QString &path) {
+            opened.append(path);
+            Workspace::shared()->openApplication(QUrl::fromLocalFile(path));
+        };
+        AppModel model(services);
+        VarnoTest::await(model.load());
+        QCOMPARE(model.apps().size(), 1);
+        const AppRecord kettle = model.apps().first();
+
+        FakeRunningScope running;
+        running.addInside(kettle);
+        const QString asked = QFileInfo(kettleBundle).canonicalFilePath();
+        VarnoTest::await(model.quitAndUpdate(kettle));
+        QCOMPARE(running.fake->terminateRequests().size(), 1);
+        QVERIFY(VarnoTest::readFile(home.filePath(QStringLiteral("list.json"))) == after); // the update ran
+        QCOMPARE(opened, reopened ? QStringList{asked} : QStringList());
+        if (reopened)
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.filePath(QStringLiteral("ran-Kettle"))), 30000);
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("ran-script"))));
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("ran-Other"))));
+        QVERIFY(VarnoTest::waitUntil([&model] { return !model.isEnrichingSeals() && !model.isReadingScanHistory(); }));
+    }
+};
+
 VARNO_TEST_CLASS(TestAdoption)
 VARNO_TEST_CLASS(TestQuitAndUpdate)
+VARNO_TEST_CLASS(TestQuitAndUpdateReopening)
 
 #include "tst_modelquit.moc"

@@ -215,18 +215,72 @@ private Q_SLOTS:
         QVERIFY(!workspace.open(QUrl(QStringLiteral("no scheme here"))));
     }
 
+    // Only the executable a bundle's Info.plist names, inside the bundle, is
+    // ever started: never a file as it stands, never a file elsewhere.
+    void launchableExecutable_data()
+    {
+        QTest::addColumn<QString>("path");       // relative to the test's folder, or absolute
+        QTest::addColumn<QString>("executable"); // likewise; empty: nothing is launchable
+        QTest::newRow("a bundle") << "Named.app" << "Named.app/Contents/MacOS/Named";
+        QTest::newRow("a link to a bundle") << "Linked.app" << "Named.app/Contents/MacOS/Named";
+        QTest::newRow("a bundle without an Info.plist") << "Bare.app" << "";
+        QTest::newRow("an executable file") << "/bin/sh" << "";
+        QTest::newRow("an executable script") << "not-an-app.sh" << "";
+        QTest::newRow("nothing there") << "absent.app" << "";
+        QTest::newRow("a name that climbs out") << "Escape.app" << "";
+        QTest::newRow("the executable links out of the bundle") << "Outlink.app" << "";
+    }
+
     void launchableExecutable()
     {
-        const QString withPlist = makeAppBundle(m_dir.path(), QStringLiteral("Named"), QStringLiteral("org.example.named"));
-        QCOMPARE(DesktopWorkspace::launchableExecutable(withPlist), std::optional(withPlist + QStringLiteral("/Contents/MacOS/Named")));
-        const QString withoutPlist = makeAppBundle(m_dir.path(), QStringLiteral("Bare"), std::nullopt);
-        QCOMPARE(DesktopWorkspace::launchableExecutable(withoutPlist), std::nullopt);
-        QCOMPARE(DesktopWorkspace::launchableExecutable(QStringLiteral("/bin/sh")), std::optional(QStringLiteral("/bin/sh")));
-        QCOMPARE(DesktopWorkspace::launchableExecutable(m_dir.filePath(QStringLiteral("absent.app"))), std::nullopt);
-        const QString escaping = m_dir.filePath(QStringLiteral("Escape.app"));
-        VarnoTest::writeFile(escaping + QStringLiteral("/Contents/Info.plist"),
+        QFETCH(QString, path);
+        QFETCH(QString, executable);
+        const QDir dir(m_dir.path());
+        makeAppBundle(m_dir.path(), QStringLiteral("Named"), QStringLiteral("org.example.named"));
+        QFile::link(m_dir.filePath(QStringLiteral("Named.app")), m_dir.filePath(QStringLiteral("Linked.app")));
+        makeAppBundle(m_dir.path(), QStringLiteral("Bare"), std::nullopt);
+        VarnoTest::FakeTools tools;
+        QFile::copy(tools.write(QStringLiteral("not-an-app.sh"), "exit 0\n"), m_dir.filePath(QStringLiteral("not-an-app.sh")));
+        VarnoTest::writeFile(m_dir.filePath(QStringLiteral("Escape.app/Contents/Info.plist")),
                              "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>../../../../bin/sh</string></dict></plist>");
-        QCOMPARE(DesktopWorkspace::launchableExecutable(escaping), std::nullopt);
+        const QString outlink = m_dir.filePath(QStringLiteral("Outlink.app"));
+        VarnoTest::writeFile(outlink + QStringLiteral("/Contents/Info.plist"),
+                             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>Outlink</string></dict></plist>");
+        QDir().mkpath(outlink + QStringLiteral("/Contents/MacOS"));
+        QFile::link(m_dir.filePath(QStringLiteral("not-an-app.sh")), outlink + QStringLiteral("/Contents/MacOS/Outlink"));
+        QVERIFY(QFileInfo(outlink + QStringLiteral("/Contents/MacOS/Outlink")).isExecutable());
+
+        const QString canonicalDir = QFileInfo(m_dir.path()).canonicalFilePath();
+        const std::optional<QString> expected =
+            executable.isEmpty() ? std::nullopt : std::optional(canonicalDir + QLatin1Char('/') + executable);
+        QCOMPARE(DesktopWorkspace::launchableExecutable(dir.absoluteFilePath(path)), expected);
+    }
+
+    // Asked to open a plain executable file, the workspace starts nothing and
+    // says why; the same call for a bundle starts the bundle's executable.
+    void aBareFileIsNeverStarted()
+    {
+        const QString ranMarker = m_dir.filePath(QStringLiteral("script-ran"));
+        VarnoTest::FakeTools tools;
+        const QString script = tools.write(QStringLiteral("not-an-app.sh"), QStringLiteral("touch '%1'\n").arg(ranMarker).toUtf8());
+        VarnoTest::LogCapture log;
+        DesktopWorkspace().openApplication(QUrl::fromLocalFile(script));
+        QCOMPARE(log.count(QStringLiteral("can't open the application at ") + script
+                           + QStringLiteral(" (no executable named by its Info.plist)")),
+                 1);
+
+        // A bundle opened after it runs; by the time it has, the script would
+        // have been started too.
+        const QString bundleMarker = m_dir.filePath(QStringLiteral("bundle-ran"));
+        const QString bundle = m_dir.filePath(QStringLiteral("After.app"));
+        QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
+        QVERIFY(QFile::copy(tools.write(QStringLiteral("After"), QStringLiteral("touch '%1'\n").arg(bundleMarker).toUtf8()),
+                            bundle + QStringLiteral("/Contents/MacOS/After")));
+        VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Info.plist"),
+                             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>After</string></dict></plist>");
+        DesktopWorkspace().openApplication(QUrl::fromLocalFile(bundle));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(bundleMarker), 30000);
+        QVERIFY(!QFileInfo::exists(ranMarker));
     }
 
     void opensAnApplicationBundle()

@@ -354,8 +354,11 @@ private:
 
     void loadGhosts();
     QCoro::Task<void> runLifecycleAction(QString bundleId, QString runningText, QCoro::Task<void> call);
-    // Opens the application of a record again when its install path exists.
-    void relaunch(const AppRecord &app);
+    // Opens the application bundle that was asked to quit again, when it
+    // still passes the check it passed before it was asked (quittableBundle,
+    // resolving to the same folder). Never a path from the reloaded record:
+    // the update may have changed what the library names.
+    void relaunch(const QString &bundlePath);
     QCoro::Task<void> runUpdateStream(QStringList only);
     // Writes a row for the streamed run, remembering it as the run's.
     void setRunRow(const QString &bundleId, const UpdateState &state);

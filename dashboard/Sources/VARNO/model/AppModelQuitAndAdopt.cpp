@@ -8,8 +8,6 @@
 #include "model/QuitAndUpdateFlow.h"
 #include "platform/Logging.h"
 
-#include <QFileInfo>
-
 #include <qcoro/qcorotimer.h>
 
 QCoro::Task<std::optional<AdoptFlow::Preview>> AppModel::loadAdoptPreview(AppRecord app)
@@ -72,6 +70,15 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
     QPointer<AppModel> self(this);
     const QString bid = app.bundle_id;
     const QString name = app.app_name;
+    // An id that reads as an option never reaches the engine: refused before
+    // anything is asked to quit, and no command is offered for it.
+    try {
+        VARNOProcess::ensureNotOptionLike(bid, QStringLiteral("bundle id"));
+    } catch (const EngineArgumentError &refusal) {
+        qCWarning(lcVarno).noquote() << "quit-and-update refused:" << refusal.errorDescription();
+        setUpdateState(bid, UpdateState::failed(refusal.errorDescription()));
+        co_return;
+    }
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Asking ") + name + QStringLiteral(" to quit…")));
 
@@ -124,7 +131,7 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
         co_return;
     const std::optional<AppRecord> fresh = record(bid);
     if (attempt.result == QuitAndUpdateFlow::TerminateAttempt::asked)
-        relaunch(fresh.value_or(app));
+        relaunch(*bundle);
     const bool ok = !alreadyRunning && (!fresh || !fresh->isOutdated());
     if (ok)
         setUpdateState(bid, UpdateState::done());
@@ -141,11 +148,15 @@ QString AppModel::unsafeInstallPathText(const QString &appName)
         + QStringLiteral(" to quit: its install path isn't an app bundle. Quit it yourself, then update it.");
 }
 
-void AppModel::relaunch(const AppRecord &app)
+void AppModel::relaunch(const QString &bundlePath)
 {
-    if (!app.install_path || app.install_path->isEmpty() || !QFileInfo::exists(*app.install_path))
+    const std::optional<QString> checked = QuitAndUpdateFlow::quittableBundle(bundlePath);
+    if (!checked || *checked != bundlePath) {
+        qCWarning(lcVarno).noquote() << "not reopening" << bundlePath
+                                     << "— after the update it is no longer the application bundle that was asked to quit";
         return;
-    m_services.openApplication(*app.install_path);
+    }
+    m_services.openApplication(*checked);
 }
 
 QCoro::Task<void> AppModel::deferUpdateToQuit(AppRecord app)

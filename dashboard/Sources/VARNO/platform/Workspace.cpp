@@ -105,19 +105,27 @@ void DesktopWorkspace::activateFileViewerSelecting(const QList<QUrl> &fileUrls)
 
 std::optional<QString> DesktopWorkspace::launchableExecutable(const QString &applicationPath)
 {
+    // Only a bundle is opened, never a file as it stands: a path that names
+    // an executable file directly would run whatever that file holds.
     const QFileInfo info(applicationPath);
-    if (info.isFile() && info.isExecutable())
-        return info.absoluteFilePath();
     if (!info.isDir())
         return std::nullopt;
-    const auto parsed = PropertyList::parseFile(applicationPath + QStringLiteral("/Contents/Info.plist"));
+    const QString bundle = info.canonicalFilePath();
+    if (bundle.isEmpty())
+        return std::nullopt;
+    const auto parsed = PropertyList::parseFile(bundle + QStringLiteral("/Contents/Info.plist"));
     if (!parsed.ok())
         return std::nullopt;
     const QString name = parsed.value.toMap().value(QStringLiteral("CFBundleExecutable")).toString();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String("..") || name == QLatin1String("."))
         return std::nullopt;
-    const QFileInfo executable(applicationPath + QStringLiteral("/Contents/MacOS/") + name);
+    const QFileInfo executable(bundle + QStringLiteral("/Contents/MacOS/") + name);
     if (!executable.isFile() || !executable.isExecutable())
+        return std::nullopt;
+    // A link that leads out of the bundle is a file elsewhere, not the
+    // bundle's executable.
+    const QString resolved = executable.canonicalFilePath();
+    if (resolved.isEmpty() || !resolved.startsWith(bundle + QLatin1Char('/')))
         return std::nullopt;
     return executable.absoluteFilePath();
 }

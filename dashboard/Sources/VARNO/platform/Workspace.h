@@ -14,11 +14,11 @@
 // - DesktopWorkspace (the default) uses the desktop: QDesktopServices for
 //   addresses and folders, the file manager's D-Bus service to reveal a file
 //   (its folder is opened where there is none), and starts an application
-//   bundle's executable as its Info.plist names it. System Settings links
-//   ("x-apple.systempreferences:…") have no counterpart here: they go to the
-//   handler set with setSystemSettingsHandler(), else they are logged and
-//   reported as not opened. Bringing the app forward raises and activates its
-//   first visible window.
+//   bundle's executable as its Info.plist names it (never a bare file).
+//   System Settings links ("x-apple.systempreferences:…") have no counterpart
+//   here: they go to the handler set with setSystemSettingsHandler(), else
+//   they are logged and reported as not opened. Bringing the app forward
+//   raises and activates its first visible window.
 // - RecordingWorkspace keeps what it was asked, for tests and screenshots.
 class WorkspaceBackend {
 public:
@@ -55,8 +55,8 @@ public:
     void activateApplication() override;
 
     // The program that opening an application bundle starts: its Info.plist's
-    // CFBundleExecutable in Contents/MacOS; for a plain executable file, the
-    // file itself. Nothing when neither applies.
+    // CFBundleExecutable in Contents/MacOS, resolved, when it lies inside the
+    // bundle. Nothing for anything else, a plain executable file included.
     static std::optional<QString> launchableExecutable(const QString &applicationPath);
 };
 

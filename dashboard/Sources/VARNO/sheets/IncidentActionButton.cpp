@@ -24,8 +24,9 @@ bool isSafeBundleID(const QString &bundleId)
 {
     // Anchored as a whole: "$" alone would also match before a final line
     // break, and a copied command would then run as soon as it is pasted.
+    // A leading "-" would make the engine read the id as an option.
     static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9._-]+")));
-    return !bundleId.isEmpty() && pattern.match(bundleId).hasMatch();
+    return !bundleId.isEmpty() && !bundleId.startsWith(QLatin1Char('-')) && pattern.match(bundleId).hasMatch();
 }
 
 QString fixCommand(const QString &bundleId)

@@ -40,8 +40,8 @@ struct ButtonSpec {
 
 ButtonSpec specFor(IncidentAction action, const AppRecord &app, const Busy &busy, bool copied);
 
-// Non-empty, and only ASCII letters, digits, ".", "_" and "-" (a trailing
-// line break included: nothing else may follow).
+// Non-empty, only ASCII letters, digits, ".", "_" and "-" (a trailing line
+// break included: nothing else may follow), and not beginning with "-".
 bool isSafeBundleID(const QString &bundleId);
 
 // "varno fix <bundle id>"
