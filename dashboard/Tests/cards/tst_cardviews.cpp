@@ -1,3 +1,4 @@
+#include "MarkupCheck.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -54,6 +55,19 @@ struct DrawerSpy {
         };
     }
 };
+
+// A button's text as it shows: "&&" is one "&"; a single "&" marks the
+// mnemonic and does not show.
+QString shownButtonText(const QString &text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        shown += text.at(i);
+    }
+    return shown;
+}
 
 QAction *findAction(QMenu *menu, const QString &text)
 {
@@ -406,6 +420,13 @@ private Q_SLOTS:
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("Quit Pocketloom to update it?"));
         QCOMPARE(box->informativeText(), IncidentActionRules::quitConsentMessage(QStringLiteral("Pocketloom")));
+        // The first choice reads "Quit & Update" as written: its "&" is no
+        // mnemonic.
+        QAbstractButton *quit = box->buttons().value(0);
+        QVERIFY(quit && box->buttonRole(quit) == QMessageBox::AcceptRole);
+        QCOMPARE(shownButtonText(quit->text()), QStringLiteral("Quit & Update"));
+        QVERIFY(QKeySequence::mnemonic(quit->text()).isEmpty());
+        QCOMPARE(quit->accessibleName(), QStringLiteral("Quit & Update"));
         QTest::mouseClick(dialogButton(box, QStringLiteral("Not now")), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] { return !button->quitConsentDialog(); }));
         // Neither the quit-and-update nor the defer command ran (the load's
@@ -422,6 +443,51 @@ private Q_SLOTS:
         QVERIFY(!journal().contains("\"--approved\", \"org.sim.pocketloom\""));
         QVERIFY(!journal().contains("\"org.sim.pocketloom\", \"--approved\""));
         settle();
+    }
+
+    // A name or cask token that holds markup shows as written in the
+    // dialogs a card opens, and in the incident button's tooltip.
+    void dialogsShowRecordTextAsWritten_data()
+    {
+        QTest::addColumn<int>("dialog"); // 0 Quit & Update, 1 Re-install, 2 Uninstall
+        QTest::newRow("quit and update consent") << 0;
+        QTest::newRow("re-install confirmation") << 1;
+        QTest::newRow("uninstall confirmation") << 2;
+    }
+
+    void dialogsShowRecordTextAsWritten()
+    {
+        QFETCH(int, dialog);
+        AppRecord planted = app("org.sim.inkwell");
+        planted.app_name = VarnoTest::plantedMarkup(QStringLiteral("Pocketloom"));
+        planted.cask_token = VarnoTest::plantedMarkup(QStringLiteral("pocketloom"));
+        QMessageBox *box = nullptr;
+        QString message;
+        if (dialog == 0) {
+            auto *button = new IncidentActionButton(f->model.get(), planted, QStringLiteral("APP_RUNNING"), m_window.get());
+            button->show();
+            QCOMPARE(VarnoTest::shownText(button->button()->toolTip(), Qt::AutoText), button->spec().toolTip);
+            QVERIFY(button->spec().toolTip.contains(planted.app_name));
+            QTest::mouseClick(button->button(), Qt::LeftButton);
+            box = button->quitConsentDialog();
+            message = IncidentActionRules::quitConsentMessage(planted.app_name);
+        } else {
+            const auto action = dialog == 1 ? CardRules::AppLifecycleAction::reinstall : CardRules::AppLifecycleAction::uninstall;
+            auto *card = show<AppCardDetailView>(planted);
+            card->confirm(action);
+            box = card->confirmationDialog();
+            message = CardRules::confirmationFor(action, planted).message;
+        }
+        QVERIFY(box);
+        QVERIFY(box->text().contains(planted.app_name));
+        for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            auto *label = box->findChild<QLabel *>(QString::fromLatin1(name));
+            QVERIFY2(label, name);
+            QVERIFY2(label->textFormat() == Qt::PlainText, name);
+        }
+        QCOMPARE(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->text(), message);
+        QCOMPARE(VarnoTest::plantedMarkupRendered(box), QStringList());
+        box->reject();
     }
 
     // The button follows the model's flags: everything but Run in Terminal is

@@ -72,8 +72,11 @@ class FakeNotificationServer : public QObject, protected QDBusContext {
 public:
     QList<NotifyCall> calls;
     bool refuse = false;
+    QStringList capabilities{QStringLiteral("body"), QStringLiteral("body-markup")};
 
 public Q_SLOTS:
+    QStringList GetCapabilities() { return capabilities; }
+
     uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary, const QString &body,
                 const QStringList &, const QVariantMap &hints, int)
     {
@@ -175,6 +178,51 @@ private Q_SLOTS:
             QCOMPARE(m_fallbacks.first().first, request);
             QCOMPARE(m_fallbacks.first().second, outcome.error);
         }
+    }
+
+    // The body names apps from the library: a server that reads markup in
+    // it gets it escaped, so that a name shows as written; one that does not
+    // gets it as it is.
+    void namesReachTheServerAsText_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("body");
+        const QString name = QStringLiteral("<a href=\"file:///etc/passwd\">Pocketloom</a><b> & co</b>");
+        QTest::newRow("a server that reads markup")
+            << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
+            << QStringLiteral("Brusk is standing by. &lt;a href=&quot;file:///etc/passwd&quot;&gt;Pocketloom&lt;/a&gt;"
+                              "&lt;b&gt; &amp; co&lt;/b&gt;, Beta.");
+        QTest::newRow("a server that shows text") << QStringList{QStringLiteral("body")}
+                                                  << QStringLiteral("Brusk is standing by. ") + name
+                                                         + QStringLiteral(", Beta.");
+    }
+
+    void namesReachTheServerAsText()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, body);
+        PrivateBus bus;
+        if (!bus.isValid())
+            QSKIP("dbus-daemon is missing (Debian package dbus; scripts/setup.sh installs it): no private session bus");
+        FakeNotificationServer fake;
+        fake.capabilities = capabilities;
+        QDBusConnection serverConnection = bus.connect(QStringLiteral("varno-test-server"));
+        QVERIFY(serverConnection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+                                                QDBusConnection::ExportAllSlots));
+        QVERIFY(serverConnection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopNotificationCenter center(bus.connect(QStringLiteral("varno-test-client")));
+        Outcome outcome;
+        center.setOutcomeObserver([&outcome](const UNNotificationRequest &, std::optional<uint> id, const QString &why) {
+            outcome.done = true;
+            outcome.id = id;
+            outcome.error = why;
+        });
+        const QString name = QStringLiteral("<a href=\"file:///etc/passwd\">Pocketloom</a><b> & co</b>");
+        center.add(NotificationManager::updatesReadyRequest(2, {name, QStringLiteral("Beta")}));
+        QVERIFY(VarnoTest::waitUntil([&] { return outcome.done; }, 20s));
+        QCOMPARE(outcome.id, std::optional<uint>(42));
+        QCOMPARE(fake.calls.size(), 1);
+        QCOMPARE(fake.calls.first().body, body);
     }
 
     void noBusGoesStraightToTheFallback()

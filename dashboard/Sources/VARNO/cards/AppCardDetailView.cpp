@@ -2,6 +2,7 @@
 
 #include "cards/AppIconView.h"
 #include "cards/TrustBadges.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -421,7 +422,7 @@ void AppCardDetailView::confirm(CardRules::AppLifecycleAction action)
     // Window managers may hide a dialog's title; the title is always shown.
     box->setTextFormat(Qt::PlainText);
     box->setText(texts.title);
-    box->setInformativeText(texts.message);
+    Labels::setPlainInformativeText(box, texts.message);
     QPushButton *cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     QPushButton *confirmButton = box->addButton(
         texts.confirmTitle, texts.destructive ? QMessageBox::DestructiveRole : QMessageBox::AcceptRole);

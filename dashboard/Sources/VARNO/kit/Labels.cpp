@@ -3,6 +3,8 @@
 #include "kit/VarnoColor.h"
 
 #include <QLabel>
+#include <QMessageBox>
+#include <QTextDocument>
 
 namespace Labels {
 
@@ -18,6 +20,23 @@ QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> c
     if (color)
         VarnoColor::bindForeground(result, *color);
     return result;
+}
+
+void setPlainInformativeText(QMessageBox *box, const QString &text)
+{
+    box->setInformativeText(text);
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+    }
+}
+
+QString toolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    // Spaces kept as they are and no wrapping, as a plain tooltip shows them.
+    return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
 }
 
 } // namespace Labels

@@ -8,6 +8,7 @@
 #include <optional>
 
 class QLabel;
+class QMessageBox;
 class QWidget;
 
 namespace Labels {
@@ -24,5 +25,16 @@ inline QLabel *plain(const QString &text, const QFont &font, const ColorPair &co
 {
     return label(text, font, color, false, parent);
 }
+
+// Sets a message box's informative text, shown as plain text whatever it
+// holds. (The box's own text format reaches only its main label; the
+// informative label would read markup in an app's name as rich text, links
+// included.)
+void setPlainInformativeText(QMessageBox *box, const QString &text);
+
+// A tooltip that shows `text` as it is written. A tooltip is drawn as rich
+// text whenever Qt::mightBeRichText says it may be; such a text is handed
+// over escaped, everything else unchanged.
+QString toolTip(const QString &text);
 
 } // namespace Labels

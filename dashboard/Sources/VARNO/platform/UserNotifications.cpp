@@ -78,6 +78,15 @@ void DesktopNotificationCenter::setOutcomeObserver(Outcome observer)
     m_observer = observer ? std::make_shared<Outcome>(std::move(observer)) : nullptr;
 }
 
+QString DesktopNotificationCenter::bodyFor(const QString &body, const QStringList &capabilities)
+{
+    // A server that parses markup in the body says so ("body-markup"); one
+    // that does not shows the body as it is written.
+    if (!capabilities.contains(QStringLiteral("body-markup")))
+        return body;
+    return body.toHtmlEscaped();
+}
+
 void DesktopNotificationCenter::add(const UNNotificationRequest &request)
 {
     const std::shared_ptr<Outcome> observer = m_observer;
@@ -90,6 +99,29 @@ void DesktopNotificationCenter::add(const UNNotificationRequest &request)
         failed(QStringLiteral("no session bus"));
         return;
     }
+    // The body holds names from the library: it is sent as text, escaped for
+    // a server that reads markup in it. Which servers do is asked first.
+    QDBusMessage capabilities = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("GetCapabilities"));
+    auto *asking = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities, replyTimeoutMs));
+    QDBusConnection bus = m_bus;
+    QObject::connect(asking, &QDBusPendingCallWatcher::finished, asking,
+                     [bus, request, observer, failed](QDBusPendingCallWatcher *finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<QStringList> reply = *finished;
+                         // No answer (no server, or one that does not say):
+                         // escaped, the safe side.
+                         const QStringList known = reply.isError() ? QStringList{QStringLiteral("body-markup")}
+                                                                   : reply.value();
+                         notify(bus, request, bodyFor(request.content.body, known), observer, failed);
+                     });
+}
+
+void DesktopNotificationCenter::notify(QDBusConnection bus, const UNNotificationRequest &request, const QString &body,
+                                       std::shared_ptr<Outcome> observer,
+                                       std::function<void(const QString &why)> failed)
+{
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.varno.workshop"));
     hints.insert(QStringLiteral("x-varno-identifier"), request.identifier);
@@ -100,11 +132,11 @@ void DesktopNotificationCenter::add(const UNNotificationRequest &request)
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("VARNO Workshop") << 0u << QString() << request.content.title << request.content.body
-         << QStringList() << hints << -1;
+    call << QStringLiteral("VARNO Workshop") << 0u << QString() << request.content.title << body << QStringList()
+         << hints << -1;
     // The reply is the service's id for the notification, or an error (no
     // notification server on the bus, a refusal, no answer in time).
-    const QDBusPendingCall pending = m_bus.asyncCall(call, replyTimeoutMs);
+    const QDBusPendingCall pending = bus.asyncCall(call, replyTimeoutMs);
     auto *watcher = new QDBusPendingCallWatcher(pending);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [request, observer, failed](QDBusPendingCallWatcher *finished) {

@@ -78,8 +78,9 @@ public:
     explicit DesktopNotificationCenter(QDBusConnection bus);
 
     void requestAuthorization(int options, AuthorizationHandler handler) override;
-    // Sends Notify and returns at once; the reply is checked on the calling
-    // thread's event loop (the GUI thread's in the app).
+    // Asks the server's capabilities, then sends Notify, and returns at once;
+    // the replies are handled on the calling thread's event loop (the GUI
+    // thread's in the app).
     void add(const UNNotificationRequest &request) override;
 
     // Told the outcome of each add(): the service's id for the notification,
@@ -87,7 +88,14 @@ public:
     using Outcome = std::function<void(const UNNotificationRequest &request, std::optional<uint> id, const QString &error)>;
     void setOutcomeObserver(Outcome observer);
 
+    // The body as sent to a server with these capabilities: escaped where
+    // the server reads markup in it ("body-markup"), else as it is.
+    static QString bodyFor(const QString &body, const QStringList &capabilities);
+
 private:
+    static void notify(QDBusConnection bus, const UNNotificationRequest &request, const QString &body,
+                       std::shared_ptr<Outcome> observer, std::function<void(const QString &why)> failed);
+
     QDBusConnection m_bus;
     std::shared_ptr<Outcome> m_observer;
 };

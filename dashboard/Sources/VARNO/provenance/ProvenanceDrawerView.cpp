@@ -4,6 +4,7 @@
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
@@ -890,9 +891,7 @@ void ProvenanceDrawerView::setActionToConfirm(std::optional<AppLifecycleAction> 
     // The title stays visible even where the window manager hides titles.
     box->setWindowTitle(confirmationTitle(action, shown));
     box->setText(confirmationTitle(action, shown));
-    box->setInformativeText(confirmationMessage(action, shown));
-    if (auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        message->setTextFormat(Qt::PlainText);
+    Labels::setPlainInformativeText(box, confirmationMessage(action, shown));
     QPushButton *cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     QPushButton *confirm = box->addButton(confirmButtonText(*action), *action == AppLifecycleAction::uninstall
                                                                           ? QMessageBox::DestructiveRole

@@ -1,6 +1,7 @@
 #include "settings/DeveloperWorkbenchSettingsView.h"
 
 #include "engine/VARNOSettings.h"
+#include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -87,7 +88,7 @@ MiddleElidedLabel::MiddleElidedLabel(const QString &text, QWidget *parent)
 {
     setFont(VarnoFont::ui(13));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setToolTip(text);
+    setToolTip(Labels::toolTip(text));
     setAccessibleName(text);
     VarnoColor::repaintOnAppearanceChange(this);
 }

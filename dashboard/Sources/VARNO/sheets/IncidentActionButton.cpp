@@ -1,6 +1,7 @@
 #include "sheets/IncidentActionButton.h"
 
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "model/AppModel.h"
 #include "sheets/SheetFactories.h"
@@ -182,7 +183,7 @@ void IncidentActionButton::refresh()
     m_spec = spec;
     m_button->setText(spec.title);
     m_button->setEnabled(spec.enabled);
-    m_button->setToolTip(spec.toolTip);
+    m_button->setToolTip(Labels::toolTip(spec.toolTip));
     m_button->setAccessibleName(spec.accessibleName);
     // A remedy of none takes no room at all. (A button without a parent is
     // never shown as a window of its own.)
@@ -255,14 +256,16 @@ void IncidentActionButton::presentQuitConsent()
     // Window managers may hide a dialog's title; the title is always shown.
     box->setTextFormat(Qt::PlainText);
     box->setText(IncidentActionRules::quitConsentTitle(app.app_name));
-    box->setInformativeText(IncidentActionRules::quitConsentMessage(app.app_name));
-    QPushButton *quit = box->addButton(QStringLiteral("Quit & Update"), QMessageBox::AcceptRole);
+    Labels::setPlainInformativeText(box, IncidentActionRules::quitConsentMessage(app.app_name));
+    // "&&": a single "&" would be taken for a mnemonic and not shown.
+    QPushButton *quit = box->addButton(QStringLiteral("Quit && Update"), QMessageBox::AcceptRole);
     QPushButton *later = box->addButton(QStringLiteral("Update when I quit it instead"), QMessageBox::ActionRole);
     QPushButton *notNow = box->addButton(QStringLiteral("Not now"), QMessageBox::RejectRole);
     box->setEscapeButton(notNow);
     // Return never quits another app: it answers "Not now".
     box->setDefaultButton(notNow);
-    for (QPushButton *button : {quit, later, notNow})
+    quit->setAccessibleName(QStringLiteral("Quit & Update"));
+    for (QPushButton *button : {later, notNow})
         button->setAccessibleName(button->text());
     connect(quit, &QPushButton::clicked, box, [model, app] {
         if (model)

@@ -4,6 +4,7 @@
 #include "engine/UpdateStream.h"
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
@@ -437,7 +438,7 @@ void MenuBarPanel::updateBodies()
     // Running
     const QString headline = MenuBarPanelText::progressHeadline(s.updateProgress, s.apps, s.isPaused);
     m_headline->setText(headline);
-    m_headline->setToolTip(headline);
+    m_headline->setToolTip(Labels::toolTip(headline));
     m_headline->setAccessibleName(headline);
     m_counter->setText(MenuBarPanelText::progressCounter(s.updateProgress));
     m_progress->setFraction(MenuBarPanelText::progressFraction(s.updateProgress));

@@ -1,5 +1,6 @@
 #include "workshop/ViewHelpers.h"
 
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 
 #include <QScrollBar>
@@ -16,7 +17,7 @@ FittedLabel::FittedLabel(const QString &text, Qt::TextElideMode mode, QWidget *p
 void FittedLabel::setFullText(const QString &text)
 {
     m_full = text;
-    setToolTip(text);
+    setToolTip(Labels::toolTip(text));
     setAccessibleName(text);
     QLabel::setText(text);
     updateGeometry();

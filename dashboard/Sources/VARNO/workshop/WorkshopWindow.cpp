@@ -1,5 +1,6 @@
 #include "workshop/WorkshopWindow.h"
 
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
@@ -414,12 +415,7 @@ void WorkshopWindow::updateAlert()
     // The message is the error text as plain text, bounded: a text of
     // megabytes would hold the window up while it is laid out.
     const QString shown = PlainText::forDisplay(*error);
-    QMessageBox *box = errorAlert();
-    box->setInformativeText(shown);
-    if (auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        message->setTextFormat(Qt::PlainText);
-        message->setText(shown);
-    }
+    Labels::setPlainInformativeText(errorAlert(), shown);
     if (!m_alert->isVisible())
         m_alert->open();
 }
