@@ -117,7 +117,7 @@ std::optional<QString> DesktopWorkspace::launchableExecutable(const QString &app
     if (!parsed.ok())
         return std::nullopt;
     const QString name = parsed.value.toMap().value(QStringLiteral("CFBundleExecutable")).toString();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String("..") || name == QLatin1String("."))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
         return std::nullopt;
     const QFileInfo executable(bundle + QStringLiteral("/Contents/MacOS/") + name);
     if (!executable.isFile() || !executable.isExecutable())

@@ -55,8 +55,8 @@ public:
     void activateApplication() override;
 
     // The program that opening an application bundle starts: its Info.plist's
-    // CFBundleExecutable in Contents/MacOS, resolved, when it lies inside the
-    // bundle. Nothing for anything else, a plain executable file included.
+    // CFBundleExecutable in Contents/MacOS, when it resolves to a file inside
+    // the bundle. Nothing for anything else, a plain executable file included.
     static std::optional<QString> launchableExecutable(const QString &applicationPath);
 };
 
