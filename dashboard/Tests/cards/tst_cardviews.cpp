@@ -309,6 +309,81 @@ private Q_SLOTS:
         settle();
     }
 
+    // The divider after the Update Mode menu stays when nothing follows it
+    // (an app that can be neither re-installed nor removed, and is classified).
+    void detailMenuDividerStaysAlone()
+    {
+        AppRecord record = app("org.sim.saltmarsh");
+        record.install_path.reset();
+        record.update_mechanism = QStringLiteral("sparkle");
+        auto *card = show<AppCardDetailView>(record);
+        std::unique_ptr<QMenu> menu(card->buildContextMenu());
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QVERIFY(actions.last()->isSeparator());
+        menu->popup(card->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu.get()));
+        const QRect divider = menu->actionGeometry(actions.last());
+        QVERIFY2(divider.height() > 0, "the divider is drawn");
+        QVERIFY(divider.top() >= menu->actionGeometry(actions.first()).bottom());
+        QCOMPARE(menu->actionAt(divider.center()), actions.last());
+        menu->hide();
+    }
+
+    // A card whose app has no icon asks for it again each time it refreshes,
+    // the same record bound all along; once the icon shows, it asks no more.
+    void cardsAskAgainForAMissingIcon_data()
+    {
+        QTest::addColumn<bool>("details");
+        QTest::newRow("simple card") << false;
+        QTest::newRow("detailed card") << true;
+    }
+
+    void cardsAskAgainForAMissingIcon()
+    {
+        QFETCH(bool, details);
+        auto icons = std::make_shared<MapApplicationIcons>();
+        ApplicationIcons::setShared(icons);
+        AppIconCache::instance().clear();
+        const AppRecord record = app("org.sim.saltmarsh");
+        const QString &id = record.bundle_id;
+        QWidget *card = nullptr;
+        AppIconView *icon = nullptr;
+        if (details) {
+            auto *detailCard = show<AppCardDetailView>(record);
+            card = detailCard;
+            icon = detailCard->iconView();
+        } else {
+            auto *simpleCard = show<AppCardSimpleView>(record);
+            card = simpleCard;
+            icon = simpleCard->iconView();
+        }
+        const auto answered = [] { return !AppIconCache::instance().isLookingUp(); };
+        QVERIFY(VarnoTest::waitUntil(answered));
+        const int first = icons->lookups(id);
+        QCOMPARE(first, 1);
+
+        // A scan refreshes every card: still no icon, so it is asked again.
+        VarnoTest::await(f->model->scan());
+        QVERIFY(VarnoTest::waitUntil(answered));
+        QVERIFY(icons->lookups(id) > first);
+        QVERIFY(!icon->showsIcon());
+        QCOMPARE(icon->app().bundle_id, id);
+
+        // Installed since: the next refresh finds it and keeps it.
+        QImage image(16, 16, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        icons->set(id, image);
+        VarnoTest::await(f->model->scan());
+        QVERIFY(VarnoTest::waitUntil([&] { return icon->showsIcon(); }));
+        QVERIFY(VarnoTest::waitUntil(answered));
+        const int found = icons->lookups(id);
+        VarnoTest::await(f->model->scan());
+        QVERIFY(VarnoTest::waitUntil(answered));
+        QCOMPARE(icons->lookups(id), found);
+        QVERIFY(card->isVisible());
+    }
+
     // Nothing that may replace the app offers re-install or uninstall: a
     // scan, or the app's own entry running.
     void lifecycleItemsWaitForOtherWork()

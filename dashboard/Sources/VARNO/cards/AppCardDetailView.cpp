@@ -314,6 +314,8 @@ void AppCardDetailView::refresh()
 {
     if (!m_model)
         return;
+    // An app without an icon is asked for it again at each refresh.
+    m_icon->refresh();
     const QString &bid = m_app.bundle_id;
     const auto incident = m_model->incidents().constFind(bid);
     const std::optional<AppIncident> openIncident =
@@ -389,6 +391,8 @@ void AppCardDetailView::openProvenance()
 QMenu *AppCardDetailView::buildContextMenu()
 {
     auto *menu = new QMenu(this);
+    // The divider stays even when no item follows it.
+    menu->setSeparatorsCollapsible(false);
     addUpdateModeItems(menu, m_model, m_app);
     menu->addSeparator();
     const bool busy = CardRules::lifecycleBusy(busyFlags(*m_model), m_model->updateState(m_app.bundle_id));

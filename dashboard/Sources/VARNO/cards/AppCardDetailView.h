@@ -80,6 +80,7 @@ public:
     void setApp(const AppRecord &app);
     const AppRecord &app() const { return m_app; }
     AppModel *model() const { return m_model; }
+    AppIconView *iconView() const { return m_icon; }
     void setShowProvenance(ShowProvenance showProvenance) { m_showProvenance = std::move(showProvenance); }
 
     // The shelf's card interface.

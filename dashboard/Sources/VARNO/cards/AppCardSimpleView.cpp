@@ -285,6 +285,8 @@ void AppCardSimpleView::refresh()
 {
     if (!m_model)
         return;
+    // An app without an icon is asked for it again at each refresh.
+    m_icon->refresh();
     const QString &bid = m_app.bundle_id;
     const auto incident = m_model->incidents().constFind(bid);
     const std::optional<AppIncident> openIncident =

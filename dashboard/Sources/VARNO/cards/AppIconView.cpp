@@ -100,6 +100,12 @@ void AppIconView::setApp(const AppRecord &app)
     evaluate();
 }
 
+void AppIconView::refresh()
+{
+    if (!showsIcon())
+        evaluate();
+}
+
 void AppIconView::evaluate()
 {
     AppIconCache &cache = AppIconCache::instance();

@@ -63,6 +63,9 @@ public:
     // Shows another record (or the same one again): the icon is looked up
     // afresh unless it is cached.
     void setApp(const AppRecord &app);
+    // Evaluates the view again: while it shows the letter tile, the icon is
+    // asked for once more (an app installed since shows its icon).
+    void refresh();
     const AppRecord &app() const { return m_app; }
     int iconSize() const { return m_size; }
 
