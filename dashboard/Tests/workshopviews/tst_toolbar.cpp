@@ -8,9 +8,12 @@
 #include "kit/ButtonStyles.h"
 #include "workshop/ToolbarAreaView.h"
 #include "workshop/ToolbarRules.h"
+#include "workshop/ViewHelpers.h"
+#include "workshop/WorkshopWindow.h"
 
 #include <QAccessible>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QTest>
 
@@ -189,6 +192,55 @@ private Q_SLOTS:
         QTest::mouseClick(toolbar.simplePill(), Qt::LeftButton);
         QVERIFY(!f.model->detailsMode());
         QVERIFY(checked(toolbar.simplePill()) && !checked(toolbar.detailsPill()));
+    }
+
+    // At the size a new window opens at, the strip shows the scanning
+    // explanation whole, also beside the outdated count and Update All; a
+    // narrower window cuts it rather than growing while a scan runs.
+    void scanningHintIsWholeAtTheDefaultSize_data()
+    {
+        QTest::addColumn<bool>("outdated");
+        QTest::addColumn<bool>("narrowest");
+        QTest::newRow("first scan, default size") << false << false;
+        QTest::newRow("rescan with outdated apps, default size") << true << false;
+        QTest::newRow("rescan with outdated apps, narrowest window") << true << true;
+    }
+
+    void scanningHintIsWholeAtTheDefaultSize()
+    {
+        QFETCH(bool, outdated);
+        QFETCH(bool, narrowest);
+        ModelFixture f;
+        QVERIFY(f.ready);
+        if (outdated) {
+            QVERIFY(f.scanDirectly());
+            VarnoTest::await(f.model->load());
+            QVERIFY(!f.model->outdatedApps().isEmpty());
+        }
+        f.model->setShowOnboarding(false);
+        WorkshopWindow window(f.model.get());
+        const int width = narrowest ? int(WorkshopWindow::kMinimumWidth) : window.width();
+        window.resize(width, window.height());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // Laid out at once, while the scan has only just started.
+        auto scan = f.model->scan();
+        QVERIFY(f.model->isScanning());
+        window.centralWidget()->layout()->activate();
+        ToolbarAreaView *toolbar = window.toolbar();
+        toolbar->layout()->activate();
+        FittedLabel *hint = toolbar->scanningHintLabel();
+        QVERIFY(hint->isVisible());
+        QCOMPARE(toolbar->updateAllButton()->isVisible(), outdated);
+        QCOMPARE(toolbar->badge()->isVisible(), outdated);
+        QCOMPARE(hint->fullText(), QStringLiteral("Library refreshes when the scan finishes."));
+        QCOMPARE(hint->text() == hint->fullText(), !narrowest);
+        QCOMPARE(window.width(), width);
+        // Nothing after the hint is pushed out of the strip.
+        QWidget *last = outdated ? static_cast<QWidget *>(toolbar->updateAllButton()) : toolbar->scanButton();
+        QVERIFY(last->geometry().right() < toolbar->width());
+        VarnoTest::await(std::move(scan));
     }
 
     void updateAllAndTheQueueControls()

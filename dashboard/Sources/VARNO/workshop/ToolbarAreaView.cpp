@@ -17,6 +17,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QVBoxLayout>
+
+#include <cmath>
 
 namespace {
 
@@ -83,6 +86,20 @@ protected:
         painter.setPen(QPen(VarnoColor::border().resolved(), 1));
         painter.setBrush(VarnoColor::background().resolved());
         painter.drawRoundedRect(capsule, radius, radius);
+    }
+};
+
+// The scanning explanation: it asks for its whole width and gives way,
+// cut with "…", only where the strip is narrower than everything it holds.
+class ScanningHintLabel : public FittedLabel {
+public:
+    using FittedLabel::FittedLabel;
+
+    QSize sizeHint() const override
+    {
+        const QMargins margins = contentsMargins();
+        const qreal text = QFontMetricsF(font()).horizontalAdvance(fullText());
+        return QSize(int(std::ceil(text)) + margins.left() + margins.right(), FittedLabel::sizeHint().height());
     }
 };
 
@@ -159,9 +176,22 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     using namespace ToolbarRules;
     setObjectName(QStringLiteral("toolbarArea"));
     VarnoColor::repaintOnAppearanceChange(this);
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(16, 12, 16, 12);
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+
+    // Two lines. The first holds the title and, at its trailing end, the
+    // window's search field (where a window's toolbar carries it); the
+    // second the scanning indicator and the controls, so that it has room
+    // for the whole indicator beside the queue's controls or Update All.
+    auto *titleLine = new QHBoxLayout();
+    titleLine->setContentsMargins(16, 12, 16, 0);
+    titleLine->setSpacing(10);
+    rows->addLayout(titleLine);
+    auto *row = new QHBoxLayout();
+    row->setContentsMargins(16, 8, 16, 12);
     row->setSpacing(10);
+    rows->addLayout(row);
 
     // Title and outdated badge.
     auto *title = new QHBoxLayout();
@@ -173,20 +203,22 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     title->addWidget(library);
     m_badge = new OutdatedBadge(this);
     title->addWidget(m_badge);
-    row->addLayout(title);
-    row->addStretch(1);
+    titleLine->addLayout(title);
+    titleLine->addStretch(1);
 
-    // The window's search field, which shrinks before anything else.
+    // The window's search field.
     if (searchField) {
         searchField->setParent(this);
         searchField->setMinimumWidth(120);
         searchField->setMaximumWidth(220);
         searchField->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        row->addWidget(searchField, 1);
+        titleLine->addWidget(searchField, 1);
         // The field's own clear button says what it does.
         for (QAbstractButton *clear : searchField->findChildren<QAbstractButton *>())
             clear->setAccessibleName(QStringLiteral("Clear search"));
     }
+
+    row->addStretch(1);
 
     // The scanning indicator: spinner, "Scanning..." and its explanation.
     m_scanning = new QWidget(this);
@@ -195,13 +227,15 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     scanning->setSpacing(10);
     scanning->addWidget(new SpinnerView(14, m_scanning));
     scanning->addWidget(Labels::plain(scanningText(), VarnoFont::mono(11), VarnoColor::textSecondary(), m_scanning));
-    // The explanation gives way first when the strip is narrow.
-    auto *hint = new FittedLabel(scanningHint(), Qt::ElideRight, m_scanning);
+    // The explanation is shown whole; only a window narrower than the one a
+    // new window opens at cuts it.
+    auto *hint = new ScanningHintLabel(scanningHint(), Qt::ElideRight, m_scanning);
     hint->setFont(VarnoFont::mono(11));
     VarnoColor::bindForeground(hint, VarnoColor::textSecondary());
     scanning->addWidget(hint, 1);
+    m_scanningHint = hint;
     m_scanning->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    row->addWidget(m_scanning, 2);
+    row->addWidget(m_scanning);
 
     // Simple / Details.
     auto *modes = new ModeSwitch(this);

@@ -7,6 +7,7 @@
 #include <functional>
 
 class AppModel;
+class FittedLabel;
 class QLabel;
 class QLineEdit;
 class SettingsButton;
@@ -34,13 +35,13 @@ private:
     bool m_active = false;
 };
 
-// The strip across the top of the detail column: "your library" with the
-// outdated count, the window's search field, the scanning indicator while a
-// scan runs, the Simple/Details switch, the Workshop, Settings and
-// Diagnostics buttons, Scan, and at the right end either the update queue's
-// controls (Progress, Pause/Resume, Skip, Stop) or Update All. It keeps no
-// state: its faces follow the model's busy flags, and it opens the sheets
-// through the window's functions.
+// The strip across the top of the detail column, in two lines: "your library"
+// with the outdated count and the window's search field; then the scanning
+// indicator while a scan runs, the Simple/Details switch, the Workshop,
+// Settings and Diagnostics buttons, Scan, and at the right end either the
+// update queue's controls (Progress, Pause/Resume, Skip, Stop) or
+// Update All. It keeps no state: its faces follow the model's busy flags, and
+// it opens the sheets through the window's functions.
 class ToolbarAreaView : public QWidget {
     Q_OBJECT
 
@@ -52,6 +53,7 @@ public:
     // The parts (tests, screenshots).
     QLabel *badge() const { return m_badge; }
     QWidget *scanningIndicator() const { return m_scanning; }
+    FittedLabel *scanningHintLabel() const { return m_scanningHint; }
     ModePillButton *simplePill() const { return m_simple; }
     ModePillButton *detailsPill() const { return m_details; }
     StyledButton *workshopButton() const { return m_workshop; }
@@ -79,6 +81,7 @@ private:
     std::function<void()> m_showUpdateFlow;
     QLabel *m_badge;
     QWidget *m_scanning;
+    FittedLabel *m_scanningHint = nullptr;
     ModePillButton *m_simple;
     ModePillButton *m_details;
     StyledButton *m_workshop;
