@@ -4,6 +4,7 @@
 #include "../model/ModelFixture.h"
 
 #include "kit/ButtonStyles.h"
+#include "kit/SpinnerView.h"
 #include "kit/VarnoColor.h"
 #include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
@@ -11,8 +12,11 @@
 #include "workshop/GhostViews.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -192,6 +196,63 @@ private Q_SLOTS:
         // One run per checkable token, the token one argument; "--force" never
         // reached brew.
         QCOMPARE(QString::fromUtf8(VarnoTest::readFile(log)), QStringLiteral("list|--cask|kept-cask|\nlist|--cask|gone-cask|\n"));
+    }
+
+    // While the check runs its spinner turns inside the button, before the
+    // label; afterwards each badge is as tall as its text and 3 above and
+    // below, centred on its row rather than stretched to it.
+    void spinnerAndBadgesSitInTheirPlaces()
+    {
+        GhostFixture f(mixedGhosts);
+        QVERIFY(f.ready);
+        VarnoTest::FakeTools tools;
+        const QString log = tools.filePath(QStringLiteral("calls"));
+        ToolPaths::Scoped brew(QStringLiteral("/usr/local/bin/brew"), tools.write(QStringLiteral("brew"), fakeBrew(log)));
+        GhostAppsView sheet(f.model.get());
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        StyledButton *check = sheet.checkButton();
+        QVERIFY(!check->progressIndicator() || !check->progressIndicator()->isVisible());
+        const int idleWidth = check->sizeHint().width();
+
+        auto checks = sheet.checkHomebrewStatus();
+        QVERIFY(sheet.isCheckingBrew());
+        sheet.layout()->activate();
+        check->parentWidget()->layout()->activate();
+        SpinnerView *spinner = check->progressIndicator();
+        QVERIFY(spinner);
+        QVERIFY(spinner->isVisible());
+        QCOMPARE(spinner->parentWidget(), static_cast<QWidget *>(check));
+        QVERIFY2(check->rect().contains(spinner->geometry()), "the spinner turns inside its button");
+        // Before the label, inside the padding, the label still whole.
+        QVERIFY(spinner->x() >= GhostButtonStyle().horizontalPadding);
+        QCOMPARE(check->width(), check->sizeHint().width());
+        QVERIFY(check->sizeHint().width() >= QFontMetrics(check->font()).horizontalAdvance(check->text())
+                                                 + spinner->width() + StyledButton::kSymbolSpacing
+                                                 + 2 * PrimaryButtonStyle().horizontalPadding);
+        QVERIFY(check->sizeHint().width() != idleWidth);
+        VarnoTest::await(std::move(checks));
+        QVERIFY(!spinner->isVisible());
+
+        QList<QLabel *> badges;
+        for (QLabel *label : sheet.findChildren<QLabel *>()) {
+            if (sheet.brewStatus().values().contains(label->text()))
+                badges.append(label);
+        }
+        QCOMPARE(badges.size(), 3);
+        // The rows are made afresh with the answers: wait until they show.
+        QVERIFY(VarnoTest::waitUntil([&] {
+            return std::all_of(badges.cbegin(), badges.cend(), [](QLabel *badge) { return badge->isVisible(); });
+        }));
+        for (QLabel *badge : std::as_const(badges)) {
+            QWidget *row = badge->parentWidget();
+            row->parentWidget()->layout()->activate();
+            row->layout()->activate();
+            const int textHeight = QFontMetrics(badge->font()).size(Qt::TextSingleLine, badge->text()).height();
+            QCOMPARE(badge->height(), textHeight + 6);
+            QVERIFY(row->height() > badge->height());
+            QVERIFY(qAbs(badge->geometry().center().y() - row->rect().center().y()) <= 1);
+        }
     }
 
     void aBrewThatCannotStartIsNotASuccess()

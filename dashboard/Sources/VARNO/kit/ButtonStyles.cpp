@@ -1,6 +1,7 @@
 #include "kit/ButtonStyles.h"
 
 #include "kit/HoverFade.h"
+#include "kit/SpinnerView.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -12,6 +13,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 
 #include <cmath>
 
@@ -179,6 +181,21 @@ void StyledButton::setSymbol(const QString &symbol)
     update();
 }
 
+void StyledButton::setShowsProgress(bool shows)
+{
+    if (m_showsProgress == shows)
+        return;
+    m_showsProgress = shows;
+    if (shows && !m_progress)
+        m_progress = new SpinnerView(symbolSide(labelFont()), this);
+    if (m_progress) {
+        m_progress->setVisible(shows);
+        placeProgress();
+    }
+    updateGeometry();
+    update();
+}
+
 QFont StyledButton::labelFont() const
 {
     return font();
@@ -196,7 +213,7 @@ QSize StyledButton::contentSize() const
     qreal width = 0;
     // An icon-only label is as tall as its symbol; a text sets the line height.
     qreal height = text().isEmpty() ? 0 : metrics.height();
-    if (!m_symbol.isEmpty()) {
+    if (hasLeadingMark()) {
         const int side = symbolSide(font);
         width += side;
         height = std::max(height, qreal(side));
@@ -206,6 +223,33 @@ QSize StyledButton::contentSize() const
     if (!text().isEmpty())
         width += metrics.horizontalAdvance(text());
     return QSize(int(std::ceil(width)), int(std::ceil(height)));
+}
+
+QRectF StyledButton::leadingMarkRect(const QRectF &rect) const
+{
+    // The label is centred in the padded area; the mark leads it.
+    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding,
+                                      -m_style.horizontalPadding, -m_style.verticalPadding);
+    const qreal contentWidth = std::min<qreal>(contentSize().width(), area.width());
+    const qreal x = area.left() + (area.width() - contentWidth) / 2;
+    const int side = symbolSide(labelFont());
+    return QRectF(x, rect.center().y() - side / 2.0, side, side);
+}
+
+void StyledButton::placeProgress()
+{
+    if (!m_progress || !m_showsProgress)
+        return;
+    const QRectF mark = leadingMarkRect(QRectF(rect()));
+    const QSize spinner = m_progress->size();
+    m_progress->move(qRound(mark.center().x() - spinner.width() / 2.0),
+                     qRound(mark.center().y() - spinner.height() / 2.0));
+}
+
+void StyledButton::resizeEvent(QResizeEvent *event)
+{
+    QPushButton::resizeEvent(event);
+    placeProgress();
 }
 
 QSize StyledButton::sizeHint() const
@@ -255,12 +299,16 @@ void StyledButton::leaveEvent(QEvent *event)
 void StyledButton::changeEvent(QEvent *event)
 {
     QPushButton::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         updateGeometry();
+        placeProgress();
+    }
 }
 
 void StyledButton::paintEvent(QPaintEvent *)
 {
+    // The label may have changed since the button was last sized.
+    placeProgress();
     QPainter painter(this);
     const bool pressed = isDown();
     qreal opacity = pressed ? m_style.pressedOpacity : 1.0;
@@ -329,15 +377,16 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
     const QFontMetricsF metrics(font);
     const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding,
                                       -m_style.horizontalPadding, -m_style.verticalPadding);
-    const QSize content = contentSize();
-    const qreal contentWidth = std::min<qreal>(content.width(), area.width());
-    qreal x = area.left() + (area.width() - contentWidth) / 2;
-
-    if (!m_symbol.isEmpty()) {
-        const int side = symbolSide(font);
-        const QRectF symbolRect(x, rect.center().y() - side / 2.0, side, side);
-        SymbolIcons::shared().paint(painter, symbolRect, m_symbol, textColor);
-        x += side + (text().isEmpty() ? 0 : kSymbolSpacing);
+    qreal x = 0;
+    if (hasLeadingMark()) {
+        const QRectF mark = leadingMarkRect(rect);
+        // The spinner, a child of its own, turns in the mark's place.
+        if (!m_showsProgress)
+            SymbolIcons::shared().paint(painter, mark, m_symbol, textColor);
+        x = mark.right() + (text().isEmpty() ? 0 : kSymbolSpacing);
+    } else {
+        const qreal contentWidth = std::min<qreal>(contentSize().width(), area.width());
+        x = area.left() + (area.width() - contentWidth) / 2;
     }
     if (!text().isEmpty()) {
         const qreal available = area.right() - x;

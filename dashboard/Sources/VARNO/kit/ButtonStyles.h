@@ -9,6 +9,7 @@
 #include <optional>
 
 class HoverFade;
+class SpinnerView;
 
 // How a StyledButton looks: one table row per style. Colours are tokens,
 // resolved each time the button paints, so an appearance change recolours
@@ -95,7 +96,9 @@ struct PanelCompactWarningButton : ButtonStyle {
 
 // A push button painted by a ButtonStyle. Its label is a text, a symbol (see
 // SymbolIcons), or a symbol followed by a text; the symbol takes the label's
-// colour. The whole rectangle is the hit area. Never auto-default.
+// colour. While the button shows progress, a small turning spinner takes the
+// symbol's place at the head of the label. The whole rectangle is the hit
+// area. Never auto-default.
 class StyledButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(QString symbol READ symbol WRITE setSymbol)
@@ -110,6 +113,12 @@ public:
     QString symbol() const { return m_symbol; }
     void setSymbol(const QString &symbol);
 
+    // The spinner in the symbol's place (work under way); nullptr until the
+    // button first shows progress.
+    void setShowsProgress(bool shows);
+    bool showsProgress() const { return m_showsProgress; }
+    SpinnerView *progressIndicator() const { return m_progress; }
+
     // Whether the pointer is over the button, and how far the hover look has
     // eased in (0 to 1).
     bool isHovered() const;
@@ -123,6 +132,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -133,9 +143,15 @@ private:
     QFont labelFont() const;
     int symbolSide(const QFont &font) const;
     QSize contentSize() const;
+    bool hasLeadingMark() const { return !m_symbol.isEmpty() || m_showsProgress; }
+    // Where the label's leading mark (symbol or spinner) sits in `rect`.
+    QRectF leadingMarkRect(const QRectF &rect) const;
+    void placeProgress();
     void paintButton(QPainter &painter, const QRectF &rect) const;
 
     ButtonStyle m_style;
     QString m_symbol;
+    bool m_showsProgress = false;
+    SpinnerView *m_progress = nullptr;
     HoverFade *m_hover = nullptr;
 };

@@ -3,7 +3,6 @@
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
-#include "kit/SpinnerView.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -115,7 +114,8 @@ public:
         switch (GhostRules::mark(ghost, brewStatus)) {
         case GhostRules::Mark::badge: {
             const QString status = brewStatus.value(ghost.bundle_id);
-            row->addWidget(new StatusBadge(status, GhostRules::badgeColor(status), this));
+            // As tall as its text and padding, centred on the row.
+            row->addWidget(new StatusBadge(status, GhostRules::badgeColor(status), this), 0, Qt::AlignVCenter);
             m_mark = status;
             break;
         }
@@ -336,9 +336,6 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     auto *footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(14, 14, 14, 14);
     footerRow->setSpacing(8);
-    m_checking = new SpinnerView(14, footer);
-    m_checking->hide();
-    footerRow->addWidget(m_checking);
     m_check = new StyledButton(QStringLiteral("Check Homebrew status"), PrimaryButtonStyle(), footer);
     m_check->setSymbol(QStringLiteral("magnifyingglass"));
     m_check->setToolTip(GhostRules::checkHelp());
@@ -402,7 +399,7 @@ void GhostAppsView::setCheckingBrew(bool checking)
     m_check->setEnabled(!checking);
     m_check->setSymbol(checking ? QString() : QStringLiteral("magnifyingglass"));
     m_check->setText(checking ? QStringLiteral("Checking brew…") : QStringLiteral("Check Homebrew status"));
-    m_checking->setVisible(checking);
+    m_check->setShowsProgress(checking);
 }
 
 QCoro::Task<void> GhostAppsView::checkHomebrewStatus()

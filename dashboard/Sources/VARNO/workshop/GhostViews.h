@@ -14,7 +14,6 @@
 #include <functional>
 
 class AppModel;
-class SpinnerView;
 class QLabel;
 class QVBoxLayout;
 class StyledButton;
@@ -111,6 +110,5 @@ private:
     StyledButton *m_done;
     StyledButton *m_allClear;
     StyledButton *m_check;
-    SpinnerView *m_checking;
     QList<QWidget *> m_rowWidgets;
 };
