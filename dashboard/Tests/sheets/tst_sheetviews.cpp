@@ -21,9 +21,15 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QDir>
+#include <QFontDatabase>
+#include <QScopeGuard>
+#include <QLayout>
 #include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
+
+#include <cmath>
 
 using namespace std::chrono_literals;
 using Phase = AdoptConsentSheet::Phase;
@@ -284,6 +290,44 @@ private Q_SLOTS:
     }
 
     // --- Contribution sheet -----------------------------------------------------------------
+
+    // Every segment of the mechanism picker shows its label whole, side by
+    // side within the picker's width.
+    void contributeSegmentsShowTheirLabelsWhole()
+    {
+        // In the app's own face, as the app draws them.
+        const QDir fonts(VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/fonts/Geist"));
+        QList<int> added;
+        for (const QFileInfo &file : fonts.entryInfoList({QStringLiteral("*.ttf")}, QDir::Files))
+            added.append(QFontDatabase::addApplicationFont(file.absoluteFilePath()));
+        const auto removeFonts = qScopeGuard([&added] {
+            for (const int id : std::as_const(added))
+                QFontDatabase::removeApplicationFont(id);
+        });
+        QVERIFY(!added.isEmpty() && !added.contains(-1));
+        QPointer<ContributeSheet> sheet = openContribute("org.sim.mossgrid");
+        sheet->layout()->activate();
+        QWidget *picker = sheet->findChild<QWidget *>(QStringLiteral("mechanism-picker"));
+        QVERIFY(picker);
+        picker->layout()->activate();
+        int right = -1;
+        for (qsizetype i = 0; i < ContributeRules::mechanisms().size(); ++i) {
+            const auto &[tag, label] = ContributeRules::mechanisms().at(i);
+            auto *segment = qobject_cast<QToolButton *>(sheet->mechanismButton(tag));
+            QVERIFY(segment);
+            QCOMPARE(segment->text(), label);
+            QCOMPARE(segment->accessibleName(), label);
+            const QFontMetricsF metrics(segment->font());
+            // The label and the segment's edges: the first draws two lines,
+            // the others the one on their right.
+            const int edges = i == 0 ? 2 : 1;
+            QVERIFY2(std::ceil(metrics.horizontalAdvance(label)) + edges <= segment->width(), qPrintable(label));
+            QVERIFY(segment->x() > right);
+            right = segment->geometry().right();
+        }
+        QVERIFY(right < picker->width());
+        sheet->close();
+    }
 
     void contributeSendsWhatWasTyped()
     {

@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 // --- Rules -----------------------------------------------------------------------------------
 
 namespace ContributeRules {
@@ -125,19 +127,72 @@ QLineEdit *field(const QString &placeholder, QWidget *parent)
     return edit;
 }
 
-// The segmented picker's look: one row of joined segments, the chosen one filled.
+// The segmented picker's look: one row of joined segments, the chosen one
+// filled. Neighbours share one line between them: each segment draws its
+// right edge, the first also its left.
 void styleSegments(QWidget *picker)
 {
     VarnoColor::onAppearanceChange(picker, [picker] {
         picker->setStyleSheet(
-            QStringLiteral("QToolButton { background: %1; color: %2; border: 1px solid %3; padding: 4px 1px; "
-                           "border-radius: 0px; }"
+            QStringLiteral("QToolButton { background: %1; color: %2; border: 1px solid %3; border-left: none; "
+                           "padding: 4px 0px; border-radius: 0px; }"
+                           "QToolButton[first=\"true\"] { border-left: 1px solid %3; }"
                            "QToolButton:checked { background: %4; color: %5; }"
                            "QToolButton:focus { border-color: %4; }")
                 .arg(VarnoColor::surface().resolved().name(), VarnoColor::textSecondary().resolved().name(),
                      VarnoColor::border().resolved().name(), VarnoColor::accent().resolved().name(),
                      VarnoColor::background().resolved().name()));
     });
+}
+
+// The segments across `width`: each label whole, at the largest size from 10
+// down that lets all of them fit, the room left shared out evenly. Only where
+// no size fits (a face that does not come smaller) do equal segments cut
+// their labels with "…".
+struct SegmentLayout {
+    QFont font;
+    QStringList texts;
+    QList<int> widths;
+};
+
+SegmentLayout segmentLayout(const QStringList &labels, int width)
+{
+    SegmentLayout layout;
+    const int count = int(labels.size());
+    if (count == 0)
+        return layout;
+    int used = 0;
+    for (qreal size = 10; size >= 7; size -= 0.5) {
+        layout.font = VarnoFont::ui(size);
+        const QFontMetricsF metrics(layout.font);
+        layout.widths.clear();
+        used = 0;
+        for (int i = 0; i < count; ++i) {
+            // The label, and the segment's edges (the first has two).
+            const int segment = int(std::ceil(metrics.horizontalAdvance(labels.at(i)))) + (i == 0 ? 2 : 1);
+            layout.widths.append(segment);
+            used += segment;
+        }
+        if (used <= width)
+            break;
+    }
+    layout.texts = labels;
+    if (used > width) {
+        layout.font = VarnoFont::ui(10);
+        const QFontMetrics metrics(layout.font);
+        for (int i = 0; i < count; ++i) {
+            layout.widths[i] = width / count;
+            layout.texts[i] = metrics.elidedText(labels.at(i), Qt::ElideRight, width / count - 6);
+        }
+        return layout;
+    }
+    int spare = width - used;
+    for (int i = 0; i < count; ++i) {
+        const int share = spare / (count - i);
+        layout.widths[i] += share;
+        spare -= share;
+    }
+    return layout;
 }
 
 // A bordered-prominent button: the primary style, drawn at half opacity while disabled.
@@ -202,20 +257,24 @@ ContributeSheet::ContributeSheet(AppModel *model, const AppRecord &app, QWidget 
     segments->setSpacing(0);
     m_picker = new QButtonGroup(this);
     m_picker->setExclusive(true);
-    for (const auto &[tag, label] : ContributeRules::mechanisms()) {
+    QStringList labels;
+    for (const auto &choice : ContributeRules::mechanisms())
+        labels.append(choice.second);
+    // Each segment as wide as its label, so that every label shows whole.
+    const SegmentLayout layout = segmentLayout(labels, kWidth - 40);
+    for (qsizetype i = 0; i < ContributeRules::mechanisms().size(); ++i) {
+        const auto &[tag, label] = ContributeRules::mechanisms().at(i);
         auto *segment = new QToolButton(picker);
         segment->setObjectName(QStringLiteral("mechanism-") + tag);
-        // Five equal segments; a label longer than its segment ends in "…".
-        const QFont font = VarnoFont::ui(10);
-        const int segmentWidth = (kWidth - 40) / int(ContributeRules::mechanisms().size());
-        segment->setFont(font);
-        segment->setText(QFontMetrics(font).elidedText(label, Qt::ElideRight, segmentWidth - 6));
+        segment->setProperty("first", i == 0);
+        segment->setFont(layout.font);
+        segment->setText(layout.texts.at(i));
         segment->setToolTip(label);
         segment->setAccessibleName(label);
         segment->setCheckable(true);
         segment->setFocusPolicy(Qt::StrongFocus);
         segment->setProperty("tag", tag);
-        segment->setFixedWidth(segmentWidth);
+        segment->setFixedWidth(layout.widths.at(i));
         segments->addWidget(segment);
         m_picker->addButton(segment);
         if (tag == m_form.mechanism)
