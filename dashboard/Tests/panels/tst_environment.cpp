@@ -21,6 +21,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 Q_DECLARE_METATYPE(std::optional<RetentionStatus>)
 
@@ -610,6 +611,56 @@ private Q_SLOTS:
         QVERIFY(refreshed(view));
         QVERIFY(!view.detectionBanner()->isVisible());
         QVERIFY(system.events.isEmpty());
+    }
+
+    // Every wrapped label of the rows is as tall as its lines, its text at
+    // the top; the lines of a row's text column are 2 apart.
+    void wrappedLabelsTakeTheirOwnHeight()
+    {
+        AppModel model(quietServices());
+        ScriptedSystem system;
+        system.extensions = {extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"), QStringLiteral("1"),
+                                       QStringLiteral("enabled"), ESE::Category::networkFilter)};
+        EnvironmentView view(&model, system.services());
+        view.resize(600, 900);
+        view.show();
+        QVERIFY(refreshed(view));
+        int checked = 0;
+        int pairs = 0;
+        for (const QString &section : {QStringLiteral("Posture"), QStringLiteral("Permissions"),
+                                       QStringLiteral("Privilege model"), QStringLiteral("Update VARNO"),
+                                       QStringLiteral("Background scan"), QStringLiteral("Open at Login"),
+                                       QStringLiteral("Security extensions")}) {
+            QWidget *body = view.sectionWidget(section);
+            QVERIFY(body);
+            for (QLabel *label : body->findChildren<QLabel *>()) {
+                if (!label->wordWrap() || !label->isVisible())
+                    continue;
+                ++checked;
+                const QString what = section + QStringLiteral(": ") + label->text();
+                QVERIFY2(label->height() == label->heightForWidth(label->width()), qPrintable(what));
+                QVERIFY2(label->alignment() & Qt::AlignTop, qPrintable(what));
+            }
+            // The text columns of the rows (every column but the section's
+            // own): neighbouring lines 2 apart.
+            for (QVBoxLayout *column : body->findChildren<QVBoxLayout *>()) {
+                if (column == body->layout())
+                    continue;
+                QWidget *previous = nullptr;
+                for (int item = 0; item < column->count(); ++item) {
+                    QWidget *line = column->itemAt(item)->widget();
+                    if (!qobject_cast<QLabel *>(line) || !line->isVisible())
+                        continue;
+                    if (previous) {
+                        ++pairs;
+                        QCOMPARE(line->y() - previous->geometry().bottom() - 1, 2);
+                    }
+                    previous = line;
+                }
+            }
+        }
+        QVERIFY(pairs >= 7);
+        QVERIFY(checked >= 10);
     }
 
     void updateSection()

@@ -2,12 +2,14 @@
 #include "TestRegistry.h"
 
 #include "kit/FontRegistry.h"
+#include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 
 #include <QFontInfo>
 #include <QLabel>
 #include <QTest>
+#include <QVBoxLayout>
 
 using ShellTest::AppearanceScope;
 
@@ -127,6 +129,25 @@ private Q_SLOTS:
 
     // A binding ends with its widget: a later appearance change must not
     // touch a deleted widget.
+    // A wrapped label, whatever screen it is on, is as tall as its lines at
+    // the width its layout gives it.
+    void aWrappedLabelTakesItsLinesHeight()
+    {
+        QWidget column;
+        auto *layout = new QVBoxLayout(&column);
+        QLabel *label = Labels::label(QStringLiteral("A sentence long enough to take two lines or more in a narrow column of "
+                                                     "a screen, and then some more words."),
+                                      VarnoFont::ui(12), VarnoColor::textSecondary(), true, &column);
+        layout->addWidget(label);
+        layout->addStretch(1);
+        QVERIFY(label->hasHeightForWidth());
+        column.resize(160, 600);
+        column.show();
+        layout->activate();
+        QVERIFY(label->heightForWidth(label->width()) > QFontMetrics(label->font()).lineSpacing());
+        QCOMPARE(label->height(), label->heightForWidth(label->width()));
+    }
+
     void bindingEndsWithTheWidget()
     {
         AppearanceScope scope(Appearance::Scheme::Dark);

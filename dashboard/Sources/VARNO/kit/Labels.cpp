@@ -15,8 +15,13 @@ QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> c
     result->setText(text);
     result->setFont(font);
     result->setWordWrap(wraps);
-    if (wraps)
-        result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    if (wraps) {
+        // As tall as its lines at the width it gets: the policy keeps the
+        // height-for-width that word wrap gives it.
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        policy.setHeightForWidth(true);
+        result->setSizePolicy(policy);
+    }
     if (color)
         VarnoColor::bindForeground(result, *color);
     return result;

@@ -64,19 +64,28 @@ protected:
     }
 };
 
+// A line of a row's text column: wrapped, as tall as its lines, its text at
+// the top.
+QLabel *topAlignedLine(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)
+{
+    QLabel *label = PanelParts::label(text, font, color, true, parent);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
 QLabel *rowTitle(const QString &text, QWidget *parent)
 {
-    return PanelParts::label(text, VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(), true, parent);
+    return topAlignedLine(text, VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(), parent);
 }
 
 QLabel *rowDetail(const QString &text, QWidget *parent)
 {
-    return PanelParts::label(text, VarnoFont::ui(12), VarnoColor::textSecondary(), true, parent);
+    return topAlignedLine(text, VarnoFont::ui(12), VarnoColor::textSecondary(), parent);
 }
 
 QLabel *sizedFootnote(const QString &text, qreal size, QWidget *parent)
 {
-    return PanelParts::label(text, VarnoFont::ui(size), VarnoColor::textTertiary(), true, parent);
+    return topAlignedLine(text, VarnoFont::ui(size), VarnoColor::textTertiary(), parent);
 }
 
 // A row: the mark, the text column, a flexible space and, when given, a button.
@@ -538,10 +547,10 @@ void EnvironmentView::renderExtensions()
     case EnvironmentRules::ExtensionsContent::list:
         break;
     }
-    auto *explanation = PanelParts::label(
+    auto *explanation = topAlignedLine(
         QStringLiteral("These extensions run in the background and can intercept the operations VARNO relies on "
                        "(network polling, file writes, subprocess spawning). Not warnings — just awareness."),
-        VarnoFont::ui(12), VarnoColor::textTertiary(), true, m_extensionsBody);
+        VarnoFont::ui(12), VarnoColor::textTertiary(), m_extensionsBody);
     showExtensionsWidget(explanation);
     m_extensionsLayout->addSpacing(8);
     for (const ESE &extension : m_eses) {
@@ -554,10 +563,10 @@ void EnvironmentView::renderExtensions()
         rowBox->addWidget(dot, 0, Qt::AlignTop);
         auto *text = new QVBoxLayout();
         text->setSpacing(2);
-        text->addWidget(PanelParts::label(EnvironmentRules::eseTitle(extension), VarnoFont::ui(13, QFont::Medium),
-                                          VarnoColor::textPrimary(), true, row));
-        text->addWidget(PanelParts::label(EnvironmentRules::eseDetail(extension), VarnoFont::ui(11),
-                                          VarnoColor::textSecondary(), true, row));
+        text->addWidget(topAlignedLine(EnvironmentRules::eseTitle(extension), VarnoFont::ui(13, QFont::Medium),
+                                       VarnoColor::textPrimary(), row));
+        text->addWidget(topAlignedLine(EnvironmentRules::eseDetail(extension), VarnoFont::ui(11),
+                                       VarnoColor::textSecondary(), row));
         if (const auto note = EnvironmentRules::categoryNote(extension.category))
             text->addWidget(sizedFootnote(*note, 11, row));
         rowBox->addLayout(text, 1);

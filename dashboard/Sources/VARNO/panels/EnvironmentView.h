@@ -92,6 +92,7 @@ public:
     QPushButton *websiteButton() const { return m_website; }
     PanelsSwitch *loginSwitch() const { return m_loginSwitch; }
     // The texts a section shows, in order (header first).
+    QWidget *sectionWidget(const QString &header) const { return m_sections.value(header); }
     QStringList sectionTexts(const QString &header) const;
     // The colour of a section's status dots, in order (green true).
     QList<bool> sectionDots(const QString &header) const;

@@ -4,6 +4,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 
+#include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -149,13 +150,28 @@ PanelsSwitch::PanelsSwitch(const QString &accessibleName, QWidget *parent)
     auto *layout = new QVBoxLayout(m_labelArea);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
+    // A label that changes asks the switch to lay out again.
+    m_labelArea->installEventFilter(this);
     VarnoColor::repaintOnAppearanceChange(this);
+}
+
+int PanelsSwitch::labelHeightFor(int labelWidth) const
+{
+    const QLayout *layout = m_labelArea->layout();
+    if (layout && layout->hasHeightForWidth())
+        return layout->totalHeightForWidth(labelWidth);
+    return m_labelArea->sizeHint().height();
 }
 
 QSize PanelsSwitch::sizeHint() const
 {
-    const QSize label = m_labelArea->sizeHint();
-    return QSize(label.width() + 12 + kTrackWidth + 4, qMax(label.height(), kTrackHeight) + 4);
+    const int width = m_labelArea->sizeHint().width() + 12 + kTrackWidth + 4;
+    return QSize(width, heightForWidth(width));
+}
+
+int PanelsSwitch::heightForWidth(int width) const
+{
+    return qMax(labelHeightFor(labelWidthFor(width)), kTrackHeight) + 4;
 }
 
 QSize PanelsSwitch::minimumSizeHint() const
@@ -171,9 +187,23 @@ bool PanelsSwitch::hitButton(const QPoint &pos) const
 void PanelsSwitch::resizeEvent(QResizeEvent *event)
 {
     QAbstractButton::resizeEvent(event);
-    const int labelWidth = qMax(0, width() - kTrackWidth - 2 - 12);
-    const int labelHeight = qMin(height(), m_labelArea->sizeHint().height());
+    placeLabel();
+}
+
+void PanelsSwitch::placeLabel()
+{
+    const int labelWidth = labelWidthFor(width());
+    const int labelHeight = qMin(height(), labelHeightFor(labelWidth));
     m_labelArea->setGeometry(0, (height() - labelHeight) / 2, labelWidth, labelHeight);
+}
+
+bool PanelsSwitch::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_labelArea && event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        placeLabel();
+    }
+    return QAbstractButton::eventFilter(watched, event);
 }
 
 void PanelsSwitch::paintEvent(QPaintEvent *)

@@ -99,6 +99,9 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // As tall as its label's lines at the width the label gets.
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
 
     static constexpr int kTrackWidth = 34;
     static constexpr int kTrackHeight = 20;
@@ -107,7 +110,12 @@ protected:
     bool hitButton(const QPoint &pos) const override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static int labelWidthFor(int width) { return qMax(0, width - kTrackWidth - 2 - 12); }
+    int labelHeightFor(int labelWidth) const;
+    void placeLabel();
+
     QWidget *m_labelArea;
 };
