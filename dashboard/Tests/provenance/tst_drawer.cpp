@@ -15,8 +15,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -168,6 +171,25 @@ private Q_SLOTS:
         QVERIFY(runs.contains(call({"seal", "--bundle-id", "org.sim.inkwell", "--json"})));
         QVERIFY(VarnoTest::waitUntil([&] { return m_events->events.contains(QStringLiteral("restore_available")); }));
         QVERIFY(journal().contains(call({"experiment", "record", "--event", "restore_available"})));
+    }
+
+    // The panel's body is padded 20 on every edge: the first caption, with
+    // its own 18 above it, starts 38 below the body's top, 20 in from the
+    // left.
+    void bodyPadding()
+    {
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        auto *scroll = drawer->findChild<QScrollArea *>();
+        QVERIFY(scroll && scroll->widget());
+        QWidget *content = scroll->widget();
+        content->layout()->activate();
+        auto *caption = drawer->findChild<QLabel *>(QStringLiteral("section-Trust"));
+        QVERIFY(caption);
+        QCOMPARE(caption->text(), QStringLiteral("TRUST"));
+        const QPoint corner = caption->mapTo(content, QPoint(0, 0));
+        QCOMPARE(corner, QPoint(20, 38));
+        QCOMPARE(content->layout()->contentsMargins(), QMargins(20, 20, 20, 20));
     }
 
     void noBackupMeansNoRestore()

@@ -183,7 +183,7 @@ void ProvenanceDrawerView::buildPanel()
     auto *content = new QWidget(scroll);
     VarnoColor::bindBackground(content, VarnoColor::background());
     auto *body = new QVBoxLayout(content);
-    body->setContentsMargins(20, 2, 20, 20); // the first caption brings its own 18 above
+    body->setContentsMargins(20, 20, 20, 20);
     body->setSpacing(0);
 
     // Trust
