@@ -13,10 +13,16 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include <qcoro/qcorosignal.h>
 
@@ -400,6 +406,152 @@ private Q_SLOTS:
         QVERIFY(!view.attentionTileIsAmber());
         QCOMPARE(view.pathLineText(), QStringLiteral("Every app in this first pass has a known update path."));
         QVERIFY(view.launchAtLoginBox()->isChecked());
+    }
+
+    // The name pill comes with a fade and a rise from its bottom edge, and
+    // goes with a fade and a fall back to it, over the time it is given.
+    void namePillComesAndGoes()
+    {
+        ReduceMotionScope motion(false);
+        QWidget host;
+        auto *column = new QVBoxLayout(&host);
+        auto *pill = new OnboardingNamePill(&host);
+        column->addWidget(pill, 0, Qt::AlignHCenter);
+        column->addStretch(1);
+        host.resize(400, 200);
+        host.show();
+        QVERIFY(!pill->isVisible());
+
+        const auto opacity = [pill]() -> qreal {
+            auto *fade = qobject_cast<QGraphicsOpacityEffect *>(pill->graphicsEffect());
+            return fade ? fade->opacity() : 1.0;
+        };
+        QVariantAnimation *transition = pill->transition();
+        pill->setName(QStringLiteral("Alpha"), 200);
+        QVERIFY(pill->isVisible());
+        QCOMPARE(pill->name(), QStringLiteral("Alpha"));
+        QCOMPARE(transition->duration(), 200);
+        QCOMPARE(transition->easingCurve().type(), QEasingCurve::InOutQuad);
+        column->activate();
+        const int height = pill->height();
+        QVERIFY(height > 0);
+        transition->pause();
+        transition->setCurrentTime(0);
+        QCOMPARE(pill->tile()->y(), height); // at the bottom edge, clear
+        QCOMPARE(opacity(), 0.0);
+        transition->setCurrentTime(100);
+        QCOMPARE(pill->tile()->y(), qRound(height * 0.5));
+        QCOMPARE(opacity(), 0.5);
+        transition->setCurrentTime(200);
+        QCOMPARE(pill->tile()->y(), 0);
+        QCOMPARE(opacity(), 1.0);
+        QVERIFY(pill->isVisible());
+
+        // A new name while in place: no new coming.
+        pill->setName(QStringLiteral("Beta"), 200);
+        QCOMPARE(transition->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(pill->name(), QStringLiteral("Beta"));
+
+        // Going: it fades and falls, then hides, keeping its last name.
+        pill->setName(QString(), 200);
+        QVERIFY(pill->isVisible());
+        transition->pause();
+        transition->setCurrentTime(100);
+        QCOMPARE(pill->tile()->y(), qRound(height * 0.5));
+        QCOMPARE(opacity(), 0.5);
+        QCOMPARE(pill->name(), QStringLiteral("Beta"));
+        transition->setCurrentTime(200);
+        QVERIFY(!pill->isVisible());
+
+        // Without an animation it simply shows, in place.
+        pill->setName(QStringLiteral("Gamma"), 0);
+        QVERIFY(pill->isVisible());
+        QCOMPARE(pill->tile()->y(), 0);
+        QCOMPARE(opacity(), 1.0);
+    }
+
+    // When the flow animates a change of the count, the counter takes
+    // 0.3 s and the name pill 0.2 s, both easing in and out.
+    void discoveryChangesTakeTheirOwnTimes()
+    {
+        ReduceMotionScope motion(false);
+        FakeServicesScope services;
+        AppModel model(quietServices());
+        auto timers = std::make_shared<DrivenTimers>();
+        OnboardingView view(&model, drivenEnvironment(timers));
+        view.resize(900, 800);
+        view.show();
+        settle();
+        // Through set-up into the wait for the first apps.
+        for (int tick = 0; tick < 20 && view.phase() != OnboardingPhase::discovering; ++tick) {
+            QVERIFY(timers->fireNext());
+            settle();
+        }
+        QCOMPARE(view.phase(), OnboardingPhase::discovering);
+        QCOMPARE(view.counterText(), QStringLiteral("0"));
+        QVERIFY(!view.namePill()->isVisible());
+
+        // The first apps arrive; the next poll counts them, animated.
+        model.setApps({app(QStringLiteral("org.a"), QStringLiteral("Alpha"), QStringLiteral("cask"))});
+        QVERIFY(VarnoTest::waitUntil([&] {
+            if (view.appsFound() == 1)
+                return true;
+            timers->fireNext();
+            settle();
+            return view.appsFound() == 1;
+        }));
+        QCOMPARE(view.counter()->animation()->duration(), 300);
+        QCOMPARE(view.counter()->animation()->easingCurve().type(), QEasingCurve::InOutQuad);
+        QCOMPARE(view.counter()->animation()->endValue().toInt(), 1);
+        QVERIFY(view.namePill()->isVisible());
+        QCOMPARE(view.namePill()->name(), QStringLiteral("Alpha"));
+        QCOMPARE(view.namePill()->transition()->duration(), 200);
+        QCOMPARE(view.namePill()->transition()->endValue().toReal(), 1.0);
+    }
+
+    // In the dark appearance the launch-at-login box is drawn dark, in the
+    // tokens, not as a white platform box.
+    void launchBoxFollowsTheAppearance_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("dark") << true;
+        QTest::newRow("light") << false;
+    }
+
+    void launchBoxFollowsTheAppearance()
+    {
+        QFETCH(bool, dark);
+        const std::optional<Appearance::Scheme> previous = Appearance::instance().override();
+        Appearance::instance().setOverride(dark ? Appearance::Scheme::Dark : Appearance::Scheme::Light);
+        const auto restore = qScopeGuard([previous] { Appearance::instance().setOverride(previous); });
+        AppModel model(quietServices());
+        OnboardingView view(&model, drivenEnvironment(std::make_shared<DrivenTimers>()));
+        view.showPreview({OnboardingPhase::done, 4, 0, QString(), false, false});
+        view.resize(900, 800);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCheckBox *box = view.launchAtLoginBox();
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        QVERIFY(indicator.width() > 4 && indicator.height() > 4);
+        const QImage picture = box->grab(indicator).toImage();
+        // The box's face, inside its edge: mostly the fill, the check mark
+        // over part of it.
+        qreal lightness = 0;
+        int pixels = 0;
+        for (int y = 2; y < picture.height() - 2; ++y) {
+            for (int x = 2; x < picture.width() - 2; ++x) {
+                lightness += QColor(picture.pixel(x, y)).lightnessF();
+                ++pixels;
+            }
+        }
+        QVERIFY(pixels > 0);
+        const qreal mean = lightness / pixels;
+        if (dark)
+            QVERIFY2(mean < 0.4, qPrintable(QString::number(mean)));
+        else
+            QVERIFY2(mean > 0.6, qPrintable(QString::number(mean)));
     }
 
     void openTheWorkshop_data()

@@ -126,6 +126,107 @@ void fadeIn(QWidget *widget, int ms)
 
 } // namespace
 
+// --- OnboardingNamePill ---------------------------------------------------------------
+
+OnboardingNamePill::OnboardingNamePill(QWidget *parent)
+    : QWidget(parent)
+    , m_transition(new QVariantAnimation(this))
+{
+    auto *tile = new PanelsRoundedPanel(VarnoColor::surface(), 4, this);
+    auto *row = new QHBoxLayout(tile);
+    row->setContentsMargins(14, 8, 14, 8);
+    row->setSpacing(8);
+    auto *appSymbol = new PanelsSymbol(QStringLiteral("app.fill"), VarnoColor::accent(), 13, 0, tile);
+    appSymbol->setColor(VarnoColor::accent(), 0.6);
+    row->addWidget(appSymbol, 0, Qt::AlignVCenter);
+    auto *label = new ElidingLabel(tile);
+    label->setFont(VarnoFont::mono(11));
+    VarnoColor::bindForeground(label, VarnoColor::textSecondary());
+    row->addWidget(label, 1, Qt::AlignVCenter);
+    m_tile = tile;
+    m_label = label;
+
+    m_transition->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_transition, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { apply(value.toReal()); });
+    connect(m_transition, &QAbstractAnimation::finished, this, [this] {
+        if (m_leaving)
+            hide();
+    });
+    hide();
+}
+
+QString OnboardingNamePill::name() const
+{
+    return static_cast<ElidingLabel *>(m_label)->fullText();
+}
+
+void OnboardingNamePill::setName(const QString &name, int animationMs)
+{
+    const bool wanted = !name.isEmpty();
+    // A pill on its way out keeps the name it showed.
+    if (wanted)
+        static_cast<ElidingLabel *>(m_label)->setFullText(name);
+    const bool here = !isHidden() && !m_leaving;
+    if (wanted == here)
+        return;
+    m_transition->stop();
+    m_leaving = !wanted;
+    if (animationMs <= 0) {
+        apply(wanted ? 1.0 : 0.0);
+        setVisible(wanted);
+        return;
+    }
+    if (wanted && isHidden()) {
+        apply(0.0);
+        show();
+    }
+    m_transition->setDuration(animationMs);
+    m_transition->setStartValue(m_presence);
+    m_transition->setEndValue(wanted ? 1.0 : 0.0);
+    m_transition->start();
+}
+
+void OnboardingNamePill::apply(qreal presence)
+{
+    m_presence = presence;
+    m_tile->setGeometry(0, qRound((1.0 - presence) * height()), width(), height());
+    if (presence >= 1.0) {
+        setGraphicsEffect(nullptr);
+        m_fade = nullptr;
+        return;
+    }
+    if (!m_fade) {
+        m_fade = new QGraphicsOpacityEffect(this);
+        setGraphicsEffect(m_fade);
+    }
+    m_fade->setOpacity(presence);
+}
+
+QSize OnboardingNamePill::sizeHint() const
+{
+    return m_tile->sizeHint();
+}
+
+QSize OnboardingNamePill::minimumSizeHint() const
+{
+    return m_tile->minimumSizeHint();
+}
+
+bool OnboardingNamePill::event(QEvent *event)
+{
+    // The tile asks for room (a new name): the pill passes it on.
+    if (event->type() == QEvent::LayoutRequest)
+        updateGeometry();
+    return QWidget::event(event);
+}
+
+void OnboardingNamePill::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    apply(m_presence);
+}
+
 // --- SetupRowView ----------------------------------------------------------------------
 
 SetupRowView::SetupRowView(QWidget *parent)
@@ -364,20 +465,8 @@ QWidget *OnboardingView::buildDiscoveryScreen()
                      0, Qt::AlignHCenter);
     layout->addWidget(counterStack);
 
-    auto *pill = new PanelsRoundedPanel(VarnoColor::surface(), 4, screen);
-    auto *pillRow = new QHBoxLayout(pill);
-    pillRow->setContentsMargins(14, 8, 14, 8);
-    pillRow->setSpacing(8);
-    auto *appSymbol = new PanelsSymbol(QStringLiteral("app.fill"), VarnoColor::accent(), 13, 0, pill);
-    appSymbol->setColor(VarnoColor::accent(), 0.6);
-    pillRow->addWidget(appSymbol, 0, Qt::AlignVCenter);
-    auto *name = new ElidingLabel(pill);
-    name->setFont(VarnoFont::mono(11));
-    VarnoColor::bindForeground(name, VarnoColor::textSecondary());
-    pillRow->addWidget(name, 1, Qt::AlignVCenter);
-    m_namePill = pill;
-    m_nameLabel = name;
-    layout->addWidget(pill, 0, Qt::AlignHCenter);
+    m_namePill = new OnboardingNamePill(screen);
+    layout->addWidget(m_namePill, 0, Qt::AlignHCenter);
 
     auto *privacy = new QWidget(screen);
     auto *privacyRow = new QHBoxLayout(privacy);
@@ -443,7 +532,12 @@ QWidget *OnboardingView::buildSummaryScreen()
     m_launchBox = new QCheckBox(QStringLiteral("Launch VARNO at login so it keeps watch after you restart"), screen);
     m_launchBox->setFont(VarnoFont::ui(13));
     m_launchBox->setChecked(true);
-    VarnoColor::bindForeground(m_launchBox, VarnoColor::textSecondary());
+    // The box in the tokens (dark in the dark appearance, its check in the
+    // primary text colour), on the screen's own background; its label in the
+    // secondary text colour.
+    VarnoColor::bindWindowPalette(m_launchBox, VarnoColor::surface());
+    m_launchBox->setAutoFillBackground(false);
+    VarnoColor::bindPaletteRole(m_launchBox, QPalette::WindowText, VarnoColor::textSecondary());
     layout->addWidget(m_launchBox, 0, Qt::AlignLeft);
 
     m_openButton = new StyledButton(QStringLiteral("Open the Workshop"), OpenWorkshopButtonStyle(), screen);
@@ -569,13 +663,11 @@ void OnboardingView::renderSetup()
 
 void OnboardingView::renderDiscovery(int animationMs)
 {
-    const bool reduce = Appearance::instance().reduceMotion();
-    m_counter->setValue(m_appsFound, reduce ? 0 : animationMs);
-    const bool pillShown = !m_lastFoundApp.isEmpty();
-    static_cast<ElidingLabel *>(m_nameLabel)->setFullText(m_lastFoundApp);
-    if (pillShown && !m_namePill->isVisibleTo(m_discoveryScreen) && !reduce && animationMs > 0)
-        fadeIn(m_namePill, 200);
-    m_namePill->setVisible(pillShown);
+    // The flow says whether a change is animated; the count and the name
+    // take their own times.
+    const bool animated = animationMs > 0 && !Appearance::instance().reduceMotion();
+    m_counter->setValue(m_appsFound, animated ? kCountChangeMs : 0);
+    m_namePill->setName(m_lastFoundApp, animated ? kNameChangeMs : 0);
 }
 
 void OnboardingView::renderSummary()
@@ -629,7 +721,7 @@ QString OnboardingView::counterText() const
 
 QString OnboardingView::namePillText() const
 {
-    return static_cast<ElidingLabel *>(m_nameLabel)->fullText();
+    return m_namePill->name();
 }
 
 QString OnboardingView::summaryTitleText() const

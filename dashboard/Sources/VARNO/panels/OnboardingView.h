@@ -15,6 +15,8 @@ class QVBoxLayout;
 class PanelsRoundedPanel;
 class StyledButton;
 class OnboardingCounter;
+class OnboardingNamePill;
+class QGraphicsOpacityEffect;
 class SetupRowView;
 
 // The first-run overlay over the whole Workshop window: the welcome header
@@ -54,7 +56,8 @@ public:
     OnboardingRules::SetupMark setupRowMark(int row) const;
     bool setupRowTitleIsSecondary(int row) const;
     QString counterText() const;
-    QWidget *namePill() const { return m_namePill; }
+    OnboardingCounter *counter() const { return m_counter; }
+    OnboardingNamePill *namePill() const { return m_namePill; }
     QString namePillText() const;
     QString summaryTitleText() const;
     QString summaryHeadlineText() const;
@@ -96,6 +99,11 @@ private:
     void renderSummary();
     QWidget *screenFor(OnboardingPhase phase) const;
 
+    // How long a change of the count, and of the last app's name, takes on
+    // screen when the flow animates it.
+    static constexpr int kCountChangeMs = 300;
+    static constexpr int kNameChangeMs = 200;
+
     QPointer<AppModel> m_model;
     OnboardingEnvironment m_environment;
     QPointer<OnboardingFlow> m_flow;
@@ -116,8 +124,7 @@ private:
     QWidget *m_summaryScreen = nullptr;
     QList<SetupRowView *> m_setupRows;
     OnboardingCounter *m_counter = nullptr;
-    QWidget *m_namePill = nullptr;
-    QLabel *m_nameLabel = nullptr;
+    OnboardingNamePill *m_namePill = nullptr;
     QLabel *m_summaryTitle = nullptr;
     QLabel *m_summaryHeadline = nullptr;
     QLabel *m_attentionCount = nullptr;
@@ -161,6 +168,8 @@ public:
     void setValue(int value, int animationMs);
     int value() const { return m_target; }
     QString text() const { return QString::number(m_shown); }
+    // The count's change under way (or the last one).
+    const QVariantAnimation *animation() const { return m_animation; }
     QSize sizeHint() const override;
 
 protected:
@@ -172,4 +181,41 @@ private:
     int m_target = 0;
     int m_shown = 0;
     QVariantAnimation *m_animation;
+};
+
+// The name of the app found last, in mono on a small tile with an app symbol.
+// It comes with a fade and a rise from its bottom edge, and goes with a fade
+// and a fall back to it; without an animation it is simply shown or hidden.
+class OnboardingNamePill : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit OnboardingNamePill(QWidget *parent = nullptr);
+
+    // Shows `name` (an empty name sends the pill away), over `animationMs`.
+    void setName(const QString &name, int animationMs);
+    QString name() const;
+    // The tile, which moves inside the pill's place while it comes or goes.
+    QWidget *tile() const { return m_tile; }
+    // The coming or going under way (or the last one).
+    QVariantAnimation *transition() const { return m_transition; }
+    // 0 gone (at the bottom edge, clear) to 1 in place (opaque).
+    qreal presence() const { return m_presence; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void apply(qreal presence);
+
+    QWidget *m_tile;
+    QLabel *m_label;
+    QVariantAnimation *m_transition;
+    QGraphicsOpacityEffect *m_fade = nullptr;
+    qreal m_presence = 0;
+    bool m_leaving = false;
 };
