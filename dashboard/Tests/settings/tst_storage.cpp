@@ -5,6 +5,8 @@
 #include "settings/SettingsForm.h"
 #include "settings/StorageSettingsView.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -138,8 +140,24 @@ private Q_SLOTS:
         pane.engine.last()->succeed(statusWith(50, 3650));
         pane.days()->stepDown();
         QCOMPARE(pane.days()->value(), 3635);
-        QCOMPARE(pane.days()->accessibleDescription(), QStringLiteral("3635 days"));
-        QCOMPARE(pane.keep()->accessibleDescription(), QStringLiteral("50 per app"));
+        // Assistive technology reads each value as the stepper counts it; the
+        // keep stepper's field shows the bare number.
+        const auto spoken = [](QSpinBox *stepper) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(stepper);
+            return accessible ? accessible->text(QAccessible::Value) : QString();
+        };
+        QCOMPARE(spoken(pane.days()), QStringLiteral("3635 days"));
+        QCOMPARE(spoken(pane.keep()), QStringLiteral("50 per app"));
+        QCOMPARE(pane.keep()->text(), QStringLiteral("50"));
+        QAccessibleInterface *keep = QAccessible::queryAccessibleInterface(pane.keep());
+        QCOMPARE(keep->role(), QAccessible::SpinBox);
+        QCOMPARE(keep->text(QAccessible::Name), QStringLiteral("Backups kept per app"));
+        QVERIFY(keep->valueInterface());
+        QCOMPARE(keep->valueInterface()->currentValue().toInt(), 50);
+        QCOMPARE(keep->valueInterface()->maximumValue().toInt(), 50);
+        keep->valueInterface()->setCurrentValue(4);
+        QCOMPARE(pane.keep()->value(), 4);
+        QCOMPARE(spoken(pane.keep()), QStringLiteral("4 per app"));
     }
 
     // A failed first read leaves the placeholder record on screen; nothing

@@ -9,6 +9,9 @@
 #include "settings/SettingsForm.h"
 #include "settings/SettingsRules.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,58 @@
 #include <exception>
 
 namespace {
+
+// What assistive technology meets in a retention stepper: a spin box whose
+// value is read as the stepper says it ("3 per app"), numeric for the value
+// interface, with its field (where the number is typed) as its one child.
+class RetentionStepperAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit RetentionStepperAccessible(RetentionStepper *stepper)
+        : QAccessibleWidget(stepper, QAccessible::SpinBox)
+    {
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Value)
+            return stepper()->spokenValue();
+        return QAccessibleWidget::text(type);
+    }
+
+    int childCount() const override { return field() ? 1 : 0; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 && field() ? QAccessible::queryAccessibleInterface(field()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && field() && child->object() == field() ? 0 : -1;
+    }
+
+    QVariant currentValue() const override { return stepper()->value(); }
+    void setCurrentValue(const QVariant &value) override { stepper()->setValue(value.toInt()); }
+    QVariant maximumValue() const override { return stepper()->maximum(); }
+    QVariant minimumValue() const override { return stepper()->minimum(); }
+    QVariant minimumStepSize() const override { return stepper()->singleStep(); }
+
+private:
+    RetentionStepper *stepper() const { return static_cast<RetentionStepper *>(widget()); }
+    QLineEdit *field() const { return stepper()->findChild<QLineEdit *>(); }
+};
+
+QAccessibleInterface *retentionStepperAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("RetentionStepper") && object && object->isWidgetType())
+        return new RetentionStepperAccessible(static_cast<RetentionStepper *>(object));
+    return nullptr;
+}
 
 QCoro::Task<RetentionStatus> engineStatus()
 {
@@ -76,6 +131,17 @@ QWidget *valueRow(const QString &title, QLabel *value, QWidget *parent)
 }
 
 } // namespace
+
+RetentionStepper::RetentionStepper(std::function<QString(int)> spokenValue, QWidget *parent)
+    : QSpinBox(parent)
+    , m_spokenValue(std::move(spokenValue))
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(retentionStepperAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+}
 
 StorageOperations StorageOperations::engine()
 {
@@ -160,12 +226,12 @@ void StorageSettingsView::build()
         rowLayout->addWidget(stepper);
         return row;
     };
-    m_keepStepper = new QSpinBox;
+    m_keepStepper = new RetentionStepper(&StorageRules::keepAccessibleValue);
     m_keepStepper->setObjectName(QStringLiteral("storage-keep-per-app"));
     m_keepStepper->setAccessibleName(QStringLiteral("Backups kept per app"));
     m_keepStepper->setRange(StorageRules::keepMinimum, StorageRules::keepMaximum);
     m_keepStepper->setSingleStep(StorageRules::keepStep);
-    m_daysStepper = new QSpinBox;
+    m_daysStepper = new RetentionStepper(&StorageRules::daysText);
     m_daysStepper->setObjectName(QStringLiteral("storage-retention-days"));
     m_daysStepper->setAccessibleName(QStringLiteral("Maximum backup age"));
     m_daysStepper->setRange(StorageRules::daysMinimum, StorageRules::daysMaximum);
@@ -270,8 +336,6 @@ void StorageSettingsView::render()
     // Until the engine's state has been read once, nothing here may act on
     // the placeholder record.
     m_policySection->setEnabled(!working && m_hasLoaded);
-    m_keepStepper->setAccessibleDescription(StorageRules::keepAccessibleValue(m_keepPerApp));
-    m_daysStepper->setAccessibleDescription(StorageRules::daysText(m_retentionDays));
 
     const bool autoOn = m_status.consent.autoPruneAllowed;
     m_autoOnBody->setVisible(autoOn);

@@ -2,6 +2,7 @@
 
 #include "records/RetentionStatus.h"
 
+#include <QSpinBox>
 #include <QString>
 #include <QWidget>
 
@@ -13,8 +14,20 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QSpinBox;
 class SettingsSection;
+
+// A stepper of the retention policy: the number alone in its field, and what
+// it counts as its accessible value ("3 per app", "30 days").
+class RetentionStepper : public QSpinBox {
+    Q_OBJECT
+
+public:
+    explicit RetentionStepper(std::function<QString(int)> spokenValue, QWidget *parent = nullptr);
+    QString spokenValue() const { return m_spokenValue(value()); }
+
+private:
+    std::function<QString(int)> m_spokenValue;
+};
 
 // The engine calls behind the Storage pane. The default set runs the engine;
 // tests and screenshots give their own.
