@@ -11,7 +11,7 @@ Q_DECLARE_METATYPE(IncidentAction)
 
 namespace {
 
-const QString kUnclassified = QStringLiteral("Brusk hasn\u2019t classified this failure yet.");
+const QString kUnclassified = QStringLiteral("Brusk hasn't classified this failure yet.");
 const QString kLocked =
     QStringLiteral("A security gate blocked this update. Brusk explains these \u2014 never bypasses them.");
 
