@@ -7,7 +7,10 @@
 #include "workshop/StatusBarRules.h"
 #include "workshop/StatusBarView.h"
 
+#include <QAccessible>
 #include <QTest>
+
+#include <functional>
 
 using StatusBarRules::Cell;
 
@@ -78,6 +81,51 @@ private Q_SLOTS:
         QCOMPARE(strip.toneMark()->symbol(), QStringLiteral("questionmark.circle"));
         QCOMPARE(strip.chip()->accessibleName(), QStringLiteral("Status unknown. Brusk app check: not yet run"));
         QCOMPARE(strip.cell(Cell::tracked)->toolTip(), QStringLiteral("TRACKED"));
+    }
+
+    // Assistive technology meets each cell and the chip as one element read
+    // by its own label: the texts inside them are not elements of their own.
+    void cellsAndChipAreSingleElements()
+    {
+        VarnoTest::TempHome home;
+        FakeModelServices fakes;
+        AppModel model(fakes.services());
+        model.setHasEverScanned(true);
+        model.setApps({makeRecord(R"({"bundle_id":"a","app_name":"A","current_version":"1","latest_version":"2"})")});
+        StatusBarView strip(&model);
+        strip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&strip));
+
+        QList<QWidget *> elements;
+        for (const Cell cell : StatusBarRules::cells())
+            elements.append(strip.cell(cell));
+        elements.append(strip.chip());
+        for (QWidget *element : std::as_const(elements)) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(element);
+            QVERIFY(accessible);
+            QCOMPARE(accessible->text(QAccessible::Name), element->accessibleName());
+            QCOMPARE(accessible->childCount(), 0);
+            QVERIFY(!accessible->childAt(element->mapToGlobal(element->rect().center()).x(),
+                                         element->mapToGlobal(element->rect().center()).y()));
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(strip.cell(Cell::tracked))->text(QAccessible::Name),
+                 QStringLiteral("Tracked: 1"));
+
+        // Walking the strip's tree meets the five labels and nothing inside them.
+        QStringList names;
+        std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+            for (int i = 0; i < node->childCount(); ++i) {
+                QAccessibleInterface *child = node->child(i);
+                if (!child)
+                    continue;
+                names.append(child->text(QAccessible::Name));
+                walk(child);
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(&strip));
+        QCOMPARE(names, (QStringList{QStringLiteral("Tracked: 1"), QStringLiteral("Outdated: 1"),
+                                     QStringLiteral("Verified: 0"), QStringLiteral("At Risk: 0"),
+                                     strip.chip()->accessibleName()}));
     }
 
     void countsAreIndependentAndFollowTheModel()

@@ -8,6 +8,8 @@
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -15,8 +17,39 @@
 
 namespace {
 
+class StatusStripElementAccessible : public QAccessibleWidget {
+public:
+    explicit StatusStripElementAccessible(QWidget *widget)
+        : QAccessibleWidget(widget, QAccessible::StaticText)
+    {
+    }
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+};
+
+QAccessibleInterface *statusStripElementAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("StatusStripElement") && object && object->isWidgetType())
+        return new StatusStripElementAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
 
 } // namespace
+
+// --- StatusStripElement ------------------------------------------------------------------
+
+StatusStripElement::StatusStripElement(QWidget *parent)
+    : QWidget(parent)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(statusStripElementAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+}
 
 // --- SymbolMark --------------------------------------------------------------------------
 
@@ -63,7 +96,7 @@ StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
     row->setContentsMargins(16, 8, 16, 8);
     row->setSpacing(24);
     for (const Cell which : cells()) {
-        auto *cell = new QWidget(this);
+        auto *cell = new StatusStripElement(this);
         auto *column = new QVBoxLayout(cell);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(1);
@@ -79,7 +112,7 @@ StatusBarView::StatusBarView(AppModel *model, QWidget *parent)
     }
     row->addStretch(1);
 
-    m_chip = new QWidget(this);
+    m_chip = new StatusStripElement(this);
     auto *chip = new QHBoxLayout(m_chip);
     chip->setContentsMargins(0, 0, 0, 0);
     chip->setSpacing(8);

@@ -30,6 +30,16 @@ private:
     ColorPair m_color;
 };
 
+// One element of the strip as assistive technology meets it: a count cell
+// ("Tracked: 42") or the posture chip ("Healthy. …"), read by its own label;
+// the texts and marks inside it are not elements of their own.
+class StatusStripElement : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatusStripElement(QWidget *parent = nullptr);
+};
+
 // The strip at the foot of the detail column: four counts (TRACKED,
 // OUTDATED, VERIFIED, AT RISK) at the leading edge and the library's posture
 // in Brusk's words at the trailing edge. No buttons, no timer: it follows the
