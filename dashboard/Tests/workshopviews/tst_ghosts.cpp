@@ -224,6 +224,8 @@ private Q_SLOTS:
         QVERIFY(spinner->isVisible());
         QCOMPARE(spinner->parentWidget(), static_cast<QWidget *>(check));
         QVERIFY2(check->rect().contains(spinner->geometry()), "the spinner turns inside its button");
+        // In the label's colour, dark on the gold.
+        QVERIFY(spinner->tint() == PrimaryButtonStyle().text);
         // Before the label, inside the padding, the label still whole.
         QVERIFY(spinner->x() >= GhostButtonStyle().horizontalPadding);
         QCOMPARE(check->width(), check->sizeHint().width());

@@ -159,6 +159,8 @@ void StyledButton::setButtonStyle(const ButtonStyle &style)
         return;
     m_style = style;
     applyStyle();
+    if (m_progress)
+        m_progress->setTint(m_style.text);
     if (!m_style.tracksHover)
         m_hover->clear();
     updateGeometry();
@@ -186,8 +188,11 @@ void StyledButton::setShowsProgress(bool shows)
     if (m_showsProgress == shows)
         return;
     m_showsProgress = shows;
-    if (shows && !m_progress)
+    if (shows && !m_progress) {
         m_progress = new SpinnerView(symbolSide(labelFont()), this);
+        // In the label's colour, as the symbol it stands for.
+        m_progress->setTint(m_style.text);
+    }
     if (m_progress) {
         m_progress->setVisible(shows);
         placeProgress();

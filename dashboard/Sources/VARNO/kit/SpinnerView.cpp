@@ -36,6 +36,12 @@ bool SpinnerView::isTurning() const
     return m_turn->state() == QAbstractAnimation::Running;
 }
 
+void SpinnerView::setTint(std::optional<ColorPair> tint)
+{
+    m_tint = std::move(tint);
+    update();
+}
+
 void SpinnerView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -55,9 +61,10 @@ void SpinnerView::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal pen = std::max(1.5, m_side / 8.0);
     const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
-    painter.setPen(QPen(VarnoColor::textTertiary().resolved(0.3), pen));
+    painter.setPen(QPen(m_tint ? m_tint->resolved(0.3) : VarnoColor::textTertiary().resolved(0.3), pen));
     painter.drawEllipse(ring);
-    painter.setPen(QPen(VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(m_tint ? m_tint->resolved() : VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine,
+                        Qt::RoundCap));
     // Qt angles: 1/16 degree, counter-clockwise from 3 o'clock.
     painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
 }
