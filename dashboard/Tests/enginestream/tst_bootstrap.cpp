@@ -28,6 +28,12 @@ using namespace EngineFixture;
 
 namespace {
 
+QCoro::Task<void> passGate(QString folder, std::shared_ptr<int> passed)
+{
+    co_await EngineGate::ready(folder);
+    ++*passed;
+}
+
 // Runs a whole bootstrap on its own thread, as the app does; the error it
 // threw, if any.
 std::exception_ptr bootstrap()
@@ -241,6 +247,27 @@ private Q_SLOTS:
         QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("order"))),
                  QByteArray("migrate begin\nmigrate end\nselftest begin\nselftest end\nlist begin\nlist end\n"));
         QVERIFY(EngineGate::isVerified(VarnoPaths::engineDir()));
+    }
+
+    // A bootstrap may start and end (or end and another start) before the
+    // event loop tells a waiting command of either: the command goes through
+    // once, and the later change is told to nobody who has gone on.
+    void twoChangesInOneTurnLetAWaitingCommandThroughOnce()
+    {
+        const QString folder = QStringLiteral("two-changes-in-one-turn");
+        EngineGate::bootstrapStarted(folder);
+        auto passed = std::make_shared<int>(0);
+        auto waiting = passGate(folder, passed);
+        QCOMPARE(*passed, 0);
+        EngineGate::bootstrapFinished(folder, nullptr);
+        EngineGate::bootstrapStarted(folder);
+        EngineGate::bootstrapFinished(folder, nullptr);
+        VarnoTest::await(std::move(waiting), 10s);
+        // What is still queued is delivered; the command that went through is not resumed again.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(*passed, 1);
+        QVERIFY(EngineGate::isVerified(folder));
     }
 
     void failingMigrateIsLoggedAndStopsTheRun()

@@ -6,7 +6,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
-#include <qcoro/qcorosignal.h>
+#include <coroutine>
 
 namespace EngineGate {
 
@@ -34,6 +34,21 @@ void announce()
     Notifier *notifier = Notifier::instance();
     QMetaObject::invokeMethod(notifier, [notifier] { Q_EMIT notifier->changed(); }, Qt::QueuedConnection);
 }
+
+// The next change of any folder's state. Each wait connects once, and the
+// first change breaks the connection as it is told: two changes told in one
+// turn of the event loop resume a waiting command once, and never one that
+// has gone on (and ended) after the first.
+struct NextChange {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiting) const
+    {
+        Notifier *notifier = Notifier::instance();
+        QObject::connect(notifier, &Notifier::changed, notifier, [waiting] { waiting.resume(); },
+                         static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+    }
+    void await_resume() const noexcept {}
+};
 
 } // namespace
 
@@ -99,7 +114,7 @@ QCoro::Task<void> ready(QString engineDir)
         // Without an event loop on this thread nothing could tell us.
         if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
             co_return;
-        co_await qCoro(Notifier::instance(), &Notifier::changed);
+        co_await NextChange{};
     }
 }
 
