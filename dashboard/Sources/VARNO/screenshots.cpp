@@ -1,8 +1,10 @@
 // varno-screenshots [DIR]: renders every registered window, sheet and panel
 // state to DIR/<scene>-<dark|light>.png, offscreen, from the engine stand-in's
-// demo library. Everything it installs and keeps (the engine, its simulated
-// Mac, settings) lives in a temporary home folder of its own, removed at the
-// end, so that the demo library never mixes with the user's.
+// demo library, and fails when a scene does not show the state it is named
+// for (each scene starts from the home as the demo library left it).
+// Everything it installs and keeps (the engine, its simulated Mac, settings)
+// lives in a temporary home folder of its own, removed at the end, so that
+// the demo library never mixes with the user's.
 
 #include "kit/FontRegistry.h"
 #include "platform/Appearance.h"
@@ -104,25 +106,24 @@ int main(int argc, char *argv[])
         Appearance::instance().setOverride(scheme);
         const QString suffix = scheme == Appearance::Scheme::Dark ? QStringLiteral("dark") : QStringLiteral("light");
         for (const ScreenshotScene &scene : registry.scenes()) {
-            std::unique_ptr<QWidget> widget(scene.create());
-            if (!widget) {
-                ++failures;
-                continue;
-            }
-            widget->resize(scene.size);
-            widget->show();
-            // The first frame and what it leaves for the next turns of the
-            // event loop (the shelf measures the rows below its view then).
-            for (int turn = 0; turn < 20; ++turn)
-                QApplication::processEvents();
+            const ScreenshotShot shot = takeScreenshot(scene);
             const QString file = QDir(outDir).filePath(scene.name + QLatin1Char('-') + suffix + QStringLiteral(".png"));
-            if (widget->grab().save(file)) {
+            if (!shot.picture.isNull() && shot.picture.save(file)) {
                 out << file << Qt::endl;
             } else {
                 std::fprintf(stderr, "Couldn't write %s.\n", qPrintable(file));
                 ++failures;
             }
+            // A picture that does not show the state it is named for fails
+            // the tool (it is kept, to be looked at).
+            if (!shot.missing.isEmpty()) {
+                std::fprintf(stderr, "%s-%s does not show: %s.\n", qPrintable(scene.name), qPrintable(suffix),
+                             qPrintable(shot.missing.join(QStringLiteral("; "))));
+                ++failures;
+            }
         }
     }
+    if (failures > 0)
+        std::fprintf(stderr, "%d scene(s) failed.\n", failures);
     return failures == 0 ? 0 : 1;
 }

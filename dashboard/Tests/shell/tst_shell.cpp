@@ -1,3 +1,4 @@
+#include "ShellTestSupport.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -69,6 +70,31 @@ private Q_SLOTS:
         const QByteArray text = journal.standardOutput;
         QVERIFY2(text.contains("scan"), text.constData());
         QVERIFY2(text.contains("--all"), text.constData());
+    }
+
+    // Drawn one after another in dark, then in light, as the tool draws
+    // them, each scene shows the state it is named for: none sees what an
+    // earlier one left in the home (a scan's history, dismissed ghosts,
+    // engine knobs).
+    void everySceneShowsTheStateItIsNamedFor()
+    {
+        QVERIFY(!ScreenshotLibrary::demoRecords().isEmpty());
+        ShellTest::ReduceMotionScope instant;
+        ScreenshotRegistry registry;
+        registerScreenshotScenes(registry);
+        QStringList failures;
+        for (const auto scheme : {Appearance::Scheme::Dark, Appearance::Scheme::Light}) {
+            ShellTest::AppearanceScope appearance(scheme);
+            const QString suffix = scheme == Appearance::Scheme::Dark ? QStringLiteral("-dark: ") : QStringLiteral("-light: ");
+            for (const ScreenshotScene &scene : registry.scenes()) {
+                const ScreenshotShot shot = takeScreenshot(scene);
+                if (shot.picture.isNull())
+                    failures.append(scene.name + suffix + QStringLiteral("no picture"));
+                if (!shot.missing.isEmpty())
+                    failures.append(scene.name + suffix + shot.missing.join(QStringLiteral("; ")));
+            }
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
     }
 };
 

@@ -28,6 +28,8 @@ public:
     }
 
     Awaiter hold() { return Awaiter{this}; }
+    // How many calls wait (a scene that shows a call under way has one).
+    std::size_t waiting() const { return m_waiting.size(); }
 
     // Resumes every held call; a call that a resumed view makes in turn is
     // let go as well.

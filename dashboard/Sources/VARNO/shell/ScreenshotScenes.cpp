@@ -6,6 +6,9 @@
 #include "shell/MenuBarPanel.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"
+#include "provenance/ProvenanceDrawerView.h"
+#include "settings/SettingsView.h"
+#include "workshop/ShelfView.h"
 #include "workshop/WorkshopWindow.h"
 
 #include <QApplication>
@@ -141,38 +144,142 @@ QWidget *settingsWindow()
     return settings;
 }
 
+const char *panelStateName(PanelState state)
+{
+    switch (state) {
+    case PanelState::running:
+        return "running";
+    case PanelState::error:
+        return "error";
+    case PanelState::loadFailed:
+        return "load failed";
+    case PanelState::needsScan:
+        return "needs scan";
+    case PanelState::pending:
+        return "pending";
+    case PanelState::clean:
+        return "clean";
+    case PanelState::unmeasured:
+        return "unmeasured";
+    }
+    return "?";
+}
+
+// The panel shows the body of `state`, whose text holds `text`.
+std::function<void(ScreenshotCheck &)> panelShows(PanelState state, QString text)
+{
+    return [state, text](ScreenshotCheck &check) {
+        const MenuBarPanel *panel = check.find<MenuBarPanel>();
+        check.expect(panel && panel->state() == state,
+                     QStringLiteral("the panel's %1 body").arg(QLatin1String(panelStateName(state))));
+        check.expectText(text);
+    };
+}
+
+const char *const failedScanText = "the library database is locked by another scan";
+
 } // namespace
 
 void registerScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize panelSize(MenuBarPanel::kWidth, 10);
-    registry.add({QStringLiteral("panel-running"), panelSize, [] { return runningPanel(); }});
-    registry.add({QStringLiteral("panel-error"), panelSize, [] { return panelOn(modelAfterFailedScan()); }});
-    registry.add({QStringLiteral("panel-load-failed"), panelSize, [] { return panelWith({}); }});
-    registry.add({QStringLiteral("panel-needs-scan"), panelSize, [] {
+    registry.add({QStringLiteral("panel-running"), panelSize, [] { return runningPanel(); }, [](ScreenshotCheck &check) {
+                      panelShows(PanelState::running, QStringLiteral("Installing…"))(check);
+                      check.expectText(QStringLiteral("Pause"));
+                  }});
+    registry.add({QStringLiteral("panel-error"), panelSize, [] { return panelOn(modelAfterFailedScan()); },
+                  [](ScreenshotCheck &check) {
+                      panelShows(PanelState::error, QStringLiteral("Something's not right."))(check);
+                      const MenuBarPanel *panel = check.find<MenuBarPanel>();
+                      check.expect(panel && panel->snapshot().error.value_or(QString()).contains(QLatin1String(failedScanText)),
+                                   QStringLiteral("the engine's failed scan as the model's error"));
+                  }});
+    registry.add({QStringLiteral("panel-load-failed"), panelSize, [] { return panelWith({}); },
+                  panelShows(PanelState::loadFailed, QStringLiteral("Library didn't load."))});
+    registry.add({QStringLiteral("panel-needs-scan"), panelSize,
+                  [] {
                       auto *model = new AppModel(ScreenshotLibrary::quietServices());
                       model->setShowOnboarding(false);
                       return panelOn(model);
+                  },
+                  panelShows(PanelState::needsScan, QStringLiteral("Nothing scanned yet."))});
+    registry.add({QStringLiteral("panel-pending"), panelSize, [] { return panelOn(demoModel()); },
+                  [](ScreenshotCheck &check) {
+                      const MenuBarPanel *panel = check.find<MenuBarPanel>();
+                      const qsizetype outdated = panel ? panel->snapshot().outdatedCount : 0;
+                      check.expect(outdated > 0, QStringLiteral("outdated apps"));
+                      panelShows(PanelState::pending, QStringLiteral("Update all (%1)").arg(outdated))(check);
                   }});
-    registry.add({QStringLiteral("panel-pending"), panelSize, [] { return panelOn(demoModel()); }});
-    registry.add({QStringLiteral("panel-clean"), panelSize, [] {
+    registry.add({QStringLiteral("panel-clean"), panelSize,
+                  [] {
                       return panelWith(demoWhere([](const AppRecord &app) {
                           return !app.isOutdated() && !app.isUnmeasured() && !app.isUnknownStatus();
                       }));
-                  }});
+                  },
+                  panelShows(PanelState::clean, QStringLiteral("All tidy."))});
     registry.add({QStringLiteral("panel-unmeasured"), panelSize,
-                  [] { return panelWith(demoWhere([](const AppRecord &app) { return !app.isOutdated(); })); }});
+                  [] { return panelWith(demoWhere([](const AppRecord &app) { return !app.isOutdated(); })); },
+                  [](ScreenshotCheck &check) {
+                      const MenuBarPanel *panel = check.find<MenuBarPanel>();
+                      const qsizetype gaps = panel ? panel->snapshot().sensingGapCount : 0;
+                      panelShows(PanelState::unmeasured, MenuBarPanelText::unmeasuredHeadline(gaps))(check);
+                  }});
     registry.add({QStringLiteral("panel-detection-incomplete"), panelSize,
-                  [] { return panelWith(demoWhere([](const AppRecord &app) { return !isMas(app); })); }});
-    registry.add({QStringLiteral("workshop-window"), QSize(1100, 720), [] { return workshopFor(false); }});
-    registry.add({QStringLiteral("workshop-drawer"), QSize(1100, 720), [] { return workshopFor(true); }});
-    registry.add({QStringLiteral("workshop-error-alert"), QSize(420, 10), [] { return errorAlert(); }});
-    registry.add({QStringLiteral("settings-window"), QSize(680, 580), [] { return settingsWindow(); }});
-    registry.add({QStringLiteral("menu-bar-label"), QSize(120, 30), [] { return trayLabel(); }});
+                  [] { return panelWith(demoWhere([](const AppRecord &app) { return !isMas(app); })); },
+                  [](ScreenshotCheck &check) {
+                      const MenuBarPanel *panel = check.find<MenuBarPanel>();
+                      check.expect(panel && panel->snapshot().hasDetectionFailure, QStringLiteral("a detection failure"));
+                      check.expectText(QStringLiteral("Detection incomplete"));
+                  }});
+    registry.add({QStringLiteral("workshop-window"), QSize(1100, 720), [] { return workshopFor(false); },
+                  [](ScreenshotCheck &check) {
+                      const WorkshopWindow *window = check.find<WorkshopWindow>();
+                      check.expect(window && window->shelf()->state() == ShelfRules::ShelfState::cardGrid
+                                       && !window->shelf()->filteredApps().isEmpty(),
+                                   QStringLiteral("the library's cards"));
+                      check.expect(window && !window->drawer(), QStringLiteral("no drawer"));
+                  }});
+    registry.add({QStringLiteral("workshop-drawer"), QSize(1100, 720), [] { return workshopFor(true); },
+                  [](ScreenshotCheck &check) {
+                      const WorkshopWindow *window = check.find<WorkshopWindow>();
+                      const ProvenanceDrawerView *drawer = window ? window->drawer() : nullptr;
+                      check.expect(drawer && drawer->isVisible() && drawer->app().isOutdated(),
+                                   QStringLiteral("the drawer of an outdated app"));
+                  }});
+    registry.add({QStringLiteral("workshop-error-alert"), QSize(420, 10), [] { return errorAlert(); },
+                  [](ScreenshotCheck &check) {
+                      const QMessageBox *alert = check.find<QMessageBox>();
+                      check.expect(alert && alert->informativeText().contains(QLatin1String(failedScanText)),
+                                   QStringLiteral("the alert of the engine's failed scan"));
+                  }});
+    registry.add({QStringLiteral("settings-window"), QSize(680, 580), [] { return settingsWindow(); },
+                  [](ScreenshotCheck &check) {
+                      const SettingsView *settings = check.find<SettingsView>();
+                      check.expect(settings && settings->tabs()->currentIndex() == SettingsView::general,
+                                   QStringLiteral("the General tab"));
+                  }});
+    registry.add({QStringLiteral("menu-bar-label"), QSize(120, 30), [] { return trayLabel(); },
+                  [](ScreenshotCheck &check) {
+                      const QLabel *label = check.find<QLabel>();
+                      check.expect(label && !label->pixmap().isNull(), QStringLiteral("the label's picture"));
+                      check.expectText(QStringLiteral(" outdated"));
+                  }});
     registerWorkshopScenes(registry);
-    registry.add({QStringLiteral("design-tokens"), QSize(920, 520), [] { return DesignGallery::createTokensView(); }});
-    registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); }});
-    registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); }});
+    registry.add({QStringLiteral("design-tokens"), QSize(920, 520), [] { return DesignGallery::createTokensView(); },
+                  [](ScreenshotCheck &check) {
+                      check.expectText(QStringLiteral("Colour tokens"));
+                      check.expectText(QStringLiteral("Faces"));
+                  }});
+    registry.add({QStringLiteral("design-buttons"), QSize(860, 620), [] { return DesignGallery::createButtonsView(); },
+                  [](ScreenshotCheck &check) {
+                      check.expectText(QStringLiteral("Window buttons"));
+                      check.expectText(QStringLiteral("Panel buttons"));
+                  }});
+    registry.add({QStringLiteral("design-brand"), QSize(860, 560), [] { return DesignGallery::createBrandView(); },
+                  [](ScreenshotCheck &check) {
+                      check.expectText(QStringLiteral("Brusk"));
+                      check.expectText(QStringLiteral("Head icons, menu-bar and app icons, wordmark"));
+                  }});
     registerCardScreenshotScenes(registry);
     registerProvenanceScreenshotScenes(registry);
     registerSettingsScreenshotScenes(registry);

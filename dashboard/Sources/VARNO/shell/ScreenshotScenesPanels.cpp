@@ -169,6 +169,40 @@ QList<ESE> sampleExtensions()
                 ESE::Category::driverExtension}};
 }
 
+// The first-run overlay in `phase`, with `also` holding.
+std::function<void(ScreenshotCheck &)> onboardingShows(OnboardingPhase phase, const char *what,
+                                                       std::function<bool(const OnboardingView &)> also)
+{
+    return [phase, what, also](ScreenshotCheck &check) {
+        const OnboardingView *view = check.find<OnboardingView>();
+        const QWidget *screen = !view                               ? nullptr
+            : phase == OnboardingPhase::setup                         ? view->setupPhaseView()
+            : phase == OnboardingPhase::discovering                   ? view->discoveryPhaseView()
+                                                                      : view->summaryPhaseView();
+        check.expect(view && view->phase() == phase && screen && screen->isVisibleTo(view),
+                     QStringLiteral("the overlay's %1 screen").arg(QLatin1String(what)));
+        check.expect(view && also(*view), QStringLiteral("what the %1 screen shows").arg(QLatin1String(what)));
+    };
+}
+
+// The Diagnostics sheet with `state` holding.
+std::function<void(ScreenshotCheck &)> diagnosticsShow(const char *what, std::function<bool(const DiagnosticsView &)> state)
+{
+    return [what, state](ScreenshotCheck &check) {
+        const DiagnosticsView *view = check.find<DiagnosticsView>();
+        check.expect(view && state(*view), QString::fromLatin1(what));
+    };
+}
+
+// The Environment screen with `state` holding.
+std::function<void(ScreenshotCheck &)> environmentShows(const char *what, std::function<bool(const EnvironmentView &)> state)
+{
+    return [what, state](ScreenshotCheck &check) {
+        const EnvironmentView *view = check.find<EnvironmentView>();
+        check.expect(view && state(*view), QString::fromLatin1(what));
+    };
+}
+
 } // namespace
 
 void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
@@ -177,54 +211,97 @@ void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("onboarding-setup"), window, [] {
                       return onboarding({OnboardingPhase::setup, 2, 0, QString(), true, false},
                                         ScreenshotLibrary::demoModel());
-                  }});
+                  },
+                  onboardingShows(OnboardingPhase::setup, "setup", [](const OnboardingView &view) {
+                      return view.setupStep() == 2;
+                  })});
     registry.add({QStringLiteral("onboarding-discovering"), window, [] {
                       AppModel *model = ScreenshotLibrary::demoModel();
                       const QString last = model->apps().isEmpty() ? QString() : model->apps().constLast().app_name;
                       return onboarding({OnboardingPhase::discovering, 4, int(model->apps().size()), last, true, false},
                                         model);
-                  }});
+                  },
+                  onboardingShows(OnboardingPhase::discovering, "discovery", [](const OnboardingView &view) {
+                      return view.appsFound() == ScreenshotLibrary::demoRecords().size() && view.appsFound() > 0
+                          && view.namePillText() == ScreenshotLibrary::demoRecords().constLast().app_name;
+                  })});
     registry.add({QStringLiteral("onboarding-summary"), window, [] {
                       return onboarding({OnboardingPhase::done, 4, 0, QString(), true, false},
                                         ScreenshotLibrary::demoModel());
-                  }});
+                  },
+                  onboardingShows(OnboardingPhase::done, "summary", [](const OnboardingView &view) {
+                      return view.managedAppsCount() > 0 && view.brewFound();
+                  })});
     registry.add({QStringLiteral("onboarding-summary-empty"), window,
-                  [] { return onboarding({OnboardingPhase::done, 4, 0, QString(), false, false}, emptyModel()); }});
+                  [] { return onboarding({OnboardingPhase::done, 4, 0, QString(), false, false}, emptyModel()); },
+                  onboardingShows(OnboardingPhase::done, "summary", [](const OnboardingView &view) {
+                      return view.managedAppsCount() == 0 && !view.brewFound();
+                  })});
 
     const QSize sheet(DiagnosticsView::kMinimumWidth, 680);
-    registry.add({QStringLiteral("diagnostics-loading"), sheet, [] { return diagnostics(true); }});
-    registry.add({QStringLiteral("diagnostics-report"), sheet, [] { return diagnostics(false); }});
-    registry.add({QStringLiteral("diagnostics-running"), sheet, [] { return runningDiagnostics(); }});
+    registry.add({QStringLiteral("diagnostics-loading"), sheet, [] { return diagnostics(true); },
+                  diagnosticsShow("the report being gathered", [](const DiagnosticsView &view) {
+                      return view.isLoading() && view.skeletonView()->isVisibleTo(&view);
+                  })});
+    registry.add({QStringLiteral("diagnostics-report"), sheet, [] { return diagnostics(false); },
+                  diagnosticsShow("the report", [](const DiagnosticsView &view) {
+                      return !view.isLoading() && view.reportText().contains(QStringLiteral("VARNO Workshop support report"))
+                          && !view.isHealthRunning() && !view.isScanRunning();
+                  })});
+    registry.add({QStringLiteral("diagnostics-running"), sheet, [] { return runningDiagnostics(); },
+                  diagnosticsShow("the health check and the scan under way", [](const DiagnosticsView &view) {
+                      return view.isHealthRunning() && view.isScanRunning();
+                  })});
     registry.add({QStringLiteral("diagnostics-results"), QSize(DiagnosticsView::kMinimumWidth, 1000), [] {
                       return diagnostics(false, [](DiagnosticsView *view, AppModel *) {
                           view->runRepair();
                           view->runHealthCheck();
                           view->runForceScan();
                       });
-                  }});
+                  },
+                  diagnosticsShow("the repair's, the health check's and the scan's results", [](const DiagnosticsView &view) {
+                      return view.repairResult().startsWith(QStringLiteral("Repair succeeded.")) && view.healthFailed()
+                          && view.healthReport().contains(QStringLiteral("[FAIL] Database integrity"))
+                          && view.scanLog().contains(QStringLiteral("Done: 7 outdated."));
+                  })});
 
     const QSize environmentSize(600, 900);
     registry.add({QStringLiteral("environment-ready"), environmentSize, [] {
                       return environment({true, EnvironmentRules::enabled, EnvironmentRules::enabled, true, 0}, {}, false,
                                          false);
-                  }});
+                  },
+                  environmentShows("every check passed", [](const EnvironmentView &view) {
+                      return !view.isLoading() && view.fda() && view.agentStatus() == EnvironmentRules::enabled
+                          && view.loginItemStatus() == EnvironmentRules::enabled && !view.detectionBanner()->isVisibleTo(&view);
+                  })});
     registry.add({QStringLiteral("environment-loading"), environmentSize, [] {
                       return environment({true, EnvironmentRules::notRegistered, EnvironmentRules::notRegistered, false, 0},
                                          {}, true, false);
-                  }});
+                  },
+                  environmentShows("the checks being read", [](const EnvironmentView &view) { return view.isLoading(); })});
     registry.add({QStringLiteral("environment-attention"), QSize(600, 1150), [] {
                       return environment({false, EnvironmentRules::requiresApproval, EnvironmentRules::requiresApproval, true,
                                           734003200},
                                          sampleExtensions(), false, true);
-                  }});
+                  },
+                  environmentShows("what needs attention", [](const EnvironmentView &view) {
+                      return !view.isLoading() && !view.fda() && view.eses().size() == 3
+                          && view.agentStatus() == EnvironmentRules::requiresApproval && view.detectionBanner()->isVisibleTo(&view);
+                  })});
     registry.add({QStringLiteral("environment-reclaimable"), environmentSize, [] {
                       return environment({true, EnvironmentRules::enabled, EnvironmentRules::notRegistered, false, 1536},
                                          {}, false, false);
-                  }});
+                  },
+                  environmentShows("space to reclaim", [](const EnvironmentView &view) {
+                      return !view.isLoading() && view.backupReclaimableBytes() == 1536;
+                  })});
     // A machine without the receipts folder whose service manager does not answer.
     registry.add({QStringLiteral("environment-unconfirmed"), environmentSize, [] {
                       return environment({true, EnvironmentRules::unconfirmed, EnvironmentRules::notRegistered, false, 0,
                                           false},
                                          {}, false, false);
-                  }});
+                  },
+                  environmentShows("a registration nothing confirms", [](const EnvironmentView &view) {
+                      return !view.isLoading() && view.fda() && view.agentStatus() == EnvironmentRules::unconfirmed;
+                  })});
 }

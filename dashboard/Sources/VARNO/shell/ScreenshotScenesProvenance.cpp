@@ -83,64 +83,137 @@ QWidget *sheetScene(const RestoreSheet::State &state)
     return sheet;
 }
 
+// The drawer has loaded (or not), shows its app and, with `also`, the rest.
+std::function<void(ScreenshotCheck &)> drawerShows(bool loading, const char *appName,
+                                                   std::function<void(ScreenshotCheck &, const ProvenanceDrawerView &)> also = {})
+{
+    return [loading, appName, also](ScreenshotCheck &check) {
+        const ProvenanceDrawerView *drawer = check.find<ProvenanceDrawerView>();
+        check.expect(drawer && drawer->loadState().isLoading == loading,
+                     loading ? QStringLiteral("the drawer loading") : QStringLiteral("the drawer loaded"));
+        check.expectText(QString::fromLatin1(appName));
+        if (drawer && also)
+            also(check, *drawer);
+    };
+}
+
+void expectVisible(ScreenshotCheck &check, const QWidget *widget, bool visible, const QString &what)
+{
+    check.expect(widget && widget->isVisibleTo(check.scene()) == visible, visible ? what : QStringLiteral("no ") + what);
+}
+
+// The restore sheet in a state, saying `text`.
+std::function<void(ScreenshotCheck &)> restoreShows(std::function<bool(const RestoreSheet::State &)> state, const char *what,
+                                                    const QString &text)
+{
+    return [state, what, text](ScreenshotCheck &check) {
+        const RestoreSheet *sheet = check.find<RestoreSheet>();
+        check.expect(sheet && state(sheet->state()), QStringLiteral("the restore sheet %1").arg(QLatin1String(what)));
+        check.expectText(text);
+    };
+}
+
 } // namespace
 
 void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize drawerSize(900, 1180);
-    registry.add({QStringLiteral("drawer-loading"), drawerSize, [] { return drawerScene(0, {}); }});
-    registry.add({QStringLiteral("drawer-cask-seal-history"), drawerSize, [] { return drawerScene(0, withHistory(true)); }});
+    registry.add({QStringLiteral("drawer-loading"), drawerSize, [] { return drawerScene(0, {}); }, drawerShows(true, "Fernwood")});
+    registry.add({QStringLiteral("drawer-cask-seal-history"), drawerSize, [] { return drawerScene(0, withHistory(true)); },
+                  drawerShows(false, "Fernwood", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+                      check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
+                      expectVisible(check, drawer.restoreButton(), true, QStringLiteral("the restore button"));
+                  })});
     registry.add({QStringLiteral("drawer-sparkle-verified-path"), drawerSize,
-                  [] { return drawerScene(1, withHistory(false)); }});
-    registry.add({QStringLiteral("drawer-mas-outdated-empty"), drawerSize, [] {
+                  [] { return drawerScene(1, withHistory(false)); },
+                  drawerShows(false, "Pebblenote", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+                      check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
+                      expectVisible(check, drawer.restoreButton(), false, QStringLiteral("restore button"));
+                      check.expectText(QStringLiteral("Locally verified"));
+                  })});
+    registry.add({QStringLiteral("drawer-mas-outdated-empty"), drawerSize,
+                  [] {
                       ProvenanceDrawerView::LoadState state;
                       state.isLoading = false;
                       return drawerScene(2, state);
-                  }});
-    registry.add({QStringLiteral("drawer-self-updating"), drawerSize, [] {
+                  },
+                  drawerShows(false, "Saltmarsh", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+                      check.expect(drawer.loadState().provenance.isEmpty() && drawer.app().isOutdated(),
+                                   QStringLiteral("an outdated app without history"));
+                      expectVisible(check, drawer.updateButton(), true, QStringLiteral("the Update button"));
+                      check.expect(drawer.updateButton()->text() == QStringLiteral("Update"), QStringLiteral("Update"));
+                  })});
+    registry.add({QStringLiteral("drawer-self-updating"), drawerSize,
+                  [] {
                       ProvenanceDrawerView::LoadState state = withHistory(false);
                       state.provenance.removeLast();
                       return drawerScene(3, state);
-                  }});
-    registry.add({QStringLiteral("drawer-failed-error"), drawerSize, [] {
+                  },
+                  drawerShows(false, "Tidepool", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+                      expectVisible(check, drawer.updateButton(), true, QStringLiteral("the in-app update button"));
+                      check.expect(drawer.updateButton()->text() == QStringLiteral("Check for Update in App"),
+                                   QStringLiteral("Check for Update in App"));
+                  })});
+    registry.add({QStringLiteral("drawer-failed-error"), drawerSize,
+                  [] {
                       ProvenanceDrawerView::LoadState state;
                       state.isLoading = false;
                       state.loadError = QStringLiteral("Something went wrong running VARNO. The provenance store is "
                                                        "locked by another process. (exit 1)");
                       return drawerScene(4, state);
-                  }});
+                  },
+                  drawerShows(false, "Quarry", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+                      expectVisible(check, drawer.failureBanner(), true, QStringLiteral("the failure banner"));
+                      expectVisible(check, drawer.tryAgainButton(), true, QStringLiteral("Try again"));
+                      check.expectText(QStringLiteral("The provenance store is locked by another process."));
+                  })});
 
     const QSize sheetSize(RestoreSheet::kWidth, 10);
-    registry.add({QStringLiteral("restore-loading"), sheetSize, [] { return sheetScene({}); }});
-    registry.add({QStringLiteral("restore-ready"), sheetSize, [] {
+    registry.add({QStringLiteral("restore-loading"), sheetSize, [] { return sheetScene({}); },
+                  restoreShows([](const RestoreSheet::State &s) { return s.isLoading; }, "loading",
+                               QStringLiteral("Checking backups…"))});
+    registry.add({QStringLiteral("restore-ready"), sheetSize,
+                  [] {
                       RestoreSheet::State state;
                       state.isLoading = false;
                       state.backup = availableBackup();
                       return sheetScene(state);
-                  }});
-    registry.add({QStringLiteral("restore-restoring"), sheetSize, [] {
+                  },
+                  restoreShows([](const RestoreSheet::State &s) { return !s.isLoading && !s.isRestoring && !s.restored && !s.error; },
+                               "ready", QStringLiteral(" is available."))});
+    registry.add({QStringLiteral("restore-restoring"), sheetSize,
+                  [] {
                       RestoreSheet::State state;
                       state.isLoading = false;
                       state.isRestoring = true;
                       state.backup = availableBackup();
                       return sheetScene(state);
-                  }});
-    registry.add({QStringLiteral("restore-restored"), sheetSize, [] {
+                  },
+                  restoreShows([](const RestoreSheet::State &s) { return s.isRestoring; }, "restoring",
+                               QStringLiteral("Restoring…"))});
+    registry.add({QStringLiteral("restore-restored"), sheetSize,
+                  [] {
                       RestoreSheet::State state;
                       state.isLoading = false;
                       state.restored = true;
                       state.backup = availableBackup();
                       return sheetScene(state);
-                  }});
-    registry.add({QStringLiteral("restore-error"), sheetSize, [] {
+                  },
+                  restoreShows([](const RestoreSheet::State &s) { return s.restored; }, "done",
+                               QStringLiteral("Restored successfully"))});
+    registry.add({QStringLiteral("restore-error"), sheetSize,
+                  [] {
                       RestoreSheet::State state;
                       state.isLoading = false;
                       state.backup = availableBackup();
                       state.error = QStringLiteral("Something went wrong running VARNO. Fernwood is running; quit it "
                                                    "before restoring it. (exit 1)");
                       return sheetScene(state);
-                  }});
-    registry.add({QStringLiteral("restore-no-backup"), sheetSize, [] {
+                  },
+                  restoreShows([](const RestoreSheet::State &s) { return s.error.has_value(); }, "failed",
+                               QStringLiteral("Fernwood is running; quit it before restoring it."))});
+    registry.add({QStringLiteral("restore-no-backup"), sheetSize,
+                  [] {
                       RestoreSheet::State state;
                       state.isLoading = false;
                       BackupRecord none;
@@ -148,5 +221,7 @@ void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry)
                       state.backup = none;
                       state.retentionDays = 30;
                       return sheetScene(state);
-                  }});
+                  },
+                  restoreShows([](const RestoreSheet::State &s) { return s.backup && !s.backup->available; }, "without backup",
+                               QStringLiteral("No backup available"))});
 }

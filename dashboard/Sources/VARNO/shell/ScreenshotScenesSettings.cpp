@@ -5,7 +5,10 @@
 #include "engine/VARNOError.h"
 #include "model/AppModel.h"
 #include "platform/FakeServiceBackend.h"
+#include "settings/DeveloperWorkbenchSettingsView.h"
 #include "settings/SettingsView.h"
+#include "settings/StorageSettingsView.h"
+#include "settings/SettingsRules.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -200,6 +203,39 @@ QWidget *scene(Setup setup)
     return new SettingsScene(std::move(setup));
 }
 
+const char *tabName(SettingsView::Tab tab)
+{
+    switch (tab) {
+    case SettingsView::general:
+        return "General";
+    case SettingsView::privacy:
+        return "Privacy";
+    case SettingsView::storage:
+        return "Storage";
+    case SettingsView::developer:
+        break;
+    }
+    return "Developer";
+}
+
+// The window on `tab`, and what `state` says of it.
+std::function<void(ScreenshotCheck &)> settingsShow(SettingsView::Tab tab, const char *what,
+                                                   std::function<bool(const SettingsView &, const AppModel &)> state)
+{
+    return [tab, what, state](ScreenshotCheck &check) {
+        const SettingsView *view = check.find<SettingsView>();
+        const AppModel *model = check.find<AppModel>();
+        check.expect(view && view->tabs()->currentIndex() == tab,
+                     QStringLiteral("the %1 tab").arg(QLatin1String(tabName(tab))));
+        check.expect(view && model && state(*view, *model), QString::fromLatin1(what));
+    };
+}
+
+bool callUnderWay()
+{
+    return ScreenshotHeldCalls::instance().waiting() > 0;
+}
+
 } // namespace
 
 void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
@@ -207,28 +243,42 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
     const QSize size(680, 580);
     const QSize tall(680, 1060);
 
-    registry.add({QStringLiteral("settings-general"), size, [] { return scene({SettingsView::general, calm()}); }});
+    registry.add({QStringLiteral("settings-general"), size, [] { return scene({SettingsView::general, calm()}); },
+                  settingsShow(SettingsView::general, "login item and background scans on",
+                               [](const SettingsView &v, const AppModel &) { return v.launchAtLogin() && v.backgroundScan(); })});
     registry.add({QStringLiteral("settings-general-off"), size, [] {
                       Setup setup{SettingsView::general, calm()};
                       setup.servicesOn = false;
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::general, "login item and background scans off",
+                               [](const SettingsView &v, const AppModel &) { return !v.launchAtLogin() && !v.backgroundScan(); })});
 
     registry.add({QStringLiteral("settings-privacy-loading"), size, [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &neverFlag;
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::privacy, "the telemetry status being read",
+                               [](const SettingsView &v, const AppModel &m) {
+                                   return callUnderWay() && !v.telemetryEnabled() && !m.error();
+                               })});
     registry.add({QStringLiteral("settings-privacy-loaded"), size, [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &telemetryOn;
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::privacy, "telemetry on",
+                               [](const SettingsView &v, const AppModel &m) { return v.telemetryEnabled() && !m.error(); })});
     registry.add({QStringLiteral("settings-privacy-failed"), size, [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &failTelemetry;
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::privacy, "the telemetry status's failure as the model's error",
+                               [](const SettingsView &, const AppModel &m) {
+                                   return m.error().value_or(QString()).contains(QStringLiteral("no status line"));
+                               })});
     registry.add({QStringLiteral("settings-privacy-saving"), size, [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.after = [](SettingsView *view) {
@@ -236,19 +286,37 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                           view->forgetTelemetryState();
                       };
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::privacy, "telemetry being turned on and forgotten",
+                               [](const SettingsView &v, const AppModel &) {
+                                   return v.telemetryEnabled() && v.telemetrySyncInFlight() && v.telemetryForgetInFlight();
+                               })});
 
     registry.add({QStringLiteral("settings-storage-loading"), size, [] {
                       Setup setup{SettingsView::storage, calm()};
                       setup.operations.storage.status = &neverStatus;
                       return scene(setup);
-                  }});
-    registry.add({QStringLiteral("settings-storage-loaded"), size, [] { return scene({SettingsView::storage, calm()}); }});
+                  },
+                  settingsShow(SettingsView::storage, "the storage status being read",
+                               [](const SettingsView &v, const AppModel &) {
+                                   return v.storageView()->isLoading() && !v.storageView()->hasLoaded();
+                               })});
+    registry.add({QStringLiteral("settings-storage-loaded"), size, [] { return scene({SettingsView::storage, calm()}); },
+                  settingsShow(SettingsView::storage, "the storage policy read", [](const SettingsView &v, const AppModel &) {
+                      const StorageSettingsView *storage = v.storageView();
+                      return storage->hasLoaded() && !storage->isLoading() && storage->keepPerApp() == 3
+                          && storage->retentionDays() == 45 && !storage->errorText();
+                  })});
     registry.add({QStringLiteral("settings-storage-failed"), size, [] {
                       Setup setup{SettingsView::storage, calm()};
                       setup.operations.storage.status = &failStatus;
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::storage, "the storage status's failure",
+                               [](const SettingsView &v, const AppModel &) {
+                                   return !v.storageView()->hasLoaded()
+                                       && v.storageView()->errorText().value_or(QString()).contains(QStringLiteral("database is locked"));
+                               })});
     registry.add({QStringLiteral("settings-storage-saving"), size, [] {
                       Setup setup{SettingsView::storage, calm()};
                       setup.operations.storage.setPolicy = &neverSetPolicy;
@@ -257,15 +325,25 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                               keep->stepUp();
                       };
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::storage, "a new policy being saved", [](const SettingsView &v, const AppModel &) {
+                      return v.storageView()->isWorking() && v.storageView()->keepPerApp() == 4;
+                  })});
 
-    registry.add({QStringLiteral("settings-developer-off"), size, [] { return scene({SettingsView::developer, calm()}); }});
+    registry.add({QStringLiteral("settings-developer-off"), size, [] { return scene({SettingsView::developer, calm()}); },
+                  settingsShow(SettingsView::developer, "the workbench off",
+                               [](const SettingsView &v, const AppModel &) { return !v.developerView()->state().workbenchEnabled; })});
     registry.add({QStringLiteral("settings-developer-loaded"), tall, [] {
                       Setup setup{SettingsView::developer, calm()};
                       setup.operations.workbench.load = &workbenchOn;
                       setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::developer, "the workbench's inspection", [](const SettingsView &v, const AppModel &) {
+                      const DeveloperWorkbenchSettingsView *developer = v.developerView();
+                      return developer->state().workbenchEnabled && developer->state().projectFolders.size() == 2
+                          && developer->inspectionSummary().startsWith(QStringLiteral("Inspected Homebrew formulae"));
+                  })});
     registry.add({QStringLiteral("settings-developer-failed"), tall, [] {
                       Setup setup{SettingsView::developer, calm()};
                       setup.operations.workbench.load = [] {
@@ -281,12 +359,21 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                           view->developerView()->runUpdatePlan();
                       };
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::developer, "the inspection and the update plan failed",
+                               [](const SettingsView &v, const AppModel &) {
+                                   const DeveloperWorkbenchSettingsView *developer = v.developerView();
+                                   return developer->inspectionSummary().startsWith(WorkbenchRules::inspectionFailedPrefix)
+                                       && developer->updatePlanSummary().startsWith(WorkbenchRules::updatePlanFailedPrefix);
+                               })});
     registry.add({QStringLiteral("settings-developer-saving"), tall, [] {
                       Setup setup{SettingsView::developer, calm()};
                       setup.operations.workbench.load = &workbenchOn;
                       setup.operations.workbench.inspect = &neverReport;
                       setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
                       return scene(setup);
-                  }});
+                  },
+                  settingsShow(SettingsView::developer, "an inspection under way", [](const SettingsView &v, const AppModel &) {
+                      return v.developerView()->isInspecting() && callUnderWay();
+                  })});
 }

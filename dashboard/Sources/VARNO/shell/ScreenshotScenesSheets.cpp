@@ -10,8 +10,10 @@
 #include "sheets/ContributeSheet.h"
 #include "sheets/UpdateFlowView.h"
 
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 
 namespace {
 
@@ -159,43 +161,106 @@ QWidget *flowScene(Run run)
     return sheet;
 }
 
+// The adopt sheet in the phase `kind`, saying each of `texts`.
+std::function<void(ScreenshotCheck &)> adoptShows(Phase::Kind kind, QStringList texts)
+{
+    return [kind, texts](ScreenshotCheck &check) {
+        const AdoptConsentSheet *sheet = check.find<AdoptConsentSheet>();
+        check.expect(sheet && sheet->phase().kind == kind, QStringLiteral("the adopt sheet's phase"));
+        for (const QString &text : texts)
+            check.expectText(text);
+    };
+}
+
+// The contribution sheet with `state` holding.
+std::function<void(ScreenshotCheck &)> contributeShows(const char *what, std::function<bool(const ContributeSheet &)> state)
+{
+    return [what, state](ScreenshotCheck &check) {
+        const ContributeSheet *sheet = check.find<ContributeSheet>();
+        check.expect(sheet && state(*sheet), QString::fromLatin1(what));
+    };
+}
+
+// The update-run sheet's subtitle (and, once the run is over, its last line).
+std::function<void(ScreenshotCheck &)> flowShows(const QString &subtitle, const QString &completion = QString())
+{
+    return [subtitle, completion](ScreenshotCheck &check) {
+        const UpdateFlowView *sheet = check.find<UpdateFlowView>();
+        check.expect(sheet && sheet->subtitle() == subtitle, QStringLiteral("the subtitle \"%1\"").arg(subtitle));
+        check.expect(sheet && sheet->completionText() == completion,
+                     completion.isEmpty() ? QStringLiteral("no last line") : QStringLiteral("the last line \"%1\"").arg(completion));
+        check.expect(sheet && sheet->rows().size() == 6, QStringLiteral("a row for each outdated app"));
+    };
+}
+
 } // namespace
 
 void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize adoptSize(AdoptConsentSheet::kWidth, 10);
-    registry.add({QStringLiteral("adopt-loading"), adoptSize, [] { return adoptScene(Phase::loading()); }});
-    registry.add({QStringLiteral("adopt-ready"), adoptSize, [] { return adoptScene(Phase::ready(preview(true, false))); }});
+    registry.add({QStringLiteral("adopt-loading"), adoptSize, [] { return adoptScene(Phase::loading()); },
+                  adoptShows(Phase::Kind::loading, {})});
+    registry.add({QStringLiteral("adopt-ready"), adoptSize, [] { return adoptScene(Phase::ready(preview(true, false))); },
+                  adoptShows(Phase::Kind::ready, {QStringLiteral("handmade-paint"), QStringLiteral("Code signature verified"),
+                                                  QStringLiteral("Adopt")})});
     registry.add({QStringLiteral("adopt-ready-unsigned-refused"), adoptSize,
-                  [] { return adoptScene(Phase::ready(preview(false, true))); }});
+                  [] { return adoptScene(Phase::ready(preview(false, true))); },
+                  [](ScreenshotCheck &check) {
+                      adoptShows(Phase::Kind::ready, {QStringLiteral("Code signature unverified"),
+                                                      AdoptConsentSheet::signatureExplanation,
+                                                      AdoptConsentSheet::unsignedRefusedWarning,
+                                                      QStringLiteral("is older than what's installed")})(check);
+                      const AdoptConsentSheet *sheet = check.find<AdoptConsentSheet>();
+                      check.expect(sheet && !sheet->confirmButton()->isVisibleTo(sheet), QStringLiteral("no confirm button"));
+                  }});
     registry.add({QStringLiteral("adopt-ready-unsigned-override"), adoptSize,
-                  [] { return adoptScene(Phase::ready(preview(false, false)), true); }});
+                  [] { return adoptScene(Phase::ready(preview(false, false)), true); },
+                  adoptShows(Phase::Kind::ready, {QStringLiteral("Code signature unverified"),
+                                                  QStringLiteral("Adopt anyway (unsigned)")})});
     registry.add({QStringLiteral("adopt-no-match"), adoptSize, [] {
                       return adoptScene(Phase::noMatch(AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)));
-                  }});
-    registry.add({QStringLiteral("adopt-already-managed"), adoptSize, [] { return adoptScene(Phase::alreadyManaged()); }});
-    registry.add({QStringLiteral("adopt-adopting"), adoptSize, [] { return adoptScene(Phase::adopting()); }});
+                  },
+                  adoptShows(Phase::Kind::noMatch,
+                             {AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)})});
+    registry.add({QStringLiteral("adopt-already-managed"), adoptSize, [] { return adoptScene(Phase::alreadyManaged()); },
+                  adoptShows(Phase::Kind::alreadyManaged, {QStringLiteral("Already Homebrew-managed")})});
+    registry.add({QStringLiteral("adopt-adopting"), adoptSize, [] { return adoptScene(Phase::adopting()); },
+                  adoptShows(Phase::Kind::adopting, {})});
     registry.add({QStringLiteral("adopt-refused"), adoptSize, [] {
                       return adoptScene(Phase::refused(QStringLiteral(
                           "Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment "
                           "and try again.")));
-                  }});
+                  },
+                  adoptShows(Phase::Kind::refused, {QStringLiteral("a scan, update, or fix is already running")})});
     registry.add({QStringLiteral("adopt-failed"), adoptSize, [] {
                       return adoptScene(Phase::failed(QStringLiteral("Adopt didn't take: Homebrew couldn't adopt "
                                                                      "Handmade Paint (BREW_LOCKED).")),
                                         false, handmade("BREW_LOCKED", "failed"));
-                  }});
+                  },
+                  adoptShows(Phase::Kind::failed, {QStringLiteral("Homebrew couldn't adopt Handmade Paint (BREW_LOCKED).")})});
     registry.add({QStringLiteral("adopt-failed-privileges"), adoptSize, [] {
                       return adoptScene(Phase::failed(QStringLiteral(
                                             "Adopt didn't take: Homebrew needs an administrator password to adopt "
                                             "Handmade Paint; run brew install --cask --adopt handmade-paint in "
                                             "Terminal.")),
                                         false, handmade("SUDO_REQUIRED", "failed"), QStringLiteral("handmade-paint"));
+                  },
+                  [](ScreenshotCheck &check) {
+                      adoptShows(Phase::Kind::failed, {QStringLiteral("Raw output")})(check);
+                      const AdoptConsentSheet *sheet = check.find<AdoptConsentSheet>();
+                      check.expect(sheet && sheet->commandLine()
+                                       && sheet->commandLine()->text() == QStringLiteral("brew install --cask handmade-paint"),
+                                   QStringLiteral("the brew command to run by hand"));
                   }});
-    registry.add({QStringLiteral("adopt-success-pending"), adoptSize, [] { return adoptScene(Phase::success()); }});
+    registry.add({QStringLiteral("adopt-success-pending"), adoptSize, [] { return adoptScene(Phase::success()); },
+                  adoptShows(Phase::Kind::success, {QStringLiteral("is now managed by Homebrew Cask"),
+                                                    QStringLiteral("An update is still pending")})});
 
     const QSize contributeSize(ContributeSheet::kWidth, 10);
-    registry.add({QStringLiteral("contribute-empty"), contributeSize, [] { return contributeScene({}, std::nullopt, false); }});
+    registry.add({QStringLiteral("contribute-empty"), contributeSize, [] { return contributeScene({}, std::nullopt, false); },
+                  contributeShows("an empty form", [](const ContributeSheet &sheet) {
+                      return sheet.form() == ContributeForm() && !sheet.isSubmitting() && !sheet.errorMessage();
+                  })});
     registry.add({QStringLiteral("contribute-cask"), contributeSize, [] {
                       ContributeForm form;
                       form.mechanism = QStringLiteral("cask");
@@ -203,7 +268,11 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
                       form.caskToken = QStringLiteral("mossgrid");
                       form.shouldPush = true;
                       return contributeScene(form, std::nullopt, false);
-                  }});
+                  },
+                  contributeShows("a cask filled in", [](const ContributeSheet &sheet) {
+                      return sheet.caskField()->isVisibleTo(&sheet) && sheet.caskField()->text() == QStringLiteral("mossgrid")
+                          && sheet.pushToggle()->isChecked() && sheet.canSubmit();
+                  })});
     registry.add({QStringLiteral("contribute-error"), contributeSize, [] {
                       ContributeForm form;
                       form.feedURL = QStringLiteral("ftp://mossgrid.example/feed");
@@ -211,17 +280,29 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
                                              QStringLiteral("The feed URL must be a web address starting with "
                                                             "https://. (exit 2)"),
                                              false);
-                  }});
+                  },
+                  contributeShows("the engine's refusal", [](const ContributeSheet &sheet) {
+                      return sheet.errorLine() && sheet.errorLine()->isVisibleTo(&sheet)
+                          && sheet.errorLine()->text().contains(QStringLiteral("must be a web address"));
+                  })});
     registry.add({QStringLiteral("contribute-submitting"), contributeSize, [] {
                       ContributeForm form;
                       form.mechanism = QStringLiteral("mas");
                       form.masID = QStringLiteral("1451685025");
                       return contributeScene(form, std::nullopt, true);
-                  }});
+                  },
+                  contributeShows("a submission under way", [](const ContributeSheet &sheet) {
+                      return sheet.isSubmitting() && sheet.masField()->text() == QStringLiteral("1451685025");
+                  })});
 
     const QSize flowSize(UpdateFlowView::kWidth, 10);
-    registry.add({QStringLiteral("update-flow-before"), flowSize, [] { return flowScene(Run::before); }});
-    registry.add({QStringLiteral("update-flow-running"), flowSize, [] { return flowScene(Run::running); }});
-    registry.add({QStringLiteral("update-flow-paused"), flowSize, [] { return flowScene(Run::paused); }});
-    registry.add({QStringLiteral("update-flow-finished"), flowSize, [] { return flowScene(Run::finished); }});
+    registry.add({QStringLiteral("update-flow-before"), flowSize, [] { return flowScene(Run::before); },
+                  flowShows(QStringLiteral("Waiting to start..."))});
+    registry.add({QStringLiteral("update-flow-running"), flowSize, [] { return flowScene(Run::running); },
+                  flowShows(QStringLiteral("Running your update queue..."))});
+    registry.add({QStringLiteral("update-flow-paused"), flowSize, [] { return flowScene(Run::paused); },
+                  flowShows(QStringLiteral("Queue paused."))});
+    registry.add({QStringLiteral("update-flow-finished"), flowSize, [] { return flowScene(Run::finished); },
+                  flowShows(QStringLiteral("All done."),
+                            QStringLiteral("1 app couldn't be updated and 2 skipped — see details above."))});
 }
