@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace std::chrono_literals;
@@ -85,6 +86,28 @@ QPushButton *dialogButton(QMessageBox *box, const QString &text)
             return qobject_cast<QPushButton *>(button);
     }
     return nullptr;
+}
+
+// The dialog's one button of a role (its text aside).
+QPushButton *dialogButton(QMessageBox *box, QMessageBox::ButtonRole role)
+{
+    QPushButton *found = nullptr;
+    for (QAbstractButton *button : box->buttons()) {
+        if (box->buttonRole(button) == role) {
+            if (found)
+                return nullptr;
+            found = qobject_cast<QPushButton *>(button);
+        }
+    }
+    return found;
+}
+
+// Whether the engine was asked for a command that begins with these words.
+bool engineRan(const QStringList &words)
+{
+    const QList<QStringList> commands = VarnoTest::engineCommands();
+    return std::any_of(commands.cbegin(), commands.cend(),
+                       [&](const QStringList &command) { return command.mid(0, words.size()) == words; });
 }
 
 } // namespace
@@ -384,6 +407,27 @@ private Q_SLOTS:
         QVERIFY(card->isVisible());
     }
 
+    // Confirming the Re-install dialog re-installs that app through the
+    // engine, and removes nothing.
+    void confirmingReinstallReinstalls()
+    {
+        QTemporaryDir caskroom;
+        QVERIFY(QDir(caskroom.path()).mkdir(QStringLiteral("inkwell")));
+        CardRules::setCaskroomRoots({caskroom.path()});
+        auto *card = show<AppCardDetailView>(app("org.sim.inkwell"));
+        std::unique_ptr<QMenu> menu(card->buildContextMenu());
+        findAction(menu.get(), QStringLiteral("Re-install"))->trigger();
+        QMessageBox *box = card->confirmationDialog();
+        QVERIFY(box);
+        QPushButton *confirm = dialogButton(box, QMessageBox::AcceptRole);
+        QVERIFY(confirm);
+        QTest::mouseClick(confirm, Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([] { return engineRan({"reinstall", "--bundle-id", "org.sim.inkwell"}); }));
+        settle();
+        QVERIFY(!engineRan({"remove"}));
+        QVERIFY(f->app(QStringLiteral("org.sim.inkwell")));
+    }
+
     // Nothing that may replace the app offers re-install or uninstall: a
     // scan, or the app's own entry running.
     void lifecycleItemsWaitForOtherWork()
@@ -563,6 +607,27 @@ private Q_SLOTS:
         QCOMPARE(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->text(), message);
         QCOMPARE(VarnoTest::plantedMarkupRendered(box), QStringList());
         box->reject();
+    }
+
+    // The consent dialog's Quit & Update quits the app (not running here, so
+    // nothing is signalled) and runs its approved update at once; it does
+    // not defer the update to the app's quitting.
+    void quitAndUpdateRunsTheApprovedUpdate()
+    {
+        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"), QStringLiteral("APP_RUNNING"),
+                                                m_window.get());
+        button->show();
+        QTest::mouseClick(button->button(), Qt::LeftButton);
+        QMessageBox *box = button->quitConsentDialog();
+        QVERIFY(box);
+        QPushButton *quit = dialogButton(box, QMessageBox::AcceptRole);
+        QVERIFY(quit);
+        QTest::mouseClick(quit, Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([] { return engineRan({"update", "--only", "org.sim.pocketloom", "--approved"}); }));
+        QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isFixing(); }));
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.pocketloom")), UpdateState::done());
+        QVERIFY(!engineRan({"mode", "org.sim.pocketloom", "--on-quit"}));
+        settle();
     }
 
     // The button follows the model's flags: everything but Run in Terminal is

@@ -405,6 +405,14 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([this] { return m_model->isPaused(); }));
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Resume")), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([this] { return !m_model->isPaused(); }));
+        // Skip ends one app as skipped at the user's request; the queue runs on.
+        QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Skip")), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([this] {
+            return std::any_of(m_model->updateProgress().cbegin(), m_model->updateProgress().cend(), [](const UpdateState &s) {
+                return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
+            });
+        }));
+        QVERIFY(m_model->isUpdating());
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Stop")), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([this] { return !m_model->isUpdating(); }, 60s));
         const bool stopped = std::any_of(m_model->updateProgress().cbegin(), m_model->updateProgress().cend(),

@@ -22,6 +22,8 @@
 #include <QScrollArea>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -91,6 +93,14 @@ QPushButton *buttonNamed(QMessageBox *box, const QString &text)
             return qobject_cast<QPushButton *>(button);
     }
     return nullptr;
+}
+
+// Whether the engine was asked for a command that begins with these words.
+bool engineRan(const QStringList &words)
+{
+    const QList<QStringList> commands = VarnoTest::engineCommands();
+    return std::any_of(commands.cbegin(), commands.cend(),
+                       [&](const QStringList &command) { return command.mid(0, words.size()) == words; });
 }
 
 } // namespace
@@ -379,6 +389,64 @@ private Q_SLOTS:
         QVERIFY(!journal().contains("\"reinstall\""));
         QVERIFY(drawer->restoreButton()->isEnabled());
         QVERIFY(drawer->reinstallButton()->isEnabled());
+    }
+
+    // Confirming the banner's Re-install re-installs the app through the
+    // engine, and removes nothing.
+    void confirmingReinstallReinstalls()
+    {
+        auto drawer = open("org.sim.netherby");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(drawer->failureBanner()->isVisibleTo(drawer.get()));
+        QVERIFY(drawer->reinstallButton()->isVisibleTo(drawer.get()) && drawer->reinstallButton()->isEnabled());
+        QTest::mouseClick(drawer->reinstallButton(), Qt::LeftButton);
+        QMessageBox *box = drawer->confirmationDialog();
+        QVERIFY(box);
+        QPushButton *confirm = nullptr;
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::AcceptRole)
+                confirm = qobject_cast<QPushButton *>(button);
+        }
+        QVERIFY(confirm);
+        QTest::mouseClick(confirm, Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([] { return engineRan({"reinstall", "--bundle-id", "org.sim.netherby"}); }));
+        QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isBusyFor(QStringLiteral("org.sim.netherby")); }));
+        QVERIFY(!engineRan({"remove"}));
+        QVERIFY(f->app(QStringLiteral("org.sim.netherby")));
+    }
+
+    // The footer's button runs what it says: the app's own update, or the
+    // app's own updater.
+    void footerButtonRunsWhatItSays_data()
+    {
+        QTest::addColumn<QString>("bundleId");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QStringList>("notRun");
+        QTest::newRow("Update") << QStringLiteral("org.sim.kettle") << QStringLiteral("Update")
+                                << QStringList{"update", "--only", "org.sim.kettle"} << QStringList{"trigger-update"};
+        QTest::newRow("Check for Update in App")
+            << QStringLiteral("org.sim.ferrous") << QStringLiteral("Check for Update in App")
+            << QStringList{"trigger-update", "org.sim.ferrous"} << QStringList{"update"};
+    }
+
+    void footerButtonRunsWhatItSays()
+    {
+        QFETCH(QString, bundleId);
+        QFETCH(QString, text);
+        QFETCH(QStringList, command);
+        QFETCH(QStringList, notRun);
+        auto drawer = std::make_unique<ProvenanceDrawerView>(f->model.get(), *f->app(bundleId), [] {});
+        drawer->resize(900, 700);
+        drawer->show();
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        StyledButton *button = drawer->updateButton();
+        QVERIFY(button->isVisibleTo(drawer.get()) && button->isEnabled());
+        QCOMPARE(button->text(), text);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return engineRan(command); }));
+        QVERIFY(VarnoTest::waitUntil([&] { return f->model->updateState(bundleId).isFinal(); }));
+        QVERIFY(!engineRan(notRun));
     }
 
     void backdropAndCloseDismiss()

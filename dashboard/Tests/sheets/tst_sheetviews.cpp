@@ -34,6 +34,8 @@
 using namespace std::chrono_literals;
 using Phase = AdoptConsentSheet::Phase;
 
+Q_DECLARE_METATYPE(AdoptConsentSheet::Phase)
+
 namespace {
 
 QByteArray journal()
@@ -234,6 +236,78 @@ private Q_SLOTS:
         raw->click();
         QVERIFY(sheet->stateTexts().contains(sheet->phase().text));
         sheet->close();
+    }
+
+    // What the sheet shows of an incomplete dry run or failure: an unknown
+    // signature is not explained as a bad one, a preview without a token
+    // names none, and no brew command is offered without a token to put in it.
+    void adoptSheetEdgeCases_data()
+    {
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<QString>("incident");
+        QTest::addColumn<std::optional<QString>>("confirmedToken");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("notShown");
+        QTest::addColumn<std::optional<QString>>("command");
+
+        const auto preview = [](std::optional<QString> token, std::optional<bool> signatureOk) {
+            AdoptFlow::Preview p;
+            p.match_found = true;
+            p.already_managed = false;
+            p.cask_token = std::move(token);
+            p.current_version = QStringLiteral("1.0");
+            p.cask_version = QStringLiteral("1.1");
+            p.signature_ok = signatureOk;
+            return p;
+        };
+        const QString token = QStringLiteral("handmade-paint");
+        const QString explanation = AdoptConsentSheet::signatureExplanation;
+        const QString privileges = RemediationRegistry::shared().cause(QStringLiteral("SUDO_REQUIRED"));
+        const Phase failed = Phase::failed(QStringLiteral("Adopt didn't take: sudo is required."));
+        QTest::newRow("no signature answer: no explanation")
+            << Phase::ready(preview(token, std::nullopt)) << "BREW_NO_CASK" << std::optional<QString>()
+            << QStringList{"Code signature unverified", token} << QStringList{explanation} << std::optional<QString>();
+        QTest::newRow("a bad signature: explained")
+            << Phase::ready(preview(token, false)) << "BREW_NO_CASK" << std::optional<QString>()
+            << QStringList{"Code signature unverified", explanation} << QStringList{} << std::optional<QString>();
+        QTest::newRow("a preview without a token: unknown")
+            << Phase::ready(preview(std::nullopt, true)) << "BREW_NO_CASK" << std::optional<QString>()
+            << QStringList{"Cask token", "unknown", "Code signature verified"} << QStringList{explanation}
+            << std::optional<QString>();
+        QTest::newRow("privileges without a token: no command")
+            << failed << "SUDO_REQUIRED" << std::optional<QString>() << QStringList{"Adopt didn't take", privileges}
+            << QStringList{} << std::optional<QString>();
+        QTest::newRow("privileges with the confirmed token: its command")
+            << failed << "SUDO_REQUIRED" << std::optional<QString>(token) << QStringList{"Adopt didn't take", privileges}
+            << QStringList{} << std::optional<QString>(QStringLiteral("brew install --cask handmade-paint"));
+    }
+
+    void adoptSheetEdgeCases()
+    {
+        QFETCH(Phase, phase);
+        QFETCH(QString, incident);
+        QFETCH(std::optional<QString>, confirmedToken);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, notShown);
+        QFETCH(std::optional<QString>, command);
+        // An app installed by hand: no cask token of its own.
+        AppRecord handmade = makeRecord(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint",)"
+                                        R"("current_version":"1.0","latest_version":"1.1","update_mechanism":"unknown"})");
+        handmade.last_incident_code = incident;
+        handmade.last_incident_kind = incident == QLatin1String("SUDO_REQUIRED") ? QStringLiteral("failed")
+                                                                                 : QStringLiteral("skipped");
+        AppModel model(FakeModelServices().services());
+        model.setApps({handmade});
+        model.reconcileIncidents(model.apps(), model.incidentEventSeq());
+        AdoptConsentSheet sheet(&model, handmade);
+        sheet.setPhaseForPreview(phase, confirmedToken);
+        sheet.show();
+        const QStringList texts = sheet.stateTexts();
+        for (const QString &text : shown)
+            QVERIFY2(texts.contains(text), qPrintable(text + QStringLiteral(" is not shown in: ") + texts.join(QLatin1Char('|'))));
+        for (const QString &text : notShown)
+            QVERIFY2(!texts.contains(text), qPrintable(text + QStringLiteral(" is shown")));
+        QCOMPARE(sheet.commandLine() ? std::optional<QString>(sheet.commandLine()->text()) : std::nullopt, command);
     }
 
     // Any other failure shows the model's message directly.
@@ -708,6 +782,69 @@ private Q_SLOTS:
                                                                            model->updateProgress()),
                                                 model->updateProgress(), model->isPaused(), sheet->allTerminal()));
         QCOMPARE(sheet->doneButton()->isEnabled(), sheet->allTerminal());
+    }
+
+    // Stopped while its first app updates, a run ends with the picture of
+    // what the engine did, read from the engine's own library: nothing of
+    // the run updated, nothing failed, every app of it skipped.
+    void stoppedRunShowsWhatTheEngineDid()
+    {
+        ModelFixture fixture;
+        QVERIFY(fixture.ready);
+        VarnoTest::await(fixture.model->scan());
+        AppModel *model = fixture.model.get();
+        const auto engineLibrary = [](bool outdatedOnly) {
+            QStringList arguments{QStringLiteral("list"), QStringLiteral("--json")};
+            if (!outdatedOnly)
+                arguments.append(QStringLiteral("--all"));
+            QHash<QString, AppRecord> records;
+            for (const AppRecord &record : AppRecord::decodeList(VarnoTest::runEngine(arguments).standardOutput).value_or(QList<AppRecord>()))
+                records.insert(record.bundle_id, record);
+            return records;
+        };
+        const QHash<QString, AppRecord> before = engineLibrary(false);
+        const QStringList queued = engineLibrary(true).keys();
+        QVERIFY(queued.size() >= 2);
+        // Each step of an update takes 30 s: the first app the engine really
+        // updates is still under way when the run is stopped.
+        QVERIFY(fixture.setKnobs(R"({"rules":[{"command":"update","step_delay":30}]})"));
+        model->clearUpdateProgress();
+        UpdateFlowView sheet(model);
+        sheet.show();
+        auto run = model->updateAll();
+        QVERIFY(VarnoTest::waitUntil([&] {
+            return model->updateController()
+                && std::any_of(model->updateProgress().cbegin(), model->updateProgress().cend(),
+                               [](const UpdateState &s) { return s.kind() == UpdateState::Kind::running; });
+        }));
+        model->updateController()->send(QStringLiteral("abort"));
+        VarnoTest::await(std::move(run), 60s);
+        QCoreApplication::processEvents();
+
+        // What the engine did: every app it queued is still outdated, and
+        // none has a failure of this run on record.
+        const QHash<QString, AppRecord> after = engineLibrary(false);
+        const QStringList stillOutdated = engineLibrary(true).keys();
+        for (const QString &id : queued) {
+            QVERIFY2(stillOutdated.contains(id), qPrintable(id + QStringLiteral(" was updated")));
+            const AppRecord &now = after.value(id);
+            const bool failedNow = now.last_incident_kind == QStringLiteral("failed")
+                && now.last_incident_at != before.value(id).last_incident_at;
+            QVERIFY2(!failedNow, qPrintable(id + QStringLiteral(" failed")));
+        }
+        // The sheet shows exactly that.
+        QStringList rows;
+        for (const UpdateRowView *row : sheet.rows()) {
+            rows.append(row->app().bundle_id);
+            QCOMPARE(row->state().kind(), UpdateState::Kind::skipped);
+        }
+        rows.sort();
+        QStringList expected = queued;
+        expected.sort();
+        QCOMPARE(rows, expected);
+        QCOMPARE(sheet.subtitle(), QStringLiteral("All done."));
+        QCOMPARE(sheet.completionText(), QStringLiteral("%1 apps skipped.").arg(queued.size()));
+        QVERIFY(sheet.doneButton()->isEnabled());
     }
 
     // Closing (close button, Esc) only dismisses: the run goes on to its end.

@@ -118,6 +118,18 @@ private Q_SLOTS:
                 << Style::primary << dark << State::hoveredPressed << over(goldHover, bg, 0.75) << over(ink, bg, 0.75)
                 << over(goldHover, bg, 0.75);
 
+            // The destructive style is the primary one on red.
+            const QColor red = VarnoColor::danger().resolve(dark);
+            const QColor redHover = over(red, bg, 0.82);
+            QTest::addRow("destructive %s normal", scheme) << Style::destructive << dark << State::normal << red << ink << red;
+            QTest::addRow("destructive %s hovered", scheme)
+                << Style::destructive << dark << State::hovered << redHover << ink << redHover;
+            QTest::addRow("destructive %s pressed", scheme) << Style::destructive << dark << State::pressed
+                                                            << over(red, bg, 0.75) << over(ink, bg, 0.75) << over(red, bg, 0.75);
+            QTest::addRow("destructive %s hovered and pressed", scheme)
+                << Style::destructive << dark << State::hoveredPressed << over(redHover, bg, 0.75) << over(ink, bg, 0.75)
+                << over(redHover, bg, 0.75);
+
             const QColor surface = VarnoColor::surface().resolve(dark);
             const QColor surfaceHover = VarnoColor::surfaceHover().resolve(dark);
             const QColor secondary = VarnoColor::textSecondary().resolve(dark);

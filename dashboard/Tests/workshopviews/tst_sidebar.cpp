@@ -5,6 +5,8 @@
 
 #include "kit/VarnoColor.h"
 #include "kit/WindowRegistry.h"
+#include "platform/MainBundle.h"
+#include "platform/UpdaterController.h"
 #include "platform/Workspace.h"
 #include "services/SparkleUpdater.h"
 #include "workshop/LibraryFilters.h"
@@ -13,6 +15,8 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -290,6 +294,43 @@ private Q_SLOTS:
         QVERIFY(sidebar.dateLabel()->text().startsWith(QStringLiteral("VARNO updated ")));
         QVERIFY(!sidebar.dateLabel()->text().contains(QStringLiteral("updated updated")));
         QCOMPARE(sidebar.checkChip()->accessibleName(), QStringLiteral("Check for VARNO app update"));
+    }
+
+    // Where the app's updater can check, the chip shows, and pressing it asks
+    // the updater for a check of the user's.
+    void checkChipAsksTheUpdater()
+    {
+        VarnoTest::TempHome home;
+        QTemporaryDir dir;
+        const QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                 "<key>CFBundleIdentifier</key><string>org.varno.workshop</string>"
+                                 "<key>SUFeedURL</key><string>https://example.org/appcast.xml</string></dict></plist>\n";
+        QVERIFY(VarnoTest::writeFile(dir.filePath(QStringLiteral("VARNO.app/Contents/Info.plist")), plist));
+        MainBundle::setPathOverride(dir.filePath(QStringLiteral("VARNO.app")));
+        QPointer<FakeUpdaterController> fake;
+        Updater::setFactory([&fake](const QString &) {
+            auto controller = std::make_unique<FakeUpdaterController>();
+            fake = controller.get();
+            controller->setCanCheckForUpdates(true);
+            return controller;
+        });
+        SparkleUpdater updater;
+        Updater::setFactory({});
+        MainBundle::setPathOverride(std::nullopt);
+        QVERIFY(fake);
+        QVERIFY(updater.canCheckForUpdates());
+
+        WindowRegistry::setSparkleUpdater(&updater);
+        AppModel model;
+        SidebarView sidebar(&model);
+        sidebar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&sidebar));
+        QVERIFY(sidebar.checkChip()->isVisible());
+        QCOMPARE(fake->userChecks(), 0);
+        QTest::mouseClick(sidebar.checkChip(), Qt::LeftButton);
+        QCOMPARE(fake->userChecks(), 1);
+        QCOMPARE(fake->backgroundChecks(), 0);
+        WindowRegistry::setSparkleUpdater(nullptr);
     }
 };
 

@@ -296,6 +296,14 @@ private Q_SLOTS:
         QTest::mouseClick(toolbar.pauseButton(), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isPaused(); }));
         QCOMPARE(toolbar.pauseButton()->symbol(), QStringLiteral("pause.fill"));
+        // Skip ends one app as skipped at the user's request; the queue runs on.
+        QTest::mouseClick(toolbar.skipButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] {
+            return std::any_of(f.model->updateProgress().cbegin(), f.model->updateProgress().cend(), [](const UpdateState &s) {
+                return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
+            });
+        }));
+        QVERIFY(f.model->isUpdating());
         QTest::mouseClick(toolbar.stopButton(), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isUpdating(); }, 60s));
         const bool stopped = std::any_of(f.model->updateProgress().cbegin(), f.model->updateProgress().cend(),
