@@ -195,10 +195,12 @@ bool restoreDataTree(const QString &kept, const QString &target)
         bool restored = true;
         if (source.isSymLink()) {
             if (!current.isSymLink() || current.symLinkTarget() != source.symLinkTarget())
-                restored = (!current.isSymLink() || QFile::remove(destination)) && QFile::link(source.symLinkTarget(), destination);
+                restored = (!current.isSymLink() || QFile::remove(destination))
+                    && QFile::link(source.symLinkTarget(), destination);
         } else if (source.isDir()) {
             restored = QDir().mkpath(destination);
-        } else if (!current.exists() || current.size() != source.size() || current.lastModified() != source.lastModified()) {
+        } else if (!current.exists() || current.size() != source.size()
+                   || current.lastModified() != source.lastModified()) {
             // Copied beside it, then moved over it in one step: an engine
             // that a gone scene asked to stop may still be writing its last
             // lines (into the file it opened, which this replaces).
@@ -208,7 +210,8 @@ bool restoreDataTree(const QString &kept, const QString &target)
             restored = QFile::copy(path, copyPath) && copy.open(QIODevice::ReadWrite)
                 && copy.setFileTime(source.lastModified(), QFileDevice::FileModificationTime);
             copy.close();
-            restored = restored && std::rename(QFile::encodeName(copyPath).constData(), QFile::encodeName(destination).constData()) == 0;
+            restored = restored
+                && std::rename(QFile::encodeName(copyPath).constData(), QFile::encodeName(destination).constData()) == 0;
         }
         if (!restored) {
             qCCritical(lcVarno, "Screenshots: couldn't restore %s", qPrintable(destination));
@@ -254,7 +257,8 @@ QList<AppRecord> loadDemoRecords()
         return {};
     // Every scene starts from this state of the engine's data.
     const QString kept = keptDemoData().filePath(QStringLiteral("data"));
-    demoDataKept = keptDemoData().isValid() && removeDataTree(kept) && copyDataTree(VarnoPaths::appSupportDir(), kept);
+    demoDataKept = keptDemoData().isValid() && removeDataTree(kept)
+        && copyDataTree(VarnoPaths::appSupportDir(), kept);
     if (!demoDataKept) {
         qCCritical(lcVarno, "Screenshots: couldn't keep a copy of the engine's data");
         return {};

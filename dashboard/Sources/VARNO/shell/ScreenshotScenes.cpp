@@ -191,7 +191,8 @@ void registerScreenshotScenes(ScreenshotRegistry &registry)
                   [](ScreenshotCheck &check) {
                       panelShows(PanelState::error, QStringLiteral("Something's not right."))(check);
                       const MenuBarPanel *panel = check.find<MenuBarPanel>();
-                      check.expect(panel && panel->snapshot().error.value_or(QString()).contains(QLatin1String(failedScanText)),
+                      const QString error = panel ? panel->snapshot().error.value_or(QString()) : QString();
+                      check.expect(error.contains(QLatin1String(failedScanText)),
                                    QStringLiteral("the engine's failed scan as the model's error"));
                   }});
     registry.add({QStringLiteral("panel-load-failed"), panelSize, [] { return panelWith({}); },

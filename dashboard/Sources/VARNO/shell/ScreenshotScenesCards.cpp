@@ -152,7 +152,8 @@ void checkStatePage(ScreenshotCheck &check)
     for (const StateCase &item : stateCases()) {
         const QString caption = QString::fromLatin1(item.caption);
         const QString id = QString::fromLatin1(item.bundleId);
-        const auto found = std::find_if(cards.cbegin(), cards.cend(), [&](const Card *card) { return card->app().bundle_id == id; });
+        const auto found =
+            std::find_if(cards.cbegin(), cards.cend(), [&](const Card *card) { return card->app().bundle_id == id; });
         if (found == cards.cend() || !model) {
             check.expect(false, QStringLiteral("the card of %1").arg(id));
             continue;
@@ -243,7 +244,8 @@ void checkIncidentPage(ScreenshotCheck &check)
         const auto found = std::find_if(rows.cbegin(), rows.cend(),
                                         [&](const AppCardDetailView *row) { return row->app().bundle_id == id; });
         const AppCardDetailView *row = found == rows.cend() ? nullptr : *found;
-        check.expect(row && row->incidentRow()->isVisibleTo(row), QStringLiteral("the %1 incident of %2").arg(QLatin1String(item.code), id));
+        check.expect(row && row->incidentRow()->isVisibleTo(row),
+                     QStringLiteral("the %1 incident of %2").arg(QLatin1String(item.code), id));
         const IncidentActionButton *button = row ? row->incidentButton() : nullptr;
         const bool shown = button && button->isVisibleTo(row);
         check.expect(button && button->action() == item.action && shown == (item.action != IncidentAction::none),

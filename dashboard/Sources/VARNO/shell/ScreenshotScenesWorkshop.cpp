@@ -106,7 +106,7 @@ private:
     QPointer<AppModel> m_model;
 };
 
-// The shelf shows `state`; the window's model is read by `also`.
+// The shelf shows `state`, and `also` holds of the window and its model.
 std::function<void(ScreenshotCheck &)> shelfShows(ShelfRules::ShelfState state, const char *what,
                                                   std::function<void(ScreenshotCheck &, const WorkshopWindow &)> also = {})
 {
