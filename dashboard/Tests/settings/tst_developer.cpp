@@ -202,6 +202,29 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([this] { return !m_view->isInspecting() && !m_view->isPlanningUpdates(); }));
     }
 
+    // The pane closed while the save of "npm on" runs and opened again: the
+    // new pane reads the file once that save has landed, so switching python
+    // on keeps npm on.
+    void reopenedWhileASaveRuns()
+    {
+        writeWorkbenchFile(R"({"workbenchEnabled":true})");
+        setKnob(R"({"command":"dev set","delay":2,"times":1})");
+        open();
+        sourceSwitch(m_view.get(), DeveloperSource::npm)->click();
+        QVERIFY(m_view->saver()->isDraining());
+        m_view.reset();
+        open();
+        QVERIFY(m_view->hasRead());
+        QVERIFY(m_view->state().npmEnabled);
+        QVERIFY(sourceSwitch(m_view.get(), DeveloperSource::npm)->isChecked());
+        sourceSwitch(m_view.get(), DeveloperSource::python)->click();
+        flushSaves();
+        QCOMPARE(journalOf({"dev", "set"}).size(), 2);
+        const DeveloperWorkbenchState saved = fileState();
+        QVERIFY(saved.npmEnabled);
+        QVERIFY(saved.pythonEnabled);
+    }
+
     void failedSaveFallsBackToTheStoredState()
     {
         writeWorkbenchFile(R"({"workbenchEnabled":true,"pythonEnabled":true})");
@@ -228,12 +251,12 @@ struct ScriptedPane {
     AppModel model{quietServices()};
     std::optional<QStringList> nextChoice;
     int dialogs = 0;
+    WorkbenchOperations operations;
     std::unique_ptr<DeveloperWorkbenchSettingsView> view;
 
     explicit ScriptedPane(const QByteArray &file)
     {
         writeWorkbenchFile(file);
-        WorkbenchOperations operations;
         operations.load = &DeveloperWorkbenchStateStore::load;
         operations.inspect = [this] { return answerWithReport(engine.record({QStringLiteral("inspect")})); };
         operations.planUpdates = [this] { return answerWithReport(engine.record({QStringLiteral("plan")})); };
@@ -358,6 +381,35 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([&] { return pane.view->isSettled(); }));
         QVERIFY(pane.view->state().npmEnabled);
         QVERIFY(fileState().npmEnabled);
+        QCOMPARE(pane.engine.calls.size(), size_t(1));
+    }
+
+    // A second pane made while the first one's save runs (as a Settings
+    // window opened again) takes no edit until it has read the file, and
+    // reads it only once that save has landed.
+    void aNewPaneWaitsForTheSavesOfAnEarlierOne()
+    {
+        ScriptedPane pane(R"({"workbenchEnabled":true})");
+        pane.view->show();
+        PendingCall::settle();
+        sourceSwitch(pane.view.get(), DeveloperSource::npm)->click();
+        PendingCall::settle();
+        QCOMPARE(pane.engine.last()->arguments, QStringList({"save"}));
+
+        DeveloperWorkbenchSettingsView second(&pane.model, pane.operations);
+        second.resize(640, 900);
+        second.show();
+        PendingCall::settle();
+        QVERIFY(!second.hasRead());
+        QAbstractButton *python = sourceSwitch(&second, DeveloperSource::python);
+        QVERIFY(!python->isEnabled());
+        python->click();
+        QVERIFY(!second.state().pythonEnabled);
+
+        pane.engine.last()->succeed();
+        QVERIFY(VarnoTest::waitUntil([&] { return second.hasRead() && second.isSettled(); }));
+        QVERIFY(second.state().npmEnabled);
+        QVERIFY(python->isEnabled());
         QCOMPARE(pane.engine.calls.size(), size_t(1));
     }
 

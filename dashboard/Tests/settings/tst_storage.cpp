@@ -413,6 +413,44 @@ private Q_SLOTS:
         QVERIFY(!m_view->errorText());
     }
 
+    // The pane closed while a save of "keep 3" runs and opened again: the
+    // new pane reads once the save has landed, so its next save keeps 3; a
+    // change that was waiting behind the running save still goes out.
+    void reopenedWhileASaveRuns_data()
+    {
+        QTest::addColumn<bool>("changeInNewPane");
+        QTest::newRow("days changed in the new pane") << true;
+        QTest::newRow("days changed before closing") << false;
+    }
+
+    void reopenedWhileASaveRuns()
+    {
+        QFETCH(bool, changeInNewPane);
+        setKnob(R"({"command":"retention set","delay":2,"times":1})");
+        m_view->show();
+        waitIdle();
+        child<QSpinBox>(m_view.get(), QStringLiteral("storage-keep-per-app"))->setValue(3);
+        QVERIFY(m_view->isWorking());
+        if (!changeInNewPane)
+            child<QSpinBox>(m_view.get(), QStringLiteral("storage-retention-days"))->setValue(45);
+        m_view = std::make_unique<StorageSettingsView>();
+        m_view->resize(640, 700);
+        m_view->show();
+        waitIdle();
+        if (changeInNewPane) {
+            QCOMPARE(m_view->keepPerApp(), 3);
+            child<QSpinBox>(m_view.get(), QStringLiteral("storage-retention-days"))->setValue(45);
+            waitIdle();
+        }
+        QCOMPARE(journalOf({"retention", "set"}),
+                 QList<QStringList>({{"retention", "set", "--keep", "3", "--days", "30", "--json"},
+                                     {"retention", "set", "--keep", "3", "--days", "45", "--json"}}));
+        QCOMPARE(m_view->keepPerApp(), 3);
+        QCOMPARE(m_view->retentionDays(), 45);
+        QCOMPARE(m_view->status().policy.keepPerApp, 3);
+        QCOMPARE(m_view->status().policy.retentionDays, 45);
+    }
+
     void readFailureThenRetry()
     {
         setKnob(R"({"command":"retention status","exit":1,"stderr":"database is locked","times":1})");

@@ -449,6 +449,72 @@ private Q_SLOTS:
         QCOMPARE(window.calls(QStringLiteral("status")).size(), 1);
     }
 
+    // Every read, change and forget is numbered: an answer older than a
+    // later read, change or forget never moves the switch, and when a change
+    // or forget made the answer stale the window reads again once they end.
+    // A step: "show" (shows the window again), "on" (the switch), "forget",
+    // "answer <call> yes|no|ok|fails", "shows on|off".
+    void staleTelemetryAnswersAreDropped_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("read in flight, then turned on")
+            << QStringList{"show", "on", "answer 0 no", "shows on", "answer 1 ok", "shows on", "answer 2 yes", "shows on"}
+            << QStringList{"status", "opt-in", "status"};
+        QTest::newRow("read in flight, then turned on, the change fails")
+            << QStringList{"show", "on", "answer 0 yes", "answer 1 fails", "shows off", "answer 2 yes", "shows on"}
+            << QStringList{"status", "opt-in", "status"};
+        QTest::newRow("read in flight, forgotten, the forget answers first")
+            << QStringList{"show", "forget", "answer 1 ok", "shows off", "answer 0 yes", "shows off", "answer 2 no",
+                           "shows off"}
+            << QStringList{"status", "forget", "status"};
+        QTest::newRow("read in flight, forgotten, the read answers first")
+            << QStringList{"show", "forget", "answer 0 yes", "shows off", "answer 1 ok", "shows off", "answer 2 no",
+                           "shows off"}
+            << QStringList{"status", "forget", "status"};
+        QTest::newRow("two reads answer out of order")
+            << QStringList{"show", "show", "answer 1 yes", "shows on", "answer 0 no", "shows on"}
+            << QStringList{"status", "status"};
+    }
+
+    void staleTelemetryAnswersAreDropped()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, calls);
+        ScriptedWindow window;
+        window.make();
+        for (const QString &step : std::as_const(steps)) {
+            const QStringList words = step.split(QLatin1Char(' '));
+            const QString &verb = words.first();
+            if (verb == QLatin1String("show")) {
+                window.view->hide();
+                window.view->show();
+            } else if (verb == QLatin1String("on")) {
+                window.telemetrySwitch()->click();
+            } else if (verb == QLatin1String("forget")) {
+                window.forgetButton()->click();
+            } else if (verb == QLatin1String("answer")) {
+                const size_t index = words.at(1).toUInt();
+                QVERIFY2(index < window.engine.calls.size(), qPrintable(step));
+                const auto &call = window.engine.calls.at(index);
+                const QString &answer = words.at(2);
+                if (answer == QLatin1String("ok"))
+                    call->succeed();
+                else if (answer == QLatin1String("fails"))
+                    call->fail(QStringLiteral("engine busy"));
+                else
+                    call->succeedWith(answer == QLatin1String("yes"));
+            } else {
+                QVERIFY2(window.telemetrySwitch()->isChecked() == (words.at(1) == QLatin1String("on")), qPrintable(step));
+                QCOMPARE(window.view->telemetryEnabled(), window.telemetrySwitch()->isChecked());
+            }
+        }
+        QStringList made;
+        for (const auto &call : window.engine.calls)
+            made.append(call->arguments.join(QLatin1Char(' ')));
+        QCOMPARE(made, calls);
+    }
+
     void failedForgetKeepsTheSwitch()
     {
         ScriptedWindow window;
@@ -497,6 +563,43 @@ private Q_SLOTS:
         view.setTelemetryPreference(true);
         QVERIFY(VarnoTest::waitUntil([&] { return !view.telemetrySyncInFlight(); }));
         QCOMPARE(journalOf({"telemetry", "opt-in"}).size(), 1);
+        QVERIFY(VarnoTest::runEngine({QStringLiteral("telemetry"), QStringLiteral("status")})
+                    .standardOutput.contains("Telemetry opt-in: yes"));
+        QVERIFY(!model.error());
+    }
+
+    // The opt-in takes its time: a read that was in flight when the switch
+    // was turned on, or the read of a window opened again while the opt-in
+    // still runs, answers "no"; the switch shows on all the same, as the
+    // engine ends.
+    void optInInFlightIsNotUndoneByARead_data()
+    {
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("read in flight, then turned on") << false;
+        QTest::newRow("window reopened while the opt-in runs") << true;
+    }
+
+    void optInInFlightIsNotUndoneByARead()
+    {
+        QFETCH(bool, reopen);
+        setKnob(R"({"command":"telemetry opt-in","delay":2})");
+        AppModel model(quietServices());
+        auto view = std::make_unique<SettingsView>(&model);
+        view->show();
+        if (reopen) {
+            QVERIFY(VarnoTest::waitUntil([&] { return journalOf({"telemetry", "status"}).size() == 1; }));
+            view->setTelemetryPreference(true);
+            view.reset();
+            view = std::make_unique<SettingsView>(&model);
+            view->show();
+        } else {
+            view->setTelemetryPreference(true); // the read has not answered yet
+        }
+        QVERIFY(VarnoTest::waitUntil([&] {
+            return journalOf({"telemetry", "opt-in"}).size() == 1 && journalOf({"telemetry", "status"}).size() == 2;
+        }));
+        QVERIFY(VarnoTest::waitUntil([&] { return view->telemetryEnabled() && !view->telemetrySyncInFlight(); }));
+        QVERIFY(child<QAbstractButton>(view.get(), QStringLiteral("settings-telemetry"))->isChecked());
         QVERIFY(VarnoTest::runEngine({QStringLiteral("telemetry"), QStringLiteral("status")})
                     .standardOutput.contains("Telemetry opt-in: yes"));
         QVERIFY(!model.error());

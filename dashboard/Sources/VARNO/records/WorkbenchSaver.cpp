@@ -26,6 +26,8 @@ public:
     std::optional<DeveloperWorkbenchState> inFlight;
     int flushDepth = 0;
     bool draining = false;
+    std::shared_ptr<EngineWrites> writes;
+    EngineWrites::Token drainToken; // held from the drain's start to its end
 
 Q_SIGNALS:
     void drainEnded();
@@ -59,6 +61,7 @@ QCoro::Task<void> drainSaves(std::shared_ptr<WorkbenchSaverCore> core)
 {
     for (;;) {
         if (!core->pending) {
+            core->drainToken.reset();
             core->draining = false;
             Q_EMIT core->drainEnded();
             co_return;
@@ -102,6 +105,8 @@ QCoro::Task<void> drainSaves(std::shared_ptr<WorkbenchSaverCore> core)
 void startDrain(const std::shared_ptr<WorkbenchSaverCore> &core)
 {
     core->draining = true;
+    if (core->writes && !core->drainToken)
+        core->drainToken = core->writes->begin();
     // Started from the event loop, never inside the caller.
     QMetaObject::invokeMethod(
         core.get(), [core] { drainSaves(core); }, Qt::QueuedConnection);
@@ -133,6 +138,11 @@ WorkbenchSaver::~WorkbenchSaver()
 void WorkbenchSaver::setOnFailure(FailureHandler onFailure)
 {
     m_core->onFailure = std::move(onFailure);
+}
+
+void WorkbenchSaver::setWrites(std::shared_ptr<EngineWrites> writes)
+{
+    m_core->writes = std::move(writes);
 }
 
 void WorkbenchSaver::setSaveHandler(SaveHandler handler)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EngineWrites.h"
 #include "records/DeveloperWorkbenchState.h"
 
 #include <QObject>
@@ -21,7 +22,9 @@ class WorkbenchSaverCore;
 //
 // A drain that is running when the saver is destroyed finishes its work (the
 // user's last edit still reaches the engine); failures after that are not
-// reported, since the owner is gone.
+// reported, since the owner is gone. While a drain runs it counts as a write
+// under way in the EngineWrites it is given, so that a pane made later reads
+// the engine's file only once the drain has ended.
 class WorkbenchSaver : public QObject {
     Q_OBJECT
 
@@ -35,6 +38,8 @@ public:
 
     // Receives "Couldn't save Developer Workbench settings: " + the error's description.
     void setOnFailure(FailureHandler onFailure);
+    // Where the saver's drains count as writes under way (none: nowhere).
+    void setWrites(std::shared_ptr<EngineWrites> writes);
     // Sends one state; an empty handler restores the default one.
     void setSaveHandler(SaveHandler handler);
     // The default handler: normalises the state and runs `dev set` with it.

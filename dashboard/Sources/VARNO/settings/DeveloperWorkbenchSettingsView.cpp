@@ -77,6 +77,7 @@ WorkbenchOperations WorkbenchOperations::engine()
     operations.inspect = &engineInspect;
     operations.planUpdates = &enginePlanUpdates;
     operations.chooseFolders = &chooseFoldersWithDialog;
+    operations.writes = EngineWrites::engine();
     return operations;
 }
 
@@ -139,7 +140,10 @@ DeveloperWorkbenchSettingsView::DeveloperWorkbenchSettingsView(AppModel *model, 
         m_operations.load = &DeveloperWorkbenchStateStore::load;
     if (!m_operations.chooseFolders)
         m_operations.chooseFolders = &chooseFoldersWithDialog;
+    if (!m_operations.writes)
+        m_operations.writes = EngineWrites::create();
     m_saver->setSaveHandler(m_operations.save);
+    m_saver->setWrites(m_operations.writes);
     m_state = m_operations.load();
     build();
     render();
@@ -151,6 +155,7 @@ void DeveloperWorkbenchSettingsView::build()
 {
     QVBoxLayout *layout = SettingsForm::scrollingPage(this, QStringLiteral("developer-page"), 16);
     QWidget *page = layout->parentWidget();
+    m_page = page;
     const QFont headerFont = VarnoFont::ui(13, QFont::DemiBold);
 
     // Activation.
@@ -319,6 +324,7 @@ void DeveloperWorkbenchSettingsView::build()
 
 void DeveloperWorkbenchSettingsView::render()
 {
+    m_page->setEnabled(m_hasRead);
     {
         const QSignalBlocker blockSwitch(m_workbenchSwitch);
         m_workbenchSwitch->setChecked(m_state.workbenchEnabled);
@@ -505,9 +511,18 @@ QCoro::Task<void> DeveloperWorkbenchSettingsView::adoptStoredState(bool installF
     const quint64 serial = ++m_adoptSerial;
     ++m_adoptsRunning;
     // A state still waiting for or on its way to the engine is newer than the
-    // file: wait until the saver has nothing left, then read.
-    while (m_saver->pending() || m_saver->inFlight() || m_saver->isDraining()) {
-        co_await m_saver->flush();
+    // file: wait until the saver has nothing left, and until no other write
+    // (a closed pane's saver) runs, then read.
+    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
+    for (;;) {
+        if (m_saver->pending() || m_saver->inFlight() || m_saver->isDraining()) {
+            co_await m_saver->flush();
+        } else if (writes->count() > 0) {
+            QCoro::Task<void> settling = EngineWrites::settled(writes);
+            co_await std::move(settling);
+        } else {
+            break;
+        }
         if (!self)
             co_return;
     }
@@ -519,6 +534,7 @@ QCoro::Task<void> DeveloperWorkbenchSettingsView::adoptStoredState(bool installF
     const DeveloperWorkbenchState loaded = m_operations.load();
     // Declared saved first, so that showing it sends nothing.
     m_saver->setLastSaved(loaded.normalized());
+    m_hasRead = true;
     setState(loaded);
     if (installFailureHandler) {
         m_saver->setOnFailure([self](const QString &message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EngineWrites.h"
 #include "records/DeveloperWorkbenchState.h"
 #include "records/WorkbenchSaver.h"
 #include "settings/FolderChooser.h"
@@ -29,6 +30,9 @@ struct WorkbenchOperations {
     std::function<QCoro::Task<DeveloperReport>()> planUpdates;  // dev plan-updates --json
     WorkbenchSaver::SaveHandler save;                           // empty: the saver's own (dev set)
     FolderChooser chooseFolders;
+    // Where the saves count as writes under way, and what the pane waits for
+    // before it reads the file (the engine's own for the engine).
+    std::shared_ptr<EngineWrites> writes = EngineWrites::create();
 
     static WorkbenchOperations engine();
 };
@@ -41,8 +45,11 @@ struct WorkbenchOperations {
 //
 // Every change of the settings goes through setState(). The pane re-reads the
 // engine's file each time it is shown and after a failed save, but only once
-// the saver has nothing pending or under way: an edit on its way to the engine
-// is never replaced by the older file.
+// the saver has nothing pending or under way, and no other write of the
+// engine's settings runs (a closed pane's saver may still be sending): an edit
+// on its way to the engine is never replaced by the older file. Until the
+// pane has read the file once, its controls are disabled, so that no edit is
+// made on top of a state that is not yet the engine's.
 class DeveloperWorkbenchSettingsView : public QWidget {
     Q_OBJECT
 
@@ -59,6 +66,9 @@ public:
     WorkbenchSaver *saver() const { return m_saver; }
     // The last appearance (or fallback after a failed save) has read the file.
     bool isSettled() const { return m_adoptsRunning == 0; }
+    // The file has been read since the pane was shown first; the controls
+    // take edits only from then on.
+    bool hasRead() const { return m_hasRead; }
 
     // The one way the settings change: shows them and hands them to the saver.
     void setState(const DeveloperWorkbenchState &state);
@@ -101,8 +111,10 @@ private:
     WorkbenchSaver *m_saver;
     quint64 m_adoptSerial = 0;
     int m_adoptsRunning = 0;
+    bool m_hasRead = false;
 
     // Widgets.
+    QWidget *m_page = nullptr;
     ToggleSwitch *m_workbenchSwitch = nullptr;
     QWidget *m_offSections = nullptr;
     QWidget *m_onSections = nullptr;

@@ -62,6 +62,7 @@ SettingsOperations SettingsOperations::engine()
     operations.telemetry = &engineTelemetry;
     operations.storage = StorageOperations::engine();
     operations.workbench = WorkbenchOperations::engine();
+    operations.writes = EngineWrites::engine();
     return operations;
 }
 
@@ -75,6 +76,11 @@ SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidg
     , m_model(model)
     , m_operations(std::move(operations))
 {
+    // One count of writes under way for the window and both its panes.
+    if (!m_operations.writes)
+        m_operations.writes = EngineWrites::create();
+    m_operations.storage.writes = m_operations.writes;
+    m_operations.workbench.writes = m_operations.writes;
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Settings"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -362,6 +368,17 @@ QCoro::Task<void> SettingsView::refreshTelemetryState()
     const QPointer<SettingsView> self(this);
     const QPointer<AppModel> model = m_model;
     const auto status = m_operations.telemetryStatus;
+    // A change still on its way (also from a window closed meanwhile) is
+    // newer than what the engine would answer now.
+    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
+    if (writes->count() > 0) {
+        QCoro::Task<void> settling = EngineWrites::settled(writes);
+        co_await std::move(settling);
+        if (!self)
+            co_return;
+    }
+    const quint64 turn = ++m_telemetryTurn;
+    m_newestTelemetryRead = turn;
     std::optional<bool> enabled;
     QString failure;
     try {
@@ -376,8 +393,25 @@ QCoro::Task<void> SettingsView::refreshTelemetryState()
     }
     if (!self)
         co_return;
+    if (turn != m_newestTelemetryRead)
+        co_return; // a later read answers for the engine
+    if (turn != m_telemetryTurn || telemetryWriteRuns()) {
+        // A change or forget was started after this read, or still runs: the
+        // answer may be from before it. Read again once none runs.
+        m_rereadTelemetry = true;
+        rereadTelemetryWhenSettled();
+        co_return;
+    }
     m_telemetryEnabled = *enabled;
     render();
+}
+
+void SettingsView::rereadTelemetryWhenSettled()
+{
+    if (!m_rereadTelemetry || telemetryWriteRuns())
+        return;
+    m_rereadTelemetry = false;
+    refreshTelemetryState();
 }
 
 void SettingsView::setTelemetryPreference(bool enabled)
@@ -389,6 +423,7 @@ void SettingsView::setTelemetryPreference(bool enabled)
     const bool previous = m_telemetryEnabled;
     m_telemetryEnabled = enabled;
     m_telemetrySyncInFlight = true;
+    ++m_telemetryTurn;
     render();
     syncTelemetryPreference(enabled, previous);
 }
@@ -399,11 +434,13 @@ QCoro::Task<void> SettingsView::syncTelemetryPreference(bool enabled, bool previ
     const QPointer<AppModel> model = m_model;
     const auto telemetry = m_operations.telemetry;
     std::optional<QString> failure;
+    EngineWrites::Token writing = m_operations.writes->begin();
     try {
         co_await telemetry(PrivacyRules::telemetryAction(enabled));
     } catch (...) {
         failure = EngineFailure::from(std::current_exception()).description;
     }
+    writing.reset();
     if (failure && model)
         model->setError(PrivacyRules::updateFailedPrefix + *failure);
     if (!self)
@@ -412,6 +449,7 @@ QCoro::Task<void> SettingsView::syncTelemetryPreference(bool enabled, bool previ
         m_telemetryEnabled = previous;
     m_telemetrySyncInFlight = false;
     render();
+    rereadTelemetryWhenSettled();
 }
 
 QCoro::Task<void> SettingsView::forgetTelemetryState()
@@ -420,19 +458,22 @@ QCoro::Task<void> SettingsView::forgetTelemetryState()
     const QPointer<AppModel> model = m_model;
     const auto telemetry = m_operations.telemetry;
     m_telemetryForgetInFlight = true;
+    ++m_telemetryTurn;
     render();
     std::optional<QString> failure;
+    EngineWrites::Token writing = m_operations.writes->begin();
     try {
         co_await telemetry(QStringLiteral("forget"));
     } catch (...) {
         failure = EngineFailure::from(std::current_exception()).description;
     }
+    writing.reset();
     if (failure && model)
         model->setError(PrivacyRules::forgetFailedPrefix + *failure);
     if (!self)
         co_return;
     if (!failure)
-        m_telemetryEnabled = false; // directly: no opt-out is sent, nothing is read again
+        m_telemetryEnabled = false; // directly: no opt-out is sent
     render();
     // The flag clears in a task of its own, just after this one.
     QMetaObject::invokeMethod(
@@ -442,6 +483,7 @@ QCoro::Task<void> SettingsView::forgetTelemetryState()
                 return;
             self->m_telemetryForgetInFlight = false;
             self->render();
+            self->rereadTelemetryWhenSettled();
         },
         Qt::QueuedConnection);
 }

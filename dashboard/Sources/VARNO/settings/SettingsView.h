@@ -24,6 +24,11 @@ struct SettingsOperations {
     std::function<QCoro::Task<void>(QString action)> telemetry;         // telemetry opt-in|opt-out|forget
     StorageOperations storage;
     WorkbenchOperations workbench;
+    // The writes under way of the whole window: the telemetry changes and
+    // both panes' count here (the window gives it to its panes), and every
+    // read of the window and its panes waits for them. The engine's own for
+    // the engine, so that a window opened again sees what a closed one sent.
+    std::shared_ptr<EngineWrites> writes = EngineWrites::create();
 
     static SettingsOperations engine();
 };
@@ -33,6 +38,12 @@ struct SettingsOperations {
 // the engine's telemetry state, two statements), "Storage" and "Developer".
 // Failures of the General and Privacy tabs go to the model's error; the
 // window itself shows none.
+//
+// The telemetry switch shows the engine's answer only when it is news: every
+// read, change and forget takes the next turn, and a read's answer is dropped
+// when a later read was made, or when a change or forget was started after it
+// or still runs; in the last two cases the window reads once more after they
+// have ended.
 class SettingsView : public QWidget {
     Q_OBJECT
 
@@ -82,6 +93,9 @@ private:
                           QWidget *parent);
     void render();
     QCoro::Task<void> syncTelemetryPreference(bool enabled, bool previous);
+    bool telemetryWriteRuns() const { return m_telemetrySyncInFlight || m_telemetryForgetInFlight; }
+    // Reads again when an answer was dropped for a change or forget and none runs any more.
+    void rereadTelemetryWhenSettled();
     struct ServiceStatuses {
         bool launchAtLogin = false;
         bool backgroundScan = false;
@@ -102,6 +116,9 @@ private:
     bool m_telemetryEnabled = false;
     bool m_telemetrySyncInFlight = false;
     bool m_telemetryForgetInFlight = false;
+    quint64 m_telemetryTurn = 0;      // the last read, change or forget started
+    quint64 m_newestTelemetryRead = 0;
+    bool m_rereadTelemetry = false;
 
     QTabWidget *m_tabs = nullptr;
     QCheckBox *m_launchAtLoginBox = nullptr;

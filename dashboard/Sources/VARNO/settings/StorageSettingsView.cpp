@@ -150,6 +150,7 @@ StorageOperations StorageOperations::engine()
     operations.setPolicy = &engineSetPolicy;
     operations.setConsent = &engineSetConsent;
     operations.cleanup = &engineCleanup;
+    operations.writes = EngineWrites::engine();
     return operations;
 }
 
@@ -162,6 +163,8 @@ StorageSettingsView::StorageSettingsView(StorageOperations operations, QWidget *
     : QWidget(parent)
     , m_operations(std::move(operations))
 {
+    if (!m_operations.writes)
+        m_operations.writes = EngineWrites::create();
     setObjectName(QStringLiteral("storage-settings"));
     build();
     render();
@@ -247,8 +250,8 @@ void StorageSettingsView::build()
         if (auto *field = stepper->findChild<QLineEdit *>())
             field->setAccessibleName(stepper->accessibleName());
     }
-    m_keepStepper->setValue(m_keepPerApp);
-    m_daysStepper->setValue(m_retentionDays);
+    m_keepStepper->setValue(m_policy->keepPerApp);
+    m_daysStepper->setValue(m_policy->retentionDays);
     connect(m_keepStepper, &QSpinBox::valueChanged, this, &StorageSettingsView::keepChanged);
     connect(m_daysStepper, &QSpinBox::valueChanged, this, &StorageSettingsView::daysChanged);
     m_policySection->addRow(stepperRow(QStringLiteral("Backups kept per app"), m_keepStepper));
@@ -369,11 +372,20 @@ void StorageSettingsView::showEvent(QShowEvent *event)
 QCoro::Task<void> StorageSettingsView::reload()
 {
     const QPointer<StorageSettingsView> self(this);
-    const quint64 serial = ++m_requestSerial;
     m_initialLoad = false;
     ++m_loadsRunning;
     render();
 
+    // A change still on its way (also one a closed pane started) is newer
+    // than what the engine would answer now.
+    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
+    if (writes->count() > 0) {
+        QCoro::Task<void> settling = EngineWrites::settled(writes);
+        co_await std::move(settling);
+        if (!self)
+            co_return;
+    }
+    const quint64 serial = ++m_requestSerial;
     std::optional<RetentionStatus> result;
     std::optional<QString> failure;
     try {
@@ -388,12 +400,12 @@ QCoro::Task<void> StorageSettingsView::reload()
         if (result) {
             m_status = *result;
             // Still loading: these stepper writes save nothing.
-            m_keepPerApp = int(qBound(qint64(StorageRules::keepMinimum), m_status.policy.keepPerApp,
-                                      qint64(StorageRules::keepMaximum)));
-            m_retentionDays = int(qBound(qint64(StorageRules::daysMinimum), m_status.policy.retentionDays,
-                                         qint64(StorageRules::daysMaximum)));
-            m_keepStepper->setValue(m_keepPerApp);
-            m_daysStepper->setValue(m_retentionDays);
+            m_policy->keepPerApp = int(qBound(qint64(StorageRules::keepMinimum), m_status.policy.keepPerApp,
+                                              qint64(StorageRules::keepMaximum)));
+            m_policy->retentionDays = int(qBound(qint64(StorageRules::daysMinimum), m_status.policy.retentionDays,
+                                                 qint64(StorageRules::daysMaximum)));
+            m_keepStepper->setValue(m_policy->keepPerApp);
+            m_daysStepper->setValue(m_policy->retentionDays);
             m_errorText.reset();
             m_hasLoaded = true;
         } else {
@@ -406,14 +418,14 @@ QCoro::Task<void> StorageSettingsView::reload()
 
 void StorageSettingsView::keepChanged(int value)
 {
-    m_keepPerApp = value;
+    m_policy->keepPerApp = value;
     commitPolicy();
     render();
 }
 
 void StorageSettingsView::daysChanged(int value)
 {
-    m_retentionDays = value;
+    m_policy->retentionDays = value;
     commitPolicy();
     render();
 }
@@ -425,7 +437,7 @@ void StorageSettingsView::commitPolicy()
     // Never send values that only mirror the placeholder record.
     if (!m_hasLoaded)
         return;
-    if (m_keepPerApp == m_status.policy.keepPerApp && m_retentionDays == m_status.policy.retentionDays)
+    if (m_policy->keepPerApp == m_status.policy.keepPerApp && m_policy->retentionDays == m_status.policy.retentionDays)
         return;
     // One save at a time: the running one sends the newest values when it ends.
     if (m_saving)
@@ -452,23 +464,35 @@ void StorageSettingsView::endWork()
 QCoro::Task<void> StorageSettingsView::savePolicy()
 {
     const QPointer<StorageSettingsView> self(this);
+    // What the saving needs once the pane may have closed.
+    const std::shared_ptr<PolicyValues> wanted = m_policy;
+    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
+    const auto setPolicy = m_operations.setPolicy;
     // Set before the first suspension, so that a second change cannot start
     // a second save.
     m_saving = true;
     beginWork();
 
     for (;;) {
-        const int keep = m_keepPerApp;
-        const int days = m_retentionDays;
-        const quint64 serial = ++m_requestSerial;
+        const int keep = wanted->keepPerApp;
+        const int days = wanted->retentionDays;
+        const quint64 serial = self ? ++self->m_requestSerial : 0;
         std::optional<RetentionStatus> result;
         std::optional<QString> failure;
+        EngineWrites::Token writing = writes->begin();
         try {
-            const auto setPolicy = m_operations.setPolicy;
             result = co_await setPolicy(keep, days);
         } catch (...) {
             failure = EngineFailure::from(std::current_exception()).description;
         }
+        // Newer values came in while this save ran: they go next (also when
+        // the pane has closed meanwhile), and only their answer is shown.
+        const bool newer = wanted->keepPerApp != keep || wanted->retentionDays != days;
+        const bool engineHasNewest = result && result->policy.keepPerApp == wanted->keepPerApp
+            && result->policy.retentionDays == wanted->retentionDays;
+        if (!failure && newer && !engineHasNewest)
+            continue;
+        writing.reset();
         if (!self)
             co_return;
         if (failure) {
@@ -478,14 +502,6 @@ QCoro::Task<void> StorageSettingsView::savePolicy()
             if (!self)
                 co_return;
             break;
-        }
-        // Newer values came in while this save ran: they go next, and only
-        // their answer is shown.
-        if (m_keepPerApp != keep || m_retentionDays != days) {
-            const bool engineHasNewest = m_keepPerApp == result->policy.keepPerApp
-                && m_retentionDays == result->policy.retentionDays;
-            if (!engineHasNewest)
-                continue;
         }
         if (serial == m_requestSerial) {
             m_status = *result;
@@ -504,12 +520,14 @@ QCoro::Task<void> StorageSettingsView::setConsent(bool grant)
     const quint64 serial = ++m_requestSerial;
     std::optional<RetentionStatus> result;
     std::optional<QString> failure;
+    EngineWrites::Token writing = m_operations.writes->begin();
     try {
         const auto setConsent = m_operations.setConsent;
         result = co_await setConsent(grant);
     } catch (...) {
         failure = EngineFailure::from(std::current_exception()).description;
     }
+    writing.reset();
     if (!self)
         co_return;
     if (result) {
@@ -535,12 +553,14 @@ QCoro::Task<void> StorageSettingsView::pruneOnce()
     const QPointer<StorageSettingsView> self(this);
     beginWork();
     std::optional<QString> failure;
+    EngineWrites::Token writing = m_operations.writes->begin();
     try {
         const auto cleanup = m_operations.cleanup;
         co_await cleanup();
     } catch (...) {
         failure = EngineFailure::from(std::current_exception()).description;
     }
+    writing.reset();
     if (!self)
         co_return;
     if (!failure) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EngineWrites.h"
 #include "records/RetentionStatus.h"
 
 #include <QSpinBox>
@@ -36,6 +37,9 @@ struct StorageOperations {
     std::function<QCoro::Task<RetentionStatus>(int keep, int days)> setPolicy; // retention set --keep --days --json
     std::function<QCoro::Task<RetentionStatus>(bool grant)> setConsent;     // retention consent --grant|--revoke --json
     std::function<QCoro::Task<void>()> cleanup;                              // cleanup --backups --apply --json
+    // Where the changes count as writes under way, and what a read waits for
+    // (the engine's own for the engine).
+    std::shared_ptr<EngineWrites> writes = EngineWrites::create();
 
     static StorageOperations engine();
 };
@@ -49,7 +53,11 @@ struct StorageOperations {
 // succeeded, the policy and cleanup controls stay disabled (the placeholder
 // record is never sent back), and a failed read offers "Retry". Policy saves
 // run one at a time: changes made while one runs are saved next, as one save
-// of the newest values, and only the newest answer is shown.
+// of the newest values, and only the newest answer is shown. A save goes on
+// to the newest values also when the pane closes in the middle of it, and a
+// read waits until no change of the engine's settings is under way (also one
+// a closed pane started), so that a pane opened again shows what the engine
+// will hold.
 class StorageSettingsView : public QWidget {
     Q_OBJECT
 
@@ -64,8 +72,8 @@ public:
     // A read of the engine's state has succeeded since the pane was made.
     bool hasLoaded() const { return m_hasLoaded; }
     std::optional<QString> errorText() const { return m_errorText; }
-    int keepPerApp() const { return m_keepPerApp; }
-    int retentionDays() const { return m_retentionDays; }
+    int keepPerApp() const { return m_policy->keepPerApp; }
+    int retentionDays() const { return m_policy->retentionDays; }
 
     // Reads the engine's state (also what each showing of the pane does).
     QCoro::Task<void> reload();
@@ -97,8 +105,12 @@ private:
     int m_loadsRunning = 0;
     int m_workCount = 0;
     std::optional<QString> m_errorText;
-    int m_keepPerApp = 1;
-    int m_retentionDays = 30;
+    // The steppers' values; shared with a save that outlives the pane.
+    struct PolicyValues {
+        int keepPerApp = 1;
+        int retentionDays = 30;
+    };
+    std::shared_ptr<PolicyValues> m_policy = std::make_shared<PolicyValues>();
     bool m_hasLoaded = false;
 
     // Every request that answers with a record takes the next number; only
