@@ -25,6 +25,7 @@ PrimaryButtonStyle::PrimaryButtonStyle()
     fill = VarnoColor::accent();
     fillHoveredOpacity = 0.82;
     pressedOpacity = 0.75;
+    disabledOpacity = 0.5;
     cornerRadius = 8;
     horizontalPadding = 14;
     verticalPadding = 6;
@@ -40,6 +41,7 @@ GhostButtonStyle::GhostButtonStyle()
     stroke = VarnoColor::border();
     strokeHovered = VarnoColor::textTertiary();
     pressedOpacity = 0.8;
+    disabledOpacity = 0.5;
     cornerRadius = 8;
     horizontalPadding = 14;
     verticalPadding = 6;
@@ -48,7 +50,7 @@ GhostButtonStyle::GhostButtonStyle()
 
 SecondaryButtonStyle::SecondaryButtonStyle()
 {
-    disabledOpacity = 0.5;
+    // The ghost's look, also when disabled.
 }
 
 DestructiveButtonStyle::DestructiveButtonStyle()
@@ -56,7 +58,6 @@ DestructiveButtonStyle::DestructiveButtonStyle()
     // The primary's text colour: dark on red in the dark appearance, near
     // white in the light.
     fill = VarnoColor::danger();
-    disabledOpacity = 0.5;
 }
 
 PanelPrimaryButton::PanelPrimaryButton()

@@ -52,7 +52,8 @@ struct ButtonStyle {
 
 // The windows' two styles: gold and filled, and quiet and outlined. Both pad
 // the label 14 by 6, round the corners by 8 and ease their hover look in over
-// 80 ms; pressing dims the whole button. Neither has a disabled look.
+// 80 ms; pressing dims the whole button. A disabled button is drawn at half
+// opacity, so that a gated action reads as unavailable.
 struct PrimaryButtonStyle : ButtonStyle {
     PrimaryButtonStyle();
 };
@@ -65,7 +66,7 @@ struct GhostButtonStyle : ButtonStyle {
 // under the pointer, never outlined). Both pad the label 14 by 6, round the
 // corners by 8, ease their hover look in over 80 ms and take the caller's
 // font; pressing dims the whole button (0.8 and 0.75). A disabled button is
-// drawn at half opacity, so that it reads as unavailable.
+// drawn at half opacity, as the styles they vary draw it.
 struct SecondaryButtonStyle : GhostButtonStyle {
     SecondaryButtonStyle();
 };
