@@ -1,6 +1,7 @@
 #include "ModelFixture.h"
 #include "TestRegistry.h"
 
+#include "engine/ExperimentRecorder.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
 
@@ -186,17 +187,73 @@ private Q_SLOTS:
         QVERIFY(f->app(quarry.bundle_id));
     }
 
-    // Re-install and uninstall start nothing while a single update runs, nor
-    // while the app's own entry is running (here: its support bundle).
+    // A restore runs in the model: the app's entry shows it running, then
+    // done (the library reloaded, the event recorded) or failed with the
+    // engine's sentence; whoever asked is told the same.
+    void restoreRunsInTheModel_data()
+    {
+        QTest::addColumn<QByteArray>("knobs");
+        QTest::addColumn<bool>("restored");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("restored") << QByteArray() << true << QStringLiteral("3.1.0");
+        QTest::newRow("failed") << QByteArray(R"({"rules":[{"command":"restore","exit":1,"stderr":"The app is running."}]})")
+                                << false << QStringLiteral("3.2.1");
+    }
+
+    void restoreRunsInTheModel()
+    {
+        QFETCH(QByteArray, knobs);
+        QFETCH(bool, restored);
+        QFETCH(QString, version);
+        if (!knobs.isEmpty())
+            QVERIFY(f->setKnobs(knobs));
+        QStringList recorded;
+        ExperimentRecorder::setFinishedHookForTesting([&recorded](const QString &event) { recorded.append(event); });
+        const AppRecord inkwell = app("org.sim.inkwell");
+        auto restoring = f->model->restore(inkwell);
+        QCOMPARE(f->model->updateState(inkwell.bundle_id), UpdateState::running(QStringLiteral("Restoring…")));
+        QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
+        const AppModel::RestoreOutcome outcome = VarnoTest::await(std::move(restoring));
+        QVERIFY(engineJournal().contains("\"restore\", \"--bundle-id\", \"org.sim.inkwell\""));
+        QCOMPARE(app("org.sim.inkwell").current_version.value_or(QString()), version);
+        QVERIFY(!f->model->error());
+        if (restored) {
+            QCOMPARE(outcome.kind(), AppModel::RestoreOutcome::Kind::restored);
+            QCOMPARE(f->model->updateState(inkwell.bundle_id), UpdateState::done());
+            QVERIFY(VarnoTest::waitUntil([&] { return recorded.contains(QStringLiteral("restore_used")); }));
+        } else {
+            QCOMPARE(outcome.kind(), AppModel::RestoreOutcome::Kind::failed);
+            QVERIFY2(outcome.text().contains(QStringLiteral("The app is running.")), qPrintable(outcome.text()));
+            QCOMPARE(f->model->updateState(inkwell.bundle_id), UpdateState::failed(outcome.text()));
+            QVERIFY(!recorded.contains(QStringLiteral("restore_used")));
+        }
+        ExperimentRecorder::setFinishedHookForTesting({});
+    }
+
+    // Re-install, uninstall and restore start nothing while a single update
+    // runs, nor while the app's own entry is running (here: its support
+    // bundle); each refusal says why.
     void reinstallAndUninstallWaitForOtherWork()
     {
         const AppRecord inkwell = app("org.sim.inkwell");
         const AppRecord saltmarsh = app("org.sim.saltmarsh");
+        const auto refusal = [&](const char *action) {
+            return QStringLiteral("Brusk can't ") + QLatin1String(action) + QStringLiteral(" Inkwell right now — a scan, "
+                                                                                           "update, or other change is "
+                                                                                           "already running. Give it a "
+                                                                                           "moment and try again.");
+        };
 
         auto update = f->model->update(saltmarsh);
         QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
         VarnoTest::await(f->model->reinstall(inkwell));
+        QCOMPARE(f->model->error().value_or(QString()), refusal("re-install"));
         VarnoTest::await(f->model->uninstall(inkwell));
+        QCOMPARE(f->model->error().value_or(QString()), refusal("uninstall"));
+        const AppModel::RestoreOutcome restore = VarnoTest::await(f->model->restore(inkwell));
+        QCOMPARE(restore.kind(), AppModel::RestoreOutcome::Kind::refused);
+        QCOMPARE(restore.text(), refusal("restore"));
+        QCOMPARE(f->model->error().value_or(QString()), refusal("restore"));
         QVERIFY(!f->model->updateProgress().contains(inkwell.bundle_id));
         VarnoTest::await(std::move(update));
 
@@ -204,11 +261,14 @@ private Q_SLOTS:
         QVERIFY(!f->model->isBusy());
         QVERIFY(f->model->isBusyFor(inkwell.bundle_id));
         QVERIFY(!f->model->isBusyFor(saltmarsh.bundle_id));
+        f->model->setError(std::nullopt);
         VarnoTest::await(f->model->uninstall(inkwell));
+        QCOMPARE(f->model->error().value_or(QString()), refusal("uninstall"));
         VarnoTest::await(std::move(help));
         QVERIFY(f->app(inkwell.bundle_id));
         QVERIFY(!engineJournal().contains("\"reinstall\""));
         QVERIFY(!engineJournal().contains("\"remove\""));
+        QVERIFY(!engineJournal().contains("\"restore\""));
 
         // Once nothing runs, both go ahead.
         VarnoTest::await(f->model->reinstall(inkwell));

@@ -18,8 +18,10 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -316,6 +318,42 @@ private Q_SLOTS:
         QCOMPARE(journal().count("\"mode\""), modeRuns);
     }
 
+    // A mode change that the engine refuses, or answers without storing,
+    // leaves the record as it was: the picker shows the record's mode again
+    // (as the drawer's mode row and the card do), not the refused one.
+    void refusedModeChangeShowsTheRecordsMode_data()
+    {
+        QTest::addColumn<QByteArray>("knobs");
+        QTest::addColumn<bool>("reportsError");
+        QTest::newRow("refused") << QByteArray(R"({"rules":[{"command":"mode","exit":1,"stderr":"Mode is locked."}]})")
+                                 << true;
+        QTest::newRow("kept the old mode") << QByteArray(R"({"rules":[{"command":"mode","exit":0}]})") << false;
+    }
+
+    void refusedModeChangeShowsTheRecordsMode()
+    {
+        QFETCH(QByteArray, knobs);
+        QFETCH(bool, reportsError);
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(f->setKnobs(knobs));
+        QComboBox *picker = drawer->modePicker();
+        QCOMPARE(picker->currentData().toString(), QStringLiteral("auto"));
+
+        QSignalSpy refreshed(drawer.get(), &ProvenanceDrawerView::refreshed);
+        const int notify = picker->findData(QStringLiteral("notify"));
+        picker->setCurrentIndex(notify);
+        Q_EMIT picker->activated(notify);
+        QVERIFY(VarnoTest::waitUntil([&] { return journal().contains(call({"mode", "org.sim.inkwell", "notify"})); }));
+        QVERIFY(VarnoTest::waitUntil([&] { return picker->currentData().toString() == QStringLiteral("auto"); }));
+        QCOMPARE(app("org.sim.inkwell").update_mode.value_or(QStringLiteral("auto")), QStringLiteral("auto"));
+        QCOMPARE(drawer->app().update_mode.value_or(QStringLiteral("auto")), QStringLiteral("auto"));
+        QVERIFY(refreshed.count() > 0);
+        QCOMPARE(f->model->error().has_value(), reportsError);
+        if (reportsError)
+            QVERIFY(f->model->error()->startsWith(QStringLiteral("Couldn’t set update mode: ")));
+    }
+
     // The banner of a failed app, its gated buttons and the confirmation.
     void failureBannerAndUninstall()
     {
@@ -384,11 +422,29 @@ private Q_SLOTS:
         QVERIFY(!drawer->restoreButton()->isEnabled());
         QVERIFY(!drawer->reinstallButton()->isEnabled());
         QVERIFY(!drawer->uninstallButton()->isEnabled());
+        // Confirmed while the scan runs: nothing starts, and the model says why.
         QTest::mouseClick(buttonNamed(drawer->confirmationDialog(), QStringLiteral("Re-install")), Qt::LeftButton);
+        QVERIFY(!drawer->confirmationDialog() || !drawer->confirmationDialog()->isVisible());
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Brusk can't re-install Inkwell right now — a scan, update, or other change is already "
+                                "running. Give it a moment and try again."));
         VarnoTest::await(std::move(scanning));
         QVERIFY(!journal().contains("\"reinstall\""));
         QVERIFY(drawer->restoreButton()->isEnabled());
         QVERIFY(drawer->reinstallButton()->isEnabled());
+
+        // The record changed while the dialog was open: no longer a cask.
+        drawer->setActionToConfirm(ProvenanceRules::AppLifecycleAction::reinstall);
+        QList<AppRecord> apps = f->model->apps();
+        for (AppRecord &record : apps) {
+            if (record.bundle_id == QStringLiteral("org.sim.inkwell"))
+                record.update_mechanism = QStringLiteral("sparkle");
+        }
+        f->model->setApps(apps);
+        QTest::mouseClick(buttonNamed(drawer->confirmationDialog(), QStringLiteral("Re-install")), Qt::LeftButton);
+        QCOMPARE(f->model->error().value_or(QString()),
+                 QStringLiteral("Brusk can't re-install Inkwell — VARNO no longer sees it as a Homebrew cask."));
+        QVERIFY(!journal().contains("\"reinstall\""));
     }
 
     // Confirming the banner's Re-install re-installs the app through the
@@ -491,8 +547,8 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet(); }));
     }
 
-    // A failed restore is final and cannot be lost: while it runs, the sheet
-    // does not close.
+    // A failed restore is final: the sheet left open shows it in place, and
+    // the app's entry says the same.
     void restoreFails()
     {
         QVERIFY(f->setKnobs(R"({"rules":[{"command":"restore","delay":0.5,"exit":1,"stderr":"The app is running."}]})"));
@@ -505,19 +561,118 @@ private Q_SLOTS:
         QVERIFY(sheet->state().isRestoring);
         QCOMPARE(sheet->primaryButton()->text(), QStringLiteral("Restoring…"));
         QVERIFY(!sheet->primaryButton()->isEnabled());
-        QVERIFY(!sheet->cancelButton()->isEnabled());
-        QTest::keyClick(sheet, Qt::Key_Escape);
-        sheet->reject();
-        QVERIFY(drawer->restoreSheet());
         QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isRestoring; }));
         QVERIFY(!sheet->state().restored);
         QVERIFY(sheet->stateTexts().contains(QStringLiteral("Can’t restore right now")));
         QVERIFY(sheet->stateTexts().join(QLatin1Char('\n')).contains(QStringLiteral("The app is running.")));
         QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
         QVERIFY(sheet->cancelButton()->isEnabled());
+        QCOMPARE(f->model->updateState(QStringLiteral("org.sim.inkwell")).kind(), UpdateState::Kind::failed);
+        QVERIFY(!f->model->error()); // shown here, not twice
         QCOMPARE(app("org.sim.inkwell").current_version.value_or(QString()), QStringLiteral("3.2.1"));
         QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet(); }));
+    }
+
+    // "Cancel" and Esc close the sheet while a restore runs; the restore goes
+    // on in the model, whose entry for the app shows it running and then
+    // done, or failed with the reason, which also becomes the model's error.
+    void closingDuringARestore_data()
+    {
+        QTest::addColumn<QByteArray>("knobs");
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("fails, closed with Cancel")
+            << QByteArray(R"({"rules":[{"command":"restore","delay":1,"exit":1,"stderr":"The app is running."}]})") << false
+            << false;
+        QTest::newRow("restores, closed with Esc") << QByteArray(R"({"rules":[{"command":"restore","delay":1}]})") << true
+                                                   << true;
+    }
+
+    void closingDuringARestore()
+    {
+        QFETCH(QByteArray, knobs);
+        QFETCH(bool, escape);
+        QFETCH(bool, succeeds);
+        QVERIFY(f->setKnobs(knobs));
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QTest::mouseClick(drawer->restoreButton(), Qt::LeftButton);
+        QPointer<RestoreSheet> sheet = drawer->restoreSheet();
+        QVERIFY(sheet);
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet->state().isLoading; }));
+        QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+        QVERIFY(sheet->state().isRestoring);
+        const QString bid = QStringLiteral("org.sim.inkwell");
+        QCOMPARE(f->model->updateState(bid), UpdateState::running(QStringLiteral("Restoring…")));
+        QVERIFY(sheet->cancelButton()->isEnabled());
+        if (escape)
+            QTest::keyClick(sheet, Qt::Key_Escape);
+        else
+            QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+        QVERIFY(!sheet->isVisible());
+        // Closed while the restore still runs; no second one can start.
+        QCOMPARE(f->model->updateState(bid).kind(), UpdateState::Kind::running);
+        QVERIFY(!drawer->restoreButton()->isEnabled());
+        QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet() && !sheet; }));
+
+        QVERIFY(VarnoTest::waitUntil([&] { return f->model->updateState(bid).kind() != UpdateState::Kind::running; }, 60s));
+        QVERIFY(journal().contains(call({"restore", "--bundle-id", "org.sim.inkwell"})));
+        if (succeeds) {
+            QCOMPARE(f->model->updateState(bid), UpdateState::done());
+            QVERIFY(VarnoTest::waitUntil([&] { return app("org.sim.inkwell").current_version == QStringLiteral("3.1.0"); }));
+            QVERIFY(!f->model->error());
+        } else {
+            const UpdateState state = f->model->updateState(bid);
+            QCOMPARE(state.kind(), UpdateState::Kind::failed);
+            QVERIFY2(state.text().contains(QStringLiteral("The app is running.")), qPrintable(state.debugText()));
+            QCOMPARE(f->model->error().value_or(QString()), QStringLiteral("Couldn’t restore Inkwell: ") + state.text());
+            QCOMPARE(app("org.sim.inkwell").current_version.value_or(QString()), QStringLiteral("3.2.1"));
+        }
+        QVERIFY(drawer->restoreButton()->isEnabled());
+    }
+
+    // An expired backup shows at once, while the retention is still being
+    // asked; the days are filled in when they arrive, and a sheet closed
+    // first ends that question.
+    void expiredBackupShowsAtOnce_data()
+    {
+        QTest::addColumn<double>("retentionDelay");
+        QTest::addColumn<bool>("closeFirst");
+        QTest::newRow("days arrive") << 3.0 << false;
+        QTest::newRow("sheet closes first") << 120.0 << true;
+    }
+
+    void expiredBackupShowsAtOnce()
+    {
+        QFETCH(double, retentionDelay);
+        QFETCH(bool, closeFirst);
+        auto drawer = open("org.sim.inkwell");
+        QVERIFY(VarnoTest::waitUntil([&] { return loaded(*drawer); }));
+        QVERIFY(f->setKnobs(QStringLiteral(R"({"rules":[{"command":"backup","backup_reason":"backup expired"},)"
+                                           R"({"command":"retention status","delay":%1}]})")
+                                .arg(retentionDelay)
+                                .toUtf8()));
+        drawer->showRestoreSheet();
+        QPointer<RestoreSheet> sheet = drawer->restoreSheet();
+        QVERIFY(sheet);
+        QVERIFY(VarnoTest::waitUntil([] { return engineRunning({"retention", "status"}); }));
+        // The retention has not answered yet; the backup's answer shows already.
+        QVERIFY(!sheet->state().isLoading);
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("No backup available")));
+        QVERIFY(sheet->stateTexts().contains(QStringLiteral("The backup has expired.")));
+        QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
+
+        if (!closeFirst) {
+            QVERIFY(VarnoTest::waitUntil([&] {
+                return sheet->stateTexts().contains(QStringLiteral("The backup has expired. VARNO keeps backups for 30 days."));
+            }, 60s));
+            return;
+        }
+        QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+        QVERIFY(VarnoTest::waitUntil([&] { return !sheet; }));
+        // The child ended with the sheet, long before its delay.
+        QVERIFY(VarnoTest::waitUntil([] { return !engineRunning({"retention", "status"}); }, 60s));
     }
 
     // The sheet's own status check fails: the error card and only "Cancel".

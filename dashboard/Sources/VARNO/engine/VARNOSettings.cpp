@@ -108,10 +108,10 @@ QCoro::Task<DeveloperReport> developerUpdatePlan()
     return runReport(developerUpdatePlanArguments());
 }
 
-QCoro::Task<RetentionStatus> retentionStatus()
+QCoro::Task<RetentionStatus> retentionStatus(std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     const QStringList arguments = retentionStatusArguments();
-    const QByteArray output = co_await VARNOProcess::run(arguments, timeoutSeconds);
+    const QByteArray output = co_await VARNOProcess::run(arguments, timeoutSeconds, std::move(cancellationToken));
     co_return decodeOrInvalid<RetentionStatus>(output, &RetentionStatus::decode);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/VARNOCancellationToken.h"
 #include "records/DeveloperWorkbenchState.h"
 #include "records/RetentionStatus.h"
 
@@ -9,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
 #include <optional>
 
 // The engine commands behind the Settings window: backup retention, the
@@ -32,8 +34,9 @@ QCoro::Task<DeveloperReport> developerInspect();
 QCoro::Task<DeveloperReport> developerUpdatePlan();
 
 // `retention status --json`; output that does not decode throws
-// VARNOError::invalidJSON (first 200 bytes).
-QCoro::Task<RetentionStatus> retentionStatus();
+// VARNOError::invalidJSON (first 200 bytes). A view that asks passes its
+// token, so that closing the view ends the child.
+QCoro::Task<RetentionStatus> retentionStatus(std::shared_ptr<VARNOCancellationToken> cancellationToken = {});
 // `retention set <arguments…> --json` (e.g. "--keep", "3", "--days", "30").
 // Output that does not decode throws the RecordDecodingError itself.
 QCoro::Task<RetentionStatus> retentionSet(QStringList arguments);

@@ -239,6 +239,33 @@ public:
     QCoro::Task<void> triggerSelfUpdate(AppRecord app);
     QCoro::Task<void> reinstall(AppRecord app);
     QCoro::Task<void> uninstall(AppRecord app);
+    // What a restore ended in: the app put back, the engine's failure, or
+    // refused before anything ran; text() is the sentence of the last two.
+    class RestoreOutcome {
+    public:
+        enum class Kind { restored, failed, refused };
+        static RestoreOutcome restored() { return RestoreOutcome(Kind::restored, QString()); }
+        static RestoreOutcome failed(const QString &text) { return RestoreOutcome(Kind::failed, text); }
+        static RestoreOutcome refused(const QString &text) { return RestoreOutcome(Kind::refused, text); }
+        Kind kind() const { return m_kind; }
+        QString text() const { return m_text; }
+
+    private:
+        RestoreOutcome(Kind kind, QString text)
+            : m_kind(kind)
+            , m_text(std::move(text))
+        {
+        }
+        Kind m_kind;
+        QString m_text;
+    };
+    // Puts the app back to the version of its last local backup (`restore
+    // --bundle-id`, 300 s). Its entry runs "Restoring…" and ends done (then
+    // "restore_used" is recorded and the library reloaded) or failed with the
+    // engine's sentence; the restore runs to its end whoever asked for it and
+    // whatever closes meanwhile. Refused while isBusyFor(app), the reason
+    // set as the error.
+    QCoro::Task<RestoreOutcome> restore(AppRecord app);
     QCoro::Task<void> fixIncident(AppRecord app);
     QCoro::Task<void> approveHeadlessAsk(AppRecord app);
     QCoro::Task<void> getHelp(AppRecord app);
@@ -247,6 +274,9 @@ public:
                                                       const RemediationRegistry &registry);
 
     // The texts these actions leave.
+    // Why re-install, uninstall or restore ("re-install", "uninstall",
+    // "restore") does not start while other work may change the same app.
+    static QString busyRefusalText(const QString &action, const QString &appName);
     static QString stillOutdatedText(const AppRecord &record);
     static QString fixFailureText(const QString &bundleId);
     static QString notLandedText(const QString &bundleId);

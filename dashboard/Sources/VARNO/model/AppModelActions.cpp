@@ -1,8 +1,9 @@
 // The actions on one application: update, update mode, its own updater,
-// re-install, uninstall, fix, approve and get help.
+// re-install, uninstall, restore, fix, approve and get help.
 
 #include "model/AppModel.h"
 
+#include "engine/ExperimentRecorder.h"
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "platform/Clock.h"
@@ -25,6 +26,13 @@ QCoro::Task<void> runForBundle(QStringList arguments, QString bundleId, double t
 
 const QString AppModel::alreadyRunningText =
     QStringLiteral("Brusk is already running an update. Give it a moment and try again.");
+
+QString AppModel::busyRefusalText(const QString &action, const QString &appName)
+{
+    return QStringLiteral("Brusk can't ") + action + QLatin1Char(' ') + appName
+        + QStringLiteral(" right now — a scan, update, or other change is already running. Give it a moment and try "
+                         "again.");
+}
 
 QString AppModel::stillOutdatedText(const AppRecord &record)
 {
@@ -133,8 +141,8 @@ QCoro::Task<void> AppModel::triggerSelfUpdate(AppRecord app)
 
 // Re-install and uninstall: running with the text, then done and a reload
 // that removes the entry, or failed with the engine's sentence. Neither starts
-// while other engine work may replace the same app (isBusyFor): the press
-// does nothing.
+// while other engine work may replace the same app (isBusyFor): the error says
+// why (a confirmation may be answered after a scan or update has started).
 QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString runningText, QCoro::Task<void> call)
 {
     QPointer<AppModel> self(this);
@@ -155,8 +163,10 @@ QCoro::Task<void> AppModel::runLifecycleAction(QString bundleId, QString running
 QCoro::Task<void> AppModel::reinstall(AppRecord app)
 {
     // Before the engine call is made: a task starts running when it is made.
-    if (isBusyFor(app.bundle_id))
+    if (isBusyFor(app.bundle_id)) {
+        setError(busyRefusalText(QStringLiteral("re-install"), app.app_name));
         co_return;
+    }
     const QString text = QStringLiteral("Reinstalling…");
     auto call = VARNOProcess::reinstall(app.bundle_id);
     co_await runLifecycleAction(app.bundle_id, text, std::move(call));
@@ -165,11 +175,38 @@ QCoro::Task<void> AppModel::reinstall(AppRecord app)
 QCoro::Task<void> AppModel::uninstall(AppRecord app)
 {
     // Before the engine call is made: a task starts running when it is made.
-    if (isBusyFor(app.bundle_id))
+    if (isBusyFor(app.bundle_id)) {
+        setError(busyRefusalText(QStringLiteral("uninstall"), app.app_name));
         co_return;
+    }
     const QString text = QStringLiteral("Uninstalling…");
     auto call = VARNOProcess::uninstall(app.bundle_id);
     co_await runLifecycleAction(app.bundle_id, text, std::move(call));
+}
+
+QCoro::Task<AppModel::RestoreOutcome> AppModel::restore(AppRecord app)
+{
+    const QString bid = app.bundle_id;
+    if (isBusyFor(bid)) {
+        const QString why = busyRefusalText(QStringLiteral("restore"), app.app_name);
+        setError(why);
+        co_return RestoreOutcome::refused(why);
+    }
+    QPointer<AppModel> self(this);
+    setUpdateState(bid, UpdateState::running(QStringLiteral("Restoring…")));
+    auto call = VARNOProcess::restore(bid);
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(std::move(call));
+    if (failure) {
+        if (self)
+            setUpdateState(bid, UpdateState::failed(failure->description));
+        co_return RestoreOutcome::failed(failure->description);
+    }
+    ExperimentRecorder::record(ExperimentRecorder::restoreUsed);
+    if (!self)
+        co_return RestoreOutcome::restored();
+    setUpdateState(bid, UpdateState::done());
+    co_await load();
+    co_return RestoreOutcome::restored();
 }
 
 QCoro::Task<void> AppModel::fixIncident(AppRecord app)

@@ -870,7 +870,19 @@ void ProvenanceDrawerView::pickMode(int index)
     if (!m_model || index < 0)
         return;
     const QString mode = m_modePicker->itemData(index).toString();
-    start(m_model->setUpdateMode(app(), mode));
+    start(changeUpdateMode(app(), mode));
+}
+
+QCoro::Task<void> ProvenanceDrawerView::changeUpdateMode(AppRecord app, QString mode)
+{
+    const QPointer<ProvenanceDrawerView> self(this);
+    QCoro::Task<void> change = m_model->setUpdateMode(std::move(app), std::move(mode));
+    co_await std::move(change);
+    // A success has reloaded the library (and refreshed the drawer); a
+    // refusal or an engine that kept the old mode changed nothing, so the
+    // picker would stay on the refused mode.
+    if (self)
+        self->refresh();
 }
 
 void ProvenanceDrawerView::setActionToConfirm(std::optional<AppLifecycleAction> action)
@@ -917,14 +929,18 @@ void ProvenanceDrawerView::confirmPendingAction()
     if (!action || !m_model)
         return;
     const AppRecord shown = app();
-    // The gate is asked again: other work may have started while the dialog was open.
-    const bool busy = isBusy();
-    if (*action == AppLifecycleAction::reinstall) {
-        if (canReinstall(shown, busy))
-            start(m_model->reinstall(shown));
-    } else if (canUninstall(shown, busy)) {
-        start(m_model->uninstall(shown));
+    // The gates are asked again, and a refusal says why: the record may have
+    // changed while the dialog was open, and the model refuses (with its own
+    // sentence) while other work runs that may change the same app.
+    const bool allowed = *action == AppLifecycleAction::reinstall ? canReinstall(shown, false) : canUninstall(shown, false);
+    if (!allowed) {
+        m_model->setError(noLongerAllowedText(*action, shown));
+        return;
     }
+    if (*action == AppLifecycleAction::reinstall)
+        start(m_model->reinstall(shown));
+    else
+        start(m_model->uninstall(shown));
 }
 
 void ProvenanceDrawerView::showRestoreSheet()

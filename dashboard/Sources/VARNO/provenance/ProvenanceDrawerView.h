@@ -151,6 +151,9 @@ private:
     void cancelLoad();
     void confirmPendingAction();
     void pickMode(int index);
+    // Has the model change the mode, then shows the record's mode whatever
+    // came of it (a refused change leaves the record as it was).
+    QCoro::Task<void> changeUpdateMode(AppRecord app, QString mode);
 
     QPointer<AppModel> m_model;
     AppRecord m_app;

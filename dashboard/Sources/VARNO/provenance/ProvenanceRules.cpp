@@ -103,6 +103,15 @@ bool canTriggerInAppUpdate(const AppRecord &app)
     return updatesItselfThroughVendor(app) || app.update_mode.value_or(QStringLiteral("auto")) == QStringLiteral("self");
 }
 
+QString noLongerAllowedText(AppLifecycleAction action, const AppRecord &app)
+{
+    if (action == AppLifecycleAction::reinstall)
+        return QStringLiteral("Brusk can't re-install ") + app.app_name
+            + QStringLiteral(" — VARNO no longer sees it as a Homebrew cask.");
+    return QStringLiteral("Brusk won't uninstall ") + app.app_name
+        + QStringLiteral(" — it has no known location, or it is part of the system.");
+}
+
 UpdateSlot updateSlot(const AppRecord &app)
 {
     if (canTriggerInAppUpdate(app))

@@ -56,6 +56,9 @@ bool canUninstall(const AppRecord &app, bool busy);
 
 // The lifecycle action waiting for the user's confirmation.
 enum class AppLifecycleAction { reinstall, uninstall };
+// Why a confirmed action no longer may run when the record it was asked for
+// has changed meanwhile (no longer a cask; no known or a protected location).
+QString noLongerAllowedText(AppLifecycleAction action, const AppRecord &app);
 // "reinstall" or "uninstall".
 QString actionIdentity(AppLifecycleAction action);
 // "Re-install <name>?" / "Uninstall <name>?"; empty when nothing is pending.

@@ -1,6 +1,5 @@
 #include "provenance/RestoreSheet.h"
 
-#include "engine/ExperimentRecorder.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "engine/VARNOSettings.h"
@@ -12,7 +11,6 @@
 #include "provenance/ProvenanceParts.h"
 #include "sheets/SheetFrame.h"
 
-#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -44,8 +42,9 @@ RestoreSheet::RestoreSheet(AppModel *model, const AppRecord &app, QWidget *paren
             accept();
             return;
         }
+        // The model asks its own busy gate again and says why it refuses.
         if (restoreFooterButton(m_state.backup, m_state.restored, m_state.error) == RestoreFooterButton::restore
-            && !m_state.isRestoring && !isBusy()) {
+            && !m_state.isRestoring) {
             QCoro::Task<void> restore = performRestore();
             Q_UNUSED(restore);
         }
@@ -87,23 +86,6 @@ void RestoreSheet::showEvent(QShowEvent *event)
     Q_UNUSED(load);
 }
 
-void RestoreSheet::reject()
-{
-    // A running restore keeps the sheet: its outcome is shown here.
-    if (m_state.isRestoring)
-        return;
-    QDialog::reject();
-}
-
-void RestoreSheet::closeEvent(QCloseEvent *event)
-{
-    if (m_state.isRestoring) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
 // --- Engine calls ---------------------------------------------------------------------------
 
 QCoro::Task<void> RestoreSheet::loadBackup()
@@ -116,6 +98,7 @@ QCoro::Task<void> RestoreSheet::loadBackup()
     m_token = token;
     m_state.isLoading = true;
     m_state.error.reset();
+    m_state.retentionDays.reset();
     refresh();
 
     std::optional<BackupRecord> backup;
@@ -135,21 +118,23 @@ QCoro::Task<void> RestoreSheet::loadBackup()
     } else {
         m_state.backup = backup;
     }
-
-    // An expired backup: say how long backups are kept, when the engine tells.
-    if (!failure && reasonIsExpiry(m_state.backup)) {
-        std::optional<qint64> days;
-        try {
-            const RetentionStatus retention = co_await VARNOSettings::retentionStatus();
-            days = retention.policy.retentionDays;
-        } catch (...) {
-            days.reset();
-        }
-        if (!self || self->m_token != token)
-            co_return;
-        m_state.retentionDays = days;
-    }
     m_state.isLoading = false;
+    refresh();
+
+    // An expired backup: the answer shows at once; how long backups are kept
+    // is filled in when the engine tells (never, when the sheet closes first).
+    if (failure || !reasonIsExpiry(m_state.backup))
+        co_return;
+    std::optional<qint64> days;
+    try {
+        const RetentionStatus retention = co_await VARNOSettings::retentionStatus(token);
+        days = retention.policy.retentionDays;
+    } catch (...) {
+        days.reset();
+    }
+    if (!self || self->m_token != token || !days)
+        co_return;
+    m_state.retentionDays = days;
     refresh();
 }
 
@@ -157,47 +142,47 @@ QCoro::Task<void> RestoreSheet::performRestore()
 {
     QPointer<RestoreSheet> self(this);
     QPointer<AppModel> model = m_model;
-    const QString bid = m_app.bundle_id;
+    const AppRecord app = m_app;
+    if (!model)
+        co_return;
     m_state.isRestoring = true;
     m_state.error.reset();
     refresh();
 
-    std::optional<QString> failure;
-    try {
-        co_await VARNOProcess::restore(bid);
-    } catch (const std::exception &error) {
-        failure = restoreFailureText(error);
-    } catch (...) {
-        failure = QStringLiteral("Something went wrong running VARNO.");
-    }
-    if (failure) {
-        qCInfo(lcVarno).noquote() << "restore of" << bid << "failed:" << *failure;
-        if (self) {
-            self->m_state.error = failure;
-            self->m_state.isRestoring = false;
-            self->refresh();
-        } else if (model) {
-            model->setError(failure);
-        }
+    // The model runs the restore to its end, also once this sheet has closed.
+    QCoro::Task<AppModel::RestoreOutcome> restoring = model->restore(app);
+    const AppModel::RestoreOutcome outcome = co_await std::move(restoring);
+    if (outcome.kind() == AppModel::RestoreOutcome::Kind::failed)
+        qCInfo(lcVarno).noquote() << "restore of" << app.bundle_id << "failed:" << outcome.text();
+    if (!self) {
+        // Closed meanwhile: the app's entry shows the failure, and so does
+        // the window's alert, with the reason.
+        if (outcome.kind() == AppModel::RestoreOutcome::Kind::failed && model)
+            model->setError(QStringLiteral("Couldn’t restore ") + app.app_name + QStringLiteral(": ") + outcome.text());
         co_return;
     }
-    if (self) {
-        self->m_state.restored = true;
-        self->refresh();
+    switch (outcome.kind()) {
+    case AppModel::RestoreOutcome::Kind::restored:
+        m_state.restored = true;
+        break;
+    case AppModel::RestoreOutcome::Kind::failed:
+        m_state.error = outcome.text();
+        break;
+    case AppModel::RestoreOutcome::Kind::refused:
+        break; // nothing ran; the model's error says why
     }
-    ExperimentRecorder::record(ExperimentRecorder::restoreUsed);
-    if (model)
-        co_await model->load();
-    if (self) {
-        self->m_state.isRestoring = false;
-        self->refresh();
-    }
+    m_state.isRestoring = false;
+    refresh();
 }
 
 // --- Drawing ----------------------------------------------------------------------------------
 
 void RestoreSheet::refresh()
 {
+    // The model marks the app done before it reloads the library: the
+    // success shows while the library reloads.
+    if (m_state.isRestoring && m_model && m_model->updateState(m_app.bundle_id).kind() == UpdateState::Kind::done)
+        m_state.restored = true;
     rebuildStateArea();
     switch (restoreFooterButton(m_state.backup, m_state.restored, m_state.error)) {
     case RestoreFooterButton::restore:
@@ -215,8 +200,6 @@ void RestoreSheet::refresh()
         break;
     }
     primaryButton()->setAccessibleName(primaryButton()->text());
-    // While the restore runs the sheet waits for its outcome.
-    ghostButton()->setEnabled(!m_state.isRestoring);
     Q_EMIT refreshed();
 }
 

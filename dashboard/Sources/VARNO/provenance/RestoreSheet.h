@@ -18,14 +18,17 @@ class StyledButton;
 
 // The sheet in which the user puts one app back to the version of its last
 // local backup. Each time it is shown it asks the engine again for the
-// backup's status (cancelled when the sheet closes), shows what it found, runs
-// the restore, reports the outcome in place and, after a success, reloads the
-// library. Error and success are final for the sheet's lifetime.
+// backup's status (cancelled when the sheet closes), shows what it found, has
+// the model run the restore, reports the outcome in place and, after a
+// success, the model reloads the library. Error and success are final for the
+// sheet's lifetime. For an expired backup it shows the answer at once and
+// names the configured retention once the engine has told it (that question
+// ends with the sheet too).
 //
-// While a restore runs, the sheet cannot be closed: "Cancel", Esc and the
-// window's close button wait for the outcome, so that a failure is always
-// shown. Should the sheet go away all the same (its window closed), a failure
-// becomes the model's error.
+// "Cancel" and Esc close the sheet also while a restore runs: the restore goes
+// on in the model, whose entry for the app shows it running and then done or
+// failed with the reason; a failure that the closed sheet can no longer show
+// also becomes the model's error.
 class RestoreSheet : public SheetFrame {
     Q_OBJECT
 
@@ -60,14 +63,11 @@ public:
 
     StyledButton *cancelButton() const { return ghostButton(); }
 
-    void reject() override;
-
 Q_SIGNALS:
     void refreshed();
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
 
 private:
     void refresh();
