@@ -236,6 +236,35 @@ class _Tx:
         return False
 
 
+class _setup_lock:
+    """Serialises the one-time set-up of the database between engine runs.
+
+    Two first runs that both find the new database in its rollback journal and switch it to WAL at the
+    same moment deadlock on its locks, and SQLite refuses one of them at once ("database is locked")
+    instead of waiting out the busy time-out. So every run checks the journal mode and the migrations
+    while it holds this lock: one run sets the database up and the others find it done. Once the
+    database is set up the check takes a moment, and the OS drops the lock when a run dies.
+    """
+
+    def __init__(self, path):
+        self.path = path
+        self.fd = None
+
+    def __enter__(self):
+        import fcntl
+        self.fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o600)
+        try:
+            fcntl.flock(self.fd, fcntl.LOCK_EX)
+        except OSError:
+            os.close(self.fd)
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        os.close(self.fd)
+        return False
+
+
 def connect():
     """Open the database, creating and migrating it when needed."""
     common.ensure_dir(common.data_dir())
@@ -244,18 +273,28 @@ def connect():
         conn = sqlite3.connect(path, timeout=30, isolation_level=None)
         conn.row_factory = sqlite3.Row
         conn.execute("PRAGMA busy_timeout=30000")
-        mode = conn.execute("PRAGMA journal_mode").fetchone()[0]
-        if str(mode).lower() != "wal":
-            conn.execute("PRAGMA journal_mode=WAL")
-        conn.execute("PRAGMA synchronous=NORMAL")
     except sqlite3.DatabaseError as exc:
         raise common.EngineError("The VARNO database at %s can't be opened (%s)." % (path, exc))
     store = Store(conn)
     try:
-        migrate(store)
-    except sqlite3.DatabaseError as exc:
+        with _setup_lock(os.path.join(common.data_dir(), ".database.lock")):
+            try:
+                mode = conn.execute("PRAGMA journal_mode").fetchone()[0]
+                if str(mode).lower() != "wal":
+                    conn.execute("PRAGMA journal_mode=WAL")
+                conn.execute("PRAGMA synchronous=NORMAL")
+            except sqlite3.DatabaseError as exc:
+                raise common.EngineError("The VARNO database at %s can't be opened (%s)." % (path, exc))
+            try:
+                migrate(store)
+            except sqlite3.DatabaseError as exc:
+                raise common.EngineError("The VARNO database at %s can't be prepared (%s)." % (path, exc))
+    except OSError as exc:
         store.close()
-        raise common.EngineError("The VARNO database at %s can't be prepared (%s)." % (path, exc))
+        raise common.EngineError("The VARNO database at %s can't be opened (%s)." % (path, exc.strerror or exc))
+    except common.EngineError:
+        store.close()
+        raise
     try:
         os.chmod(path, 0o600)
     except OSError:
