@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -702,6 +703,35 @@ private Q_SLOTS:
         }
         QVERIFY(error);
         QCOMPARE(error->code(), 9);
+    }
+
+    void quittingBeforeTheStartIsDeliveredEndsTheChildAndItsGroup()
+    {
+        EngineTest::installScript(stubbornEngine(true));
+        VarnoTest::ReadySignal ready(m_home->filePath(QStringLiteral("ready")));
+        // The run forks the engine and waits for the event loop to deliver
+        // the start. The loop is held back meanwhile: the engine starts its
+        // helper and says it is ready, and the app quits before the run has
+        // heard that its engine started.
+        auto run = VARNOProcess::run({QStringLiteral("scan")}, 300);
+        QVERIFY(ready.waitHoldingEvents());
+        const QList<qint64> pids = VarnoTest::readPids(m_home->filePath(QStringLiteral("pids")));
+        QCOMPARE(pids.size(), 2);
+        const auto leftovers = qScopeGuard([&pids] { VarnoTest::killProcesses(pids); });
+        ChildProcesses::shutDown(300);
+        ChildProcesses::resetForTesting();
+        QVERIFY(stubbornEngineIsGone(pids));
+
+        // (In the app the run is never resumed; here the loop runs on.)
+        std::optional<VARNOError> error;
+        try {
+            VarnoTest::await(std::move(run), 30s);
+        } catch (const VARNOError &e) {
+            error = e;
+        }
+        QVERIFY(error);
+        QCOMPARE(error->code(), 9);
+        QCOMPARE(ChildProcesses::runningCount(), 0);
     }
 
     void grandchildHoldingThePipesDoesNotHoldTheRun()

@@ -8,6 +8,7 @@
 #include "engine/UpdateStream.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "platform/ChildProcesses.h"
 #include "platform/VarnoPaths.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QSet>
 #include <QThread>
 #include <QTest>
@@ -469,6 +471,39 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([&pids] {
             return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
         }, 5s));
+    }
+
+    void quittingBeforeTheStartIsDeliveredEndsTheEngineAndWhatItStarted()
+    {
+        VarnoTest::TempHome home;
+        VarnoTest::ShellInterpreter shell;
+        writeFakeEngine("trap '' TERM\nsleep 300 &\necho \"$$ $!\" > \"$HOME/pids\"\n"
+                        "echo ready > \"$HOME/ready\"\nsleep 300\n");
+        VarnoTest::ReadySignal ready(home.filePath(QStringLiteral("ready")));
+        // The stream forks the engine and waits for the event loop to deliver
+        // the start. The loop is held back meanwhile: the engine starts its
+        // installer and says it is ready, and the app quits before the stream
+        // has heard that its engine started.
+        auto stream = UpdateStream::streamUpdate({}, {}, {});
+        QVERIFY(ready.waitHoldingEvents());
+        const QList<qint64> pids = VarnoTest::readPids(home.filePath(QStringLiteral("pids")));
+        QCOMPARE(pids.size(), 2);
+        const auto leftovers = qScopeGuard([&pids] { VarnoTest::killProcesses(pids); });
+        ChildProcesses::shutDown(300);
+        ChildProcesses::resetForTesting();
+        QVERIFY(VarnoTest::waitUntil([&pids] {
+            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
+        }, 5s));
+
+        // (In the app the stream is never resumed; here the loop runs on.)
+        std::optional<VARNOError> error;
+        try {
+            VarnoTest::await(std::move(stream), 30s);
+        } catch (const VARNOError &e) {
+            error = e;
+        }
+        QVERIFY(error);
+        QCOMPARE(ChildProcesses::runningCount(), 0);
     }
 
     void controlWordsReachTheEngine()

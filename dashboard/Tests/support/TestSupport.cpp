@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -262,6 +263,14 @@ bool processIsAlive(qint64 pid)
     return state != 'Z' && state != 'X';
 }
 
+void killProcesses(const QList<qint64> &pids)
+{
+    for (const qint64 pid : pids) {
+        if (processIsAlive(pid))
+            ::kill(pid_t(pid), SIGKILL);
+    }
+}
+
 QList<qint64> readPids(const QString &path)
 {
     QList<qint64> pids;
@@ -320,6 +329,13 @@ bool ReadySignal::wait(std::chrono::milliseconds timeout) const
 {
     const std::shared_ptr<State> state = m_state;
     return waitUntil([state] { return bool(state->ready); }, timeout);
+}
+
+bool ReadySignal::waitHoldingEvents(std::chrono::milliseconds timeout) const
+{
+    // The reader thread ends once it has read the engine's line.
+    m_state->reader->wait(QDeadlineTimer(timeout));
+    return m_state->ready;
 }
 
 bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)

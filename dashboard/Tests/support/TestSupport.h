@@ -214,6 +214,9 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::se
 // only waits to be reaped counts as ended). Reads /proc.
 bool processIsAlive(qint64 pid);
 
+// Kills those of the processes that are still alive (what a failed test left).
+void killProcesses(const QList<qint64> &pids);
+
 // The process ids a fake engine wrote to a file, separated by blanks.
 QList<qint64> readPids(const QString &path);
 
@@ -231,6 +234,9 @@ public:
     bool isReady() const;
     // Spins the event loop until the engine said it is ready (or the time-out).
     bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Blocks until the engine said it is ready (or the time-out) without
+    // running the event loop: what the loop would deliver meanwhile waits.
+    bool waitHoldingEvents(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
 private:
     struct State;

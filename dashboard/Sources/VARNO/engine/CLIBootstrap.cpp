@@ -409,12 +409,13 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
     QEventLoop loop;
     QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
 
-    process->start();
+    // Registered from the fork on: a quit from the GUI thread while this one
+    // still waits for the start ends the step and what it started.
+    ChildProcesses::Registration registration;
+    if (!registration.start(*process))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     if (!process->waitForStarted(-1) && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
-    ChildProcesses::Registration registration;
-    if (!registration.add(process->processId()))
-        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     // The setup steps read nothing; one that tries gets end of file at once.
     process->closeWriteChannel();
 

@@ -255,13 +255,14 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
         VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());
     QProcess *process = child.get();
 
-    process->start();
+    // Registered from the fork on: a quit before the event loop delivers the
+    // start still ends the engine and what it started.
+    ChildProcesses::Registration registration;
+    if (!registration.start(*process))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     co_await StartWatcher::settled(process);
     if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
-    ChildProcesses::Registration registration;
-    if (!registration.add(process->processId()))
-        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     // Made while the engine surely runs: it ends the engine's group.
     ChildProcesses::Stopper stopper(process, tuning.killGraceMs);
 

@@ -315,14 +315,15 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
 
     StartWatcher startWatcher(process);
-    process->start();
+    // Registered from the fork on: a quit before the event loop delivers the
+    // start still ends the engine and what it started.
+    ChildProcesses::Registration registration;
+    if (!registration.start(*process))
+        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
     if (process->state() == QProcess::Starting)
         co_await qCoro(&startWatcher, &StartWatcher::settledSignal);
     if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)
         throw ProcessLaunchError(process->errorString());
-    ChildProcesses::Registration registration;
-    if (!registration.add(process->processId()))
-        throw ProcessLaunchError(QStringLiteral("VARNO is quitting."));
 
     if (stdinData) {
         // Buffered and written as the child reads; a child that has gone

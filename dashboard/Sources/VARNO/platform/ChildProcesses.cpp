@@ -101,11 +101,26 @@ Registration::~Registration()
     remove();
 }
 
+bool Registration::start(QProcess &process)
+{
+    remove();
+    if (isShuttingDown())
+        return false;
+    process.start();
+    return add(process.processId());
+}
+
 bool Registration::add(qint64 pid)
 {
     remove();
     if (pid <= 0)
         return true;
+    // The child makes its own group between fork and exec, but need not have
+    // run yet. Making it from here as well means the group exists before the
+    // quit path can signal it, whichever of the two runs first; once the
+    // child has run its exec (and so made the group) this call fails, and
+    // nothing is lost.
+    ::setpgid(pid_t(pid), pid_t(pid));
     Registry &r = registry();
     {
         QMutexLocker lock(&r.mutex);

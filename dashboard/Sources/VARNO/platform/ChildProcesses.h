@@ -37,8 +37,15 @@ public:
     Registration(const Registration &) = delete;
     Registration &operator=(const Registration &) = delete;
 
-    // Registers the started child's group. False when the app is quitting:
-    // the group has then been killed and the caller must not go on.
+    // Starts the process (placed in its own group) and registers the group
+    // as soon as start() has forked the child: from then on a quit ends it,
+    // also while the event loop has not yet delivered its start. False when
+    // the app is quitting: the child is then not started, or killed at once,
+    // and the caller must not go on.
+    [[nodiscard]] bool start(QProcess &process);
+    // Registers the group of a child that start() of QProcess has forked
+    // (nothing for pid <= 0). False when the app is quitting: the group has
+    // then been killed and the caller must not go on.
     [[nodiscard]] bool add(qint64 pid);
     // Leaves the registry (also done by the destructor).
     void remove();
