@@ -300,6 +300,66 @@ private Q_SLOTS:
                             "Install Python 3 to continue.\n\n"));
     }
 
+    void failureLogRotatesBeforeAnEntryWouldPassItsSize_data()
+    {
+        QTest::addColumn<int>("earlier"); // bytes the log holds already
+        QTest::addColumn<int>("detail");  // bytes of the failing step's standard error
+        QTest::addColumn<bool>("rotated");
+        QTest::newRow("room for the entry") << 1000 << 1000 << false;
+        QTest::newRow("the entry would pass the size") << 262000 << 1000 << true;
+        QTest::newRow("a megabyte of standard error") << 1000 << 1048576 << true;
+        QTest::newRow("a megabyte into an empty log") << 0 << 1048576 << false;
+    }
+
+    void failureLogRotatesBeforeAnEntryWouldPassItsSize()
+    {
+        // What the log held moves to bootstrap.err.prev whole, and the new
+        // entry is whole in bootstrap.err.
+        QFETCH(int, earlier);
+        QFETCH(int, detail);
+        QFETCH(bool, rotated);
+        VarnoTest::TempHome home;
+        const QString log = VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err");
+        const QString previous = log + QStringLiteral(".prev");
+        const QByteArray held = QByteArray(earlier, 'e');
+        QVERIFY(VarnoTest::writeFile(log, held));
+        QVERIFY(VarnoTest::writeFile(previous, "an older generation"));
+        VarnoTest::FixedClock clock(QDateTime(QDate(2026, 1, 31), QTime(8, 5, 9), Qt::UTC));
+        const CLIBootstrapError failure = CLIBootstrapError::migrationFailed(3, QString(detail, QLatin1Char('d')));
+        CLIBootstrap::logBootstrapFailure(failure);
+        const QByteArray entry = "[2026-01-31T08:05:09Z] " + failure.errorDescription().toUtf8() + '\n'
+            + QByteArray(detail, 'd') + "\n\n";
+        if (rotated) {
+            QCOMPARE(VarnoTest::readFile(previous), held);
+            QCOMPARE(VarnoTest::readFile(log), entry);
+        } else {
+            QCOMPARE(VarnoTest::readFile(previous), QByteArray("an older generation"));
+            QCOMPARE(VarnoTest::readFile(log), held + entry);
+        }
+    }
+
+    void failureLogStaysBoundedOverRepeatedFailures()
+    {
+        // Every failed launch with a megabyte of standard error: the log
+        // holds the newest entry, .prev the newest 262144 bytes before it.
+        VarnoTest::TempHome home;
+        const QString log = VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err");
+        VarnoTest::FixedClock clock(QDateTime(QDate(2026, 1, 31), QTime(8, 5, 9), Qt::UTC));
+        for (int launch = 0; launch < 5; ++launch) {
+            clock.advance(1s);
+            CLIBootstrap::logBootstrapFailure(
+                CLIBootstrapError::selftestFailed(1, QString(1048576, QLatin1Char('0' + launch))));
+        }
+        const QByteArray kept = VarnoTest::readFile(log);
+        QVERIFY2(kept.startsWith("[2026-01-31T08:05:14Z] "), kept.left(40).constData());
+        QCOMPARE(kept.size(), kept.indexOf('\n') + 1 + 1048576 + 2);
+        QVERIFY(kept.contains(QByteArray(1048576, '4')));
+        const QByteArray previous = VarnoTest::readFile(log + QStringLiteral(".prev"));
+        QCOMPARE(previous.size(), 262144);
+        QVERIFY(previous.startsWith(QByteArray(1000, '3')));
+        QVERIFY(previous.endsWith("3\n\n"));
+    }
+
     void setupStepsThatFail_data()
     {
         QTest::addColumn<QByteArray>("migrate");

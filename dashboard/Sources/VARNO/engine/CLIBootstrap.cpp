@@ -3,6 +3,7 @@
 #include "engine/CLIManifest.h"
 #include "engine/EngineGate.h"
 #include "engine/ShellLauncher.h"
+#include "engine/UpdateLogWriter.h"
 #include "engine/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
@@ -510,9 +511,13 @@ void CLIBootstrap::logBootstrapFailure(const std::exception &error)
             entry += *detail + QLatin1Char('\n');
     }
     entry += QLatin1Char('\n');
-    QFile log(folder + QStringLiteral("/bootstrap.err"));
+    const QByteArray bytes = entry.toUtf8();
+    const QString path = folder + QStringLiteral("/bootstrap.err");
+    // A failure's detail may be a megabyte of the engine's standard error.
+    UpdateLogWriter::rotateForRoom(path, bytes.size());
+    QFile log(path);
     if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        log.write(entry.toUtf8());
+        log.write(bytes);
 }
 
 void CLIBootstrap::logBootstrapFailure(std::exception_ptr error)

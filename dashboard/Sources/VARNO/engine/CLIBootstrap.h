@@ -60,7 +60,10 @@ public:
     // The sentence for a bootstrap failure: the error's own description.
     static QString failureMessage(const std::exception &error);
     // Appends "[<UTC ISO 8601>] message", the detail when there is one, and an
-    // empty line to ~/Library/Logs/VARNO/bootstrap.err. Never fails.
+    // empty line to ~/Library/Logs/VARNO/bootstrap.err. Never fails. Rotated
+    // as update.err is at opening: a log that could not take the entry
+    // without passing 262144 bytes first moves (its newest 262144 bytes) to
+    // bootstrap.err.prev, so each entry stays whole in one of the two files.
     static void logBootstrapFailure(const std::exception &error);
     static void logBootstrapFailure(std::exception_ptr error);
 

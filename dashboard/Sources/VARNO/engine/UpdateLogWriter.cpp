@@ -45,7 +45,7 @@ std::unique_ptr<UpdateLogWriter> UpdateLogWriter::open(const QString &path, qint
     if (!QDir().mkpath(info.absolutePath()))
         return nullptr;
 
-    _rotateIfNeeded(path, rotationSize, rotationSize - qBound<qint64>(0, room, rotationSize));
+    rotateForRoom(path, room);
 
     auto shared = std::make_shared<Shared>();
     shared->file.setFileName(path);
@@ -58,6 +58,11 @@ std::unique_ptr<UpdateLogWriter> UpdateLogWriter::open(const QString &path, qint
         return nullptr;
     }
     return std::unique_ptr<UpdateLogWriter>(new UpdateLogWriter(path, std::move(shared)));
+}
+
+void UpdateLogWriter::rotateForRoom(const QString &path, qint64 room)
+{
+    _rotateIfNeeded(path, rotationSize, rotationSize - qBound<qint64>(0, room, rotationSize));
 }
 
 UpdateLogWriter::UpdateLogWriter(QString path, std::shared_ptr<Shared> shared)

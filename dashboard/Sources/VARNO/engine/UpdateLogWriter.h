@@ -37,6 +37,12 @@ public:
     static std::unique_ptr<UpdateLogWriter> open(const QString &path, qint64 room = 0);
     static std::unique_ptr<UpdateLogWriter> open() { return open(defaultPath()); }
 
+    // The rotation at opening, for a log that is appended to by other means
+    // (the bootstrap's failure log): when the log at path could not take
+    // room more bytes without passing rotationSize, its newest rotationSize
+    // bytes move to path + ".prev" and it starts empty.
+    static void rotateForRoom(const QString &path, qint64 room);
+
     ~UpdateLogWriter();
     UpdateLogWriter(const UpdateLogWriter &) = delete;
     UpdateLogWriter &operator=(const UpdateLogWriter &) = delete;
