@@ -382,6 +382,58 @@ private Q_SLOTS:
         QCOMPARE(PlainText::forDisplay(text), expected);
     }
 
+    // Only a window of the text is read, widened while the answer could
+    // still change: the cut is the same as over the whole text.
+    void prefixCharacters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("10 MiB, one character") << QString(10485760, QLatin1Char('n')) << 1 << QStringLiteral("n");
+        QTest::newRow("fewer characters than asked") << QStringLiteral("e\u0301t\u00e9") << 5 << QStringLiteral("e\u0301t\u00e9");
+        QTest::newRow("accents past the first window stay with their letter")
+            << QStringLiteral("a") + QString(40, QChar(0x0301)) + QStringLiteral("bc") << 1
+            << QStringLiteral("a") + QString(40, QChar(0x0301));
+        // Two characters are first looked for in 9 code units.
+        QTest::newRow("a pair of surrogates across the window's end")
+            << QStringLiteral("a") + QString(7, QChar(0x0301)) + QStringLiteral("\U0001F600xyz") << 2
+            << QStringLiteral("a") + QString(7, QChar(0x0301)) + QStringLiteral("\U0001F600");
+        QTest::newRow("an accent right after the window's end")
+            << QStringLiteral("ab") + QString(8, QChar(0x0301)) + QStringLiteral("x") << 2
+            << QStringLiteral("ab") + QString(8, QChar(0x0301));
+        QTest::newRow("pairs of surrogates, counted as characters")
+            << QString(3, QChar(0x2603)) + QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600tail") << 6
+            << QString(3, QChar(0x2603)) + QStringLiteral("\U0001F600\U0001F600\U0001F600");
+    }
+
+    void prefixCharacters()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        QCOMPARE(PlainText::prefixCharacters(text, count), expected);
+    }
+
+    void forField_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a name: unchanged") << QStringLiteral("Pocketloom") << QStringLiteral("Pocketloom");
+        QTest::newRow("exactly the limit: unchanged") << QString(256, QLatin1Char('n')) << QString(256, QLatin1Char('n'));
+        QTest::newRow("9 MiB name") << QString(9437184, QLatin1Char('n'))
+                                    << QString(256, QLatin1Char('n')) + QStringLiteral("\u2026");
+        QTest::newRow("characters, not code units")
+            << QString(300, QChar(0x00e9)).replace(QChar(0x00e9), QStringLiteral("e\u0301"))
+            << QString(256, QChar(0x00e9)).replace(QChar(0x00e9), QStringLiteral("e\u0301")) + QStringLiteral("\u2026");
+    }
+
+    void forField()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(PlainText::forField(text), expected);
+    }
+
     void aVeryLongClusterIsStillBounded()
     {
         const QString zalgo = QStringLiteral("a") + QString(100000, QChar(0x0301));

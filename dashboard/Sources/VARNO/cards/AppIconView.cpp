@@ -123,7 +123,7 @@ QString AppIconView::firstCharacter(const QString &name)
 
 QString AppIconView::tileLetter() const
 {
-    return firstCharacter(m_app.app_name);
+    return firstCharacter(PlainText::forField(m_app.app_name));
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
+#include "platform/PlainText.h"
 
 #include <QActionGroup>
 #include <QGuiApplication>
@@ -31,8 +32,9 @@ ElidedLabel::ElidedLabel(const QFont &font, ColorPair color, Qt::TextElideMode m
     VarnoColor::repaintOnAppearanceChange(this);
 }
 
-void ElidedLabel::setText(const QString &text)
+void ElidedLabel::setText(const QString &whole)
 {
+    const QString text = PlainText::forField(whole);
     if (m_text == text)
         return;
     m_text = text;
@@ -133,8 +135,9 @@ LineLimitedLabel::LineLimitedLabel(const QFont &font, ColorPair color, int maxLi
     VarnoColor::repaintOnAppearanceChange(this);
 }
 
-void LineLimitedLabel::setText(const QString &text)
+void LineLimitedLabel::setText(const QString &whole)
 {
+    const QString text = PlainText::forField(whole);
     if (m_text == text)
         return;
     m_text = text;

@@ -26,7 +26,8 @@ class TrustBadgeView;
 using ShowProvenance = std::function<void(const AppRecord &)>;
 
 // One line of plain text in a face and a colour pair, cut with "…" (at the
-// end or in the middle) when it is given less room than it needs.
+// end or in the middle) when it is given less room than it needs. It holds
+// and lays out at most what PlainText::forField keeps of a text.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 
@@ -62,7 +63,8 @@ private:
 };
 
 // Plain text that wraps to at most `maxLines` lines, the last one ending in
-// "…" when the text needs more.
+// "…" when the text needs more. It holds and lays out at most what
+// PlainText::forField keeps of a text.
 class LineLimitedLabel : public QWidget {
     Q_OBJECT
 

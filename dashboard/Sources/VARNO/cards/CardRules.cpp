@@ -1,6 +1,7 @@
 #include "cards/CardRules.h"
 
 #include "kit/VarnoColor.h"
+#include "platform/PlainText.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -93,7 +94,7 @@ bool canTriggerInAppUpdate(const AppRecord &app)
 
 QString accessibilityCardLabel(const AppRecord &app, const QString &statusText)
 {
-    QStringList parts{app.app_name, statusText};
+    QStringList parts{PlainText::forField(app.app_name), statusText};
     const QString status = app.versionCheckStatus();
     if (status == QStringLiteral("unmeasured")) {
         parts.append(QStringLiteral("version not independently checked"));
@@ -102,8 +103,8 @@ QString accessibilityCardLabel(const AppRecord &app, const QString &statusText)
     } else if (status == QStringLiteral("catalog_stale")) {
         parts.append(QStringLiteral("catalog latest older than installed"));
     } else if (status == QStringLiteral("outdated") && app.current_version && app.latest_version) {
-        parts.append(QStringLiteral("installed ") + *app.current_version + QStringLiteral(", latest ")
-                     + *app.latest_version);
+        parts.append(QStringLiteral("installed ") + PlainText::forField(*app.current_version)
+                     + QStringLiteral(", latest ") + PlainText::forField(*app.latest_version));
     }
     return parts.join(QStringLiteral(", "));
 }
@@ -291,14 +292,14 @@ Confirmation confirmationFor(AppLifecycleAction action, const AppRecord &app)
     switch (action) {
     case AppLifecycleAction::reinstall: {
         const QString token = app.cask_token && !app.cask_token->isEmpty() ? *app.cask_token : app.app_name;
-        confirmation.title = QStringLiteral("Re-install ") + app.app_name + QLatin1Char('?');
-        confirmation.message = QStringLiteral("This will run `brew reinstall --cask ") + token
+        confirmation.title = QStringLiteral("Re-install ") + PlainText::forField(app.app_name) + QLatin1Char('?');
+        confirmation.message = QStringLiteral("This will run `brew reinstall --cask ") + PlainText::forField(token)
             + QStringLiteral("` and may overwrite app settings.");
         confirmation.confirmTitle = QStringLiteral("Re-install");
         break;
     }
     case AppLifecycleAction::uninstall:
-        confirmation.title = QStringLiteral("Uninstall ") + app.app_name + QLatin1Char('?');
+        confirmation.title = QStringLiteral("Uninstall ") + PlainText::forField(app.app_name) + QLatin1Char('?');
         confirmation.message = app.update_mechanism == QStringLiteral("cask")
             ? QStringLiteral("This will run `brew uninstall --cask` for this app. Homebrew will remove the app and "
                              "its Caskroom metadata.")

@@ -7,6 +7,7 @@
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "platform/Clock.h"
+#include "platform/PlainText.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
 #include "records/ShellQuoting.h"
@@ -36,7 +37,7 @@ QString AppModel::busyRefusalText(const QString &action, const QString &appName)
 
 QString AppModel::stillOutdatedText(const AppRecord &record)
 {
-    return QStringLiteral("Still ") + record.current_version.value_or(QStringLiteral("?"))
+    return QStringLiteral("Still ") + PlainText::forField(record.current_version.value_or(QStringLiteral("?")))
         + QStringLiteral(" — brew may have failed. Try Update All for details.");
 }
 

@@ -170,12 +170,15 @@ void AppModel::handleUpdateEvent(const UpdateEvent &event)
         }
         setUpdateProgress(std::move(progress));
     } else if (const auto *appStart = event.as<UpdateEvent::AppStart>()) {
-        setRunRow(appStart->bundleId, UpdateState::running(friendlyStatus(appStart->status)));
+        // The engine's texts are kept as a person is shown them.
+        setRunRow(appStart->bundleId, UpdateState::running(friendlyStatus(PlainText::forDisplay(appStart->status))));
     } else if (const auto *done = event.as<UpdateEvent::AppDone>()) {
         if (done->skipped)
-            setRunRow(done->bundleId, UpdateState::skipped(done->error.value_or(QStringLiteral("skipped"))));
+            setRunRow(done->bundleId,
+                      UpdateState::skipped(PlainText::forDisplay(done->error.value_or(QStringLiteral("skipped")))));
         else if (!done->success)
-            setRunRow(done->bundleId, UpdateState::failed(done->error.value_or(QStringLiteral("update failed"))));
+            setRunRow(done->bundleId,
+                      UpdateState::failed(PlainText::forDisplay(done->error.value_or(QStringLiteral("update failed")))));
         else
             setRunRow(done->bundleId, UpdateState::done());
 

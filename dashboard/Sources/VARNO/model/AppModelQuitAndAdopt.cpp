@@ -7,6 +7,7 @@
 #include "model/EngineFailure.h"
 #include "model/QuitAndUpdateFlow.h"
 #include "platform/Logging.h"
+#include "platform/PlainText.h"
 
 #include <qcoro/qcorotimer.h>
 
@@ -69,7 +70,7 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
         co_return;
     QPointer<AppModel> self(this);
     const QString bid = app.bundle_id;
-    const QString name = app.app_name;
+    const QString name = PlainText::forField(app.app_name); // as a person is shown it
     // An id that reads as an option never reaches the engine: refused before
     // anything is asked to quit, and no command is offered for it.
     try {

@@ -2,6 +2,7 @@
 
 #include "model/ModelText.h"
 #include "model/PosturePresenter.h"
+#include "platform/PlainText.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ QStringList evidenceLines(const AppRecord &app, qint64 collaborationCount)
     if (hasText(app.last_sha256))
         lines << QStringLiteral("Checksum captured");
     if (hasText(app.last_cdn_domain))
-        lines << QStringLiteral("Source domain: ") + *app.last_cdn_domain;
+        lines << QStringLiteral("Source domain: ") + PlainText::forField(*app.last_cdn_domain);
     if (collaborationCount >= 1)
         lines << QStringLiteral("Community checksum consensus: ") + QString::number(collaborationCount);
     if (lines.isEmpty())
@@ -215,7 +216,7 @@ QString vendorDisplayName(const AppRecord &app, const VendorUpdaters &vendorUpda
         return QStringLiteral("vendor updater");
     if (const std::optional<QString> name = vendorUpdaters.displayName(key))
         return *name;
-    return ModelText::capitalized(QString(key).replace(QLatin1Char('_'), QLatin1Char(' ')));
+    return ModelText::capitalized(PlainText::forField(key).replace(QLatin1Char('_'), QLatin1Char(' ')));
 }
 
 } // namespace AppTrustPresenter

@@ -139,7 +139,7 @@ QString shortVersion(const std::optional<QString> &text, int limit)
 {
     if (!text || text->isEmpty())
         return QStringLiteral("?");
-    QString version = *text;
+    QString version = PlainText::forField(*text);
     const QRegularExpressionMatch match = displayVersionPattern().match(version);
     if (match.hasMatch())
         version.remove(match.capturedStart(), match.capturedLength());

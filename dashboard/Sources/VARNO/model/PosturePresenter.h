@@ -73,7 +73,8 @@ bool healthCheckFailed(const QString &report, bool ranCleanly);
 // A version text for display: "?" when absent or empty; build suffixes
 // (",…", "+abcdef…", "(abcdef…)", "[abcdef…]", "-gabcdef…" at the end)
 // removed; blanks and tabs trimmed; past `limit` characters (user-perceived
-// characters) shortened in the middle with "…".
+// characters) shortened in the middle with "…". A text longer than a record
+// field is shown (PlainText::forField) is cut to that first.
 QString shortVersion(const std::optional<QString> &text, int limit);
 
 // The build-suffix pattern behind shortVersion, compiled once.

@@ -2,6 +2,7 @@
 
 #include "engine/CLIBootstrap.h"
 #include "model/AppModel.h"
+#include "platform/PlainText.h"
 #include "panels/OnboardingRules.h"
 #include "platform/Appearance.h"
 #include "platform/ServiceOverride.h"
@@ -245,7 +246,7 @@ QCoro::Task<void> OnboardingFlow::runOnboarding()
     const auto lastName = [this]() -> std::optional<QString> {
         if (!m_model || m_model->apps().isEmpty())
             return std::nullopt;
-        return m_model->apps().constLast().app_name;
+        return PlainText::forField(m_model->apps().constLast().app_name);
     };
     const auto count = [this] { return m_model ? int(m_model->apps().size()) : 0; };
 

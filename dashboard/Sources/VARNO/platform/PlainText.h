@@ -10,7 +10,8 @@ QString trimBlanks(const QString &text);
 
 // The first `count` user-perceived characters (grapheme clusters) of the
 // text, so that a cut never splits a character; the whole text when it is
-// shorter, nothing when count is not positive.
+// shorter, nothing when count is not positive. Work grows with what is kept,
+// not with the length of the text.
 QString prefixCharacters(const QString &text, qsizetype count);
 
 // What a person is shown of a text that may be long (an engine's error,
@@ -22,5 +23,12 @@ constexpr qsizetype displayLines = 6;
 constexpr qsizetype displayCharacters = 400;
 QString forDisplay(const QString &text, qsizetype maxLines = displayLines,
                    qsizetype maxCharacters = displayCharacters);
+
+// What a person is shown of one text of a library record (a name, a bundle
+// id, a version, a token, a path): forDisplay with at most fieldCharacters
+// characters. Views bound each such text before they lay it out; the record
+// itself keeps the whole value for the engine's arguments and for copies.
+constexpr qsizetype fieldCharacters = 256;
+QString forField(const QString &text);
 
 } // namespace PlainText

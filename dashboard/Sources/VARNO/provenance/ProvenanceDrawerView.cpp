@@ -11,6 +11,7 @@
 #include "model/AppTrustPresenter.h"
 #include "platform/Appearance.h"
 #include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "provenance/ProvenanceBadges.h"
 #include "provenance/ProvenanceParts.h"
 #include "provenance/RestoreSheet.h"
@@ -498,8 +499,8 @@ void ProvenanceDrawerView::refresh()
 
 void ProvenanceDrawerView::drawerHeader(const AppRecord &shown, const AppTrustPresentation &trust)
 {
-    m_name->setText(shown.app_name);
-    m_bundleIdLabel->setText(shown.bundle_id);
+    m_name->setText(PlainText::forField(shown.app_name));
+    m_bundleIdLabel->setText(PlainText::forField(shown.bundle_id));
     const TrustBadge badge = headerBadge(trust);
     if (badge != m_shownBadge || (badge != TrustBadge::none && !m_badge)) {
         if (m_badge) {

@@ -1,6 +1,7 @@
 #include "provenance/ProvenanceRules.h"
 
 #include "model/AppModel.h"
+#include "platform/PlainText.h"
 
 #include <QRegularExpression>
 
@@ -73,7 +74,7 @@ QString historyDate(const QString &timestamp, const QLocale &locale)
 {
     if (const auto moment = parseInternetDateTime(timestamp))
         return formatDay(*moment, locale);
-    return timestamp;
+    return PlainText::forField(timestamp);
 }
 
 QString backupDate(const QString &timestamp, const QLocale &locale)
@@ -82,7 +83,7 @@ QString backupDate(const QString &timestamp, const QLocale &locale)
         return formatDay(*moment, locale);
     if (const auto moment = parseInternetDateTime(timestamp))
         return formatDay(*moment, locale);
-    return timestamp;
+    return PlainText::forField(timestamp);
 }
 
 // --- Gates ----------------------------------------------------------------------
@@ -149,8 +150,8 @@ QString confirmationTitle(std::optional<AppLifecycleAction> action, const AppRec
     if (!action)
         return QString();
     if (*action == AppLifecycleAction::uninstall)
-        return QStringLiteral("Uninstall ") + app.app_name + QStringLiteral("?");
-    return QStringLiteral("Re-install ") + app.app_name + QStringLiteral("?");
+        return QStringLiteral("Uninstall ") + PlainText::forField(app.app_name) + QStringLiteral("?");
+    return QStringLiteral("Re-install ") + PlainText::forField(app.app_name) + QStringLiteral("?");
 }
 
 QString confirmationMessage(std::optional<AppLifecycleAction> action, const AppRecord &app)
@@ -165,7 +166,7 @@ QString confirmationMessage(std::optional<AppLifecycleAction> action, const AppR
                               "preferences, caches, and launch agents will also be moved to Trash; otherwise only "
                               "the bundle is removed.");
     }
-    return QStringLiteral("This will run `brew reinstall --cask ") + app.cask_token.value_or(app.app_name)
+    return QStringLiteral("This will run `brew reinstall --cask ") + PlainText::forField(app.cask_token.value_or(app.app_name))
         + QStringLiteral("` and may overwrite app settings.");
 }
 
@@ -188,14 +189,16 @@ TrustBadge headerBadge(const AppTrustPresentation &presentation)
 QList<StateRow> currentStateRows(const AppRecord &app, const AppTrustPresentation &presentation)
 {
     QList<StateRow> rows;
-    rows.append({QStringLiteral("version"), app.current_version.value_or(kDash), ValueColor::primary});
-    rows.append({QStringLiteral("latest"), app.latest_version.value_or(kDash),
+    // The record's texts as a person is shown them.
+    const auto shown = [](const std::optional<QString> &text) { return PlainText::forField(text.value_or(kDash)); };
+    rows.append({QStringLiteral("version"), shown(app.current_version), ValueColor::primary});
+    rows.append({QStringLiteral("latest"), shown(app.latest_version),
                  app.isOutdated() ? ValueColor::warning : ValueColor::good});
     rows.append({QStringLiteral("mechanism"), presentation.mechanismLabel, ValueColor::primary});
     rows.append({QStringLiteral("mode"), AppModel::updateModeLabel(app.update_mode.value_or(QStringLiteral("auto"))),
                  ValueColor::primary});
     if (updatesItselfThroughVendor(app) && app.can_trigger_self_update.value_or(false) && app.trigger_kind)
-        rows.append({QStringLiteral("trigger"), *app.trigger_kind, ValueColor::good});
+        rows.append({QStringLiteral("trigger"), shown(app.trigger_kind), ValueColor::good});
     const qint64 count = presentation.collaborationCount;
     if (count >= 1) {
         rows.append({QStringLiteral("community"),
@@ -206,11 +209,11 @@ QList<StateRow> currentStateRows(const AppRecord &app, const AppTrustPresentatio
         rows.append({QStringLiteral("community"), QStringLiteral("local verification only"), ValueColor::secondary});
     }
     if (app.last_updated)
-        rows.append({QStringLiteral("updated"), *app.last_updated, ValueColor::primary});
+        rows.append({QStringLiteral("updated"), shown(app.last_updated), ValueColor::primary});
     if (isPresentAndNonEmpty(app.last_team_id))
-        rows.append({QStringLiteral("teamID"), *app.last_team_id, ValueColor::identity});
+        rows.append({QStringLiteral("teamID"), shown(app.last_team_id), ValueColor::identity});
     if (isPresentAndNonEmpty(app.last_cdn_domain))
-        rows.append({QStringLiteral("cdn"), *app.last_cdn_domain, ValueColor::primary});
+        rows.append({QStringLiteral("cdn"), shown(app.last_cdn_domain), ValueColor::primary});
     if (isPresentAndNonEmpty(app.last_sha256))
         rows.append({QStringLiteral("sha256"), app.last_sha256->left(16) + QStringLiteral("..."), ValueColor::identity});
     return rows;
@@ -243,7 +246,7 @@ HistoryBadge historyBadge(const ProvenanceRecord &record, const AppTrustPresenta
 
 QString historyVersion(const ProvenanceRecord &record)
 {
-    return record.to_version.value_or(kDash);
+    return PlainText::forField(record.to_version.value_or(kDash));
 }
 
 QString historyTimestamp(const ProvenanceRecord &record, const QLocale &locale)

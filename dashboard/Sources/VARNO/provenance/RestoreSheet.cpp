@@ -8,6 +8,7 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "provenance/ProvenanceParts.h"
 #include "sheets/SheetFrame.h"
 
@@ -34,7 +35,8 @@ RestoreSheet::RestoreSheet(AppModel *model, const AppRecord &app, QWidget *paren
     if (!model)
         qFatal("RestoreSheet needs the app's model");
     setObjectName(QStringLiteral("restore-sheet"));
-    setHeader(QStringLiteral("Restore previous version"), VarnoFont::brusk(18, QFont::Light), app.app_name);
+    setHeader(QStringLiteral("Restore previous version"), VarnoFont::brusk(18, QFont::Light),
+              PlainText::forField(app.app_name));
     ghostButton()->setAccessibleName(QStringLiteral("Cancel"));
 
     connect(primaryButton(), &QPushButton::clicked, this, [this] {

@@ -1,5 +1,6 @@
 #include "records/AdoptFlow.h"
 
+#include "platform/PlainText.h"
 #include "records/AppRecord.h"
 #include "records/RecordCodingError.h"
 #include "records/ShellQuoting.h"
@@ -126,7 +127,7 @@ QString failedText(const QString &appName)
 
 QString consentBody(const QString &appName)
 {
-    return QStringLiteral("Homebrew will take ownership of your existing ") + appName
+    return QStringLiteral("Homebrew will take ownership of your existing ") + PlainText::forField(appName)
         + QStringLiteral(" so Brusk can keep it updated. Your app and its data aren't replaced, and this is "
                          "reversible with `varno adopt --undo`.");
 }
@@ -145,7 +146,8 @@ QString noMatchMessage(const QString &appName, const std::optional<QString> &rea
 {
     if (isNonEmpty(reason))
         return *reason;
-    return QStringLiteral("Brusk couldn't find a matching Homebrew Cask for ") + appName + QLatin1Char('.');
+    return QStringLiteral("Brusk couldn't find a matching Homebrew Cask for ") + PlainText::forField(appName)
+        + QLatin1Char('.');
 }
 
 std::optional<QString> terminalCommandToken(const std::optional<QString> &appCaskToken,

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/ConsoleOut.h"
 #include "platform/MainBundle.h"
+#include "platform/PlainText.h"
 
 #include <QLocale>
 #include <QMutex>
@@ -56,7 +57,9 @@ void NotificationManager::notifyUpdates(int count, const QStringList &topApps) c
 
 UNNotificationRequest NotificationManager::updatesReadyRequest(int count, const QStringList &topApps)
 {
-    const QStringList shown = topApps.mid(0, 3);
+    QStringList shown = topApps.mid(0, 3);
+    for (QString &name : shown)
+        name = PlainText::forField(name);
     // "and N more" counts the applications not named, so a short list of
     // names never claims fewer than are left out.
     const int notShown = count - static_cast<int>(shown.size());

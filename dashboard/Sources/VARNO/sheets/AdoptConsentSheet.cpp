@@ -6,6 +6,7 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "records/RemediationRegistry.h"
 #include "sheets/CommandHints.h"
 
@@ -49,7 +50,7 @@ AdoptConsentSheet::AdoptConsentSheet(AppModel *model, const AppRecord &app, QWid
     if (!model)
         qFatal("AdoptConsentSheet needs the app's model");
     setObjectName(QStringLiteral("adopt-consent-sheet"));
-    setHeader(headerTitle(app.app_name), VarnoFont::brusk(18, QFont::Light), app.app_name);
+    setHeader(headerTitle(app.app_name), VarnoFont::brusk(18, QFont::Light), PlainText::forField(app.app_name));
 
     connect(confirmButton(), &QPushButton::clicked, this, [this] {
         if (m_phase.kind != Phase::Kind::ready || !m_phase.preview)
@@ -72,12 +73,12 @@ AdoptConsentSheet::AdoptConsentSheet(AppModel *model, const AppRecord &app, QWid
 
 QString AdoptConsentSheet::headerTitle(const QString &appName)
 {
-    return QStringLiteral("Adopt ") + appName + QStringLiteral(" into Homebrew Cask");
+    return QStringLiteral("Adopt ") + PlainText::forField(appName) + QStringLiteral(" into Homebrew Cask");
 }
 
 QString AdoptConsentSheet::checkFailedText(const QString &appName)
 {
-    return QStringLiteral("Brusk couldn't check the Homebrew Cask catalog for ") + appName
+    return QStringLiteral("Brusk couldn't check the Homebrew Cask catalog for ") + PlainText::forField(appName)
         + QStringLiteral(". Try again in a moment.");
 }
 
@@ -255,7 +256,8 @@ QWidget *AdoptConsentSheet::loadingState()
 
 QWidget *AdoptConsentSheet::adoptingState()
 {
-    return progressLine(QStringLiteral("Adopting ") + m_app.app_name + QStringLiteral("…"), stateHost());
+    return progressLine(QStringLiteral("Adopting ") + PlainText::forField(m_app.app_name) + QStringLiteral("…"),
+                        stateHost());
 }
 
 QWidget *AdoptConsentSheet::noMatchState(const QString &reason)
@@ -282,7 +284,9 @@ QWidget *AdoptConsentSheet::alreadyManagedState()
     card->column()->addWidget(statusLine(QStringLiteral("checkmark.circle"), VarnoColor::success(),
                                          QStringLiteral("Already Homebrew-managed"), card));
     card->column()->addWidget(
-        bodyText(m_app.app_name + QStringLiteral(" is already managed by Homebrew Cask — nothing to adopt."), card));
+        bodyText(PlainText::forField(m_app.app_name)
+                     + QStringLiteral(" is already managed by Homebrew Cask — nothing to adopt."),
+                 card));
     return card;
 }
 
@@ -292,7 +296,9 @@ QWidget *AdoptConsentSheet::successState()
     card->column()->addWidget(
         statusLine(QStringLiteral("checkmark.circle"), VarnoColor::success(), QStringLiteral("Adopted"), card));
     card->column()->addWidget(bodyText(
-        m_app.app_name + QStringLiteral(" is now managed by Homebrew Cask. Nothing was wiped or re-downloaded."), card));
+        PlainText::forField(m_app.app_name)
+            + QStringLiteral(" is now managed by Homebrew Cask. Nothing was wiped or re-downloaded."),
+        card));
     // Read from the model's incidents as they stand now.
     if (incidentCode() == QStringLiteral("BREW_NO_CASK"))
         card->column()->addWidget(

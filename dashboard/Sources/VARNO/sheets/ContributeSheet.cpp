@@ -7,6 +7,7 @@
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
 #include "platform/Logging.h"
+#include "platform/PlainText.h"
 #include "sheets/SheetFrame.h"
 
 #include <QButtonGroup>
@@ -218,7 +219,7 @@ const QString ContributeSheet::explanationText = QStringLiteral(
 
 QString ContributeSheet::titleText(const QString &appName)
 {
-    return QStringLiteral("Help Brusk classify ") + appName;
+    return QStringLiteral("Help Brusk classify ") + PlainText::forField(appName);
 }
 
 ContributeSheet::ContributeSheet(AppModel *model, const AppRecord &app, QWidget *parent)

@@ -4,6 +4,7 @@
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "model/AppModel.h"
+#include "platform/PlainText.h"
 #include "sheets/SheetFactories.h"
 
 #include <QClipboard>
@@ -37,13 +38,13 @@ QString fixCommand(const QString &bundleId)
 
 QString quitConsentTitle(const QString &appName)
 {
-    return QStringLiteral("Quit ") + appName + QStringLiteral(" to update it?");
+    return QStringLiteral("Quit ") + PlainText::forField(appName) + QStringLiteral(" to update it?");
 }
 
 QString quitConsentMessage(const QString &appName)
 {
-    return QStringLiteral("Brusk never swaps a tool while it's in your hands. He'll ask ") + appName
-        + QStringLiteral(" to quit gently — you can still save your work — ")
+    return QStringLiteral("Brusk never swaps a tool while it's in your hands. He'll ask ")
+        + PlainText::forField(appName) + QStringLiteral(" to quit gently — you can still save your work — ")
         + QStringLiteral("install the update, and open it again. Or Brusk can wait and ")
         + QStringLiteral("update it the next time you quit it yourself.");
 }
@@ -51,8 +52,10 @@ QString quitConsentMessage(const QString &appName)
 ButtonSpec specFor(IncidentAction action, const AppRecord &app, const Busy &busy, bool copied)
 {
     const bool guarded = busy.isUpdating || busy.isScanning || busy.isFixing || busy.ownEntryRunning;
-    const QString &bid = app.bundle_id;
-    const QString &name = app.app_name;
+    // What the button shows of the record is bounded; pressing it acts on
+    // the whole record.
+    const QString bid = PlainText::forField(app.bundle_id);
+    const QString name = PlainText::forField(app.app_name);
     ButtonSpec spec;
     switch (action) {
     case IncidentAction::fixIt:

@@ -15,7 +15,6 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextBoundaryFinder>
 #include <QTimerEvent>
 
 #include <cmath>
@@ -38,16 +37,6 @@ const QFont &lineFont()
 {
     static const QFont font = VarnoFont::ui(11);
     return font;
-}
-
-// The number of user-perceived characters of a text.
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
 }
 
 } // namespace
@@ -108,7 +97,8 @@ QString UpdateRowView::incidentCause(const std::optional<AppIncident> &incident)
 
 QString UpdateRowView::shortenedFailure(const QString &message)
 {
-    if (graphemeCount(message) < 85)
+    // Counted no further than the cut: the message may be megabytes long.
+    if (PlainText::prefixCharacters(message, 84).size() == message.size())
         return message;
     return PlainText::prefixCharacters(message, 83) + QStringLiteral("…");
 }
@@ -144,7 +134,7 @@ std::optional<QString> UpdateRowView::secondaryLine(const AppRecord &app, const 
 
 QString UpdateRowView::accessibilityLabel(const AppRecord &app, const QString &primaryLine)
 {
-    return app.app_name + QStringLiteral(", ") + primaryLine;
+    return PlainText::forField(app.app_name) + QStringLiteral(", ") + primaryLine;
 }
 
 UpdateRowContent UpdateRowView::contentFor(const AppRecord &app, const UpdateState &state,
@@ -228,7 +218,9 @@ UpdateRowContent UpdateRowView::contentFor(const AppRecord &app, const UpdateSta
             asSkipped();
         } else {
             c.primaryLine = readyLine(app);
-            c.secondaryLine = commandHint(app);
+            // Shown, never copied: bounded like the record's other texts.
+            const std::optional<QString> hint = commandHint(app);
+            c.secondaryLine = hint ? std::optional(PlainText::forField(*hint)) : std::nullopt;
             c.stateIcon = Icon::none;
         }
         break;
@@ -453,7 +445,7 @@ void UpdateRowView::paintEvent(QPaintEvent *)
     painter.setFont(nameFont());
     painter.setPen(VarnoColor::textPrimary().resolved());
     painter.drawText(QPointF(x, y + nameMetrics.ascent()),
-                     nameMetrics.elidedText(m_app.app_name, Qt::ElideRight, available));
+                     nameMetrics.elidedText(PlainText::forField(m_app.app_name), Qt::ElideRight, available));
     y += nameMetrics.height() + kLineSpacing;
     painter.setFont(lineFont());
     painter.setPen(m_content.statusLineColor.resolved());

@@ -1,6 +1,7 @@
 #include "shell/MenuBarPanelState.h"
 
 #include "model/AppModel.h"
+#include "platform/PlainText.h"
 
 PanelSnapshot PanelSnapshot::of(const AppModel &model)
 {
@@ -58,7 +59,7 @@ QString progressHeadline(const QHash<QString, UpdateState> &progress, const QLis
                 break;
             }
         }
-        return name + QStringLiteral(" — ") + it.value().text();
+        return PlainText::forField(name) + QStringLiteral(" — ") + it.value().text();
     }
     return isPaused ? QStringLiteral("Paused") : QStringLiteral("Working…");
 }

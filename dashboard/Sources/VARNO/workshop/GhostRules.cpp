@@ -23,13 +23,13 @@ QString sheetSubtitle(qsizetype count)
 QString rowDetail(const GhostAppRecord &ghost)
 {
     if (!ghost.cask_token.isEmpty())
-        return QStringLiteral("brew cask: ") + ghost.cask_token;
-    return ghost.install_path;
+        return QStringLiteral("brew cask: ") + PlainText::forField(ghost.cask_token);
+    return PlainText::forField(ghost.install_path);
 }
 
 QString initial(const QString &appName)
 {
-    return PlainText::prefixCharacters(appName, 1);
+    return PlainText::prefixCharacters(PlainText::forField(appName), 1);
 }
 
 QString stillInstalledText()

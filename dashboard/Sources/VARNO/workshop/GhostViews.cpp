@@ -7,6 +7,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "platform/PlainText.h"
 #include "workshop/GhostRules.h"
 #include "workshop/StatusBarView.h"
 #include "workshop/ToolbarAreaView.h"
@@ -102,7 +103,8 @@ public:
         row->addWidget(new InitialTile(GhostRules::initial(ghost.app_name), this));
         auto *lines = new QVBoxLayout();
         lines->setSpacing(2);
-        QLabel *name = Labels::plain(ghost.app_name, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
+        const QString shownName = PlainText::forField(ghost.app_name);
+        QLabel *name = Labels::plain(shownName, VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), this);
         lines->addWidget(name);
         m_detail = GhostRules::rowDetail(ghost);
         auto *detail = new FittedLabel(m_detail, Qt::ElideMiddle, this);
@@ -128,7 +130,7 @@ public:
             row->addWidget(symbol(QStringLiteral("checkmark.circle"), VarnoColor::success(), m_mark));
             break;
         }
-        setAccessibleName(ghost.app_name);
+        setAccessibleName(shownName);
         VarnoColor::repaintOnAppearanceChange(this);
     }
 
