@@ -109,6 +109,43 @@ private Q_SLOTS:
         QCOMPARE(MenuBarPanelText::progressFraction(progress), fraction);
     }
 
+    // A snapshot of a model shows the same, from where the model keeps its
+    // states standing rather than from a copy of them (which would make the
+    // model copy every state at its next change).
+    void snapshotOfAModel_data() { progressTexts_data(); }
+
+    void snapshotOfAModel()
+    {
+        QFETCH(QList<UpdateState>, states);
+        QFETCH(bool, paused);
+        QFETCH(QString, headline);
+        QFETCH(QString, counter);
+        QFETCH(double, fraction);
+
+        AppModel model(quietServices());
+        QList<AppRecord> apps;
+        for (qsizetype i = 0; i < states.size(); ++i)
+            apps.append(outdatedRecord(QStringLiteral("a%1").arg(i)));
+        model.setApps(apps);
+        // Each state written twice over another one, and a state removed:
+        // what the model keeps follows every change.
+        for (qsizetype i = 0; i < states.size(); ++i) {
+            model.setPreviewUpdateState(QStringLiteral("a%1").arg(i), UpdateState::running(QStringLiteral("before")));
+            model.setPreviewUpdateState(QStringLiteral("a%1").arg(i), states.at(i));
+        }
+        model.setPreviewUpdateState(QStringLiteral("gone"), UpdateState::done());
+        model.clearUpdateProgress();
+        for (qsizetype i = 0; i < states.size(); ++i)
+            model.setPreviewUpdateState(QStringLiteral("a%1").arg(i), states.at(i));
+
+        const PanelSnapshot snapshot = PanelSnapshot::of(model);
+        QVERIFY(snapshot.updateProgress.isEmpty());
+        QVERIFY(snapshot.progress);
+        QCOMPARE(MenuBarPanelText::progressHeadline(*snapshot.progress, paused), headline);
+        QCOMPARE(MenuBarPanelText::progressCounter(*snapshot.progress), counter);
+        QCOMPARE(MenuBarPanelText::progressFraction(*snapshot.progress), fraction);
+    }
+
     void headlineFallsBackToTheBundleId()
     {
         QHash<QString, UpdateState> progress{{QStringLiteral("org.gone"), UpdateState::running(QStringLiteral("Verifying…"))}};

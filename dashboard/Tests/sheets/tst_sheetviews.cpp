@@ -21,11 +21,13 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
-#include <QScopeGuard>
 #include <QLayout>
+#include <QScopeGuard>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -719,6 +721,123 @@ private Q_SLOTS:
             QVERIFY(after.contains(row));
         // The list scrolls beyond its height.
         QCOMPARE(sheet.list()->height(), UpdateFlowView::kMaximumListHeight);
+    }
+
+    // A run of thousands of apps costs the same per change whatever its
+    // length: the sheet builds rows only near the visible part of the list
+    // (and one for every remedy), a change of one app's state updates that
+    // app's row alone, and tells no other app's remedy button anything.
+    void largeRunTouchesOnlyWhatChanged()
+    {
+        AppModel model(FakeModelServices().services());
+        QList<AppRecord> apps;
+        QStringList ids;
+        for (int i = 0; i < 2000; ++i) {
+            const QByteArray id = "org.large." + QByteArray::number(i);
+            apps.append(rec(id.constData(), id.constData(), "cask", true));
+            ids.append(QString::fromLatin1(id));
+        }
+        model.setApps(apps);
+        UpdateFlowView sheet(&model);
+        sheet.show();
+        model.handleUpdateEvent(queueStart(ids));
+        QCoreApplication::processEvents();
+        const auto rowWidgets = [&sheet] { return sheet.findChildren<UpdateRowView *>().size(); };
+        QVERIFY2(rowWidgets() < 60, qPrintable(QString::number(rowWidgets())));
+
+        // Every tenth of the first 300 fails and keeps a remedy button.
+        for (int i = 0; i < 300; ++i) {
+            const QByteArray id = ids.at(i).toLatin1();
+            model.handleUpdateEvent(appStart(id.constData()));
+            model.handleUpdateEvent(i % 10 == 9 ? appDone(id.constData(), false, false, "BREW_LOCKED")
+                                                : appDone(id.constData(), true));
+        }
+        QCoreApplication::processEvents();
+        QVERIFY2(rowWidgets() < 60 + 30, qPrintable(QString::number(rowWidgets())));
+        QList<IncidentActionButton *> buttons = sheet.findChildren<IncidentActionButton *>();
+        QCOMPARE(buttons.size(), 30);
+
+        // One more app starts and ends: one row is updated each time, and the
+        // remedy buttons of the others hear nothing of it.
+        struct ButtonChanges : QObject {
+            int count = 0;
+            bool eventFilter(QObject *watched, QEvent *event) override
+            {
+                if (event->type() == QEvent::ToolTipChange && qobject_cast<IncidentActionButton *>(watched->parent()))
+                    ++count;
+                return false;
+            }
+        } changes;
+        qApp->installEventFilter(&changes);
+        const QByteArray next = ids.at(1500).toLatin1();
+        model.handleUpdateEvent(appStart(next.constData()));
+        sheet.refresh();
+        QCOMPARE(sheet.rowsUpdatedByLastRefresh(), 1);
+        model.handleUpdateEvent(appDone(next.constData(), true));
+        sheet.refresh();
+        QCOMPARE(sheet.rowsUpdatedByLastRefresh(), 1);
+        qApp->removeEventFilter(&changes);
+        QCOMPARE(changes.count, 0);
+        // What the sheet shows follows the model all the same.
+        QCOMPARE(sheet.rows().constFirst()->state().kind(), UpdateState::Kind::failed);
+        QCOMPARE(sheet.subtitle(), QStringLiteral("Up next in the queue..."));
+        QCOMPARE(sheet.rowCount(), 2000);
+    }
+
+    // Rows far from the visible part of the list are not placed, but every
+    // remedy stays reachable: Tab goes on from remedy to remedy, and the row
+    // that takes the focus is scrolled into view.
+    void tabReachesEveryRemedy()
+    {
+        AppModel model(FakeModelServices().services());
+        QList<AppRecord> apps;
+        QStringList ids;
+        for (int i = 0; i < 150; ++i) {
+            const QByteArray id = "org.tab." + QByteArray::number(i);
+            apps.append(rec(id.constData(), id.constData(), "cask", true));
+            ids.append(QString::fromLatin1(id));
+        }
+        model.setApps(apps);
+        UpdateFlowView sheet(&model);
+        sheet.show();
+        QApplication::setActiveWindow(&sheet);
+        model.handleUpdateEvent(queueStart(ids));
+        // One failure heads the list; the skipped apps that wait for an OK end it, far below.
+        model.handleUpdateEvent(appStart("org.tab.0"));
+        model.handleUpdateEvent(appDone("org.tab.0", false, false, "BREW_LOCKED"));
+        QSet<QString> remedies{QStringLiteral("org.tab.0")};
+        for (int i = 146; i < 150; ++i) {
+            const QByteArray id = ids.at(i).toLatin1();
+            model.handleUpdateEvent(appStart(id.constData()));
+            model.handleUpdateEvent(appDone(id.constData(), false, true, "UPDATE_MODE_ASK_HEADLESS"));
+            remedies.insert(ids.at(i));
+        }
+        sheet.refresh();
+        QCOMPARE(sheet.findChildren<IncidentActionButton *>().size(), remedies.size());
+        QCOMPARE(sheet.list()->verticalScrollBar()->value(), 0);
+
+        UpdateRowView *first = sheet.rows().constFirst();
+        QCOMPARE(first->app().bundle_id, QStringLiteral("org.tab.0"));
+        first->incidentButton()->button()->setFocus(Qt::TabFocusReason);
+        QSet<QString> reached;
+        for (int press = 0; press < 20 && reached.size() < remedies.size(); ++press) {
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY(focused);
+            UpdateRowView *row = nullptr;
+            for (QWidget *w = focused; w && !row; w = w->parentWidget())
+                row = qobject_cast<UpdateRowView *>(w);
+            if (row) {
+                reached.insert(row->app().bundle_id);
+                // In view: within the list's visible part.
+                const QRect shown(QPoint(0, sheet.list()->verticalScrollBar()->value()),
+                                  sheet.list()->viewport()->size());
+                QVERIFY2(shown.intersects(row->geometry()),
+                         qPrintable(row->app().bundle_id + QStringLiteral(" is out of view")));
+            }
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(reached, remedies);
+        QVERIFY(sheet.list()->verticalScrollBar()->value() > 0);
     }
 
     // A live run against the engine stand-in: pause, resume, skip and stop

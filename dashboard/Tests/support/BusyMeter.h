@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <ctime>
+#include <functional>
 
 namespace VarnoTest {
 
@@ -50,11 +51,20 @@ public:
     double longestBusyMsExact() const { return double(m_longestBusyNs) / 1e6; }
     qint64 longestGapMs() const { return m_longestGapMs; }
 
+    // Where the run stood when its longest stretch ended, as `mark` tells it
+    // (say, the number of events handled by then).
+    void setMark(std::function<qint64()> mark) { m_mark = std::move(mark); }
+    qint64 longestMark() const { return m_longestMark; }
+
 private:
     void tick()
     {
         const qint64 cpu = threadCpuNs();
-        m_longestBusyNs = qMax(m_longestBusyNs, cpu - m_lastCpu);
+        if (cpu - m_lastCpu > m_longestBusyNs) {
+            m_longestBusyNs = cpu - m_lastCpu;
+            if (m_mark)
+                m_longestMark = m_mark();
+        }
         m_longestGapMs = qMax(m_longestGapMs, m_wall.restart());
         m_lastCpu = threadCpuNs();
     }
@@ -64,6 +74,8 @@ private:
     qint64 m_lastCpu = 0;
     qint64 m_longestBusyNs = 0;
     qint64 m_longestGapMs = 0;
+    std::function<qint64()> m_mark;
+    qint64 m_longestMark = 0;
 };
 
 } // namespace VarnoTest

@@ -149,6 +149,21 @@ void AppModel::libraryChanged()
     m_libraryRevision = ++revisions;
     m_libraryCounts.reset();
     m_libraryStatusFacts.reset();
+    m_recordIndex.reset();
+    m_missesAMechanism.reset();
+}
+
+const AppRecord *AppModel::firstRecord(const QString &bundleId) const
+{
+    if (!m_recordIndex) {
+        QHash<QString, qsizetype> index;
+        index.reserve(m_apps.size());
+        for (qsizetype position = m_apps.size() - 1; position >= 0; --position)
+            index.insert(m_apps.at(position).bundle_id, position);
+        m_recordIndex = std::move(index);
+    }
+    const auto found = m_recordIndex->constFind(bundleId);
+    return found == m_recordIndex->cend() ? nullptr : &m_apps.at(*found);
 }
 
 const QList<AppRecord::StatusFacts> &AppModel::libraryStatusFacts() const
@@ -222,7 +237,40 @@ void AppModel::setError(std::optional<QString> error)
     }
     VARNO_SET_AND_NOTIFY(m_error, error, errorChanged);
 }
-void AppModel::setIncidents(QHash<QString, AppIncident> incidents) { VARNO_SET_AND_NOTIFY(m_incidents, incidents, incidentsChanged); }
+namespace {
+
+// One sequence for every model, as the library's revisions.
+quint64 nextWholeMapChange()
+{
+    static std::atomic<quint64> changes{0};
+    return ++changes;
+}
+
+} // namespace
+
+void AppModel::setIncidents(QHash<QString, AppIncident> incidents)
+{
+    if (m_incidents == incidents)
+        return;
+    m_incidents = std::move(incidents);
+    m_wholeMapChanges = nextWholeMapChange();
+    Q_EMIT incidentsChanged();
+}
+
+void AppModel::setIncident(const QString &bundleId, const std::optional<AppIncident> &incident)
+{
+    // Changed in place: a run's thousands of incidents are not copied per app.
+    const auto it = m_incidents.constFind(bundleId);
+    const bool present = it != m_incidents.cend();
+    if (incident ? (present && *it == *incident) : !present)
+        return;
+    if (incident)
+        m_incidents.insert(bundleId, *incident);
+    else
+        m_incidents.remove(bundleId);
+    Q_EMIT incidentChanged(bundleId);
+    Q_EMIT incidentsChanged();
+}
 void AppModel::setGhostApps(QList<GhostAppRecord> ghosts)
 {
     if (m_ghostApps.size() == ghosts.size()
@@ -243,7 +291,31 @@ void AppModel::setSingleUpdateToken(std::shared_ptr<VARNOCancellationToken> toke
 void AppModel::setShowOnboarding(bool value) { VARNO_SET_AND_NOTIFY(m_showOnboarding, value, showOnboardingChanged); }
 void AppModel::setSelectedFilter(AppFilter filter) { VARNO_SET_AND_NOTIFY(m_selectedFilter, filter, selectedFilterChanged); }
 void AppModel::setSelectedBundleID(std::optional<QString> bundleId) { VARNO_SET_AND_NOTIFY(m_selectedBundleID, bundleId, selectedBundleIDChanged); }
-void AppModel::setUpdateProgress(QHash<QString, UpdateState> progress) { VARNO_SET_AND_NOTIFY(m_updateProgress, progress, updateProgressChanged); }
+void AppModel::setUpdateProgress(QHash<QString, UpdateState> progress)
+{
+    if (m_updateProgress == progress)
+        return;
+    m_updateProgress = std::move(progress);
+    m_wholeMapChanges = nextWholeMapChange();
+    m_runTally = UpdateRunTally();
+    m_runTally.entries = m_updateProgress.size();
+    for (auto it = m_updateProgress.cbegin(); it != m_updateProgress.cend(); ++it) {
+        m_runTally.finished += it->isFinal();
+        if (it->kind() == UpdateState::Kind::running)
+            m_runTally.running.append(it.key());
+    }
+    Q_EMIT updateProgressChanged();
+}
+
+void AppModel::tally(const QString &bundleId, const UpdateState *before, const UpdateState *after)
+{
+    m_runTally.entries += (after ? 1 : 0) - (before ? 1 : 0);
+    m_runTally.finished += (after && after->isFinal() ? 1 : 0) - (before && before->isFinal() ? 1 : 0);
+    if (before && before->kind() == UpdateState::Kind::running)
+        m_runTally.running.removeOne(bundleId);
+    if (after && after->kind() == UpdateState::Kind::running)
+        m_runTally.running.prepend(bundleId);
+}
 
 #undef VARNO_SET_AND_NOTIFY
 
@@ -281,14 +353,21 @@ void AppModel::setUpdateState(const QString &bundleId, const UpdateState &state)
     const auto it = m_updateProgress.constFind(bundleId);
     if (it != m_updateProgress.cend() && *it == state)
         return;
+    tally(bundleId, it != m_updateProgress.cend() ? &*it : nullptr, &state);
     m_updateProgress.insert(bundleId, state);
+    Q_EMIT updateStateChanged(bundleId);
     Q_EMIT updateProgressChanged();
 }
 
 void AppModel::removeUpdateState(const QString &bundleId)
 {
-    if (m_updateProgress.remove(bundleId) > 0)
+    const auto it = m_updateProgress.constFind(bundleId);
+    if (it != m_updateProgress.cend())
+        tally(bundleId, &*it, nullptr);
+    if (m_updateProgress.remove(bundleId) > 0) {
+        Q_EMIT updateStateChanged(bundleId);
         Q_EMIT updateProgressChanged();
+    }
 }
 
 // --- Busy rule and derived lists -------------------------------------------
@@ -420,7 +499,21 @@ bool AppModel::hasDetectionFailure() const
 {
     if (!m_hasEverScanned)
         return false;
-    return brewApps().isEmpty() || masApps().isEmpty() || sparkleApps().isEmpty() || selfManagedApps().isEmpty();
+    // Some mechanism without a single app: read once per library, without
+    // copying a record.
+    if (!m_missesAMechanism) {
+        bool brew = false, mas = false, sparkle = false, selfManaged = false;
+        for (const AppRecord &app : m_apps) {
+            brew = brew || mechanismIs(app, QLatin1String("cask"));
+            mas = mas || mechanismIs(app, QLatin1String("mas"));
+            sparkle = sparkle || mechanismIs(app, QLatin1String("sparkle"));
+            selfManaged = selfManaged || isSelfManaged(app);
+            if (brew && mas && sparkle && selfManaged)
+                break;
+        }
+        m_missesAMechanism = !(brew && mas && sparkle && selfManaged);
+    }
+    return *m_missesAMechanism;
 }
 
 QList<AppRecord> AppModel::waitingForOKApps() const

@@ -114,6 +114,24 @@ public:
     // views' tests show it; the app's actions never call this.
     void setPreviewUpdateState(const QString &bundleId, const UpdateState &state) { setUpdateState(bundleId, state); }
     const QHash<QString, AppIncident> &incidents() const { return m_incidents; }
+    // A change of one app's entry in updateProgress or incidents is told with
+    // the app's bundle id (updateStateChanged, incidentChanged) right before
+    // the field's own signal, so that a view of many apps redraws only that
+    // app's part. A change of a whole map tells only the field's signal and
+    // moves this number on; no two models share one.
+    quint64 wholeMapChanges() const { return m_wholeMapChanges; }
+    // Where updateProgress stands, kept as it changes, so that a view of a
+    // long run reads it at once: its entries, those that end an update, and
+    // the apps running, the latest started first.
+    struct UpdateRunTally {
+        qsizetype entries = 0;
+        qsizetype finished = 0;
+        QStringList running;
+    };
+    const UpdateRunTally &updateRunTally() const { return m_runTally; }
+    // The library's first record with a bundle id, or none; found through an
+    // index kept per library.
+    const AppRecord *firstRecord(const QString &bundleId) const;
     bool isFixing() const { return m_isFixing; }
     const QList<GhostAppRecord> &ghostApps() const { return m_ghostApps; }
     MacOSUpdateStatus macOSUpdateStatus() const { return m_macOSUpdateStatus; }
@@ -344,7 +362,9 @@ Q_SIGNALS:
     void lastScanDateChanged();
     void errorChanged();
     void updateProgressChanged();
+    void updateStateChanged(const QString &bundleId);
     void incidentsChanged();
+    void incidentChanged(const QString &bundleId);
     void isFixingChanged();
     void ghostAppsChanged();
     void macOSUpdateStatusChanged();
@@ -368,6 +388,8 @@ private:
     void setIsFixing(bool value);
     void setLastScanDate(std::optional<QDateTime> date);
     void setIncidents(QHash<QString, AppIncident> incidents);
+    // One app's incident, or none.
+    void setIncident(const QString &bundleId, const std::optional<AppIncident> &incident);
     void setGhostApps(QList<GhostAppRecord> ghosts);
     void setMacOSUpdateStatus(const MacOSUpdateStatus &status);
     void setIsOpenCore(bool value);
@@ -377,6 +399,9 @@ private:
     void setUpdateState(const QString &bundleId, const UpdateState &state);
     void removeUpdateState(const QString &bundleId);
     void setUpdateProgress(QHash<QString, UpdateState> progress);
+    // Keeps updateRunTally() as one entry changes from `before` to `after`
+    // (nothing: no entry).
+    void tally(const QString &bundleId, const UpdateState *before, const UpdateState *after);
 
     std::optional<AppRecord> record(const QString &bundleId) const;
     QList<AppRecord> filtered(const std::function<bool(const AppRecord &)> &keep) const;
@@ -409,6 +434,9 @@ private:
     void libraryChanged();
     quint64 m_libraryRevision = 0;
     mutable std::optional<LibraryCounts> m_libraryCounts;
+    mutable std::optional<QHash<QString, qsizetype>> m_recordIndex;
+    mutable std::optional<bool> m_missesAMechanism;
+    UpdateRunTally m_runTally;
     mutable std::optional<QList<AppRecord::StatusFacts>> m_libraryStatusFacts;
     bool m_isPreparing = false;
     bool m_isScanning = false;
@@ -418,6 +446,7 @@ private:
     std::optional<QString> m_error;
     QHash<QString, UpdateState> m_updateProgress;
     QHash<QString, AppIncident> m_incidents;
+    quint64 m_wholeMapChanges = 0;
     bool m_isFixing = false;
     qint64 m_incidentEventSeq = 0;
     QHash<QString, qint64> m_liveIncidentSeq;

@@ -184,17 +184,13 @@ void AppModel::handleUpdateEvent(const UpdateEvent &event)
 
         if (done->success) {
             m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
-            QHash<QString, AppIncident> incidents = m_incidents;
-            incidents.remove(done->bundleId);
-            setIncidents(std::move(incidents));
+            setIncident(done->bundleId, std::nullopt);
         } else if (done->errorCode) {
             m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
-            QHash<QString, AppIncident> incidents = m_incidents;
-            incidents.insert(done->bundleId,
-                             AppIncident{*done->errorCode,
-                                         done->skipped ? AppIncident::Kind::skipped : AppIncident::Kind::failed,
-                                         std::nullopt});
-            setIncidents(std::move(incidents));
+            setIncident(done->bundleId,
+                        AppIncident{*done->errorCode,
+                                    done->skipped ? AppIncident::Kind::skipped : AppIncident::Kind::failed,
+                                    std::nullopt});
         }
     } else if (event.as<UpdateEvent::QueuePaused>()) {
         setIsPaused(true);

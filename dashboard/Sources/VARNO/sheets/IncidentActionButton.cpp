@@ -122,6 +122,54 @@ namespace {
 
 std::chrono::milliseconds copiedResetInterval{2000};
 
+// Tells the buttons of one app of a change of that app's update state, so
+// that a change costs the same however many buttons there are (the sheet of
+// a large update run holds one for every app that failed). One per model.
+class ButtonsOfApps : public QObject {
+public:
+    static ButtonsOfApps *of(AppModel *model)
+    {
+        // Found by its name: a class without a meta-object of its own is not
+        // told apart from the model's other children by its type.
+        QObject *buttons = model->findChild<QObject *>(name(), Qt::FindDirectChildrenOnly);
+        return buttons ? static_cast<ButtonsOfApps *>(buttons) : new ButtonsOfApps(model);
+    }
+
+    void add(const QString &bundleId, IncidentActionButton *button) { m_buttons.insert(bundleId, button); }
+    void remove(const QString &bundleId, IncidentActionButton *button) { m_buttons.remove(bundleId, button); }
+
+private:
+    static QString name() { return QStringLiteral("org.varno.incident-buttons-of-apps"); }
+
+    explicit ButtonsOfApps(AppModel *model)
+        : QObject(model)
+        , m_wholeMapChanges(model->wholeMapChanges())
+    {
+        setObjectName(name());
+        connect(model, &AppModel::updateStateChanged, this, [this](const QString &bundleId) {
+            refresh(m_buttons.values(bundleId));
+        });
+        // A whole map replaced (a run starts or ends) may change any app's state.
+        connect(model, &AppModel::updateProgressChanged, this, [this, model] {
+            if (model->wholeMapChanges() == m_wholeMapChanges)
+                return;
+            m_wholeMapChanges = model->wholeMapChanges();
+            refresh(m_buttons.values());
+        });
+        for (auto signal : {&AppModel::isUpdatingChanged, &AppModel::isScanningChanged, &AppModel::isFixingChanged})
+            connect(model, signal, this, [this] { refresh(m_buttons.values()); });
+    }
+
+    static void refresh(const QList<IncidentActionButton *> &buttons)
+    {
+        for (IncidentActionButton *button : buttons)
+            button->refresh();
+    }
+
+    QMultiHash<QString, IncidentActionButton *> m_buttons;
+    quint64 m_wholeMapChanges = 0;
+};
+
 } // namespace
 
 void IncidentActionButton::setCopiedInterval(std::chrono::milliseconds interval)
@@ -149,10 +197,15 @@ IncidentActionButton::IncidentActionButton(AppModel *model, const AppRecord &app
     layout->addWidget(m_button);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(m_button, &QPushButton::clicked, this, &IncidentActionButton::press);
-    for (auto signal : {&AppModel::updateProgressChanged, &AppModel::isUpdatingChanged, &AppModel::isScanningChanged,
-                        &AppModel::isFixingChanged})
-        connect(model, signal, this, &IncidentActionButton::refresh);
+    // The model's busy flags and this app's update state decide the button.
+    ButtonsOfApps::of(model)->add(m_app.bundle_id, this);
     refresh();
+}
+
+IncidentActionButton::~IncidentActionButton()
+{
+    if (m_model)
+        ButtonsOfApps::of(m_model)->remove(m_app.bundle_id, this);
 }
 
 void IncidentActionButton::setIncident(const AppRecord &app, const QString &code)
@@ -160,6 +213,10 @@ void IncidentActionButton::setIncident(const AppRecord &app, const QString &code
     if (!(m_app.bundle_id == app.bundle_id) || m_code != code) {
         // Another incident: the flags start afresh.
         m_copied = false;
+    }
+    if (m_model && m_app.bundle_id != app.bundle_id) {
+        ButtonsOfApps::of(m_model)->remove(m_app.bundle_id, this);
+        ButtonsOfApps::of(m_model)->add(app.bundle_id, this);
     }
     m_app = app;
     m_code = code;
@@ -181,6 +238,10 @@ void IncidentActionButton::refresh()
     busy.isFixing = m_model->isFixing();
     busy.ownEntryRunning = m_model->updateState(m_app.bundle_id).kind() == UpdateState::Kind::running;
     const IncidentActionRules::ButtonSpec spec = IncidentActionRules::specFor(action(), m_app, busy, m_copied);
+    // Nothing to tell the widgets (or assistive technology) when nothing changed.
+    if (m_refreshed && spec == m_spec)
+        return;
+    m_refreshed = true;
     if (spec.prominent != m_spec.prominent || !m_button->buttonStyle().face)
         m_button->setButtonStyle(IncidentActionRules::chrome(spec.prominent));
     m_spec = spec;

@@ -62,6 +62,7 @@ class IncidentActionButton : public QWidget {
 
 public:
     IncidentActionButton(AppModel *model, const AppRecord &app, const QString &code, QWidget *parent = nullptr);
+    ~IncidentActionButton() override;
 
     void setIncident(const AppRecord &app, const QString &code);
     // Re-evaluates the remedy and the disabled rule.
@@ -89,6 +90,7 @@ private:
     AppRecord m_app;
     QString m_code;
     IncidentActionRules::ButtonSpec m_spec;
+    bool m_refreshed = false;
     StyledButton *m_button = nullptr;
     // Each copy starts its own reset; whichever runs first turns the title
     // back, so a second copy does not make "Copied" last longer.

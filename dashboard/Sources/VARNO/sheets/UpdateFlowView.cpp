@@ -10,6 +10,7 @@
 #include "platform/Appearance.h"
 #include "sheets/UpdateRowView.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -323,7 +324,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     m_scroll->setFixedWidth(kWidth);
     m_scroll->viewport()->setAutoFillBackground(false);
     m_rowsHost = new QWidget(m_scroll);
-    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &UpdateFlowView::showRowsInView);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &UpdateFlowView::layOutRows);
     m_rowsHost->setAutoFillBackground(false);
     m_scroll->setWidget(m_rowsHost);
     m_waitingHeading = Labels::plain(QStringLiteral("Waiting for your OK"), VarnoFont::ui(11, QFont::Medium),
@@ -362,18 +363,39 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
 
-    // Changes are gathered and drawn once per turn of the event loop.
+    // Changes are gathered and drawn once per turn of the event loop: the
+    // apps the model names, or everything after a whole map or the library
+    // changed.
     m_pending.setSingleShot(true);
     m_pending.setInterval(0);
     connect(&m_pending, &QTimer::timeout, this, &UpdateFlowView::refresh);
     connect(model, &AppModel::appsChanged, this, [this] {
         m_recordsChanged = true;
+        m_rebuild = true;
         scheduleRefresh();
     });
+    for (const auto changed : {&AppModel::updateStateChanged, &AppModel::incidentChanged})
+        connect(model, changed, this, [this](const QString &bundleId) {
+            if (!m_rebuild)
+                m_changed.insert(bundleId);
+            scheduleRefresh();
+        });
     for (const auto changed : {&AppModel::updateProgressChanged, &AppModel::isPausedChanged, &AppModel::incidentsChanged})
         connect(model, changed, this, &UpdateFlowView::scheduleRefresh);
+    // A row that takes the keyboard focus is scrolled into view (and placed).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        for (QWidget *widget = now; widget && widget != m_rowsHost; widget = widget->parentWidget()) {
+            if (auto *row = qobject_cast<UpdateRowView *>(widget)) {
+                if (row->parentWidget() == m_rowsHost)
+                    scrollToRow(row);
+                return;
+            }
+        }
+    });
     refresh();
 }
+
+UpdateFlowView::~UpdateFlowView() = default;
 
 void UpdateFlowView::scheduleRefresh()
 {
@@ -391,79 +413,454 @@ QString UpdateFlowView::completionText() const
     return m_completion->isVisibleTo(this) ? m_completion->text() : QString();
 }
 
+// --- Display order ---------------------------------------------------------------------------
+
+namespace {
+
+// The six ranks of the main list (stateSortRank), then the waiting section.
+constexpr int kWaitingBucket = 6;
+constexpr int kBuckets = 7;
+constexpr int kRowWidth = UpdateFlowView::kWidth - 2 * kListSideMargin;
+// Where a row with a remedy waits while it is far from the visible part of
+// the list: shown (Tab reaches it), above the list's content, out of sight.
+constexpr int kParkedY = -100000;
+
+// Sums over the library's positions (a Fenwick tree): what the positions
+// before one hold, and the position at a running sum, in O(log n).
+class PositionSums {
+public:
+    void reset(int size)
+    {
+        m_tree.assign(std::size_t(size) + 1, 0);
+        m_total = 0;
+        m_step = 1;
+        while (m_step * 2 <= size)
+            m_step *= 2;
+    }
+    int size() const { return int(m_tree.size()) - 1; }
+    void add(int position, qint64 delta)
+    {
+        m_total += delta;
+        for (int i = position + 1; i < int(m_tree.size()); i += i & -i)
+            m_tree[std::size_t(i)] += delta;
+    }
+    qint64 before(int position) const
+    {
+        qint64 sum = 0;
+        for (int i = position; i > 0; i -= i & -i)
+            sum += m_tree[std::size_t(i)];
+        return sum;
+    }
+    qint64 total() const { return m_total; }
+    // The first position whose running sum passes `offset`; size() when none does.
+    int at(qint64 offset) const
+    {
+        int position = 0;
+        for (int step = m_step; step > 0; step /= 2) {
+            if (position + step < int(m_tree.size()) && m_tree[std::size_t(position + step)] <= offset) {
+                position += step;
+                offset -= m_tree[std::size_t(position)];
+            }
+        }
+        return position;
+    }
+
+private:
+    std::vector<qint64> m_tree{0};
+    qint64 m_total = 0;
+    int m_step = 1;
+};
+
+} // namespace
+
+struct UpdateFlowView::Entry {
+    int position = -1; // of the app's first record in the library
+    int bucket = -1;   // its rank in the main list, or the waiting section; -1 while nowhere
+    int height = 0;    // as counted in the order: the row's height and the spacing below it
+    UpdateState::Kind kind = UpdateState::Kind::idle;
+    bool remedy = false; // the row shows a remedy button
+    bool stale = false;  // the row has not yet been told of the model's latest state
+    UpdateRowView *row = nullptr;
+};
+
+// The rows' heights in display order: per bucket, over the library's
+// positions, with the number of rows placed.
+class UpdateFlowView::Heights {
+public:
+    explicit Heights(int size)
+    {
+        for (int bucket = 0; bucket < kBuckets; ++bucket) {
+            m_heights[bucket].reset(size);
+            m_counts[bucket].reset(size);
+        }
+    }
+    int size() const { return m_heights[0].size(); }
+    void put(int bucket, int position, int height)
+    {
+        m_heights[bucket].add(position, height);
+        m_counts[bucket].add(position, 1);
+    }
+    void take(int bucket, int position, int height)
+    {
+        m_heights[bucket].add(position, -height);
+        m_counts[bucket].add(position, -1);
+    }
+    void resize(int bucket, int position, int delta) { m_heights[bucket].add(position, delta); }
+    qint64 total(int bucket) const { return m_heights[bucket].total(); }
+    int count(int bucket) const { return int(m_counts[bucket].total()); }
+    qint64 before(int bucket, int position) const { return m_heights[bucket].before(position); }
+    // The row placed at an offset from the bucket's top, or the first one after it.
+    int at(int bucket, qint64 offset) const { return m_heights[bucket].at(offset); }
+    // The next position with a row after `position` (-1: the first); size() when none.
+    int next(int bucket, int position) const { return m_counts[bucket].at(m_counts[bucket].before(position + 1)); }
+
+private:
+    std::array<PositionSums, kBuckets> m_heights;
+    std::array<PositionSums, kBuckets> m_counts;
+};
+
+namespace {
+
+UpdateState::Kind progressKindOf(const QHash<QString, UpdateState> &progress, const QString &bundleId)
+{
+    const auto it = progress.constFind(bundleId);
+    return it == progress.cend() ? UpdateState::Kind::idle : it->kind();
+}
+
+std::size_t kindSlot(UpdateState::Kind kind)
+{
+    return std::size_t(kind);
+}
+
+bool waitsForApproval(const QHash<QString, AppIncident> &incidents, const QString &bundleId)
+{
+    const auto it = incidents.constFind(bundleId);
+    return it != incidents.cend() && it->code == QLatin1String("UPDATE_MODE_ASK_HEADLESS");
+}
+
+} // namespace
+
+int UpdateFlowView::rowCount() const
+{
+    return int(m_entries.size());
+}
+
+int UpdateFlowView::bucketTop(int bucket) const
+{
+    qint64 y = kListVerticalMargin;
+    for (int b = 0; b < qMin(bucket, kWaitingBucket); ++b)
+        y += m_heights->total(b);
+    if (bucket == kWaitingBucket)
+        y += 12 + m_waitingHeading->sizeHint().height() + kRowSpacing;
+    return int(y);
+}
+
+int UpdateFlowView::contentHeight() const
+{
+    if (m_heights->count(kWaitingBucket) > 0)
+        return bucketTop(kWaitingBucket) + int(m_heights->total(kWaitingBucket)) - kRowSpacing + kListVerticalMargin;
+    const int main = bucketTop(kWaitingBucket - 1) + int(m_heights->total(kWaitingBucket - 1)) - kListVerticalMargin;
+    return main > 0 ? kListVerticalMargin + main - kRowSpacing + kListVerticalMargin : 2 * kListVerticalMargin;
+}
+
+void UpdateFlowView::count(const Entry &entry, int delta)
+{
+    if (entry.bucket >= 0 && entry.bucket < kWaitingBucket)
+        m_activeKinds[kindSlot(entry.kind)] += delta;
+}
+
+void UpdateFlowView::countState(const QString &bundleId)
+{
+    const QHash<QString, UpdateState> &progress = m_model->updateProgress();
+    const auto now = progress.constFind(bundleId);
+    const auto before = m_kinds.find(bundleId);
+    if (before != m_kinds.end()) {
+        --m_progressKinds[kindSlot(*before)];
+        if (now == progress.cend())
+            m_kinds.erase(before);
+        else
+            *before = now->kind();
+    } else if (now != progress.cend()) {
+        m_kinds.insert(bundleId, now->kind());
+    }
+    if (now != progress.cend())
+        ++m_progressKinds[kindSlot(now->kind())];
+}
+
+void UpdateFlowView::place(const QString &, Entry &entry, int bucket)
+{
+    if (entry.bucket == bucket)
+        return;
+    unplace(entry);
+    if (entry.height <= 0)
+        entry.height = (m_estimatedHeight > 0 ? m_estimatedHeight : 56) + kRowSpacing;
+    entry.bucket = bucket;
+    m_heights->put(bucket, entry.position, entry.height);
+}
+
+void UpdateFlowView::unplace(Entry &entry)
+{
+    if (entry.bucket < 0)
+        return;
+    m_heights->take(entry.bucket, entry.position, entry.height);
+    entry.bucket = -1;
+}
+
+UpdateRowView *UpdateFlowView::buildRow(const QString &, Entry &entry)
+{
+    entry.row = new UpdateRowView(m_model, m_model->apps().at(entry.position), m_rowsHost);
+    entry.stale = false;
+    ++m_rowsBuilt;
+    measure(entry);
+    return entry.row;
+}
+
+void UpdateFlowView::measure(Entry &entry)
+{
+    const int height = entry.row->heightForWidth(kRowWidth);
+    if (m_estimatedHeight <= 0 && !entry.remedy)
+        m_estimatedHeight = height;
+    if (height + kRowSpacing == entry.height)
+        return;
+    if (entry.bucket >= 0)
+        m_heights->resize(entry.bucket, entry.position, height + kRowSpacing - entry.height);
+    entry.height = height + kRowSpacing;
+}
+
+// A row out of the placed part of the list: a row with a remedy waits out of
+// sight, shown; any other is hidden.
+namespace {
+
+void putRowAside(UpdateRowView *row, bool remedy)
+{
+    if (remedy) {
+        const QRect parked(kListSideMargin, kParkedY, kRowWidth, row->height() > 0 ? row->height() : 1);
+        if (row->geometry() != parked)
+            row->setGeometry(parked);
+        if (!row->isVisible())
+            row->show();
+    } else if (!row->isHidden()) {
+        row->hide();
+    }
+}
+
+} // namespace
+
+void UpdateFlowView::rebuild()
+{
+    const AppModel &model = *m_model;
+    const QList<AppRecord> &apps = model.apps();
+    const QHash<QString, UpdateState> &progress = model.updateProgress();
+    const QHash<QString, AppIncident> &incidents = model.incidents();
+    if (m_recordsChanged || !m_heights) {
+        // The library's first record of each bundle id.
+        m_positions.clear();
+        m_positions.reserve(apps.size());
+        for (int position = int(apps.size()) - 1; position >= 0; --position)
+            m_positions.insert(apps.at(position).bundle_id, position);
+    }
+    m_heights = std::make_unique<Heights>(int(apps.size()));
+    m_kinds.clear();
+    m_progressKinds = {};
+    m_activeKinds = {};
+    for (auto it = progress.cbegin(); it != progress.cend(); ++it) {
+        m_kinds.insert(it.key(), it->kind());
+        ++m_progressKinds[kindSlot(it->kind())];
+    }
+    m_progressWasEmpty = progress.isEmpty();
+
+    // Every entry afresh; the rows are kept by bundle id.
+    QHash<QString, Entry> previous = std::exchange(m_entries, {});
+    m_entries.reserve(progress.isEmpty() ? apps.size() / 4 : progress.size());
+    for (int position = 0; position < int(apps.size()); ++position) {
+        const AppRecord &app = apps.at(position);
+        const QString &bundleId = app.bundle_id;
+        const auto state = progress.constFind(bundleId);
+        const auto incident = incidents.constFind(bundleId);
+        const bool inProgress = state != progress.cend();
+        int bucket = -1;
+        if (m_progressWasEmpty ? app.isOutdated() : inProgress)
+            bucket = stateSortRank(inProgress ? *state : UpdateState());
+        else if (incident != incidents.cend() && incident->code == QLatin1String("UPDATE_MODE_ASK_HEADLESS"))
+            bucket = kWaitingBucket;
+        if (bucket < 0 || m_positions.value(bundleId) != position)
+            continue;
+        Entry entry;
+        entry.position = position;
+        entry.kind = inProgress ? state->kind() : UpdateState::Kind::idle;
+        entry.remedy = UpdateRowView::showsIncidentAction(
+            inProgress ? *state : UpdateState(),
+            incident == incidents.cend() ? std::nullopt : std::optional<AppIncident>(*incident));
+        if (const auto kept = previous.find(bundleId); kept != previous.end() && kept->row) {
+            entry.row = std::exchange(kept->row, nullptr);
+            entry.height = kept->height;
+            entry.stale = true;
+        }
+        Entry &placed = m_entries.insert(bundleId, entry).value();
+        place(bundleId, placed, bucket);
+        count(placed, +1);
+    }
+    for (const Entry &gone : std::as_const(previous)) {
+        if (gone.row) {
+            m_placed.removeAll(gone.row);
+            gone.row->hide();
+            gone.row->deleteLater();
+        }
+    }
+    // Every row is told once it is placed. A row with a remedy is shown
+    // wherever it is, so one that gains its button is told now (one that
+    // keeps it is told when it is placed, as when it takes the focus; one
+    // that loses it is hidden until then).
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->remedy && !it->row) {
+            buildRow(it.key(), *it);
+            ++m_rowsUpdated;
+        } else if (it->row && it->remedy && !it->row->incidentButton()) {
+            it->row->setApp(apps.at(it->position));
+            it->row->refresh();
+            it->stale = false;
+            measure(*it);
+            ++m_rowsUpdated;
+        }
+        if (it->row && !m_placed.contains(it->row))
+            putRowAside(it->row, it->remedy);
+    }
+    m_recordsChanged = false;
+    m_rebuild = false;
+    m_changed.clear();
+    m_wholeMapChanges = model.wholeMapChanges();
+}
+
+void UpdateFlowView::update(const QString &bundleId)
+{
+    const AppModel &model = *m_model;
+    const QHash<QString, UpdateState> &progress = model.updateProgress();
+    const QHash<QString, AppIncident> &incidents = model.incidents();
+    countState(bundleId);
+    int bucket = -1;
+    const auto position = m_positions.constFind(bundleId);
+    if (position != m_positions.cend()) {
+        const AppRecord &app = model.apps().at(*position);
+        if (m_progressWasEmpty ? app.isOutdated() : progress.contains(bundleId))
+            bucket = stateSortRank(UpdateState::of(progress, bundleId));
+        else if (waitsForApproval(incidents, bundleId))
+            bucket = kWaitingBucket;
+    }
+    auto it = m_entries.find(bundleId);
+    if (bucket < 0) {
+        // Out of both lists.
+        if (it == m_entries.end())
+            return;
+        count(*it, -1);
+        unplace(*it);
+        if (it->row) {
+            m_placed.removeAll(it->row);
+            it->row->hide();
+            it->row->deleteLater();
+        }
+        m_entries.erase(it);
+        return;
+    }
+    if (it == m_entries.end()) {
+        Entry entry;
+        entry.position = *position;
+        it = m_entries.insert(bundleId, entry);
+    }
+    Entry &entry = *it;
+    count(entry, -1);
+    entry.kind = progressKindOf(progress, bundleId);
+    place(bundleId, entry, bucket);
+    count(entry, +1);
+    const auto incident = incidents.constFind(bundleId);
+    entry.remedy = UpdateRowView::showsIncidentAction(
+        UpdateState::of(progress, bundleId),
+        incident == incidents.cend() ? std::nullopt : std::optional<AppIncident>(*incident));
+    ++m_rowsUpdated;
+    const bool placed = entry.row && m_placed.contains(entry.row);
+    if (!entry.row) {
+        if (entry.remedy)
+            putRowAside(buildRow(bundleId, entry), true);
+        return;
+    }
+    if (placed || entry.remedy) {
+        entry.row->refresh();
+        entry.stale = false;
+        measure(entry);
+    } else {
+        entry.stale = true;
+    }
+    if (!placed)
+        putRowAside(entry.row, entry.remedy);
+}
+
 void UpdateFlowView::refresh()
 {
     m_pending.stop();
     if (!m_model)
         return;
     ++m_refreshes;
+    m_rowsUpdated = 0;
     const AppModel &model = *m_model;
     const QHash<QString, UpdateState> &progress = model.updateProgress();
-    // The outdated apps matter only before a run fills the map.
-    const QList<AppRecord> outdated = progress.isEmpty() ? model.outdatedApps() : QList<AppRecord>();
-    const Apps active = activeOf(model.apps(), outdated, progress);
-    m_allTerminal = isTerminal(outdated, progress);
+    if (m_rebuild || model.wholeMapChanges() != m_wholeMapChanges || progress.isEmpty() != m_progressWasEmpty) {
+        rebuild();
+    } else {
+        const QSet<QString> changed = std::exchange(m_changed, {});
+        for (const QString &bundleId : changed)
+            update(bundleId);
+    }
+    showHeader();
+    layOutRows();
+}
 
-    m_subtitle->setText(subtitleOf(active, progress, model.isPaused(), m_allTerminal));
-    setFinished(m_allTerminal);
+void UpdateFlowView::showHeader()
+{
+    const AppModel &model = *m_model;
+    const QHash<QString, UpdateState> &progress = model.updateProgress();
+    const auto of = [](const std::array<int, 7> &counts, UpdateState::Kind kind) { return counts[kindSlot(kind)]; };
+    using Kind = UpdateState::Kind;
+    // isTerminal: a non-empty map in which every state ends an update.
+    m_allTerminal = !progress.isEmpty()
+        && of(m_progressKinds, Kind::queued) + of(m_progressKinds, Kind::running) + of(m_progressKinds, Kind::idle)
+            == 0;
+    int active = 0;
+    for (int bucket = 0; bucket < kWaitingBucket; ++bucket)
+        active += m_heights->count(bucket);
+    // headerSubtitle, from the counts.
+    QString subtitle;
     if (m_allTerminal)
-        m_completion->setText(completionOf(active, progress, true));
-
-    // Rows, kept per app and updated in place; a record is handed to its
-    // row again only after the library changed.
-    const Apps ordered = orderOf(active, progress);
-    const QList<AppRecord> waitingApps = model.waitingForOKApps();
-    const Apps waiting = waitingOf(pointers(waitingApps), ordered);
-    const bool recordsChanged = m_recordsChanged;
-    m_recordsChanged = false;
-    bool changed = false;
-    const auto reconcile = [&](const Apps &records, QHash<QString, UpdateRowView *> &rows,
-                               QList<UpdateRowView *> &order) {
-        QHash<QString, UpdateRowView *> kept;
-        kept.reserve(records.size());
-        QList<UpdateRowView *> newOrder;
-        newOrder.reserve(records.size());
-        for (const AppRecord *record : records) {
-            UpdateRowView *row = rows.take(record->bundle_id);
-            if (!row) {
-                row = new UpdateRowView(m_model, *record, m_rowsHost);
-                changed = true;
-            } else {
-                if (recordsChanged)
-                    row->setApp(*record);
-                changed = row->refresh() || changed;
-            }
-            kept.insert(record->bundle_id, row);
-            newOrder.append(row);
-        }
-        for (UpdateRowView *gone : std::as_const(rows)) {
-            gone->hide();
-            gone->deleteLater();
-            changed = true;
-        }
-        rows = std::move(kept);
-        changed = changed || newOrder != order;
-        order = std::move(newOrder);
-    };
-    // A row moving between the lists is made afresh in its new list.
-    for (const AppRecord *record : waiting) {
-        if (UpdateRowView *row = m_rows.take(record->bundle_id)) {
-            m_rowOrder.removeAll(row);
-            row->hide();
-            row->deleteLater();
-        }
+        subtitle = QStringLiteral("All done.");
+    else if (model.isPaused())
+        subtitle = QStringLiteral("Queue paused.");
+    else if (active > 0 && of(m_activeKinds, Kind::running) > 0)
+        subtitle = QStringLiteral("Running your update queue...");
+    else if (active > 0 && of(m_activeKinds, Kind::queued) > 0)
+        subtitle = QStringLiteral("Up next in the queue...");
+    else
+        subtitle = QStringLiteral("Waiting to start...");
+    if (m_subtitle->text() != subtitle)
+        m_subtitle->setText(subtitle);
+    setFinished(m_allTerminal);
+    if (m_allTerminal) {
+        // completionMessage: the active apps' states, else every state of the map.
+        const std::array<int, 7> &counts = active > 0 ? m_activeKinds : m_progressKinds;
+        const qsizetype failed = of(counts, Kind::failed);
+        const qsizetype skipped = of(counts, Kind::skipped) + of(counts, Kind::quitDenied);
+        QString completion;
+        if (failed == 0 && skipped == 0)
+            completion = QStringLiteral("The library is in order.");
+        else if (failed == 0)
+            completion = QStringLiteral("%1 %2 skipped.").arg(skipped).arg(appsWord(skipped));
+        else if (skipped > 0)
+            completion = QStringLiteral("%1 %2 couldn't be updated and %3 skipped — see details above.")
+                             .arg(failed)
+                             .arg(appsWord(failed))
+                             .arg(skipped);
+        else
+            completion = QStringLiteral("%1 %2 couldn't be updated — see details above.").arg(failed).arg(appsWord(failed));
+        if (m_completion->text() != completion)
+            m_completion->setText(completion);
     }
-    reconcile(ordered, m_rows, m_rowOrder);
-    for (const AppRecord *record : ordered) {
-        if (UpdateRowView *row = m_waiting.take(record->bundle_id)) {
-            m_waitingOrder.removeAll(row);
-            row->hide();
-            row->deleteLater();
-        }
-    }
-    reconcile(waiting, m_waiting, m_waitingOrder);
-    if (changed || m_laidOut.isEmpty())
-        layOutRows();
 }
 
 void UpdateFlowView::setFinished(bool finished)
@@ -498,50 +895,120 @@ void UpdateFlowView::setFinished(bool finished)
 
 void UpdateFlowView::layOutRows()
 {
-    const int rowWidth = kWidth - 2 * kListSideMargin;
-    int y = kListVerticalMargin;
-    QList<std::pair<UpdateRowView *, int>> laidOut;
-    laidOut.reserve(m_rowOrder.size() + m_waitingOrder.size());
-    const auto place = [&](UpdateRowView *row) {
-        const int h = row->heightForWidth(rowWidth);
-        if (row->geometry() != QRect(kListSideMargin, y, rowWidth, h))
-            row->setGeometry(kListSideMargin, y, rowWidth, h);
-        laidOut.append({row, h});
-        y += h + kRowSpacing;
-    };
-    for (UpdateRowView *row : std::as_const(m_rowOrder))
-        place(row);
-    if (!m_waitingOrder.isEmpty()) {
-        y += 12;
-        const int headingHeight = m_waitingHeading->sizeHint().height();
-        m_waitingHeading->setGeometry(kListSideMargin, y, rowWidth, headingHeight);
-        m_waitingHeading->show();
-        y += headingHeight + kRowSpacing;
-        for (UpdateRowView *row : std::as_const(m_waitingOrder))
-            place(row);
-    } else {
-        m_waitingHeading->hide();
+    if (m_layingOut)
+        return;
+    m_layingOut = true;
+    // The list's length first: its scroll bar decides which rows are near
+    // the visible part. Placing rows measures them, which may change it.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int height = contentHeight();
+        if (m_rowsHost->size() != QSize(kWidth, height))
+            m_rowsHost->resize(kWidth, height);
+        const int listHeight = qMin(height, kMaximumListHeight);
+        if (m_scroll->height() != listHeight || m_scroll->minimumHeight() != listHeight)
+            m_scroll->setFixedHeight(listHeight);
+        showRowsInView();
+        if (contentHeight() == height)
+            break;
     }
-    const int contentHeight = (laidOut.isEmpty() ? y : y - kRowSpacing) + kListVerticalMargin;
-    if (m_rowsHost->size() != QSize(kWidth, contentHeight))
-        m_rowsHost->resize(kWidth, contentHeight);
-    const int listHeight = qMin(contentHeight, kMaximumListHeight);
-    if (m_scroll->height() != listHeight || m_scroll->minimumHeight() != listHeight)
-        m_scroll->setFixedHeight(listHeight);
-    m_laidOut = std::move(laidOut);
-    showRowsInView();
+    m_layingOut = false;
 }
 
 void UpdateFlowView::showRowsInView()
 {
-    // Rows far from the visible part of the list are hidden, so that moving
-    // them as the order changes costs nothing; those with a remedy button
-    // stay shown, so that Tab reaches every remedy.
+    if (!m_heights || !m_model)
+        return;
+    // Rows far from the visible part of the list are not placed, so that
+    // moving them as the order changes costs nothing; one that enters is
+    // brought up to date and measured as it is placed.
+    const QList<AppRecord> &apps = m_model->apps();
     const int top = m_scroll->verticalScrollBar()->value();
-    const QRect band(0, top - kMaximumListHeight, kWidth, 3 * kMaximumListHeight);
-    for (const auto &[row, height] : std::as_const(m_laidOut)) {
-        const bool shown = row->geometry().intersects(band) || row->incidentButton();
-        if (shown != row->isVisibleTo(m_rowsHost))
-            row->setVisible(shown);
+    const qint64 bandTop = qint64(top) - kMaximumListHeight;
+    const qint64 bandBottom = qint64(top) + 2 * kMaximumListHeight;
+    QList<UpdateRowView *> placed;
+    for (int bucket = 0; bucket < kBuckets; ++bucket) {
+        if (m_heights->count(bucket) == 0)
+            continue;
+        const qint64 base = bucketTop(bucket);
+        if (base >= bandBottom)
+            break;
+        if (base + m_heights->total(bucket) <= bandTop)
+            continue;
+        for (int position = m_heights->at(bucket, qMax<qint64>(0, bandTop - base)); position < m_heights->size();
+             position = m_heights->next(bucket, position)) {
+            const qint64 y = base + m_heights->before(bucket, position);
+            if (y >= bandBottom)
+                break;
+            const QString &bundleId = apps.at(position).bundle_id;
+            const auto found = m_entries.find(bundleId);
+            if (found == m_entries.end())
+                break; // never: each placed position has its entry
+            Entry &entry = *found;
+            if (!entry.row) {
+                buildRow(bundleId, entry);
+            } else if (entry.stale) {
+                entry.row->setApp(apps.at(position));
+                entry.row->refresh();
+                entry.stale = false;
+                ++m_rowsUpdated;
+                measure(entry);
+            }
+            const QRect geometry(kListSideMargin, int(y), kRowWidth, entry.height - kRowSpacing);
+            if (entry.row->geometry() != geometry)
+                entry.row->setGeometry(geometry);
+            if (entry.row->isHidden())
+                entry.row->show();
+            placed.append(entry.row);
+        }
     }
+    if (m_heights->count(kWaitingBucket) > 0) {
+        const int headingHeight = m_waitingHeading->sizeHint().height();
+        m_waitingHeading->setGeometry(kListSideMargin, bucketTop(kWaitingBucket) - kRowSpacing - headingHeight, kRowWidth,
+                                      headingHeight);
+        m_waitingHeading->show();
+    } else {
+        m_waitingHeading->hide();
+    }
+    // The rows placed before and not now: out of sight.
+    const QSet<UpdateRowView *> now(placed.cbegin(), placed.cend());
+    for (UpdateRowView *row : std::as_const(m_placed)) {
+        if (!now.contains(row)) {
+            const auto entry = m_entries.constFind(row->app().bundle_id);
+            putRowAside(row, entry != m_entries.cend() && entry->remedy);
+        }
+    }
+    m_placed = std::move(placed);
+}
+
+void UpdateFlowView::scrollToRow(UpdateRowView *row)
+{
+    const auto entry = m_entries.constFind(row->app().bundle_id);
+    if (entry == m_entries.cend() || entry->bucket < 0)
+        return;
+    const int y = bucketTop(entry->bucket) + int(m_heights->before(entry->bucket, entry->position));
+    QScrollBar *bar = m_scroll->verticalScrollBar();
+    const int visible = m_scroll->viewport()->height();
+    if (y < bar->value())
+        bar->setValue(y);
+    else if (y + entry->height - kRowSpacing > bar->value() + visible)
+        bar->setValue(y + entry->height - kRowSpacing - visible);
+    else if (!m_placed.contains(row))
+        showRowsInView();
+}
+
+QList<UpdateRowView *> UpdateFlowView::laidOutRows(bool waiting) const
+{
+    QList<std::pair<std::pair<int, int>, UpdateRowView *>> rows;
+    for (const Entry &entry : m_entries) {
+        if (!entry.row || (entry.bucket == kWaitingBucket) != waiting)
+            continue;
+        if (entry.remedy || m_placed.contains(entry.row))
+            rows.append({{entry.bucket, entry.position}, entry.row});
+    }
+    std::sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<UpdateRowView *> ordered;
+    ordered.reserve(rows.size());
+    for (const auto &[key, row] : rows)
+        ordered.append(row);
+    return ordered;
 }

@@ -7,7 +7,11 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
+
+#include <array>
+#include <memory>
 
 class AppModel;
 class BruskView;
@@ -23,14 +27,22 @@ class UpdateRowView;
 // the model: it starts, pauses, skips and stops nothing, and closing it
 // (close button, Done or Esc) leaves the run going.
 //
-// It keeps up with a run however fast its events come: the model's changes
-// are gathered and drawn once per turn of the event loop, rows are kept per
-// app and updated in place, and only rows whose content changed repaint.
+// It keeps up with a run however fast its events come, and however many apps
+// take part: the model's changes are gathered and drawn once per turn of the
+// event loop, and a change of one app's state costs the same whatever the
+// size of the run. The sheet keeps each app's place in the display order
+// (rank, then library order) in a tree of row heights, updates only the apps
+// the model says changed, and builds and places rows only in and near the
+// visible part of the list; a row with a remedy button is built wherever it
+// is, and kept shown out of sight, so that Tab reaches every remedy (the row
+// that takes the focus is scrolled into view). A row once built is kept and
+// updated in place.
 class UpdateFlowView : public QDialog {
     Q_OBJECT
 
 public:
     explicit UpdateFlowView(AppModel *model, QWidget *parent = nullptr);
+    ~UpdateFlowView() override;
 
     static constexpr int kWidth = 520;
     static constexpr int kMaximumListHeight = 380;
@@ -65,8 +77,17 @@ public:
     bool allTerminal() const { return m_allTerminal; }
     QString subtitle() const;
     QString completionText() const;
-    QList<UpdateRowView *> rows() const { return m_rowOrder; }
-    QList<UpdateRowView *> waitingRows() const { return m_waitingOrder; }
+    // The rows laid out now (in and near the visible part of the list, and
+    // those with a remedy), main list and waiting section, in display order.
+    QList<UpdateRowView *> rows() const { return laidOutRows(false); }
+    QList<UpdateRowView *> waitingRows() const { return laidOutRows(true); }
+    // The apps of the main list and of the waiting section.
+    int rowCount() const;
+    // How many rows the last refresh updated from the model, and how many
+    // row widgets were built so far (what one change costs, for tests and
+    // the benchmark).
+    int rowsUpdatedByLastRefresh() const { return m_rowsUpdated; }
+    int rowsBuilt() const { return m_rowsBuilt; }
     QLabel *waitingHeading() const { return m_waitingHeading; }
     BruskView *mascot() const { return m_brusk; }
     StyledButton *doneButton() const { return m_done; }
@@ -76,9 +97,26 @@ public:
     QScrollArea *list() const { return m_scroll; }
 
 private:
+    struct Entry;
+    class Heights;
+
     void scheduleRefresh();
+    void noteWholeMapChange();
+    void rebuild();
+    void update(const QString &bundleId);
+    void place(const QString &bundleId, Entry &entry, int bucket);
+    void unplace(Entry &entry);
+    UpdateRowView *buildRow(const QString &bundleId, Entry &entry);
+    void measure(Entry &entry);
+    void count(const Entry &entry, int delta);
+    void countState(const QString &bundleId);
+    void showHeader();
     void layOutRows();
     void showRowsInView();
+    void scrollToRow(UpdateRowView *row);
+    int bucketTop(int bucket) const;
+    int contentHeight() const;
+    QList<UpdateRowView *> laidOutRows(bool waiting) const;
     void setFinished(bool finished);
 
     QPointer<AppModel> m_model;
@@ -87,6 +125,15 @@ private:
     bool m_allTerminal = false;
     bool m_finishedShown = false;
     bool m_recordsChanged = false;
+    // What the next refresh must bring up to date: everything, or the apps
+    // the model named.
+    bool m_rebuild = true;
+    QSet<QString> m_changed;
+    quint64 m_wholeMapChanges = 0;
+    bool m_progressWasEmpty = true;
+    int m_rowsUpdated = 0;
+    int m_rowsBuilt = 0;
+    bool m_layingOut = false;
 
     BruskView *m_brusk = nullptr;
     QLabel *m_subtitle = nullptr;
@@ -98,11 +145,17 @@ private:
     StyledButton *m_done = nullptr;
     QLabel *m_escLine = nullptr;
 
-    QHash<QString, UpdateRowView *> m_rows;
-    QList<UpdateRowView *> m_rowOrder;
-    QHash<QString, UpdateRowView *> m_waiting;
-    QList<UpdateRowView *> m_waitingOrder;
-    // Row heights and order as last laid out.
-    QList<std::pair<UpdateRowView *, int>> m_laidOut;
-    int m_laidOutWaiting = -1;
+    // Each app of the main list or the waiting section, by bundle id; the
+    // first record of each bundle id in the library, by position.
+    QHash<QString, Entry> m_entries;
+    QHash<QString, int> m_positions;
+    std::unique_ptr<Heights> m_heights;
+    // The state of every entry of the model's updateProgress, and how many
+    // entries of the main list and of updateProgress are in each state.
+    QHash<QString, UpdateState::Kind> m_kinds;
+    std::array<int, 7> m_progressKinds{};
+    std::array<int, 7> m_activeKinds{};
+    int m_estimatedHeight = 0;
+    // The rows placed in the visible part of the list and near it.
+    QList<UpdateRowView *> m_placed;
 };

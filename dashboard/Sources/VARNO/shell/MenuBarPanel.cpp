@@ -436,12 +436,16 @@ void MenuBarPanel::updateBodies()
     m_unmeasured->setVisible(m_state == PanelState::unmeasured);
 
     // Running
-    const QString headline = MenuBarPanelText::progressHeadline(s.updateProgress, s.apps, s.isPaused);
+    // States written into a snapshot by hand count over where the model stood.
+    const PanelProgress progress = s.progress && s.updateProgress.isEmpty()
+        ? *s.progress
+        : MenuBarPanelText::progressOf(s.updateProgress, s.apps);
+    const QString headline = MenuBarPanelText::progressHeadline(progress, s.isPaused);
     m_headline->setText(headline);
     m_headline->setToolTip(Labels::toolTip(headline));
     m_headline->setAccessibleName(headline);
-    m_counter->setText(MenuBarPanelText::progressCounter(s.updateProgress));
-    m_progress->setFraction(MenuBarPanelText::progressFraction(s.updateProgress));
+    m_counter->setText(MenuBarPanelText::progressCounter(progress));
+    m_progress->setFraction(MenuBarPanelText::progressFraction(progress));
     m_pauseResume->setText(s.isPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
 
     // Load failed, needs scan, clean

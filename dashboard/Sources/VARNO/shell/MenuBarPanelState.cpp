@@ -15,7 +15,20 @@ PanelSnapshot PanelSnapshot::of(const AppModel &model)
     snapshot.hasEverScanned = model.hasEverScanned();
     snapshot.hasDetectionFailure = model.hasDetectionFailure();
     snapshot.hasLibrary = model.hasLibrary();
-    snapshot.updateProgress = model.updateProgress();
+    // Not the map itself: a copy held here would make the model copy it
+    // whole at its next change.
+    const AppModel::UpdateRunTally &tally = model.updateRunTally();
+    PanelProgress progress;
+    progress.entries = tally.entries;
+    progress.finished = tally.finished;
+    if (!tally.running.isEmpty()) {
+        const QString &bundleId = tally.running.constFirst();
+        const AppRecord *app = model.firstRecord(bundleId);
+        progress.running = true;
+        progress.runningName = app ? app->app_name : bundleId;
+        progress.runningStatus = model.updateState(bundleId).text();
+    }
+    snapshot.progress = progress;
     // Counted once per library by the model, with the posture the status
     // strip reads too.
     const AppModel::LibraryCounts &counts = model.libraryCounts();
@@ -47,49 +60,61 @@ PanelState state(const PanelSnapshot &s)
     return PanelState::unmeasured;
 }
 
-QString progressHeadline(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps, bool isPaused)
+PanelProgress progressOf(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps)
 {
+    PanelProgress result;
+    result.entries = progress.size();
     for (auto it = progress.cbegin(); it != progress.cend(); ++it) {
-        if (it.value().kind() != UpdateState::Kind::running)
+        result.finished += it->isFinal();
+        if (result.running || it->kind() != UpdateState::Kind::running)
             continue;
-        QString name = it.key();
+        result.running = true;
+        result.runningName = it.key();
+        result.runningStatus = it->text();
         for (const AppRecord &app : apps) {
             if (app.bundle_id == it.key()) {
-                name = app.app_name;
+                result.runningName = app.app_name;
                 break;
             }
         }
-        return PlainText::forField(name) + QStringLiteral(" — ") + it.value().text();
     }
+    return result;
+}
+
+QString progressHeadline(const PanelProgress &progress, bool isPaused)
+{
+    if (progress.running)
+        return PlainText::forField(progress.runningName) + QStringLiteral(" — ") + progress.runningStatus;
     return isPaused ? QStringLiteral("Paused") : QStringLiteral("Working…");
 }
 
-namespace {
-
-qsizetype finishedCount(const QHash<QString, UpdateState> &progress)
+QString progressCounter(const PanelProgress &progress)
 {
-    qsizetype finished = 0;
-    for (const UpdateState &state : progress) {
-        if (state.isFinal())
-            ++finished;
-    }
-    return finished;
+    if (progress.entries == 0)
+        return QString();
+    return QStringLiteral("%1/%2").arg(progress.finished).arg(progress.entries);
 }
 
-} // namespace
+double progressFraction(const PanelProgress &progress)
+{
+    if (progress.entries == 0)
+        return 0.0;
+    return double(progress.finished) / double(progress.entries);
+}
+
+QString progressHeadline(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps, bool isPaused)
+{
+    return progressHeadline(progressOf(progress, apps), isPaused);
+}
 
 QString progressCounter(const QHash<QString, UpdateState> &progress)
 {
-    if (progress.isEmpty())
-        return QString();
-    return QStringLiteral("%1/%2").arg(finishedCount(progress)).arg(progress.size());
+    return progressCounter(progressOf(progress, {}));
 }
 
 double progressFraction(const QHash<QString, UpdateState> &progress)
 {
-    if (progress.isEmpty())
-        return 0.0;
-    return double(finishedCount(progress)) / double(progress.size());
+    return progressFraction(progressOf(progress, {}));
 }
 
 bool shouldShowUrgentOnly(qsizetype urgentCount, qsizetype outdatedCount)

@@ -24,6 +24,15 @@ enum class PanelState {
     unmeasured, // some apps are not fully checked
 };
 
+// Where an update run stands, as the panel's running body shows it.
+struct PanelProgress {
+    qsizetype entries = 0;   // of the update states
+    qsizetype finished = 0;  // of them, those that end an update
+    bool running = false;    // some app runs
+    QString runningName;     // the app's name (its bundle id when no listed app has it)
+    QString runningStatus;
+};
+
 // Everything the panel reads of the model, taken at once; the panel draws
 // from it and nothing else.
 struct PanelSnapshot {
@@ -38,7 +47,11 @@ struct PanelSnapshot {
     // A library has been read (AppModel::hasLibrary); a snapshot made by hand
     // stands for one that has.
     bool hasLibrary = true;
+    // A snapshot of the model holds where its update states stand (kept by
+    // the model as they change, so that taking a snapshot costs the same
+    // however long the run); update states written in by hand count instead.
     QHash<QString, UpdateState> updateProgress;
+    std::optional<PanelProgress> progress;
     qsizetype outdatedCount = 0;
     qsizetype urgentCount = 0;
     qsizetype atRiskCount = 0;
@@ -62,6 +75,11 @@ QString progressHeadline(const QHash<QString, UpdateState> &progress, const QLis
 QString progressCounter(const QHash<QString, UpdateState> &progress);
 // finished / total; 0 with no entries.
 double progressFraction(const QHash<QString, UpdateState> &progress);
+// The same three from where a run stands.
+PanelProgress progressOf(const QHash<QString, UpdateState> &progress, const QList<AppRecord> &apps);
+QString progressHeadline(const PanelProgress &progress, bool isPaused);
+QString progressCounter(const PanelProgress &progress);
+double progressFraction(const PanelProgress &progress);
 // Urgent only is offered when some, but not all, outdated apps are urgent.
 bool shouldShowUrgentOnly(qsizetype urgentCount, qsizetype outdatedCount);
 
