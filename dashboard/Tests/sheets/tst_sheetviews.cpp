@@ -18,13 +18,13 @@
 #include "sheets/UpdateRowView.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
