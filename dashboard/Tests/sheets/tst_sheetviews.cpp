@@ -686,6 +686,30 @@ private Q_SLOTS:
         QVERIFY(!sheet.waitingHeading()->isVisibleTo(&sheet));
     }
 
+    // A failure whose remedy is none takes no room: the row's remedy button
+    // stays hidden (no empty, unnamed button), and one with a remedy shows.
+    void remedyButtonShowsOnlyWithARemedy()
+    {
+        AppModel model(FakeModelServices().services());
+        model.setApps({rec("s", "Signet", "cask", true), rec("n", "Netherby", "cask", true)});
+        UpdateFlowView sheet(&model);
+        sheet.show();
+        model.handleUpdateEvent(queueStart({"s", "n"}));
+        model.handleUpdateEvent(appDone("s", false, false, "SIG_TEAM_MISMATCH"));
+        model.handleUpdateEvent(appDone("n", false, false, "NETWORK_TIMEOUT"));
+        sheet.refresh();
+        QCOMPARE(rowIds(sheet.rows()), (QStringList{"s", "n"}));
+        for (UpdateRowView *row : sheet.rows()) {
+            IncidentActionButton *remedy = row->incidentButton();
+            QVERIFY(remedy);
+            const bool offered = row->app().bundle_id == QStringLiteral("n");
+            QCOMPARE(remedy->spec().visible, offered);
+            QCOMPARE(remedy->isVisibleTo(row), offered);
+            if (offered)
+                QVERIFY(!remedy->button()->accessibleName().isEmpty());
+        }
+    }
+
     // Rows are updated in place: a burst of events redraws once, and no row
     // is made again while the run goes on.
     void rowsUpdateInPlace()
@@ -951,12 +975,23 @@ private Q_SLOTS:
                 && now.last_incident_at != before.value(id).last_incident_at;
             QVERIFY2(!failedNow, qPrintable(id + QStringLiteral(" failed")));
         }
-        // The sheet shows exactly that.
-        QStringList rows;
-        for (const UpdateRowView *row : sheet.rows()) {
-            rows.append(row->app().bundle_id);
-            QCOMPARE(row->state().kind(), UpdateState::Kind::skipped);
-        }
+        // The sheet shows exactly that: one row an app, each skipped, seen
+        // from the top of the list and from its end (only the rows near the
+        // view are laid out).
+        QCOMPARE(sheet.rowCount(), int(queued.size()));
+        QSet<QString> shown;
+        const auto collect = [&] {
+            for (const UpdateRowView *row : sheet.rows()) {
+                shown.insert(row->app().bundle_id);
+                QCOMPARE(row->state().kind(), UpdateState::Kind::skipped);
+            }
+        };
+        collect();
+        QScrollBar *scroll = sheet.list()->verticalScrollBar();
+        scroll->setValue(scroll->maximum());
+        QCoreApplication::processEvents();
+        collect();
+        QStringList rows(shown.cbegin(), shown.cend());
         rows.sort();
         QStringList expected = queued;
         expected.sort();

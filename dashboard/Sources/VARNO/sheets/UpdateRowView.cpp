@@ -288,8 +288,8 @@ void UpdateRowView::apply(const UpdateRowContent &content)
     // The remedy button, only while the row offers one.
     if (content.showsIncidentAction) {
         if (!m_button) {
+            // The button shows or hides itself: a remedy of none takes no room.
             m_button = new IncidentActionButton(m_model, m_app, content.incidentCode, this);
-            m_button->show();
         } else {
             m_button->setIncident(m_app, content.incidentCode);
         }
