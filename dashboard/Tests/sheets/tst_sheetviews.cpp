@@ -565,6 +565,21 @@ class TestUpdateFlowSheet : public QObject {
         return UpdateEvent(done);
     }
 
+    // Gives the model `count` outdated cask apps named `<prefix><i>` and
+    // returns their ids in order.
+    static QStringList setOutdatedApps(AppModel &model, const char *prefix, int count)
+    {
+        QList<AppRecord> apps;
+        QStringList ids;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray id = prefix + QByteArray::number(i);
+            apps.append(rec(id.constData(), id.constData(), "cask", true));
+            ids.append(QString::fromLatin1(id));
+        }
+        model.setApps(apps);
+        return ids;
+    }
+
     static QStringList rowIds(const QList<UpdateRowView *> &rows)
     {
         QStringList ids;
@@ -715,14 +730,7 @@ private Q_SLOTS:
     void rowsUpdateInPlace()
     {
         AppModel model(FakeModelServices().services());
-        QList<AppRecord> apps;
-        QStringList ids;
-        for (int i = 0; i < 40; ++i) {
-            const QByteArray id = "org.bench." + QByteArray::number(i);
-            apps.append(rec(id.constData(), id.constData(), "cask", true));
-            ids.append(QString::fromLatin1(id));
-        }
-        model.setApps(apps);
+        const QStringList ids = setOutdatedApps(model, "org.bench.", 40);
         UpdateFlowView sheet(&model);
         sheet.show();
         model.handleUpdateEvent(queueStart(ids));
@@ -754,14 +762,7 @@ private Q_SLOTS:
     void largeRunTouchesOnlyWhatChanged()
     {
         AppModel model(FakeModelServices().services());
-        QList<AppRecord> apps;
-        QStringList ids;
-        for (int i = 0; i < 2000; ++i) {
-            const QByteArray id = "org.large." + QByteArray::number(i);
-            apps.append(rec(id.constData(), id.constData(), "cask", true));
-            ids.append(QString::fromLatin1(id));
-        }
-        model.setApps(apps);
+        const QStringList ids = setOutdatedApps(model, "org.large.", 2000);
         UpdateFlowView sheet(&model);
         sheet.show();
         model.handleUpdateEvent(queueStart(ids));
@@ -814,14 +815,7 @@ private Q_SLOTS:
     void tabReachesEveryRemedy()
     {
         AppModel model(FakeModelServices().services());
-        QList<AppRecord> apps;
-        QStringList ids;
-        for (int i = 0; i < 150; ++i) {
-            const QByteArray id = "org.tab." + QByteArray::number(i);
-            apps.append(rec(id.constData(), id.constData(), "cask", true));
-            ids.append(QString::fromLatin1(id));
-        }
-        model.setApps(apps);
+        const QStringList ids = setOutdatedApps(model, "org.tab.", 150);
         UpdateFlowView sheet(&model);
         sheet.show();
         QApplication::setActiveWindow(&sheet);
