@@ -1,6 +1,8 @@
+#include "engine/CLIBootstrap.h"
 #include "kit/FontRegistry.h"
 #include "platform/ChildProcesses.h"
 #include "platform/Logging.h"
+#include "platform/QuitSignals.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
 #include "shell/TrayHost.h"
@@ -27,6 +29,9 @@ int main(int argc, char *argv[])
         return 0;
 
     FontRegistry::registerBundledFonts();
+    // A request to end that comes as a signal (the session ending) quits the
+    // app as its Quit command does.
+    QuitSignals::install();
 
     AppDelegate delegate;
     VarnoApplication scenes(&delegate, TrayHost::trayAvailable());
@@ -38,7 +43,11 @@ int main(int argc, char *argv[])
 
     // Quitting ends every engine child that still runs (and whatever it
     // started), after a short grace; a run that owns one is never resumed.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { ChildProcesses::shutDown(); });
+    // A bootstrap whose step has so been ended gives up before the app goes.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
+        ChildProcesses::shutDown();
+        CLIBootstrap::waitForRunToEnd(ChildProcesses::quitGraceMs);
+    });
 
     return app.exec();
 }

@@ -287,6 +287,11 @@ void CLIBootstrap::runRecorded(const QString &engineDir)
     EngineGate::bootstrapFinished(engineDir, nullptr);
 }
 
+bool CLIBootstrap::waitForRunToEnd(int graceMs)
+{
+    return bootstrapPool().waitForDone(qMax(0, graceMs));
+}
+
 QCoro::Task<void> CLIBootstrap::bootstrap()
 {
     // From now on engine commands wait for this run (and fail if it fails).

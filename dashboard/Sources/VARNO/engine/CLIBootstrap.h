@@ -54,6 +54,11 @@ public:
     // engine folder in EngineGate (which the caller has told of its start).
     static void runRecorded(const QString &engineDir);
 
+    // The quit path, once it has ended every child: waits at most graceMs for
+    // a run of bootstrap() still on the bootstrap's thread to give up, so that
+    // it does not run on while the app tears down. True when none is left.
+    static bool waitForRunToEnd(int graceMs);
+
     // ~/.varno.staging
     static QString stagingDir();
 
