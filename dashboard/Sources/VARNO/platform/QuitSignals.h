@@ -7,8 +7,9 @@
 // group of its own, would run on without it.
 namespace QuitSignals {
 
-// Installs the handlers; a signal then calls QCoreApplication::quit() on the
-// GUI thread. Call once, on the GUI thread, once the application exists.
+// Installs the handlers (not for a signal the app was started to ignore, as
+// under nohup); a signal then calls QCoreApplication::quit() on the GUI
+// thread. Call once, on the GUI thread, once the application exists.
 void install();
 
 } // namespace QuitSignals
