@@ -370,13 +370,11 @@ QCoro::Task<void> SettingsView::refreshTelemetryState()
     const auto status = m_operations.telemetryStatus;
     // A change still on its way (also from a window closed meanwhile) is
     // newer than what the engine would answer now.
-    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
-    if (writes->count() > 0) {
-        QCoro::Task<void> settling = EngineWrites::settled(writes);
-        co_await std::move(settling);
-        if (!self)
-            co_return;
-    }
+    // (Ends at once when none runs.)
+    QCoro::Task<void> settling = EngineWrites::settled(m_operations.writes);
+    co_await std::move(settling);
+    if (!self)
+        co_return;
     const quint64 turn = ++m_telemetryTurn;
     m_newestTelemetryRead = turn;
     std::optional<bool> enabled;

@@ -378,13 +378,11 @@ QCoro::Task<void> StorageSettingsView::reload()
 
     // A change still on its way (also one a closed pane started) is newer
     // than what the engine would answer now.
-    const std::shared_ptr<EngineWrites> writes = m_operations.writes;
-    if (writes->count() > 0) {
-        QCoro::Task<void> settling = EngineWrites::settled(writes);
-        co_await std::move(settling);
-        if (!self)
-            co_return;
-    }
+    // (Ends at once when none runs.)
+    QCoro::Task<void> settling = EngineWrites::settled(m_operations.writes);
+    co_await std::move(settling);
+    if (!self)
+        co_return;
     const quint64 serial = ++m_requestSerial;
     std::optional<RetentionStatus> result;
     std::optional<QString> failure;
