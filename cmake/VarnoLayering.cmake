@@ -60,45 +60,62 @@ function(varno_forbid_link target)
         cmake_language(DEFER CALL _varno_check_forbidden_links [[${target}]] ${ARGN})")
 endfunction()
 
-# varno_check_include_layers(<root> LOWER <folder> VIEWS <folder>... HOST <folder>)
+# varno_check_include_layers(<root> LAYERS <layer>...)
 #
-# Fails the configure step when a source breaks the widget layers' direction:
-# host (the app's entry and what hosts scenes) -> views -> lower kit. No file
-# of the kit or of a view folder may include the host, and nothing in the kit
-# may include a view folder. Sources are re-globbed on every configure, and the
-# globs that collect them re-run configure when a file is added.
+# Fails the configure step when a source includes a header of a folder that is
+# not below its own. Each <layer> is one folder, or several folders separated
+# by commas that sit side by side (the views): lowest layer first. A file of
+# folder F may include headers of F itself and of folders in lower layers;
+# never of a higher layer, and never of a sibling in its own layer. Every
+# folder under <root> must be named in a layer. Sources are re-globbed on
+# every configure, and the globs that collect them re-run configure when a
+# file is added.
 function(varno_check_include_layers root)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LOWER;HOST" "VIEWS")
-    # One rule per folder: "folder|forbidden|forbidden...".
-    string(JOIN "|" rules ${arg_LOWER} ${arg_HOST} ${arg_VIEWS})
-    foreach(view IN LISTS arg_VIEWS)
-        list(APPEND rules "${view}|${arg_HOST}")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LAYERS")
+    set(rank 0)
+    set(folders "")
+    foreach(layer IN LISTS arg_LAYERS)
+        string(REPLACE "," ";" members "${layer}")
+        foreach(folder IN LISTS members)
+            string(STRIP "${folder}" folder)
+            set(_rank_${folder} ${rank})
+            list(APPEND folders ${folder})
+        endforeach()
+        math(EXPR rank "${rank} + 1")
     endforeach()
 
+    file(GLOB children LIST_DIRECTORIES true RELATIVE "${root}" "${root}/*")
     set(violations "")
-    foreach(rule IN LISTS rules)
-        string(REPLACE "|" ";" parts "${rule}")
-        list(POP_FRONT parts folder)
+    foreach(child IN LISTS children)
+        if(IS_DIRECTORY "${root}/${child}" AND NOT child IN_LIST folders)
+            list(APPEND violations "${child}/ is in no layer")
+        endif()
+    endforeach()
+
+    foreach(folder IN LISTS folders)
         file(GLOB_RECURSE files "${root}/${folder}/*.cpp" "${root}/${folder}/*.h")
         foreach(file IN LISTS files)
-            file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+            file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+/[^\"]+\"")
             foreach(line IN LISTS includes)
-                string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" included "${line}")
-                foreach(forbidden IN LISTS parts)
-                    if(included MATCHES "^${forbidden}/")
-                        file(RELATIVE_PATH shown "${root}" "${file}")
-                        list(APPEND violations "${shown} includes ${included}")
-                    endif()
-                endforeach()
+                string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" target "${line}")
+                if(target STREQUAL folder OR NOT DEFINED _rank_${target})
+                    continue()
+                endif()
+                if(NOT _rank_${target} LESS _rank_${folder})
+                    file(RELATIVE_PATH shown "${root}" "${file}")
+                    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" included "${line}")
+                    list(APPEND violations "${shown} includes ${included}")
+                endif()
             endforeach()
         endforeach()
     endforeach()
 
-    list(JOIN arg_VIEWS ", " views)
     if(violations)
+        list(JOIN arg_LAYERS " < " order)
         list(JOIN violations "\n  " listed)
         message(FATAL_ERROR
-            "The widget layers point one way: ${arg_HOST} -> views (${views}) -> "
-            "${arg_LOWER}. These includes point back:\n  ${listed}")
+            "Sources include only their own folder and the layers below it "
+            "(${order}; folders joined by a comma are siblings and do not "
+            "include each other). These includes break it:\n  ${listed}")
     endif()
 endfunction()

@@ -25,8 +25,8 @@
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "sheets/UpdateFlowView.h"
-#include "shell/MenuBarPanel.h"
-#include "workshop/WorkshopWindow.h"
+#include "menubar/MenuBarPanel.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QApplication>
 #include <QDir>

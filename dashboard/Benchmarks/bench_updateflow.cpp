@@ -29,8 +29,8 @@
 #include "platform/VarnoPaths.h"
 #include "sheets/UpdateFlowView.h"
 #include "sheets/UpdateRowView.h"
-#include "shell/MenuBarPanel.h"
-#include "workshop/WorkshopWindow.h"
+#include "menubar/MenuBarPanel.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QApplication>
 #include <QDir>

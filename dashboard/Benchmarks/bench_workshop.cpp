@@ -8,12 +8,12 @@
 // card widgets the shelf built.
 
 #include "kit/FontRegistry.h"
-#include "shell/MenuBarPanel.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
-#include "workshop/WorkshopWindow.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // hold lone surrogates).
 #include "FuzzSupport.h"
 
-#include "engine/VersionCompare.h"
+#include "records/VersionCompare.h"
 
 #include <array>
 #include <cstring>

@@ -8,8 +8,8 @@
 
 #include "kit/FontRegistry.h"
 #include "platform/Appearance.h"
-#include "platform/Logging.h"
-#include "shell/ScreenshotRegistry.h"
+#include "base/Logging.h"
+#include "screenshots/ScreenshotRegistry.h"
 
 #include <QApplication>
 #include <QDir>

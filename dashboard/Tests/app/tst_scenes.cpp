@@ -1,13 +1,13 @@
 #include "AppTestSupport.h"
 #include "TestRegistry.h"
 
-#include "engine/ResourceLocator.h"
+#include "platform/ResourceLocator.h"
 #include "kit/SettingsButton.h"
 #include "settings/SettingsView.h"
 #include "kit/WindowRegistry.h"
 #include "platform/MainBundle.h"
 #include "shell/MainMenu.h"
-#include "shell/MenuBarPanel.h"
+#include "menubar/MenuBarPanel.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"
 

@@ -1,10 +1,10 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "cards/AppIconView.h"
+#include "widgets/AppIconView.h"
 #include "cards/CardRules.h"
-#include "cards/TrustBadges.h"
-#include "sheets/IncidentActionButton.h"
+#include "widgets/TrustBadges.h"
+#include "widgets/IncidentActionButton.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -7,15 +7,15 @@
 
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
-#include "cards/AppIconView.h"
+#include "widgets/AppIconView.h"
 #include "cards/CardParts.h"
-#include "cards/TrustBadges.h"
+#include "widgets/TrustBadges.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "platform/Appearance.h"
 #include "platform/ApplicationIcons.h"
-#include "sheets/IncidentActionButton.h"
+#include "widgets/IncidentActionButton.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>

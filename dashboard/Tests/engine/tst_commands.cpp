@@ -2,7 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/BlockingWork.h"
+#include "base/BlockingWork.h"
 #include "engine/VARNOProcess.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"

@@ -2,7 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/Utf8Text.h"
+#include "base/Utf8Text.h"
 #include "engine/VARNOProcess.h"
 #include "platform/ChildProcesses.h"
 #include "platform/VarnoPaths.h"

@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/ResourceLocator.h"
+#include "platform/ResourceLocator.h"
 #include "platform/MainBundle.h"
 #include "records/RemediationRegistry.h"
 #include "records/VendorUpdaters.h"

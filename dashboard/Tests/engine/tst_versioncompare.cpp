@@ -1,6 +1,6 @@
 #include "TestRegistry.h"
 
-#include "engine/VersionCompare.h"
+#include "records/VersionCompare.h"
 
 #include <QTest>
 

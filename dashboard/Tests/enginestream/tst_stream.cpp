@@ -3,7 +3,7 @@
 
 #include "EngineFixture.h"
 
-#include "engine/BlockingWork.h"
+#include "base/BlockingWork.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOError.h"

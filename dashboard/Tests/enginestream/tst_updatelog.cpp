@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "engine/UpdateLogWriter.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "shell/ScreenshotRegistry.h"
+#include "screenshots/ScreenshotRegistry.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

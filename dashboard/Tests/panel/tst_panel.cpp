@@ -8,8 +8,8 @@
 #include "kit/BrandArtwork.h"
 #include "kit/VarnoSignals.h"
 #include "platform/MainBundle.h"
-#include "shell/MenuBarPanel.h"
-#include "shell/MenuBarPanelParts.h"
+#include "menubar/MenuBarPanel.h"
+#include "menubar/MenuBarPanelParts.h"
 
 #include <QSignalSpy>
 #include <QTest>

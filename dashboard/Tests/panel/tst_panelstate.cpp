@@ -2,7 +2,7 @@
 
 #include "PanelFixture.h"
 
-#include "shell/MenuBarPanelState.h"
+#include "menubar/MenuBarPanelState.h"
 
 #include <QTest>
 

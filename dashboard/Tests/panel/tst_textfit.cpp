@@ -3,8 +3,8 @@
 #include "PanelFixture.h"
 
 #include "platform/MainBundle.h"
-#include "shell/MenuBarPanel.h"
-#include "shell/MenuBarPanelParts.h"
+#include "menubar/MenuBarPanel.h"
+#include "menubar/MenuBarPanelParts.h"
 
 #include <QFontMetrics>
 #include <QTest>

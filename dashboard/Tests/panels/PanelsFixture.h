@@ -5,7 +5,7 @@
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
 #include "model/PosturePresenter.h"
-#include "panels/OnboardingFlow.h"
+#include "screens/OnboardingFlow.h"
 #include "platform/Appearance.h"
 #include "platform/FakeServiceBackend.h"
 #include "platform/MainBundle.h"

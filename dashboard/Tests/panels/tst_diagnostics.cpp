@@ -6,8 +6,8 @@
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
 #include "model/PosturePresenter.h"
-#include "panels/DiagnosticsRules.h"
-#include "panels/DiagnosticsView.h"
+#include "screens/DiagnosticsRules.h"
+#include "screens/DiagnosticsView.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,11 +4,11 @@
 
 #include "kit/ButtonStyles.h"
 #include "model/AppModel.h"
-#include "panels/OnboardingFlow.h"
-#include "panels/OnboardingView.h"
+#include "screens/OnboardingFlow.h"
+#include "screens/OnboardingView.h"
 #include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
-#include "workshop/WorkshopWindow.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QCheckBox>
 #include <QDir>

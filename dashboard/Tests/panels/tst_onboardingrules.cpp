@@ -2,7 +2,7 @@
 
 #include "PanelsFixture.h"
 
-#include "panels/OnboardingRules.h"
+#include "screens/OnboardingRules.h"
 
 #include <QTest>
 

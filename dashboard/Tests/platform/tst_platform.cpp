@@ -3,7 +3,7 @@
 
 #include "platform/Appearance.h"
 #include "platform/Clock.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/MainBundle.h"
 #include "platform/PlainText.h"
 #include "platform/PropertyList.h"

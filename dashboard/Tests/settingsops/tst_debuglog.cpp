@@ -2,7 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/DebugLog.h"
+#include "platform/DebugLog.h"
 #include "platform/MainBundle.h"
 
 #include <QDir>

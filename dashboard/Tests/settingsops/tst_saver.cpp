@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "engine/VARNOError.h"
-#include "records/WorkbenchSaver.h"
+#include "engine/WorkbenchSaver.h"
 
 #include <QTest>
 #include <QTimer>

@@ -5,7 +5,7 @@
 #include "engine/VARNOError.h"
 #include "engine/VARNOSettings.h"
 #include "records/RecordCodingError.h"
-#include "records/WorkbenchSaver.h"
+#include "engine/WorkbenchSaver.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

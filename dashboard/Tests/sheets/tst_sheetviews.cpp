@@ -12,8 +12,8 @@
 #include "records/RemediationRegistry.h"
 #include "sheets/AdoptConsentSheet.h"
 #include "sheets/ContributeSheet.h"
-#include "sheets/IncidentActionButton.h"
-#include "sheets/SheetFactories.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/SheetFactories.h"
 #include "sheets/UpdateFlowView.h"
 #include "sheets/UpdateRowView.h"
 

@@ -4,8 +4,8 @@
 
 #include "kit/FontRegistry.h"
 #include "model/AppModel.h"
-#include "shell/ScreenshotRegistry.h"
-#include "workshop/WorkshopWindow.h"
+#include "screenshots/ScreenshotRegistry.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QFontDatabase>
 #include <QTest>

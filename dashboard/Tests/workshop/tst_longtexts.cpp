@@ -7,7 +7,7 @@
 #include "../shell/ShellTestSupport.h"
 
 #include "cards/AppCardDetailView.h"
-#include "cards/AppIconView.h"
+#include "widgets/AppIconView.h"
 #include "cards/CardParts.h"
 #include "engine/UpdateEvent.h"
 #include "engine/VARNOProcess.h"
@@ -17,13 +17,13 @@
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
 #include "services/NotificationManager.h"
-#include "sheets/IncidentActionButton.h"
-#include "sheets/SheetFactories.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/SheetFactories.h"
+#include "widgets/SheetFrame.h"
 #include "sheets/UpdateFlowView.h"
 #include "sheets/UpdateRowView.h"
-#include "shell/MenuBarPanel.h"
-#include "workshop/WorkshopWindow.h"
+#include "menubar/MenuBarPanel.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

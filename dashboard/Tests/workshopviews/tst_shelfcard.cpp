@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "model/AppModel.h"
-#include "workshop/ShelfCard.h"
+#include "widgets/ShelfCard.h"
 
 #include <QJsonObject>
 #include <QTest>

@@ -8,11 +8,11 @@
 #include "engine/UpdateEvent.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
-#include "workshop/ShelfCard.h"
+#include "widgets/ShelfCard.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfRules.h"
 #include "workshop/ShelfView.h"
-#include "workshop/Skeleton.h"
+#include "widgets/Skeleton.h"
 
 #include <QLabel>
 #include <QScrollBar>

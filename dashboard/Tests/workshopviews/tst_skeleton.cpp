@@ -4,7 +4,7 @@
 #include "../shell/ShellTestSupport.h"
 
 #include "kit/VarnoColor.h"
-#include "workshop/Skeleton.h"
+#include "widgets/Skeleton.h"
 
 #include <QAccessible>
 #include <QImage>

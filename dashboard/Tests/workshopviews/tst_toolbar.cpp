@@ -9,7 +9,7 @@
 #include "workshop/ToolbarAreaView.h"
 #include "workshop/ToolbarRules.h"
 #include "workshop/ViewHelpers.h"
-#include "workshop/WorkshopWindow.h"
+#include "shell/WorkshopWindow.h"
 
 #include <QAccessible>
 #include <QLabel>

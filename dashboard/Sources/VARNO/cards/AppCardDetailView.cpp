@@ -1,15 +1,15 @@
 #include "cards/AppCardDetailView.h"
 
-#include "cards/AppIconView.h"
-#include "cards/TrustBadges.h"
+#include "widgets/AppIconView.h"
+#include "widgets/TrustBadges.h"
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "records/RemediationRegistry.h"
 #include "records/VendorUpdaters.h"
-#include "sheets/IncidentActionButton.h"
-#include "sheets/SheetFactories.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/SheetFactories.h"
 
 #include <QDialog>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "cards/AppCardSimpleView.h"
 
-#include "cards/AppIconView.h"
+#include "widgets/AppIconView.h"
 #include "cards/CardAccessibility.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"

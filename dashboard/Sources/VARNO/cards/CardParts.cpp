@@ -1,6 +1,6 @@
 #include "cards/CardParts.h"
 
-#include "cards/TrustBadges.h"
+#include "widgets/TrustBadges.h"
 #include "kit/SymbolIcons.h"
 #include "kit/TextLines.h"
 #include "kit/VarnoColor.h"
@@ -276,15 +276,6 @@ CardRules::BusyFlags busyFlags(const AppModel &model)
     return {model.isUpdating(), model.isScanning(), model.isFixing(), model.singleUpdateToken() != nullptr};
 }
 
-void connectCardRefresh(AppModel *model, QWidget *card, std::function<void()> refresh)
-{
-    using F = ModelChanges::Field;
-    ModelChanges::follow(model, card,
-                         F::updateProgress | F::incidents | F::isUpdating | F::isScanning | F::isFixing
-                             | F::singleUpdateToken,
-                         std::move(refresh));
-}
-
 CardActionArea::CardActionArea(AppModel *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
@@ -423,21 +414,6 @@ void CardActionArea::rebuild()
 }
 
 // --- Card faces ---------------------------------------------------------------------
-
-QPixmap sharedPainting(const QString &key, QSize size, qreal ratio, const std::function<void(QPainter &)> &paint)
-{
-    QPixmap painting;
-    if (QPixmapCache::find(key, &painting))
-        return painting;
-    painting = QPixmap(size * ratio);
-    painting.setDevicePixelRatio(ratio);
-    painting.fill(Qt::transparent);
-    QPainter painter(&painting);
-    paint(painter);
-    painter.end();
-    QPixmapCache::insert(key, painting);
-    return painting;
-}
 
 void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
                    bool focused)

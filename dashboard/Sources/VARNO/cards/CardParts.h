@@ -2,6 +2,7 @@
 
 #include "cards/CardRules.h"
 #include "kit/ButtonStyles.h"
+#include "kit/SharedPainting.h"
 #include "kit/SpinnerView.h"
 #include "platform/ColorPair.h"
 #include "records/AppRecord.h"
@@ -160,11 +161,6 @@ QSize wrappedTextSize(const QFont &font, const QString &text, int width);
 // Its height, at least one line's.
 int wrappedTextHeight(const QFont &font, const QString &text, int width);
 
-// A transparent pixmap of `size` at `ratio` with `paint` drawn on it, kept in
-// QPixmapCache under `key` (which must tell apart everything `paint` draws):
-// what many cards show alike is painted once and copied.
-QPixmap sharedPainting(const QString &key, QSize size, qreal ratio, const std::function<void(QPainter &)> &paint);
-
 // The corner radius of a card's face.
 constexpr int cardRadius = 12;
 
@@ -183,9 +179,6 @@ void drawCardFace(QPainter &painter, const QPixmap &face, int radius, bool opaqu
 
 // The model's flags as the card rules read them.
 CardRules::BusyFlags busyFlags(const AppModel &model);
-
-// Every model signal that can change what a card shows.
-void connectCardRefresh(AppModel *model, QWidget *card, std::function<void()> refresh);
 
 // The checkable "Update Mode" menu (the checkmark on the effective mode) and,
 // while the in-app updater rule holds, "Check for Update in App": the first

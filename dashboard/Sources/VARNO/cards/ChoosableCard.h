@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workshop/ShelfCard.h"
+#include "widgets/ShelfCard.h"
 
 class HoverFade;
 class QMenu;

@@ -1,6 +1,6 @@
 #include "engine/ShellLauncher.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/VarnoPaths.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "engine/UpdateLogWriter.h"
 
-#include "engine/SerialQueue.h"
+#include "base/SerialQueue.h"
 #include "platform/Clock.h"
 #include "platform/VarnoPaths.h"
 

@@ -1,15 +1,15 @@
 #include "engine/UpdateStream.h"
 
-#include "engine/BlockingWork.h"
+#include "base/BlockingWork.h"
 #include "engine/EngineGate.h"
-#include "engine/StartWatcher.h"
+#include "base/StartWatcher.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStreamReader.h"
-#include "engine/Utf8Text.h"
+#include "base/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "platform/ChildProcesses.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>

@@ -1,6 +1,6 @@
 #include "engine/UpdateStreamReader.h"
 
-#include "engine/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

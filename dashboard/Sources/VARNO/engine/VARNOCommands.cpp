@@ -2,8 +2,8 @@
 // and the decoding of what the engine prints.
 #include "engine/VARNOProcess.h"
 
-#include "engine/BlockingWork.h"
-#include "engine/Utf8Text.h"
+#include "base/BlockingWork.h"
+#include "base/Utf8Text.h"
 
 #include <qcoro/qcorofuture.h>
 

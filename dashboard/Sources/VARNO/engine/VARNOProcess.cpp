@@ -1,11 +1,11 @@
 #include "engine/VARNOProcess.h"
 
-#include "engine/BlockingWork.h"
+#include "base/BlockingWork.h"
 #include "engine/EngineGate.h"
-#include "engine/StartWatcher.h"
-#include "engine/Utf8Text.h"
+#include "base/StartWatcher.h"
+#include "base/Utf8Text.h"
 #include "platform/ChildProcesses.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/VarnoPaths.h"
 
 #include <QByteArrayList>

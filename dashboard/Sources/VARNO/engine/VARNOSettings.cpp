@@ -2,7 +2,7 @@
 
 #include "platform/PlainText.h"
 
-#include "engine/Utf8Text.h"
+#include "base/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "records/RecordCodingError.h"

@@ -1,6 +1,6 @@
 #include "kit/SymbolIcons.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/MainBundle.h"
 
 #include <QFile>

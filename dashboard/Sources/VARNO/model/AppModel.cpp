@@ -2,11 +2,11 @@
 
 #include "model/ModelChanges.h"
 
-#include "engine/BlockingWork.h"
+#include "base/BlockingWork.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"

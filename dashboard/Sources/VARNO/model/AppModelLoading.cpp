@@ -7,7 +7,7 @@
 #include "model/EngineFailure.h"
 #include "model/ModelChanges.h"
 #include "platform/Clock.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
 

@@ -5,7 +5,7 @@
 
 #include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <QtConcurrent>
 

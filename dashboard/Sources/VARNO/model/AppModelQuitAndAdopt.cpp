@@ -2,11 +2,11 @@
 
 #include "model/AppModel.h"
 
-#include "engine/DebugLog.h"
+#include "platform/DebugLog.h"
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "model/QuitAndUpdateFlow.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 
 #include <qcoro/qcorotimer.h>

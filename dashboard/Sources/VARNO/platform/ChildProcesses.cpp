@@ -1,6 +1,6 @@
 #include "platform/ChildProcesses.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

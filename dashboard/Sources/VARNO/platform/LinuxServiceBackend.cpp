@@ -1,6 +1,6 @@
 #include "platform/LinuxServiceBackend.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/MainBundle.h"
 #include "platform/PropertyList.h"
 #include "platform/ToolRunner.h"

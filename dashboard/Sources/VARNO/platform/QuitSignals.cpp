@@ -1,6 +1,6 @@
 #include "platform/QuitSignals.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
 #include "platform/UserNotifications.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,6 @@
 #include "platform/Workspace.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PropertyList.h"
 
 #include <QDBusConnection>

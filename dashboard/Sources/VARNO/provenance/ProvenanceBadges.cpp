@@ -1,6 +1,6 @@
 #include "provenance/ProvenanceBadges.h"
 
-#include "cards/TrustBadges.h"
+#include "widgets/TrustBadges.h"
 
 namespace ProvenanceBadges {
 

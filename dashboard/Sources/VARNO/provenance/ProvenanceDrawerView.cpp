@@ -10,7 +10,7 @@
 #include "model/AppModel.h"
 #include "model/AppTrustPresenter.h"
 #include "platform/Appearance.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceBadges.h"
 #include "provenance/ProvenanceParts.h"

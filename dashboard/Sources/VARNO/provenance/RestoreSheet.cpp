@@ -7,10 +7,10 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceParts.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/SheetFrame.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "provenance/ProvenanceRules.h"
 #include "records/AppRecord.h"
 #include "records/BackupRecord.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/SheetFrame.h"
 
 #include <QPointer>
 

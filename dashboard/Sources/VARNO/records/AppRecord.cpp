@@ -1,6 +1,6 @@
 #include "records/AppRecord.h"
 
-#include "engine/VersionCompare.h"
+#include "records/VersionCompare.h"
 #include "records/StrictJson.h"
 
 

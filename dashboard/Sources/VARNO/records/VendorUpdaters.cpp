@@ -1,7 +1,7 @@
 #include "records/VendorUpdaters.h"
 
-#include "engine/ResourceLocator.h"
-#include "platform/Logging.h"
+#include "platform/ResourceLocator.h"
+#include "base/Logging.h"
 #include "records/StrictJson.h"
 
 #include <QFile>

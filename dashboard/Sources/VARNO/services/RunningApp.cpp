@@ -1,7 +1,7 @@
 #include "services/AppMetadata.h"
 #include "services/DiagnosticsReport.h"
 
-#include "engine/ResourceLocator.h"
+#include "platform/ResourceLocator.h"
 #include "engine/VARNOProcess.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"

@@ -1,7 +1,7 @@
 #include "services/SparkleUpdater.h"
 
 #include "platform/ConsoleOut.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/MainBundle.h"
 
 #include <QTimer>

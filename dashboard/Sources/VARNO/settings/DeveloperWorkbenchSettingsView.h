@@ -2,7 +2,7 @@
 
 #include "engine/EngineWrites.h"
 #include "records/DeveloperWorkbenchState.h"
-#include "records/WorkbenchSaver.h"
+#include "engine/WorkbenchSaver.h"
 #include "settings/FolderChooser.h"
 
 #include <QHash>

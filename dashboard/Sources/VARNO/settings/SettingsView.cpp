@@ -8,7 +8,7 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/ServiceManagement.h"
 #include "services/LaunchAgentManager.h"
 #include "settings/SettingsForm.h"

@@ -5,7 +5,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "records/RemediationRegistry.h"
 #include "sheets/CommandHints.h"

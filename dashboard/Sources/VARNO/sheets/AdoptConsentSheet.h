@@ -2,7 +2,7 @@
 
 #include "records/AdoptFlow.h"
 #include "records/AppRecord.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/SheetFrame.h"
 
 #include <QPointer>
 

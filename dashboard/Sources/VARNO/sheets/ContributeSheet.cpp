@@ -6,9 +6,9 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/SheetFrame.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "sheets/SheetFactories.h"
+#include "widgets/SheetFactories.h"
 
 #include "sheets/AdoptConsentSheet.h"
 #include "sheets/ContributeSheet.h"

@@ -6,7 +6,7 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/SheetFrame.h"
 #include "platform/Appearance.h"
 #include "sheets/UpdateRowView.h"
 

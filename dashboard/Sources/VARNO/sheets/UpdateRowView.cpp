@@ -1,7 +1,7 @@
 #include "sheets/UpdateRowView.h"
 
-#include "cards/AppIconView.h"
-#include "cards/TrustBadges.h"
+#include "widgets/AppIconView.h"
+#include "widgets/TrustBadges.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -10,8 +10,8 @@
 #include "platform/PlainText.h"
 #include "records/RemediationRegistry.h"
 #include "sheets/CommandHints.h"
-#include "sheets/IncidentActionButton.h"
-#include "sheets/SheetFrame.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/SheetFrame.h"
 
 #include <QPainter>
 #include <QPainterPath>

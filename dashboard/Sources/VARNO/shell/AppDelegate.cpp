@@ -1,10 +1,10 @@
 #include "shell/AppDelegate.h"
 
 #include "engine/CLIBootstrap.h"
-#include "engine/ResourceLocator.h"
+#include "platform/ResourceLocator.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 #include "services/NotificationManager.h"

@@ -1,6 +1,6 @@
 #include "shell/SingleInstance.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "shell/VarnoURL.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "shell/TrayHost.h"
 
-#include "engine/ResourceLocator.h"
+#include "platform/ResourceLocator.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
 #include "platform/UserNotifications.h"

@@ -4,15 +4,15 @@
 #include "kit/WindowAccessibility.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "services/SparkleUpdater.h"
 #include "settings/SettingsView.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainMenu.h"
-#include "shell/MenuBarPanel.h"
+#include "menubar/MenuBarPanel.h"
 #include "shell/TrayHost.h"
-#include "workshop/WorkshopWindow.h"
+#include "shell/WorkshopWindow.h"
 
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "workshop/GhostRules.h"
 
 #include "kit/VarnoColor.h"
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/PlainText.h"
 
 #include <QFileInfo>

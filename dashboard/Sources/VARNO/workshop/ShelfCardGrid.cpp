@@ -1,10 +1,9 @@
 #include "workshop/ShelfCardGrid.h"
 
-#include "cards/CardParts.h"
 #include "kit/VarnoColor.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
-#include "workshop/ShelfCard.h"
+#include "widgets/ShelfCard.h"
 #include "workshop/ShelfRules.h"
 #include "workshop/ViewHelpers.h"
 

@@ -8,7 +8,7 @@
 #include "model/ModelChanges.h"
 #include "workshop/LibraryFilters.h"
 #include "workshop/ShelfCardGrid.h"
-#include "workshop/Skeleton.h"
+#include "widgets/Skeleton.h"
 #include "workshop/ViewHelpers.h"
 
 #include <QEvent>
