@@ -2,8 +2,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "../model/ModelFixture.h"
-#include "../shell/ShellTestSupport.h"
+#include "ModelFixture.h"
+#include "AppearanceTestSupport.h"
 
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
@@ -118,7 +118,7 @@ class TestCardViews : public QObject {
     Q_OBJECT
 
     std::unique_ptr<ModelFixture> f;
-    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<AppearanceTest::ReduceMotionScope> m_noMotion;
     std::unique_ptr<QWidget> m_window;
     DrawerSpy m_drawer;
 
@@ -148,7 +148,7 @@ private Q_SLOTS:
     void init()
     {
         MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
-        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        m_noMotion = std::make_unique<AppearanceTest::ReduceMotionScope>(true);
         f = std::make_unique<ModelFixture>();
         QVERIFY(f->ready);
         VarnoTest::await(f->model->scan());
@@ -781,14 +781,14 @@ private Q_SLOTS:
     void popInOnce()
     {
         {
-            ShellTest::ReduceMotionScope reduce(true);
+            AppearanceTest::ReduceMotionScope reduce(true);
             GreenSealView badge(20);
             QCOMPARE(badge.popProgress(), 0.0);
             badge.show();
             QCOMPARE(badge.popProgress(), 1.0);
             QCOMPARE(badge.accessibleName(), QStringLiteral("Green Seal: verified update path"));
         }
-        ShellTest::ReduceMotionScope motion(false);
+        AppearanceTest::ReduceMotionScope motion(false);
         VerifiedPathView badge(20);
         badge.show();
         QVERIFY(badge.appeared());

@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "../model/ModelFixture.h"
-#include "../shell/ShellTestSupport.h"
+#include "ModelFixture.h"
+#include "AppearanceTestSupport.h"
 
 #include "engine/ExperimentRecorder.h"
 #include "kit/ButtonStyles.h"
@@ -113,7 +113,7 @@ class TestProvenanceDrawer : public QObject {
     Q_OBJECT
 
     std::unique_ptr<ModelFixture> f;
-    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<AppearanceTest::ReduceMotionScope> m_noMotion;
     std::unique_ptr<EventLog> m_events;
     int m_dismissed = 0;
 
@@ -142,7 +142,7 @@ private Q_SLOTS:
         // The seals the load asks for in the background end before the journal is cleared.
         QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isEnrichingSeals(); }));
         QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")}).exitCode == 0);
-        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        m_noMotion = std::make_unique<AppearanceTest::ReduceMotionScope>(true);
         m_events = std::make_unique<EventLog>();
         m_dismissed = 0;
     }

@@ -1,4 +1,4 @@
-#include "ServicesTestSupport.h"
+#include "TestScopes.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -363,7 +363,7 @@ private Q_SLOTS:
     void agentWithoutItsPropertyListIsNotFound()
     {
         QTemporaryDir dir;
-        MainBundle::setPathOverride(ServicesTest::makeFakeBundle(dir.path(), {}));
+        MainBundle::setPathOverride(TestScopes::makeFakeBundle(dir.path(), {}));
         LinuxServiceBackend backend;
         QCOMPARE(backend.status(kAgent), Status::notFound);
         try {

@@ -1,4 +1,4 @@
-#include "ServicesTestSupport.h"
+#include "TestScopes.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -82,7 +82,7 @@ private Q_SLOTS:
         ToolPaths::Scoped opt(kBrewOpt, where == QLatin1String("opt") ? fake : candidates.filePath(QStringLiteral("absent-opt")));
         ToolPaths::Scoped local(kBrewLocal,
                                 where == QLatin1String("local") ? fake : candidates.filePath(QStringLiteral("absent-local")));
-        ServicesTest::EnvScope path("PATH", QFile::encodeName(onPath.path()));
+        TestScopes::EnvScope path("PATH", QFile::encodeName(onPath.path()));
 
         const MechanismHealth health = MechanismProbe::checkBrew(0.5);
         const MechanismHealth expectedHealth =
@@ -118,7 +118,7 @@ private Q_SLOTS:
         tools.write(QStringLiteral("mas"), body);
         const QString savedCwd = QDir::currentPath();
         QDir::setCurrent(tools.path());
-        ServicesTest::EnvScope path("PATH", pathValue.isNull() ? std::nullopt
+        TestScopes::EnvScope path("PATH", pathValue.isNull() ? std::nullopt
                                                                : std::optional(QFile::encodeName(pathValue.arg(tools.path()))));
         const MechanismHealth expectedHealth =
             expected.isEmpty() ? MechanismHealth::healthy() : MechanismHealth::unavailable(expected);

@@ -1,4 +1,4 @@
-#include "ServicesTestSupport.h"
+#include "TestScopes.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 

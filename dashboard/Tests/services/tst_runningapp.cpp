@@ -1,4 +1,4 @@
-#include "ServicesTestSupport.h"
+#include "TestScopes.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -22,7 +22,7 @@ private Q_SLOTS:
 
     void versionFactsOfTheStagedBundle()
     {
-        ServicesTest::BundleScope bundle(VarnoTest::stagedBundlePath());
+        TestScopes::BundleScope bundle(VarnoTest::stagedBundlePath());
         AppMetadata::resetForTesting();
         QCOMPARE(AppMetadata::version(), QStringLiteral("0.9.14"));
         QCOMPARE(AppMetadata::build(), QStringLiteral("30"));
@@ -34,7 +34,7 @@ private Q_SLOTS:
     void computedOncePerProcess()
     {
         QTemporaryDir dir;
-        ServicesTest::BundleScope first(ServicesTest::makeFakeBundle(
+        TestScopes::BundleScope first(TestScopes::makeFakeBundle(
             dir.path(), {{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.0")}}));
         AppMetadata::resetForTesting();
         QCOMPARE(AppMetadata::version(), QStringLiteral("2.0"));
@@ -46,7 +46,7 @@ private Q_SLOTS:
 
     void reportInputsComeFromTheApp()
     {
-        ServicesTest::BundleScope bundle(VarnoTest::stagedBundlePath());
+        TestScopes::BundleScope bundle(VarnoTest::stagedBundlePath());
         AppMetadata::resetForTesting();
         const DiagnosticsReport::Inputs inputs = DiagnosticsReport::Inputs::current();
         QCOMPARE(inputs.home, qEnvironmentVariable("HOME"));

@@ -1,4 +1,4 @@
-#include "ServicesTestSupport.h"
+#include "TestScopes.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -63,7 +63,7 @@ class TestSparkleUpdater : public QObject {
     QString bundleWith(const QList<std::pair<QString, QString>> &entries)
     {
         m_dirs.push_back(std::make_unique<QTemporaryDir>());
-        return ServicesTest::makeFakeBundle(m_dirs.back()->path(), entries);
+        return TestScopes::makeFakeBundle(m_dirs.back()->path(), entries);
     }
 
 private Q_SLOTS:
@@ -87,7 +87,7 @@ private Q_SLOTS:
             entries.append({QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")});
         if (withFeed)
             entries.append({QStringLiteral("SUFeedURL"), kFeed});
-        ServicesTest::BundleScope bundle(withIdentifier && !withFeed ? VarnoTest::stagedBundlePath() : bundleWith(entries));
+        TestScopes::BundleScope bundle(withIdentifier && !withFeed ? VarnoTest::stagedBundlePath() : bundleWith(entries));
 
         FakeUpdaterFactory factory(true);
         SparkleUpdater updater;
@@ -117,7 +117,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, canCheck);
         QFETCH(int, backgroundChecks);
-        ServicesTest::BundleScope bundle(bundleWith(
+        TestScopes::BundleScope bundle(bundleWith(
             {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(canCheck);
         SparkleUpdater updater;
@@ -139,7 +139,7 @@ private Q_SLOTS:
 
     void followsTheControllerAndChecksForTheUser()
     {
-        ServicesTest::BundleScope bundle(bundleWith(
+        TestScopes::BundleScope bundle(bundleWith(
             {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(false);
         SparkleUpdater updater;
@@ -157,7 +157,7 @@ private Q_SLOTS:
 
     void failedStartPrintsOneLineAndSchedulesNothing()
     {
-        ServicesTest::BundleScope bundle(bundleWith(
+        TestScopes::BundleScope bundle(bundleWith(
             {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(true, QStringLiteral("The feed is not signed."));
         ConsoleCapture console;
@@ -172,7 +172,7 @@ private Q_SLOTS:
 
     void linuxControllerSaysItCannotInstall()
     {
-        ServicesTest::BundleScope bundle(bundleWith(
+        TestScopes::BundleScope bundle(bundleWith(
             {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
         ConsoleCapture console;
         SparkleUpdater updater;
@@ -262,7 +262,7 @@ private Q_SLOTS:
         QFETCH(bool, withIdentifier);
         QTemporaryDir dir;
         if (!withIdentifier)
-            MainBundle::setPathOverride(ServicesTest::makeFakeBundle(dir.path(), {}));
+            MainBundle::setPathOverride(TestScopes::makeFakeBundle(dir.path(), {}));
         NotificationManager manager;
         manager.notifyUpdates(count, {QStringLiteral("A"), QStringLiteral("B")});
         manager.requestPermission();
@@ -304,7 +304,7 @@ private Q_SLOTS:
 
     void desktopCenterWithoutASessionBusDropsTheNotice()
     {
-        ServicesTest::EnvScope bus("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent/varno-test-bus"));
+        TestScopes::EnvScope bus("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=/nonexistent/varno-test-bus"));
         DesktopNotificationCenter center;
         center.add(NotificationManager::updatesReadyRequest(2, {QStringLiteral("A"), QStringLiteral("B")}));
         QVERIFY(!QDBusConnection::sessionBus().isConnected());

@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "../model/ModelFixture.h"
-#include "../shell/ShellTestSupport.h"
+#include "ModelFixture.h"
+#include "AppearanceTestSupport.h"
 
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
@@ -68,7 +68,7 @@ class TestRemediationSheets : public QObject {
     Q_OBJECT
 
     std::unique_ptr<ModelFixture> f;
-    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<AppearanceTest::ReduceMotionScope> m_noMotion;
 
     AppRecord app(const char *id) const { return *f->app(QString::fromLatin1(id)); }
 
@@ -102,7 +102,7 @@ private Q_SLOTS:
         VarnoTest::await(f->model->load());
         QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isEnrichingSeals(); }));
         QVERIFY(clearJournal());
-        m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true);
+        m_noMotion = std::make_unique<AppearanceTest::ReduceMotionScope>(true);
     }
 
     void cleanup()
@@ -588,11 +588,11 @@ class TestUpdateFlowSheet : public QObject {
         return ids;
     }
 
-    std::unique_ptr<ShellTest::ReduceMotionScope> m_noMotion;
+    std::unique_ptr<AppearanceTest::ReduceMotionScope> m_noMotion;
 
 private Q_SLOTS:
     void initTestCase() { MainBundle::setPathOverride(VarnoTest::stagedBundlePath()); }
-    void init() { m_noMotion = std::make_unique<ShellTest::ReduceMotionScope>(true); }
+    void init() { m_noMotion = std::make_unique<AppearanceTest::ReduceMotionScope>(true); }
     void cleanup() { m_noMotion.reset(); }
 
     void pictures_data()
