@@ -11,7 +11,7 @@ string(REPLACE "|" ";" layers "${LAYERS}")
 # Each case: "<folder>/<file>|<include line>|<why it is wrong>".
 set(plants
     "records/Planted.cpp|#include \"engine/VARNOProcess.h\"|records include the engine"
-    "base/Planted.h|#include \"platform/Logging.h\"|the lowest folder includes a higher one"
+    "base/Planted.h|#include \"platform/Clock.h\"|the lowest folder includes a higher one"
     "engine/Planted.cpp|#include \"model/AppModel.h\"|the engine includes the model"
     "model/Planted.cpp|#include \"kit/VarnoColor.h\"|the core includes a widget folder"
     "cards/Planted.cpp|#include \"sheets/ContributeSheet.h\"|a view includes a sibling view"
