@@ -658,7 +658,7 @@ private Q_SLOTS:
         const AppRecord tallybook = app("org.sim.tallybook");
         auto *card = show<AppCardDetailView>(tallybook);
         QCOMPARE(card->versionGroup()->text(), *tallybook.current_version + QStringLiteral(" → ") + *tallybook.latest_version);
-        QCOMPARE(card->versionGroup()->latestColor(), PosturePresenter::color(card->stateTone()));
+        QCOMPARE(card->versionGroup()->latestColor(), VarnoColor::tone(PosturePresenter::tone(card->stateTone())));
         QCOMPARE(card->mechanismBadge()->text(), QStringLiteral("BREW"));
         QCOMPARE(card->sealSlot()->size(), QSize(20, 20));
         QCOMPARE(card->bundleIdLabel()->text(), QStringLiteral("org.sim.tallybook"));

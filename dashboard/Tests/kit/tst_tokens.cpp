@@ -13,6 +13,8 @@
 
 using AppearanceTest::AppearanceScope;
 
+Q_DECLARE_METATYPE(Tone)
+
 class TestColorTokens : public QObject {
     Q_OBJECT
 
@@ -70,6 +72,7 @@ private Q_SLOTS:
             {"danger", VarnoColor::danger(), "#CF4747", "#B03030"},
             {"dangerText", VarnoColor::dangerText(), "#E57373", "#B03030"},
             {"info", VarnoColor::info(), "#5B9EF5", "#2563C4"},
+            {"white, outside the palette", VarnoColor::white(), "#FFFFFF", "#FFFFFF"},
         };
         for (const auto &[name, token, dark, light] : rows)
             QTest::newRow(name) << token << QString::fromLatin1(dark) << QString::fromLatin1(light);
@@ -92,6 +95,34 @@ private Q_SLOTS:
             AppearanceScope scope(Appearance::Scheme::Light);
             QCOMPARE(token.resolved().name(QColor::HexRgb), light.toLower());
         }
+    }
+
+    // Each tone of the core is coloured by one token, in both appearances.
+    void toneTokens_data()
+    {
+        QTest::addColumn<Tone>("tone");
+        QTest::addColumn<ColorPair>("token");
+        QTest::addColumn<QString>("dark");
+        QTest::addColumn<QString>("light");
+        QTest::newRow("good is success") << Tone::good << VarnoColor::success() << QStringLiteral("#4CAF7D")
+                                         << QStringLiteral("#2E8A59");
+        QTest::newRow("caution is warning") << Tone::caution << VarnoColor::warning() << QStringLiteral("#E07B39")
+                                            << QStringLiteral("#C45E1A");
+        QTest::newRow("risk is danger") << Tone::risk << VarnoColor::danger() << QStringLiteral("#CF4747")
+                                        << QStringLiteral("#B03030");
+        QTest::newRow("neutral is textTertiary") << Tone::neutral << VarnoColor::textTertiary()
+                                                 << QStringLiteral("#9E9381") << QStringLiteral("#807769");
+    }
+
+    void toneTokens()
+    {
+        QFETCH(Tone, tone);
+        QFETCH(ColorPair, token);
+        QFETCH(QString, dark);
+        QFETCH(QString, light);
+        QCOMPARE(VarnoColor::tone(tone), token);
+        QCOMPARE(VarnoColor::tone(tone).resolve(true).name(QColor::HexRgb), dark.toLower());
+        QCOMPARE(VarnoColor::tone(tone).resolve(false).name(QColor::HexRgb), light.toLower());
     }
 
     void dynamicPairAndOpacity()

@@ -10,6 +10,7 @@
 
 Q_DECLARE_METATYPE(AppRecord)
 Q_DECLARE_METATYPE(PostureTone)
+Q_DECLARE_METATYPE(Tone)
 
 namespace PresentersTest {
 

@@ -409,41 +409,33 @@ private Q_SLOTS:
         QCOMPARE(AppTrustPresenter::vendorDisplayName(app, testVendors()), expected);
     }
 
-    // The tone of each verdict, and the colour pair it resolves to.
+    // The tone of each verdict, and what that tone says.
     void tones_data()
     {
         QTest::addColumn<AppTrustState>("state");
-        QTest::addColumn<PostureTone>("tone");
-        QTest::addColumn<QString>("dark");
-        QTest::addColumn<QString>("light");
-        const QString green[] = {QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59")};
-        const QString orange[] = {QStringLiteral("#E07B39"), QStringLiteral("#C45E1A")};
-        const QString red[] = {QStringLiteral("#CF4747"), QStringLiteral("#B03030")};
-        const QString grey[] = {QStringLiteral("#9E9381"), QStringLiteral("#807769")};
-        auto row = [](const char *name, AppTrustState state, PostureTone tone, const QString *pair) {
-            QTest::newRow(name) << state << tone << pair[0] << pair[1];
+        QTest::addColumn<PostureTone>("posture");
+        QTest::addColumn<Tone>("tone");
+        auto row = [](const char *name, AppTrustState state, PostureTone posture, Tone tone) {
+            QTest::newRow(name) << state << posture << tone;
         };
-        row("community verified", AppTrustState::currentCommunityVerified, PostureTone::green, green);
-        row("locally verified", AppTrustState::currentLocallyVerified, PostureTone::green, green);
-        row("unverified", AppTrustState::currentUnverified, PostureTone::neutral, grey);
-        row("outdated trusted", AppTrustState::outdatedTrusted, PostureTone::orange, orange);
-        row("outdated at risk", AppTrustState::outdatedAtRisk, PostureTone::red, red);
-        row("updating", AppTrustState::updating, PostureTone::orange, orange);
-        row("queued", AppTrustState::queued, PostureTone::neutral, grey);
-        row("skipped", AppTrustState::skipped, PostureTone::neutral, grey);
-        row("failed", AppTrustState::failed, PostureTone::red, red);
+        row("community verified", AppTrustState::currentCommunityVerified, PostureTone::green, Tone::good);
+        row("locally verified", AppTrustState::currentLocallyVerified, PostureTone::green, Tone::good);
+        row("unverified", AppTrustState::currentUnverified, PostureTone::neutral, Tone::neutral);
+        row("outdated trusted", AppTrustState::outdatedTrusted, PostureTone::orange, Tone::caution);
+        row("outdated at risk", AppTrustState::outdatedAtRisk, PostureTone::red, Tone::risk);
+        row("updating", AppTrustState::updating, PostureTone::orange, Tone::caution);
+        row("queued", AppTrustState::queued, PostureTone::neutral, Tone::neutral);
+        row("skipped", AppTrustState::skipped, PostureTone::neutral, Tone::neutral);
+        row("failed", AppTrustState::failed, PostureTone::red, Tone::risk);
     }
 
     void tones()
     {
         QFETCH(AppTrustState, state);
-        QFETCH(PostureTone, tone);
-        QFETCH(QString, dark);
-        QFETCH(QString, light);
-        QCOMPARE(AppTrustPresenter::tone(state), tone);
-        const ColorPair pair = PosturePresenter::color(AppTrustPresenter::tone(state));
-        QCOMPARE(pair.resolve(true), QColor(dark));
-        QCOMPARE(pair.resolve(false), QColor(light));
+        QFETCH(PostureTone, posture);
+        QFETCH(Tone, tone);
+        QCOMPARE(AppTrustPresenter::tone(state), posture);
+        QCOMPARE(PosturePresenter::tone(AppTrustPresenter::tone(state)), tone);
     }
 };
 

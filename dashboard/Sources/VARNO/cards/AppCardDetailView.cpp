@@ -322,7 +322,7 @@ void AppCardDetailView::refresh()
         incident != m_model->incidents().cend() ? std::optional(*incident) : std::nullopt;
     m_presentation =
         AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
-    const ColorPair tone = PosturePresenter::color(stateTone());
+    const ColorPair tone = VarnoColor::tone(PosturePresenter::tone(stateTone()));
 
     m_stripe->setColor(tone);
     m_name->setText(m_app.app_name);

@@ -296,7 +296,7 @@ void AppCardSimpleView::refresh()
 
     m_name->setText(m_app.app_name);
     m_status->setText(statusText());
-    const QColor tone = PosturePresenter::color(CardRules::toneFor(m_presentation.state)).resolved();
+    const QColor tone = VarnoColor::tone(PosturePresenter::tone(CardRules::toneFor(m_presentation.state))).resolved();
     if (m_status->palette().color(QPalette::WindowText) != tone
         || !m_status->palette().isBrushSet(QPalette::Active, QPalette::WindowText)) {
         QPalette palette = m_status->palette();

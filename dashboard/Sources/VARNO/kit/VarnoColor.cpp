@@ -6,30 +6,57 @@
 
 namespace VarnoColor {
 
-#define VARNO_COLOR_TOKEN(name, darkHex, lightHex)                                                                     \
+// A value two tokens share is spelled once: the second token refers to the
+// first one's value.
+#define VARNO_COLOR_TOKEN(name, dark, light)                                                                           \
     const ColorPair &name()                                                                                            \
     {                                                                                                                  \
-        static const ColorPair pair(QStringLiteral(darkHex), QStringLiteral(lightHex));                               \
+        static const ColorPair pair(dark, light);                                                                      \
         return pair;                                                                                                   \
     }
 
-VARNO_COLOR_TOKEN(background, "#1A1611", "#FAFAF8")
-VARNO_COLOR_TOKEN(backgroundRaised, "#242018", "#F2EFE8")
-VARNO_COLOR_TOKEN(surface, "#2E2A22", "#EAE5DC")
-VARNO_COLOR_TOKEN(surfaceHover, "#3A3428", "#D4CEC4")
-VARNO_COLOR_TOKEN(border, "#3E3830", "#D4CEC4")
-VARNO_COLOR_TOKEN(textPrimary, "#F0EAD6", "#1A1611")
-VARNO_COLOR_TOKEN(textSecondary, "#A89D8A", "#6A6258")
-VARNO_COLOR_TOKEN(textTertiary, "#9E9381", "#807769")
-VARNO_COLOR_TOKEN(accent, "#D4A853", "#B8893A")
-VARNO_COLOR_TOKEN(success, "#4CAF7D", "#2E8A59")
-VARNO_COLOR_TOKEN(warning, "#E07B39", "#C45E1A")
-VARNO_COLOR_TOKEN(attention, "#FFB74D", "#A05000")
-VARNO_COLOR_TOKEN(danger, "#CF4747", "#B03030")
-VARNO_COLOR_TOKEN(dangerText, "#E57373", "#B03030")
-VARNO_COLOR_TOKEN(info, "#5B9EF5", "#2563C4")
+VARNO_COLOR_TOKEN(background, QStringLiteral("#1A1611"), QStringLiteral("#FAFAF8"))
+VARNO_COLOR_TOKEN(backgroundRaised, QStringLiteral("#242018"), QStringLiteral("#F2EFE8"))
+VARNO_COLOR_TOKEN(surface, QStringLiteral("#2E2A22"), QStringLiteral("#EAE5DC"))
+VARNO_COLOR_TOKEN(surfaceHover, QStringLiteral("#3A3428"), QStringLiteral("#D4CEC4"))
+// In the light appearance the hover fill's value.
+VARNO_COLOR_TOKEN(border, QStringLiteral("#3E3830"), surfaceHover().light())
+// In the light appearance the dark background's value.
+VARNO_COLOR_TOKEN(textPrimary, QStringLiteral("#F0EAD6"), background().dark())
+VARNO_COLOR_TOKEN(textSecondary, QStringLiteral("#A89D8A"), QStringLiteral("#6A6258"))
+VARNO_COLOR_TOKEN(textTertiary, QStringLiteral("#9E9381"), QStringLiteral("#807769"))
+VARNO_COLOR_TOKEN(accent, QStringLiteral("#D4A853"), QStringLiteral("#B8893A"))
+VARNO_COLOR_TOKEN(success, QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59"))
+VARNO_COLOR_TOKEN(warning, QStringLiteral("#E07B39"), QStringLiteral("#C45E1A"))
+VARNO_COLOR_TOKEN(attention, QStringLiteral("#FFB74D"), QStringLiteral("#A05000"))
+VARNO_COLOR_TOKEN(danger, QStringLiteral("#CF4747"), QStringLiteral("#B03030"))
+// A lighter red than danger in the dark appearance, danger itself in the light.
+VARNO_COLOR_TOKEN(dangerText, QStringLiteral("#E57373"), danger().light())
+VARNO_COLOR_TOKEN(info, QStringLiteral("#5B9EF5"), QStringLiteral("#2563C4"))
 
 #undef VARNO_COLOR_TOKEN
+
+const ColorPair &tone(Tone meaning)
+{
+    switch (meaning) {
+    case Tone::good:
+        return success();
+    case Tone::caution:
+        return warning();
+    case Tone::risk:
+        return danger();
+    case Tone::neutral:
+        break;
+    }
+    return textTertiary();
+}
+
+const ColorPair &white()
+{
+    static const QString value = QStringLiteral("#FFFFFF");
+    static const ColorPair pair(value, value);
+    return pair;
+}
 
 void onAppearanceChange(QWidget *widget, std::function<void()> apply)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Tone.h"
 #include "platform/ColorPair.h"
 
 #include <QColor>
@@ -9,10 +10,11 @@
 
 class QWidget;
 
-// The palette of the app: fifteen colour pairs (dark, light). Views resolve a
-// token while they paint (`VarnoColor::accent().resolved()`), or bind a
-// widget's palette to tokens with the helpers below, so that switching the
-// appearance recolours every view without rebuilding it.
+// The palette of the app: fifteen colour pairs (dark, light), the only place
+// that spells colour values. Views resolve a token while they paint
+// (`VarnoColor::accent().resolved()`), or bind a widget's palette to tokens
+// with the helpers below, so that switching the appearance recolours every
+// view without rebuilding it. What the core says in tones, `tone` colours.
 namespace VarnoColor {
 
 // A pair of the caller's own.
@@ -41,6 +43,14 @@ const ColorPair &attention();
 const ColorPair &danger();
 const ColorPair &dangerText();
 const ColorPair &info();
+
+// The token of a tone: good success, caution warning, risk danger, neutral
+// textTertiary. The one place a tone becomes a colour.
+const ColorPair &tone(Tone meaning);
+
+// Not a token of the palette: white in both appearances, for text on the
+// Update button's status fill and the knob of a switched-on toggle.
+const ColorPair &white();
 
 // Calls `apply` now and again on every appearance change, for as long as
 // `widget` lives. The hook for widgets whose colours live in their palette

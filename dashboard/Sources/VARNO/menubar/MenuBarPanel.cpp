@@ -416,7 +416,8 @@ void MenuBarPanel::updateHeader()
     const PanelSnapshot &s = m_snapshot;
     m_posture->setVisible(!s.hasDetectionFailure);
     m_banner->setVisible(s.hasDetectionFailure);
-    m_toneIcon->setSymbol(MenuBarPanelText::toneSymbol(s.posture.tone), PosturePresenter::color(s.posture.tone));
+    m_toneIcon->setSymbol(MenuBarPanelText::toneSymbol(s.posture.tone),
+                          VarnoColor::tone(PosturePresenter::tone(s.posture.tone)));
     m_postureBrusk->setVariant(s.isUpdating ? BruskVariant::craftsman : BruskVariant::sentry);
     m_postureTitle->setText(s.posture.title);
     m_posture->setAccessibleName(MenuBarPanelText::postureAccessibleLabel(s.posture));

@@ -34,19 +34,19 @@ const QString kJustNowSentence = QStringLiteral("Brusk app check: just now");
 
 namespace PosturePresenter {
 
-ColorPair color(PostureTone tone)
+Tone tone(PostureTone posture)
 {
-    switch (tone) {
+    switch (posture) {
     case PostureTone::green:
-        return ColorPair(QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59"));
+        return Tone::good;
     case PostureTone::orange:
-        return ColorPair(QStringLiteral("#E07B39"), QStringLiteral("#C45E1A"));
+        return Tone::caution;
     case PostureTone::red:
-        return ColorPair(QStringLiteral("#CF4747"), QStringLiteral("#B03030"));
+        return Tone::risk;
     case PostureTone::neutral:
         break;
     }
-    return ColorPair(QStringLiteral("#9E9381"), QStringLiteral("#807769"));
+    return Tone::neutral;
 }
 
 PosturePresentation menuBar(const PostureSnapshot &model)

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "model/Tone.h"
 #include "platform/Clock.h"
-#include "platform/ColorPair.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -9,7 +9,7 @@
 
 #include <optional>
 
-// The four tones of the library's health summary.
+// The four tones of the library's health summary; each shows as a Tone.
 enum class PostureTone {
     green,
     orange,
@@ -42,8 +42,9 @@ struct PostureSnapshot {
 // Pure functions of their arguments.
 namespace PosturePresenter {
 
-// The dark/light colour pair of a tone, resolved by the views as they paint.
-ColorPair color(PostureTone tone);
+// What a posture tone says: green good, orange caution, red risk, neutral
+// neutral. The views colour it with the kit's token for that tone.
+Tone tone(PostureTone posture);
 // "Healthy", "Attention needed", "At risk", "Status unknown".
 QString toneWord(PostureTone tone);
 // The posture indicator's symbol for a tone.

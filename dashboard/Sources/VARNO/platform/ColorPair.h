@@ -8,8 +8,8 @@
 // light. Nothing is cached: each resolution parses the text again, so a view
 // that resolves its colours while it paints follows every appearance change.
 //
-// Headless on purpose: the model's presenters hand out colour pairs (posture
-// tones), the views resolve them.
+// The kit's tokens are colour pairs (kit/VarnoColor); the core hands out
+// tones (model/Tone.h), never colour values.
 class ColorPair {
 public:
     ColorPair() = default;

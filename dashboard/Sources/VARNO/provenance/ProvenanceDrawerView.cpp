@@ -517,7 +517,7 @@ void ProvenanceDrawerView::drawerHeader(const AppRecord &shown, const AppTrustPr
     m_badgeSlot->setVisible(badge != TrustBadge::none);
     if (badge == TrustBadge::seal) {
         m_badgeCaption->setText(trust.title.toUpper());
-        m_badgeCaptionColor = PosturePresenter::color(AppTrustPresenter::tone(trust.state));
+        m_badgeCaptionColor = VarnoColor::tone(PosturePresenter::tone(AppTrustPresenter::tone(trust.state)));
     } else if (badge == TrustBadge::verifiedPath) {
         m_badgeCaption->setText(QStringLiteral("VERIFIED PATH"));
         m_badgeCaptionColor = VarnoColor::textSecondary();
@@ -527,7 +527,7 @@ void ProvenanceDrawerView::drawerHeader(const AppRecord &shown, const AppTrustPr
 
 void ProvenanceDrawerView::trustSummary(const AppTrustPresentation &trust)
 {
-    m_trustDot->setColor(PosturePresenter::color(AppTrustPresenter::tone(trust.state)));
+    m_trustDot->setColor(VarnoColor::tone(PosturePresenter::tone(AppTrustPresenter::tone(trust.state))));
     m_trustTitle->setText(trust.title);
     m_trustDetail->setText(trust.detail.value_or(QString()));
     m_trustDetail->setVisible(trust.detail.has_value());

@@ -495,7 +495,7 @@ void DiagnosticsView::render()
     m_content->setVisible(!m_loading);
 
     const PosturePresentation headline = posture();
-    m_postureDot->setColor(PosturePresenter::color(headline.tone));
+    m_postureDot->setColor(VarnoColor::tone(PosturePresenter::tone(headline.tone)));
     m_postureTitle->setText(headline.title);
     m_postureDetail->setText(headline.detail.value_or(QString()));
 

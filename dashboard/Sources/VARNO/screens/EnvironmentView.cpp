@@ -493,7 +493,7 @@ void EnvironmentView::openSystemSettings(const QString &link)
 void EnvironmentView::render()
 {
     const PosturePresentation verdict = summary();
-    m_postureDot->setColor(PosturePresenter::color(verdict.tone));
+    m_postureDot->setColor(VarnoColor::tone(PosturePresenter::tone(verdict.tone)));
     m_postureTitle->setText(verdict.title);
     m_postureDetail->setText(verdict.detail.value_or(QString()));
 

@@ -162,7 +162,7 @@ void StatusBarView::refresh()
         m_cells.at(i)->setAccessibleName(accessibleLabel(label(which), value));
     }
     const PosturePresentation posture = PosturePresenter::statusBar(snapshot(*m_model));
-    m_tone->setSymbol(toneSymbol(posture.tone), PosturePresenter::color(posture.tone));
+    m_tone->setSymbol(toneSymbol(posture.tone), VarnoColor::tone(PosturePresenter::tone(posture.tone)));
     m_title->setText(posture.title);
     m_chip->setAccessibleName(chipAccessibleLabel(posture));
 }
