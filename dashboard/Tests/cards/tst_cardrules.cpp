@@ -3,6 +3,7 @@
 
 #include "widgets/AppIconView.h"
 #include "cards/CardRules.h"
+#include "kit/VarnoColor.h"
 #include "widgets/TrustBadges.h"
 #include "widgets/IncidentActionButton.h"
 
@@ -43,26 +44,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<AppTrustState>("state");
         QTest::addColumn<PostureTone>("tone");
-        QTest::addColumn<QString>("border");
+        QTest::addColumn<ColorPair>("border");
         QTest::addColumn<qreal>("opacity");
-        QTest::newRow("community") << AppTrustState::currentCommunityVerified << PostureTone::green << "#3E3830" << 1.0;
-        QTest::newRow("locally") << AppTrustState::currentLocallyVerified << PostureTone::green << "#3E3830" << 1.0;
-        QTest::newRow("unverified") << AppTrustState::currentUnverified << PostureTone::neutral << "#3E3830" << 1.0;
-        QTest::newRow("outdated") << AppTrustState::outdatedTrusted << PostureTone::orange << "#E07B39" << 0.25;
-        QTest::newRow("at risk") << AppTrustState::outdatedAtRisk << PostureTone::red << "#CF4747" << 0.3;
-        QTest::newRow("updating") << AppTrustState::updating << PostureTone::orange << "#E07B39" << 0.25;
-        QTest::newRow("queued") << AppTrustState::queued << PostureTone::neutral << "#3E3830" << 1.0;
-        QTest::newRow("skipped") << AppTrustState::skipped << PostureTone::neutral << "#3E3830" << 1.0;
-        QTest::newRow("failed") << AppTrustState::failed << PostureTone::red << "#CF4747" << 0.3;
+        const ColorPair &outline = VarnoColor::border();
+        const ColorPair &orange = VarnoColor::warning();
+        const ColorPair &red = VarnoColor::danger();
+        QTest::newRow("community") << AppTrustState::currentCommunityVerified << PostureTone::green << outline << 1.0;
+        QTest::newRow("locally") << AppTrustState::currentLocallyVerified << PostureTone::green << outline << 1.0;
+        QTest::newRow("unverified") << AppTrustState::currentUnverified << PostureTone::neutral << outline << 1.0;
+        QTest::newRow("outdated") << AppTrustState::outdatedTrusted << PostureTone::orange << orange << 0.25;
+        QTest::newRow("at risk") << AppTrustState::outdatedAtRisk << PostureTone::red << red << 0.3;
+        QTest::newRow("updating") << AppTrustState::updating << PostureTone::orange << orange << 0.25;
+        QTest::newRow("queued") << AppTrustState::queued << PostureTone::neutral << outline << 1.0;
+        QTest::newRow("skipped") << AppTrustState::skipped << PostureTone::neutral << outline << 1.0;
+        QTest::newRow("failed") << AppTrustState::failed << PostureTone::red << red << 0.3;
     }
     void toneAndBorder()
     {
         QFETCH(AppTrustState, state);
         QFETCH(PostureTone, tone);
-        QFETCH(QString, border);
+        QFETCH(ColorPair, border);
         QFETCH(qreal, opacity);
         QCOMPARE(CardRules::toneFor(state), tone);
-        QCOMPARE(CardRules::borderFor(state).color.dark(), border);
+        QCOMPARE(CardRules::borderFor(state).color, border);
         QCOMPARE(CardRules::borderFor(state).opacity, opacity);
     }
 
@@ -260,26 +264,26 @@ private Q_SLOTS:
     void badges_data()
     {
         QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("background");
+        QTest::addColumn<ColorPair>("background");
         QTest::addColumn<qreal>("opacity");
-        QTest::addColumn<QString>("foreground");
-        QTest::newRow("BREW") << "BREW" << "#E07B39" << 0.1 << "#FFB74D";
-        QTest::newRow("MAS") << "MAS" << "#5B9EF5" << 0.1 << "#5B9EF5";
-        QTest::newRow("SPARK") << "SPARK" << "#3A3428" << 1.0 << "#A89D8A";
-        QTest::newRow("SELF") << "SELF" << "#4CAF7D" << 0.1 << "#4CAF7D";
-        QTest::newRow("TRIG") << "TRIG" << "#D4A853" << 0.1 << "#D4A853";
-        QTest::newRow("spark lower case") << "spark" << "#D4A853" << 0.1 << "#D4A853";
+        QTest::addColumn<ColorPair>("foreground");
+        QTest::newRow("BREW") << "BREW" << VarnoColor::warning() << 0.1 << VarnoColor::attention();
+        QTest::newRow("MAS") << "MAS" << VarnoColor::info() << 0.1 << VarnoColor::info();
+        QTest::newRow("SPARK") << "SPARK" << VarnoColor::surfaceHover() << 1.0 << VarnoColor::textSecondary();
+        QTest::newRow("SELF") << "SELF" << VarnoColor::success() << 0.1 << VarnoColor::success();
+        QTest::newRow("TRIG") << "TRIG" << VarnoColor::accent() << 0.1 << VarnoColor::accent();
+        QTest::newRow("spark lower case") << "spark" << VarnoColor::accent() << 0.1 << VarnoColor::accent();
     }
     void badges()
     {
         QFETCH(QString, label);
-        QFETCH(QString, background);
+        QFETCH(ColorPair, background);
         QFETCH(qreal, opacity);
-        QFETCH(QString, foreground);
+        QFETCH(ColorPair, foreground);
         const CardRules::BadgeStyle style = CardRules::mechanismBadgeStyle(label);
-        QCOMPARE(style.background.dark(), background);
+        QCOMPARE(style.background, background);
         QCOMPARE(style.backgroundOpacity, opacity);
-        QCOMPARE(style.foreground.dark(), foreground);
+        QCOMPARE(style.foreground, foreground);
     }
 
     void collaboration()

@@ -487,7 +487,7 @@ private Q_SLOTS:
         // A skipped incident is grey with the skip symbol.
         auto *handmade = show<AppCardDetailView>(app("org.sim.handmade"));
         QCOMPARE(handmade->incidentSymbol()->symbol(), QStringLiteral("arrow.uturn.forward"));
-        QCOMPARE(handmade->incidentCause()->color().dark(), QStringLiteral("#A89D8A"));
+        QCOMPARE(handmade->incidentCause()->color(), VarnoColor::textSecondary());
         QCOMPARE(handmade->incidentButton()->button()->text(), QStringLiteral("Adopt"));
         QTest::mouseClick(handmade->incidentButton()->button(), Qt::LeftButton);
         QVERIFY(handmade->incidentButton()->adoptSheet());

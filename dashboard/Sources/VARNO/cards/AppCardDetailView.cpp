@@ -22,11 +22,6 @@
 
 namespace {
 
-ColorPair colorPair(const char *dark, const char *light)
-{
-    return VarnoColor::dynamic(QString::fromLatin1(dark), QString::fromLatin1(light));
-}
-
 const QString arrow = QStringLiteral(" → ");
 
 } // namespace
@@ -130,8 +125,8 @@ void VersionGroupView::paintEvent(QPaintEvent *)
     painter.setFont(font());
     const QFontMetrics metrics = fontMetrics();
     const int flags = Qt::AlignVCenter | Qt::TextSingleLine;
-    const ColorPair secondary = colorPair("#A89D8A", "#6A6258");
-    const ColorPair muted = colorPair("#9E9381", "#807769");
+    const ColorPair secondary = VarnoColor::textSecondary();
+    const ColorPair muted = VarnoColor::textTertiary();
     if (metrics.horizontalAdvance(whole) > width()) {
         // Too narrow: one text cut in the middle, right-aligned.
         painter.setPen((m_group.kind == CardRules::VersionGroup::Kind::outdated ? secondary : muted).resolved());
@@ -226,7 +221,7 @@ AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, Show
     identity->setContentsMargins(0, 0, 0, 0);
     identity->setSpacing(1);
     m_name = new ElidedLabel(VarnoFont::ui(13, QFont::Medium), VarnoColor::textPrimary(), Qt::ElideRight, identityBox);
-    m_bundleId = new ElidedLabel(VarnoFont::mono(11), colorPair("#A89D8A", "#6A6258"), Qt::ElideMiddle, identityBox);
+    m_bundleId = new ElidedLabel(VarnoFont::mono(11), VarnoColor::textSecondary(), Qt::ElideMiddle, identityBox);
     identity->addWidget(m_name);
     identity->addWidget(m_bundleId);
     main->addWidget(identityBox, 0, Qt::AlignVCenter);
@@ -332,7 +327,7 @@ void AppCardDetailView::refresh()
                           0.3);
     const qint64 count = m_presentation.collaborationCount;
     if (count >= 1) {
-        const ColorPair green = colorPair("#4CAF7D", "#2E8A59");
+        const ColorPair green = VarnoColor::success();
         m_collaboration->setBadge(CardRules::collaborationText(count), {green, 0.1, green}, 0.35);
         m_collaboration->setToolTip(CardRules::collaborationHelp(count));
         m_collaboration->show();
@@ -375,9 +370,9 @@ void AppCardDetailView::refreshIncident()
     const bool failed = incident.kind == AppIncident::Kind::failed;
     const QString cause = RemediationRegistry::shared().cause(incident.code);
     m_incidentSymbol->setSymbol(failed ? QStringLiteral("exclamationmark.triangle") : QStringLiteral("arrow.uturn.forward"),
-                                failed ? colorPair("#CF4747", "#B03030") : colorPair("#9E9381", "#807769"));
+                                failed ? VarnoColor::danger() : VarnoColor::textTertiary());
     m_incidentCause->setText(cause);
-    m_incidentCause->setColor(failed ? colorPair("#E57373", "#B03030") : colorPair("#A89D8A", "#6A6258"));
+    m_incidentCause->setColor(failed ? VarnoColor::dangerText() : VarnoColor::textSecondary());
     m_incidentButton->setIncident(m_app, incident.code);
     m_incidentRow->setAccessibleName(CardRules::incidentAccessibilityLabel(incident.kind, cause));
     m_incidentRow->show();

@@ -227,9 +227,8 @@ void SymbolView::paintEvent(QPaintEvent *)
 UpdateButtonStyle::UpdateButtonStyle(bool isRisk)
 {
     face = Face{11, QFont::DemiBold};
-    text = VarnoColor::dynamic(QStringLiteral("#FFFFFF"), QStringLiteral("#FFFFFF"));
-    fill = isRisk ? VarnoColor::dynamic(QStringLiteral("#CF4747"), QStringLiteral("#B03030"))
-                  : VarnoColor::dynamic(QStringLiteral("#E07B39"), QStringLiteral("#C45E1A"));
+    text = VarnoColor::white();
+    fill = isRisk ? VarnoColor::danger() : VarnoColor::warning();
     fillHoveredOpacity = 0.82;
     pressedOpacity = 0.8;
     cornerRadius = 8;

@@ -10,11 +10,6 @@ namespace CardRules {
 
 namespace {
 
-ColorPair pair(const char *dark, const char *light)
-{
-    return VarnoColor::dynamic(QString::fromLatin1(dark), QString::fromLatin1(light));
-}
-
 ActionArea symbolArea(const char *symbol, ColorPair color)
 {
     ActionArea area;
@@ -64,10 +59,10 @@ BorderColor borderFor(AppTrustState state)
     switch (state) {
     case AppTrustState::outdatedTrusted:
     case AppTrustState::updating:
-        return {pair("#E07B39", "#C45E1A"), 0.25};
+        return {VarnoColor::warning(), 0.25};
     case AppTrustState::outdatedAtRisk:
     case AppTrustState::failed:
-        return {pair("#CF4747", "#B03030"), 0.3};
+        return {VarnoColor::danger(), 0.3};
     case AppTrustState::currentCommunityVerified:
     case AppTrustState::currentLocallyVerified:
     case AppTrustState::currentUnverified:
@@ -75,7 +70,7 @@ BorderColor borderFor(AppTrustState state)
     case AppTrustState::skipped:
         break;
     }
-    return {pair("#3E3830", "#D4CEC4"), 1.0};
+    return {VarnoColor::border(), 1.0};
 }
 
 QString effectiveUpdateMode(const AppRecord &app)
@@ -113,7 +108,7 @@ ActionArea actionAreaFor(const AppRecord &app, const UpdateState &state, const B
 {
     switch (state.kind()) {
     case UpdateState::Kind::queued:
-        return symbolArea("clock", pair("#A89D8A", "#6A6258"));
+        return symbolArea("clock", VarnoColor::textSecondary());
     case UpdateState::Kind::running:
         return kindOnly(ActionArea::Kind::progress);
     case UpdateState::Kind::done:
@@ -121,13 +116,13 @@ ActionArea actionAreaFor(const AppRecord &app, const UpdateState &state, const B
             return kindOnly(ActionArea::Kind::greenSeal);
         if (app.verified_path.value_or(false))
             return kindOnly(ActionArea::Kind::verifiedPath);
-        return symbolArea("checkmark", pair("#4CAF7D", "#2E8A59"));
+        return symbolArea("checkmark", VarnoColor::success());
     case UpdateState::Kind::skipped:
-        return symbolArea("arrow.uturn.forward", pair("#9E9381", "#807769"));
+        return symbolArea("arrow.uturn.forward", VarnoColor::textTertiary());
     case UpdateState::Kind::failed:
-        return symbolArea("exclamationmark.triangle", pair("#CF4747", "#B03030"));
+        return symbolArea("exclamationmark.triangle", VarnoColor::danger());
     case UpdateState::Kind::quitDenied:
-        return symbolArea("hand.raised", pair("#E07B39", "#C45E1A"));
+        return symbolArea("hand.raised", VarnoColor::warning());
     case UpdateState::Kind::idle:
         break;
     }
@@ -141,19 +136,19 @@ ActionArea actionAreaFor(const AppRecord &app, const UpdateState &state, const B
         return area;
     }
     if (app.isUnmeasured())
-        return symbolArea("questionmark.circle", pair("#E07B39", "#C45E1A"), notCheckedText,
+        return symbolArea("questionmark.circle", VarnoColor::warning(), notCheckedText,
                           QStringLiteral("Not checked"), notCheckedText);
     if (app.isUnknownStatus())
-        return symbolArea("ellipsis.circle", pair("#9E9381", "#807769"),
+        return symbolArea("ellipsis.circle", VarnoColor::textTertiary(),
                           QStringLiteral("Version status not yet known for this managed app."),
                           QStringLiteral("Version status unknown"));
     if (app.isCatalogStale())
-        return symbolArea("arrow.down.to.line.compact", pair("#9E9381", "#807769"),
+        return symbolArea("arrow.down.to.line.compact", VarnoColor::textTertiary(),
                           QStringLiteral("Installed version is newer than the catalog latest — catalog lag, not an "
                                          "available update."),
                           QStringLiteral("Catalog behind installed version"));
     if (AppTrustPresenter::isVendorSelfManaged(app))
-        return symbolArea("arrow.triangle.2.circlepath", pair("#4CAF7D", "#2E8A59"),
+        return symbolArea("arrow.triangle.2.circlepath", VarnoColor::success(),
                           QStringLiteral("Updated by the vendor — VARNO observes only."),
                           QStringLiteral("Self-updating, version confirmed"));
     const bool outdated = app.isOutdated();
@@ -192,14 +187,14 @@ VersionGroup versionGroupFor(const AppRecord &app)
 BadgeStyle mechanismBadgeStyle(const QString &label)
 {
     if (label == QStringLiteral("BREW"))
-        return {pair("#E07B39", "#C45E1A"), 0.1, pair("#FFB74D", "#A05000")};
+        return {VarnoColor::warning(), 0.1, VarnoColor::attention()};
     if (label == QStringLiteral("MAS"))
-        return {pair("#5B9EF5", "#2563C4"), 0.1, pair("#5B9EF5", "#2563C4")};
+        return {VarnoColor::info(), 0.1, VarnoColor::info()};
     if (label == QStringLiteral("SPARK"))
-        return {pair("#3A3428", "#D4CEC4"), 1.0, pair("#A89D8A", "#6A6258")};
+        return {VarnoColor::surfaceHover(), 1.0, VarnoColor::textSecondary()};
     if (label == QStringLiteral("SELF"))
-        return {pair("#4CAF7D", "#2E8A59"), 0.1, pair("#4CAF7D", "#2E8A59")};
-    return {pair("#D4A853", "#B8893A"), 0.1, pair("#D4A853", "#B8893A")};
+        return {VarnoColor::success(), 0.1, VarnoColor::success()};
+    return {VarnoColor::accent(), 0.1, VarnoColor::accent()};
 }
 
 QString collaborationText(qint64 count)

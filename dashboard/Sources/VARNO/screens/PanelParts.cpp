@@ -221,7 +221,7 @@ void PanelsSwitch::paintEvent(QPaintEvent *)
     const qreal knob = kTrackHeight - 4;
     const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? QColor(Qt::white) : VarnoColor::textSecondary().resolved(opacity));
+    painter.setBrush(isChecked() ? VarnoColor::white().resolved() : VarnoColor::textSecondary().resolved(opacity));
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
     if (hasFocus()) {
         painter.setPen(QPen(VarnoColor::accent().resolved(), 1.5));

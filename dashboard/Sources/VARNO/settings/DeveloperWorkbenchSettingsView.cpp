@@ -37,7 +37,7 @@ QCoro::Task<DeveloperReport> enginePlanUpdates()
 
 const ColorPair &secondaryColor()
 {
-    return VarnoColor::textSecondary(); // #A89D8A / #6A6258
+    return VarnoColor::textSecondary();
 }
 
 QFont footnoteFont()

@@ -42,7 +42,7 @@ QCoro::Task<void> engineTelemetry(QString action)
 
 const ColorPair &secondaryText()
 {
-    return VarnoColor::textSecondary(); // #A89D8A / #6A6258
+    return VarnoColor::textSecondary();
 }
 
 // The tab's symbol in the current text colour.
@@ -206,9 +206,9 @@ QWidget *SettingsView::makePrivacyTab()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(20, 8 + 12, 20, 16);
     layout->setSpacing(16);
-    const ColorPair gold = VarnoColor::dynamic(QStringLiteral("#D4A853"), QStringLiteral("#B8893A"));
-    const ColorPair green = VarnoColor::dynamic(QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59"));
-    const ColorPair rule = VarnoColor::dynamic(QStringLiteral("#3E3830"), QStringLiteral("#D4CEC4"));
+    const ColorPair gold = VarnoColor::accent();
+    const ColorPair green = VarnoColor::success();
+    const ColorPair rule = VarnoColor::border();
 
     // 1. The telemetry switch: its label is the row's title.
     m_telemetrySwitch = new ToggleSwitch(QStringLiteral("Send opt-in telemetry"));

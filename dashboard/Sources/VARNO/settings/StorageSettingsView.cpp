@@ -103,7 +103,7 @@ QCoro::Task<void> engineCleanup()
 
 const ColorPair &footerColor()
 {
-    return VarnoColor::textTertiary(); // #9E9381 / #807769
+    return VarnoColor::textTertiary();
 }
 
 QPushButton *formButton(const QString &text, const QString &identifier, QWidget *parent)

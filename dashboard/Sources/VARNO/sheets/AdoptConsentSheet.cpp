@@ -21,10 +21,10 @@ namespace {
 
 const ColorPair &neutralTint()
 {
-    return VarnoColor::textTertiary(); // #9E9381 / #807769
+    return VarnoColor::textTertiary();
 }
 
-// The failed view's title colour: #E57373 / #B03030.
+// The failed view's title colour.
 const ColorPair &failedTint()
 {
     return VarnoColor::dangerText();

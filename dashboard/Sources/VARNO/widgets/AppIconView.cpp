@@ -175,8 +175,8 @@ void AppIconView::paintEvent(QPaintEvent *)
     // Tiles of the same letter, size and colours look alike: each is
     // painted once into a shared pixmap and copied.
     const QString letter = tileLetter();
-    const QColor tile = VarnoColor::dynamic(QStringLiteral("#3A3428"), QStringLiteral("#D4CEC4")).resolved();
-    const QColor ink = VarnoColor::dynamic(QStringLiteral("#A89D8A"), QStringLiteral("#6A6258")).resolved();
+    const QColor tile = VarnoColor::surfaceHover().resolved();
+    const QColor ink = VarnoColor::textSecondary().resolved();
     const QString key = QStringLiteral("varno-letter-tile:%1:%2@%3:%4:%5:%6")
                             .arg(letter)
                             .arg(m_size)

@@ -106,12 +106,12 @@ ButtonStyle chrome(bool prominent)
     style.horizontalPadding = 10;
     style.verticalPadding = 4;
     if (prominent) {
-        style.text = VarnoColor::dynamic(QStringLiteral("#1A1611"), QStringLiteral("#FAFAF8"));
-        style.fill = VarnoColor::dynamic(QStringLiteral("#D4A853"), QStringLiteral("#B8893A"));
+        style.text = VarnoColor::background();
+        style.fill = VarnoColor::accent();
     } else {
-        style.text = VarnoColor::dynamic(QStringLiteral("#A89D8A"), QStringLiteral("#6A6258"));
-        style.fill = VarnoColor::dynamic(QStringLiteral("#3A3428"), QStringLiteral("#D4CEC4"));
-        style.stroke = VarnoColor::dynamic(QStringLiteral("#3E3830"), QStringLiteral("#D4CEC4"));
+        style.text = VarnoColor::textSecondary();
+        style.fill = VarnoColor::surfaceHover();
+        style.stroke = VarnoColor::border();
     }
     return style;
 }

@@ -113,17 +113,13 @@ void TrustBadgeView::paintEvent(QPaintEvent *)
 const QString GreenSealView::accessibilityLabelText = QStringLiteral("Green Seal: verified update path");
 
 GreenSealView::GreenSealView(int size, QWidget *parent)
-    : TrustBadgeView({VarnoColor::dynamic(QStringLiteral("#4CAF7D"), QStringLiteral("#2E8A59")), 0.15, 1.5,
-                      accessibilityLabelText},
-                     size, parent)
+    : TrustBadgeView({VarnoColor::success(), 0.15, 1.5, accessibilityLabelText}, size, parent)
 {
 }
 
 const QString VerifiedPathView::accessibilityLabelText = QStringLiteral("Verified path: one trust check did not pass");
 
 VerifiedPathView::VerifiedPathView(int size, QWidget *parent)
-    : TrustBadgeView({VarnoColor::dynamic(QStringLiteral("#A89D8A"), QStringLiteral("#6A6258")), 0.12, 1.5,
-                      accessibilityLabelText},
-                     size, parent)
+    : TrustBadgeView({VarnoColor::textSecondary(), 0.12, 1.5, accessibilityLabelText}, size, parent)
 {
 }
