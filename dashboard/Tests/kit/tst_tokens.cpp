@@ -6,12 +6,37 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 
+#include <QDirIterator>
 #include <QFontInfo>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTest>
 #include <QVBoxLayout>
 
 using AppearanceTest::AppearanceScope;
+
+namespace {
+
+// The lines of a source that spell a colour value instead of naming a token:
+// a hex colour of six or eight digits (in code or in a comment), a QColor or
+// qRgb built from numbers or from a colour name, or one of Qt's named colours.
+QStringList colourLiteralsIn(const QString &source)
+{
+    static const QRegularExpression literal(QStringLiteral(
+        "#[0-9A-Fa-f]{6}(?:[0-9A-Fa-f]{2})?(?![0-9A-Za-z_])"
+        "|\\b(?:QColor(?:::fromRgbF?)?|qRgba?)\\(\\s*(?:0x|[0-9.]|\")"
+        "|\\bQt::(?:white|black|(?:dark|light)?[Gg]ray|(?:dark)?(?:Red|Green|Blue|Cyan|Magenta|Yellow)|red|green|blue|cyan"
+        "|magenta|yellow)\\b"));
+    QStringList found;
+    const QStringList lines = source.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).contains(literal))
+            found << QString::number(i + 1) + QStringLiteral(": ") + lines.at(i).trimmed();
+    }
+    return found;
+}
+
+} // namespace
 
 Q_DECLARE_METATYPE(Tone)
 
@@ -318,7 +343,75 @@ private Q_SLOTS:
     }
 };
 
+// Colour values are spelled in the palette alone; every other source names a
+// token (or a tone the palette colours).
+class TestColourSource : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checker_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("literal");
+        QTest::newRow("hex text") << "pair(QStringLiteral(\"#4CAF7D\"), light)" << true;
+        QTest::newRow("hex in a comment") << "return VarnoColor::textSecondary(); // #A89D8A / #6A6258" << true;
+        QTest::newRow("lower-case hex") << "QStringLiteral(\"#d4a853\")" << true;
+        QTest::newRow("hex with alpha") << "QStringLiteral(\"#804CAF7D\")" << true;
+        QTest::newRow("QColor of numbers") << "QColor(212, 168, 83)" << true;
+        QTest::newRow("QColor of hex numbers") << "dark ? QColor(0x2b, 0x2b, 0x2b) : other" << true;
+        QTest::newRow("fromRgb of numbers") << "QColor::fromRgb(76, 175, 125)" << true;
+        QTest::newRow("fromRgbF of numbers") << "QColor::fromRgbF(0.3, 0.6, 0.5)" << true;
+        QTest::newRow("qRgb") << "qRgb(1, 2, 3)" << true;
+        QTest::newRow("QColor of a name") << "QColor(\"white\")" << true;
+        QTest::newRow("Qt white") << "painter.setBrush(QColor(Qt::white));" << true;
+        QTest::newRow("Qt dark grey") << "painter.setPen(Qt::darkGray);" << true;
+        QTest::newRow("a token") << "const QColor ink = VarnoColor::textSecondary().resolved();" << false;
+        QTest::newRow("include") << "#include \"kit/VarnoColor.h\"" << false;
+        QTest::newRow("transparent") << "image.fill(Qt::transparent);" << false;
+        QTest::newRow("colour from computed parts") << "QColor::fromRgb(int((value >> 16) & 0xFF), g, b)" << false;
+        QTest::newRow("a size in hex") << "static constexpr qsizetype outputCap = 0xA00000;" << false;
+        QTest::newRow("empty colour") << "return QColor();" << false;
+        QTest::newRow("a colour's number in a key") << ".arg(color.rgba(), 8, 16)" << false;
+    }
+
+    void checker()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, literal);
+        QCOMPARE(!colourLiteralsIn(line).isEmpty(), literal);
+    }
+
+    void coloursAreSpelledInThePaletteOnly()
+    {
+        // The palette, and the screenshot scenes' stand-in for the desktop
+        // panel the tray label sits on: the system's colours, not the app's.
+        const QStringList allowed{QStringLiteral("kit/VarnoColor.cpp"),
+                                  QStringLiteral("screenshots/ScreenshotScenes.cpp")};
+        const QDir root(VarnoTest::sourcePath(QStringLiteral("dashboard/Sources/VARNO")));
+        QStringList faults;
+        int files = 0;
+        QDirIterator it(root.path(), {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString relative = root.relativeFilePath(path);
+            const QStringList found = colourLiteralsIn(QString::fromUtf8(VarnoTest::readFile(path)));
+            ++files;
+            if (allowed.contains(relative)) {
+                // An allowance that no longer holds a colour is stale.
+                QVERIFY2(!found.isEmpty(), qPrintable(relative));
+                continue;
+            }
+            for (const QString &line : found)
+                faults << relative + QLatin1Char(':') + line;
+        }
+        QVERIFY(files > 0);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    }
+};
+
 VARNO_TEST_CLASS(TestColorTokens)
+VARNO_TEST_CLASS(TestColourSource)
 VARNO_TEST_CLASS(TestTypeFaces)
 
 #include "tst_tokens.moc"
