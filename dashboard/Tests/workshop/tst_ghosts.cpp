@@ -5,7 +5,7 @@
 
 #include "kit/ButtonStyles.h"
 #include "kit/SpinnerView.h"
-#include "kit/VarnoColor.h"
+#include "model/Tone.h"
 #include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
 #include "workshop/GhostRules.h"
@@ -111,11 +111,10 @@ private Q_SLOTS:
         QCOMPARE(GhostRules::mark(ghost("a", "A", "/A.app", token), statuses), mark);
         if (colour.isEmpty())
             return;
-        const ColorPair pair = GhostRules::badgeColor(status);
-        const ColorPair expected = colour == QLatin1String("orange") ? VarnoColor::warning()
-            : colour == QLatin1String("green")                     ? VarnoColor::success()
-                                                                   : VarnoColor::textTertiary();
-        QVERIFY(pair == expected);
+        const Tone expected = colour == QLatin1String("orange") ? Tone::caution
+            : colour == QLatin1String("green")                ? Tone::good
+                                                              : Tone::neutral;
+        QCOMPARE(GhostRules::badgeColor(status), expected);
     }
 
     void brewLocation_data()
@@ -268,7 +267,7 @@ private Q_SLOTS:
         GhostAppsView sheet(f.model.get());
         VarnoTest::await(sheet.checkHomebrewStatus());
         QCOMPARE(sheet.brewStatus().value(QStringLiteral("org.gone.kept")), QStringLiteral("check failed"));
-        QVERIFY(GhostRules::badgeColor(QStringLiteral("check failed")) != VarnoColor::success());
+        QCOMPARE(GhostRules::badgeColor(QStringLiteral("check failed")), Tone::neutral);
     }
 
     void noHomebrewLeavesTheRowsAlone()

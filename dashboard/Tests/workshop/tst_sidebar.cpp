@@ -5,6 +5,7 @@
 
 #include "kit/VarnoColor.h"
 #include "kit/WindowRegistry.h"
+#include "model/Tone.h"
 #include "platform/MainBundle.h"
 #include "platform/UpdaterController.h"
 #include "platform/Workspace.h"
@@ -21,14 +22,27 @@
 
 namespace {
 
+QString toneName(Tone tone)
+{
+    switch (tone) {
+    case Tone::good:
+        return QStringLiteral("green");
+    case Tone::caution:
+        return QStringLiteral("orange");
+    case Tone::risk:
+        return QStringLiteral("red");
+    case Tone::neutral:
+        return QStringLiteral("grey");
+    }
+    return QString::number(int(tone));
+}
+
+// The name of the tone whose token a shown dot has.
 QString tokenName(const ColorPair &pair)
 {
-    const QList<std::pair<const char *, ColorPair>> tokens{
-        {"grey", VarnoColor::textTertiary()}, {"green", VarnoColor::success()}, {"orange", VarnoColor::warning()},
-        {"red", VarnoColor::danger()}};
-    for (const auto &[name, token] : tokens) {
-        if (token == pair)
-            return QString::fromLatin1(name);
+    for (const Tone tone : {Tone::good, Tone::caution, Tone::risk, Tone::neutral}) {
+        if (VarnoColor::tone(tone) == pair)
+            return toneName(tone);
     }
     return pair.dark() + QLatin1Char('/') + pair.light();
 }
@@ -105,7 +119,7 @@ private Q_SLOTS:
         QFETCH(MechanismHealth, health);
         QFETCH(int, total);
         QFETCH(QString, dot);
-        QCOMPARE(tokenName(SidebarRules::mechanismDot(health, total)), dot);
+        QCOMPARE(toneName(SidebarRules::mechanismDot(health, total)), dot);
     }
 
     void rowDots_data()
@@ -163,7 +177,7 @@ private Q_SLOTS:
             model.refreshMechanismHealthIfNeeded(true);
             QVERIFY(VarnoTest::waitUntil([&] { return model.masHealth() == masHealth; }));
         }
-        QCOMPARE(tokenName(SidebarRules::rowDotColor(model, filter, SidebarRules::libraryDot(filter))), dot);
+        QCOMPARE(toneName(SidebarRules::rowDotColor(model, filter, SidebarRules::libraryDot(filter))), dot);
     }
 
     void systemRow_data()
@@ -193,7 +207,7 @@ private Q_SLOTS:
         QFETCH(QString, dot);
         QFETCH(QString, secondary);
         QFETCH(QString, help);
-        QCOMPARE(tokenName(SidebarRules::systemDotColor(status)), dot);
+        QCOMPARE(toneName(SidebarRules::systemDotColor(status)), dot);
         QCOMPARE(SidebarRules::systemSecondary(status), secondary);
         QCOMPARE(SidebarRules::systemHelp(status), help);
     }

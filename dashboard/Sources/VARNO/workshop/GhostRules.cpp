@@ -1,6 +1,5 @@
 #include "workshop/GhostRules.h"
 
-#include "kit/VarnoColor.h"
 #include "base/Logging.h"
 #include "platform/PlainText.h"
 
@@ -54,14 +53,14 @@ Mark mark(const GhostAppRecord &ghost, const QHash<QString, QString> &brewStatus
     return ghost.cask_token.isEmpty() ? Mark::removed : Mark::unchecked;
 }
 
-ColorPair badgeColor(const QString &status)
+Tone badgeColor(const QString &status)
 {
     if (status.contains(QLatin1String("installed")))
-        return VarnoColor::warning();
-    // A check that could not be made proves nothing: never the success colour.
+        return Tone::caution;
+    // A check that could not be made proves nothing: never the good tone.
     if (status == checkFailedText())
-        return VarnoColor::textTertiary();
-    return VarnoColor::success();
+        return Tone::neutral;
+    return Tone::good;
 }
 
 QString uncheckedHelp()

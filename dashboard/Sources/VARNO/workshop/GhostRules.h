@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ColorPair.h"
+#include "model/Tone.h"
 #include "platform/ToolRunner.h"
 #include "records/GhostAppRecord.h"
 
@@ -33,9 +33,10 @@ QString checkFailedText();    // "check failed"
 // What a row shows at its trailing edge.
 enum class Mark { badge, unchecked, removed };
 Mark mark(const GhostAppRecord &ghost, const QHash<QString, QString> &brewStatus);
-// A badge's colour: orange when its text says "installed", neutral when the
-// check could not be made, green otherwise.
-ColorPair badgeColor(const QString &status);
+// A badge's colour as a tone: caution (orange) when its text says
+// "installed", neutral when the check could not be made, good (green)
+// otherwise.
+Tone badgeColor(const QString &status);
 QString uncheckedHelp(); // "Tap 'Check Homebrew status' to investigate"
 QString removedHelp();   // "Removed from library — no Homebrew record to check"
 QString checkHelp();

@@ -117,7 +117,7 @@ public:
         case GhostRules::Mark::badge: {
             const QString status = brewStatus.value(ghost.bundle_id);
             // As tall as its text and padding, centred on the row.
-            row->addWidget(new StatusBadge(status, GhostRules::badgeColor(status), this), 0, Qt::AlignVCenter);
+            row->addWidget(new StatusBadge(status, VarnoColor::tone(GhostRules::badgeColor(status)), this), 0, Qt::AlignVCenter);
             m_mark = status;
             break;
         }

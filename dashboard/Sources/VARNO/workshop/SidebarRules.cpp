@@ -1,6 +1,5 @@
 #include "workshop/SidebarRules.h"
 
-#include "kit/VarnoColor.h"
 #include "model/AppModel.h"
 #include "workshop/LibraryFilters.h"
 
@@ -64,16 +63,16 @@ QString rowHelp(AppFilter filter)
     return QString();
 }
 
-std::optional<ColorPair> libraryDot(AppFilter filter)
+std::optional<Tone> libraryDot(AppFilter filter)
 {
     switch (filter) {
     case AppFilter::outdated:
     case AppFilter::unmeasured:
-        return VarnoColor::warning();
+        return Tone::caution;
     case AppFilter::atRisk:
-        return VarnoColor::danger();
+        return Tone::risk;
     case AppFilter::verified:
-        return VarnoColor::success();
+        return Tone::good;
     default:
         return std::nullopt;
     }
@@ -98,22 +97,22 @@ QString countText(qsizetype count)
     return count >= 1 ? QString::number(count) : QString();
 }
 
-ColorPair mechanismDot(const MechanismHealth &health, qsizetype total)
+Tone mechanismDot(const MechanismHealth &health, qsizetype total)
 {
     if (total == 0 || health.isUnknown())
-        return VarnoColor::textTertiary();
+        return Tone::neutral;
     if (health.isHealthy())
-        return VarnoColor::success();
-    return VarnoColor::warning();
+        return Tone::good;
+    return Tone::caution;
 }
 
-ColorPair rowDotColor(const AppModel &model, AppFilter filter, const std::optional<ColorPair> &fallback)
+Tone rowDotColor(const AppModel &model, AppFilter filter, const std::optional<Tone> &fallback)
 {
     return rowDotColor(LibraryFilters::counts(model), model.brewHealth(), model.masHealth(), filter, fallback);
 }
 
-ColorPair rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealth &brewHealth,
-                      const MechanismHealth &masHealth, AppFilter filter, const std::optional<ColorPair> &fallback)
+Tone rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealth &brewHealth,
+                 const MechanismHealth &masHealth, AppFilter filter, const std::optional<Tone> &fallback)
 {
     switch (filter) {
     case AppFilter::all:
@@ -121,22 +120,22 @@ ColorPair rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealt
     case AppFilter::atRisk:
     case AppFilter::verified:
     case AppFilter::unmeasured:
-        return fallback.value_or(VarnoColor::textTertiary());
+        return fallback.value_or(Tone::neutral);
     case AppFilter::brew:
         return mechanismDot(brewHealth, counts.total.value(AppFilter::brew));
     case AppFilter::mas:
         // Not checked holds only for apps that are not excluded.
         if (counts.anyUnchecked.value(AppFilter::mas))
-            return VarnoColor::warning();
+            return Tone::caution;
         return mechanismDot(masHealth, counts.total.value(AppFilter::mas));
     case AppFilter::sparkle:
-        return counts.total.value(AppFilter::sparkle) > 0 ? VarnoColor::success() : VarnoColor::textTertiary();
+        return counts.total.value(AppFilter::sparkle) > 0 ? Tone::good : Tone::neutral;
     case AppFilter::selfManaged:
         if (counts.total.value(AppFilter::selfManaged) == 0)
-            return VarnoColor::textTertiary();
-        return counts.anyUnchecked.value(AppFilter::selfManaged) ? VarnoColor::warning() : VarnoColor::success();
+            return Tone::neutral;
+        return counts.anyUnchecked.value(AppFilter::selfManaged) ? Tone::caution : Tone::good;
     }
-    return VarnoColor::textTertiary();
+    return Tone::neutral;
 }
 
 bool isCheckUnavailable(const MacOSUpdateStatus &status)
@@ -145,13 +144,13 @@ bool isCheckUnavailable(const MacOSUpdateStatus &status)
         && !status.detail.has_value();
 }
 
-ColorPair systemDotColor(const MacOSUpdateStatus &status)
+Tone systemDotColor(const MacOSUpdateStatus &status)
 {
     if (status.availableCount >= 1)
-        return VarnoColor::warning();
+        return Tone::caution;
     if (isCheckUnavailable(status))
-        return VarnoColor::textTertiary();
-    return VarnoColor::success();
+        return Tone::neutral;
+    return Tone::good;
 }
 
 QString systemSecondary(const MacOSUpdateStatus &status)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/AppFilter.h"
-#include "platform/ColorPair.h"
+#include "model/Tone.h"
 #include "services/MechanismProbe.h"
 #include "services/SoftwareUpdateProbe.h"
 #include "workshop/LibraryFilters.h"
@@ -27,8 +27,9 @@ bool isMechanismRow(AppFilter filter);
 // A row's tooltip, also its accessibility hint.
 QString rowHelp(AppFilter filter);
 // The fixed dot of a Library row (none for All Apps: it takes the grey
-// fallback).
-std::optional<ColorPair> libraryDot(AppFilter filter);
+// fallback). The dots are tones: green good, orange caution, red risk, grey
+// neutral; the view colours them with the kit's tokens.
+std::optional<Tone> libraryDot(AppFilter filter);
 
 // "<count> app", plus "s" unless the count is exactly 1.
 QString accessibilityValue(qsizetype count);
@@ -40,21 +41,21 @@ QString countText(qsizetype count);
 
 // The dot of a tool's health: grey without apps or while unknown, green when
 // healthy, orange when unavailable.
-ColorPair mechanismDot(const MechanismHealth &health, qsizetype total);
+Tone mechanismDot(const MechanismHealth &health, qsizetype total);
 // The dot of any filter row: Library rows their fixed colour (else grey);
 // Homebrew by its health; App Store orange when one of its apps that is not
 // ignored is not checked, else by its health; Sparkle green with apps, else
 // grey; Self-managed grey without apps, orange when one that is not ignored
 // is not checked, else green.
-ColorPair rowDotColor(const AppModel &model, AppFilter filter, const std::optional<ColorPair> &fallback);
+Tone rowDotColor(const AppModel &model, AppFilter filter, const std::optional<Tone> &fallback);
 // The same from counts already taken.
-ColorPair rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealth &brewHealth,
-                      const MechanismHealth &masHealth, AppFilter filter, const std::optional<ColorPair> &fallback);
+Tone rowDotColor(const LibraryFilters::Counts &counts, const MechanismHealth &brewHealth,
+                 const MechanismHealth &masHealth, AppFilter filter, const std::optional<Tone> &fallback);
 
 // No macOS updates counted, the headline "macOS update check unavailable"
 // exactly, and no detail.
 bool isCheckUnavailable(const MacOSUpdateStatus &status);
-ColorPair systemDotColor(const MacOSUpdateStatus &status);
+Tone systemDotColor(const MacOSUpdateStatus &status);
 QString systemSecondary(const MacOSUpdateStatus &status);
 QString systemHelp(const MacOSUpdateStatus &status);
 // The Software Update pane's System Settings address.

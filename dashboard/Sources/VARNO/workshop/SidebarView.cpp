@@ -495,15 +495,16 @@ void SidebarView::refresh()
     const LibraryFilters::Counts counts = LibraryFilters::counts(model);
     for (SidebarRow *r : std::as_const(m_rows)) {
         const AppFilter filter = r->filter();
-        const std::optional<ColorPair> fallback = SidebarRules::libraryDot(filter);
+        const std::optional<Tone> fallback = SidebarRules::libraryDot(filter);
         r->setContent(counts.count(filter), counts.totalCount(filter),
-                      SidebarRules::rowDotColor(counts, model.brewHealth(), model.masHealth(), filter, fallback));
+                      VarnoColor::tone(SidebarRules::rowDotColor(counts, model.brewHealth(), model.masHealth(), filter,
+                                                                 fallback)));
         r->setSelected(filter == model.selectedFilter());
     }
     m_systemSection->setVisible(!model.isOpenCore());
     const MacOSUpdateStatus status = model.macOSUpdateStatus();
     m_systemRow->setStatus(SidebarRules::systemSecondary(status), SidebarRules::systemHelp(status),
-                           SidebarRules::systemDotColor(status), status.availableCount);
+                           VarnoColor::tone(SidebarRules::systemDotColor(status)), status.availableCount);
     // Whether a self-update check is possible is read as the sidebar redraws;
     // the updater itself is not observed.
     SparkleUpdater *updater = WindowRegistry::sparkleUpdater();
