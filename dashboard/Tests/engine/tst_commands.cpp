@@ -2,7 +2,7 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 #include "platform/VarnoPaths.h"
 #include "records/RemediationRegistry.h"
@@ -256,12 +256,12 @@ private Q_SLOTS:
         QStringList elsewhere;
         QMutex mutex;
         QThread *const gui = QThread::currentThread();
-        BlockingWork::setObserverForTesting([&](const char *what) {
+        Async::setObserverForTesting([&](const char *what) {
             QMutexLocker lock(&mutex);
             (QThread::currentThread() == gui ? onGuiThread : elsewhere).append(QString::fromLatin1(what));
         });
         const QString result = call();
-        BlockingWork::setObserverForTesting({});
+        Async::setObserverForTesting({});
         QVERIFY(result.startsWith(QLatin1String("0")));
         QCOMPARE(elsewhere, QStringList{work});
         QVERIFY(onGuiThread.isEmpty());

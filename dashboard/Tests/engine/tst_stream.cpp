@@ -3,7 +3,7 @@
 
 #include "EngineFixture.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOError.h"
@@ -441,12 +441,12 @@ private Q_SLOTS:
         QStringList elsewhere;
         QMutex mutex;
         QThread *const gui = QThread::currentThread();
-        BlockingWork::setObserverForTesting([&](const char *what) {
+        Async::setObserverForTesting([&](const char *what) {
             QMutexLocker lock(&mutex);
             (QThread::currentThread() == gui ? onGuiThread : elsewhere).append(QString::fromLatin1(what));
         });
         const StreamRun run = runStream({});
-        BlockingWork::setObserverForTesting({});
+        Async::setObserverForTesting({});
         QVERIFY(!run.error);
         QCOMPARE(elsewhere, QStringList{QStringLiteral("update log open")});
         QVERIFY(onGuiThread.isEmpty());

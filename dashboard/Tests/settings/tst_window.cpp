@@ -2,6 +2,7 @@
 
 #include "SettingsFixture.h"
 
+#include "base/Async.h"
 #include "kit/ButtonStyles.h"
 #include "platform/FakeServiceBackend.h"
 #include "platform/MainBundle.h"
@@ -53,7 +54,7 @@ struct ScriptedWindow {
         engine.answerAll();
         view.reset();
         // A registration the window left running ends before the next test's fake.
-        QThreadPool::globalInstance()->waitForDone();
+        Async::toolPool()->waitForDone();
         engine.answerUntilQuiet();
         ServiceManagement::setBackend(nullptr);
     }
@@ -323,7 +324,7 @@ private Q_SLOTS:
         login->click();
         window.view.reset();
         gated->setOpen(true);
-        QThreadPool::globalInstance()->waitForDone();
+        Async::toolPool()->waitForDone();
         QCOMPARE(window.registrations(), QStringList({"unregister mainApp"}));
     }
 

@@ -1,5 +1,6 @@
 #include "base/SerialQueue.h"
 
+#include "base/Async.h"
 #include "base/Logging.h"
 
 #include <QThreadPool>
@@ -26,12 +27,7 @@ thread_local const SerialQueue::State *currentQueue = nullptr;
 // elsewhere in the app never holds up a log write or a control word.
 QThreadPool &queuePool()
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(4);
-        p->setExpiryTimeout(5000);
-        return p;
-    }();
+    static QThreadPool *pool = Async::newPool(QStringLiteral("org.varno.serial-queues"), 4, 5000);
     return *pool;
 }
 
@@ -81,7 +77,7 @@ void SerialQueue::async(std::function<void()> block)
     if (!m_state->draining) {
         m_state->draining = true;
         std::shared_ptr<State> state = m_state;
-        queuePool().start([state] { drain(state); });
+        Async::detach(Async::offThread(nullptr, &queuePool(), [state] { drain(state); }));
     }
 }
 

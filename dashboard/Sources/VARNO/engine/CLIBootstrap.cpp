@@ -1,5 +1,6 @@
 #include "engine/CLIBootstrap.h"
 
+#include "base/Async.h"
 #include "engine/CLIManifest.h"
 #include "engine/EngineGate.h"
 #include "engine/ShellLauncher.h"
@@ -25,7 +26,6 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 
@@ -49,12 +49,7 @@ const QFileDevice::Permissions privateFolder = QFileDevice::ReadOwner | QFileDev
 // the global pool.
 QThreadPool &bootstrapPool()
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setObjectName(QStringLiteral("org.varno.cli-bootstrap"));
-        p->setMaxThreadCount(1);
-        return p;
-    }();
+    static QThreadPool *pool = Async::newPool(QStringLiteral("org.varno.cli-bootstrap"), 1);
     return *pool;
 }
 
@@ -297,7 +292,8 @@ QCoro::Task<void> CLIBootstrap::bootstrap()
     // From now on engine commands wait for this run (and fail if it fails).
     const QString engineDir = varnoDir();
     EngineGate::bootstrapStarted(engineDir);
-    QFuture<Outcome> running = QtConcurrent::run(&bootstrapPool(), runGuarded, engineDir);
+    Async::Work<Outcome> running =
+        Async::offThread(nullptr, &bootstrapPool(), [engineDir] { return runGuarded(engineDir); });
     const Outcome outcome = co_await running;
     if (outcome.error)
         std::rethrow_exception(outcome.error);

@@ -1,6 +1,6 @@
 #include "engine/UpdateStream.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "engine/EngineGate.h"
 #include "base/StartWatcher.h"
 #include "engine/UpdateLogWriter.h"
@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcoroprocess.h>
@@ -268,7 +267,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
 
     // Opening the log may rotate it: that file work is done on the pool.
     const QString logPath = tuning.logPath.value_or(UpdateLogWriter::defaultPath());
-    QFuture<std::shared_ptr<UpdateLogWriter>> opening = BlockingWork::start("update log open", openLog, logPath);
+    Async::Work<std::shared_ptr<UpdateLogWriter>> opening = Async::offThread(nullptr, Async::named("update log open", openLog, logPath));
     std::shared_ptr<UpdateLogWriter> log = co_await opening;
 
     const std::shared_ptr<UpdateQueueController> controller(new UpdateQueueController(process));
@@ -343,7 +342,7 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
 
     if (log) {
         // The log's queue is bounded, so this flush is too.
-        QFuture<void> flushing = QtConcurrent::run(flushLog, log);
+        Async::Work<void> flushing = Async::offThread(nullptr, [log] { flushLog(log); });
         co_await flushing;
     }
 

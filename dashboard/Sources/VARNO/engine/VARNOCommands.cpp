@@ -2,7 +2,7 @@
 // and the decoding of what the engine prints.
 #include "engine/VARNOProcess.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "base/Utf8Text.h"
 
 #include <qcoro/qcorofuture.h>
@@ -169,7 +169,7 @@ QString decodeFixOutput(const QByteArray &output)
 QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
 {
     const QByteArray output = co_await run(listArguments(outdatedOnly), queryTimeout());
-    QFuture<std::optional<QList<AppRecord>>> decoding = BlockingWork::start("decode list", decodeAppList, output);
+    Async::Work<std::optional<QList<AppRecord>>> decoding = Async::offThread(nullptr, Async::named("decode list", decodeAppList, output));
     auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
@@ -181,7 +181,7 @@ QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId,
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(sealArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    QFuture<std::optional<TrustSealRecord>> decoding = BlockingWork::start("decode seal", decodeSeal, output);
+    Async::Work<std::optional<TrustSealRecord>> decoding = Async::offThread(nullptr, Async::named("decode seal", decodeSeal, output));
     auto seal = co_await decoding;
     if (!seal)
         throwInvalidJSON(output);
@@ -211,7 +211,7 @@ QCoro::Task<QString> VARNOProcess::fix(QString bundleId)
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(fixArguments(bundleId), changeTimeout());
-    QFuture<QString> decoding = BlockingWork::start("decode fix", decodeFixOutput, output);
+    Async::Work<QString> decoding = Async::offThread(nullptr, Async::named("decode fix", decodeFixOutput, output));
     co_return co_await decoding;
 }
 
@@ -249,8 +249,8 @@ QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QStr
         ensureNotOptionLike(*bundleId, kBundleId);
     const QByteArray output =
         co_await run(provenanceArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    QFuture<std::optional<QList<ProvenanceRecord>>> decoding =
-        BlockingWork::start("decode provenance", decodeProvenanceList, output);
+    Async::Work<std::optional<QList<ProvenanceRecord>>> decoding =
+        Async::offThread(nullptr, Async::named("decode provenance", decodeProvenanceList, output));
     auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
@@ -262,7 +262,7 @@ QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId,
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(backupArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    QFuture<std::optional<BackupRecord>> decoding = BlockingWork::start("decode backup", decodeBackup, output);
+    Async::Work<std::optional<BackupRecord>> decoding = Async::offThread(nullptr, Async::named("decode backup", decodeBackup, output));
     auto backup = co_await decoding;
     if (!backup)
         throwInvalidJSON(output);

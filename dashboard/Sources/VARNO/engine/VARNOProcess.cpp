@@ -1,6 +1,6 @@
 #include "engine/VARNOProcess.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "engine/EngineGate.h"
 #include "base/StartWatcher.h"
 #include "base/Utf8Text.h"
@@ -402,14 +402,14 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
     if (status != 0) {
         // Standard error may be ten megabytes: it is decoded, and the error
         // made, on the pool.
-        QFuture<std::shared_ptr<const VARNOError>> describing =
-            BlockingWork::start("describe failure", processFailure, status, std::move(err->chunks), err->truncated);
+        Async::Work<std::shared_ptr<const VARNOError>> describing =
+            Async::offThread(nullptr, Async::named("describe failure", processFailure, status, std::move(err->chunks), err->truncated));
         const std::shared_ptr<const VARNOError> failure = co_await describing;
         throw *failure;
     }
     if (out->chunks.size() <= 1)
         co_return out->chunks.value(0);
-    QFuture<QByteArray> joining = BlockingWork::start("join output", joined, std::move(out->chunks));
+    Async::Work<QByteArray> joining = Async::offThread(nullptr, Async::named("join output", joined, std::move(out->chunks)));
     co_return co_await joining;
 }
 

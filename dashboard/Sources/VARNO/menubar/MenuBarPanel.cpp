@@ -1,5 +1,6 @@
 #include "menubar/MenuBarPanel.h"
 
+#include "base/Async.h"
 #include "engine/ExperimentRecorder.h"
 #include "engine/UpdateStream.h"
 #include "kit/BrandArtwork.h"
@@ -45,13 +46,6 @@ QLabel *makeLabel(const QFont &font, const ColorPair &color, QWidget *parent, co
     label->setFont(font);
     VarnoColor::bindForeground(label, color);
     return label;
-}
-
-// Starts a model action and lets it run on its own; the model guards itself
-// against a second run and reports failures in its error.
-void runDetached(QCoro::Task<void> task)
-{
-    Q_UNUSED(task);
 }
 
 } // namespace
@@ -517,22 +511,24 @@ void MenuBarPanel::sendControl(const QString &word)
         controller->send(word);
 }
 
+// The model's actions run on by themselves: the model guards itself against a
+// second run and reports failures in its error.
 void MenuBarPanel::startUpdateAll()
 {
     if (m_model)
-        runDetached(m_model->updateAll());
+        Async::detach(m_model->updateAll());
 }
 
 void MenuBarPanel::startUpdateUrgent()
 {
     if (m_model)
-        runDetached(m_model->updateUrgent());
+        Async::detach(m_model->updateUrgent());
 }
 
 void MenuBarPanel::startScan()
 {
     if (m_model)
-        runDetached(m_model->scan());
+        Async::detach(m_model->scan());
 }
 
 void MenuBarPanel::reload()
@@ -540,7 +536,7 @@ void MenuBarPanel::reload()
     if (!m_model)
         return;
     m_model->setError(std::nullopt);
-    runDetached(m_model->load());
+    Async::detach(m_model->load());
 }
 
 void MenuBarPanel::openWorkshop()

@@ -2,7 +2,7 @@
 
 #include "model/ModelChanges.h"
 
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
@@ -220,7 +220,7 @@ void logWholeError(const QString &text)
     if (text.size() <= kLoggedOnTheSpot)
         writeWholeError(text);
     else
-        static_cast<void>(BlockingWork::start("log error", writeWholeError, text));
+        Async::detach(Async::offThread(nullptr, Async::named("log error", writeWholeError, text)));
 }
 
 } // namespace

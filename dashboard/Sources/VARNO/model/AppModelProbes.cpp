@@ -3,11 +3,11 @@
 
 #include "model/AppModel.h"
 
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
 #include "base/Logging.h"
 
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 
@@ -26,7 +26,8 @@ QCoro::Task<void> runProbe(AppModel *target, QString name, std::function<Result(
     QPointer<AppModel> model(target);
     std::optional<Result> result;
     try {
-        result = co_await QtConcurrent::run(std::move(probe));
+        Async::Work<Result> probing = Async::offThread(nullptr, Async::toolPool(), std::move(probe));
+        result = co_await probing;
     } catch (const std::exception &e) {
         qCWarning(lcVarno).noquote() << name << "probe failed:" << e.what();
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "model/QuitAndUpdateFlow.h"
 
+#include "base/Async.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 
@@ -104,7 +104,8 @@ Attempt terminateRunningInstances(const QString &bundlePath)
 QCoro::Task<Attempt> requestQuit(QString bundlePath)
 {
     auto request = [bundlePath] { return terminateRunningInstances(bundlePath); };
-    Attempt attempt = co_await QtConcurrent::run(request);
+    Async::Work<Attempt> requesting = Async::offThread(nullptr, request);
+    Attempt attempt = co_await requesting;
     co_return attempt;
 }
 
@@ -118,7 +119,8 @@ QCoro::Task<bool> isStillRunning(QString bundlePath, QList<RunningApplication> a
         }
         return !backend->runningInside(bundlePath).isEmpty();
     };
-    const bool running = co_await QtConcurrent::run(check);
+    Async::Work<bool> checking = Async::offThread(nullptr, check);
+    const bool running = co_await checking;
     co_return running;
 }
 

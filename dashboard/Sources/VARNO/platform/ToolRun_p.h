@@ -11,7 +11,7 @@
 
 // One run of one tool, driven by QProcess's signals on the thread that owns
 // it. ToolRunner::run() awaits completed(); runBlocking() runs it on a thread
-// of its own. Not for use outside the tool runner.
+// of the tool pool. Not for use outside the tool runner.
 class ToolRun : public QObject {
     Q_OBJECT
 

@@ -3,6 +3,7 @@
 #include "platform/ToolRun_p.h"
 
 #include "platform/ChildProcesses.h"
+#include "base/Async.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -253,22 +254,19 @@ QCoro::Task<ToolResult> run(ToolRequest request)
 
 ToolResult runBlocking(const ToolRequest &request)
 {
-    // A thread of its own with its own event loop: the caller (the GUI thread
-    // included) just waits, and no events of the caller's run meanwhile.
-    ToolResult result;
-    QThread *thread = QThread::create([&request, &result] {
+    // On a thread of the tool pool, with an event loop of its own there (a
+    // pool thread runs none, so it is not nested): the caller (the GUI thread
+    // included) just waits, and no events of the caller's run meanwhile. A
+    // caller already on the tool pool runs it right where it is.
+    return Async::blockOn(Async::toolPool(), [&request] {
         ToolRun toolRun(request);
         QEventLoop loop;
         QObject::connect(&toolRun, &ToolRun::completed, &loop, &QEventLoop::quit);
         toolRun.start();
         if (!toolRun.isDone())
             loop.exec();
-        result = toolRun.takeResult();
+        return toolRun.takeResult();
     });
-    thread->start();
-    thread->wait();
-    delete thread;
-    return result;
 }
 
 std::chrono::milliseconds fromSeconds(double seconds)

@@ -24,8 +24,8 @@
 //   tool without touching the code that names it.
 //
 // run() is a coroutine on the calling thread's event loop; runBlocking() runs
-// the same thing on a short-lived thread of its own and waits for it, so it
-// never spins a nested event loop and is safe from any thread.
+// the same thing on a thread of the tool pool (Async::toolPool()) and waits
+// for it, so it never spins a nested event loop and is safe from any thread.
 
 struct ToolRequest {
     QString program;                 // absolute path, or a name looked up on PATH

@@ -1,5 +1,6 @@
 #include "screens/DiagnosticsView.h"
 
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/VARNOProcess.h"
 #include "kit/SymbolIcons.h"
@@ -32,7 +33,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -128,7 +128,7 @@ QLabel *reportLabel(QWidget *parent)
 
 QCoro::Task<QString> repairEngine()
 {
-    QFuture<RepairPreparation> preparing = QtConcurrent::run(prepareRepair);
+    Async::Work<RepairPreparation> preparing = Async::offThread(nullptr, prepareRepair);
     const RepairPreparation preparation = co_await preparing;
     std::optional<QString> failure;
     try {

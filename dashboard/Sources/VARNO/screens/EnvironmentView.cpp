@@ -1,5 +1,6 @@
 #include "screens/EnvironmentView.h"
 
+#include "base/Async.h"
 #include "engine/ExperimentRecorder.h"
 #include "engine/VARNOSettings.h"
 #include "kit/BrandArtwork.h"
@@ -25,7 +26,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -311,7 +311,7 @@ void EnvironmentView::build()
     m_loginDetail = rowDetail(QString(), m_loginSwitch->labelArea());
     switchLabel->addWidget(m_loginDetail);
     body->layout()->addWidget(m_loginSwitch);
-    connect(m_loginSwitch, &QAbstractButton::toggled, this, [this](bool on) { setLaunchAtLogin(on); });
+    connect(m_loginSwitch, &QAbstractButton::toggled, this, [this](bool on) { Async::detach(setLaunchAtLogin(on)); });
 
     // Security extensions.
     column->addWidget(section(QStringLiteral("Security extensions"), &body));
@@ -382,7 +382,7 @@ void EnvironmentView::showEvent(QShowEvent *event)
     // One read of the system per presentation.
     m_presented = true;
     updateBanner();
-    refresh();
+    Async::detach(refresh());
 }
 
 void EnvironmentView::showPreview(const EnvironmentRules::Snapshot &snapshot, const QList<ESE> &extensions, bool loading)
@@ -409,7 +409,7 @@ QCoro::Task<void> EnvironmentView::refresh()
     const auto receipts = m_services.receiptsFolderExists;
     const auto agent = m_services.agentStatus;
     const auto loginItem = m_services.loginItemStatus;
-    QFuture<Statuses> reading = QtConcurrent::run([fda, receipts, agent, loginItem] {
+    Async::Work<Statuses> reading = Async::offThread(nullptr, Async::toolPool(), [fda, receipts, agent, loginItem] {
         Statuses statuses;
         statuses.fda = fda();
         statuses.receiptsFolderExists = receipts();
@@ -469,14 +469,14 @@ void EnvironmentView::runDiagnostics()
 
 QCoro::Task<void> EnvironmentView::setLaunchAtLogin(bool enabled)
 {
-    const QPointer<EnvironmentView> self(this);
     m_snapshot.launchAtLoginPref = enabled;
     const quint64 serial = ++m_loginSerial;
     render();
     const auto setLoginItem = m_services.setLoginItem;
-    QFuture<int> setting = QtConcurrent::run([setLoginItem, enabled] { return setLoginItem(enabled); });
+    Async::Work<int> setting =
+        Async::offThread(this, Async::toolPool(), [setLoginItem, enabled] { return setLoginItem(enabled); });
     const int status = co_await setting;
-    if (!self || serial != m_loginSerial)
+    if (serial != m_loginSerial)
         co_return;
     m_snapshot.loginItemStatus = status;
     render();

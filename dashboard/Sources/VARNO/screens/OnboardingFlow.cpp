@@ -1,5 +1,6 @@
 #include "screens/OnboardingFlow.h"
 
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "model/AppModel.h"
 #include "platform/PlainText.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
@@ -58,7 +58,7 @@ void installAgentBlocking()
 
 QCoro::Task<void> registerAgent()
 {
-    QFuture<void> running = QtConcurrent::run(installAgentBlocking);
+    Async::Work<void> running = Async::offThread(nullptr, Async::toolPool(), installAgentBlocking);
     co_await running;
 }
 

@@ -1,5 +1,6 @@
 #include "services/DiagnosticsReport.h"
 
+#include "base/Async.h"
 #include "platform/PlainText.h"
 
 #include "platform/ToolRunner.h"
@@ -11,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 
@@ -217,7 +217,9 @@ QString DiagnosticsReport::dateDescription(const QDateTime &date)
 
 QCoro::Task<QString> DiagnosticsReport::gatherAsync(Inputs inputs)
 {
-    QFuture<QString> future = QtConcurrent::run(&DiagnosticsReport::gatherFrom, std::move(inputs));
+    Async::Work<QString> future = Async::offThread(nullptr, Async::toolPool(), [inputs = std::move(inputs)]() mutable {
+        return DiagnosticsReport::gatherFrom(std::move(inputs));
+    });
     const QString report = co_await future;
     co_return report;
 }

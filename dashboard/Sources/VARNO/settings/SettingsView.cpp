@@ -1,5 +1,6 @@
 #include "settings/SettingsView.h"
 
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 #include "engine/VARNOSettings.h"
 #include "kit/ButtonStyles.h"
@@ -21,7 +22,6 @@
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -107,7 +107,7 @@ SettingsView::SettingsView(AppModel *model, SettingsOperations operations, QWidg
     bindTabIcon(m_tabs, developer, QStringLiteral("hammer"));
 
     render();
-    readServiceStatuses();
+    Async::detach(readServiceStatuses());
 }
 
 SettingsView::~SettingsView() = default;
@@ -279,8 +279,7 @@ void SettingsView::showEvent(QShowEvent *event)
 
 QCoro::Task<void> SettingsView::readServiceStatuses()
 {
-    const QPointer<SettingsView> self(this);
-    QFuture<ServiceStatuses> reading = QtConcurrent::run([] {
+    Async::Work<ServiceStatuses> reading = Async::offThread(this, Async::toolPool(), [] {
         // Read once, when the window is made; a registration waiting for the
         // user's approval shows as off.
         ServiceStatuses statuses;
@@ -294,8 +293,6 @@ QCoro::Task<void> SettingsView::readServiceStatuses()
         return statuses;
     });
     const ServiceStatuses statuses = co_await reading;
-    if (!self)
-        co_return;
     m_launchAtLogin = statuses.launchAtLogin;
     m_backgroundScan = statuses.backgroundScan;
     {
@@ -313,15 +310,14 @@ void SettingsView::launchAtLoginChanged(bool enabled)
     // The status it answers is not shown: the box keeps the user's choice,
     // also when the registration fails or waits for approval.
     m_launchAtLogin = enabled;
-    applyLaunchAtLogin(enabled);
+    Async::detach(applyLaunchAtLogin(enabled));
 }
 
 QCoro::Task<void> SettingsView::applyLaunchAtLogin(bool enabled)
 {
-    const QPointer<SettingsView> self(this);
     m_loginChangePending = true;
     render();
-    QFuture<void> setting = QtConcurrent::run([enabled] {
+    Async::Work<void> setting = Async::offThread(this, Async::toolPool(), [enabled] {
         try {
             LoginItemManager::set(enabled);
         } catch (const std::exception &error) {
@@ -329,8 +325,6 @@ QCoro::Task<void> SettingsView::applyLaunchAtLogin(bool enabled)
         }
     });
     co_await setting;
-    if (!self)
-        co_return;
     m_loginChangePending = false;
     render();
 }
@@ -338,15 +332,14 @@ QCoro::Task<void> SettingsView::applyLaunchAtLogin(bool enabled)
 void SettingsView::backgroundScanChanged(bool enabled)
 {
     m_backgroundScan = enabled;
-    applyBackgroundScans(enabled);
+    Async::detach(applyBackgroundScans(enabled));
 }
 
 QCoro::Task<void> SettingsView::applyBackgroundScans(bool enabled)
 {
-    const QPointer<SettingsView> self(this);
     m_scanChangePending = true;
     render();
-    QFuture<void> switching = QtConcurrent::run([enabled] {
+    Async::Work<void> switching = Async::offThread(this, Async::toolPool(), [enabled] {
         try {
             if (enabled)
                 LaunchAgentManager::switchBackgroundScansOn();
@@ -357,8 +350,6 @@ QCoro::Task<void> SettingsView::applyBackgroundScans(bool enabled)
         }
     });
     co_await switching;
-    if (!self)
-        co_return;
     m_scanChangePending = false;
     render();
 }

@@ -1,5 +1,6 @@
 #include "shell/AppDelegate.h"
 
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "platform/ResourceLocator.h"
 #include "kit/WindowRegistry.h"
@@ -15,7 +16,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPixmap>
-#include <QtConcurrent>
 
 #include <qcoro/qcorofuture.h>
 
@@ -172,7 +172,7 @@ QCoro::Task<void> AppDelegate::runLaunchTask()
                 return false;
             }
         };
-        QFuture<bool> installed = QtConcurrent::run(guarded);
+        Async::Work<bool> installed = Async::offThread(nullptr, Async::toolPool(), guarded);
         co_await installed;
         if (!self)
             co_return;

@@ -1,15 +1,14 @@
 #include "widgets/AppIconView.h"
 
+#include "base/Async.h"
 #include "kit/SharedPainting.h"
 #include "kit/VarnoColor.h"
 #include "platform/ApplicationIcons.h"
 #include "platform/PlainText.h"
 
 #include <QApplication>
-#include <QFutureWatcher>
 #include <QPainter>
 #include <QPainterPath>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 
@@ -53,17 +52,7 @@ void AppIconCache::lookUpQueued()
     // first icons show before the last are found.
     for (qsizetype start = 0; start < queued.size(); start += lookupGroupSize) {
         const QStringList group = queued.mid(start, lookupGroupSize);
-        auto *watcher = new QFutureWatcher<Found>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, group] {
-            watcher->deleteLater();
-            for (const QString &bundleId : group)
-                m_inFlight.remove(bundleId);
-            for (const auto &[bundleId, image] : watcher->result()) {
-                m_cache.insert(bundleId, new QImage(image), 1);
-                Q_EMIT iconFound(bundleId);
-            }
-        });
-        watcher->setFuture(QtConcurrent::run(&m_pool, [source, group] {
+        Async::Work<Found> lookup = Async::offThread(this, &m_pool, [source, group] {
             Found found;
             for (const QString &bundleId : group) {
                 const std::optional<QImage> image = source->iconFor(bundleId);
@@ -71,7 +60,15 @@ void AppIconCache::lookUpQueued()
                     found.append({bundleId, *image});
             }
             return found;
-        }));
+        });
+        Async::then(std::move(lookup), [this, group](const Found &found) {
+            for (const QString &bundleId : group)
+                m_inFlight.remove(bundleId);
+            for (const auto &[bundleId, image] : found) {
+                m_cache.insert(bundleId, new QImage(image), 1);
+                Q_EMIT iconFound(bundleId);
+            }
+        });
     }
 }
 

@@ -1,5 +1,6 @@
 #include "workshop/GhostViews.h"
 
+#include "base/Async.h"
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
@@ -19,7 +20,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
@@ -419,7 +419,10 @@ QCoro::Task<void> GhostAppsView::checkHomebrewStatus()
     }
     // One child after another, off the GUI thread; the sheet may close
     // meanwhile, and then the answer is dropped.
-    QFuture<QHash<QString, QString>> checks = QtConcurrent::run(&GhostRules::runBrewListChecks, candidates, *brew);
+    const QString brewPath = *brew;
+    Async::Work<QHash<QString, QString>> checks = Async::offThread(nullptr, Async::toolPool(), [candidates, brewPath] {
+        return GhostRules::runBrewListChecks(candidates, brewPath);
+    });
     const QHash<QString, QString> statuses = co_await checks;
     if (!self)
         co_return;

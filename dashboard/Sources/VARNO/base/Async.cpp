@@ -1,9 +1,9 @@
-#include "base/BlockingWork.h"
+#include "base/Async.h"
 
 #include <QMutex>
 #include <QMutexLocker>
 
-namespace BlockingWork {
+namespace Async {
 
 namespace {
 
@@ -16,6 +16,23 @@ std::function<void(const char *)> &observer()
 }
 
 } // namespace
+
+QThreadPool *toolPool()
+{
+    // Each call waits on a tool rather than a core, so there are more threads
+    // than cores; a call past them waits for one to come free.
+    static QThreadPool *pool = newPool(QStringLiteral("org.varno.tools"), 32);
+    return pool;
+}
+
+QThreadPool *newPool(const QString &name, int maxThreadCount, int expiryTimeoutMs)
+{
+    auto *pool = new QThreadPool;
+    pool->setObjectName(name);
+    pool->setMaxThreadCount(maxThreadCount);
+    pool->setExpiryTimeout(expiryTimeoutMs);
+    return pool;
+}
 
 void setObserverForTesting(std::function<void(const char *what)> function)
 {
@@ -34,4 +51,4 @@ void notify(const char *what)
         function(what);
 }
 
-} // namespace BlockingWork
+} // namespace Async
