@@ -114,7 +114,8 @@ QCoro::Task<void> ready(QString engineDir)
         // Without an event loop on this thread nothing could tell us.
         if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
             co_return;
-        co_await NextChange{};
+        const NextChange nextChange;
+        co_await nextChange;
     }
 }
 

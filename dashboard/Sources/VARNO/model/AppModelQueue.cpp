@@ -40,7 +40,8 @@ QCoro::Task<void> AppModel::updateAll()
     if (isBusy())
         co_return;
     setUpdateProgress({});
-    co_await runUpdateStream({});
+    const QStringList everything;
+    co_await runUpdateStream(everything);
 }
 
 QCoro::Task<void> AppModel::updateUrgent()
