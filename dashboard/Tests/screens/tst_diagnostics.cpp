@@ -2,6 +2,7 @@
 
 #include "PanelsFixture.h"
 
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
@@ -268,7 +269,7 @@ private Q_SLOTS:
         QCOMPARE(view.postureTitleText(), QStringLiteral("Diagnostics available"));
         QCOMPARE(view.postureDetailText(),
                  QStringLiteral("This panel is the machine-level truth source when the interface and engine disagree."));
-        view.runHealthCheck();
+        Async::detach(view.runHealthCheck());
         QVERIFY(VarnoTest::waitUntil([&] { return !view.healthReport().isEmpty(); }));
         QCOMPARE(view.postureTitleText(), QStringLiteral("Health check found issues"));
         QTest::mouseClick(view.actionButton(DiagnosticsView::Action::repair), Qt::LeftButton);
@@ -311,7 +312,7 @@ private Q_SLOTS:
         auto view = std::make_unique<DiagnosticsView>(&model, scripted.operations());
         view->show();
         QVERIFY(loaded(*view));
-        view->runHealthCheck();
+        Async::detach(view->runHealthCheck());
         QCOMPARE(health.entered, 1);
         view.reset();
         health.open();

@@ -2,6 +2,7 @@
 
 #include "PanelsFixture.h"
 
+#include "base/Async.h"
 #include "kit/ButtonStyles.h"
 #include "model/AppModel.h"
 #include "screens/OnboardingFlow.h"
@@ -300,7 +301,7 @@ private Q_SLOTS:
         // What the start-up sequence does beside the flow: its first scan.
         connect(flow, &OnboardingFlow::phaseChanged, &model, [&model](OnboardingPhase phase) {
             if (phase == OnboardingPhase::discovering)
-                model.scan();
+                Async::detach(model.scan());
         });
         flow->start();
         QVERIFY(driveToEnd(run.finished, *timers, &model));

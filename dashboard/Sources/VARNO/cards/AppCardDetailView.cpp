@@ -1,5 +1,6 @@
 #include "cards/AppCardDetailView.h"
 
+#include "base/Async.h"
 #include "widgets/AppIconView.h"
 #include "widgets/TrustBadges.h"
 #include "kit/Labels.h"
@@ -446,9 +447,9 @@ void AppCardDetailView::confirm(CardRules::AppLifecycleAction action)
         if (box->clickedButton() != confirmButton || !pending || !model)
             return;
         if (*pending == CardRules::AppLifecycleAction::uninstall)
-            model->uninstall(app);
+            Async::detach(model->uninstall(app));
         else
-            model->reinstall(app);
+            Async::detach(model->reinstall(app));
     });
     m_confirmation = box;
     box->open();

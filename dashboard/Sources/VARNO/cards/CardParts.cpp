@@ -1,5 +1,6 @@
 #include "cards/CardParts.h"
 
+#include "base/Async.h"
 #include "widgets/TrustBadges.h"
 #include "kit/SymbolIcons.h"
 #include "kit/TextLines.h"
@@ -385,7 +386,7 @@ void CardActionArea::rebuild()
         auto *button = new StyledButton(QStringLiteral("Check in App"), UpdateButtonStyle(false), this);
         connect(button, &QPushButton::clicked, this, [model, app] {
             if (model)
-                model->triggerSelfUpdate(app);
+                Async::detach(model->triggerSelfUpdate(app));
         });
         m_content = button;
         break;
@@ -394,7 +395,7 @@ void CardActionArea::rebuild()
         auto *button = new StyledButton(QStringLiteral("Update"), UpdateButtonStyle(m_area.isRisk), this);
         connect(button, &QPushButton::clicked, this, [model, app] {
             if (model)
-                model->update(app);
+                Async::detach(model->update(app));
         });
         m_content = button;
         break;
@@ -483,14 +484,14 @@ void addUpdateModeItems(QMenu *menu, AppModel *model, const AppRecord &app)
         group->addAction(item);
         QObject::connect(item, &QAction::triggered, modes, [guarded, app, mode] {
             if (guarded)
-                guarded->setUpdateMode(app, mode);
+                Async::detach(guarded->setUpdateMode(app, mode));
         });
     }
     if (CardRules::canTriggerInAppUpdate(app)) {
         QAction *check = menu->addAction(QStringLiteral("Check for Update in App"));
         QObject::connect(check, &QAction::triggered, menu, [guarded, app] {
             if (guarded)
-                guarded->triggerSelfUpdate(app);
+                Async::detach(guarded->triggerSelfUpdate(app));
         });
     }
 }

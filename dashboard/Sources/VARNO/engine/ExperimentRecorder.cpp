@@ -1,5 +1,6 @@
 #include "engine/ExperimentRecorder.h"
 
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 
 #include <QCoreApplication>
@@ -59,7 +60,7 @@ void record(const QString &event)
     // Queued even on the application's own thread, so that the caller gets
     // control back before the engine is started.
     QMetaObject::invokeMethod(
-        app, [event] { recordDetached(event); }, Qt::QueuedConnection);
+        app, [event] { Async::detach(recordDetached(event)); }, Qt::QueuedConnection);
 }
 
 void setFinishedHookForTesting(std::function<void(const QString &event)> hook)

@@ -1,5 +1,6 @@
 #include "engine/WorkbenchSaver.h"
 
+#include "base/Async.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOSettings.h"
 #include "records/RecordCodingError.h"
@@ -109,7 +110,7 @@ void startDrain(const std::shared_ptr<WorkbenchSaverCore> &core)
         core->drainToken = core->writes->begin();
     // Started from the event loop, never inside the caller.
     QMetaObject::invokeMethod(
-        core.get(), [core] { drainSaves(core); }, Qt::QueuedConnection);
+        core.get(), [core] { Async::detach(drainSaves(core)); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<void> flushCore(std::shared_ptr<WorkbenchSaverCore> core)

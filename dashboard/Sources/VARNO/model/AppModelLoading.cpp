@@ -3,6 +3,7 @@
 
 #include "model/AppModel.h"
 
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "model/ModelChanges.h"
@@ -75,7 +76,7 @@ QCoro::Task<void> AppModel::load()
     setError(std::nullopt);
     // The last-scan time arrives when sqlite3 answers; nothing here waits
     // for it.
-    reconcileScanHistoryFromMetadata();
+    Async::detach(reconcileScanHistoryFromMetadata());
     refreshOpenCoreStatusIfNeeded(false);
     refreshMacOSUpdateStatusIfNeeded(false);
     refreshMechanismHealthIfNeeded(false);

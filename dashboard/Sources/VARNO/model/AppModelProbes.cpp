@@ -57,12 +57,12 @@ void AppModel::refreshOpenCoreStatusIfNeeded(bool force)
         return;
     m_isCheckingOpenCore = true;
     auto detect = m_services.detectOpenCore;
-    runProbe<bool>(this, QStringLiteral("OpenCore"), [detect] { return detect(openCoreTimeout); },
+    Async::detach(runProbe<bool>(this, QStringLiteral("OpenCore"), [detect] { return detect(openCoreTimeout); },
                    [](AppModel &model, bool isOpenCore) {
                        model.setIsOpenCore(isOpenCore);
                        model.m_lastOpenCoreCheck = Clock::now();
                    },
-                   [](AppModel &model) { model.m_isCheckingOpenCore = false; });
+                   [](AppModel &model) { model.m_isCheckingOpenCore = false; }));
 }
 
 void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
@@ -74,7 +74,7 @@ void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
     if (m_isCheckingMacOSUpdate || !throttleAllows(m_lastMacOSUpdateCheck, macOSUpdateInterval, force))
         return;
     m_isCheckingMacOSUpdate = true;
-    refreshMacOSUpdateStatus();
+    Async::detach(refreshMacOSUpdateStatus());
 }
 
 QCoro::Task<void> AppModel::refreshMacOSUpdateStatus()
@@ -107,7 +107,7 @@ void AppModel::refreshMechanismHealthIfNeeded(bool force)
     using Pair = std::pair<MechanismHealth, MechanismHealth>;
     auto brew = m_services.checkBrew;
     auto mas = m_services.checkMas;
-    runProbe<Pair>(this, QStringLiteral("Homebrew and mas"),
+    Async::detach(runProbe<Pair>(this, QStringLiteral("Homebrew and mas"),
                    [brew, mas] {
                        MechanismHealth brewHealth = brew(mechanismTimeout);
                        MechanismHealth masHealth = mas(mechanismTimeout);
@@ -118,7 +118,7 @@ void AppModel::refreshMechanismHealthIfNeeded(bool force)
                        model.setMasHealth(health.second);
                        model.m_lastMechanismHealthCheck = Clock::now();
                    },
-                   [](AppModel &model) { model.m_isCheckingMechanismHealth = false; });
+                   [](AppModel &model) { model.m_isCheckingMechanismHealth = false; }));
 }
 
 QStringList AppModel::eligibleSealCandidates(const QList<AppRecord> &records, int limit)
@@ -161,7 +161,7 @@ void AppModel::startNextSeal(const std::shared_ptr<SealPass> &pass)
 {
     const QString bundleId = pass->candidates.at(pass->next++);
     ++pass->running;
-    runSealChild(bundleId, pass);
+    Async::detach(runSealChild(bundleId, pass));
 }
 
 QCoro::Task<void> AppModel::runSealChild(QString bundleId, std::shared_ptr<SealPass> pass)

@@ -5,6 +5,7 @@
 
 #include "model/ModelChanges.h"
 
+#include "base/Async.h"
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
@@ -229,7 +230,7 @@ QCoro::Task<void> AppModel::checkForBackgroundScanResults()
         const ModelChanges::Batch batch(this);
         setApps(*decoded);
         reconcileIncidents(m_apps, snapshot);
-        reconcileScanHistoryFromMetadata(); // arrives when it arrives
+        Async::detach(reconcileScanHistoryFromMetadata()); // arrives when it arrives
         refreshOpenCoreStatusIfNeeded(false);
         refreshMacOSUpdateStatusIfNeeded(false);
         refreshMechanismHealthIfNeeded(false);

@@ -287,7 +287,7 @@ DiagnosticsView::DiagnosticsView(AppModel *model, DiagnosticsOperations operatio
     build();
 
     // The health-check request reaches the sheet only while it exists.
-    connect(&VarnoSignals::instance(), &VarnoSignals::varnoRunHealthCheck, this, [this] { runHealthCheck(); });
+    connect(&VarnoSignals::instance(), &VarnoSignals::varnoRunHealthCheck, this, [this] { Async::detach(runHealthCheck()); });
     if (m_model) {
         connect(m_model, &AppModel::errorChanged, this, &DiagnosticsView::render);
         connect(m_model, &AppModel::hasEverScannedChanged, this, &DiagnosticsView::render);
@@ -427,15 +427,15 @@ QWidget *DiagnosticsView::buildActions()
     row->setSpacing(8);
     m_healthButton = new DiagnosticsActionButton(QStringLiteral("heart.text.square"), QStringLiteral("Health Check"),
                                                  QStringLiteral("Checking…"), actions);
-    connect(m_healthButton, &QPushButton::clicked, this, [this] { runHealthCheck(); });
+    connect(m_healthButton, &QPushButton::clicked, this, [this] { Async::detach(runHealthCheck()); });
     m_repairButton = new DiagnosticsActionButton(QStringLiteral("wrench.adjustable"), QStringLiteral("Repair CLI"),
                                                  QStringLiteral("Repairing…"), actions);
     m_repairButton->setToolTip(QStringLiteral("Force-reinstall the bundled CLI from the app. Fixes stale ~/.varno files "
                                               "left behind by an interrupted earlier install."));
-    connect(m_repairButton, &QPushButton::clicked, this, [this] { runRepair(); });
+    connect(m_repairButton, &QPushButton::clicked, this, [this] { Async::detach(runRepair()); });
     m_scanButton = new DiagnosticsActionButton(QStringLiteral("arrow.clockwise"), QStringLiteral("Force Scan"),
                                                QStringLiteral("Scanning…"), actions);
-    connect(m_scanButton, &QPushButton::clicked, this, [this] { runForceScan(); });
+    connect(m_scanButton, &QPushButton::clicked, this, [this] { Async::detach(runForceScan()); });
     m_dataButton = new DiagnosticsActionButton(QStringLiteral("folder"), QStringLiteral("Open Data Folder"), QString(),
                                                actions);
     connect(m_dataButton, &QPushButton::clicked, this,
@@ -444,7 +444,7 @@ QWidget *DiagnosticsView::buildActions()
     connect(m_logsButton, &QPushButton::clicked, this, [this] { openFolder(QStringLiteral("/Library/Logs/VARNO")); });
     m_refreshButton = new DiagnosticsActionButton(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("Refresh"),
                                                   QString(), actions);
-    connect(m_refreshButton, &QPushButton::clicked, this, [this] { refresh(); });
+    connect(m_refreshButton, &QPushButton::clicked, this, [this] { Async::detach(refresh()); });
     for (QWidget *button : {static_cast<QWidget *>(m_healthButton), static_cast<QWidget *>(m_repairButton),
                             static_cast<QWidget *>(m_scanButton), static_cast<QWidget *>(m_dataButton),
                             static_cast<QWidget *>(m_logsButton)})
@@ -479,7 +479,7 @@ void DiagnosticsView::showEvent(QShowEvent *event)
     // One report per presentation.
     if (!m_presented) {
         m_presented = true;
-        refresh();
+        Async::detach(refresh());
     }
 }
 

@@ -135,7 +135,7 @@ void OnboardingFlow::start()
     if (m_started)
         return;
     m_started = true;
-    runOnboarding();
+    Async::detach(runOnboarding());
 }
 
 void OnboardingFlow::cancel()

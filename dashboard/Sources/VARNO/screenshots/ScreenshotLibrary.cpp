@@ -1,5 +1,6 @@
 #include "screenshots/ScreenshotRegistry.h"
 
+#include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "platform/ResourceLocator.h"
 #include "engine/VARNOProcess.h"
@@ -49,7 +50,7 @@ QCoro::Task<void> drive(QCoro::Task<void> task, std::shared_ptr<RunState> state)
 bool runToEnd(QCoro::Task<void> task, const char *what)
 {
     auto state = std::make_shared<RunState>();
-    drive(std::move(task), state);
+    Async::detach(drive(std::move(task), state));
     if (!state->done) {
         QTimer::singleShot(std::chrono::minutes(2), &state->loop, [state] { state->loop.quit(); });
         state->loop.exec();

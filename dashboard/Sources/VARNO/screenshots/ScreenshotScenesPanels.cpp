@@ -7,6 +7,7 @@
 
 #include "screenshots/ScreenshotHeldCalls.h"
 
+#include "base/Async.h"
 #include "model/AppModel.h"
 #include "screens/DiagnosticsView.h"
 #include "screens/EnvironmentView.h"
@@ -106,8 +107,8 @@ QWidget *runningDiagnostics()
     AppModel *model = ScreenshotLibrary::demoModel();
     auto *view = new DiagnosticsView(model, scripted(false));
     model->setParent(view);
-    view->runHealthCheck();
-    view->runForceScan();
+    Async::detach(view->runHealthCheck());
+    Async::detach(view->runForceScan());
     return new ScreenshotHoldingScene(view);
 }
 
@@ -254,9 +255,9 @@ void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
                   })});
     registry.add({QStringLiteral("diagnostics-results"), QSize(DiagnosticsView::kMinimumWidth, 1000), [] {
                       return diagnostics(false, [](DiagnosticsView *view, AppModel *) {
-                          view->runRepair();
-                          view->runHealthCheck();
-                          view->runForceScan();
+                          Async::detach(view->runRepair());
+                          Async::detach(view->runHealthCheck());
+                          Async::detach(view->runForceScan());
                       });
                   },
                   diagnosticsShow("the repair's, the health check's and the scan's results", [](const DiagnosticsView &view) {

@@ -2,6 +2,7 @@
 
 #include "screenshots/ScreenshotHeldCalls.h"
 
+#include "base/Async.h"
 #include "engine/VARNOError.h"
 #include "model/AppModel.h"
 #include "platform/FakeServiceBackend.h"
@@ -283,7 +284,7 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                       Setup setup{SettingsView::privacy, calm()};
                       setup.after = [](SettingsView *view) {
                           view->setTelemetryPreference(true);
-                          view->forgetTelemetryState();
+                          Async::detach(view->forgetTelemetryState());
                       };
                       return scene(setup);
                   },
@@ -336,7 +337,7 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("settings-developer-loaded"), tall, [] {
                       Setup setup{SettingsView::developer, calm()};
                       setup.operations.workbench.load = &workbenchOn;
-                      setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
+                      setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
                       return scene(setup);
                   },
                   settingsShow(SettingsView::developer, "the workbench's inspection", [](const SettingsView &v, const AppModel &) {
@@ -355,8 +356,8 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                       setup.operations.workbench.inspect = &failReport;
                       setup.operations.workbench.planUpdates = &failReport;
                       setup.after = [](SettingsView *view) {
-                          view->developerView()->runInspection();
-                          view->developerView()->runUpdatePlan();
+                          Async::detach(view->developerView()->runInspection());
+                          Async::detach(view->developerView()->runUpdatePlan());
                       };
                       return scene(setup);
                   },
@@ -370,7 +371,7 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                       Setup setup{SettingsView::developer, calm()};
                       setup.operations.workbench.load = &workbenchOn;
                       setup.operations.workbench.inspect = &neverReport;
-                      setup.after = [](SettingsView *view) { view->developerView()->runInspection(); };
+                      setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
                       return scene(setup);
                   },
                   settingsShow(SettingsView::developer, "an inspection under way", [](const SettingsView &v, const AppModel &) {

@@ -3,6 +3,7 @@
 
 #include "screenshots/ScreenshotRegistry.h"
 
+#include "base/Async.h"
 #include "engine/EngineGate.h"
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
@@ -90,7 +91,7 @@ public:
         AppModel *model = emptyWorkshopModel();
         m_model = model;
         EngineGate::bootstrapStarted(m_engine);
-        model->scan();
+        Async::detach(model->scan());
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(windowOn(model));

@@ -1,5 +1,6 @@
 #include "settings/DeveloperWorkbenchSettingsView.h"
 
+#include "base/Async.h"
 #include "engine/VARNOSettings.h"
 #include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
@@ -300,7 +301,7 @@ void DeveloperWorkbenchSettingsView::build()
 
     m_inspectButton = symbolButton(QStringLiteral("play.circle"), QStringLiteral("Run inspection now"), updates);
     m_inspectButton->setObjectName(QStringLiteral("developer-run-inspection"));
-    connect(m_inspectButton, &QPushButton::clicked, this, [this] { runInspection(); });
+    connect(m_inspectButton, &QPushButton::clicked, this, [this] { Async::detach(runInspection()); });
     updates->addRow(m_inspectButton);
     m_inspectionLabel = footnote(QString(), updates);
     m_inspectionLabel->setObjectName(QStringLiteral("developer-inspection-summary"));
@@ -308,7 +309,7 @@ void DeveloperWorkbenchSettingsView::build()
     updates->addRow(m_inspectionLabel);
     m_planButton = symbolButton(QStringLiteral("list.bullet.rectangle"), QStringLiteral("Plan developer updates"), updates);
     m_planButton->setObjectName(QStringLiteral("developer-plan-updates"));
-    connect(m_planButton, &QPushButton::clicked, this, [this] { runUpdatePlan(); });
+    connect(m_planButton, &QPushButton::clicked, this, [this] { Async::detach(runUpdatePlan()); });
     updates->addRow(m_planButton);
     m_planLabel = footnote(QString(), updates);
     m_planLabel->setObjectName(QStringLiteral("developer-plan-summary"));
@@ -497,7 +498,7 @@ void DeveloperWorkbenchSettingsView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        appear();
+        Async::detach(appear());
 }
 
 QCoro::Task<void> DeveloperWorkbenchSettingsView::appear()
@@ -549,5 +550,5 @@ void DeveloperWorkbenchSettingsView::saveFailed(const QString &message)
     if (m_model)
         m_model->setError(message);
     // Back to what the engine stores, once nothing newer is on its way.
-    adoptStoredState(false);
+    Async::detach(adoptStoredState(false));
 }

@@ -232,7 +232,7 @@ QWidget *SettingsView::makePrivacyTab()
     m_forgetButton->setSymbol(QStringLiteral("trash"));
     m_forgetButton->setObjectName(QStringLiteral("settings-forget-telemetry"));
     m_forgetButton->setAccessibleName(QStringLiteral("Forget telemetry state"));
-    connect(m_forgetButton, &QPushButton::clicked, this, [this] { forgetTelemetryState(); });
+    connect(m_forgetButton, &QPushButton::clicked, this, [this] { Async::detach(forgetTelemetryState()); });
     forgetRow->addWidget(m_forgetButton, 0, Qt::AlignVCenter);
     layout->addLayout(forgetRow);
 
@@ -270,7 +270,7 @@ void SettingsView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        refreshTelemetryState();
+        Async::detach(refreshTelemetryState());
 }
 
 // Every call below may ask the user's service manager, which can take its
@@ -400,7 +400,7 @@ void SettingsView::rereadTelemetryWhenSettled()
     if (!m_rereadTelemetry || telemetryWriteRuns())
         return;
     m_rereadTelemetry = false;
-    refreshTelemetryState();
+    Async::detach(refreshTelemetryState());
 }
 
 void SettingsView::setTelemetryPreference(bool enabled)
@@ -414,7 +414,7 @@ void SettingsView::setTelemetryPreference(bool enabled)
     m_telemetrySyncInFlight = true;
     ++m_telemetryTurn;
     render();
-    syncTelemetryPreference(enabled, previous);
+    Async::detach(syncTelemetryPreference(enabled, previous));
 }
 
 QCoro::Task<void> SettingsView::syncTelemetryPreference(bool enabled, bool previous)

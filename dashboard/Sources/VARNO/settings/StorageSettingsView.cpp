@@ -1,5 +1,6 @@
 #include "settings/StorageSettingsView.h"
 
+#include "base/Async.h"
 #include "engine/VARNOProcess.h"
 #include "engine/VARNOSettings.h"
 #include "kit/VarnoColor.h"
@@ -275,7 +276,7 @@ void StorageSettingsView::build()
                                  m_autoOnBody));
     m_revokeButton = formButton(QStringLiteral("Stop cleaning up automatically"), QStringLiteral("storage-revoke-consent"),
                                 m_autoOnBody);
-    connect(m_revokeButton, &QPushButton::clicked, this, [this] { setConsent(false); });
+    connect(m_revokeButton, &QPushButton::clicked, this, [this] { Async::detach(setConsent(false)); });
     onLayout->addWidget(m_revokeButton);
     cleanup->addRow(m_autoOnBody);
 
@@ -293,11 +294,11 @@ void StorageSettingsView::build()
                                m_grantRow);
     m_grantButton->setAccessibleDescription(QStringLiteral("Allows scans to apply the retention policy from now on"));
     m_grantButton->setToolTip(m_grantButton->accessibleDescription());
-    connect(m_grantButton, &QPushButton::clicked, this, [this] { setConsent(true); });
+    connect(m_grantButton, &QPushButton::clicked, this, [this] { Async::detach(setConsent(true)); });
     m_pruneButton = formButton(QStringLiteral("Just this once"), QStringLiteral("storage-prune-once"), m_grantRow);
     m_pruneButton->setAccessibleDescription(QStringLiteral("Prunes now without enabling automatic cleanup"));
     m_pruneButton->setToolTip(m_pruneButton->accessibleDescription());
-    connect(m_pruneButton, &QPushButton::clicked, this, [this] { pruneOnce(); });
+    connect(m_pruneButton, &QPushButton::clicked, this, [this] { Async::detach(pruneOnce()); });
     grantLayout->addWidget(m_grantButton, 0, Qt::AlignVCenter);
     grantLayout->addWidget(m_pruneButton, 0, Qt::AlignVCenter);
     grantLayout->addStretch(1);
@@ -316,7 +317,7 @@ void StorageSettingsView::build()
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     errorLayout->addWidget(m_error, 1);
     m_retryButton = formButton(QStringLiteral("Retry"), QStringLiteral("storage-retry"), m_errorRow);
-    connect(m_retryButton, &QPushButton::clicked, this, [this] { reload(); });
+    connect(m_retryButton, &QPushButton::clicked, this, [this] { Async::detach(reload()); });
     errorLayout->addWidget(m_retryButton, 0, Qt::AlignTop);
     layout->addWidget(m_errorRow);
     layout->addStretch(1);
@@ -366,7 +367,7 @@ void StorageSettingsView::showEvent(QShowEvent *event)
         m_reloadWhenIdle = true;
         return;
     }
-    reload();
+    Async::detach(reload());
 }
 
 QCoro::Task<void> StorageSettingsView::reload()
@@ -440,7 +441,7 @@ void StorageSettingsView::commitPolicy()
     // One save at a time: the running one sends the newest values when it ends.
     if (m_saving)
         return;
-    savePolicy();
+    Async::detach(savePolicy());
 }
 
 void StorageSettingsView::beginWork()
@@ -455,7 +456,7 @@ void StorageSettingsView::endWork()
     render();
     if (m_workCount == 0 && m_reloadWhenIdle) {
         m_reloadWhenIdle = false;
-        reload();
+        Async::detach(reload());
     }
 }
 

@@ -137,7 +137,7 @@ void AppDelegate::applicationDidFinishLaunching()
         m_environment.startUpdater();
 
     // 5. The launch task runs on; nothing waits for it here.
-    runLaunchTask();
+    Async::detach(runLaunchTask());
 }
 
 QCoro::Task<void> AppDelegate::runLaunchTask()
@@ -262,7 +262,7 @@ QObject *AppDelegate::attachWorkshopWindow(QObject *window)
             // compare with (every outdated app would count as new), and the
             // launch load itself is reading the library.
             if (self && self->m_launchLoadAnswered)
-                self->m_environment.checkForBackgroundScanResults();
+                Async::detach(self->m_environment.checkForBackgroundScanResults());
         },
         window);
     if (m_model) {

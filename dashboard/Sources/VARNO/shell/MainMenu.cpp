@@ -1,5 +1,6 @@
 #include "shell/MainMenu.h"
 
+#include "base/Async.h"
 #include "kit/VarnoSignals.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
@@ -98,7 +99,7 @@ VARNOCommands::VARNOCommands(AppModel *model, SparkleUpdater *updater, Environme
     QAction *scan = make(Item::scanNow, QStringLiteral("Scan Now"), QKeySequence(QStringLiteral("Ctrl+R")));
     connect(scan, &QAction::triggered, this, [this] {
         if (m_model)
-            m_model->scan();
+            Async::detach(m_model->scan());
     });
     QAction *updateAll = make(Item::updateAll, QStringLiteral("Update All"), QKeySequence(QStringLiteral("Ctrl+U")));
     connect(updateAll, &QAction::triggered, this, &VARNOCommands::triggerUpdateAll);
@@ -124,7 +125,7 @@ VARNOCommands::VARNOCommands(AppModel *model, SparkleUpdater *updater, Environme
     connect(copyDetails, &QAction::triggered, this, &VARNOCommands::copyAppDetails);
     QAction *copyReport = make(Item::copyDiagnostics, QStringLiteral("Copy Diagnostics"));
     copyReport->setToolTip(QStringLiteral("Copy the full diagnostics report to the clipboard"));
-    connect(copyReport, &QAction::triggered, this, [this] { copyDiagnostics(); });
+    connect(copyReport, &QAction::triggered, this, [this] { Async::detach(copyDiagnostics()); });
     QAction *settings = make(Item::settings, QStringLiteral("Settings") + kEllipsis,
                              QKeySequence(QStringLiteral("Ctrl+,")));
     settings->setMenuRole(QAction::PreferencesRole);
@@ -360,7 +361,7 @@ void VARNOCommands::triggerUpdateAll()
         this,
         [model] {
             if (model)
-                model->updateAll();
+                Async::detach(model->updateAll());
         },
         Qt::QueuedConnection);
 }
@@ -370,7 +371,7 @@ void VARNOCommands::reload()
     if (!m_model)
         return;
     m_model->setError(std::nullopt);
-    m_model->load();
+    Async::detach(m_model->load());
 }
 
 void VARNOCommands::copyAppDetails()

@@ -1,5 +1,6 @@
 #include "widgets/IncidentActionButton.h"
 
+#include "base/Async.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
@@ -267,7 +268,7 @@ void IncidentActionButton::press()
     AppModel *model = m_model;
     switch (action()) {
     case IncidentAction::fixIt:
-        model->fixIncident(app);
+        Async::detach(model->fixIncident(app));
         break;
     case IncidentAction::runInTerminal:
         copyFixCommand();
@@ -275,7 +276,7 @@ void IncidentActionButton::press()
     case IncidentAction::none:
         break;
     case IncidentAction::getHelp:
-        model->getHelp(app);
+        Async::detach(model->getHelp(app));
         break;
     case IncidentAction::quitAndUpdate:
         presentQuitConsent();
@@ -284,7 +285,7 @@ void IncidentActionButton::press()
         presentAdoptSheet();
         break;
     case IncidentAction::approve:
-        model->approveHeadlessAsk(app);
+        Async::detach(model->approveHeadlessAsk(app));
         break;
     }
 }
@@ -333,11 +334,11 @@ void IncidentActionButton::presentQuitConsent()
         button->setAccessibleName(button->text());
     connect(quit, &QPushButton::clicked, box, [model, app] {
         if (model)
-            model->quitAndUpdate(app);
+            Async::detach(model->quitAndUpdate(app));
     });
     connect(later, &QPushButton::clicked, box, [model, app] {
         if (model)
-            model->deferUpdateToQuit(app);
+            Async::detach(model->deferUpdateToQuit(app));
     });
     m_quitConsent = box;
     box->open();

@@ -342,7 +342,7 @@ GhostAppsView::GhostAppsView(AppModel *model, QWidget *parent)
     m_check->setSymbol(QStringLiteral("magnifyingglass"));
     m_check->setToolTip(GhostRules::checkHelp());
     m_check->setAccessibleDescription(GhostRules::checkHelp());
-    connect(m_check, &QPushButton::clicked, this, [this] { checkHomebrewStatus(); });
+    connect(m_check, &QPushButton::clicked, this, [this] { Async::detach(checkHomebrewStatus()); });
     footerRow->addWidget(m_check);
     footerRow->addStretch(1);
     m_allClear = new StyledButton(QStringLiteral("All clear"), GhostButtonStyle(), footer);

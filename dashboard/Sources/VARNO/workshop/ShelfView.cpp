@@ -1,5 +1,6 @@
 #include "workshop/ShelfView.h"
 
+#include "base/Async.h"
 #include "kit/BrandArtwork.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
@@ -211,15 +212,15 @@ void ShelfView::runStateAction()
     case ShelfState::loadFailed:
         // Reload library: acknowledge the error, then load (no scan).
         m_model->setError(std::nullopt);
-        m_model->load();
+        Async::detach(m_model->load());
         break;
     case ShelfState::firstRun:
-        m_model->scan();
+        Async::detach(m_model->scan());
         break;
     case ShelfState::error:
         // Try again: acknowledge the error, then scan.
         m_model->setError(std::nullopt);
-        m_model->scan();
+        Async::detach(m_model->scan());
         break;
     default:
         break;

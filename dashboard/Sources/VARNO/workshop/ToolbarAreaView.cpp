@@ -1,5 +1,6 @@
 #include "workshop/ToolbarAreaView.h"
 
+#include "base/Async.h"
 #include "engine/UpdateStream.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
@@ -360,7 +361,7 @@ void ToolbarAreaView::startScan()
 {
     // The model guards itself against running while busy.
     if (m_model)
-        m_model->scan();
+        Async::detach(m_model->scan());
 }
 
 void ToolbarAreaView::togglePause()
@@ -388,7 +389,7 @@ void ToolbarAreaView::startUpdateAll()
     m_model->clearUpdateProgress();
     if (m_showUpdateFlow)
         m_showUpdateFlow();
-    m_model->updateAll();
+    Async::detach(m_model->updateAll());
 }
 
 void ToolbarAreaView::paintEvent(QPaintEvent *)
