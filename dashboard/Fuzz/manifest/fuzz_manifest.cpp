@@ -1,11 +1,11 @@
-// The engine manifest reader (CLIManifest::parse). It refuses with the
+// The engine manifest reader (EngineManifest::parse). It refuses with the
 // manifest's own integrity error or returns the listed files; what it
 // returns is exactly the "files" object of a JSON object, and every path
 // names a file inside the install folder.
 #include "FuzzSupport.h"
 
 #include "engine/CLIBootstrapError.h"
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    QList<CLIManifest::Entry> entries;
+    QList<EngineManifest::Entry> entries;
     try {
-        entries = CLIManifest::parse(bytes);
+        entries = EngineManifest::parse(bytes);
     } catch (const CLIBootstrapError &error) {
         FUZZ_CHECK(error.kind() == CLIBootstrapError::Kind::hashMismatch, error.errorDescription());
         FUZZ_CHECK(error.file() == QLatin1String("(manifest)"), error.errorDescription());
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QJsonObject files = QJsonDocument::fromJson(bytes).object().value(QLatin1String("files")).toObject();
     FUZZ_CHECK(entries.size() == files.size(), QStringLiteral("%1 entries of %2").arg(entries.size()).arg(files.size()));
-    for (const CLIManifest::Entry &entry : entries) {
+    for (const EngineManifest::Entry &entry : entries) {
         FUZZ_CHECK(files.value(entry.path) == entry.sha256, entry.path);
         FUZZ_CHECK(!entry.path.isEmpty() && !entry.path.startsWith(QLatin1Char('/')), entry.path);
         for (const QStringView part : QStringView(entry.path).split(QLatin1Char('/')))

@@ -4,7 +4,7 @@
 #include "EngineFixture.h"
 
 #include "engine/CLIBootstrap.h"
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 #include "engine/EngineGate.h"
 #include "engine/VARNOProcess.h"
 #include "engine/ShellLauncher.h"
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QCOMPARE(error->kind(), CLIBootstrapError::Kind::hashMismatch);
         QCOMPARE(error->file(), QStringLiteral("engine/stream.py"));
         QCOMPARE(error->expected(), manifestDigest);
-        QCOMPARE(error->actual(), CLIManifest::sha256Hex(changed));
+        QCOMPARE(error->actual(), EngineManifest::sha256Hex(changed));
         QCOMPARE(error->errorDescription(),
                  QStringLiteral("VARNO's helper tools failed an integrity check (engine/stream.py). Reinstall VARNO."));
         // Nothing ran after the check, and the previous install is as it was.

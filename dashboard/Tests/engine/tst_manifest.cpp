@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "engine/CLIBootstrapError.h"
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,7 +20,7 @@ const QByteArray moduleText = "X = 1\n";
 QString outcome(const std::optional<QString> &manifest, const QString &installDir)
 {
     try {
-        CLIManifest::verify(manifest, installDir);
+        EngineManifest::verify(manifest, installDir);
         return QStringLiteral("ok");
     } catch (const CLIBootstrapError &error) {
         if (error.kind() != CLIBootstrapError::Kind::hashMismatch)
@@ -31,20 +31,20 @@ QString outcome(const std::optional<QString> &manifest, const QString &installDi
 
 } // namespace
 
-class TestCLIManifest : public QObject {
+class TestEngineManifest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void digestIsLowerCaseHex()
     {
-        QCOMPARE(CLIManifest::sha256Hex("abc"),
+        QCOMPARE(EngineManifest::sha256Hex("abc"),
                  QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
     }
 
     void checksTheInstalledFiles_data()
     {
-        const QString engine = CLIManifest::sha256Hex(engineText);
-        const QString module = CLIManifest::sha256Hex(moduleText);
+        const QString engine = EngineManifest::sha256Hex(engineText);
+        const QString module = EngineManifest::sha256Hex(moduleText);
         QTest::addColumn<QByteArray>("manifest"); // "<none>": no manifest at all
         QTest::addColumn<QString>("expected");
 
@@ -56,8 +56,8 @@ private Q_SLOTS:
             << files(QStringLiteral("\"varno.py\":\"%1\"").arg(engine.toUpper())) << QStringLiteral("ok");
         QTest::newRow("empty files") << QByteArray("{\"files\":{},\"generator\":1}") << QStringLiteral("ok");
         QTest::newRow("one byte changed")
-            << files(QStringLiteral("\"engine/store.py\":\"%1\"").arg(CLIManifest::sha256Hex("X = 2\n").toUpper()))
-            << QStringLiteral("engine/store.py|%1|%2").arg(CLIManifest::sha256Hex("X = 2\n").toUpper(), module);
+            << files(QStringLiteral("\"engine/store.py\":\"%1\"").arg(EngineManifest::sha256Hex("X = 2\n").toUpper()))
+            << QStringLiteral("engine/store.py|%1|%2").arg(EngineManifest::sha256Hex("X = 2\n").toUpper(), module);
         QTest::newRow("missing file") << files(QStringLiteral("\"gone.py\":\"%1\"").arg(engine))
                                       << QStringLiteral("gone.py|%1|(missing)").arg(engine);
         QTest::newRow("unreadable (a folder)") << files(QStringLiteral("\"engine\":\"%1\"").arg(engine))
@@ -156,5 +156,5 @@ private Q_SLOTS:
     }
 };
 
-VARNO_TEST_CLASS(TestCLIManifest)
+VARNO_TEST_CLASS(TestEngineManifest)
 #include "tst_manifest.moc"

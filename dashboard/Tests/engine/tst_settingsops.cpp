@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 
 #include "engine/VARNOError.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "records/RecordCodingError.h"
 #include "engine/WorkbenchSaver.h"
 
@@ -48,33 +48,33 @@ private Q_SLOTS:
 
     void argumentVectors()
     {
-        QCOMPARE(VARNOSettings::developerSetStateArguments(), words("dev set"));
-        QCOMPARE(VARNOSettings::developerInspectArguments(), words("dev inspect --json"));
-        QCOMPARE(VARNOSettings::developerUpdatePlanArguments(), words("dev plan-updates --json"));
-        QCOMPARE(VARNOSettings::retentionStatusArguments(), words("retention status --json"));
-        QCOMPARE(VARNOSettings::retentionSetArguments(words("--keep 3 --days 30")),
+        QCOMPARE(EngineSettingsCommands::developerSetStateArguments(), words("dev set"));
+        QCOMPARE(EngineSettingsCommands::developerInspectArguments(), words("dev inspect --json"));
+        QCOMPARE(EngineSettingsCommands::developerUpdatePlanArguments(), words("dev plan-updates --json"));
+        QCOMPARE(EngineSettingsCommands::retentionStatusArguments(), words("retention status --json"));
+        QCOMPARE(EngineSettingsCommands::retentionSetArguments(words("--keep 3 --days 30")),
                  words("retention set --keep 3 --days 30 --json"));
-        QCOMPARE(VARNOSettings::retentionConsentArguments(true), words("retention consent --grant --json"));
-        QCOMPARE(VARNOSettings::retentionConsentArguments(false), words("retention consent --revoke --json"));
-        QCOMPARE(VARNOSettings::telemetryStatusArguments(), words("telemetry status"));
+        QCOMPARE(EngineSettingsCommands::retentionConsentArguments(true), words("retention consent --grant --json"));
+        QCOMPARE(EngineSettingsCommands::retentionConsentArguments(false), words("retention consent --revoke --json"));
+        QCOMPARE(EngineSettingsCommands::telemetryStatusArguments(), words("telemetry status"));
     }
 
     void retentionRoundTrip()
     {
-        const RetentionStatus initial = VarnoTest::await(VARNOSettings::retentionStatus());
+        const RetentionStatus initial = VarnoTest::await(EngineSettingsCommands::retentionStatus());
         QCOMPARE(initial.policy, RetentionPolicy());
 
-        const RetentionStatus set = VarnoTest::await(VARNOSettings::retentionSet(words("--keep 3 --days 45")));
+        const RetentionStatus set = VarnoTest::await(EngineSettingsCommands::retentionSet(words("--keep 3 --days 45")));
         QCOMPARE(set.policy.keepPerApp, 3);
         QCOMPARE(set.policy.retentionDays, 45);
 
-        const RetentionStatus granted = VarnoTest::await(VARNOSettings::retentionConsent(true));
+        const RetentionStatus granted = VarnoTest::await(EngineSettingsCommands::retentionConsent(true));
         QVERIFY(granted.consent.granted);
         QVERIFY(granted.consent.asked);
-        const RetentionStatus revoked = VarnoTest::await(VARNOSettings::retentionConsent(false));
+        const RetentionStatus revoked = VarnoTest::await(EngineSettingsCommands::retentionConsent(false));
         QVERIFY(!revoked.consent.granted);
 
-        const RetentionStatus reread = VarnoTest::await(VARNOSettings::retentionStatus());
+        const RetentionStatus reread = VarnoTest::await(EngineSettingsCommands::retentionStatus());
         QCOMPARE(reread.policy.keepPerApp, 3);
         QCOMPARE(reread.policy.retentionDays, 45);
         QCOMPARE(reread, revoked);
@@ -92,22 +92,22 @@ private Q_SLOTS:
         const QString junk = QString(250, QLatin1Char('x'));
         SettingsOpsTest::setKnob("{\"command\":\"retention\",\"stdout\":\"" + junk.toLatin1() + "\"}");
 
-        const auto status = failureOf<VARNOError>(VARNOSettings::retentionStatus());
+        const auto status = failureOf<VARNOError>(EngineSettingsCommands::retentionStatus());
         QVERIFY(status);
         QCOMPARE(status->kind(), VARNOError::Kind::invalidJSON);
         QCOMPARE(status->text(), junk.left(200));
 
-        const auto set = failureOf<RecordDecodingError>(VARNOSettings::retentionSet(words("--keep 2 --days 30")));
+        const auto set = failureOf<RecordDecodingError>(EngineSettingsCommands::retentionSet(words("--keep 2 --days 30")));
         QVERIFY(set);
         QCOMPARE(set->kind(), RecordDecodingError::Kind::dataCorrupted);
-        const auto consent = failureOf<RecordDecodingError>(VARNOSettings::retentionConsent(true));
+        const auto consent = failureOf<RecordDecodingError>(EngineSettingsCommands::retentionConsent(true));
         QVERIFY(consent);
     }
 
     void retentionWithWrongType()
     {
         SettingsOpsTest::setKnob("{\"command\":\"retention set\",\"stdout\":\"{\\\"policy\\\":{\\\"keep_per_app\\\":\\\"3\\\"}}\"}");
-        const auto set = failureOf<RecordDecodingError>(VARNOSettings::retentionSet(words("--keep 3 --days 30")));
+        const auto set = failureOf<RecordDecodingError>(EngineSettingsCommands::retentionSet(words("--keep 3 --days 30")));
         QVERIFY(set);
         QCOMPARE(set->codingPath(), QStringLiteral("policy.keep_per_app"));
         QCOMPARE(set->errorDescription(),
@@ -120,7 +120,7 @@ private Q_SLOTS:
     void engineFailurePassesOn()
     {
         SettingsOpsTest::setKnob("{\"command\":\"retention\",\"exit\":2,\"stderr\":\"no retention here\"}");
-        const auto failure = failureOf<VARNOError>(VARNOSettings::retentionSet(words("--keep 2 --days 30")));
+        const auto failure = failureOf<VARNOError>(EngineSettingsCommands::retentionSet(words("--keep 2 --days 30")));
         QVERIFY(failure);
         QCOMPARE(failure->kind(), VARNOError::Kind::processFailure);
         QCOMPARE(failure->code(), 2);
@@ -129,11 +129,11 @@ private Q_SLOTS:
 
     void telemetryRoundTrip()
     {
-        QCOMPARE(VarnoTest::await(VARNOSettings::telemetryStatus()), false);
+        QCOMPARE(VarnoTest::await(EngineSettingsCommands::telemetryStatus()), false);
         SettingsOpsTest::runEngine(words("telemetry opt-in"));
-        QCOMPARE(VarnoTest::await(VARNOSettings::telemetryStatus()), true);
+        QCOMPARE(VarnoTest::await(EngineSettingsCommands::telemetryStatus()), true);
         SettingsOpsTest::runEngine(words("telemetry opt-out"));
-        QCOMPARE(VarnoTest::await(VARNOSettings::telemetryStatus()), false);
+        QCOMPARE(VarnoTest::await(EngineSettingsCommands::telemetryStatus()), false);
     }
 
     // Without a readable opt-in line the operation fails with the first 120
@@ -144,7 +144,7 @@ private Q_SLOTS:
         while (line.size() < 150)
             line += QStringLiteral("é");
         SettingsOpsTest::setKnob("{\"command\":\"telemetry status\",\"telemetry_line\":\"" + line.toUtf8() + "\"}");
-        const auto failure = failureOf<VARNOError>(VARNOSettings::telemetryStatus());
+        const auto failure = failureOf<VARNOError>(EngineSettingsCommands::telemetryStatus());
         QVERIFY(failure);
         QCOMPARE(failure->kind(), VARNOError::Kind::invalidJSON);
         QCOMPARE(failure->text(), line.left(120));
@@ -178,7 +178,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(std::optional<bool>, expected);
-        QCOMPARE(VARNOSettings::parseTelemetryStatus(text), expected);
+        QCOMPARE(EngineSettingsCommands::parseTelemetryStatus(text), expected);
     }
 
     // dev set sends the state on standard input; the engine stores it where
@@ -190,20 +190,20 @@ private Q_SLOTS:
         state.npmEnabled = true;
         state.updatePolicy = QStringLiteral("ask_before_updating");
         state.projectFolders = {m_home->mkpath(QStringLiteral("proj/b")), m_home->mkpath(QStringLiteral("proj/a"))};
-        VarnoTest::await(VARNOSettings::developerSetState(state));
+        VarnoTest::await(EngineSettingsCommands::developerSetState(state));
         QCOMPARE(DeveloperWorkbenchStateStore::load(), state);
         QVERIFY(SettingsOpsTest::journal().contains(words("dev set")));
 
-        const DeveloperReport inspect = VarnoTest::await(VARNOSettings::developerInspect());
+        const DeveloperReport inspect = VarnoTest::await(EngineSettingsCommands::developerInspect());
         QVERIFY(!inspect.summary.isEmpty());
-        const DeveloperReport plan = VarnoTest::await(VARNOSettings::developerUpdatePlan());
+        const DeveloperReport plan = VarnoTest::await(EngineSettingsCommands::developerUpdatePlan());
         QVERIFY(!plan.summary.isEmpty());
     }
 
     void developerReportWithBadOutput()
     {
         SettingsOpsTest::setKnob("{\"command\":\"dev inspect\",\"stdout\":\"{\\\"kind\\\":\\\"inspect\\\"}\"}");
-        const auto failure = failureOf<VARNOError>(VARNOSettings::developerInspect());
+        const auto failure = failureOf<VARNOError>(EngineSettingsCommands::developerInspect());
         QVERIFY(failure);
         QCOMPARE(failure->kind(), VARNOError::Kind::invalidJSON);
         QCOMPARE(failure->text(), QStringLiteral("{\"kind\":\"inspect\"}"));
@@ -214,7 +214,7 @@ private Q_SLOTS:
     {
         DeveloperWorkbenchState state;
         state.projectFolders = {QString(QChar(0xDC00))};
-        QVERIFY(failureOf<RecordEncodingError>(VARNOSettings::developerSetState(state)));
+        QVERIFY(failureOf<RecordEncodingError>(EngineSettingsCommands::developerSetState(state)));
         QVERIFY(!SettingsOpsTest::journal().contains(words("dev set")));
     }
 

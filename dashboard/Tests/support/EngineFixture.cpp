@@ -1,6 +1,6 @@
 #include "EngineFixture.h"
 
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 #include "engine/VARNOProcess.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
@@ -183,7 +183,7 @@ void FakeBundle::writeManifest()
     QDirIterator it(cli(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        files.insert(path.mid(cli().size() + 1), CLIManifest::sha256Hex(VarnoTest::readFile(path)));
+        files.insert(path.mid(cli().size() + 1), EngineManifest::sha256Hex(VarnoTest::readFile(path)));
     }
     QJsonObject manifest;
     manifest.insert(QStringLiteral("files"), files);

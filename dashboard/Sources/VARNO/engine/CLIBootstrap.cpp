@@ -1,7 +1,7 @@
 #include "engine/CLIBootstrap.h"
 
 #include "base/Async.h"
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 #include "engine/EngineGate.h"
 #include "engine/ShellLauncher.h"
 #include "engine/UpdateLogWriter.h"
@@ -383,7 +383,7 @@ void CLIBootstrap::installBundledCLI(const QString &source)
 
 void CLIBootstrap::verifyCLIHash(const QString &installDir)
 {
-    CLIManifest::verify(CLIManifest::bundledManifestPath(), installDir);
+    EngineManifest::verify(EngineManifest::bundledManifestPath(), installDir);
 }
 
 void CLIBootstrap::rotateScanLog()

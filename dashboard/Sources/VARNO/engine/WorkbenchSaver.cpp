@@ -2,7 +2,7 @@
 
 #include "base/Async.h"
 #include "engine/VARNOError.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "records/RecordCodingError.h"
 
 #include <QMetaObject>
@@ -153,7 +153,7 @@ void WorkbenchSaver::setSaveHandler(SaveHandler handler)
 
 QCoro::Task<void> WorkbenchSaver::defaultSaveHandler(DeveloperWorkbenchState state)
 {
-    return VARNOSettings::developerSetState(state.normalized());
+    return EngineSettingsCommands::developerSetState(state.normalized());
 }
 
 quint64 WorkbenchSaver::debounceNanos() const

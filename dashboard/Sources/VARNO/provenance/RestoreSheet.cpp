@@ -2,7 +2,7 @@
 
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -129,7 +129,7 @@ QCoro::Task<void> RestoreSheet::loadBackup()
         co_return;
     std::optional<qint64> days;
     try {
-        const RetentionStatus retention = co_await VARNOSettings::retentionStatus(token);
+        const RetentionStatus retention = co_await EngineSettingsCommands::retentionStatus(token);
         days = retention.policy.retentionDays;
     } catch (...) {
         days.reset();

@@ -2,7 +2,7 @@
 
 #include "base/Async.h"
 #include "engine/ExperimentRecorder.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "kit/BrandArtwork.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -40,7 +40,7 @@ QCoro::Task<QList<ESE>> probeSystemExtensions()
 
 QCoro::Task<RetentionStatus> engineRetentionStatus()
 {
-    co_return co_await VARNOSettings::retentionStatus();
+    co_return co_await EngineSettingsCommands::retentionStatus();
 }
 
 struct Statuses {

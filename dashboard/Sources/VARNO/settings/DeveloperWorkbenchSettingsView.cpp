@@ -1,7 +1,7 @@
 #include "settings/DeveloperWorkbenchSettingsView.h"
 
 #include "base/Async.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "kit/Labels.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
@@ -28,12 +28,12 @@ namespace {
 
 QCoro::Task<DeveloperReport> engineInspect()
 {
-    co_return co_await VARNOSettings::developerInspect();
+    co_return co_await EngineSettingsCommands::developerInspect();
 }
 
 QCoro::Task<DeveloperReport> enginePlanUpdates()
 {
-    co_return co_await VARNOSettings::developerUpdatePlan();
+    co_return co_await EngineSettingsCommands::developerUpdatePlan();
 }
 
 const ColorPair &secondaryColor()

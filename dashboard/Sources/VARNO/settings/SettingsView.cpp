@@ -2,7 +2,7 @@
 
 #include "base/Async.h"
 #include "engine/VARNOProcess.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "kit/ButtonStyles.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
@@ -31,7 +31,7 @@ namespace {
 
 QCoro::Task<bool> engineTelemetryStatus()
 {
-    co_return co_await VARNOSettings::telemetryStatus();
+    co_return co_await EngineSettingsCommands::telemetryStatus();
 }
 
 QCoro::Task<void> engineTelemetry(QString action)

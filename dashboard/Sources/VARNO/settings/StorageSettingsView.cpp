@@ -2,7 +2,7 @@
 
 #include "base/Async.h"
 #include "engine/VARNOProcess.h"
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/EngineFailure.h"
@@ -81,18 +81,18 @@ QAccessibleInterface *retentionStepperAccessible(const QString &className, QObje
 
 QCoro::Task<RetentionStatus> engineStatus()
 {
-    co_return co_await VARNOSettings::retentionStatus();
+    co_return co_await EngineSettingsCommands::retentionStatus();
 }
 
 QCoro::Task<RetentionStatus> engineSetPolicy(int keep, int days)
 {
     const QStringList arguments = StorageRules::policyArguments(keep, days);
-    co_return co_await VARNOSettings::retentionSet(arguments);
+    co_return co_await EngineSettingsCommands::retentionSet(arguments);
 }
 
 QCoro::Task<RetentionStatus> engineSetConsent(bool grant)
 {
-    co_return co_await VARNOSettings::retentionConsent(grant);
+    co_return co_await EngineSettingsCommands::retentionConsent(grant);
 }
 
 QCoro::Task<void> engineCleanup()

@@ -1,4 +1,4 @@
-#include "engine/CLIManifest.h"
+#include "engine/EngineManifest.h"
 
 #include "engine/CLIBootstrapError.h"
 #include "platform/MainBundle.h"
@@ -10,7 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace CLIManifest {
+namespace EngineManifest {
 
 std::optional<QString> bundledManifestPath()
 {
@@ -99,4 +99,4 @@ void verify(const std::optional<QString> &manifestPath, const QString &installDi
     }
 }
 
-} // namespace CLIManifest
+} // namespace EngineManifest

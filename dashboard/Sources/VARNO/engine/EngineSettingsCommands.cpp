@@ -1,4 +1,4 @@
-#include "engine/VARNOSettings.h"
+#include "engine/EngineSettingsCommands.h"
 
 #include "platform/PlainText.h"
 
@@ -41,14 +41,14 @@ Record decodeOrInvalid(const QByteArray &output, Decode decode)
 
 QCoro::Task<DeveloperReport> runReport(QStringList arguments)
 {
-    const QByteArray output = co_await VARNOProcess::run(arguments, VARNOSettings::timeoutSeconds);
+    const QByteArray output = co_await VARNOProcess::run(arguments, EngineSettingsCommands::timeoutSeconds);
     co_return decodeOrInvalid<DeveloperReport>(
         output, [](const QByteArray &bytes) { return DeveloperReportEnvelope::decode(bytes).payload; });
 }
 
 } // namespace
 
-namespace VARNOSettings {
+namespace EngineSettingsCommands {
 
 QStringList developerSetStateArguments()
 {
@@ -165,4 +165,4 @@ std::optional<bool> parseTelemetryStatus(const QString &text)
     return std::nullopt;
 }
 
-} // namespace VARNOSettings
+} // namespace EngineSettingsCommands

@@ -10,7 +10,7 @@
 // the app's resources beside the engine, lists the SHA-256 digest of every
 // engine file ({"files": {"<path relative to ~/.varno>": "<64 hex digits>"}}),
 // and each listed file under the install folder must have that digest.
-namespace CLIManifest {
+namespace EngineManifest {
 
 // The manifest among the app bundle's own resources, if the bundle has one.
 std::optional<QString> bundledManifestPath();
@@ -38,4 +38,4 @@ void verify(const std::optional<QString> &manifestPath, const QString &installDi
 // 64 lower-case hexadecimal digits.
 QString sha256Hex(const QByteArray &bytes);
 
-} // namespace CLIManifest
+} // namespace EngineManifest

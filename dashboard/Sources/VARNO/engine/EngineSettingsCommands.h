@@ -17,7 +17,7 @@
 // telemetry opt-in and the Developer Workbench. Each runs one engine command
 // through VARNOProcess::run with a 120 s time-out and throws what run()
 // throws (VARNOError and friends) on top of the decoding failures noted here.
-namespace VARNOSettings {
+namespace EngineSettingsCommands {
 
 inline constexpr double timeoutSeconds = 120.0;
 
@@ -63,4 +63,4 @@ QStringList retentionSetArguments(const QStringList &arguments);
 QStringList retentionConsentArguments(bool grant);
 QStringList telemetryStatusArguments();
 
-} // namespace VARNOSettings
+} // namespace EngineSettingsCommands
