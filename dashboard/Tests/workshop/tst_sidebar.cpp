@@ -4,7 +4,6 @@
 #include "ModelFixture.h"
 
 #include "kit/VarnoColor.h"
-#include "kit/WindowRegistry.h"
 #include "model/Tone.h"
 #include "platform/MainBundle.h"
 #include "platform/UpdaterController.h"
@@ -298,7 +297,7 @@ private Q_SLOTS:
     {
         VarnoTest::TempHome home;
         AppModel model;
-        WindowRegistry::setSparkleUpdater(nullptr);
+        SparkleUpdater::setShared(nullptr);
         SidebarView sidebar(&model);
         sidebar.show();
         QVERIFY(QTest::qWaitForWindowExposed(&sidebar));
@@ -334,7 +333,7 @@ private Q_SLOTS:
         QVERIFY(fake);
         QVERIFY(updater.canCheckForUpdates());
 
-        WindowRegistry::setSparkleUpdater(&updater);
+        SparkleUpdater::setShared(&updater);
         AppModel model;
         SidebarView sidebar(&model);
         sidebar.show();
@@ -344,7 +343,7 @@ private Q_SLOTS:
         QTest::mouseClick(sidebar.checkChip(), Qt::LeftButton);
         QCOMPARE(fake->userChecks(), 1);
         QCOMPARE(fake->backgroundChecks(), 0);
-        WindowRegistry::setSparkleUpdater(nullptr);
+        SparkleUpdater::setShared(nullptr);
     }
 };
 

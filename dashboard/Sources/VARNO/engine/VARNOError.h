@@ -6,9 +6,12 @@
 #include <exception>
 #include <stdexcept>
 
-// The one error type of engine calls. Engine operations are coroutines that
-// throw it; the model catches it at the top of each action and shows
-// errorDescription() (or the text of localizedDescription() below).
+// The engine's own failures: its script or interpreter is missing, it exited
+// non-zero, or what it printed does not decode. Engine calls throw other types
+// too: ProcessLaunchError and EngineArgumentError (below), RecordDecodingError
+// and RecordEncodingError (records/RecordCodingError.h), CLIBootstrapError
+// (installing the engine). The model catches failures at the top of each
+// action and shows localizedDescription() (below), which covers them all.
 class VARNOError : public std::exception {
 public:
     enum class Kind {

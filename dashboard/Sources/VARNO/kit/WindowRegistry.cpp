@@ -1,7 +1,6 @@
 #include "kit/WindowRegistry.h"
 
 #include "kit/VarnoSignals.h"
-#include "services/SparkleUpdater.h"
 
 #include <QTimer>
 
@@ -10,12 +9,6 @@ namespace {
 WindowRegistry::Scenes &scenes()
 {
     static WindowRegistry::Scenes registered;
-    return registered;
-}
-
-QPointer<SparkleUpdater> &updater()
-{
-    static QPointer<SparkleUpdater> registered;
     return registered;
 }
 
@@ -69,16 +62,6 @@ void requestHealthCheck()
     requestDiagnostics();
     QTimer::singleShot(VarnoSignals::runHealthCheckDelay, &VarnoSignals::instance(),
                        &VarnoSignals::postRunHealthCheck);
-}
-
-SparkleUpdater *sparkleUpdater()
-{
-    return updater().data();
-}
-
-void setSparkleUpdater(SparkleUpdater *registered)
-{
-    updater() = registered;
 }
 
 } // namespace WindowRegistry

@@ -4,13 +4,10 @@
 
 #include <functional>
 
-class SparkleUpdater;
-
 // How any view of the shell reaches the app's scenes: the Workshop window
-// (scene id "workshop"), the Settings window and the menu-bar panel, and the
-// app's one self-updater. The application registers the real openers when it
-// builds its scenes; until then (and in tests that register nothing) every
-// call does nothing.
+// (scene id "workshop"), the Settings window and the menu-bar panel. The
+// application registers the real openers when it builds its scenes; until
+// then (and in tests that register nothing) every call does nothing.
 namespace WindowRegistry {
 
 struct Scenes {
@@ -32,9 +29,5 @@ void activate();
 void requestDiagnostics();
 // As requestDiagnostics(), and asks for the health check 0.45 s after the call.
 void requestHealthCheck();
-
-// The app's self-updater; nullptr until the application registers it.
-SparkleUpdater *sparkleUpdater();
-void setSparkleUpdater(SparkleUpdater *updater);
 
 } // namespace WindowRegistry

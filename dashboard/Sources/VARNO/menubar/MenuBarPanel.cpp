@@ -76,7 +76,7 @@ MenuBarPanel::MenuBarPanel(AppModel *model, QWidget *parent)
                              [this] { refresh(); });
     }
     connect(&Appearance::instance(), &Appearance::changed, this, [this] { refresh(); });
-    setUpdater(WindowRegistry::sparkleUpdater());
+    setUpdater(SparkleUpdater::shared());
 }
 
 MenuBarPanel::~MenuBarPanel() = default;

@@ -13,7 +13,9 @@
 #include <optional>
 #include <utility>
 
-// One installed system extension, as `systemextensionsctl list` reports it.
+// An ESE is one installed system extension, of the kinds that can get in the
+// way of updates (endpoint-security agents, network filters, driver
+// extensions), as `systemextensionsctl list` reports it.
 struct ESE {
     enum class Category { networkFilter, endpointSecurity, driverExtension, unknown };
 

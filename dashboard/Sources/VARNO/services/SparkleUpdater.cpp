@@ -26,6 +26,26 @@ SparkleUpdater::SparkleUpdater(QObject *parent)
 
 SparkleUpdater::~SparkleUpdater() = default;
 
+namespace {
+
+QPointer<SparkleUpdater> &sharedUpdater()
+{
+    static QPointer<SparkleUpdater> registered;
+    return registered;
+}
+
+} // namespace
+
+SparkleUpdater *SparkleUpdater::shared()
+{
+    return sharedUpdater().data();
+}
+
+void SparkleUpdater::setShared(SparkleUpdater *updater)
+{
+    sharedUpdater() = updater;
+}
+
 QString SparkleUpdater::noFeedMessage()
 {
     return QStringLiteral("No update feed is configured for this build of VARNO.");

@@ -36,6 +36,11 @@ public:
     // The sentence shown when the user asks for a check and there is no feed.
     static QString noFeedMessage();
 
+    // The app's one updater; nullptr until the application registers it, and
+    // again once that updater is gone.
+    static SparkleUpdater *shared();
+    static void setShared(SparkleUpdater *updater);
+
     // The delay before the background check (tests shorten it).
     void setBackgroundCheckDelay(std::chrono::milliseconds delay) { m_backgroundCheckDelay = delay; }
 

@@ -32,7 +32,7 @@ VarnoApplication::VarnoApplication(AppDelegate *delegate, bool useTray, QObject 
 VarnoApplication::~VarnoApplication()
 {
     WindowRegistry::setScenes({});
-    WindowRegistry::setSparkleUpdater(nullptr);
+    SparkleUpdater::setShared(nullptr);
     SettingsButton::setSettingsOpener({});
     delete m_workshop.data();
     delete m_settings.data();
@@ -63,7 +63,7 @@ void VarnoApplication::start()
             self->activate();
     };
     WindowRegistry::setScenes(scenes);
-    WindowRegistry::setSparkleUpdater(m_delegate->sparkleUpdater());
+    SparkleUpdater::setShared(m_delegate->sparkleUpdater());
     SettingsButton::setSettingsOpener(scenes.showSettings);
 
     SparkleUpdater *updater = m_delegate->sparkleUpdater();

@@ -4,7 +4,6 @@
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
-#include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
 #include "platform/Workspace.h"
@@ -507,7 +506,7 @@ void SidebarView::refresh()
                            VarnoColor::tone(SidebarRules::systemDotColor(status)), status.availableCount);
     // Whether a self-update check is possible is read as the sidebar redraws;
     // the updater itself is not observed.
-    SparkleUpdater *updater = WindowRegistry::sparkleUpdater();
+    SparkleUpdater *updater = SparkleUpdater::shared();
     m_checkChip->setVisible(updater && updater->canCheckForUpdates());
 }
 
@@ -536,6 +535,6 @@ void SidebarView::openSoftwareUpdateSettings()
 
 void SidebarView::checkForAppUpdate()
 {
-    if (SparkleUpdater *updater = WindowRegistry::sparkleUpdater())
+    if (SparkleUpdater *updater = SparkleUpdater::shared())
         updater->checkForUpdates();
 }
