@@ -1,9 +1,13 @@
 # Settings shared by our own targets.
 
 # Warnings for our own targets. Qt and QCoro headers are included as system
-# headers by their imported targets, so only our code is held to these.
+# headers by their imported targets, so only our code is held to these. With
+# VARNO_WERROR (CI) every warning is an error.
 function(varno_set_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+    if(VARNO_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
 endfunction()
 
 # Sources of our targets come from globs. When a glob picks up a new file at

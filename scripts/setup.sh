@@ -50,11 +50,15 @@ varno_install_packages() {
 }
 
 # varno_build <preset> [target...]
+# With VARNO_WERROR=ON in the environment (CI) every warning of our code is an
+# error.
 varno_build() {
     local preset="$1"
     shift
     cd "$VARNO_ROOT"
-    if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    if [ -n "${VARNO_WERROR:-}" ]; then
+        cmake --preset "$preset" -DVARNO_WERROR="$VARNO_WERROR" >/dev/null
+    elif [ ! -f "build/$preset/CMakeCache.txt" ]; then
         cmake --preset "$preset" >/dev/null
     fi
     if [ $# -gt 0 ]; then

@@ -2,6 +2,7 @@
 // restore sheet in each of its states.
 #include "screenshots/ScreenshotRegistry.h"
 
+#include "kit/ButtonStyles.h"
 #include "model/AppModel.h"
 #include "provenance/ProvenanceDrawerView.h"
 #include "provenance/RestoreSheet.h"

@@ -5,6 +5,7 @@
 #include "screenshots/ScreenshotRegistry.h"
 
 #include "engine/UpdateEvent.h"
+#include "kit/ButtonStyles.h"
 #include "model/AppModel.h"
 #include "sheets/AdoptConsentSheet.h"
 #include "sheets/ContributeSheet.h"
