@@ -10,7 +10,9 @@
 # once a source: a clean build takes less than half the processor time. The
 # price is that the files of a target share one scope per batch: helpers in
 # anonymous namespaces need names of their own across the target, and a
-# helper that several files need lives in a header.
+# helper that several files need lives in a header. A batch also hides an
+# include a source forgets, so the sanitizer build (asan preset, in CI) and the
+# dev preset compile every source alone.
 option(VARNO_UNITY_BUILD "Compile the sources of each target in batches, one translation unit per batch" ON)
 set(VARNO_UNITY_BATCH_SIZE 16 CACHE STRING "Sources per translation unit of a unity build")
 if(VARNO_UNITY_BUILD)
