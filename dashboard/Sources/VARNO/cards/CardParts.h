@@ -4,7 +4,7 @@
 #include "kit/ButtonStyles.h"
 #include "kit/SharedPainting.h"
 #include "kit/SpinnerView.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "records/AppRecord.h"
 
 #include "model/AppModel.h"

@@ -3,7 +3,7 @@
 #include "model/AppTrustPresenter.h"
 #include "model/PosturePresenter.h"
 #include "model/UpdateState.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "records/AppRecord.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/Tone.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 
 #include <QLabel>
 #include <QWidget>

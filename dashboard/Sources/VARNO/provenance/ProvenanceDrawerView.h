@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/VARNOCancellationToken.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "provenance/ProvenanceRules.h"
 #include "records/AppRecord.h"
 #include "records/BackupRecord.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "kit/Labels.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 
 #include <QAbstractButton>
 #include <QFont>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "settings/DeveloperWorkbenchSettingsView.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "settings/StorageSettingsView.h"
 
 #include <QPointer>

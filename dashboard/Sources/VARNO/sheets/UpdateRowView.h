@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/UpdateState.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "records/AppIncident.h"
 #include "records/AppRecord.h"
 

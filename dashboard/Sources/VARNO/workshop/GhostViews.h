@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "records/GhostAppRecord.h"
 
 #include <QDialog>

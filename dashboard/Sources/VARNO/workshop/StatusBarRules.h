@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/PosturePresenter.h"
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 #include "workshop/LibraryFilters.h"
 
 #include <QList>

@@ -1,4 +1,4 @@
-#include "platform/ColorPair.h"
+#include "kit/ColorPair.h"
 
 #include "platform/Appearance.h"
 
