@@ -58,8 +58,7 @@ void runnerOverhead()
         qint64 ours = 0;
         qint64 bare = 0;
         const Bench::Pair pair = Bench::compare(
-            size.rounds,
-            [&] { ours = awaitTask(VARNOProcess::run(arguments, 120)).size(); },
+            size.rounds, [&] { ours = awaitTask(VARNOProcess::run(arguments, 120)).size(); },
             [&] {
                 QProcess process;
                 process.setProgram(QStringLiteral("/bin/sh"));
@@ -76,7 +75,8 @@ void runnerOverhead()
                 bare = out.size();
             });
         if (ours != size.bytes || bare != size.bytes)
-            std::printf("   (unexpected sizes: %lld / %lld)\n", static_cast<long long>(ours), static_cast<long long>(bare));
+            std::printf("   (unexpected sizes: %lld / %lld)\n", static_cast<long long>(ours),
+                        static_cast<long long>(bare));
         Bench::report(QStringLiteral("run() vs bare QProcess, %1").arg(QLatin1String(size.label)), pair);
     }
     VARNOProcess::setPython3OverrideForTesting(std::nullopt);
@@ -89,8 +89,11 @@ void runnerOverhead()
 QByteArray Bench::libraryJson(int count)
 {
     QJsonArray apps;
-    const QStringList mechanisms{QStringLiteral("cask"), QStringLiteral("mas"), QStringLiteral("sparkle"),
-                                 QStringLiteral("vendor_self_update"), QStringLiteral("sparkle_internal"),
+    const QStringList mechanisms{QStringLiteral("cask"),
+                                 QStringLiteral("mas"),
+                                 QStringLiteral("sparkle"),
+                                 QStringLiteral("vendor_self_update"),
+                                 QStringLiteral("sparkle_internal"),
                                  QStringLiteral("unknown")};
     const QStringList statuses{QStringLiteral("current"), QStringLiteral("outdated"), QString(),
                                QStringLiteral("unmeasured"), QStringLiteral("catalog_stale")};
@@ -114,8 +117,7 @@ QByteArray Bench::libraryJson(int count)
         app.insert(QStringLiteral("version_first_seen"), QStringLiteral("2026-10-02T18:15:44Z"));
         app.insert(QStringLiteral("risk_score"), i % 100);
         app.insert(QStringLiteral("risk_tier"), i % 31 == 0 ? QStringLiteral("High") : QStringLiteral("low"));
-        app.insert(QStringLiteral("install_path"),
-                   QStringLiteral("/Applications/Benchmark Application %1.app").arg(i));
+        app.insert(QStringLiteral("install_path"), QStringLiteral("/Applications/Benchmark Application %1.app").arg(i));
         app.insert(QStringLiteral("user_ignored"), i % 40 == 0 ? 1 : 0);
         app.insert(QStringLiteral("update_mode"), QStringLiteral("auto"));
         app.insert(QStringLiteral("self_managed"), i % 6 == 3);
@@ -151,25 +153,34 @@ void libraryDecode()
         const auto apps = AppRecord::listFromJson(QJsonDocument::fromJson(json).array());
         sink += apps ? apps->size() : -1;
     };
-    Bench::report(QStringLiteral("decodeList vs QJsonDocument + fromJson"), Bench::compare(20, [&] {
-                      const auto apps = AppRecord::decodeList(json);
-                      sink += apps ? apps->size() : -1;
-                  }, viaDocument));
+    Bench::report(QStringLiteral("decodeList vs QJsonDocument + fromJson"),
+                  Bench::compare(
+                      20,
+                      [&] {
+                          const auto apps = AppRecord::decodeList(json);
+                          sink += apps ? apps->size() : -1;
+                      },
+                      viaDocument));
     // VARNO_BENCH_DETAIL=1: the record predicates the views ask, once per record.
     if (qEnvironmentVariableIsSet("VARNO_BENCH_DETAIL")) {
         const QList<AppRecord> apps = AppRecord::decodeList(json).value_or(QList<AppRecord>());
-        Bench::report(QStringLiteral("  predicates over the records vs the decode"), Bench::compare(20, [&] {
-                          for (const AppRecord &app : apps) {
-                              sink += app.versionCheckStatus().size();
-                              sink += app.isOutdated() + app.isUnmeasured() + app.isUnknownStatus()
-                                  + app.isCatalogStale() + app.isVerified() + int(app.statusColor());
-                          }
-                      }, [&] { sink += AppRecord::decodeList(json)->size(); }));
+        Bench::report(QStringLiteral("  predicates over the records vs the decode"),
+                      Bench::compare(
+                          20,
+                          [&] {
+                              for (const AppRecord &app : apps) {
+                                  sink += app.versionCheckStatus().size();
+                                  sink += app.isOutdated() + app.isUnmeasured() + app.isUnknownStatus()
+                                      + app.isCatalogStale() + app.isVerified() + int(app.statusColor());
+                              }
+                          },
+                          [&] { sink += AppRecord::decodeList(json)->size(); }));
     }
     if (sink == 42)
         std::printf(" ");
 }
 
-const bool engineBenchmarksRegistered = Bench::add("engine runner", runnerOverhead) && Bench::add("library decode", libraryDecode);
+const bool engineBenchmarksRegistered = Bench::add("engine runner", runnerOverhead)
+    && Bench::add("library decode", libraryDecode);
 
 } // namespace

@@ -21,11 +21,11 @@
 
 #include "engine/UpdateEvent.h"
 #include "kit/FontRegistry.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "sheets/UpdateFlowView.h"
-#include "menubar/MenuBarPanel.h"
 #include "shell/WorkshopWindow.h"
 
 #include <QApplication>
@@ -236,7 +236,8 @@ int main(int argc, char *argv[])
     });
     UpdateEvent::QueueStart start;
     for (const AppRecord &record : apps)
-        start.apps.append(UpdateEvent::QueuedApp{record.bundle_id, record.app_name, std::nullopt, std::nullopt, std::nullopt});
+        start.apps.append(
+            UpdateEvent::QueuedApp{record.bundle_id, record.app_name, std::nullopt, std::nullopt, std::nullopt});
     start.count = start.apps.size();
     step("queue started", [&] { model.handleUpdateEvent(UpdateEvent(start)); });
     step("the app runs", [&] {

@@ -60,8 +60,8 @@ Pair compare(int rounds, const std::function<void()> &candidate, const std::func
 
 void report(const QString &name, const Pair &pair)
 {
-    std::printf("%-44s %10.3f ms %10.3f ms   ratio %.3f\n", qPrintable(name), pair.candidate * 1e3,
-                pair.baseline * 1e3, pair.ratio());
+    std::printf("%-44s %10.3f ms %10.3f ms   ratio %.3f\n", qPrintable(name), pair.candidate * 1e3, pair.baseline * 1e3,
+                pair.ratio());
     std::fflush(stdout);
 }
 

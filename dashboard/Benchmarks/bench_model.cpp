@@ -9,16 +9,16 @@
 #include "platform/VarnoPaths.h"
 #include "records/AppRecord.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QCoreApplication>
 #include <QFile>
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <ctime>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 

@@ -24,12 +24,12 @@
 #include "engine/UpdateEvent.h"
 #include "engine/VARNOProcess.h"
 #include "kit/FontRegistry.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "sheets/UpdateFlowView.h"
 #include "sheets/UpdateRowView.h"
-#include "menubar/MenuBarPanel.h"
 #include "shell/WorkshopWindow.h"
 
 #include <QApplication>
@@ -85,35 +85,36 @@ bool writeEngine(int count, int pauseMicroseconds)
     if (!library.open(QIODevice::WriteOnly) || library.write(after) < 0)
         return false;
     library.close();
-    const QString script = QStringLiteral(
-        "import json, os, sys, time\n"
-        "count = %1\n"
-        "pause = %2 / 1e6\n"
-        "args = sys.argv[1:]\n"
-        "if 'list' in args:\n"
-        "    sys.stdout.write(open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'after.json')).read())\n"
-        "    sys.exit(0)\n"
-        "if 'update' not in args:\n"
-        "    sys.exit(0)\n"
-        "def emit(obj):\n"
-        "    os.write(2, (json.dumps(obj) + '\\n').encode())\n"
-        "    if pause:\n"
-        "        time.sleep(pause)\n"
-        "ids = ['org.bench.app%d' % i for i in range(count)]\n"
-        "emit({'event': 'queue_start', 'count': count, 'apps': [{'bundle_id': b, 'app_name': b} for b in ids]})\n"
-        "for i, b in enumerate(ids):\n"
-        "    emit({'event': 'app_start', 'bundle_id': b, 'index': i + 1, 'total': count, 'status': 'installing'})\n"
-        "    if i % 10 == 9:\n"
-        "        emit({'event': 'app_done', 'bundle_id': b, 'success': False, 'skipped': False,\n"
-        "              'error': 'The download timed out.', 'error_code': 'NETWORK_TIMEOUT'})\n"
-        "    elif i % 17 == 16:\n"
-        "        emit({'event': 'app_done', 'bundle_id': b, 'success': False, 'skipped': True,\n"
-        "              'error': 'Waiting for your OK.', 'error_code': 'UPDATE_MODE_ASK_HEADLESS'})\n"
-        "    else:\n"
-        "        emit({'event': 'app_done', 'bundle_id': b, 'success': True, 'skipped': False, 'new_version': '2.0'})\n"
-        "emit({'event': 'queue_done', 'updated': count, 'failed': 0, 'skipped': 0})\n")
-                               .arg(count)
-                               .arg(pauseMicroseconds);
+    const QString script =
+        QStringLiteral(
+            "import json, os, sys, time\n"
+            "count = %1\n"
+            "pause = %2 / 1e6\n"
+            "args = sys.argv[1:]\n"
+            "if 'list' in args:\n"
+            "    sys.stdout.write(open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'after.json')).read())\n"
+            "    sys.exit(0)\n"
+            "if 'update' not in args:\n"
+            "    sys.exit(0)\n"
+            "def emit(obj):\n"
+            "    os.write(2, (json.dumps(obj) + '\\n').encode())\n"
+            "    if pause:\n"
+            "        time.sleep(pause)\n"
+            "ids = ['org.bench.app%d' % i for i in range(count)]\n"
+            "emit({'event': 'queue_start', 'count': count, 'apps': [{'bundle_id': b, 'app_name': b} for b in ids]})\n"
+            "for i, b in enumerate(ids):\n"
+            "    emit({'event': 'app_start', 'bundle_id': b, 'index': i + 1, 'total': count, 'status': 'installing'})\n"
+            "    if i % 10 == 9:\n"
+            "        emit({'event': 'app_done', 'bundle_id': b, 'success': False, 'skipped': False,\n"
+            "              'error': 'The download timed out.', 'error_code': 'NETWORK_TIMEOUT'})\n"
+            "    elif i % 17 == 16:\n"
+            "        emit({'event': 'app_done', 'bundle_id': b, 'success': False, 'skipped': True,\n"
+            "              'error': 'Waiting for your OK.', 'error_code': 'UPDATE_MODE_ASK_HEADLESS'})\n"
+            "    else:\n"
+            "        emit({'event': 'app_done', 'bundle_id': b, 'success': True, 'skipped': False, 'new_version': '2.0'})\n"
+            "emit({'event': 'queue_done', 'updated': count, 'failed': 0, 'skipped': 0})\n")
+            .arg(count)
+            .arg(pauseMicroseconds);
     QFile file(VarnoPaths::engineScript());
     if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) < 0)
         return false;

@@ -11,9 +11,9 @@
 #include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
+#include "shell/WorkshopWindow.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -136,7 +136,7 @@ Q_NEVER_INLINE std::unique_ptr<WorkshopWindow> openUntilPainted(AppModel *model)
 
 struct Opening {
     Sample firstFrame;
-    Sample settled; // until the shelf has measured every row
+    Sample settled;     // until the shelf has measured every row
     int cardsBuilt = 0; // by the first frame
     int heightsAtFirstFrame = 0;
 };

@@ -35,8 +35,8 @@ bool isStrictJson(std::string_view text, int maxDepth);
 
 } // namespace Fuzz
 
-#define FUZZ_CHECK(condition, detail)                                       \
-    do {                                                                    \
-        if (!(condition))                                                   \
-            ::Fuzz::fail(__FILE__, __LINE__, #condition, (detail));         \
+#define FUZZ_CHECK(condition, detail)                               \
+    do {                                                            \
+        if (!(condition))                                           \
+            ::Fuzz::fail(__FILE__, __LINE__, #condition, (detail)); \
     } while (0)

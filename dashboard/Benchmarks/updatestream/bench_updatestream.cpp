@@ -16,9 +16,9 @@
 // Runs in a temporary HOME; needs python3.
 
 #include "engine/UpdateStream.h"
-#include "engine/VARNOProcess.h"
 #include "engine/UpdateStreamReader.h"
 #include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
 #include "platform/VarnoPaths.h"
 
 #include <QCoreApplication>
@@ -43,7 +43,7 @@ namespace {
 
 double threadCpuSeconds()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
@@ -51,8 +51,8 @@ double threadCpuSeconds()
 QByteArray eventLine(int i, int total)
 {
     if (i % 2 == 0)
-        return "{\"event\":\"app_start\",\"bundle_id\":\"org.sim.app" + QByteArray::number(i / 2) + "\",\"index\":"
-            + QByteArray::number(i / 2 + 1) + ",\"total\":" + QByteArray::number(total / 2)
+        return "{\"event\":\"app_start\",\"bundle_id\":\"org.sim.app" + QByteArray::number(i / 2)
+            + "\",\"index\":" + QByteArray::number(i / 2 + 1) + ",\"total\":" + QByteArray::number(total / 2)
             + ",\"status\":\"installing\"}\n";
     return "{\"event\":\"app_done\",\"bundle_id\":\"org.sim.app" + QByteArray::number(i / 2)
         + "\",\"success\":true,\"skipped\":false,\"new_version\":\"2.0." + QByteArray::number(i) + "\"}\n";
@@ -136,8 +136,9 @@ struct Outcome {
 QCoro::Task<void> drive(Outcome *outcome, qint64 *delivered, QEventLoop *loop)
 {
     try {
-        co_await UpdateStream::streamUpdate(QStringList(), [](std::shared_ptr<UpdateQueueController>) {},
-                                            [delivered](const UpdateEvent &) { ++*delivered; });
+        co_await UpdateStream::streamUpdate(
+            QStringList(), [](std::shared_ptr<UpdateQueueController>) {},
+            [delivered](const UpdateEvent &) { ++*delivered; });
     } catch (const std::exception &error) {
         outcome->error = QString::fromUtf8(error.what());
     }
@@ -147,20 +148,21 @@ QCoro::Task<void> drive(Outcome *outcome, qint64 *delivered, QEventLoop *loop)
 
 bool writeEngine(int count)
 {
-    const QString engine = QStringLiteral(
-        "import os\n"
-        "count = %1\n"
-        "def line(i):\n"
-        "    if i % 2 == 0:\n"
-        "        return b'{\"event\":\"app_start\",\"bundle_id\":\"org.sim.app%d\",\"index\":%d,\"total\":%d,"
-        "\"status\":\"installing\"}\\n' % (i // 2, i // 2 + 1, count // 2)\n"
-        "    return b'{\"event\":\"app_done\",\"bundle_id\":\"org.sim.app%d\",\"success\":true,\"skipped\":false,"
-        "\"new_version\":\"2.0.%d\"}\\n' % (i // 2, i)\n"
-        "data = memoryview(b''.join(line(i) for i in range(count)))\n"
-        "while data:\n"
-        "    n = os.write(2, data[:65536])\n"
-        "    data = data[n:]\n")
-                               .arg(count);
+    const QString engine =
+        QStringLiteral(
+            "import os\n"
+            "count = %1\n"
+            "def line(i):\n"
+            "    if i % 2 == 0:\n"
+            "        return b'{\"event\":\"app_start\",\"bundle_id\":\"org.sim.app%d\",\"index\":%d,\"total\":%d,"
+            "\"status\":\"installing\"}\\n' % (i // 2, i // 2 + 1, count // 2)\n"
+            "    return b'{\"event\":\"app_done\",\"bundle_id\":\"org.sim.app%d\",\"success\":true,\"skipped\":false,"
+            "\"new_version\":\"2.0.%d\"}\\n' % (i // 2, i)\n"
+            "data = memoryview(b''.join(line(i) for i in range(count)))\n"
+            "while data:\n"
+            "    n = os.write(2, data[:65536])\n"
+            "    data = data[n:]\n")
+            .arg(count);
     QDir().mkpath(VarnoPaths::engineDir());
     QFile script(VarnoPaths::engineScript());
     if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate) || script.write(engine.toUtf8()) < 0)

@@ -30,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (fast) {
         FUZZ_CHECK(document.has_value(), QStringLiteral("only the one-pass decoder accepted the list"));
-        FUZZ_CHECK(fast->size() == document->size(), QStringLiteral("%1 records against %2")
-                                                         .arg(fast->size())
-                                                         .arg(document->size()));
+        FUZZ_CHECK(fast->size() == document->size(),
+                   QStringLiteral("%1 records against %2").arg(fast->size()).arg(document->size()));
         for (qsizetype i = 0; i < fast->size(); ++i) {
             const AppRecord &record = fast->at(i);
             FUZZ_CHECK(record == document->at(i), QStringLiteral("record %1 (%2) differs").arg(i).arg(record.bundle_id));

@@ -79,10 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const qsizetype largest : {qsizetype(8), qMax<qsizetype>(16, bytes.size() / 4)}) {
         std::uniform_int_distribution<qsizetype> sizes(1, largest);
         const Outcome chunked = readInChunks(bytes, lineCap, [&] { return sizes(random); });
-        FUZZ_CHECK(chunked == whole, QStringLiteral("cap %1, reads of at most %2 bytes:\n%3\nwhole:\n%4")
-                                         .arg(lineCap)
-                                         .arg(largest)
-                                         .arg(describe(chunked), describe(whole)));
+        FUZZ_CHECK(chunked == whole,
+                   QStringLiteral("cap %1, reads of at most %2 bytes:\n%3\nwhole:\n%4")
+                       .arg(lineCap)
+                       .arg(largest)
+                       .arg(describe(chunked), describe(whole)));
     }
     return 0;
 }

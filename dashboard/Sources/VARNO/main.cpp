@@ -1,7 +1,7 @@
+#include "base/Logging.h"
 #include "engine/CLIBootstrap.h"
 #include "kit/FontRegistry.h"
 #include "platform/ChildProcesses.h"
-#include "base/Logging.h"
 #include "platform/QuitSignals.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"

@@ -6,18 +6,18 @@
 // lives in a temporary home folder of its own, removed at the end, so that
 // the demo library never mixes with the user's.
 
+#include "base/Logging.h"
 #include "kit/FontRegistry.h"
 #include "platform/Appearance.h"
-#include "base/Logging.h"
 #include "screenshots/ScreenshotRegistry.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -43,8 +43,9 @@ void makeWritable(const QString &root)
         const QFileInfo info = it.fileInfo();
         if (info.isSymLink())
             continue;
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner
-                                        | (info.isDir() ? QFile::ExeOwner : QFile::Permissions()));
+        QFile::setPermissions(path,
+                              QFile::permissions(path) | QFile::WriteOwner
+                                  | (info.isDir() ? QFile::ExeOwner : QFile::Permissions()));
     }
 }
 

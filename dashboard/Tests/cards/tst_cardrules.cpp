@@ -1,11 +1,11 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "widgets/AppIconView.h"
 #include "cards/CardRules.h"
 #include "kit/VarnoColor.h"
-#include "widgets/TrustBadges.h"
+#include "widgets/AppIconView.h"
 #include "widgets/IncidentActionButton.h"
+#include "widgets/TrustBadges.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -102,8 +102,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("label");
         QTest::newRow("current") << QByteArray(R"("current_version":"1","latest_version":"1")") << "Xylo, Status";
-        QTest::newRow("outdated, both")
-            << QByteArray(R"("current_version":"1.2","latest_version":"1.3")") << "Xylo, Status, installed 1.2, latest 1.3";
+        QTest::newRow("outdated, both") << QByteArray(R"("current_version":"1.2","latest_version":"1.3")")
+                                        << "Xylo, Status, installed 1.2, latest 1.3";
         QTest::newRow("outdated, no latest")
             << QByteArray(R"("current_version":"1.2","version_check_status":"outdated")") << "Xylo, Status";
         QTest::newRow("unmeasured") << QByteArray(R"("version_check_status":"unmeasured")")
@@ -130,36 +130,53 @@ private Q_SLOTS:
         QTest::addColumn<QString>("symbol");
         QTest::addColumn<QString>("name");
         const QByteArray outdatedSeal = R"("current_version":"1","latest_version":"2","green_seal":true)";
-        QTest::newRow("queued") << outdatedSeal << UpdateState::queued(1, 2) << Kind::symbol << "clock" << "";
-        QTest::newRow("running") << outdatedSeal << UpdateState::running("x") << Kind::progress << "" << "";
-        QTest::newRow("done, seal though outdated") << outdatedSeal << UpdateState::done() << Kind::greenSeal << "" << "";
-        QTest::newRow("done, path") << QByteArray(R"("verified_path":true)") << UpdateState::done() << Kind::verifiedPath
-                                    << "" << "";
-        QTest::newRow("done, plain") << QByteArray("") << UpdateState::done() << Kind::symbol << "checkmark" << "";
-        QTest::newRow("skipped") << outdatedSeal << UpdateState::skipped("r") << Kind::symbol << "arrow.uturn.forward" << "";
+        QTest::newRow("queued") << outdatedSeal << UpdateState::queued(1, 2) << Kind::symbol << "clock"
+                                << "";
+        QTest::newRow("running") << outdatedSeal << UpdateState::running("x") << Kind::progress << ""
+                                 << "";
+        QTest::newRow("done, seal though outdated") << outdatedSeal << UpdateState::done() << Kind::greenSeal << ""
+                                                    << "";
+        QTest::newRow("done, path") << QByteArray(R"("verified_path":true)") << UpdateState::done()
+                                    << Kind::verifiedPath << ""
+                                    << "";
+        QTest::newRow("done, plain") << QByteArray("") << UpdateState::done() << Kind::symbol << "checkmark"
+                                     << "";
+        QTest::newRow("skipped") << outdatedSeal << UpdateState::skipped("r") << Kind::symbol << "arrow.uturn.forward"
+                                 << "";
         QTest::newRow("failed") << outdatedSeal << UpdateState::failed("m") << Kind::symbol << "exclamationmark.triangle"
                                 << "";
-        QTest::newRow("quit denied") << outdatedSeal << UpdateState::quitDenied("m") << Kind::symbol << "hand.raised" << "";
-        QTest::newRow("idle outdated with seal: Update") << outdatedSeal << UpdateState::idle() << Kind::updateButton << ""
-                                                          << "Update";
+        QTest::newRow("quit denied") << outdatedSeal << UpdateState::quitDenied("m") << Kind::symbol << "hand.raised"
+                                     << "";
+        QTest::newRow("idle outdated with seal: Update")
+            << outdatedSeal << UpdateState::idle() << Kind::updateButton << ""
+            << "Update";
         QTest::newRow("in-app beats unmeasured")
             << QByteArray(R"("can_trigger_self_update":true,"self_managed":true,"version_check_status":"unmeasured")")
-            << UpdateState::idle() << Kind::checkInAppButton << "" << "Check in App";
+            << UpdateState::idle() << Kind::checkInAppButton << ""
+            << "Check in App";
         QTest::newRow("unmeasured") << QByteArray(R"("update_mechanism":"mas")") << UpdateState::idle() << Kind::symbol
-                                    << "questionmark.circle" << "Not checked";
+                                    << "questionmark.circle"
+                                    << "Not checked";
         QTest::newRow("unknown") << QByteArray(R"("update_mechanism":"cask")") << UpdateState::idle() << Kind::symbol
-                                 << "ellipsis.circle" << "Version status unknown";
+                                 << "ellipsis.circle"
+                                 << "Version status unknown";
         QTest::newRow("catalog stale") << QByteArray(R"("version_check_status":"catalog_stale")") << UpdateState::idle()
-                                       << Kind::symbol << "arrow.down.to.line.compact" << "Catalog behind installed version";
-        QTest::newRow("self managed")
-            << QByteArray(R"("update_mechanism":"vendor_self_update","version_check_status":"current")")
-            << UpdateState::idle() << Kind::symbol << "arrow.triangle.2.circlepath" << "Self-updating, version confirmed";
-        QTest::newRow("seal") << QByteArray(R"("latest_version":"1","current_version":"1","green_seal":true,"verified_path":true)")
-                              << UpdateState::idle() << Kind::greenSeal << "" << "";
+                                       << Kind::symbol << "arrow.down.to.line.compact"
+                                       << "Catalog behind installed version";
+        QTest::newRow("self managed") << QByteArray(
+            R"("update_mechanism":"vendor_self_update","version_check_status":"current")")
+                                      << UpdateState::idle() << Kind::symbol << "arrow.triangle.2.circlepath"
+                                      << "Self-updating, version confirmed";
+        QTest::newRow("seal") << QByteArray(
+            R"("latest_version":"1","current_version":"1","green_seal":true,"verified_path":true)")
+                              << UpdateState::idle() << Kind::greenSeal << ""
+                              << "";
         QTest::newRow("path") << QByteArray(R"("latest_version":"1","current_version":"1","verified_path":true)")
-                              << UpdateState::idle() << Kind::verifiedPath << "" << "";
+                              << UpdateState::idle() << Kind::verifiedPath << ""
+                              << "";
         QTest::newRow("nothing") << QByteArray(R"("latest_version":"1","current_version":"1")") << UpdateState::idle()
-                                 << Kind::empty << "" << "";
+                                 << Kind::empty << ""
+                                 << "";
     }
     void actionArea()
     {
@@ -186,11 +203,12 @@ private Q_SLOTS:
         const QString plain = QStringLiteral("Update this app through VARNO");
         QTest::newRow("idle") << false << false << false << false << true << plain << true;
         QTest::newRow("batch run") << true << false << false << false << false << plain << false;
-        QTest::newRow("scan") << false << true << false << false << false << "Updates resume when the scan finishes." << true;
+        QTest::newRow("scan") << false << true << false << false << false << "Updates resume when the scan finishes."
+                              << true;
         QTest::newRow("single") << false << false << false << true << false
                                 << "Updates resume when the current update finishes." << true;
-        QTest::newRow("scan beats single") << false << true << false << true << false
-                                           << "Updates resume when the scan finishes." << true;
+        QTest::newRow("scan beats single")
+            << false << true << false << true << false << "Updates resume when the scan finishes." << true;
         QTest::newRow("fixing") << false << false << true << false << true << plain << true;
     }
     void updateButtonGate()
@@ -203,14 +221,15 @@ private Q_SLOTS:
         QFETCH(QString, help);
         QFETCH(bool, checkInAppEnabled);
         const CardRules::BusyFlags busy{updating, scanning, fixing, single};
-        const CardRules::ActionArea update =
-            CardRules::actionAreaFor(rec(R"("current_version":"1","latest_version":"2")"), UpdateState::idle(), busy);
+        const CardRules::ActionArea update = CardRules::actionAreaFor(rec(R"("current_version":"1","latest_version":"2")"),
+                                                                      UpdateState::idle(), busy);
         QCOMPARE(update.kind, Kind::updateButton);
         QCOMPARE(update.enabled, enabled);
         QCOMPARE(update.help, help);
         QCOMPARE(update.accessibleDescription, help);
-        const CardRules::ActionArea check = CardRules::actionAreaFor(
-            rec(R"("can_trigger_self_update":true,"update_mode":"self")"), UpdateState::idle(), busy);
+        const CardRules::ActionArea check =
+            CardRules::actionAreaFor(rec(R"("can_trigger_self_update":true,"update_mode":"self")"), UpdateState::idle(),
+                                     busy);
         QCOMPARE(check.kind, Kind::checkInAppButton);
         QCOMPARE(check.enabled, checkInAppEnabled);
         QCOMPARE(check.help, QStringLiteral("Check for Update in App"));
@@ -222,7 +241,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("risk");
         QTest::newRow("none") << QByteArray(R"("current_version":"1","latest_version":"2")") << false;
-        QTest::newRow("critical") << QByteArray(R"("current_version":"1","latest_version":"2","risk_tier":"critical")") << true;
+        QTest::newRow("critical") << QByteArray(R"("current_version":"1","latest_version":"2","risk_tier":"critical")")
+                                  << true;
         QTest::newRow("High") << QByteArray(R"("current_version":"1","latest_version":"2","risk_tier":"High")") << true;
         QTest::newRow("low") << QByteArray(R"("current_version":"1","latest_version":"2","risk_tier":"low")") << false;
     }
@@ -239,12 +259,14 @@ private Q_SLOTS:
         QTest::addColumn<CardRules::VersionGroup::Kind>("kind");
         QTest::addColumn<QString>("text");
         using V = CardRules::VersionGroup::Kind;
-        QTest::newRow("outdated") << QByteArray(R"("current_version":"1.2","latest_version":"1.3")") << V::outdated << "1.2|1.3";
-        QTest::newRow("outdated, no latest") << QByteArray(R"("current_version":"1.2","version_check_status":"outdated")")
-                                             << V::outdated << "1.2|?";
+        QTest::newRow("outdated") << QByteArray(R"("current_version":"1.2","latest_version":"1.3")") << V::outdated
+                                  << "1.2|1.3";
+        QTest::newRow("outdated, no latest")
+            << QByteArray(R"("current_version":"1.2","version_check_status":"outdated")") << V::outdated << "1.2|?";
         QTest::newRow("ignored") << QByteArray(R"("current_version":"1.2","latest_version":"1.3","user_ignored":1)")
                                  << V::current << "1.2|";
-        QTest::newRow("mode ignore") << QByteArray(R"("current_version":"1.2","latest_version":"1.3","update_mode":"ignore")")
+        QTest::newRow("mode ignore") << QByteArray(
+            R"("current_version":"1.2","latest_version":"1.3","update_mode":"ignore")")
                                      << V::current << "1.2|";
         QTest::newRow("current") << QByteArray(R"x("current_version":"2.0 (1234)","latest_version":"2.0 (1234)")x")
                                  << V::current << "2.0 (1234)|";
@@ -324,14 +346,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("cask in second root") << QByteArray(R"("update_mechanism":"cask","cask_token":"second")") << false << true;
-        QTest::newRow("cask in first root") << QByteArray(R"("update_mechanism":"cask","cask_token":"first")") << false << true;
+        QTest::newRow("cask in second root")
+            << QByteArray(R"("update_mechanism":"cask","cask_token":"second")") << false << true;
+        QTest::newRow("cask in first root")
+            << QByteArray(R"("update_mechanism":"cask","cask_token":"first")") << false << true;
         QTest::newRow("busy") << QByteArray(R"("update_mechanism":"cask","cask_token":"first")") << true << false;
-        QTest::newRow("not installed") << QByteArray(R"("update_mechanism":"cask","cask_token":"elsewhere")") << false << false;
+        QTest::newRow("not installed") << QByteArray(R"("update_mechanism":"cask","cask_token":"elsewhere")") << false
+                                       << false;
         QTest::newRow("Cask") << QByteArray(R"("update_mechanism":"Cask","cask_token":"first")") << false << false;
         QTest::newRow("no token") << QByteArray(R"("update_mechanism":"cask")") << false << false;
         QTest::newRow("empty token") << QByteArray(R"("update_mechanism":"cask","cask_token":"")") << false << false;
-        QTest::newRow("token climbs out") << QByteArray(R"("update_mechanism":"cask","cask_token":"..")") << false << false;
+        QTest::newRow("token climbs out")
+            << QByteArray(R"("update_mechanism":"cask","cask_token":"..")") << false << false;
         QTest::newRow("token with a command")
             << QByteArray(R"("update_mechanism":"cask","cask_token":"first; rm -rf ~")") << false << false;
     }
@@ -443,15 +469,16 @@ private Q_SLOTS:
             << "Uninstall" << true;
         QTest::newRow("uninstall other") << QByteArray(R"("update_mechanism":"sparkle")") << true << "Uninstall Xylo?"
                                          << trash << "Uninstall" << true;
-        QTest::newRow("uninstall, no mechanism") << QByteArray("") << true << "Uninstall Xylo?" << trash << "Uninstall"
-                                                 << true;
+        QTest::newRow("uninstall, no mechanism")
+            << QByteArray("") << true << "Uninstall Xylo?" << trash << "Uninstall" << true;
         QTest::newRow("reinstall") << QByteArray(R"("update_mechanism":"cask","cask_token":"xylo")") << false
                                    << "Re-install Xylo?"
                                    << "This will run `brew reinstall --cask xylo` and may overwrite app settings."
                                    << "Re-install" << false;
-        QTest::newRow("reinstall, no token") << QByteArray(R"("update_mechanism":"cask")") << false << "Re-install Xylo?"
-                                             << "This will run `brew reinstall --cask Xylo` and may overwrite app settings."
-                                             << "Re-install" << false;
+        QTest::newRow("reinstall, no token")
+            << QByteArray(R"("update_mechanism":"cask")") << false << "Re-install Xylo?"
+            << "This will run `brew reinstall --cask Xylo` and may overwrite app settings."
+            << "Re-install" << false;
     }
     void confirmations()
     {
@@ -461,9 +488,10 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(QString, confirm);
         QFETCH(bool, destructive);
-        const CardRules::Confirmation texts = CardRules::confirmationFor(
-            uninstall ? CardRules::AppLifecycleAction::uninstall : CardRules::AppLifecycleAction::reinstall,
-            rec(json.constData()));
+        const CardRules::Confirmation texts = CardRules::confirmationFor(uninstall
+                                                                             ? CardRules::AppLifecycleAction::uninstall
+                                                                             : CardRules::AppLifecycleAction::reinstall,
+                                                                         rec(json.constData()));
         QCOMPARE(texts.title, title);
         QCOMPARE(texts.message, message);
         QCOMPARE(texts.confirmTitle, confirm);
@@ -506,7 +534,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("tip");
         QTest::addColumn<QString>("name");
         const QString fixTip = QStringLiteral("Runs `varno fix org.x` and re-checks the app");
-        QTest::newRow("fix") << IncidentAction::fixIt << -1 << true << "Fix It" << true << true << fixTip << "Fix It — Xylo";
+        QTest::newRow("fix") << IncidentAction::fixIt << -1 << true << "Fix It" << true << true << fixTip
+                             << "Fix It — Xylo";
         QTest::newRow("fix, scanning") << IncidentAction::fixIt << 1 << true << "Fix It" << true << false << fixTip
                                        << "Fix It — Xylo";
         QTest::newRow("fix, fixing") << IncidentAction::fixIt << 2 << true << "Fix It" << true << false << fixTip
@@ -517,24 +546,26 @@ private Q_SLOTS:
                                   << terminalTip << terminalName;
         QTest::newRow("terminal, own entry running") << IncidentAction::runInTerminal << 3 << true << "Run in Terminal"
                                                      << false << true << terminalTip << terminalName;
-        QTest::newRow("none") << IncidentAction::none << -1 << false << "" << false << true << "" << "";
-        const QString helpTip =
-            QStringLiteral("Builds a local support bundle and shows it in Finder — nothing is sent anywhere");
-        QTest::newRow("help, scanning") << IncidentAction::getHelp << 1 << true << "Get help" << false << true << helpTip
-                                        << "Get help — Xylo";
-        QTest::newRow("help, own entry running") << IncidentAction::getHelp << 3 << true << "Get help" << false << false
-                                                 << helpTip << "Get help — Xylo";
-        const QString quitTip =
-            QStringLiteral("Asks Xylo to quit gently (never force-quit), updates it, and opens it again");
-        QTest::newRow("quit") << IncidentAction::quitAndUpdate << -1 << true << "Quit & Update" << true << true << quitTip
-                              << "Quit and Update — Xylo";
-        QTest::newRow("quit, updating") << IncidentAction::quitAndUpdate << 0 << true << "Quit & Update" << true << false
-                                        << quitTip << "Quit and Update — Xylo";
-        const QString adoptTip =
-            QStringLiteral("Adopt Xylo into Homebrew Cask — brew takes ownership of the app already on disk");
-        QTest::newRow("adopt") << IncidentAction::adopt << -1 << true << "Adopt" << true << true << adoptTip << "Adopt — Xylo";
-        QTest::newRow("adopt, own entry running") << IncidentAction::adopt << 3 << true << "Adopt" << true << false
-                                                  << adoptTip << "Adopt — Xylo";
+        QTest::newRow("none") << IncidentAction::none << -1 << false << "" << false << true << ""
+                              << "";
+        const QString helpTip = QStringLiteral(
+            "Builds a local support bundle and shows it in Finder — nothing is sent anywhere");
+        QTest::newRow("help, scanning") << IncidentAction::getHelp << 1 << true << "Get help" << false << true
+                                        << helpTip << "Get help — Xylo";
+        QTest::newRow("help, own entry running")
+            << IncidentAction::getHelp << 3 << true << "Get help" << false << false << helpTip << "Get help — Xylo";
+        const QString quitTip = QStringLiteral(
+            "Asks Xylo to quit gently (never force-quit), updates it, and opens it again");
+        QTest::newRow("quit") << IncidentAction::quitAndUpdate << -1 << true << "Quit & Update" << true << true
+                              << quitTip << "Quit and Update — Xylo";
+        QTest::newRow("quit, updating") << IncidentAction::quitAndUpdate << 0 << true << "Quit & Update" << true
+                                        << false << quitTip << "Quit and Update — Xylo";
+        const QString adoptTip = QStringLiteral(
+            "Adopt Xylo into Homebrew Cask — brew takes ownership of the app already on disk");
+        QTest::newRow("adopt") << IncidentAction::adopt << -1 << true << "Adopt" << true << true << adoptTip
+                               << "Adopt — Xylo";
+        QTest::newRow("adopt, own entry running")
+            << IncidentAction::adopt << 3 << true << "Adopt" << true << false << adoptTip << "Adopt — Xylo";
         const QString approveTip = QStringLiteral(
             "You set this app to ask first — Approve runs `varno update --only org.x --approved`");
         QTest::newRow("approve") << IncidentAction::approve << -1 << true << "Approve" << true << true << approveTip
@@ -568,7 +599,8 @@ private Q_SLOTS:
 
     void quitConsentTexts()
     {
-        QCOMPARE(IncidentActionRules::quitConsentTitle(QStringLiteral("Xylo")), QStringLiteral("Quit Xylo to update it?"));
+        QCOMPARE(IncidentActionRules::quitConsentTitle(QStringLiteral("Xylo")),
+                 QStringLiteral("Quit Xylo to update it?"));
         QCOMPARE(IncidentActionRules::quitConsentMessage(QStringLiteral("Xylo")),
                  QStringLiteral("Brusk never swaps a tool while it's in your hands. He'll ask Xylo to quit gently — you "
                                 "can still save your work — install the update, and open it again. Or Brusk can wait "
@@ -596,11 +628,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("letter");
-        QTest::newRow("lower case") << "inkwell" << "i";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("lower case") << "inkwell"
+                                    << "i";
+        QTest::newRow("empty") << ""
+                               << "";
         QTest::newRow("combining mark") << QString::fromUtf8("e\u0301clair") << QString::fromUtf8("e\u0301");
         QTest::newRow("emoji") << QString::fromUtf8("\U0001F680 Rocket") << QString::fromUtf8("\U0001F680");
-        QTest::newRow("flag") << QString::fromUtf8("\U0001F1EB\U0001F1F7 app") << QString::fromUtf8("\U0001F1EB\U0001F1F7");
+        QTest::newRow("flag") << QString::fromUtf8("\U0001F1EB\U0001F1F7 app")
+                              << QString::fromUtf8("\U0001F1EB\U0001F1F7");
     }
     void firstCharacter()
     {

@@ -2,20 +2,20 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "ModelFixture.h"
 #include "AppearanceTestSupport.h"
+#include "ModelFixture.h"
 
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
-#include "widgets/AppIconView.h"
 #include "cards/CardParts.h"
-#include "widgets/TrustBadges.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "platform/Appearance.h"
 #include "platform/ApplicationIcons.h"
+#include "widgets/AppIconView.h"
 #include "widgets/IncidentActionButton.h"
+#include "widgets/TrustBadges.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -320,8 +320,9 @@ private Q_SLOTS:
         box = card->confirmationDialog();
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("Uninstall Inkwell?"));
-        QCOMPARE(box->informativeText(), QStringLiteral("This will run `brew uninstall --cask` for this app. Homebrew will "
-                                                        "remove the app and its Caskroom metadata."));
+        QCOMPARE(box->informativeText(),
+                 QStringLiteral("This will run `brew uninstall --cask` for this app. Homebrew will "
+                                "remove the app and its Caskroom metadata."));
         QPushButton *uninstall = dialogButton(box, QStringLiteral("Uninstall"));
         QCOMPARE(box->buttonRole(uninstall), QMessageBox::DestructiveRole);
         QTest::mouseClick(uninstall, Qt::LeftButton);
@@ -472,7 +473,8 @@ private Q_SLOTS:
         QVERIFY(card->incidentRow()->isVisibleTo(card));
         QCOMPARE(card->incidentSymbol()->symbol(), QStringLiteral("exclamationmark.triangle"));
         QCOMPARE(card->incidentRow()->accessibleName(),
-                 QStringLiteral("Update failed: ") + RemediationRegistry::shared().cause(QStringLiteral("NETWORK_TIMEOUT")));
+                 QStringLiteral("Update failed: ")
+                     + RemediationRegistry::shared().cause(QStringLiteral("NETWORK_TIMEOUT")));
         IncidentActionButton *remedy = card->incidentButton();
         QCOMPARE(remedy->button()->text(), QStringLiteral("Fix It"));
         QCOMPARE(remedy->button()->accessibleName(), QStringLiteral("Fix It — ") + netherby.app_name);
@@ -529,8 +531,8 @@ private Q_SLOTS:
     // arms the update for when the user quits the app.
     void quitAndUpdateAsksFirst()
     {
-        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"), QStringLiteral("APP_RUNNING"),
-                                                m_window.get());
+        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"),
+                                                QStringLiteral("APP_RUNNING"), m_window.get());
         button->show();
         QCOMPARE(button->button()->text(), QStringLiteral("Quit & Update"));
 
@@ -558,7 +560,8 @@ private Q_SLOTS:
         box = button->quitConsentDialog();
         QVERIFY(box);
         QTest::mouseClick(dialogButton(box, QStringLiteral("Update when I quit it instead")), Qt::LeftButton);
-        QVERIFY(VarnoTest::waitUntil([] { return journal().contains("\"mode\", \"org.sim.pocketloom\", \"--on-quit\""); }));
+        QVERIFY(
+            VarnoTest::waitUntil([] { return journal().contains("\"mode\", \"org.sim.pocketloom\", \"--on-quit\""); }));
         QVERIFY(!journal().contains("\"--approved\", \"org.sim.pocketloom\""));
         QVERIFY(!journal().contains("\"org.sim.pocketloom\", \"--approved\""));
         settle();
@@ -583,7 +586,8 @@ private Q_SLOTS:
         QMessageBox *box = nullptr;
         QString message;
         if (dialog == 0) {
-            auto *button = new IncidentActionButton(f->model.get(), planted, QStringLiteral("APP_RUNNING"), m_window.get());
+            auto *button = new IncidentActionButton(f->model.get(), planted, QStringLiteral("APP_RUNNING"),
+                                                    m_window.get());
             button->show();
             QCOMPARE(VarnoTest::shownText(button->button()->toolTip(), Qt::AutoText), button->spec().toolTip);
             QVERIFY(button->spec().toolTip.contains(planted.app_name));
@@ -591,7 +595,8 @@ private Q_SLOTS:
             box = button->quitConsentDialog();
             message = IncidentActionRules::quitConsentMessage(planted.app_name);
         } else {
-            const auto action = dialog == 1 ? CardRules::AppLifecycleAction::reinstall : CardRules::AppLifecycleAction::uninstall;
+            const auto action = dialog == 1 ? CardRules::AppLifecycleAction::reinstall
+                                            : CardRules::AppLifecycleAction::uninstall;
             auto *card = show<AppCardDetailView>(planted);
             card->confirm(action);
             box = card->confirmationDialog();
@@ -614,8 +619,8 @@ private Q_SLOTS:
     // not defer the update to the app's quitting.
     void quitAndUpdateRunsTheApprovedUpdate()
     {
-        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"), QStringLiteral("APP_RUNNING"),
-                                                m_window.get());
+        auto *button = new IncidentActionButton(f->model.get(), app("org.sim.pocketloom"),
+                                                QStringLiteral("APP_RUNNING"), m_window.get());
         button->show();
         QTest::mouseClick(button->button(), Qt::LeftButton);
         QMessageBox *box = button->quitConsentDialog();
@@ -623,7 +628,9 @@ private Q_SLOTS:
         QPushButton *quit = dialogButton(box, QMessageBox::AcceptRole);
         QVERIFY(quit);
         QTest::mouseClick(quit, Qt::LeftButton);
-        QVERIFY(VarnoTest::waitUntil([] { return engineRan({"update", "--only", "org.sim.pocketloom", "--approved"}); }));
+        QVERIFY(VarnoTest::waitUntil([] {
+            return engineRan({"update", "--only", "org.sim.pocketloom", "--approved"});
+        }));
         QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isFixing(); }));
         QCOMPARE(f->model->updateState(QStringLiteral("org.sim.pocketloom")), UpdateState::done());
         QVERIFY(!engineRan({"mode", "org.sim.pocketloom", "--on-quit"}));
@@ -638,7 +645,8 @@ private Q_SLOTS:
         auto *help = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("UNKNOWN"), m_window.get());
         auto *approve = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("UPDATE_MODE_ASK_HEADLESS"),
                                                  m_window.get());
-        auto *terminal = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("BREW_LOCKED"), m_window.get());
+        auto *terminal = new IncidentActionButton(f->model.get(), saltmarsh, QStringLiteral("BREW_LOCKED"),
+                                                  m_window.get());
         auto scan = f->model->scan();
         QVERIFY(help->button()->isEnabled());
         QVERIFY(!approve->button()->isEnabled());
@@ -657,7 +665,8 @@ private Q_SLOTS:
     {
         const AppRecord tallybook = app("org.sim.tallybook");
         auto *card = show<AppCardDetailView>(tallybook);
-        QCOMPARE(card->versionGroup()->text(), *tallybook.current_version + QStringLiteral(" → ") + *tallybook.latest_version);
+        QCOMPARE(card->versionGroup()->text(),
+                 *tallybook.current_version + QStringLiteral(" → ") + *tallybook.latest_version);
         QCOMPARE(card->versionGroup()->latestColor(), VarnoColor::tone(PosturePresenter::tone(card->stateTone())));
         QCOMPARE(card->mechanismBadge()->text(), QStringLiteral("BREW"));
         QCOMPARE(card->sealSlot()->size(), QSize(20, 20));
@@ -760,9 +769,11 @@ private Q_SLOTS:
         QVERIFY(image.save(dir + QStringLiteral("/absolute.png")));
         QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.Themed.desktop"),
                                      "[Desktop Entry]\nName=Themed\nIcon=themed\n[Desktop Action x]\nIcon=other\n"));
-        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.Absolute.desktop"),
-                                     "[Desktop Entry]\nIcon = " + (dir + QStringLiteral("/absolute.png")).toUtf8() + "\n"));
-        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.None.desktop"), "[Desktop Entry]\nName=x\n"));
+        QVERIFY(
+            VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.Absolute.desktop"),
+                                 "[Desktop Entry]\nIcon = " + (dir + QStringLiteral("/absolute.png")).toUtf8() + "\n"));
+        QVERIFY(VarnoTest::writeFile(dir + QStringLiteral("/applications/org.a.None.desktop"),
+                                     "[Desktop Entry]\nName=x\n"));
         DesktopEntryIcons icons({dir}, QString());
         QVERIFY(icons.iconFor(QStringLiteral("org.a.Themed")));
         QCOMPARE(icons.iconFor(QStringLiteral("org.a.Absolute"))->size(), QSize(48, 48));
@@ -860,9 +871,12 @@ private Q_SLOTS:
         const QString variants = longName + QChar(0x9c) + QStringLiteral("Short");
         const int needed = int(std::ceil(QFontMetricsF(normal).horizontalAdvance(QStringLiteral("Kettle"))));
         const QList<std::pair<QString, int>> shown{
-            {QStringLiteral("Kettle"), needed},     {QStringLiteral("Kettle"), needed - 1},
-            {QStringLiteral("Kettle"), needed + 1}, {longName, 120},
-            {variants, 120},                        {variants, 2000},
+            {QStringLiteral("Kettle"), needed},
+            {QStringLiteral("Kettle"), needed - 1},
+            {QStringLiteral("Kettle"), needed + 1},
+            {longName, 120},
+            {variants, 120},
+            {variants, 2000},
             {QString(), 50},
         };
         ElidedLabel plain(normal, VarnoColor::textPrimary(), Qt::ElideRight);
@@ -874,8 +888,12 @@ private Q_SLOTS:
 
         // The size hint takes the same measure as the eliding: the text's
         // advance as QFontMetrics rounds it (a text of variants: its first).
-        const QStringList hinted{QStringLiteral("K"),       QStringLiteral("Kettle "), QStringLiteral("  Ink well"),
-                                 QStringLiteral("Ærø ﬁx"), variants,                  QString()};
+        const QStringList hinted{QStringLiteral("K"),
+                                 QStringLiteral("Kettle "),
+                                 QStringLiteral("  Ink well"),
+                                 QStringLiteral("Ærø ﬁx"),
+                                 variants,
+                                 QString()};
         for (const QFont &font : {normal, large}) {
             plain.setFont(font);
             for (const QString &text : hinted) {
@@ -936,9 +954,12 @@ private Q_SLOTS:
         AppModel model(fakes.services());
         // Two records with the same Update button and other status texts,
         // and one whose status wraps.
-        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
-        const AppRecord atRisk = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
-        const AppRecord wrapping = makeRecord(R"({"bundle_id":"org.line.a","app_name":"Line","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        const AppRecord outdated = makeRecord(
+            R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord atRisk = makeRecord(
+            R"({"bundle_id":"org.line.a","app_name":"Line","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
+        const AppRecord wrapping = makeRecord(
+            R"({"bundle_id":"org.line.a","app_name":"Line","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
         model.setApps({outdated});
         AppCardSimpleView card(&model, outdated, {});
         card.resize(300, 120);
@@ -980,9 +1001,12 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         FakeModelServices fakes;
         AppModel model(fakes.services());
-        const AppRecord current = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
-        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
-        const AppRecord wrapping = makeRecord(R"({"bundle_id":"org.room.a","app_name":"Room","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        const AppRecord current = makeRecord(
+            R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord outdated = makeRecord(
+            R"({"bundle_id":"org.room.a","app_name":"Room","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord wrapping = makeRecord(
+            R"({"bundle_id":"org.room.a","app_name":"Room","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
         model.setApps({current});
         QWidget host;
         host.resize(600, 400);
@@ -1035,9 +1059,12 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         FakeModelServices fakes;
         AppModel model(fakes.services());
-        const AppRecord current = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
-        const AppRecord outdated = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
-        const AppRecord atRisk = makeRecord(R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
+        const AppRecord current = makeRecord(
+            R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord outdated = makeRecord(
+            R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask"})");
+        const AppRecord atRisk = makeRecord(
+            R"({"bundle_id":"org.face.a","app_name":"Face","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","risk_tier":"high"})");
         model.setApps({current});
         using Scheme = Appearance::Scheme;
         struct Look {

@@ -47,8 +47,8 @@ private Q_SLOTS:
         QList<AppRecord> opened;
         QWidget host;
         host.resize(800, 400);
-        std::unique_ptr<ShelfCard> card(
-            makeShelfCard(&model, detailsMode, [&opened](const AppRecord &r) { opened.append(r); }, &host));
+        std::unique_ptr<ShelfCard> card(makeShelfCard(
+            &model, detailsMode, [&opened](const AppRecord &r) { opened.append(r); }, &host));
         QVERIFY(card);
         QVERIFY(card->bundleId().isEmpty());
 

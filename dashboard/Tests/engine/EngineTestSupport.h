@@ -22,6 +22,9 @@ using LogCapture = VarnoTest::LogCapture;
 // Copies the staged engine (the bundle's Contents/Resources/cli) into
 // ~/.varno, the way the app installs it at launch. Returns false when the
 // build has no engine staged.
-inline bool installStagedEngine() { return VarnoTest::installStagedEngine(); }
+inline bool installStagedEngine()
+{
+    return VarnoTest::installStagedEngine();
+}
 
 } // namespace EngineTest

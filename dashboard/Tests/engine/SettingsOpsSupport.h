@@ -11,7 +11,10 @@ namespace SettingsOpsTest {
 // Copies the staged engine (the bundle's Contents/Resources/cli) into
 // ~/.varno below the current HOME, as the app installs it. False when the
 // build has no staged engine.
-inline bool installStagedEngine() { return VarnoTest::installStagedEngine(); }
+inline bool installStagedEngine()
+{
+    return VarnoTest::installStagedEngine();
+}
 
 // Runs an engine command through the runner and returns its standard output
 // (fails the calling test through the thrown error when it fails).

@@ -228,9 +228,8 @@ private Q_SLOTS:
             return std::pair(QThread::currentThread(), inner);
         });
         QCOMPARE(nested.second, nested.first);
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, Async::blockOn(pool, []() -> int {
-            throw std::runtime_error("broken");
-        }));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 Async::blockOn(pool, []() -> int { throw std::runtime_error("broken"); }));
     }
 
     void namedWorkIsSeenOnItsThread()

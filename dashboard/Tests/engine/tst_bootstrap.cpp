@@ -4,11 +4,11 @@
 #include "EngineFixture.h"
 
 #include "engine/CLIBootstrap.h"
-#include "engine/EngineManifest.h"
 #include "engine/EngineGate.h"
-#include "engine/VARNOProcess.h"
+#include "engine/EngineManifest.h"
 #include "engine/ShellLauncher.h"
 #include "engine/VARNOError.h"
+#include "engine/VARNOProcess.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 
@@ -77,10 +77,12 @@ QByteArray setupEngine(const QByteArray &migrate, const QByteArray &selftest = "
     return QByteArray("import os, sys, time\n"
                       "cmd = sys.argv[-1]\n"
                       "open(os.path.join(os.environ['HOME'], 'ran-' + cmd), 'w').close()\n"
-                      "if cmd == 'migrate':\n") +
-        "    " + QByteArray(migrate).replace("\n", "\n    ").trimmed() + "\n"
-        "elif cmd == 'selftest':\n"
-        "    " + QByteArray(selftest).replace("\n", "\n    ").trimmed() + "\n";
+                      "if cmd == 'migrate':\n")
+        + "    " + QByteArray(migrate).replace("\n", "\n    ").trimmed()
+        + "\n"
+          "elif cmd == 'selftest':\n"
+          "    "
+        + QByteArray(selftest).replace("\n", "\n    ").trimmed() + "\n";
 }
 
 // Puts a compiled engine.cli in the engine's bytecode cache as an entry the
@@ -184,8 +186,8 @@ private Q_SLOTS:
         FakeBundle bundle;
         QVERIFY(copyTree(stagedEngine(), bundle.cli()));
         bundle.writeManifest();
-        const QString manifestDigest = QJsonDocument::fromJson(VarnoTest::readFile(
-                                                                   bundle.resources() + QStringLiteral("/cli-manifest.json")))
+        const QString manifestDigest = QJsonDocument::fromJson(
+                                           VarnoTest::readFile(bundle.resources() + QStringLiteral("/cli-manifest.json")))
                                            .object()
                                            .value(QLatin1String("files"))
                                            .toObject()
@@ -195,7 +197,8 @@ private Q_SLOTS:
         // A sound install from before, with a file of its own.
         QVERIFY(copyTree(stagedEngine(), VarnoPaths::engineDir()));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err"), "last scan"));
-        const QByteArray installedStream = VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/engine/stream.py"));
+        const QByteArray installedStream = VarnoTest::readFile(VarnoPaths::engineDir()
+                                                               + QStringLiteral("/engine/stream.py"));
         QByteArray changed = VarnoTest::readFile(bundle.cli() + QStringLiteral("/engine/stream.py"));
         changed[0] = changed[0] == '#' ? '"' : '#';
         bundle.writeEngineFile(QStringLiteral("engine/stream.py"), changed);
@@ -211,7 +214,8 @@ private Q_SLOTS:
         // Nothing ran after the check, and the previous install is as it was.
         QVERIFY(!QFile::exists(VarnoPaths::appSupportDir() + QStringLiteral("/varno.db")));
         QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/engine/stream.py")), installedStream);
-        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err")), QByteArray("last scan"));
+        QCOMPARE(VarnoTest::readFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err")),
+                 QByteArray("last scan"));
         QVERIFY(!QFile::exists(CLIBootstrap::stagingDir()));
 
         // The unverified engine runs no command: each fails with the check's own sentence.
@@ -370,19 +374,19 @@ private Q_SLOTS:
         QTest::addColumn<double>("deadline"); // a step that answers gets time to answer on a loaded machine
 
         const QByteArray mib(1048576, 'x');
-        QTest::newRow("selftest fails")
-            << QByteArray("pass") << QByteArray("sys.stderr.write('bad'); sys.exit(4)")
-            << int(CLIBootstrapError::Kind::selftestFailed) << 4 << QByteArray("bad") << 30.0;
-        QTest::newRow("3 MiB of stderr")
-            << QByteArray("os.write(2, b'x' * (3 * 1048576)); sys.exit(2)") << QByteArray("pass")
-            << int(CLIBootstrapError::Kind::migrationFailed) << 2 << mib + "\n[stderr truncated at 1 MB]" << 30.0;
+        QTest::newRow("selftest fails") << QByteArray("pass") << QByteArray("sys.stderr.write('bad'); sys.exit(4)")
+                                        << int(CLIBootstrapError::Kind::selftestFailed) << 4 << QByteArray("bad")
+                                        << 30.0;
+        QTest::newRow("3 MiB of stderr") << QByteArray("os.write(2, b'x' * (3 * 1048576)); sys.exit(2)")
+                                         << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 2
+                                         << mib + "\n[stderr truncated at 1 MB]" << 30.0;
         QTest::newRow("cap inside a character")
             << QByteArray("os.write(2, b'x' * 1048575 + b'\\xc3\\xa9' * 10); sys.exit(2)") << QByteArray("pass")
-            << int(CLIBootstrapError::Kind::migrationFailed) << 2
-            << mib.left(1048575) + "\n[stderr truncated at 1 MB]" << 30.0;
+            << int(CLIBootstrapError::Kind::migrationFailed) << 2 << mib.left(1048575) + "\n[stderr truncated at 1 MB]"
+            << 30.0;
         QTest::newRow("hangs past its deadline")
-            << QByteArray("time.sleep(60)") << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed)
-            << 15 << QByteArray() << 1.0;
+            << QByteArray("time.sleep(60)") << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 15
+            << QByteArray() << 1.0;
         QTest::newRow("stops cleanly when asked at its deadline")
             << QByteArray("import signal; signal.signal(signal.SIGTERM, lambda *a: sys.exit(0)); time.sleep(60)")
             << QByteArray("pass") << int(CLIBootstrapError::Kind::migrationFailed) << 15 << QByteArray() << 1.0;
@@ -432,9 +436,8 @@ private Q_SLOTS:
         QCOMPARE(error->exitCode(), 9);
         const QList<qint64> pids = VarnoTest::readPids(home.filePath(QStringLiteral("pids")));
         QCOMPARE(pids.size(), 2);
-        QVERIFY(VarnoTest::waitUntil([&pids] {
-            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
-        }, 5s));
+        QVERIFY(VarnoTest::waitUntil(
+            [&pids] { return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1)); }, 5s));
     }
 
     void noEngineToInstall_data()
@@ -494,8 +497,7 @@ private Q_SLOTS:
         QFuture<void> second = QtConcurrent::run([] { CLIBootstrap::bootstrapIfNeeded(); });
         first.waitForFinished();
         second.waitForFinished();
-        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("runs.log"))),
-                 QByteArray("begin\nend\nbegin\nend\n"));
+        QCOMPARE(VarnoTest::readFile(home.filePath(QStringLiteral("runs.log"))), QByteArray("begin\nend\nbegin\nend\n"));
     }
 
     // The engine's cached bytecode is trusted whenever its stored source

@@ -103,9 +103,9 @@ private Q_SLOTS:
 
         QTest::newRow("listApps, all") << Call([] { return names(VarnoTest::await(VARNOProcess::listApps(false))); })
                                        << two << QStringList{"list", "--json", "--all"} << "2 records: a,b";
-        QTest::newRow("listApps, empty array") << Call([] { return names(VarnoTest::await(VARNOProcess::listApps())); })
-                                               << QByteArray("[]\n") << QStringList{"list", "--json", "--all"}
-                                               << "0 records: ";
+        QTest::newRow("listApps, empty array")
+            << Call([] { return names(VarnoTest::await(VARNOProcess::listApps())); }) << QByteArray("[]\n")
+            << QStringList{"list", "--json", "--all"} << "0 records: ";
         QTest::newRow("listApps, outdated only")
             << Call([] { return names(VarnoTest::await(VARNOProcess::listApps(true))); }) << QByteArray("[]")
             << QStringList{"list", "--json"} << "0 records: ";
@@ -121,38 +121,32 @@ private Q_SLOTS:
                                          << QByteArray() << QStringList{"mode", id, "--on-quit"} << "ok";
         QTest::newRow("reinstall") << Call([id] { return done(VARNOProcess::reinstall(id)); }) << QByteArray()
                                    << QStringList{"reinstall", "--bundle-id", id} << "ok";
-        QTest::newRow("fix returns the text") << Call([id] { return VarnoTest::await(VARNOProcess::fix(id)); })
-                                              << QByteArray("Cleared NETWORK_TIMEOUT \xE2\x80\x94 retried.\n")
-                                              << QStringList{"fix", id}
-                                              << QStringLiteral("Cleared NETWORK_TIMEOUT \u2014 retried.\n");
+        QTest::newRow("fix returns the text")
+            << Call([id] { return VarnoTest::await(VARNOProcess::fix(id)); })
+            << QByteArray("Cleared NETWORK_TIMEOUT \xE2\x80\x94 retried.\n") << QStringList{"fix", id}
+            << QStringLiteral("Cleared NETWORK_TIMEOUT \u2014 retried.\n");
         QTest::newRow("fix that prints nothing") << Call([id] { return VarnoTest::await(VARNOProcess::fix(id)); })
                                                  << QByteArray() << QStringList{"fix", id} << QString();
-        QTest::newRow("fix that prints invalid UTF-8")
-            << Call([id] { return VarnoTest::await(VARNOProcess::fix(id)); }) << QByteArray("ok \xFF")
-            << QStringList{"fix", id} << QString();
-        QTest::newRow("updateApproved") << Call([id] { return done(VARNOProcess::updateApproved(id)); })
-                                        << QByteArray() << QStringList{"update", "--only", id, "--approved"} << "ok";
-        QTest::newRow("adopt dry run without a cask")
-            << Call([] {
-                   return QString::fromUtf8(VarnoTest::await(
-                       VARNOProcess::adoptDryRunJSON(QStringLiteral("Handmade Paint"), QString())));
-               })
-            << QByteArray("{\"match_found\":false}")
-            << QStringList{"adopt", "--dry-run", "--json", "Handmade Paint"} << "{\"match_found\":false}";
+        QTest::newRow("fix that prints invalid UTF-8") << Call([id] { return VarnoTest::await(VARNOProcess::fix(id)); })
+                                                       << QByteArray("ok \xFF") << QStringList{"fix", id} << QString();
+        QTest::newRow("updateApproved") << Call([id] { return done(VARNOProcess::updateApproved(id)); }) << QByteArray()
+                                        << QStringList{"update", "--only", id, "--approved"} << "ok";
+        QTest::newRow("adopt dry run without a cask") << Call([] {
+            return QString::fromUtf8(
+                VarnoTest::await(VARNOProcess::adoptDryRunJSON(QStringLiteral("Handmade Paint"), QString())));
+        }) << QByteArray("{\"match_found\":false}") << QStringList{"adopt", "--dry-run", "--json", "Handmade Paint"}
+                                                      << "{\"match_found\":false}";
         QTest::newRow("adopt dry run with a cask")
             << Call([] {
                    return QString::fromUtf8(VarnoTest::await(
                        VARNOProcess::adoptDryRunJSON(QStringLiteral("Roughcut"), QStringLiteral("roughcut"))));
                })
-            << QByteArray("not even JSON") << QStringList{"adopt", "--dry-run", "--json", "Roughcut", "--cask", "roughcut"}
-            << "not even JSON";
-        QTest::newRow("adopt approved, all options")
-            << Call([] {
-                   return done(VARNOProcess::adoptApproved(QStringLiteral("Roughcut"), QStringLiteral("roughcut"),
-                                                           true));
-               })
-            << QByteArray() << QStringList{"adopt", "--approved", "Roughcut", "--cask", "roughcut", "--allow-unsigned"}
-            << "ok";
+            << QByteArray("not even JSON")
+            << QStringList{"adopt", "--dry-run", "--json", "Roughcut", "--cask", "roughcut"} << "not even JSON";
+        QTest::newRow("adopt approved, all options") << Call([] {
+            return done(VARNOProcess::adoptApproved(QStringLiteral("Roughcut"), QStringLiteral("roughcut"), true));
+        }) << QByteArray() << QStringList{"adopt", "--approved", "Roughcut", "--cask", "roughcut", "--allow-unsigned"}
+                                                     << "ok";
         QTest::newRow("adopt approved, bare")
             << Call([] { return done(VARNOProcess::adoptApproved(QStringLiteral("Roughcut"), std::nullopt, false)); })
             << QByteArray() << QStringList{"adopt", "--approved", "Roughcut"} << "ok";
@@ -160,15 +154,12 @@ private Q_SLOTS:
                                    << QStringList{"remove", "--bundle-id", id, "--yes"} << "ok";
         QTest::newRow("provenance of everything")
             << Call([] { return QString::number(VarnoTest::await(VARNOProcess::provenance()).size()); })
-            << QByteArray("[{\"bundle_id\":\"a\"},{\"bundle_id\":\"b\"}]") << QStringList{"provenance", "--json"}
-            << "2";
+            << QByteArray("[{\"bundle_id\":\"a\"},{\"bundle_id\":\"b\"}]") << QStringList{"provenance", "--json"} << "2";
         QTest::newRow("provenance with an empty id")
             << Call([] { return QString::number(VarnoTest::await(VARNOProcess::provenance(QString())).size()); })
             << QByteArray("[]") << QStringList{"provenance", "--json", "--bundle-id", ""} << "0";
         QTest::newRow("provenance of one app")
-            << Call([id] {
-                   return VarnoTest::await(VARNOProcess::provenance(id)).value(0).id();
-               })
+            << Call([id] { return VarnoTest::await(VARNOProcess::provenance(id)).value(0).id(); })
             << QByteArray("[{\"bundle_id\":\"org.sim.tallybook\",\"timestamp\":\"2026-01-01T00:00:00Z\"}]")
             << QStringList{"provenance", "--json", "--bundle-id", id} << "org.sim.tallybook-2026-01-01T00:00:00Z";
         QTest::newRow("backupStatus") << Call([id] {
@@ -208,21 +199,22 @@ private Q_SLOTS:
         const Call history([] { return QString::number(VarnoTest::await(VARNOProcess::provenance()).size()); });
         const Call backup([] { return QString::number(VarnoTest::await(VARNOProcess::backupStatus("a")).available); });
 
-        QTest::newRow("a progress line before the list") << list << QByteArray("Scanning\xE2\x80\xA6\n[]\n")
-                                                         << QStringLiteral("Scanning\u2026\n[]\n");
+        QTest::newRow("a progress line before the list")
+            << list << QByteArray("Scanning\xE2\x80\xA6\n[]\n") << QStringLiteral("Scanning\u2026\n[]\n");
         QTest::newRow("only the first 200 bytes") << list << QByteArray(300, 'x') << QString(200, QLatin1Char('x'));
         QTest::newRow("a cut inside a character keeps what came before")
             << list << QByteArray(199, 'y') + "\xC3\xA9 more" << QString(199, QLatin1Char('y'));
         QTest::newRow("invalid bytes show as replacement characters")
             << list << QByteArray("\xFF[]\xC3") << QStringLiteral("\uFFFD[]\uFFFD");
         QTest::newRow("invalid bytes and a cut inside a character")
-            << list << QByteArray("\xFE") + QByteArray(198, 'y') + "\xC3\xA9" << QStringLiteral("\uFFFD") + QString(198, QLatin1Char('y'));
+            << list << QByteArray("\xFE") + QByteArray(198, 'y') + "\xC3\xA9"
+            << QStringLiteral("\uFFFD") + QString(198, QLatin1Char('y'));
         QTest::newRow("one bad record fails the list")
             << list << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\"},{\"bundle_id\":\"b\"}]")
             << QStringLiteral("[{\"bundle_id\":\"a\",\"app_name\":\"A\"},{\"bundle_id\":\"b\"}]");
         QTest::newRow("empty output") << list << QByteArray() << QString();
-        QTest::newRow("seal without verified_path") << seal << QByteArray("{\"green_seal\":true}")
-                                                    << QStringLiteral("{\"green_seal\":true}");
+        QTest::newRow("seal without verified_path")
+            << seal << QByteArray("{\"green_seal\":true}") << QStringLiteral("{\"green_seal\":true}");
         QTest::newRow("provenance entry without a bundle id") << history << QByteArray("[{}]") << QStringLiteral("[{}]");
         QTest::newRow("backup as an array") << backup << QByteArray("[]") << QStringLiteral("[]");
     }
@@ -242,9 +234,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("work");
         QTest::newRow("library list") << Call([] { return names(VarnoTest::await(VARNOProcess::listApps())); })
                                       << QStringLiteral("decode list");
-        QTest::newRow("provenance")
-            << Call([] { return QString::number(VarnoTest::await(VARNOProcess::provenance()).size()); })
-            << QStringLiteral("decode provenance");
+        QTest::newRow("provenance") << Call([] {
+            return QString::number(VarnoTest::await(VARNOProcess::provenance()).size());
+        }) << QStringLiteral("decode provenance");
     }
 
     void answersAreDecodedOffTheGuiThread()
@@ -286,19 +278,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("value");
         QTest::newRow("bundle id") << Call([] { return done(VARNOProcess::restore(QStringLiteral("--all"))); })
                                    << QStringLiteral("--all");
-        QTest::newRow("seal") << Call([] { return QString::number(VarnoTest::await(VARNOProcess::trustSeal("-x")).green_seal); })
-                              << QStringLiteral("-x");
+        QTest::newRow("seal") << Call([] {
+            return QString::number(VarnoTest::await(VARNOProcess::trustSeal("-x")).green_seal);
+        }) << QStringLiteral("-x");
         QTest::newRow("fix") << Call([] { return VarnoTest::await(VARNOProcess::fix(QStringLiteral("-h"))); })
                              << QStringLiteral("-h");
-        QTest::newRow("provenance") << Call([] { return QString::number(VarnoTest::await(VARNOProcess::provenance(QStringLiteral("-q"))).size()); })
-                                    << QStringLiteral("-q");
-        QTest::newRow("app name") << Call([] { return done(VARNOProcess::adoptApproved(QStringLiteral("--undo"), std::nullopt, false)); })
-                                  << QStringLiteral("--undo");
-        QTest::newRow("cask token")
-            << Call([] { return QString::fromUtf8(VarnoTest::await(VARNOProcess::adoptDryRunJSON(QStringLiteral("Roughcut"), QStringLiteral("-c")))); })
-            << QStringLiteral("-c");
-        QTest::newRow("update mode") << Call([] { return done(VARNOProcess::setUpdateMode(QStringLiteral("a"), QStringLiteral("--on-quit"))); })
-                                     << QStringLiteral("--on-quit");
+        QTest::newRow("provenance") << Call([] {
+            return QString::number(VarnoTest::await(VARNOProcess::provenance(QStringLiteral("-q"))).size());
+        }) << QStringLiteral("-q");
+        QTest::newRow("app name") << Call([] {
+            return done(VARNOProcess::adoptApproved(QStringLiteral("--undo"), std::nullopt, false));
+        }) << QStringLiteral("--undo");
+        QTest::newRow("cask token") << Call([] {
+            return QString::fromUtf8(
+                VarnoTest::await(VARNOProcess::adoptDryRunJSON(QStringLiteral("Roughcut"), QStringLiteral("-c"))));
+        }) << QStringLiteral("-c");
+        QTest::newRow("update mode") << Call([] {
+            return done(VARNOProcess::setUpdateMode(QStringLiteral("a"), QStringLiteral("--on-quit")));
+        }) << QStringLiteral("--on-quit");
     }
 
     void optionLikeValuesNeverReachTheEngine()

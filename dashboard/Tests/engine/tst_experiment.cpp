@@ -46,7 +46,8 @@ private Q_SLOTS:
         QVERIFY(m_finished.isEmpty());
         QVERIFY(VarnoTest::waitUntil([this] { return m_finished.size() == 2; }));
 
-        const QString events = QString::fromUtf8(SettingsOpsTest::runEngine({QStringLiteral("sim"), QStringLiteral("events")}));
+        const QString events = QString::fromUtf8(
+            SettingsOpsTest::runEngine({QStringLiteral("sim"), QStringLiteral("events")}));
         QVERIFY2(events.contains(QStringLiteral("\trestore_used\n")), qPrintable(events));
         QVERIFY2(events.contains(QStringLiteral("\trestore_available\n")), qPrintable(events));
         const QList<QStringList> journal = SettingsOpsTest::journal();

@@ -27,7 +27,7 @@ namespace {
 int bindUnixSocket(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address {};
+    sockaddr_un address{};
     if (name.size() >= qsizetype(sizeof(address.sun_path)))
         return -1;
     address.sun_family = AF_UNIX;
@@ -73,9 +73,10 @@ private Q_SLOTS:
         VarnoTest::FakeTools tools;
         // python3.14 is too old by its own account; python3.13 is taken.
         tools.write(QStringLiteral("python3.14"), "#!/bin/sh\ncase \"$1\" in -c) exit 1;; esac\necho wrong\n");
-        tools.write(QStringLiteral("python3.13"), "#!/bin/sh\n"
-                                                  "case \"$1\" in -c) exit 0;; esac\n"
-                                                  "printf '%s|' \"$@\"\n");
+        tools.write(QStringLiteral("python3.13"),
+                    "#!/bin/sh\n"
+                    "case \"$1\" in -c) exit 0;; esac\n"
+                    "printf '%s|' \"$@\"\n");
         const QString launcher = tools.filePath(QStringLiteral("varno"));
         QVERIFY(VarnoTest::writeFile(launcher, ShellLauncher::launcherContent()));
         QFile::setPermissions(launcher, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -155,8 +156,7 @@ private Q_SLOTS:
         // A new ~/.bash_profile would hide ~/.profile from a login bash.
         const QStringList bashFiles{QStringLiteral(".bashrc"), QStringLiteral(".bash_profile"),
                                     QStringLiteral(".bash_login"), QStringLiteral(".profile")};
-        QTest::newRow("bash, no files") << QByteArray("/bin/bash") << bashFiles
-                                        << QList<QByteArray>{"-", "-", "-", "-"}
+        QTest::newRow("bash, no files") << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", "-", "-", "-"}
                                         << QList<QByteArray>{block, "-", "-", block};
         QTest::newRow("bash, .profile of the user")
             << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", "-", "-", "umask 077\n"}
@@ -167,22 +167,20 @@ private Q_SLOTS:
         QTest::newRow("bash, .bash_login of the user")
             << QByteArray("/bin/bash") << bashFiles << QList<QByteArray>{"-", "-", "set -o vi\n", "-"}
             << QList<QByteArray>{block, "-", "set -o vi\n" + block, "-"};
-        QTest::newRow("fish goes to .profile") << QByteArray("/usr/local/bin/fish")
-                                               << QStringList{QStringLiteral(".profile"), QStringLiteral(".zshrc")}
-                                               << QList<QByteArray>{"-", "-"} << QList<QByteArray>{block, "-"};
+        QTest::newRow("fish goes to .profile")
+            << QByteArray("/usr/local/bin/fish") << QStringList{QStringLiteral(".profile"), QStringLiteral(".zshrc")}
+            << QList<QByteArray>{"-", "-"} << QList<QByteArray>{block, "-"};
         QTest::newRow("unset SHELL is zsh") << QByteArray() << QStringList{QStringLiteral(".zshrc")}
                                             << QList<QByteArray>{"-"} << QList<QByteArray>{block};
-        QTest::newRow("zsh line already there")
-            << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")}
-            << QList<QByteArray>{"export PATH=$HOME/.local/bin:$PATH\n"}
-            << QList<QByteArray>{"export PATH=$HOME/.local/bin:$PATH\n"};
-        QTest::newRow("zsh line only commented")
-            << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")}
-            << QList<QByteArray>{"# export PATH=$HOME/.local/bin:$PATH\n"}
-            << QList<QByteArray>{"# export PATH=$HOME/.local/bin:$PATH\n" + block};
-        QTest::newRow("no final line feed") << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")}
-                                            << QList<QByteArray>{"alias g=git"}
-                                            << QList<QByteArray>{"alias g=git" + block};
+        QTest::newRow("zsh line already there") << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")}
+                                                << QList<QByteArray>{"export PATH=$HOME/.local/bin:$PATH\n"}
+                                                << QList<QByteArray>{"export PATH=$HOME/.local/bin:$PATH\n"};
+        QTest::newRow("zsh line only commented") << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")}
+                                                 << QList<QByteArray>{"# export PATH=$HOME/.local/bin:$PATH\n"}
+                                                 << QList<QByteArray>{"# export PATH=$HOME/.local/bin:$PATH\n" + block};
+        QTest::newRow("no final line feed")
+            << QByteArray("/bin/zsh") << QStringList{QStringLiteral(".zshrc")} << QList<QByteArray>{"alias g=git"}
+            << QList<QByteArray>{"alias g=git" + block};
         QTest::newRow("bash, one file has it")
             << QByteArray("/bin/bash") << bashFiles
             << QList<QByteArray>{"PATH=\"$HOME/.local/bin:$PATH\"\n", "-", "-", "-"}

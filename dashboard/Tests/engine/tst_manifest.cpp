@@ -49,8 +49,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
 
         const auto files = [](const QString &body) { return QStringLiteral("{\"files\":{%1}}").arg(body).toUtf8(); };
-        QTest::newRow("all match") << files(QStringLiteral("\"varno.py\":\"%1\",\"engine/store.py\":\"%2\"")
-                                                .arg(engine, module))
+        QTest::newRow("all match") << files(
+            QStringLiteral("\"varno.py\":\"%1\",\"engine/store.py\":\"%2\"").arg(engine, module))
                                    << QStringLiteral("ok");
         QTest::newRow("upper-case digest matches")
             << files(QStringLiteral("\"varno.py\":\"%1\"").arg(engine.toUpper())) << QStringLiteral("ok");
@@ -66,11 +66,10 @@ private Q_SLOTS:
         QTest::newRow("array") << QByteArray("[]") << QStringLiteral("(manifest)|(valid files entry)|");
         QTest::newRow("no files member") << QByteArray("{\"other\":{}}")
                                          << QStringLiteral("(manifest)|(valid files entry)|");
-        QTest::newRow("files not an object") << QByteArray("{\"files\":[]}")
-                                             << QStringLiteral("(manifest)|(valid files entry)|");
-        QTest::newRow("a number among good entries")
-            << files(QStringLiteral("\"varno.py\":\"%1\",\"n\":5").arg(engine))
-            << QStringLiteral("(manifest)|(valid files entry)|");
+        QTest::newRow("files not an object")
+            << QByteArray("{\"files\":[]}") << QStringLiteral("(manifest)|(valid files entry)|");
+        QTest::newRow("a number among good entries") << files(QStringLiteral("\"varno.py\":\"%1\",\"n\":5").arg(engine))
+                                                     << QStringLiteral("(manifest)|(valid files entry)|");
         // Every listed path names a file inside the install folder.
         for (const char *path : {"../varno.py", "engine/../../varno.py", "/etc/hostname", "", "./varno.py",
                                  "engine//store.py", "engine/", "engine/.", "a\\u0000b"}) {
@@ -122,8 +121,8 @@ private Q_SLOTS:
             QSKIP("this build stages no engine");
         const QString manifest = resources + QStringLiteral("/cli-manifest.json");
         QCOMPARE(outcome(manifest, cli), QStringLiteral("ok"));
-        const QJsonObject files = QJsonDocument::fromJson(VarnoTest::readFile(manifest)).object()
-                                      .value(QLatin1String("files")).toObject();
+        const QJsonObject files =
+            QJsonDocument::fromJson(VarnoTest::readFile(manifest)).object().value(QLatin1String("files")).toObject();
         QVERIFY(files.contains(QLatin1String("varno.py")));
         QVERIFY(files.contains(QLatin1String(".cli_version")));
     }

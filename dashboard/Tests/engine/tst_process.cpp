@@ -72,17 +72,18 @@ QByteArray stubbornEngine(bool saysReady)
 // A process just killed may take a moment to be gone.
 bool stubbornEngineIsGone(const QList<qint64> &pids)
 {
-    return VarnoTest::waitUntil([&pids] {
-        for (const qint64 pid : pids) {
-            if (VarnoTest::processIsAlive(pid))
-                return false;
-        }
-        return true;
-    }, 5s);
+    return VarnoTest::waitUntil(
+        [&pids] {
+            for (const qint64 pid : pids) {
+                if (VarnoTest::processIsAlive(pid))
+                    return false;
+            }
+            return true;
+        },
+        5s);
 }
 
-QByteArray runOk(const QStringList &arguments, double timeout = 120,
-                 std::shared_ptr<VARNOCancellationToken> token = {},
+QByteArray runOk(const QStringList &arguments, double timeout = 120, std::shared_ptr<VARNOCancellationToken> token = {},
                  std::optional<QByteArray> stdinData = std::nullopt)
 {
     return VarnoTest::await(VARNOProcess::run(arguments, timeout, std::move(token), std::move(stdinData)));
@@ -134,8 +135,8 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QString>>("expected");
         QTest::newRow("no PATH: the default path with all three in front")
             << std::optional<QString>()
-            << std::optional<QString>(QStringLiteral(
-                   "/opt/homebrew/bin:/opt/homebrew/sbin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+            << std::optional<QString>(
+                   QStringLiteral("/opt/homebrew/bin:/opt/homebrew/sbin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
         QTest::newRow("plain system path")
             << std::optional<QString>(QStringLiteral("/usr/bin:/bin"))
             << std::optional<QString>(QStringLiteral("/opt/homebrew/bin:/opt/homebrew/sbin:/usr/local/bin:/usr/bin:/bin"));
@@ -148,9 +149,8 @@ private Q_SLOTS:
         QTest::newRow("only the missing ones, in their order")
             << std::optional<QString>(QStringLiteral("/opt/homebrew/bin:/usr/bin"))
             << std::optional<QString>(QStringLiteral("/opt/homebrew/sbin:/usr/local/bin:/opt/homebrew/bin:/usr/bin"));
-        QTest::newRow("empty PATH")
-            << std::optional<QString>(QString())
-            << std::optional<QString>(QStringLiteral("/opt/homebrew/bin:/opt/homebrew/sbin:/usr/local/bin:"));
+        QTest::newRow("empty PATH") << std::optional<QString>(
+            QString()) << std::optional<QString>(QStringLiteral("/opt/homebrew/bin:/opt/homebrew/sbin:/usr/local/bin:"));
     }
 
     void searchPathRule()
@@ -197,8 +197,9 @@ private Q_SLOTS:
         QVERIFY(script);
         QCOMPARE(script->kind(), VARNOError::Kind::scriptNotFound);
         QCOMPARE(script->path(), VarnoPaths::engineScript());
-        QCOMPARE(script->errorDescription(), QStringLiteral("varno.py not found at ") + VarnoPaths::engineScript()
-                                                 + QStringLiteral(". Run install.sh to set up VARNO."));
+        QCOMPARE(script->errorDescription(),
+                 QStringLiteral("varno.py not found at ") + VarnoPaths::engineScript()
+                     + QStringLiteral(". Run install.sh to set up VARNO."));
     }
 
     void interpreterThatCannotStartIsALaunchError()
@@ -383,7 +384,8 @@ private Q_SLOTS:
         const QByteArray out = runOk({QStringLiteral("list"), QStringLiteral("--json")});
         QCOMPARE(out.size(), VARNOProcess::outputCap);
         QCOMPARE(out.count('a'), VARNOProcess::outputCap);
-        QCOMPARE(log.count(QStringLiteral("subprocess stdout truncated at 10485760 bytes (args=[\"list\", \"--json\"])")), 1);
+        QCOMPARE(log.count(QStringLiteral("subprocess stdout truncated at 10485760 bytes (args=[\"list\", \"--json\"])")),
+                 1);
         QCOMPARE(log.countStartingWith(QStringLiteral("subprocess stderr truncated")), 0);
     }
 
@@ -512,8 +514,9 @@ private Q_SLOTS:
         auto token = VARNOCancellationToken::create();
         token->cancel();
         EngineTest::LogCapture log;
-        const auto error = runExpectingError<VARNOError>(
-            {QStringLiteral("update"), QStringLiteral("--only"), QStringLiteral("a.b")}, 300, token);
+        const auto error = runExpectingError<VARNOError>({QStringLiteral("update"), QStringLiteral("--only"),
+                                                          QStringLiteral("a.b")},
+                                                         300, token);
         QVERIFY(error);
         QCOMPARE(error->code(), 15);
         QCOMPARE(log.count(QStringLiteral("subprocess cancelled, terminating")), 1);
@@ -824,15 +827,16 @@ private Q_SLOTS:
         QTest::newRow("shorter than the limit") << QByteArray("[1,2]") << 200 << QStringLiteral("[1,2]");
         QTest::newRow("ascii cut") << QByteArray("abcdef") << 3 << QStringLiteral("abc");
         QTest::newRow("cut inside a two-byte character") << QByteArray("ab\xC3\xA9") << 3 << QStringLiteral("ab");
-        QTest::newRow("cut inside a three-byte character")
-            << QByteArray("a\xE2\x80\xA6z") << 3 << QStringLiteral("a");
-        QTest::newRow("cut inside a four-byte character")
-            << QByteArray("a\xF0\x9F\x98\x80z") << 4 << QStringLiteral("a");
-        QTest::newRow("cut right after a character") << QByteArray("a\xE2\x80\xA6z") << 4
-                                                     << QStringLiteral("a\u2026");
-        QTest::newRow("invalid before the cut stays empty") << QByteArray("a\xFF" "bcd") << 3 << QString();
+        QTest::newRow("cut inside a three-byte character") << QByteArray("a\xE2\x80\xA6z") << 3 << QStringLiteral("a");
+        QTest::newRow("cut inside a four-byte character") << QByteArray("a\xF0\x9F\x98\x80z") << 4 << QStringLiteral("a");
+        QTest::newRow("cut right after a character") << QByteArray("a\xE2\x80\xA6z") << 4 << QStringLiteral("a\u2026");
+        QTest::newRow("invalid before the cut stays empty") << QByteArray("a\xFF"
+                                                                          "bcd")
+                                                            << 3 << QString();
         QTest::newRow("invalid without a cut") << QByteArray("\xC3") << 200 << QString();
-        QTest::newRow("a stray continuation byte") << QByteArray("ab\x80" "cd") << 200 << QString();
+        QTest::newRow("a stray continuation byte") << QByteArray("ab\x80"
+                                                                 "cd")
+                                                   << 200 << QString();
         QTest::newRow("overlong encoding is invalid") << QByteArray("\xC0\xAF") << 200 << QString();
     }
 

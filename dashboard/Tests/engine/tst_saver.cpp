@@ -110,7 +110,8 @@ private Q_SLOTS:
         m_engine->releaseSend();
         for (int i = 0; i < 10 && m_saver->isDraining(); ++i) {
             m_pauses->releaseNext();
-            QVERIFY(VarnoTest::waitUntil([this] { return !m_saver->isDraining() || m_pauses->started > m_pauses->released; }));
+            QVERIFY(VarnoTest::waitUntil(
+                [this] { return !m_saver->isDraining() || m_pauses->started > m_pauses->released; }));
         }
         QVERIFY(!m_saver->isDraining());
         m_saver.reset();
@@ -148,7 +149,8 @@ private Q_SLOTS:
         m_saver->requestSave(workbench(true, {QStringLiteral("/c"), QStringLiteral("/a")}));
         QCOMPARE(m_saver->pending(), std::optional(workbench(true, {QStringLiteral("/c"), QStringLiteral("/a")})));
         QVERIFY(VarnoTest::waitUntil([this] { return !m_saver->isDraining(); }));
-        QCOMPARE(m_engine->sent, QList<DeveloperWorkbenchState>({workbench(true, {QStringLiteral("/c"), QStringLiteral("/a")})}));
+        QCOMPARE(m_engine->sent,
+                 QList<DeveloperWorkbenchState>({workbench(true, {QStringLiteral("/c"), QStringLiteral("/a")})}));
         QCOMPARE(m_saver->lastSaved(), std::optional(workbench(true, {QStringLiteral("/a"), QStringLiteral("/c")})));
     }
 
@@ -171,7 +173,8 @@ private Q_SLOTS:
         m_pauses->releaseNext();
         QVERIFY(VarnoTest::waitUntil([this] { return !m_saver->isDraining(); }));
 
-        QCOMPARE(m_engine->sent, QList<DeveloperWorkbenchState>({workbench(true, {QStringLiteral("/3"), QStringLiteral("/3")})}));
+        QCOMPARE(m_engine->sent,
+                 QList<DeveloperWorkbenchState>({workbench(true, {QStringLiteral("/3"), QStringLiteral("/3")})}));
         QCOMPARE(m_pauses->durations, QList<std::chrono::nanoseconds>({300ms, 300ms, 300ms}));
         QCOMPARE(m_saver->inFlight(), std::nullopt);
     }
@@ -198,8 +201,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("expectedSends");
 
         QTest::newRow("a different state is sent after its own pause") << workbench(false) << 2;
-        QTest::newRow("the state just saved is dropped")
-            << workbench(true, {QStringLiteral("/x"), QString()}) << 1;
+        QTest::newRow("the state just saved is dropped") << workbench(true, {QStringLiteral("/x"), QString()}) << 1;
     }
 
     void requestDuringASend()
@@ -287,8 +289,9 @@ private Q_SLOTS:
         m_engine->failuresLeft = 1;
         m_saver->requestSave(workbench(true));
         VarnoTest::await(m_saver->flush());
-        QCOMPARE(m_failures, QStringList({QStringLiteral("Couldn't save Developer Workbench settings: ")
-                                          + VARNOError::processFailure(1, QStringLiteral("dev set broke")).errorDescription()}));
+        QCOMPARE(m_failures,
+                 QStringList({QStringLiteral("Couldn't save Developer Workbench settings: ")
+                              + VARNOError::processFailure(1, QStringLiteral("dev set broke")).errorDescription()}));
         QCOMPARE(m_engine->sent.size(), 1);
         QCOMPARE(m_saver->lastSaved(), std::optional(workbench(false)));
 

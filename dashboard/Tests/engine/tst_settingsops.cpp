@@ -2,10 +2,10 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "engine/VARNOError.h"
 #include "engine/EngineSettingsCommands.h"
-#include "records/RecordCodingError.h"
+#include "engine/VARNOError.h"
 #include "engine/WorkbenchSaver.h"
+#include "records/RecordCodingError.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -106,7 +106,8 @@ private Q_SLOTS:
 
     void retentionWithWrongType()
     {
-        SettingsOpsTest::setKnob("{\"command\":\"retention set\",\"stdout\":\"{\\\"policy\\\":{\\\"keep_per_app\\\":\\\"3\\\"}}\"}");
+        SettingsOpsTest::setKnob(
+            "{\"command\":\"retention set\",\"stdout\":\"{\\\"policy\\\":{\\\"keep_per_app\\\":\\\"3\\\"}}\"}");
         const auto set = failureOf<RecordDecodingError>(EngineSettingsCommands::retentionSet(words("--keep 3 --days 30")));
         QVERIFY(set);
         QCOMPARE(set->codingPath(), QStringLiteral("policy.keep_per_app"));
@@ -156,20 +157,19 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<bool>>("expected");
 
         QTest::newRow("yes") << QStringLiteral("Telemetry opt-in: yes\n") << std::optional(true);
-        QTest::newRow("no with blanks around")
-            << QStringLiteral("  Telemetry opt-in: no \t\n") << std::optional(false);
+        QTest::newRow("no with blanks around") << QStringLiteral("  Telemetry opt-in: no \t\n") << std::optional(false);
         QTest::newRow("upper-case YES") << QStringLiteral("Telemetry opt-in: YES") << std::optional<bool>();
         QTest::newRow("second line") << QStringLiteral("Engine 1.0\nTelemetry opt-in: yes") << std::optional(true);
-        QTest::newRow("first answer wins") << QStringLiteral("Telemetry opt-in: no\nTelemetry opt-in: yes")
-                                           << std::optional(false);
-        QTest::newRow("unanswered line skipped") << QStringLiteral("Telemetry opt-in: maybe\r\nTelemetry opt-in: yes")
-                                                 << std::optional(true);
+        QTest::newRow("first answer wins")
+            << QStringLiteral("Telemetry opt-in: no\nTelemetry opt-in: yes") << std::optional(false);
+        QTest::newRow("unanswered line skipped")
+            << QStringLiteral("Telemetry opt-in: maybe\r\nTelemetry opt-in: yes") << std::optional(true);
         QTest::newRow("line separator") << QStringLiteral("x\u2028Telemetry opt-in: yes\u2029y") << std::optional(true);
-        QTest::newRow("next line and form feed") << QStringLiteral("a\u0085b\fTelemetry opt-in: no\vc")
-                                                 << std::optional(false);
+        QTest::newRow("next line and form feed")
+            << QStringLiteral("a\u0085b\fTelemetry opt-in: no\vc") << std::optional(false);
         QTest::newRow("carriage return only") << QStringLiteral("a\rTelemetry opt-in: yes") << std::optional(true);
-        QTest::newRow("prefix must start the line") << QStringLiteral("Note: Telemetry opt-in: yes")
-                                                    << std::optional<bool>();
+        QTest::newRow("prefix must start the line")
+            << QStringLiteral("Note: Telemetry opt-in: yes") << std::optional<bool>();
         QTest::newRow("prefix is case-sensitive") << QStringLiteral("telemetry opt-in: yes") << std::optional<bool>();
         QTest::newRow("empty") << QString() << std::optional<bool>();
     }

@@ -19,8 +19,8 @@
 #include <QMutex>
 #include <QScopeGuard>
 #include <QSet>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <stdexcept>
 #include <thread>
@@ -83,8 +83,9 @@ private Q_SLOTS:
 
         // The app that asks before updating is skipped with its incident code.
         const auto doneEvents = run.all<E::AppDone>();
-        const auto pebble = std::find_if(doneEvents.cbegin(), doneEvents.cend(),
-                                         [](const E::AppDone &d) { return d.bundleId == QLatin1String("org.sim.pebblenote"); });
+        const auto pebble = std::find_if(doneEvents.cbegin(), doneEvents.cend(), [](const E::AppDone &d) {
+            return d.bundleId == QLatin1String("org.sim.pebblenote");
+        });
         QVERIFY(pebble != doneEvents.cend());
         QVERIFY(pebble->skipped);
         QCOMPARE(pebble->errorCode, QStringLiteral("UPDATE_MODE_ASK_HEADLESS"));
@@ -214,20 +215,21 @@ private Q_SLOTS:
         setKnobs("{\"rules\": [{\"command\": \"update\", \"noise\": true}]}");
         const StreamRun run = runStream({QStringLiteral("org.sim.tallybook")});
         QVERIFY2(!run.error, run.error ? run.error->what() : "");
-        QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("appStart"),
-                                           QStringLiteral("appStart"), QStringLiteral("appStart"),
-                                           QStringLiteral("appStart"), QStringLiteral("appDone"),
-                                           QStringLiteral("queueDone")}));
+        QCOMPARE(run.kinds(),
+                 (QStringList{QStringLiteral("queueStart"), QStringLiteral("appStart"), QStringLiteral("appStart"),
+                              QStringLiteral("appStart"), QStringLiteral("appStart"), QStringLiteral("appDone"),
+                              QStringLiteral("queueDone")}));
         const QByteArray log = updateLog();
-        for (const QByteArray &line :
-             {QByteArray("] Resolving mirrors (this line is plain text)\n"), QByteArray("] [1,2,3]\n"),
-              QByteArray("] \"just a string\"\n"), QByteArray("] {\"event\":\"queue_warming\",\"detail\":\"unknown event\"}\n"),
-              QByteArray("] {\"event\":\"Queue_Paused\"}\n"), QByteArray("] {\"event\":\"app_start\",\"status\":\"fetching\"}\n"),
-              QByteArray("] {\"event\":\"app_start\",\"bundle_id\":\n"),
-              // the unterminated last line is text even though it is an event
-              QByteArray("] {\"event\":\"queue_resumed\"}\n"),
-              // bytes that are not UTF-8 are logged, not dropped
-              QByteArray(" not UTF-8 ")}) {
+        for (const QByteArray &line : {QByteArray("] Resolving mirrors (this line is plain text)\n"),
+                                       QByteArray("] [1,2,3]\n"), QByteArray("] \"just a string\"\n"),
+                                       QByteArray("] {\"event\":\"queue_warming\",\"detail\":\"unknown event\"}\n"),
+                                       QByteArray("] {\"event\":\"Queue_Paused\"}\n"),
+                                       QByteArray("] {\"event\":\"app_start\",\"status\":\"fetching\"}\n"),
+                                       QByteArray("] {\"event\":\"app_start\",\"bundle_id\":\n"),
+                                       // the unterminated last line is text even though it is an event
+                                       QByteArray("] {\"event\":\"queue_resumed\"}\n"),
+                                       // bytes that are not UTF-8 are logged, not dropped
+                                       QByteArray(" not UTF-8 ")}) {
             QVERIFY2(log.contains(line), line.constData());
         }
         QCOMPARE(log.count("\"event\":\"app_start\",\"bundle_id\":\"org.sim"), 0);
@@ -303,14 +305,13 @@ private Q_SLOTS:
         // Each write ends inside a multi-byte character; the engine pauses
         // between them so that they arrive as separate reads.
         VarnoTest::TempHome home;
-        writeFakeEngine(recordingEngine(
-            "err(b'{\"event\":\"app_start\",\"bundle_id\":\"caf\\xc3')\n"
-            "time.sleep(0.3)\n"
-            "err(b'\\xa9\",\"status\":\"v\\xe2\\x80')\n"
-            "time.sleep(0.3)\n"
-            "err(b'\\xa6\"}\\nd\\xc3')\n"
-            "time.sleep(0.3)\n"
-            "err(b'\\xa9j\\xc3\\xa0 vu\\n')\n"));
+        writeFakeEngine(recordingEngine("err(b'{\"event\":\"app_start\",\"bundle_id\":\"caf\\xc3')\n"
+                                        "time.sleep(0.3)\n"
+                                        "err(b'\\xa9\",\"status\":\"v\\xe2\\x80')\n"
+                                        "time.sleep(0.3)\n"
+                                        "err(b'\\xa6\"}\\nd\\xc3')\n"
+                                        "time.sleep(0.3)\n"
+                                        "err(b'\\xa9j\\xc3\\xa0 vu\\n')\n"));
         const StreamRun run = runStream({});
         QVERIFY(!run.error);
         QCOMPARE(run.events.size(), 1);
@@ -359,9 +360,8 @@ private Q_SLOTS:
             << QByteArray("err(b'  first  \\n{\"event\":\"queue_paused\"}\\n\\n second\\n')\nsys.exit(6)\n") << 6
             << QStringLiteral("first\nsecond");
         // 1 MiB of stdout kept, cut inside its last character: the text stays.
-        QTest::newRow("stdout cut inside a character")
-            << QByteArray("out(b'a' + b'\\xc3\\xa9' * 600000)\nsys.exit(7)\n") << 7
-            << QStringLiteral("a") + QString(524287, QChar(0xE9));
+        QTest::newRow("stdout cut inside a character") << QByteArray("out(b'a' + b'\\xc3\\xa9' * 600000)\nsys.exit(7)\n")
+                                                       << 7 << QStringLiteral("a") + QString(524287, QChar(0xE9));
         QTest::newRow("stdout not UTF-8") << QByteArray("out(b'\\xff\\xfe')\nsys.exit(8)\n") << 8
                                           << QStringLiteral("Update queue exited without structured diagnostics.");
         QTest::newRow("killed by a signal") << QByteArray("os.kill(os.getpid(), 9)\n") << 9
@@ -416,20 +416,21 @@ private Q_SLOTS:
         writeFakeEngine("printf '%s\\n' '{\"event\":\"queue_start\",\"apps\":[]}' '{\"event\":\"queue_paused\"}' >&2\n"
                         "sleep 2.5\n"
                         "printf '%s\\n' '{\"event\":\"queue_resumed\"}' >&2\n"
-                        + afterResume
-                        + "printf '%s\\n' '{\"event\":\"queue_done\"}' >&2\n");
+                        + afterResume + "printf '%s\\n' '{\"event\":\"queue_done\"}' >&2\n");
         StreamTuning tuning(1.0, 50, 200);
         const StreamRun run = runStream({}, {}, 30s);
         QVERIFY(!run.timedOutWaiting);
         if (timesOut) {
             QVERIFY(run.error);
             QCOMPARE(run.error->code(), UpdateStream::timeoutExitCode);
-            QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
-                                               QStringLiteral("queueResumed")}));
+            QCOMPARE(run.kinds(),
+                     (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
+                                  QStringLiteral("queueResumed")}));
         } else {
             QVERIFY2(!run.error, run.error ? run.error->what() : "");
-            QCOMPARE(run.kinds(), (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
-                                               QStringLiteral("queueResumed"), QStringLiteral("queueDone")}));
+            QCOMPARE(run.kinds(),
+                     (QStringList{QStringLiteral("queueStart"), QStringLiteral("queuePaused"),
+                                  QStringLiteral("queueResumed"), QStringLiteral("queueDone")}));
         }
     }
 
@@ -468,9 +469,8 @@ private Q_SLOTS:
         QCOMPARE(run.error->code(), UpdateStream::timeoutExitCode);
         const QList<qint64> pids = VarnoTest::readPids(home.filePath(QStringLiteral("pids")));
         QCOMPARE(pids.size(), 2);
-        QVERIFY(VarnoTest::waitUntil([&pids] {
-            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
-        }, 5s));
+        QVERIFY(VarnoTest::waitUntil(
+            [&pids] { return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1)); }, 5s));
     }
 
     void quittingBeforeTheStartIsDeliveredEndsTheEngineAndWhatItStarted()
@@ -491,9 +491,8 @@ private Q_SLOTS:
         const auto leftovers = qScopeGuard([&pids] { VarnoTest::killProcesses(pids); });
         ChildProcesses::shutDown(300);
         ChildProcesses::resetForTesting();
-        QVERIFY(VarnoTest::waitUntil([&pids] {
-            return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1));
-        }, 5s));
+        QVERIFY(VarnoTest::waitUntil(
+            [&pids] { return !VarnoTest::processIsAlive(pids.at(0)) && !VarnoTest::processIsAlive(pids.at(1)); }, 5s));
 
         // (In the app the stream is never resumed; here the loop runs on.)
         std::optional<VARNOError> error;
@@ -510,14 +509,13 @@ private Q_SLOTS:
     {
         VarnoTest::TempHome home;
         // Echoes each control word back as free text, then an event.
-        writeFakeEngine(recordingEngine(
-            "err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
-            "for line in sys.stdin:\n"
-            "    word = line.strip()\n"
-            "    err(('got ' + word + '\\n').encode())\n"
-            "    if word == 'abort':\n"
-            "        break\n"
-            "err(b'{\"event\":\"queue_done\",\"reason\":\"aborted\"}\\n')\n"));
+        writeFakeEngine(recordingEngine("err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
+                                        "for line in sys.stdin:\n"
+                                        "    word = line.strip()\n"
+                                        "    err(('got ' + word + '\\n').encode())\n"
+                                        "    if word == 'abort':\n"
+                                        "        break\n"
+                                        "err(b'{\"event\":\"queue_done\",\"reason\":\"aborted\"}\\n')\n"));
         const StreamRun run = runStream({}, [](const UpdateEvent &event, UpdateQueueController &controller) {
             if (event.as<E::QueueStart>()) {
                 for (const char *word : {"pause", "resume", "skip", "abort"})
@@ -539,21 +537,23 @@ private Q_SLOTS:
         // The engine waits for "abort"; it comes from a worker thread. The
         // handler fails on the first event; the run goes on regardless.
         VarnoTest::TempHome home;
-        writeFakeEngine(recordingEngine(
-            "err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
-            "for line in sys.stdin:\n"
-            "    if line.strip() == 'abort':\n"
-            "        break\n"
-            "err(b'{\"event\":\"queue_done\",\"reason\":\"aborted\"}\\n')\n"));
+        writeFakeEngine(recordingEngine("err(b'{\"event\":\"queue_start\",\"apps\":[]}\\n')\n"
+                                        "for line in sys.stdin:\n"
+                                        "    if line.strip() == 'abort':\n"
+                                        "        break\n"
+                                        "err(b'{\"event\":\"queue_done\",\"reason\":\"aborted\"}\\n')\n"));
         std::thread sender;
         int calls = 0;
-        const StreamRun run = runStream({}, [&](const UpdateEvent &event, UpdateQueueController &controller) {
-            ++calls;
-            if (event.as<E::QueueStart>()) {
-                sender = std::thread([&controller] { controller.send(QStringLiteral("abort")); });
-                throw std::runtime_error("a handler that fails");
-            }
-        }, 30s);
+        const StreamRun run = runStream(
+            {},
+            [&](const UpdateEvent &event, UpdateQueueController &controller) {
+                ++calls;
+                if (event.as<E::QueueStart>()) {
+                    sender = std::thread([&controller] { controller.send(QStringLiteral("abort")); });
+                    throw std::runtime_error("a handler that fails");
+                }
+            },
+            30s);
         if (sender.joinable())
             sender.join();
         QVERIFY(!run.timedOutWaiting);

@@ -46,8 +46,7 @@ private Q_SLOTS:
             << QByteArray("{\"event\":\"queue_start\",\"count\":2,\"apps\":[{\"bundle_id\":\"a\",\"app_name\":\"A\","
                           "\"current_version\":\"1.2\",\"latest_version\":\"1.10\",\"update_mechanism\":\"cask\"},"
                           "{\"bundle_id\":\"b\",\"app_name\":\"B\",\"current_version\":3}]}")
-            << true
-            << E(E::QueueStart{2, {app("a", "A", "1.2", "1.10", "cask"), app("b", "B")}});
+            << true << E(E::QueueStart{2, {app("a", "A", "1.2", "1.10", "cask"), app("b", "B")}});
         QTest::newRow("queue_start entry without app_name left out")
             << QByteArray("{\"event\":\"queue_start\",\"count\":2,\"apps\":[{\"bundle_id\":\"a\"},"
                           "{\"bundle_id\":\"b\",\"app_name\":\"B\"}]}")
@@ -55,22 +54,23 @@ private Q_SLOTS:
         QTest::newRow("queue_start non-object element empties the list")
             << QByteArray("{\"event\":\"queue_start\",\"count\":2,\"apps\":[{\"bundle_id\":\"a\",\"app_name\":\"A\"},7]}")
             << true << E(E::QueueStart{2, {}});
-        QTest::newRow("queue_start defaults") << QByteArray("{\"event\":\"queue_start\",\"count\":\"2\",\"apps\":{}}")
-                                              << true << E(E::QueueStart{0, {}});
+        QTest::newRow("queue_start defaults")
+            << QByteArray("{\"event\":\"queue_start\",\"count\":\"2\",\"apps\":{}}") << true << E(E::QueueStart{0, {}});
         QTest::newRow("app_start only bundle_id") << QByteArray("{\"event\":\"app_start\",\"bundle_id\":\"x\"}") << true
                                                   << E(E::AppStart{"x", 0, 0, "fetching"});
-        QTest::newRow("app_start full")
-            << QByteArray("{\"event\":\"app_start\",\"bundle_id\":\"x\",\"index\":2,\"total\":5,\"status\":\"verifying\"}")
-            << true << E(E::AppStart{"x", 2, 5, "verifying"});
+        QTest::newRow("app_start full") << QByteArray(
+            "{\"event\":\"app_start\",\"bundle_id\":\"x\",\"index\":2,\"total\":5,\"status\":\"verifying\"}")
+                                        << true << E(E::AppStart{"x", 2, 5, "verifying"});
         QTest::newRow("app_start fraction and wrong types are absent")
             << QByteArray("{\"event\":\"app_start\",\"bundle_id\":\"x\",\"index\":1.5,\"total\":true,\"status\":null}")
             << true << E(E::AppStart{"x", 0, 0, "fetching"});
-        QTest::newRow("app_start integral double") << QByteArray("{\"event\":\"app_start\",\"bundle_id\":\"x\",\"index\":3.0}")
-                                                   << true << E(E::AppStart{"x", 3, 0, "fetching"});
-        QTest::newRow("app_start without bundle_id") << QByteArray("{\"event\":\"app_start\",\"index\":1}") << false
-                                                     << E();
-        QTest::newRow("app_start numeric bundle_id") << QByteArray("{\"event\":\"app_start\",\"bundle_id\":5}") << false
-                                                     << E();
+        QTest::newRow("app_start integral double")
+            << QByteArray("{\"event\":\"app_start\",\"bundle_id\":\"x\",\"index\":3.0}") << true
+            << E(E::AppStart{"x", 3, 0, "fetching"});
+        QTest::newRow("app_start without bundle_id")
+            << QByteArray("{\"event\":\"app_start\",\"index\":1}") << false << E();
+        QTest::newRow("app_start numeric bundle_id")
+            << QByteArray("{\"event\":\"app_start\",\"bundle_id\":5}") << false << E();
         QTest::newRow("app_done error null falls back to reason")
             << QByteArray("{\"event\":\"app_done\",\"bundle_id\":\"x\",\"error\":null,\"reason\":\"busy\","
                           "\"reason_code\":\"APP_RUNNING\"}")
@@ -88,10 +88,10 @@ private Q_SLOTS:
         QTest::newRow("queue_done") << QByteArray("{\"event\":\"queue_done\",\"updated\":1,\"failed\":2,\"skipped\":3,"
                                                   "\"reason\":\"aborted\"}")
                                     << true << E(E::QueueDone{1, 2, 3, "aborted"});
-        QTest::newRow("queue_done defaults") << QByteArray("{\"event\":\"queue_done\"}") << true
-                                             << E(E::QueueDone{0, 0, 0, std::nullopt});
-        QTest::newRow("queue_paused with extra members") << QByteArray("{\"event\":\"queue_paused\",\"x\":[1]}") << true
-                                                         << E(E::QueuePaused{});
+        QTest::newRow("queue_done defaults")
+            << QByteArray("{\"event\":\"queue_done\"}") << true << E(E::QueueDone{0, 0, 0, std::nullopt});
+        QTest::newRow("queue_paused with extra members")
+            << QByteArray("{\"event\":\"queue_paused\",\"x\":[1]}") << true << E(E::QueuePaused{});
         QTest::newRow("queue_resumed") << QByteArray("{\"event\":\"queue_resumed\"}") << true << E(E::QueueResumed{});
         QTest::newRow("case variant is no event") << QByteArray("{\"event\":\"Queue_Paused\"}") << false << E();
         QTest::newRow("unknown name") << QByteArray("{\"event\":\"app_progress\",\"bundle_id\":\"x\"}") << false << E();
@@ -122,10 +122,11 @@ private Q_SLOTS:
         Recorder r;
         r.reader.feed("{\"event\":\"queue_paused\"}\nplain warning\n\n[1,2]\n{\"event\":\"QUEUE_PAUSED\"}\n");
         r.reader.feed("{\"event\":\"app_start\"}\n{not json\n  {\"event\":\"queue_resumed\"}\n");
-        QCOMPARE(r.items, (QStringList{QStringLiteral("E:queuePaused"), QStringLiteral("T:plain warning"),
-                                       QStringLiteral("T:[1,2]"), QStringLiteral("T:{\"event\":\"QUEUE_PAUSED\"}"),
-                                       QStringLiteral("T:{\"event\":\"app_start\"}"), QStringLiteral("T:{not json"),
-                                       QStringLiteral("E:queueResumed")}));
+        QCOMPARE(r.items,
+                 (QStringList{QStringLiteral("E:queuePaused"), QStringLiteral("T:plain warning"),
+                              QStringLiteral("T:[1,2]"), QStringLiteral("T:{\"event\":\"QUEUE_PAUSED\"}"),
+                              QStringLiteral("T:{\"event\":\"app_start\"}"), QStringLiteral("T:{not json"),
+                              QStringLiteral("E:queueResumed")}));
         QCOMPARE(r.reader.finish().size(), 5);
     }
 
@@ -140,8 +141,9 @@ private Q_SLOTS:
         r.reader.feed(line.left(firstCut));
         r.reader.feed(line.mid(firstCut, secondCut - firstCut));
         r.reader.feed(line.mid(secondCut));
-        QCOMPARE(r.items, (QStringList{QStringLiteral("E:appStart(caf\u00e9, 0/0, \"w\u2026\")"),
-                                       QStringLiteral("T:d\u00e9j\u00e0 vu")}));
+        QCOMPARE(r.items,
+                 (QStringList{QStringLiteral("E:appStart(caf\u00e9, 0/0, \"w\u2026\")"),
+                              QStringLiteral("T:d\u00e9j\u00e0 vu")}));
     }
 
     void byteByByteEqualsWhole()
@@ -166,8 +168,12 @@ private Q_SLOTS:
         QVERIFY(burst.size() > 3 * UpdateStreamReader::pendingCap);
         int events = 0;
         QString last;
-        UpdateStreamReader reader([&](const UpdateEvent &e) { ++events; last = e.as<UpdateEvent::AppStart>()->bundleId; },
-                                  nullptr);
+        UpdateStreamReader reader(
+            [&](const UpdateEvent &e) {
+                ++events;
+                last = e.as<UpdateEvent::AppStart>()->bundleId;
+            },
+            nullptr);
         reader.feed(burst);
         QCOMPARE(events, 5000);
         QCOMPARE(last, QStringLiteral("org.sim.app4999"));
@@ -211,12 +217,13 @@ private Q_SLOTS:
         const qsizetype over = UpdateStreamReader::pendingCap + 4465;
         const QByteArray next = "\n{\"event\":\"queue_paused\"}\n";
         // Only continuation bytes: nothing of the line is left at a character.
-        QTest::newRow("continuation bytes only") << QByteArray(over, '\x80') + next
-                                                 << QStringList{QStringLiteral("E:queuePaused")};
-        QTest::newRow("continuation bytes, then one letter")
-            << QByteArray(over, '\x80') + "z" + next << QStringList{QStringLiteral("T:z"), QStringLiteral("E:queuePaused")};
+        QTest::newRow("continuation bytes only")
+            << QByteArray(over, '\x80') + next << QStringList{QStringLiteral("E:queuePaused")};
+        QTest::newRow("continuation bytes, then one letter") << QByteArray(over, '\x80') + "z"
+                + next << QStringList{QStringLiteral("T:z"), QStringLiteral("E:queuePaused")};
         QTest::newRow("letters") << QByteArray(over, 'x') + next
-                                 << QStringList{QStringLiteral("T:") + QString(UpdateStreamReader::pendingCap, QLatin1Char('x')),
+                                 << QStringList{QStringLiteral("T:")
+                                                    + QString(UpdateStreamReader::pendingCap, QLatin1Char('x')),
                                                 QStringLiteral("E:queuePaused")};
     }
 
@@ -249,8 +256,9 @@ private Q_SLOTS:
         r.reader.feed("{\"event\":\"queue_paused\"}\n  {\"event\":\"queue_resumed\"}  \n\n");
         r.reader.feed("{\"event\":\"queue_done\"}");
         const QStringList tail = r.reader.finish();
-        QCOMPARE(r.items, (QStringList{QStringLiteral("E:queuePaused"), QStringLiteral("E:queueResumed"),
-                                       QStringLiteral("T:{\"event\":\"queue_done\"}")}));
+        QCOMPARE(r.items,
+                 (QStringList{QStringLiteral("E:queuePaused"), QStringLiteral("E:queueResumed"),
+                              QStringLiteral("T:{\"event\":\"queue_done\"}")}));
         QCOMPARE(tail, QStringList{QStringLiteral("{\"event\":\"queue_done\"}")});
     }
 
@@ -308,8 +316,9 @@ private Q_SLOTS:
             [&](const QString &t) { order << t; });
         self = &reader;
         reader.feed("{\"event\":\"queue_paused\"}\nafter\n");
-        QCOMPARE(order, (QStringList{QStringLiteral("queuePaused"), QStringLiteral("delivery returns"),
-                                     QStringLiteral("after"), QStringLiteral("queueResumed")}));
+        QCOMPARE(order,
+                 (QStringList{QStringLiteral("queuePaused"), QStringLiteral("delivery returns"),
+                              QStringLiteral("after"), QStringLiteral("queueResumed")}));
     }
 };
 

@@ -230,10 +230,9 @@ private Q_SLOTS:
         // ending with the count.
         const int kept = int(UpdateLogWriter::pendingCap / entry.size());
         const QByteArray previous = VarnoTest::readFile(path + QStringLiteral(".prev"));
-        QVERIFY(previous.endsWith("] " + entry.toUtf8() + "\n"
-                                  + QStringLiteral("[2026-03-01 14:05:09] [\u2026 %1 line(s) dropped \u2026]\n")
-                                        .arg(total - kept)
-                                        .toUtf8()));
+        QVERIFY(previous.endsWith(
+            "] " + entry.toUtf8() + "\n"
+            + QStringLiteral("[2026-03-01 14:05:09] [\u2026 %1 line(s) dropped \u2026]\n").arg(total - kept).toUtf8()));
 
         // Once drained, the queue takes entries again.
         writer->write(QStringLiteral("after the flood"));

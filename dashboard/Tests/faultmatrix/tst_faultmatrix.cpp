@@ -9,9 +9,9 @@
 //   (c) nothing is lost: settings, the update log's history, the engine's
 //       journal, the ghost list and the bootstrap log survive;
 //   (d) no process of the run is left, the engine's grandchildren included.
+#include "BusyMeter.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
-#include "BusyMeter.h"
 
 #include "EngineFixture.h"
 #include "ModelFixture.h"
@@ -71,24 +71,46 @@ const QString splitName = QStringLiteral("Caf\u00e9 Cr\u00e8me");
 enum class Target { runner, seal, fix, stream, bootstrap, load, update };
 
 const QList<std::pair<Target, QString>> targets = {
-    {Target::runner, QStringLiteral("runner")}, {Target::seal, QStringLiteral("seal")},
-    {Target::fix, QStringLiteral("fix")},       {Target::stream, QStringLiteral("stream")},
-    {Target::bootstrap, QStringLiteral("bootstrap")}, {Target::load, QStringLiteral("load")},
+    {Target::runner, QStringLiteral("runner")},
+    {Target::seal, QStringLiteral("seal")},
+    {Target::fix, QStringLiteral("fix")},
+    {Target::stream, QStringLiteral("stream")},
+    {Target::bootstrap, QStringLiteral("bootstrap")},
+    {Target::load, QStringLiteral("load")},
     {Target::update, QStringLiteral("update")},
 };
 
 // The faults of the fake engine (fault_engine.py) and of the engine files.
 const QStringList faults = {
-    QStringLiteral("hang"),          QStringLiteral("ignores_term"),   QStringLiteral("grandchild"),
-    QStringLiteral("crash"),         QStringLiteral("exit1"),          QStringLiteral("exit1_json"),
-    QStringLiteral("exit9"),         QStringLiteral("exit9_json"),     QStringLiteral("exit15"),
-    QStringLiteral("exit15_json"),   QStringLiteral("exit75"),         QStringLiteral("exit75_json"),
-    QStringLiteral("stdout_12mib"),  QStringLiteral("stderr_11mib"),   QStringLiteral("endless"),
-    QStringLiteral("malformed"),     QStringLiteral("wrong_types"),    QStringLiteral("nulls"),
-    QStringLiteral("missing"),       QStringLiteral("split_char"),     QStringLiteral("split_char_error"),
-    QStringLiteral("invalid_utf8"),  QStringLiteral("event_5mib"),     QStringLiteral("silence"),
-    QStringLiteral("tampered_engine"), QStringLiteral("missing_engine_file"), QStringLiteral("tampered_manifest"),
-    QStringLiteral("missing_manifest"), QStringLiteral("no_engine"),
+    QStringLiteral("hang"),
+    QStringLiteral("ignores_term"),
+    QStringLiteral("grandchild"),
+    QStringLiteral("crash"),
+    QStringLiteral("exit1"),
+    QStringLiteral("exit1_json"),
+    QStringLiteral("exit9"),
+    QStringLiteral("exit9_json"),
+    QStringLiteral("exit15"),
+    QStringLiteral("exit15_json"),
+    QStringLiteral("exit75"),
+    QStringLiteral("exit75_json"),
+    QStringLiteral("stdout_12mib"),
+    QStringLiteral("stderr_11mib"),
+    QStringLiteral("endless"),
+    QStringLiteral("malformed"),
+    QStringLiteral("wrong_types"),
+    QStringLiteral("nulls"),
+    QStringLiteral("missing"),
+    QStringLiteral("split_char"),
+    QStringLiteral("split_char_error"),
+    QStringLiteral("invalid_utf8"),
+    QStringLiteral("event_5mib"),
+    QStringLiteral("silence"),
+    QStringLiteral("tampered_engine"),
+    QStringLiteral("missing_engine_file"),
+    QStringLiteral("tampered_manifest"),
+    QStringLiteral("missing_manifest"),
+    QStringLiteral("no_engine"),
 };
 
 bool isFileFault(const QString &fault)
@@ -100,8 +122,8 @@ bool isFileFault(const QString &fault)
 // The faults after which the engine never ends by itself.
 bool hangs(const QString &fault)
 {
-    return fault == QLatin1String("hang") || fault == QLatin1String("ignores_term")
-        || fault == QLatin1String("endless") || fault == QLatin1String("silence");
+    return fault == QLatin1String("hang") || fault == QLatin1String("ignores_term") || fault == QLatin1String("endless")
+        || fault == QLatin1String("silence");
 }
 
 bool streams(Target target)
@@ -159,15 +181,13 @@ Expected expectationFor(Target target, const QString &fault)
         return decodes ? shows("Unexpected output from varno.py") : succeeds();
     if (fault == QLatin1String("stderr_11mib"))
         return target == Target::bootstrap ? setupExit(2) : shows("Something went wrong running VARNO");
-    if (fault == QLatin1String("malformed") || fault == QLatin1String("wrong_types")
-        || fault == QLatin1String("nulls") || fault == QLatin1String("missing")
-        || fault == QLatin1String("invalid_utf8"))
+    if (fault == QLatin1String("malformed") || fault == QLatin1String("wrong_types") || fault == QLatin1String("nulls")
+        || fault == QLatin1String("missing") || fault == QLatin1String("invalid_utf8"))
         return decodes ? shows("Unexpected output from varno.py") : succeeds();
     if (fault == QLatin1String("split_char"))
         return target == Target::bootstrap ? succeeds() : succeeds(splitName);
     if (fault == QLatin1String("split_char_error"))
-        return target == Target::bootstrap ? setupExit(1)
-                                           : shows("\u00c9chec : la base est verrouill\u00e9e.");
+        return target == Target::bootstrap ? setupExit(1) : shows("\u00c9chec : la base est verrouill\u00e9e.");
     if (fault == QLatin1String("event_5mib"))
         return succeeds();
     qFatal("no expectation for %s", qPrintable(fault));
@@ -295,8 +315,8 @@ QList<qint64> leftProcesses(const QString &home)
 
 QByteArray faultEngine(const QString &fault)
 {
-    const QByteArray source =
-        VarnoTest::readFile(VarnoTest::sourcePath(QStringLiteral("dashboard/Tests/faultmatrix/fault_engine.py")));
+    const QByteArray source = VarnoTest::readFile(
+        VarnoTest::sourcePath(QStringLiteral("dashboard/Tests/faultmatrix/fault_engine.py")));
     if (!source.contains("@FAULT@"))
         qFatal("fault_engine.py not found beside the test");
     QByteArray engine = source;
@@ -364,9 +384,8 @@ struct LogSink {
     LogSink()
     {
         characters = 0;
-        previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-            characters += message.size();
-        });
+        previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { characters += message.size(); });
     }
     ~LogSink() { qInstallMessageHandler(previous); }
 };
@@ -554,9 +573,8 @@ private Q_SLOTS:
         });
         // The figures of the case, for a person reading the log (the app's
         // own log lines are held back by the sink).
-        std::printf("%s: GUI thread busy at most %lld ms (longest gap %lld ms); shown: %s\n",
-                    QTest::currentDataTag(), static_cast<long long>(run.meter.longestBusyMs()),
-                    static_cast<long long>(run.meter.longestGapMs()),
+        std::printf("%s: GUI thread busy at most %lld ms (longest gap %lld ms); shown: %s\n", QTest::currentDataTag(),
+                    static_cast<long long>(run.meter.longestBusyMs()), static_cast<long long>(run.meter.longestGapMs()),
                     qUtf8Printable(run.shown.isEmpty() ? QStringLiteral("nothing") : run.shown.first().left(100)));
         std::fflush(stdout);
 

@@ -144,7 +144,8 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
         const QColor edge = image.pixelColor(14, 0);
         // 0.35 stroke over 0.16 fill.
-        QVERIFY2(std::abs(edge.alpha() - int(255 * (0.35 + 0.16 * 0.65))) <= 6, qPrintable(AppearanceTest::describe(edge)));
+        QVERIFY2(std::abs(edge.alpha() - int(255 * (0.35 + 0.16 * 0.65))) <= 6,
+                 qPrintable(AppearanceTest::describe(edge)));
         QVERIFY(AppearanceTest::near(QColor(edge.rgb()), gold, 6));
         // The fill between stroke and symbol.
         const QColor fill = image.pixelColor(4, 14);

@@ -113,8 +113,9 @@ private Q_SLOTS:
             QTest::addRow("primary %s normal", scheme) << Style::primary << dark << State::normal << gold << ink << gold;
             QTest::addRow("primary %s hovered", scheme)
                 << Style::primary << dark << State::hovered << goldHover << ink << goldHover;
-            QTest::addRow("primary %s pressed", scheme) << Style::primary << dark << State::pressed << over(gold, bg, 0.75)
-                                                        << over(ink, bg, 0.75) << over(gold, bg, 0.75);
+            QTest::addRow("primary %s pressed", scheme)
+                << Style::primary << dark << State::pressed << over(gold, bg, 0.75) << over(ink, bg, 0.75)
+                << over(gold, bg, 0.75);
             QTest::addRow("primary %s hovered and pressed", scheme)
                 << Style::primary << dark << State::hoveredPressed << over(goldHover, bg, 0.75) << over(ink, bg, 0.75)
                 << over(goldHover, bg, 0.75);
@@ -122,14 +123,16 @@ private Q_SLOTS:
             // The destructive style is the primary one on red.
             const QColor red = VarnoColor::danger().resolve(dark);
             const QColor redHover = over(red, bg, 0.82);
-            QTest::addRow("destructive %s normal", scheme) << Style::destructive << dark << State::normal << red << ink << red;
+            QTest::addRow("destructive %s normal", scheme)
+                << Style::destructive << dark << State::normal << red << ink << red;
             QTest::addRow("destructive %s hovered", scheme)
                 << Style::destructive << dark << State::hovered << redHover << ink << redHover;
-            QTest::addRow("destructive %s pressed", scheme) << Style::destructive << dark << State::pressed
-                                                            << over(red, bg, 0.75) << over(ink, bg, 0.75) << over(red, bg, 0.75);
+            QTest::addRow("destructive %s pressed", scheme)
+                << Style::destructive << dark << State::pressed << over(red, bg, 0.75) << over(ink, bg, 0.75)
+                << over(red, bg, 0.75);
             QTest::addRow("destructive %s hovered and pressed", scheme)
-                << Style::destructive << dark << State::hoveredPressed << over(redHover, bg, 0.75) << over(ink, bg, 0.75)
-                << over(redHover, bg, 0.75);
+                << Style::destructive << dark << State::hoveredPressed << over(redHover, bg, 0.75)
+                << over(ink, bg, 0.75) << over(redHover, bg, 0.75);
 
             const QColor surface = VarnoColor::surface().resolve(dark);
             const QColor surfaceHover = VarnoColor::surfaceHover().resolve(dark);
@@ -137,14 +140,15 @@ private Q_SLOTS:
             const QColor primaryText = VarnoColor::textPrimary().resolve(dark);
             const QColor border = VarnoColor::border().resolve(dark);
             const QColor tertiary = VarnoColor::textTertiary().resolve(dark);
-            QTest::addRow("ghost %s normal", scheme) << Style::ghost << dark << State::normal << surface << secondary << border;
+            QTest::addRow("ghost %s normal", scheme)
+                << Style::ghost << dark << State::normal << surface << secondary << border;
             QTest::addRow("ghost %s hovered", scheme)
                 << Style::ghost << dark << State::hovered << surfaceHover << primaryText << tertiary;
             QTest::addRow("ghost %s pressed", scheme) << Style::ghost << dark << State::pressed << over(surface, bg, 0.8)
                                                       << over(secondary, bg, 0.8) << over(border, bg, 0.8);
             QTest::addRow("ghost %s hovered and pressed", scheme)
-                << Style::ghost << dark << State::hoveredPressed << over(surfaceHover, bg, 0.8) << over(primaryText, bg, 0.8)
-                << over(tertiary, bg, 0.8);
+                << Style::ghost << dark << State::hoveredPressed << over(surfaceHover, bg, 0.8)
+                << over(primaryText, bg, 0.8) << over(tertiary, bg, 0.8);
         }
     }
 
@@ -180,9 +184,12 @@ private Q_SLOTS:
         const QColor fillPixel = fixture.fillPixel();
         const QColor labelPixel = fixture.labelPixel();
         const QColor edgePixel = fixture.edgePixel();
-        QVERIFY2(near(fillPixel, fill), qPrintable(AppearanceTest::describe(fillPixel) + " != " + AppearanceTest::describe(fill)));
-        QVERIFY2(near(labelPixel, label), qPrintable(AppearanceTest::describe(labelPixel) + " != " + AppearanceTest::describe(label)));
-        QVERIFY2(near(edgePixel, edge), qPrintable(AppearanceTest::describe(edgePixel) + " != " + AppearanceTest::describe(edge)));
+        QVERIFY2(near(fillPixel, fill),
+                 qPrintable(AppearanceTest::describe(fillPixel) + " != " + AppearanceTest::describe(fill)));
+        QVERIFY2(near(labelPixel, label),
+                 qPrintable(AppearanceTest::describe(labelPixel) + " != " + AppearanceTest::describe(label)));
+        QVERIFY2(near(edgePixel, edge),
+                 qPrintable(AppearanceTest::describe(edgePixel) + " != " + AppearanceTest::describe(edge)));
 
         if (state == State::hoveredPressed) {
             QSignalSpy clicked(button, &QAbstractButton::clicked);
@@ -239,10 +246,12 @@ private Q_SLOTS:
             if (fades) {
                 const QColor faded = fixture.fillPixel();
                 QVERIFY2(near(faded, over(fill, bg, 0.5)),
-                         qPrintable(AppearanceTest::describe(faded) + " != " + AppearanceTest::describe(over(fill, bg, 0.5))));
+                         qPrintable(AppearanceTest::describe(faded)
+                                    + " != " + AppearanceTest::describe(over(fill, bg, 0.5))));
                 const QColor fadedEdge = fixture.edgePixel();
                 QVERIFY2(near(fadedEdge, over(edge, bg, 0.5)),
-                         qPrintable(AppearanceTest::describe(fadedEdge) + " != " + AppearanceTest::describe(over(edge, bg, 0.5))));
+                         qPrintable(AppearanceTest::describe(fadedEdge)
+                                    + " != " + AppearanceTest::describe(over(edge, bg, 0.5))));
             } else {
                 QCOMPARE(fixture.grab(), enabled);
             }
@@ -303,12 +312,12 @@ private Q_SLOTS:
         QTest::newRow("primary") << ButtonStyle(PanelPrimaryButton()) << false << gold << ink;
         QTest::newRow("primary pressed") << ButtonStyle(PanelPrimaryButton()) << true << over(gold, bg, 0.85) << ink;
         QTest::newRow("secondary") << ButtonStyle(PanelSecondaryButton()) << false << surface << cream;
-        QTest::newRow("secondary pressed") << ButtonStyle(PanelSecondaryButton()) << true << over(surface, bg, 0.7)
-                                           << cream;
+        QTest::newRow("secondary pressed")
+            << ButtonStyle(PanelSecondaryButton()) << true << over(surface, bg, 0.7) << cream;
         QTest::newRow("ghost pressed") << ButtonStyle(PanelGhostButton()) << true << over(raised, bg, 0.6) << cream;
         QTest::newRow("danger ghost") << ButtonStyle(PanelDangerGhostButton()) << false << raised << dangerText;
-        QTest::newRow("compact warning pressed") << ButtonStyle(PanelCompactWarningButton()) << true
-                                                 << over(orange, bg, 0.85) << ink;
+        QTest::newRow("compact warning pressed")
+            << ButtonStyle(PanelCompactWarningButton()) << true << over(orange, bg, 0.85) << ink;
         // No chrome: nothing to check beside the label.
         QTest::newRow("link") << ButtonStyle(PanelLinkButton()) << false << QColor() << secondary;
         QTest::newRow("link pressed") << ButtonStyle(PanelLinkButton()) << true << QColor() << gold;
@@ -332,8 +341,10 @@ private Q_SLOTS:
         const QColor fillPixel = fixture.fillPixel();
         const QColor labelPixel = fixture.labelPixel();
         if (fill.isValid())
-            QVERIFY2(near(fillPixel, fill), qPrintable(AppearanceTest::describe(fillPixel) + " != " + AppearanceTest::describe(fill)));
-        QVERIFY2(near(labelPixel, label), qPrintable(AppearanceTest::describe(labelPixel) + " != " + AppearanceTest::describe(label)));
+            QVERIFY2(near(fillPixel, fill),
+                     qPrintable(AppearanceTest::describe(fillPixel) + " != " + AppearanceTest::describe(fill)));
+        QVERIFY2(near(labelPixel, label),
+                 qPrintable(AppearanceTest::describe(labelPixel) + " != " + AppearanceTest::describe(label)));
         if (pressed)
             QTest::mouseRelease(fixture.button, Qt::LeftButton, {}, fixture.button->rect().center());
     }

@@ -70,8 +70,8 @@ private Q_SLOTS:
     void symbolsTheViewsNeedAreMapped_data()
     {
         QTest::addColumn<QString>("symbol");
-        for (const char *name : {"gearshape", "wrench.and.screwdriver.fill", "shield.lefthalf.filled", "hammer.fill",
-                                 "archivebox.fill"})
+        for (const char *name :
+             {"gearshape", "wrench.and.screwdriver.fill", "shield.lefthalf.filled", "hammer.fill", "archivebox.fill"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -146,8 +146,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("svg");
         QTest::addColumn<int>("symbols");
         QTest::addColumn<QString>("expectedLog");
-        QTest::newRow("not json") << QByteArray("{ nope") << QByteArray() << 0
-                                  << QStringLiteral("is not a JSON object");
+        QTest::newRow("not json") << QByteArray("{ nope") << QByteArray() << 0 << QStringLiteral("is not a JSON object");
         QTest::newRow("json array") << QByteArray("[1, 2]") << QByteArray() << 0
                                     << QStringLiteral("is not a JSON object");
         QTest::newRow("file outside the folder") << QByteArray("{\"a\": \"../secret.svg\", \"b\": 3}") << QByteArray()

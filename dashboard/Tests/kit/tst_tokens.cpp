@@ -63,7 +63,8 @@ private Q_SLOTS:
         QTest::newRow("eight digits keep the last six") << QStringLiteral("#11223344") << QColor(0x22, 0x33, 0x44);
         QTest::newRow("blank inside stops the reading") << QStringLiteral("#D4 A853") << QColor(0, 0, 0xD4);
         QTest::newRow("0x without digits") << QStringLiteral("0x") << QColor(0, 0, 0);
-        QTest::newRow("overflowing number saturates") << QStringLiteral("#FFFFFFFFFFFFFFFFFFFF12") << QColor(255, 255, 255);
+        QTest::newRow("overflowing number saturates")
+            << QStringLiteral("#FFFFFFFFFFFFFFFFFFFF12") << QColor(255, 255, 255);
     }
 
     void parseHex()
@@ -131,12 +132,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("light");
         QTest::newRow("good is success") << Tone::good << VarnoColor::success() << QStringLiteral("#4CAF7D")
                                          << QStringLiteral("#2E8A59");
-        QTest::newRow("caution is warning") << Tone::caution << VarnoColor::warning() << QStringLiteral("#E07B39")
-                                            << QStringLiteral("#C45E1A");
+        QTest::newRow("caution is warning")
+            << Tone::caution << VarnoColor::warning() << QStringLiteral("#E07B39") << QStringLiteral("#C45E1A");
         QTest::newRow("risk is danger") << Tone::risk << VarnoColor::danger() << QStringLiteral("#CF4747")
                                         << QStringLiteral("#B03030");
-        QTest::newRow("neutral is textTertiary") << Tone::neutral << VarnoColor::textTertiary()
-                                                 << QStringLiteral("#9E9381") << QStringLiteral("#807769");
+        QTest::newRow("neutral is textTertiary")
+            << Tone::neutral << VarnoColor::textTertiary() << QStringLiteral("#9E9381") << QStringLiteral("#807769");
     }
 
     void toneTokens()
@@ -296,15 +297,15 @@ private Q_SLOTS:
         QTest::addColumn<QFont::StyleHint>("hint");
         VarnoFont::setFaceProbe([](const QString &, const QString &) { return false; });
         QTest::newRow("ui 12 is a footnote") << VarnoFont::ui(12) << 10 << int(QFont::Normal) << QFont::AnyStyle;
-        QTest::newRow("ui 13 semibold is body") << VarnoFont::ui(13, QFont::DemiBold) << 13 << int(QFont::DemiBold)
-                                               << QFont::AnyStyle;
-        QTest::newRow("brusk 28 light is a title") << VarnoFont::brusk(28, QFont::Light) << 22 << int(QFont::Light)
-                                                  << QFont::Serif;
+        QTest::newRow("ui 13 semibold is body")
+            << VarnoFont::ui(13, QFont::DemiBold) << 13 << int(QFont::DemiBold) << QFont::AnyStyle;
+        QTest::newRow("brusk 28 light is a title")
+            << VarnoFont::brusk(28, QFont::Light) << 22 << int(QFont::Light) << QFont::Serif;
         QTest::newRow("mono 9 is caption2") << VarnoFont::mono(9) << 10 << int(QFont::Normal) << QFont::Monospace;
-        QTest::newRow("explicit text style wins") << VarnoFont::ui(12, QFont::Normal, TextStyle::title3) << 15
-                                                 << int(QFont::Normal) << QFont::AnyStyle;
-        QTest::newRow("wordmark without any face") << VarnoFont::wordmark(16) << 15 << int(QFont::Bold)
-                                                  << QFont::AnyStyle;
+        QTest::newRow("explicit text style wins")
+            << VarnoFont::ui(12, QFont::Normal, TextStyle::title3) << 15 << int(QFont::Normal) << QFont::AnyStyle;
+        QTest::newRow("wordmark without any face")
+            << VarnoFont::wordmark(16) << 15 << int(QFont::Bold) << QFont::AnyStyle;
         VarnoFont::setFaceProbe({});
     }
 

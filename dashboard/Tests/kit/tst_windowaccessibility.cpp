@@ -38,15 +38,15 @@ private slots:
 
     void rolesOfWindowsAndTheirContents_data()
     {
-        QTest::addColumn<std::function<QWidget *(QWidget *host)>>("make");
+        QTest::addColumn<std::function<QWidget *(QWidget * host)>>("make");
         QTest::addColumn<int>("role");
         using Make = std::function<QWidget *(QWidget *)>;
-        QTest::newRow("a plain view as a window") << Make([](QWidget *) { return new PlainView; })
-                                                  << int(QAccessible::Window);
-        QTest::newRow("a plain widget as a window") << Make([](QWidget *) { return new QWidget; })
-                                                    << int(QAccessible::Window);
-        QTest::newRow("a plain view inside a window") << Make([](QWidget *host) { return new PlainView(host); })
-                                                      << int(QAccessible::Client);
+        QTest::newRow("a plain view as a window")
+            << Make([](QWidget *) { return new PlainView; }) << int(QAccessible::Window);
+        QTest::newRow("a plain widget as a window")
+            << Make([](QWidget *) { return new QWidget; }) << int(QAccessible::Window);
+        QTest::newRow("a plain view inside a window")
+            << Make([](QWidget *host) { return new PlainView(host); }) << int(QAccessible::Client);
         // Made without a parent (its interface asked for then), later taken in by a layout.
         QTest::newRow("a plain view taken in by a layout") << Make([](QWidget *host) {
             auto *view = new PlainView;
@@ -54,12 +54,12 @@ private slots:
             host->layout()->addWidget(view);
             return view;
         }) << int(QAccessible::Client);
-        QTest::newRow("a dialog keeps its own") << Make([](QWidget *) { return new QDialog; })
-                                                << int(QAccessible::Dialog);
-        QTest::newRow("a button keeps its own") << Make([](QWidget *host) { return new QPushButton(host); })
-                                                << int(QAccessible::Button);
-        QTest::newRow("a label keeps its own") << Make([](QWidget *host) { return new QLabel(host); })
-                                               << int(QAccessible::StaticText);
+        QTest::newRow("a dialog keeps its own")
+            << Make([](QWidget *) { return new QDialog; }) << int(QAccessible::Dialog);
+        QTest::newRow("a button keeps its own")
+            << Make([](QWidget *host) { return new QPushButton(host); }) << int(QAccessible::Button);
+        QTest::newRow("a label keeps its own")
+            << Make([](QWidget *host) { return new QLabel(host); }) << int(QAccessible::StaticText);
     }
 
     void rolesOfWindowsAndTheirContents()

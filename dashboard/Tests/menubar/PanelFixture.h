@@ -29,10 +29,14 @@ using VarnoTest::makeRecord;
 inline QList<AppRecord> currentLibrary()
 {
     return {
-        makeRecord("{\"bundle_id\":\"t.cask\",\"app_name\":\"Cask App\",\"current_version\":\"1.0\",\"latest_version\":\"1.0\",\"update_mechanism\":\"cask\"}"),
-        makeRecord("{\"bundle_id\":\"t.mas\",\"app_name\":\"Store App\",\"current_version\":\"2.0\",\"latest_version\":\"2.0\",\"update_mechanism\":\"mas\"}"),
-        makeRecord("{\"bundle_id\":\"t.sparkle\",\"app_name\":\"Feed App\",\"current_version\":\"3.0\",\"latest_version\":\"3.0\",\"update_mechanism\":\"sparkle\"}"),
-        makeRecord("{\"bundle_id\":\"t.self\",\"app_name\":\"Self App\",\"current_version\":\"4.0\",\"update_mechanism\":\"vendor_self_update\",\"version_check_status\":\"current\"}"),
+        makeRecord(
+            "{\"bundle_id\":\"t.cask\",\"app_name\":\"Cask App\",\"current_version\":\"1.0\",\"latest_version\":\"1.0\",\"update_mechanism\":\"cask\"}"),
+        makeRecord(
+            "{\"bundle_id\":\"t.mas\",\"app_name\":\"Store App\",\"current_version\":\"2.0\",\"latest_version\":\"2.0\",\"update_mechanism\":\"mas\"}"),
+        makeRecord(
+            "{\"bundle_id\":\"t.sparkle\",\"app_name\":\"Feed App\",\"current_version\":\"3.0\",\"latest_version\":\"3.0\",\"update_mechanism\":\"sparkle\"}"),
+        makeRecord(
+            "{\"bundle_id\":\"t.self\",\"app_name\":\"Self App\",\"current_version\":\"4.0\",\"update_mechanism\":\"vendor_self_update\",\"version_check_status\":\"current\"}"),
     };
 }
 

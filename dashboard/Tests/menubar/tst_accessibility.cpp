@@ -34,11 +34,13 @@ private Q_SLOTS:
                     ? QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name)
                     : QString();
                 if (name.trimmed().isEmpty())
-                    unnamed.append(scene.name + QStringLiteral(": ") + QString::fromLatin1(button->metaObject()->className())
-                                   + QLatin1Char(' ') + button->objectName());
+                    unnamed.append(scene.name + QStringLiteral(": ")
+                                   + QString::fromLatin1(button->metaObject()->className()) + QLatin1Char(' ')
+                                   + button->objectName());
             }
             for (QLineEdit *field : widget->findChildren<QLineEdit *>()) {
-                if (field->isVisibleTo(widget.get()) && field->accessibleName().isEmpty() && field->placeholderText().isEmpty())
+                if (field->isVisibleTo(widget.get()) && field->accessibleName().isEmpty()
+                    && field->placeholderText().isEmpty())
                     unnamed.append(scene.name + QStringLiteral(": text field ") + field->objectName());
             }
         }

@@ -7,9 +7,9 @@
 #include "engine/ExperimentRecorder.h"
 #include "kit/BrandArtwork.h"
 #include "kit/VarnoSignals.h"
-#include "platform/MainBundle.h"
 #include "menubar/MenuBarPanel.h"
 #include "menubar/MenuBarPanelParts.h"
+#include "platform/MainBundle.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -154,12 +154,14 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("statuses");
         QTest::addColumn<QString>("headline");
         QTest::addColumn<QString>("detail");
-        QTest::newRow("unknown only") << QStringList{QStringLiteral("unknown"), QStringLiteral("unknown"), QStringLiteral("unknown")}
+        QTest::newRow("unknown only") << QStringList{QStringLiteral("unknown"), QStringLiteral("unknown"),
+                                                     QStringLiteral("unknown")}
                                       << QStringLiteral("3 not fully checked.")
                                       << QStringLiteral("Some managed apps still lack a completed version check.");
         QTest::newRow("one unmeasured") << QStringList{QStringLiteral("unknown"), QStringLiteral("unmeasured")}
                                         << QStringLiteral("2 not fully checked.")
-                                        << QStringLiteral("Includes apps without an independent version source (MAS/self-managed).");
+                                        << QStringLiteral(
+                                               "Includes apps without an independent version source (MAS/self-managed).");
     }
 
     void unmeasuredCountsTheNotFullyChecked()
@@ -317,8 +319,8 @@ private Q_SLOTS:
     void scanNowScansAndDisablesWhileScanning()
     {
         QCOMPARE(m_panel->state(), PanelState::needsScan);
-        QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"),
-                                      QStringLiteral("0.2")})
+        QVERIFY(VarnoTest::runEngine(
+                    {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0.2")})
                     .exitCode
                 == 0);
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Scan now")), Qt::LeftButton);
@@ -392,11 +394,12 @@ private Q_SLOTS:
     {
         QVERIFY(scanDirectly());
         VarnoTest::await(m_model->load());
-        QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"),
-                                      QStringLiteral("0.3")})
+        QVERIFY(VarnoTest::runEngine(
+                    {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0.3")})
                     .exitCode
                 == 0);
-        QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Update all (%1)").arg(m_model->outdatedApps().size())),
+        QTest::mouseClick(visibleButton(m_panel.get(),
+                                        QStringLiteral("Update all (%1)").arg(m_model->outdatedApps().size())),
                           Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([this] { return m_model->updateController() != nullptr; }));
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Pause")), Qt::LeftButton);
@@ -408,9 +411,10 @@ private Q_SLOTS:
         // Skip ends one app as skipped at the user's request; the queue runs on.
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Skip")), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([this] {
-            return std::any_of(m_model->updateProgress().cbegin(), m_model->updateProgress().cend(), [](const UpdateState &s) {
-                return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
-            });
+            return std::any_of(m_model->updateProgress().cbegin(), m_model->updateProgress().cend(),
+                               [](const UpdateState &s) {
+                                   return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
+                               });
         }));
         QVERIFY(m_model->isUpdating());
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Stop")), Qt::LeftButton);
@@ -496,7 +500,8 @@ private Q_SLOTS:
         QTest::mouseClick(visibleButton(m_panel.get(), QStringLiteral("Run diagnostics")), Qt::LeftButton);
         QCOMPARE(scenes.workshopOpened, 1);
         QVERIFY(diagnostics.wait(2000));
-        QVERIFY(VarnoTest::waitUntil([&] { return recorded.contains(ExperimentRecorder::detectionFailureBannerCtaClicked); }));
+        QVERIFY(VarnoTest::waitUntil(
+            [&] { return recorded.contains(ExperimentRecorder::detectionFailureBannerCtaClicked); }));
         ExperimentRecorder::setFinishedHookForTesting({});
         const QByteArray journal = engineJournal();
         QVERIFY(journal.contains("detection_failure_banner_shown"));

@@ -28,14 +28,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("sensingGap");
         QTest::addColumn<PanelState>("state");
 
-        QTest::newRow("running beats error and empty") << true << true << 0 << false << false << 0 << 0 << PanelState::running;
+        QTest::newRow("running beats error and empty")
+            << true << true << 0 << false << false << 0 << 0 << PanelState::running;
         QTest::newRow("running with a library") << true << false << 3 << true << true << 2 << 1 << PanelState::running;
         QTest::newRow("error beats empty") << false << true << 0 << true << true << 0 << 0 << PanelState::error;
         QTest::newRow("error beats pending") << false << true << 3 << true << true << 2 << 0 << PanelState::error;
         QTest::newRow("empty, scanned flag") << false << false << 0 << false << true << 0 << 0 << PanelState::loadFailed;
-        QTest::newRow("empty, scan date only") << false << false << 0 << true << false << 0 << 0 << PanelState::loadFailed;
+        QTest::newRow("empty, scan date only")
+            << false << false << 0 << true << false << 0 << 0 << PanelState::loadFailed;
         QTest::newRow("empty, never scanned") << false << false << 0 << false << false << 0 << 0 << PanelState::needsScan;
-        QTest::newRow("outdated beats not checked") << false << false << 5 << true << true << 1 << 2 << PanelState::pending;
+        QTest::newRow("outdated beats not checked")
+            << false << false << 5 << true << true << 1 << 2 << PanelState::pending;
         QTest::newRow("all checked") << false << false << 5 << true << true << 0 << 0 << PanelState::clean;
         QTest::newRow("some not checked") << false << false << 5 << true << true << 0 << 3 << PanelState::unmeasured;
     }
@@ -74,7 +77,8 @@ private Q_SLOTS:
         QTest::addColumn<double>("fraction");
 
         QTest::newRow("nothing yet") << QList<UpdateState>{} << false << QStringLiteral("Working…") << QString() << 0.0;
-        QTest::newRow("nothing yet, paused") << QList<UpdateState>{} << true << QStringLiteral("Paused") << QString() << 0.0;
+        QTest::newRow("nothing yet, paused")
+            << QList<UpdateState>{} << true << QStringLiteral("Paused") << QString() << 0.0;
         QTest::newRow("one running of five")
             << QList<UpdateState>{UpdateState::running(QStringLiteral("Installing…")), UpdateState::done(),
                                   UpdateState::done(), UpdateState::failed(QStringLiteral("x")),
@@ -148,7 +152,8 @@ private Q_SLOTS:
 
     void headlineFallsBackToTheBundleId()
     {
-        QHash<QString, UpdateState> progress{{QStringLiteral("org.gone"), UpdateState::running(QStringLiteral("Verifying…"))}};
+        QHash<QString, UpdateState> progress{
+            {QStringLiteral("org.gone"), UpdateState::running(QStringLiteral("Verifying…"))}};
         QCOMPARE(MenuBarPanelText::progressHeadline(progress, {outdatedRecord(QStringLiteral("org.other"))}, false),
                  QStringLiteral("org.gone — Verifying…"));
     }
@@ -208,10 +213,12 @@ private Q_SLOTS:
         QTest::addColumn<PostureTone>("tone");
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("symbol");
-        QTest::newRow("green") << PostureTone::green << QStringLiteral("Healthy") << QStringLiteral("checkmark.seal.fill");
+        QTest::newRow("green") << PostureTone::green << QStringLiteral("Healthy")
+                               << QStringLiteral("checkmark.seal.fill");
         QTest::newRow("orange") << PostureTone::orange << QStringLiteral("Attention needed")
                                 << QStringLiteral("exclamationmark.triangle.fill");
-        QTest::newRow("red") << PostureTone::red << QStringLiteral("At risk") << QStringLiteral("exclamationmark.octagon.fill");
+        QTest::newRow("red") << PostureTone::red << QStringLiteral("At risk")
+                             << QStringLiteral("exclamationmark.octagon.fill");
         QTest::newRow("neutral") << PostureTone::neutral << QStringLiteral("Status unknown")
                                  << QStringLiteral("questionmark.circle");
     }

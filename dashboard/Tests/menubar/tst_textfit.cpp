@@ -2,9 +2,9 @@
 
 #include "PanelFixture.h"
 
-#include "platform/MainBundle.h"
 #include "menubar/MenuBarPanel.h"
 #include "menubar/MenuBarPanelParts.h"
+#include "platform/MainBundle.h"
 
 #include <QFontMetrics>
 #include <QTest>
@@ -52,8 +52,7 @@ QStringList textsThatDoNotFit(QWidget *panel)
             const QRect needed = metrics.boundingRect(QRect(0, 0, area.width(), 10000), Qt::TextWordWrap, label->text());
             fits = fits && needed.width() <= area.width() && needed.height() <= area.height();
         } else {
-            fits = fits && metrics.horizontalAdvance(label->text()) <= area.width()
-                   && metrics.height() <= area.height();
+            fits = fits && metrics.horizontalAdvance(label->text()) <= area.width() && metrics.height() <= area.height();
         }
         if (!fits)
             faults << QStringLiteral("\"%1\" in %2x%3").arg(label->text()).arg(area.width()).arg(area.height());
@@ -104,7 +103,7 @@ private Q_SLOTS:
     void detectionBannerShowsWhole()
     {
         QList<AppRecord> apps = currentLibrary();
-        apps.removeAt(1);  // no App Store app: detection is incomplete
+        apps.removeAt(1); // no App Store app: detection is incomplete
         m_model->setHasEverScanned(true);
         m_model->setApps(apps);
         show();
@@ -122,8 +121,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("detail");
-        QTest::newRow("unmeasured") << QStringLiteral("unmeasured")
-                                    << QStringLiteral("Includes apps without an independent version source (MAS/self-managed).");
+        QTest::newRow("unmeasured") << QStringLiteral(
+            "unmeasured") << QStringLiteral("Includes apps without an independent version source (MAS/self-managed).");
         QTest::newRow("unknown") << QStringLiteral("unknown")
                                  << QStringLiteral("Some managed apps still lack a completed version check.");
     }
@@ -211,14 +210,15 @@ private Q_SLOTS:
     void everyStateFits()
     {
         show();
-        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty());  // needs scan
+        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty()); // needs scan
         m_model->setHasEverScanned(true);
         m_model->setApps(currentLibrary());
-        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty());  // clean
-        m_model->setApps(currentLibrary() + QList<AppRecord>{outdatedRecord(QStringLiteral("o"), QStringLiteral("urgent"))});
-        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty());  // pending
+        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty()); // clean
+        m_model->setApps(currentLibrary()
+                         + QList<AppRecord>{outdatedRecord(QStringLiteral("o"), QStringLiteral("urgent"))});
+        QVERIFY(textsThatDoNotFit(m_panel.get()).isEmpty()); // pending
         m_model->setApps({});
-        const QStringList faults = textsThatDoNotFit(m_panel.get());  // load failed
+        const QStringList faults = textsThatDoNotFit(m_panel.get()); // load failed
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     }
 };

@@ -121,7 +121,8 @@ private Q_SLOTS:
         VarnoTest::await(f->model->quitAndUpdate(app("org.sim.kettle")));
         VarnoTest::await(f->model->deferUpdateToQuit(app("org.sim.kettle")));
         const bool previewed = VarnoTest::await(f->model->loadAdoptPreview(app("org.sim.handmade"))).has_value();
-        const AdoptOutcome adopted = VarnoTest::await(f->model->confirmAdopt(app("org.sim.handmade"), std::nullopt, false));
+        const AdoptOutcome adopted = VarnoTest::await(
+            f->model->confirmAdopt(app("org.sim.handmade"), std::nullopt, false));
         const QHash<QString, UpdateState> during = f->model->updateProgress();
         const bool startedSomething = f->model->isScanning() || f->model->isUpdating();
         const std::optional<QString> errorDuring = f->model->error();
@@ -196,7 +197,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("restored");
         QTest::addColumn<QString>("version");
         QTest::newRow("restored") << QByteArray() << true << QStringLiteral("3.1.0");
-        QTest::newRow("failed") << QByteArray(R"({"rules":[{"command":"restore","exit":1,"stderr":"The app is running."}]})")
+        QTest::newRow("failed") << QByteArray(
+            R"({"rules":[{"command":"restore","exit":1,"stderr":"The app is running."}]})")
                                 << false << QStringLiteral("3.2.1");
     }
 
@@ -238,10 +240,11 @@ private Q_SLOTS:
         const AppRecord inkwell = app("org.sim.inkwell");
         const AppRecord saltmarsh = app("org.sim.saltmarsh");
         const auto refusal = [&](const char *action) {
-            return QStringLiteral("Brusk can't ") + QLatin1String(action) + QStringLiteral(" Inkwell right now — a scan, "
-                                                                                           "update, or other change is "
-                                                                                           "already running. Give it a "
-                                                                                           "moment and try again.");
+            return QStringLiteral("Brusk can't ") + QLatin1String(action)
+                + QStringLiteral(" Inkwell right now — a scan, "
+                                 "update, or other change is "
+                                 "already running. Give it a "
+                                 "moment and try again.");
         };
 
         auto update = f->model->update(saltmarsh);
@@ -291,7 +294,8 @@ private Q_SLOTS:
     {
         // The incident is gone but the app is still behind: back to idle.
         const AppRecord netherby = app("org.sim.netherby");
-        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"Offline.\"}]}"));
+        QVERIFY(
+            f->setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"Offline.\"}]}"));
         VarnoTest::await(f->model->update(netherby));
         QCOMPARE(f->model->updateState(netherby.bundle_id).kind(), UpdateState::Kind::failed);
         QVERIFY(f->sim({QStringLiteral("set-latest"), netherby.bundle_id, QStringLiteral("9.9")}));
@@ -306,13 +310,15 @@ private Q_SLOTS:
         const AppRecord signet = app("org.sim.signet"); // security-locked
         VarnoTest::await(f->model->fixIncident(signet));
         QCOMPARE(f->model->updateState(signet.bundle_id),
-                 UpdateState::failed(QStringLiteral("The fix didn't take. Run `varno fix 'org.sim.signet'` in Terminal for details.")));
+                 UpdateState::failed(
+                     QStringLiteral("The fix didn't take. Run `varno fix 'org.sim.signet'` in Terminal for details.")));
 
         // Success, but the incident is still reported.
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"fix\",\"exit\":0}]}"));
         const AppRecord quarry = app("org.sim.quarry");
         VarnoTest::await(f->model->fixIncident(quarry));
-        QCOMPARE(f->model->updateState(quarry.bundle_id), UpdateState::failed(AppModel::fixFailureText(quarry.bundle_id)));
+        QCOMPARE(f->model->updateState(quarry.bundle_id),
+                 UpdateState::failed(AppModel::fixFailureText(quarry.bundle_id)));
         QVERIFY(!f->model->isFixing());
     }
 
@@ -339,9 +345,10 @@ private Q_SLOTS:
         QTest::addColumn<UpdateState>("expected");
         QTest::newRow("app running") << QStringLiteral("APP_RUNNING")
                                      << UpdateState::skipped(QStringLiteral("app is running — close it and retry"));
-        QTest::newRow("no incident") << QString()
-                                     << UpdateState::failed(QStringLiteral(
-                                            "The update didn't land. Run `varno update --only 'com.x' --approved` in Terminal for details."));
+        QTest::newRow("no incident")
+            << QString()
+            << UpdateState::failed(QStringLiteral(
+                   "The update didn't land. Run `varno update --only 'com.x' --approved` in Terminal for details."));
     }
 
     void approvedUpdateThatDidNotLand()
@@ -349,7 +356,8 @@ private Q_SLOTS:
         QFETCH(QString, code);
         QFETCH(UpdateState, expected);
         const std::optional<QString> incident = code.isEmpty() ? std::nullopt : std::optional(code);
-        QCOMPARE(AppModel::approveOutcomeForStillOutdated(QStringLiteral("com.x"), incident, RemediationRegistry::shared()),
+        QCOMPARE(AppModel::approveOutcomeForStillOutdated(QStringLiteral("com.x"), incident,
+                                                          RemediationRegistry::shared()),
                  expected);
     }
 
@@ -369,7 +377,8 @@ private Q_SLOTS:
         else
             VarnoTest::await(f->model->update(hyphen));
         QCOMPARE(f->model->updateState(QStringLiteral("-h")),
-                 UpdateState::failed(QStringLiteral("The bundle id \u201C-h\u201D begins with \u201C-\u201D, so VARNO won\u2019t pass it to the engine.")));
+                 UpdateState::failed(QStringLiteral(
+                     "The bundle id \u201C-h\u201D begins with \u201C-\u201D, so VARNO won\u2019t pass it to the engine.")));
         QVERIFY(!engineJournal().contains("\"-h\"")); // the engine never saw it
         QVERIFY(!f->model->singleUpdateToken());
         QVERIFY(!f->model->isBusy());
@@ -385,9 +394,9 @@ private Q_SLOTS:
         for (const QString &id : ids) {
             const QByteArray tag = id == hostile ? "hostile" : id.isEmpty() ? "empty" : "plain";
             QTest::newRow("fix failure " + tag) << 0 << id << QStringList({QStringLiteral("fix"), id});
-            QTest::newRow("not landed " + tag) << 1 << id
-                                               << QStringList({QStringLiteral("update"), QStringLiteral("--only"), id,
-                                                               QStringLiteral("--approved")});
+            QTest::newRow("not landed " + tag)
+                << 1 << id
+                << QStringList({QStringLiteral("update"), QStringLiteral("--only"), id, QStringLiteral("--approved")});
             QTest::newRow("quit update failure " + tag) << 2 << id << QStringList({QStringLiteral("fix"), id});
         }
     }
@@ -398,8 +407,8 @@ private Q_SLOTS:
         QFETCH(QString, bundleId);
         QFETCH(QStringList, arguments);
         const QString text = hint == 0 ? AppModel::fixFailureText(bundleId)
-            : hint == 1              ? AppModel::notLandedText(bundleId)
-                                     : AppModel::quitUpdateFailureText(bundleId);
+            : hint == 1                ? AppModel::notLandedText(bundleId)
+                                       : AppModel::quitUpdateFailureText(bundleId);
         // The command between the backticks, pasted into a real shell whose
         // varno prints its arguments.
         const qsizetype open = text.indexOf(QLatin1Char('`'));
@@ -433,10 +442,12 @@ private Q_SLOTS:
         QCOMPARE(failed.kind(), UpdateState::Kind::failed);
 
         auto task = f->model->getHelp(quarry);
-        QCOMPARE(f->model->updateState(quarry.bundle_id), UpdateState::running(QStringLiteral("Building support bundle…")));
+        QCOMPARE(f->model->updateState(quarry.bundle_id),
+                 UpdateState::running(QStringLiteral("Building support bundle…")));
         VarnoTest::await(std::move(task));
         QCOMPARE(f->model->updateState(quarry.bundle_id), failed);
-        const QString expected = VarnoPaths::home() + QStringLiteral("/Library/Logs/VARNO/support-bundle-20260109T142530Z.json");
+        const QString expected = VarnoPaths::home()
+            + QStringLiteral("/Library/Logs/VARNO/support-bundle-20260109T142530Z.json");
         QCOMPARE(f->fakes.revealed, QStringList({expected}));
         QVERIFY(QFile::exists(expected));
         QVERIFY(!f->model->error());
@@ -445,7 +456,8 @@ private Q_SLOTS:
     void getHelpFailureIsShownAndKeepsANewerState()
     {
         const AppRecord ferrous = app("org.sim.ferrous");
-        QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"diagnose\",\"delay\":1.0,\"exit\":1,\"stderr\":\"Disk full.\"}]}"));
+        QVERIFY(
+            f->setKnobs("{\"rules\":[{\"command\":\"diagnose\",\"delay\":1.0,\"exit\":1,\"stderr\":\"Disk full.\"}]}"));
         auto help = f->model->getHelp(ferrous);
         // Another action changes the app's state while the bundle is built:
         // that newer state stays.
@@ -454,7 +466,8 @@ private Q_SLOTS:
         VarnoTest::await(std::move(help));
         QCOMPARE(f->model->updateState(ferrous.bundle_id), UpdateState::done());
         QCOMPARE(f->model->error().value_or(QString()),
-                 QStringLiteral("Couldn’t build the support bundle: Something went wrong running VARNO. Disk full. (exit 1)"));
+                 QStringLiteral(
+                     "Couldn’t build the support bundle: Something went wrong running VARNO. Disk full. (exit 1)"));
         QVERIFY(f->fakes.revealed.isEmpty());
     }
 };

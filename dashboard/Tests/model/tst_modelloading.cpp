@@ -1,9 +1,9 @@
 #include "ModelFixture.h"
 #include "TestRegistry.h"
 
-#include "platform/ToolRunner.h"
 #include "engine/VARNOProcess.h"
 #include "platform/PlainText.h"
+#include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
 
 #include <sys/stat.h>
@@ -45,7 +45,8 @@ private Q_SLOTS:
 
         // The probes ran once after the load; a second load within their
         // intervals starts none.
-        QVERIFY(VarnoTest::waitUntil([&] { return !f.model->isCheckingMechanismHealth() && !f.model->isCheckingOpenCore(); }));
+        QVERIFY(VarnoTest::waitUntil(
+            [&] { return !f.model->isCheckingMechanismHealth() && !f.model->isCheckingOpenCore(); }));
         QCOMPARE(f.fakes.openCoreCalls.load(), 1);
         QCOMPARE(f.fakes.brewCalls.load(), 1);
         QCOMPARE(f.fakes.softwareUpdateCalls.load(), 1);
@@ -80,7 +81,8 @@ private Q_SLOTS:
         QVERIFY(f.ready);
         VarnoTest::await(f.model->scan());
         QCOMPARE(f.model->apps().size(), 25);
-        QVERIFY(f.setKnobs("{\"rules\":[{\"command\":\"list\",\"times\":1,\"exit\":1,\"stderr\":\"the database is locked\"}]}"));
+        QVERIFY(f.setKnobs(
+            "{\"rules\":[{\"command\":\"list\",\"times\":1,\"exit\":1,\"stderr\":\"the database is locked\"}]}"));
         VarnoTest::await(f.model->load());
         QCOMPARE(f.model->error().value_or(QString()),
                  QStringLiteral("Something went wrong running VARNO. the database is locked (exit 1)"));
@@ -139,10 +141,11 @@ private Q_SLOTS:
         VARNOProcess::setPython3OverrideForTesting(QStringLiteral("/bin/sh"));
         const QString counter = home.filePath(QStringLiteral("calls"));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
-            "n=$(cat '" + counter.toUtf8() + "' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '"
-                + counter.toUtf8() + "'\n"
-                "if [ $n -eq 1 ]; then sleep 1; echo '[{\"bundle_id\":\"old\",\"app_name\":\"Old\"}]';\n"
-                "else echo '[{\"bundle_id\":\"new\",\"app_name\":\"New\"}]'; fi\n"));
+                                     "n=$(cat '" + counter.toUtf8()
+                                         + "' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '" + counter.toUtf8()
+                                         + "'\n"
+                                           "if [ $n -eq 1 ]; then sleep 1; echo '[{\"bundle_id\":\"old\",\"app_name\":\"Old\"}]';\n"
+                                           "else echo '[{\"bundle_id\":\"new\",\"app_name\":\"New\"}]'; fi\n"));
         FakeModelServices fakes;
         AppModel model(fakes.services());
         auto slow = model.load();
@@ -171,9 +174,15 @@ private Q_SLOTS:
         std::atomic<int> calls{0};
         AppModelServices services = fakes.services();
         if (probe == 0)
-            services.detectOpenCore = [&calls](double) -> bool { ++calls; throw std::runtime_error("nvram broke"); };
+            services.detectOpenCore = [&calls](double) -> bool {
+                ++calls;
+                throw std::runtime_error("nvram broke");
+            };
         else if (probe == 1)
-            services.checkBrew = [&calls](double) -> MechanismHealth { ++calls; throw std::runtime_error("brew broke"); };
+            services.checkBrew = [&calls](double) -> MechanismHealth {
+                ++calls;
+                throw std::runtime_error("brew broke");
+            };
         else
             services.checkSoftwareUpdate = [&calls](double) { return brokenSoftwareUpdate(&calls); };
         AppModel model(services);
@@ -251,8 +260,9 @@ private Q_SLOTS:
         const QByteArray success = "echo '[{\"bundle_id\":\"listed\",\"app_name\":\"Listed\"}]'";
         const QByteArray failure = "echo 'the database is locked' >&2; exit 1";
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
-            "if mkdir '" + gateDir.toUtf8() + "/first' 2>/dev/null; then read go < '" + fifo.toUtf8() + "'; "
-                + (olderSucceeds ? success : failure) + "; else " + (olderSucceeds ? failure : success) + "; fi\n"));
+                                     "if mkdir '" + gateDir.toUtf8() + "/first' 2>/dev/null; then read go < '"
+                                         + fifo.toUtf8() + "'; " + (olderSucceeds ? success : failure) + "; else "
+                                         + (olderSucceeds ? failure : success) + "; fi\n"));
         FakeModelServices fakes;
         AppModel model(fakes.services());
         QFileSystemWatcher watcher({gateDir});
@@ -360,8 +370,9 @@ private Q_SLOTS:
         QDir().mkpath(VarnoPaths::appSupportDir());
         QProcess sqlite;
         sqlite.start(QStringLiteral("/usr/bin/sqlite3"),
-                     {db, QStringLiteral("CREATE TABLE scan_metadata(key TEXT, value TEXT);"
-                                         "INSERT INTO scan_metadata VALUES('last_scan','2026-11-30T08:00:00Z');")});
+                     {db,
+                      QStringLiteral("CREATE TABLE scan_metadata(key TEXT, value TEXT);"
+                                     "INSERT INTO scan_metadata VALUES('last_scan','2026-11-30T08:00:00Z');")});
         QVERIFY(sqlite.waitForFinished(10000));
         const auto date = VarnoTest::await(AppModel::readLastScanDateFromMetadata());
         QVERIFY(date);
@@ -379,7 +390,8 @@ private Q_SLOTS:
         VarnoTest::await(f.model->scan());
         const AppRecord quarry = *f.app(QStringLiteral("org.sim.quarry"));
         const AppRecord saltmarsh = *f.app(QStringLiteral("org.sim.saltmarsh"));
-        QVERIFY(f.setKnobs("{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"no network\"}]}"));
+        QVERIFY(f.setKnobs(
+            "{\"rules\":[{\"command\":\"update --only\",\"times\":1,\"exit\":1,\"stderr\":\"no network\"}]}"));
         VarnoTest::await(f.model->update(quarry));
         QCOMPARE(f.model->updateState(quarry.bundle_id).kind(), UpdateState::Kind::failed);
         VarnoTest::await(f.model->update(saltmarsh));

@@ -14,8 +14,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-UpdateEvent appDone(const QString &bid, bool success, std::optional<QString> error = std::nullopt,
-                    bool skipped = false, std::optional<QString> code = std::nullopt)
+UpdateEvent appDone(const QString &bid, bool success, std::optional<QString> error = std::nullopt, bool skipped = false,
+                    std::optional<QString> code = std::nullopt)
 {
     UpdateEvent::AppDone done;
     done.bundleId = bid;
@@ -56,7 +56,8 @@ private Q_SLOTS:
     {
         VarnoTest::TempHome home;
         AppModel model(FakeModelServices().services());
-        model.setApps({makeRecord("{\"bundle_id\":\"a\",\"app_name\":\"A\",\"last_incident_code\":\"X\",\"last_incident_kind\":\"failed\"}")});
+        model.setApps({makeRecord(
+            "{\"bundle_id\":\"a\",\"app_name\":\"A\",\"last_incident_code\":\"X\",\"last_incident_kind\":\"failed\"}")});
         model.reconcileIncidents(model.apps(), 0);
         QVERIFY(model.incidents().contains(QStringLiteral("a")));
 
@@ -74,7 +75,8 @@ private Q_SLOTS:
         QVERIFY(!model.incidents().contains(QStringLiteral("b")));
 
         // A failure with a code becomes a live incident without a time.
-        model.handleUpdateEvent(appDone(QStringLiteral("c"), false, QStringLiteral("Locked."), false, QStringLiteral("BREW_LOCKED")));
+        model.handleUpdateEvent(
+            appDone(QStringLiteral("c"), false, QStringLiteral("Locked."), false, QStringLiteral("BREW_LOCKED")));
         QCOMPARE(model.incidents().value(QStringLiteral("c")),
                  (AppIncident{QStringLiteral("BREW_LOCKED"), AppIncident::Kind::failed, std::nullopt}));
         QCOMPARE(model.incidentEventSeq(), 2);
@@ -88,14 +90,17 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         AppModel model(FakeModelServices().services());
         const QList<AppRecord> list = {
-            makeRecord("{\"bundle_id\":\"cleared\",\"app_name\":\"C\",\"last_incident_code\":\"OLD\",\"last_incident_kind\":\"failed\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"cleared\",\"app_name\":\"C\",\"last_incident_code\":\"OLD\",\"last_incident_kind\":\"failed\"}"),
             makeRecord("{\"bundle_id\":\"raised\",\"app_name\":\"R\"}"),
-            makeRecord("{\"bundle_id\":\"other\",\"app_name\":\"O\",\"last_incident_code\":\"LIST\",\"last_incident_kind\":\"skipped\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"other\",\"app_name\":\"O\",\"last_incident_code\":\"LIST\",\"last_incident_kind\":\"skipped\"}"),
         };
         const qint64 snapshot = model.incidentEventSeq();
         // Stream events arrive while the list is on its way.
         model.handleUpdateEvent(appDone(QStringLiteral("cleared"), true));
-        model.handleUpdateEvent(appDone(QStringLiteral("raised"), false, QStringLiteral("x"), false, QStringLiteral("NEW")));
+        model.handleUpdateEvent(
+            appDone(QStringLiteral("raised"), false, QStringLiteral("x"), false, QStringLiteral("NEW")));
         model.reconcileIncidents(list, snapshot);
         QVERIFY(!model.incidents().contains(QStringLiteral("cleared")));
         QCOMPARE(model.incidents().value(QStringLiteral("raised")).code, QStringLiteral("NEW"));
@@ -126,7 +131,8 @@ private Q_SLOTS:
         QTest::newRow("verifying") << QStringLiteral("Verifying") << QStringLiteral("Verifying…");
         QTest::newRow("installing") << QStringLiteral("installing") << QStringLiteral("Installing…");
         QTest::newRow("cleaning") << QStringLiteral("cleaning") << QStringLiteral("Cleaning up…");
-        QTest::newRow("other words") << QStringLiteral("resolving dependencies") << QStringLiteral("Resolving Dependencies…");
+        QTest::newRow("other words") << QStringLiteral("resolving dependencies")
+                                     << QStringLiteral("Resolving Dependencies…");
         QTest::newRow("empty") << QString() << QStringLiteral("…");
     }
 
@@ -147,7 +153,8 @@ private Q_SLOTS:
             makeRecord("{\"bundle_id\":\"com.a\",\"app_name\":\"A\"," + urgent + "}"),
             makeRecord("{\"bundle_id\":\"-rf\",\"app_name\":\"B\"," + urgent + "}"),
             makeRecord("{\"bundle_id\":\"  \",\"app_name\":\"C\"," + urgent + "}"),
-            makeRecord("{\"bundle_id\":\"com.current\",\"app_name\":\"D\",\"risk_tier\":\"critical\",\"current_version\":\"2\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"com.current\",\"app_name\":\"D\",\"risk_tier\":\"critical\",\"current_version\":\"2\",\"latest_version\":\"2\"}"),
         });
         QCOMPARE(model.urgentBundleIDs(), QStringList({QStringLiteral("com.a")}));
     }
@@ -196,8 +203,7 @@ private Q_SLOTS:
         }();
         QVERIFY(outdated.size() >= 5);
         QList<QHash<QString, UpdateState>> seen;
-        connect(f->model.get(), &AppModel::updateProgressChanged, this,
-                [&] { seen.append(f->model->updateProgress()); });
+        connect(f->model.get(), &AppModel::updateProgressChanged, this, [&] { seen.append(f->model->updateProgress()); });
 
         auto run = f->model->updateAll();
         QVERIFY(f->model->isUpdating());
@@ -238,7 +244,9 @@ private Q_SLOTS:
         VarnoTest::await(std::move(run), 60s);
         QVERIFY(!f->model->isUpdating());
         const bool stopped = std::any_of(f->model->updateProgress().cbegin(), f->model->updateProgress().cend(),
-                                         [](const UpdateState &s) { return s == UpdateState::skipped(QStringLiteral("Stopped at your request")); });
+                                         [](const UpdateState &s) {
+                                             return s == UpdateState::skipped(QStringLiteral("Stopped at your request"));
+                                         });
         QVERIFY(stopped);
     }
 
@@ -282,8 +290,8 @@ private Q_SLOTS:
         QVERIFY(!f->model->incidents().contains(QStringLiteral("org.sim.saltmarsh")));
         auto loading = f->model->load();
         f->model->handleUpdateEvent(appDone(QStringLiteral("org.sim.netherby"), true));
-        f->model->handleUpdateEvent(appDone(QStringLiteral("org.sim.saltmarsh"), false, QStringLiteral("Locked."), false,
-                                            QStringLiteral("BREW_LOCKED")));
+        f->model->handleUpdateEvent(appDone(QStringLiteral("org.sim.saltmarsh"), false, QStringLiteral("Locked."),
+                                            false, QStringLiteral("BREW_LOCKED")));
         VarnoTest::await(std::move(loading));
         QVERIFY(!f->model->incidents().contains(QStringLiteral("org.sim.netherby")));
         QCOMPARE(f->model->incidents().value(QStringLiteral("org.sim.saltmarsh")).code, QStringLiteral("BREW_LOCKED"));
@@ -312,13 +320,13 @@ private Q_SLOTS:
     void engineAlreadyUpdatingIsExplained()
     {
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"update\",\"exit\":75,\"stderr\":\"locked\"}]}"));
-        const qsizetype listsBefore =
-            VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput.count("\"list\"");
+        const qsizetype listsBefore = VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")})
+                                          .standardOutput.count("\"list\"");
         VarnoTest::await(f->model->updateAll());
         QCOMPARE(f->model->error().value_or(QString()), AppModel::alreadyRunningText);
         QVERIFY(!f->model->isUpdating());
-        const qsizetype listsAfter =
-            VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput.count("\"list\"");
+        const qsizetype listsAfter = VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")})
+                                         .standardOutput.count("\"list\"");
         QCOMPARE(listsAfter, listsBefore); // no reload
     }
 
@@ -410,7 +418,8 @@ private Q_SLOTS:
         tuning.watchdogPollMs = 100;
         tuning.killGraceMs = 500;
         UpdateStream::setTuning(tuning);
-        QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
+        QVERIFY(VarnoTest::writeFile(
+            VarnoPaths::engineScript(),
             "for a; do [ \"$a\" = list ] && { echo '[]'; exit 0; }; done\n"
             "e() { printf '%s\\n' \"$1\" >&2; }\n"
             "e '{\"event\":\"queue_start\",\"count\":3,\"apps\":[{\"bundle_id\":\"a\",\"app_name\":\"A\"},"
@@ -418,7 +427,7 @@ private Q_SLOTS:
             "e '{\"event\":\"app_start\",\"bundle_id\":\"a\",\"index\":1,\"total\":3,\"status\":\"fetching\"}'\n"
             "e '{\"event\":\"app_done\",\"bundle_id\":\"a\",\"success\":true}'\n"
             "e '{\"event\":\"app_start\",\"bundle_id\":\"b\",\"index\":2,\"total\":3,\"status\":\"fetching\"}'\n"
-            + ending + "\n"));
+                + ending + "\n"));
         FakeModelServices fakes;
         AppModel model(fakes.services());
         QList<QHash<QString, UpdateState>> seen;

@@ -8,11 +8,11 @@
 #include "platform/Workspace.h"
 
 #include <QDir>
-#include <QJsonArray>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 using namespace std::chrono_literals;
 
@@ -33,7 +33,8 @@ struct FakeRunningScope {
     // An instance whose executable lies inside the app's bundle.
     RunningApplication addInside(const AppRecord &app, bool agrees = true, bool quits = true, bool endsWhenListed = false)
     {
-        const QString executable = QFileInfo(*app.install_path).canonicalFilePath() + QStringLiteral("/Contents/MacOS/") + app.app_name;
+        const QString executable = QFileInfo(*app.install_path).canonicalFilePath() + QStringLiteral("/Contents/MacOS/")
+            + app.app_name;
         return fake->addInstance(app.bundle_id, agrees, quits, executable, endsWhenListed);
     }
 };
@@ -63,7 +64,8 @@ private Q_SLOTS:
         QVERIFY(preview->match_found);
         QVERIFY(preview->cask_token && !preview->cask_token->isEmpty());
         QVERIFY(!f->model->isFixing());
-        QVERIFY(engineJournal().contains("[\"--engine-contract-version\", \"1\", \"adopt\", \"--dry-run\", \"--json\", \"Handmade Paint\"]"));
+        QVERIFY(engineJournal().contains(
+            "[\"--engine-contract-version\", \"1\", \"adopt\", \"--dry-run\", \"--json\", \"Handmade Paint\"]"));
     }
 
     void previewFailureIsShown()
@@ -71,7 +73,8 @@ private Q_SLOTS:
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"adopt\",\"exit\":1,\"stderr\":\"Catalog offline.\"}]}"));
         QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(app("org.sim.handmade"))));
         QCOMPARE(f->model->error().value_or(QString()),
-                 QStringLiteral("Brusk couldn't check the Homebrew Cask catalog: Something went wrong running VARNO. Catalog offline. (exit 1)"));
+                 QStringLiteral(
+                     "Brusk couldn't check the Homebrew Cask catalog: Something went wrong running VARNO. Catalog offline. (exit 1)"));
         QVERIFY(!f->model->isFixing());
     }
 
@@ -79,11 +82,13 @@ private Q_SLOTS:
     {
         const AppRecord handmade = app("org.sim.handmade");
         QCOMPARE(VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, true)),
-                 AdoptOutcome::refused(QStringLiteral("Adopting unsigned apps is turned off in Settings — Brusk won't override that.")));
+                 AdoptOutcome::refused(
+                     QStringLiteral("Adopting unsigned apps is turned off in Settings — Brusk won't override that.")));
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"scan\",\"delay\":1.0}]}"));
         auto scanning = f->model->scan();
         QCOMPARE(VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, true)).text(),
-                 QStringLiteral("Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment and try again."));
+                 QStringLiteral(
+                     "Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment and try again."));
         QVERIFY(!VarnoTest::await(f->model->loadAdoptPreview(handmade)));
         VarnoTest::await(std::move(scanning));
         QVERIFY(!f->model->updateProgress().contains(handmade.bundle_id));
@@ -99,7 +104,8 @@ private Q_SLOTS:
         QCOMPARE(outcome, AdoptOutcome::success());
         QCOMPARE(f->model->updateState(handmade.bundle_id), UpdateState::done());
         QCOMPARE(app("org.sim.handmade").update_mechanism.value_or(QString()), QStringLiteral("cask"));
-        QVERIFY(engineJournal().contains("\"adopt\", \"--approved\", \"Handmade Paint\", \"--cask\", \"" + preview->cask_token->toUtf8() + "\"]"));
+        QVERIFY(engineJournal().contains("\"adopt\", \"--approved\", \"Handmade Paint\", \"--cask\", \""
+                                         + preview->cask_token->toUtf8() + "\"]"));
     }
 
     void unsignedAdoptionPassesTheFlagWhenAllowed()
@@ -115,7 +121,8 @@ private Q_SLOTS:
         QVERIFY(f->setKnobs("{\"rules\":[{\"command\":\"adopt\",\"exit\":1,\"stderr\":\"sudo is required.\"}]}"));
         const AppRecord handmade = app("org.sim.handmade");
         const AdoptOutcome outcome = VarnoTest::await(f->model->confirmAdopt(handmade, std::nullopt, false));
-        const QString text = QStringLiteral("Adopt didn't take: Something went wrong running VARNO. sudo is required. (exit 1)");
+        const QString text = QStringLiteral(
+            "Adopt didn't take: Something went wrong running VARNO. sudo is required. (exit 1)");
         QCOMPARE(outcome, AdoptOutcome::failed(text));
         QCOMPARE(f->model->updateState(handmade.bundle_id), UpdateState::failed(text));
         QVERIFY(!f->model->error());
@@ -213,7 +220,8 @@ private Q_SLOTS:
         const AppRecord kettle = app("org.sim.kettle");
         VarnoTest::await(f->model->quitAndUpdate(kettle));
         QCOMPARE(f->model->updateState(kettle.bundle_id),
-                 UpdateState::failed(QStringLiteral("The update didn't land. Run `varno fix 'org.sim.kettle'` in Terminal for details.")));
+                 UpdateState::failed(QStringLiteral(
+                     "The update didn't land. Run `varno fix 'org.sim.kettle'` in Terminal for details.")));
     }
 
     void unsafeInstallPathsAreRefused_data()
@@ -223,11 +231,15 @@ private Q_SLOTS:
         QTest::newRow("a system folder") << QStringLiteral("/usr") << QStringLiteral("/usr/bin/make");
         QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("/usr/bin/bash");
         QTest::newRow("the home folder") << QStringLiteral("~") << QStringLiteral("~/bin/tool");
-        QTest::newRow("above the bundle") << QStringLiteral("~/Library") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
-        QTest::newRow("dot dot out of a bundle") << QStringLiteral("~/Library/Tool.app/..") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
-        QTest::newRow("a link named .app to a system folder") << QStringLiteral("~/Evil.app") << QStringLiteral("/usr/bin/make");
+        QTest::newRow("above the bundle")
+            << QStringLiteral("~/Library") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
+        QTest::newRow("dot dot out of a bundle")
+            << QStringLiteral("~/Library/Tool.app/..") << QStringLiteral("~/Library/Tool.app/Contents/MacOS/Tool");
+        QTest::newRow("a link named .app to a system folder")
+            << QStringLiteral("~/Evil.app") << QStringLiteral("/usr/bin/make");
         QTest::newRow("a file named .app") << QStringLiteral("~/File.app") << QStringLiteral("~/File.app/x");
-        QTest::newRow("a bundle that is not there") << QStringLiteral("~/Gone.app") << QStringLiteral("~/Gone.app/Contents/MacOS/Gone");
+        QTest::newRow("a bundle that is not there")
+            << QStringLiteral("~/Gone.app") << QStringLiteral("~/Gone.app/Contents/MacOS/Gone");
         QTest::newRow("a bare .app") << QStringLiteral("~/.app") << QStringLiteral("~/.app/Contents/MacOS/x");
         QTest::newRow("a relative path") << QStringLiteral("Tool.app") << QStringLiteral("Tool.app/Contents/MacOS/Tool");
         QTest::newRow("none") << QString() << QStringLiteral("/usr/bin/make");
@@ -251,7 +263,8 @@ private Q_SLOTS:
         kettle.install_path = installPath.isNull() ? std::nullopt : std::optional(installPath);
         QCOMPARE(QuitAndUpdateFlow::quittableBundle(kettle.install_path), std::nullopt);
         VarnoTest::await(f->model->quitAndUpdate(kettle));
-        QCOMPARE(f->model->updateState(kettle.bundle_id), UpdateState::failed(AppModel::unsafeInstallPathText(QStringLiteral("Kettle"))));
+        QCOMPARE(f->model->updateState(kettle.bundle_id),
+                 UpdateState::failed(AppModel::unsafeInstallPathText(QStringLiteral("Kettle"))));
         QVERIFY(running.fake->terminateRequests().isEmpty());
         QVERIFY(running.fake->listingThreads().isEmpty());
         QVERIFY(!engineJournal().contains("\"--approved\""));
@@ -264,7 +277,8 @@ private Q_SLOTS:
         const AppRecord kettle = app("org.sim.kettle");
         const QString canonical = QFileInfo(*kettle.install_path).canonicalFilePath();
         QCOMPARE(QuitAndUpdateFlow::quittableBundle(kettle.install_path), std::optional(canonical));
-        QCOMPARE(QuitAndUpdateFlow::quittableBundle(*kettle.install_path + QStringLiteral("/")), std::optional(canonical));
+        QCOMPARE(QuitAndUpdateFlow::quittableBundle(*kettle.install_path + QStringLiteral("/")),
+                 std::optional(canonical));
         // A link named like a bundle that leads to one is that bundle.
         const QString link = QDir::homePath() + QStringLiteral("/Kettle Link.app");
         QVERIFY(QFile::link(canonical, link));
@@ -346,7 +360,8 @@ private Q_SLOTS:
         QVERIFY(appProcess.waitForStarted());
         const AppRecord kettle = app("org.sim.kettle");
         // The app says "running" once its signal handling is set up.
-        QVERIFY(VarnoTest::waitUntil([&] { return appProcess.canReadLine() || appProcess.state() != QProcess::Running; }, 10s));
+        QVERIFY(VarnoTest::waitUntil([&] { return appProcess.canReadLine() || appProcess.state() != QProcess::Running; },
+                                     10s));
         QVERIFY(appProcess.readLine().startsWith("running org.sim.kettle"));
         QVERIFY(!RunningApplications::withBundleIdentifier(kettle.bundle_id, kettle.install_path).isEmpty());
         VarnoTest::await(f->model->quitAndUpdate(kettle));
@@ -452,12 +467,16 @@ private Q_SLOTS:
         QTest::newRow("the record has no install path") << "" << QByteArray() << true;
         QTest::newRow("the app is no longer listed") << "-" << QByteArray() << true;
         QTest::newRow("the bundle became a link to a system folder")
-            << "~/Applications/Kettle.app" << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"; ln -s /usr \"$HOME/Applications/Kettle.app\"") << false;
+            << "~/Applications/Kettle.app"
+            << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"; ln -s /usr \"$HOME/Applications/Kettle.app\"")
+            << false;
         QTest::newRow("the bundle became a link to another bundle")
             << "~/Applications/Kettle.app"
-            << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"; ln -s \"$HOME/Applications/Other.app\" \"$HOME/Applications/Kettle.app\"")
+            << QByteArray(
+                   "rm -rf \"$HOME/Applications/Kettle.app\"; ln -s \"$HOME/Applications/Other.app\" \"$HOME/Applications/Kettle.app\"")
             << false;
-        QTest::newRow("the bundle is gone") << "~/not-an-app.sh" << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"") << false;
+        QTest::newRow("the bundle is gone")
+            << "~/not-an-app.sh" << QByteArray("rm -rf \"$HOME/Applications/Kettle.app\"") << false;
     }
 
     void onlyTheBundleAskedToQuitIsReopened()
@@ -483,7 +502,8 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::writeFile(home.filePath(QStringLiteral("after.json")), after));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineScript(),
                                      "case \" $* \" in\n"
-                                     "*\" update \"*) " + (updateDoes.isEmpty() ? QByteArray(":") : updateDoes)
+                                     "*\" update \"*) "
+                                         + (updateDoes.isEmpty() ? QByteArray(":") : updateDoes)
                                          + "; cp \"$HOME/after.json\" \"$HOME/list.json\" ;;\n"
                                            "*\" list \"*) cat \"$HOME/list.json\" ;;\n"
                                            "esac\nexit 0\n"));

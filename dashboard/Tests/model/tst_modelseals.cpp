@@ -66,9 +66,8 @@ QList<AppRecord> candidates(int n)
 {
     QList<AppRecord> records;
     for (int i = 1; i <= n; ++i)
-        records.append(makeRecord(QStringLiteral("{\"bundle_id\":\"c%1\",\"app_name\":\"C%1\",\"verified_path\":true}")
-                                      .arg(i)
-                                      .toUtf8()));
+        records.append(makeRecord(
+            QStringLiteral("{\"bundle_id\":\"c%1\",\"app_name\":\"C%1\",\"verified_path\":true}").arg(i).toUtf8()));
     return records;
 }
 
@@ -137,8 +136,9 @@ private Q_SLOTS:
             makeRecord("{\"bundle_id\":\"x\",\"app_name\":\"X\"," + fields + "}"),
             makeRecord("{\"bundle_id\":\"after\",\"app_name\":\"A\",\"verified_path\":true}"),
         };
-        const QStringList expected = eligible ? QStringList({QStringLiteral("before"), QStringLiteral("x"), QStringLiteral("after")})
-                                              : QStringList({QStringLiteral("before"), QStringLiteral("after")});
+        const QStringList expected = eligible
+            ? QStringList({QStringLiteral("before"), QStringLiteral("x"), QStringLiteral("after")})
+            : QStringList({QStringLiteral("before"), QStringLiteral("after")});
         QCOMPARE(AppModel::eligibleSealCandidates(records, 12), expected);
         QCOMPARE(AppModel::eligibleSealCandidates(records, 1), QStringList({QStringLiteral("before")}));
         QVERIFY(AppModel::eligibleSealCandidates(records, 0).isEmpty());
@@ -233,7 +233,8 @@ private Q_SLOTS:
         QVERIFY(!model->error());
         // The failed ones are as they were, and still candidates next time.
         QCOMPARE(model->apps().at(0), candidates(3).at(0));
-        QCOMPARE(AppModel::eligibleSealCandidates(model->apps(), 12), QStringList({QStringLiteral("c1"), QStringLiteral("c3")}));
+        QCOMPARE(AppModel::eligibleSealCandidates(model->apps(), 12),
+                 QStringList({QStringLiteral("c1"), QStringLiteral("c3")}));
     }
 
     void aSealForARecordThatLeftIsDropped()
@@ -248,7 +249,8 @@ private Q_SLOTS:
 
     void noCandidatesStartsNoPass()
     {
-        model->setApps({makeRecord("{\"bundle_id\":\"g\",\"app_name\":\"G\",\"verified_path\":true,\"green_seal\":true}")});
+        model->setApps(
+            {makeRecord("{\"bundle_id\":\"g\",\"app_name\":\"G\",\"verified_path\":true,\"green_seal\":true}")});
         model->enrichEligibleSeals();
         QVERIFY(!model->isEnrichingSeals());
         QVERIFY(gate->started.isEmpty());
@@ -314,7 +316,9 @@ private Q_SLOTS:
         FakeModelServices fakes;
         AppModel model(fakes.services());
         const auto calls = [&] {
-            return probe == 0 ? fakes.openCoreCalls.load() : probe == 1 ? fakes.brewCalls.load() : fakes.softwareUpdateCalls.load();
+            return probe == 0 ? fakes.openCoreCalls.load()
+                : probe == 1  ? fakes.brewCalls.load()
+                              : fakes.softwareUpdateCalls.load();
         };
         const auto refreshAndSettle = [&] {
             if (probe == 0)
@@ -324,7 +328,8 @@ private Q_SLOTS:
             else
                 model.refreshMacOSUpdateStatusIfNeeded(false);
             return VarnoTest::waitUntil([&] {
-                return !model.isCheckingOpenCore() && !model.isCheckingMechanismHealth() && !model.isCheckingMacOSUpdate();
+                return !model.isCheckingOpenCore() && !model.isCheckingMechanismHealth()
+                    && !model.isCheckingMacOSUpdate();
             });
         };
         QVERIFY(refreshAndSettle());

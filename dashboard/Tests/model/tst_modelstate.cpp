@@ -114,16 +114,21 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         AppModel model(FakeModelServices().services());
         model.setApps({
-            makeRecord("{\"bundle_id\":\"a\",\"app_name\":\"A\",\"update_mechanism\":\"cask\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
-            makeRecord("{\"bundle_id\":\"b\",\"app_name\":\"B\",\"update_mechanism\":\"Cask\",\"current_version\":\"1\",\"latest_version\":\"1\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"a\",\"app_name\":\"A\",\"update_mechanism\":\"cask\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"b\",\"app_name\":\"B\",\"update_mechanism\":\"Cask\",\"current_version\":\"1\",\"latest_version\":\"1\"}"),
             makeRecord("{\"bundle_id\":\"c\",\"app_name\":\"C\",\"update_mechanism\":\"SPARKLE_INTERNAL\"}"),
             makeRecord("{\"bundle_id\":\"d\",\"app_name\":\"D\",\"update_mechanism\":\"sparkle\",\"self_managed\":true}"),
             makeRecord("{\"bundle_id\":\"e\",\"app_name\":\"E\",\"self_managed\":false,\"vendor_self_update\":true}"),
             makeRecord("{\"bundle_id\":\"f\",\"app_name\":\"F\",\"vendor_self_update\":true}"),
             makeRecord("{\"bundle_id\":\"g\",\"app_name\":\"G\",\"update_mode\":\"self\"}"),
-            makeRecord("{\"bundle_id\":\"h\",\"app_name\":\"H\",\"update_mechanism\":\"mas\",\"risk_tier\":\"Critical\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
-            makeRecord("{\"bundle_id\":\"i\",\"app_name\":\"I\",\"risk_tier\":\"high\",\"current_version\":\"2\",\"latest_version\":\"2\"}"),
-            makeRecord("{\"bundle_id\":\"j\",\"app_name\":\"J\",\"risk_tier\":\"critical\",\"update_mode\":\"ignore\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"h\",\"app_name\":\"H\",\"update_mechanism\":\"mas\",\"risk_tier\":\"Critical\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"i\",\"app_name\":\"I\",\"risk_tier\":\"high\",\"current_version\":\"2\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"j\",\"app_name\":\"J\",\"risk_tier\":\"critical\",\"update_mode\":\"ignore\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
             // The mechanism in any case, but only as it lowers: a dotted
             // capital I lowers to two characters, a blank is kept; the mode
             // exactly.
@@ -167,9 +172,11 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         AppModel model(FakeModelServices().services());
         model.setApps({
-            makeRecord("{\"bundle_id\":\"x\",\"app_name\":\"First\",\"last_incident_code\":\"UPDATE_MODE_ASK_HEADLESS\",\"last_incident_kind\":\"skipped\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"x\",\"app_name\":\"First\",\"last_incident_code\":\"UPDATE_MODE_ASK_HEADLESS\",\"last_incident_kind\":\"skipped\"}"),
             makeRecord("{\"bundle_id\":\"x\",\"app_name\":\"Second\"}"),
-            makeRecord("{\"bundle_id\":\"y\",\"app_name\":\"Y\",\"last_incident_code\":\"NETWORK_TIMEOUT\",\"last_incident_kind\":\"failed\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"y\",\"app_name\":\"Y\",\"last_incident_code\":\"NETWORK_TIMEOUT\",\"last_incident_kind\":\"failed\"}"),
         });
         QVERIFY(!model.selectedApp());
         model.setSelectedBundleID(QStringLiteral("x"));
@@ -186,7 +193,8 @@ private Q_SLOTS:
         VarnoTest::TempHome home;
         AppModel model(FakeModelServices().services());
         model.setApps({
-            makeRecord("{\"bundle_id\":\"a\",\"app_name\":\"A\",\"risk_tier\":\"high\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
+            makeRecord(
+                "{\"bundle_id\":\"a\",\"app_name\":\"A\",\"risk_tier\":\"high\",\"current_version\":\"1\",\"latest_version\":\"2\"}"),
             makeRecord("{\"bundle_id\":\"b\",\"app_name\":\"B\",\"version_check_status\":\"unmeasured\"}"),
         });
         model.setError(QStringLiteral("boom"));

@@ -40,13 +40,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("bundleId");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("ignored by mode, though outdated") << QStringLiteral("org.sim.brightside") << QStringLiteral("Ignored");
+        QTest::newRow("ignored by mode, though outdated")
+            << QStringLiteral("org.sim.brightside") << QStringLiteral("Ignored");
         QTest::newRow("ignored by the user") << QStringLiteral("org.sim.oldtimer") << QStringLiteral("Ignored");
         QTest::newRow("outdated") << QStringLiteral("org.sim.kettle") << QStringLiteral("Update available");
         QTest::newRow("current") << QStringLiteral("org.sim.inkwell") << QStringLiteral("Up to date");
         QTest::newRow("unmeasured") << QStringLiteral("org.sim.quillpad") << QStringLiteral("Not checked");
-        QTest::newRow("catalog stale") << QStringLiteral("org.sim.vellum") << QStringLiteral("Catalog older than installed");
-        QTest::newRow("unknown falls to the default") << QStringLiteral("org.sim.mossgrid") << QStringLiteral("Status unknown");
+        QTest::newRow("catalog stale") << QStringLiteral("org.sim.vellum")
+                                       << QStringLiteral("Catalog older than installed");
+        QTest::newRow("unknown falls to the default")
+            << QStringLiteral("org.sim.mossgrid") << QStringLiteral("Status unknown");
     }
 
     void statusSummaryOfDemoApps()
@@ -61,25 +64,20 @@ private Q_SLOTS:
         QTest::addColumn<AppRecord>("app");
         QTest::addColumn<QString>("expected");
         QTest::newRow("engine says excluded without the user ignoring it")
-            << PresentersTest::exampleApp([](AppRecord &a) { a.version_check_status = QStringLiteral("excluded"); }) << QStringLiteral("Excluded");
-        QTest::newRow("user_ignored 0 does not ignore")
-            << PresentersTest::exampleApp([](AppRecord &a) {
-                   a.user_ignored = 0;
-                   a.version_check_status = QStringLiteral("current");
-               })
-            << QStringLiteral("Up to date");
-        QTest::newRow("negative user_ignored ignores")
-            << PresentersTest::exampleApp([](AppRecord &a) {
-                   a.user_ignored = -1;
-                   a.version_check_status = QStringLiteral("outdated");
-               })
-            << QStringLiteral("Ignored");
-        QTest::newRow("mode IGNORE in capitals is not ignore")
-            << PresentersTest::exampleApp([](AppRecord &a) {
-                   a.update_mode = QStringLiteral("IGNORE");
-                   a.version_check_status = QStringLiteral("outdated");
-               })
-            << QStringLiteral("Update available");
+            << PresentersTest::exampleApp([](AppRecord &a) { a.version_check_status = QStringLiteral("excluded"); })
+            << QStringLiteral("Excluded");
+        QTest::newRow("user_ignored 0 does not ignore") << PresentersTest::exampleApp([](AppRecord &a) {
+            a.user_ignored = 0;
+            a.version_check_status = QStringLiteral("current");
+        }) << QStringLiteral("Up to date");
+        QTest::newRow("negative user_ignored ignores") << PresentersTest::exampleApp([](AppRecord &a) {
+            a.user_ignored = -1;
+            a.version_check_status = QStringLiteral("outdated");
+        }) << QStringLiteral("Ignored");
+        QTest::newRow("mode IGNORE in capitals is not ignore") << PresentersTest::exampleApp([](AppRecord &a) {
+            a.update_mode = QStringLiteral("IGNORE");
+            a.version_check_status = QStringLiteral("outdated");
+        }) << QStringLiteral("Update available");
     }
 
     void statusSummaryEdges()
@@ -115,13 +113,11 @@ private Q_SLOTS:
                })
             << QStringLiteral("Example\nBundle ID: com.example.app\nInstalled: unknown\nMechanism: Unknown\n"
                               "Status: Status unknown");
-        QTest::newRow("empty installed version stays empty")
-            << PresentersTest::exampleApp([](AppRecord &a) {
-                   a.current_version = QString();
-                   a.update_mechanism = QStringLiteral("Brew_Tap");
-                   a.update_mode = QStringLiteral("ignore");
-               })
-            << QStringLiteral("Example\nBundle ID: com.example.app\nInstalled: \nMechanism: Brew_Tap\nStatus: Ignored");
+        QTest::newRow("empty installed version stays empty") << PresentersTest::exampleApp([](AppRecord &a) {
+            a.current_version = QString();
+            a.update_mechanism = QStringLiteral("Brew_Tap");
+            a.update_mode = QStringLiteral("ignore");
+        }) << QStringLiteral("Example\nBundle ID: com.example.app\nInstalled: \nMechanism: Brew_Tap\nStatus: Ignored");
     }
 
     void appDetailsSummary()

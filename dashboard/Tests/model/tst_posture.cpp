@@ -74,22 +74,21 @@ private Q_SLOTS:
                                     << line(QStringLiteral("status needs attention"), PostureTone::red);
         QTest::newRow("never scanned") << snapshot(false, {3, 1, 2}, 60)
                                        << line(QStringLiteral("not scanned yet"), PostureTone::neutral);
-        QTest::newRow("outdated, no at-risk row") << snapshot(true, {1, 1, 0}, 90 * 60)
-                                                  << line(QStringLiteral("90m ago"), PostureTone::orange);
-        QTest::newRow("outdated, minutes only") << snapshot(true, {2, 0, 0}, 125 * 60 + 59)
-                                                << line(QStringLiteral("125m ago"), PostureTone::orange);
-        QTest::newRow("outdated, no date") << snapshot(true, {2, 0, 0})
-                                           << line(QStringLiteral("not scanned yet"), PostureTone::orange);
-        QTest::newRow("at risk only is not a row here") << snapshot(true, {0, 1, 0}, 30)
-                                                        << line(QStringLiteral("just now"), PostureTone::green);
+        QTest::newRow("outdated, no at-risk row")
+            << snapshot(true, {1, 1, 0}, 90 * 60) << line(QStringLiteral("90m ago"), PostureTone::orange);
+        QTest::newRow("outdated, minutes only")
+            << snapshot(true, {2, 0, 0}, 125 * 60 + 59) << line(QStringLiteral("125m ago"), PostureTone::orange);
+        QTest::newRow("outdated, no date")
+            << snapshot(true, {2, 0, 0}) << line(QStringLiteral("not scanned yet"), PostureTone::orange);
+        QTest::newRow("at risk only is not a row here")
+            << snapshot(true, {0, 1, 0}, 30) << line(QStringLiteral("just now"), PostureTone::green);
         QTest::newRow("gaps") << snapshot(true, {0, 0, 4}, 30)
                               << line(QStringLiteral("4 not fully checked"), PostureTone::neutral);
-        QTest::newRow("all current") << snapshot(true, {}, 59)
-                                     << line(QStringLiteral("just now"), PostureTone::green);
-        QTest::newRow("all current, no date") << snapshot(true, {})
-                                              << line(QStringLiteral("status unknown"), PostureTone::green);
-        QTest::newRow("scan in the future") << snapshot(true, {}, -3600)
-                                            << line(QStringLiteral("just now"), PostureTone::green);
+        QTest::newRow("all current") << snapshot(true, {}, 59) << line(QStringLiteral("just now"), PostureTone::green);
+        QTest::newRow("all current, no date")
+            << snapshot(true, {}) << line(QStringLiteral("status unknown"), PostureTone::green);
+        QTest::newRow("scan in the future")
+            << snapshot(true, {}, -3600) << line(QStringLiteral("just now"), PostureTone::green);
     }
 
     void menuBar()
@@ -109,20 +108,20 @@ private Q_SLOTS:
                                     << line(QStringLiteral("Brusk needs inspection."), PostureTone::red);
         QTest::newRow("never scanned") << snapshot(false, {3, 1, 2}, 60)
                                        << line(QStringLiteral("Brusk app check: not yet run"), PostureTone::neutral);
-        QTest::newRow("at risk before outdated, hours") << snapshot(true, {1, 1, 0}, 90 * 60)
-                                                        << line(QStringLiteral("Brusk app check: 1h ago"), PostureTone::red);
-        QTest::newRow("at risk that is not outdated") << snapshot(true, {0, 1, 0}, 59 * 60)
-                                                      << line(QStringLiteral("Brusk app check: 59m ago"), PostureTone::red);
-        QTest::newRow("outdated, just now") << snapshot(true, {2, 0, 0}, 30)
-                                            << line(QStringLiteral("Brusk app check: just now"), PostureTone::orange);
-        QTest::newRow("outdated, no date") << snapshot(true, {2, 0, 0})
-                                           << line(QStringLiteral("Brusk app check: just now"), PostureTone::orange);
+        QTest::newRow("at risk before outdated, hours")
+            << snapshot(true, {1, 1, 0}, 90 * 60) << line(QStringLiteral("Brusk app check: 1h ago"), PostureTone::red);
+        QTest::newRow("at risk that is not outdated")
+            << snapshot(true, {0, 1, 0}, 59 * 60) << line(QStringLiteral("Brusk app check: 59m ago"), PostureTone::red);
+        QTest::newRow("outdated, just now")
+            << snapshot(true, {2, 0, 0}, 30) << line(QStringLiteral("Brusk app check: just now"), PostureTone::orange);
+        QTest::newRow("outdated, no date")
+            << snapshot(true, {2, 0, 0}) << line(QStringLiteral("Brusk app check: just now"), PostureTone::orange);
         QTest::newRow("gaps") << snapshot(true, {0, 0, 1}, 30)
                               << line(QStringLiteral("1 not fully checked."), PostureTone::neutral);
-        QTest::newRow("all current, a day") << snapshot(true, {}, 25 * 3600)
-                                            << line(QStringLiteral("Brusk app check: 25h ago"), PostureTone::green);
-        QTest::newRow("all current, no date") << snapshot(true, {})
-                                              << line(QStringLiteral("Scan status unknown."), PostureTone::green);
+        QTest::newRow("all current, a day")
+            << snapshot(true, {}, 25 * 3600) << line(QStringLiteral("Brusk app check: 25h ago"), PostureTone::green);
+        QTest::newRow("all current, no date")
+            << snapshot(true, {}) << line(QStringLiteral("Scan status unknown."), PostureTone::green);
     }
 
     void statusBar()
@@ -141,11 +140,11 @@ private Q_SLOTS:
         QTest::addColumn<PostureTone>("tone");
 
         QTest::newRow("error wins") << snapshot(true, {}, 60, QStringLiteral("x")) << QStringLiteral("fail")
-                                    << QStringLiteral("failed") << QStringLiteral("Diagnostics confirm a visible failure")
-                                    << PostureTone::red;
-        QTest::newRow("repair FAILED before health") << snapshot(true, {}) << QStringLiteral("2 checks fail")
-                                                     << QStringLiteral("Repair FAILED: manifest")
-                                                     << QStringLiteral("Repair attempt failed") << PostureTone::red;
+                                    << QStringLiteral("failed")
+                                    << QStringLiteral("Diagnostics confirm a visible failure") << PostureTone::red;
+        QTest::newRow("repair FAILED before health")
+            << snapshot(true, {}) << QStringLiteral("2 checks fail") << QStringLiteral("Repair FAILED: manifest")
+            << QStringLiteral("Repair attempt failed") << PostureTone::red;
         QTest::newRow("repair without failure") << snapshot(true, {}) << QString() << QStringLiteral("Repaired.")
                                                 << QStringLiteral("Diagnostics available") << PostureTone::green;
         QTest::newRow("health Failure") << snapshot(false, {}) << QStringLiteral("sqlite: Failure")
@@ -211,13 +210,15 @@ private Q_SLOTS:
         QTest::newRow("bracketed build") << v(QStringLiteral("2.1 [deadbeef]")) << 20 << QStringLiteral("2.1");
         QTest::newRow("git describe") << v(QStringLiteral("3.0-gabcdef0")) << 20 << QStringLiteral("3.0");
         QTest::newRow("short hash kept") << v(QStringLiteral("1.0+abc")) << 20 << QStringLiteral("1.0+abc");
-        QTest::newRow("suffix not at the end kept") << v(QStringLiteral("1.0+abcdef x")) << 20 << QStringLiteral("1.0+abcdef x");
+        QTest::newRow("suffix not at the end kept")
+            << v(QStringLiteral("1.0+abcdef x")) << 20 << QStringLiteral("1.0+abcdef x");
         QTest::newRow("demo build number in parentheses is not hex-long enough")
             << v(QStringLiteral("4.0 (1234)")) << 24 << QStringLiteral("4.0 (1234)");
         QTest::newRow("blanks and tabs trimmed") << v(QStringLiteral(" \t2.0\t ")) << 20 << QStringLiteral("2.0");
-        QTest::newRow("exactly the limit") << v(QStringLiteral("12345678901234567890")) << 20
-                                           << QStringLiteral("12345678901234567890");
-        QTest::newRow("limit 20") << v(QStringLiteral("123456789012345678901")) << 20 << QStringLiteral("123456789…45678901");
+        QTest::newRow("exactly the limit")
+            << v(QStringLiteral("12345678901234567890")) << 20 << QStringLiteral("12345678901234567890");
+        QTest::newRow("limit 20") << v(QStringLiteral("123456789012345678901")) << 20
+                                  << QStringLiteral("123456789…45678901");
         QTest::newRow("limit 24") << v(QStringLiteral("abcdefghijklmnopqrstuvwxyz")) << 24
                                   << QStringLiteral("abcdefghijk…qrstuvwxyz");
         QTest::newRow("limit 88") << v(QString(89, QLatin1Char('x')) + QStringLiteral("END")) << 88
@@ -225,7 +226,8 @@ private Q_SLOTS:
                 + QStringLiteral("END");
         QTest::newRow("small limit keeps 4 and 4") << v(QStringLiteral("1234567890")) << 9 << QStringLiteral("1234…7890");
         QTest::newRow("limit 11 keeps 4 and 4") << v(QStringLiteral("abcdefghijkl")) << 11 << QStringLiteral("abcd…ijkl");
-        QTest::newRow("limit 12 keeps 5 and 4") << v(QStringLiteral("abcdefghijklm")) << 12 << QStringLiteral("abcde…jklm");
+        QTest::newRow("limit 12 keeps 5 and 4")
+            << v(QStringLiteral("abcdefghijklm")) << 12 << QStringLiteral("abcde…jklm");
         QTest::newRow("characters, not code units")
             << v(QStringLiteral("\U0001F600\U0001F600e\u0301\u00E9abcdefghijklmnopq")) << 20
             << QStringLiteral("\U0001F600\U0001F600e\u0301\u00E9abcde…jklmnopq");

@@ -70,44 +70,51 @@ private Q_SLOTS:
         QTest::addColumn<QString>("detail");
         QTest::addColumn<QString>("label");
 
-        QTest::newRow("community verified") << QStringLiteral("org.sim.fernlight") << AppTrustState::currentCommunityVerified
-                                            << QStringLiteral("Verified with community consensus")
-                                            << QStringLiteral("Verified by 3 endpoints") << QStringLiteral("SPARK");
-        QTest::newRow("verified path, no consensus") << QStringLiteral("org.sim.driftwood") << AppTrustState::currentLocallyVerified
-                                                     << QStringLiteral("Locally verified")
-                                                     << QStringLiteral("Trust signals recorded on this Mac") << QStringLiteral("SPARK");
-        QTest::newRow("current without evidence") << QStringLiteral("org.sim.bastion") << AppTrustState::currentUnverified
-                                                  << QStringLiteral("Current, trust data still forming")
-                                                  << QStringLiteral("No local verification record yet") << QStringLiteral("BREW");
+        QTest::newRow("community verified")
+            << QStringLiteral("org.sim.fernlight") << AppTrustState::currentCommunityVerified
+            << QStringLiteral("Verified with community consensus") << QStringLiteral("Verified by 3 endpoints")
+            << QStringLiteral("SPARK");
+        QTest::newRow("verified path, no consensus")
+            << QStringLiteral("org.sim.driftwood") << AppTrustState::currentLocallyVerified
+            << QStringLiteral("Locally verified") << QStringLiteral("Trust signals recorded on this Mac")
+            << QStringLiteral("SPARK");
+        QTest::newRow("current without evidence")
+            << QStringLiteral("org.sim.bastion") << AppTrustState::currentUnverified
+            << QStringLiteral("Current, trust data still forming") << QStringLiteral("No local verification record yet")
+            << QStringLiteral("BREW");
         QTest::newRow("outdated") << QStringLiteral("org.sim.kettle") << AppTrustState::outdatedTrusted
-                                  << QStringLiteral("Update available") << QStringLiteral("1.4 → 1.5") << QStringLiteral("SPARK");
-        QTest::newRow("outdated by version order") << QStringLiteral("org.sim.tallybook") << AppTrustState::outdatedTrusted
-                                                   << QStringLiteral("Update available") << QStringLiteral("1.2 → 1.10")
-                                                   << QStringLiteral("BREW");
-        QTest::newRow("outdated beats the seal") << QStringLiteral("org.sim.saltmarsh") << AppTrustState::outdatedTrusted
-                                                 << QStringLiteral("Update available") << QStringLiteral("1.8.2 → 1.9.0")
-                                                 << QStringLiteral("BREW");
-        QTest::newRow("outdated and at risk") << QStringLiteral("org.sim.lanternfish") << AppTrustState::outdatedAtRisk
-                                              << QStringLiteral("Update needs review") << QStringLiteral("4.0 (1234) → 4.1")
-                                              << QStringLiteral("BREW");
-        QTest::newRow("skipped incident") << QStringLiteral("org.sim.handmade") << AppTrustState::skipped
-                                          << QStringLiteral("Update skipped") << cause("BREW_NO_CASK") << QStringLiteral("TRIG");
+                                  << QStringLiteral("Update available") << QStringLiteral("1.4 → 1.5")
+                                  << QStringLiteral("SPARK");
+        QTest::newRow("outdated by version order")
+            << QStringLiteral("org.sim.tallybook") << AppTrustState::outdatedTrusted
+            << QStringLiteral("Update available") << QStringLiteral("1.2 → 1.10") << QStringLiteral("BREW");
+        QTest::newRow("outdated beats the seal")
+            << QStringLiteral("org.sim.saltmarsh") << AppTrustState::outdatedTrusted
+            << QStringLiteral("Update available") << QStringLiteral("1.8.2 → 1.9.0") << QStringLiteral("BREW");
+        QTest::newRow("outdated and at risk")
+            << QStringLiteral("org.sim.lanternfish") << AppTrustState::outdatedAtRisk
+            << QStringLiteral("Update needs review") << QStringLiteral("4.0 (1234) → 4.1") << QStringLiteral("BREW");
+        QTest::newRow("skipped incident")
+            << QStringLiteral("org.sim.handmade") << AppTrustState::skipped << QStringLiteral("Update skipped")
+            << cause("BREW_NO_CASK") << QStringLiteral("TRIG");
         QTest::newRow("failed incident") << QStringLiteral("org.sim.netherby") << AppTrustState::failed
-                                         << QStringLiteral("Update failed") << cause("NETWORK_TIMEOUT") << QStringLiteral("BREW");
-        QTest::newRow("failed incident without code") << QStringLiteral("org.sim.wickerbox") << AppTrustState::failed
-                                                      << QStringLiteral("Update failed") << cause("UNKNOWN") << QStringLiteral("SPARK");
-        QTest::newRow("incident of an app no longer outdated") << QStringLiteral("org.sim.roughcut")
-                                                               << AppTrustState::currentUnverified
-                                                               << QStringLiteral("Current, trust data still forming")
-                                                               << QStringLiteral("No local verification record yet")
-                                                               << QStringLiteral("TRIG");
-        QTest::newRow("vendor updater, outdated") << QStringLiteral("org.sim.ferrous") << AppTrustState::outdatedTrusted
-                                                  << QStringLiteral("Self-updating via Ferrous Updater")
-                                                  << QStringLiteral("2024.01 — update available") << QStringLiteral("SELF");
-        QTest::newRow("self-managed, unmeasured") << QStringLiteral("org.sim.cobalt") << AppTrustState::currentUnverified
-                                                  << QStringLiteral("Self-updating via vendor updater")
-                                                  << QStringLiteral("Vendor updater present — version not independently checked")
-                                                  << QStringLiteral("SELF");
+                                         << QStringLiteral("Update failed") << cause("NETWORK_TIMEOUT")
+                                         << QStringLiteral("BREW");
+        QTest::newRow("failed incident without code")
+            << QStringLiteral("org.sim.wickerbox") << AppTrustState::failed << QStringLiteral("Update failed")
+            << cause("UNKNOWN") << QStringLiteral("SPARK");
+        QTest::newRow("incident of an app no longer outdated")
+            << QStringLiteral("org.sim.roughcut") << AppTrustState::currentUnverified
+            << QStringLiteral("Current, trust data still forming") << QStringLiteral("No local verification record yet")
+            << QStringLiteral("TRIG");
+        QTest::newRow("vendor updater, outdated")
+            << QStringLiteral("org.sim.ferrous") << AppTrustState::outdatedTrusted
+            << QStringLiteral("Self-updating via Ferrous Updater") << QStringLiteral("2024.01 — update available")
+            << QStringLiteral("SELF");
+        QTest::newRow("self-managed, unmeasured")
+            << QStringLiteral("org.sim.cobalt") << AppTrustState::currentUnverified
+            << QStringLiteral("Self-updating via vendor updater")
+            << QStringLiteral("Vendor updater present — version not independently checked") << QStringLiteral("SELF");
         QTest::newRow("ignored") << QStringLiteral("org.sim.brightside") << AppTrustState::currentUnverified
                                  << QStringLiteral("Current, trust data still forming")
                                  << QStringLiteral("No local verification record yet") << QStringLiteral("BREW");
@@ -130,7 +137,9 @@ private Q_SLOTS:
     // No demo record makes the presenter fall over, whatever its state.
     void everyDemoAppInEveryState()
     {
-        const QList<UpdateState> states = {UpdateState::idle(), UpdateState::done(), UpdateState::queued(1, 3),
+        const QList<UpdateState> states = {UpdateState::idle(),
+                                           UpdateState::done(),
+                                           UpdateState::queued(1, 3),
                                            UpdateState::running(QStringLiteral("Fetching…")),
                                            UpdateState::skipped(QStringLiteral("skipped")),
                                            UpdateState::failed(QStringLiteral("update failed")),
@@ -138,8 +147,8 @@ private Q_SLOTS:
         QSet<AppTrustState> reached;
         for (const AppRecord &app : PresentersTest::demoLibrary()) {
             for (const UpdateState &state : states) {
-                const AppTrustPresentation result =
-                    AppTrustPresenter::make(app, state, demoIncident(app.bundle_id), testVendors(), testRegistry());
+                const AppTrustPresentation result = AppTrustPresenter::make(app, state, demoIncident(app.bundle_id),
+                                                                            testVendors(), testRegistry());
                 QVERIFY(!result.title.isEmpty());
                 QVERIFY(result.detail.has_value());
                 QVERIFY(!result.evidence.isEmpty());
@@ -163,39 +172,40 @@ private Q_SLOTS:
         const QString longMessage = QStringLiteral("Still 1.4 — brew may have failed. ") + QString(80, QLatin1Char('x'));
         QTest::newRow("queued") << QStringLiteral("org.sim.kettle") << UpdateState::queued(2, 5) << true
                                 << AppTrustState::queued << QStringLiteral("Queued") << QStringLiteral("2 of 5");
-        QTest::newRow("running") << QStringLiteral("org.sim.netherby") << UpdateState::running(QStringLiteral("Verifying…"))
-                                 << true << AppTrustState::updating << QStringLiteral("Updating now")
-                                 << QStringLiteral("Verifying…");
-        QTest::newRow("skipped with incident") << QStringLiteral("org.sim.handmade") << UpdateState::skipped(QStringLiteral("r"))
-                                               << true << AppTrustState::skipped << QStringLiteral("Update skipped")
-                                               << cause("BREW_NO_CASK");
-        QTest::newRow("skipped without incident") << QStringLiteral("org.sim.kettle")
-                                                  << UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it"))
-                                                  << true << AppTrustState::skipped << QStringLiteral("Skipped")
-                                                  << QStringLiteral("Brusk will update it after you quit it");
-        QTest::newRow("failed, skipped incident") << QStringLiteral("org.sim.handmade") << UpdateState::failed(QStringLiteral("m"))
-                                                  << true << AppTrustState::failed << QStringLiteral("Update skipped")
-                                                  << cause("BREW_NO_CASK");
-        QTest::newRow("failed, failed incident") << QStringLiteral("org.sim.signet") << UpdateState::failed(QStringLiteral("m"))
-                                                 << true << AppTrustState::failed << QStringLiteral("Update failed")
-                                                 << cause("SIG_TEAM_MISMATCH");
+        QTest::newRow("running") << QStringLiteral("org.sim.netherby")
+                                 << UpdateState::running(QStringLiteral("Verifying…")) << true << AppTrustState::updating
+                                 << QStringLiteral("Updating now") << QStringLiteral("Verifying…");
+        QTest::newRow("skipped with incident")
+            << QStringLiteral("org.sim.handmade") << UpdateState::skipped(QStringLiteral("r")) << true
+            << AppTrustState::skipped << QStringLiteral("Update skipped") << cause("BREW_NO_CASK");
+        QTest::newRow("skipped without incident")
+            << QStringLiteral("org.sim.kettle")
+            << UpdateState::skipped(QStringLiteral("Brusk will update it after you quit it")) << true
+            << AppTrustState::skipped << QStringLiteral("Skipped")
+            << QStringLiteral("Brusk will update it after you quit it");
+        QTest::newRow("failed, skipped incident")
+            << QStringLiteral("org.sim.handmade") << UpdateState::failed(QStringLiteral("m")) << true
+            << AppTrustState::failed << QStringLiteral("Update skipped") << cause("BREW_NO_CASK");
+        QTest::newRow("failed, failed incident")
+            << QStringLiteral("org.sim.signet") << UpdateState::failed(QStringLiteral("m")) << true
+            << AppTrustState::failed << QStringLiteral("Update failed") << cause("SIG_TEAM_MISMATCH");
         QTest::newRow("failed, no incident, message shortened")
             << QStringLiteral("org.sim.kettle") << UpdateState::failed(longMessage) << true << AppTrustState::failed
             << QStringLiteral("Update failed") << PosturePresenter::shortVersion(longMessage, 88);
-        QTest::newRow("failed but no longer outdated") << QStringLiteral("org.sim.inkwell") << UpdateState::failed(QStringLiteral("m"))
-                                                       << true << AppTrustState::currentUnverified
-                                                       << QStringLiteral("Mechanism re-evaluating")
-                                                       << QStringLiteral("VARNO will reclassify this app on the next scan.");
+        QTest::newRow("failed but no longer outdated")
+            << QStringLiteral("org.sim.inkwell") << UpdateState::failed(QStringLiteral("m")) << true
+            << AppTrustState::currentUnverified << QStringLiteral("Mechanism re-evaluating")
+            << QStringLiteral("VARNO will reclassify this app on the next scan.");
         QTest::newRow("quit denied") << QStringLiteral("org.sim.kettle")
-                                     << UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle."))
-                                     << true << AppTrustState::skipped << QStringLiteral("Couldn't quit it")
+                                     << UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle.")) << true
+                                     << AppTrustState::skipped << QStringLiteral("Couldn't quit it")
                                      << QStringLiteral("Brusk couldn't quit Kettle.");
-        QTest::newRow("done ignores the incident") << QStringLiteral("org.sim.netherby") << UpdateState::done() << true
-                                                   << AppTrustState::outdatedTrusted << QStringLiteral("Update available")
-                                                   << QStringLiteral("2.2 → 2.3");
-        QTest::newRow("idle keeps the incident") << QStringLiteral("org.sim.netherby") << UpdateState::idle() << true
-                                                 << AppTrustState::failed << QStringLiteral("Update failed")
-                                                 << cause("NETWORK_TIMEOUT");
+        QTest::newRow("done ignores the incident")
+            << QStringLiteral("org.sim.netherby") << UpdateState::done() << true << AppTrustState::outdatedTrusted
+            << QStringLiteral("Update available") << QStringLiteral("2.2 → 2.3");
+        QTest::newRow("idle keeps the incident")
+            << QStringLiteral("org.sim.netherby") << UpdateState::idle() << true << AppTrustState::failed
+            << QStringLiteral("Update failed") << cause("NETWORK_TIMEOUT");
         QTest::newRow("vendor rows come before the update state")
             << QStringLiteral("org.sim.ferrous") << UpdateState::running(QStringLiteral("Installing…")) << true
             << AppTrustState::outdatedTrusted << QStringLiteral("Self-updating via Ferrous Updater")
@@ -223,11 +233,15 @@ private Q_SLOTS:
             a.update_mechanism = QStringLiteral("sparkle_internal");
             a.version_check_status = QStringLiteral("outdated");
         });
-        for (const UpdateState &state : {UpdateState::idle(), UpdateState::running(QStringLiteral("x")), UpdateState::done()}) {
-            const AppTrustPresentation result = AppTrustPresenter::make(app, state, std::nullopt, testVendors(), testRegistry());
+        for (const UpdateState &state :
+             {UpdateState::idle(), UpdateState::running(QStringLiteral("x")), UpdateState::done()}) {
+            const AppTrustPresentation result = AppTrustPresenter::make(app, state, std::nullopt, testVendors(),
+                                                                        testRegistry());
             QCOMPARE(result.state, AppTrustState::currentLocallyVerified);
             QCOMPARE(result.title, QStringLiteral("Self-updates via Sparkle"));
-            QCOMPARE(result.detail, std::optional(QStringLiteral("Use the app\u2019s own \u201CCheck for Updates\u201D \u2014 VARNO can\u2019t poll it.")));
+            QCOMPARE(result.detail,
+                     std::optional(QStringLiteral(
+                         "Use the app\u2019s own \u201CCheck for Updates\u201D \u2014 VARNO can\u2019t poll it.")));
             QCOMPARE(result.mechanismLabel, QStringLiteral("SPARK"));
         }
     }
@@ -274,7 +288,8 @@ private Q_SLOTS:
             a.verified_path = path;
             a.community_sha256_count = count;
         });
-        const AppTrustPresentation result = AppTrustPresenter::make(app, UpdateState::idle(), std::nullopt, testVendors(), testRegistry());
+        const AppTrustPresentation result = AppTrustPresenter::make(app, UpdateState::idle(), std::nullopt,
+                                                                    testVendors(), testRegistry());
         QCOMPARE(result.state, state);
         QCOMPARE(result.detail, std::optional(detail));
         QCOMPARE(result.showsSeal, showsSeal);
@@ -292,25 +307,31 @@ private Q_SLOTS:
             a.last_sha256 = QStringLiteral("00ff");
             a.last_cdn_domain = QStringLiteral("dl.example.com");
             a.community_sha256_count = 3;
-        }) << QStringList{QStringLiteral("Team ID continuity recorded"), QStringLiteral("Checksum captured"),
-                          QStringLiteral("Source domain: dl.example.com"), QStringLiteral("Community checksum consensus: 3")};
+        })
+                                    << QStringList{QStringLiteral("Team ID continuity recorded"),
+                                                   QStringLiteral("Checksum captured"),
+                                                   QStringLiteral("Source domain: dl.example.com"),
+                                                   QStringLiteral("Community checksum consensus: 3")};
         QTest::newRow("empty texts count as none") << PresentersTest::exampleApp([](AppRecord &a) {
             a.last_team_id = QString();
             a.last_sha256 = QString();
             a.last_cdn_domain = QString();
             a.community_sha256_count = 0;
         }) << QStringList{QStringLiteral("No trust evidence recorded yet")};
-        QTest::newRow("negative consensus") << PresentersTest::exampleApp([](AppRecord &a) { a.community_sha256_count = -1; })
-                                            << QStringList{QStringLiteral("No trust evidence recorded yet")};
-        QTest::newRow("checksum only") << PresentersTest::exampleApp([](AppRecord &a) { a.last_sha256 = QStringLiteral("ab"); })
-                                       << QStringList{QStringLiteral("Checksum captured")};
+        QTest::newRow("negative consensus")
+            << PresentersTest::exampleApp([](AppRecord &a) { a.community_sha256_count = -1; })
+            << QStringList{QStringLiteral("No trust evidence recorded yet")};
+        QTest::newRow("checksum only") << PresentersTest::exampleApp([](AppRecord &a) {
+            a.last_sha256 = QStringLiteral("ab");
+        }) << QStringList{QStringLiteral("Checksum captured")};
     }
 
     void evidence()
     {
         QFETCH(AppRecord, app);
         QFETCH(QStringList, expected);
-        QCOMPARE(AppTrustPresenter::make(app, UpdateState::idle(), std::nullopt, testVendors(), testRegistry()).evidence, expected);
+        QCOMPARE(AppTrustPresenter::make(app, UpdateState::idle(), std::nullopt, testVendors(), testRegistry()).evidence,
+                 expected);
     }
 
     void mechanismLabels_data()
@@ -341,45 +362,41 @@ private Q_SLOTS:
         QTest::addColumn<bool>("expected");
         const auto s = [](const char *t) { return std::optional(QString::fromLatin1(t)); };
 
-        QTest::newRow("mode self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("self"); }) << true;
-        QTest::newRow("mode Self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("Self"); }) << false;
-        QTest::newRow("self_managed true") << PresentersTest::exampleApp([&](AppRecord &a) { a.self_managed = true; }) << true;
-        QTest::newRow("vendor_self_update true") << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_self_update = true; }) << true;
-        QTest::newRow("first present flag decides rule 2")
-            << PresentersTest::exampleApp([&](AppRecord &a) {
-                   a.self_managed = false;
-                   a.vendor_self_update = true;
-               })
-            << false;
-        QTest::newRow("a false flag does not stop the mechanism rule")
-            << PresentersTest::exampleApp([&](AppRecord &a) {
-                   a.self_managed = false;
-                   a.update_mechanism = s("vendor_self_update");
-               })
-            << true;
-        QTest::newRow("a false flag does not stop the updater-name rule")
-            << PresentersTest::exampleApp([&](AppRecord &a) {
-                   a.vendor_self_update = false;
-                   a.vendor_updater_name = s("acme_updater");
-                   a.update_mechanism = s("UNKNOWN");
-               })
-            << true;
+        QTest::newRow("mode self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("self"); })
+                                   << true;
+        QTest::newRow("mode Self") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mode = s("Self"); })
+                                   << false;
+        QTest::newRow("self_managed true")
+            << PresentersTest::exampleApp([&](AppRecord &a) { a.self_managed = true; }) << true;
+        QTest::newRow("vendor_self_update true")
+            << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_self_update = true; }) << true;
+        QTest::newRow("first present flag decides rule 2") << PresentersTest::exampleApp([&](AppRecord &a) {
+            a.self_managed = false;
+            a.vendor_self_update = true;
+        }) << false;
+        QTest::newRow("a false flag does not stop the mechanism rule") << PresentersTest::exampleApp([&](AppRecord &a) {
+            a.self_managed = false;
+            a.update_mechanism = s("vendor_self_update");
+        }) << true;
+        QTest::newRow("a false flag does not stop the updater-name rule") << PresentersTest::exampleApp([&](AppRecord &a) {
+            a.vendor_self_update = false;
+            a.vendor_updater_name = s("acme_updater");
+            a.update_mechanism = s("UNKNOWN");
+        }) << true;
         QTest::newRow("updater name, no mechanism")
             << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = s("acme_updater"); }) << true;
-        QTest::newRow("updater name, empty mechanism")
-            << PresentersTest::exampleApp([&](AppRecord &a) {
-                   a.vendor_updater_name = s("acme_updater");
-                   a.update_mechanism = s("");
-               })
-            << true;
-        QTest::newRow("updater name, but a known mechanism")
-            << PresentersTest::exampleApp([&](AppRecord &a) {
-                   a.vendor_updater_name = s("acme_updater");
-                   a.update_mechanism = s("cask");
-               })
-            << false;
-        QTest::newRow("empty updater name") << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = s(""); }) << false;
-        QTest::newRow("plain cask") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mechanism = s("cask"); }) << false;
+        QTest::newRow("updater name, empty mechanism") << PresentersTest::exampleApp([&](AppRecord &a) {
+            a.vendor_updater_name = s("acme_updater");
+            a.update_mechanism = s("");
+        }) << true;
+        QTest::newRow("updater name, but a known mechanism") << PresentersTest::exampleApp([&](AppRecord &a) {
+            a.vendor_updater_name = s("acme_updater");
+            a.update_mechanism = s("cask");
+        }) << false;
+        QTest::newRow("empty updater name")
+            << PresentersTest::exampleApp([&](AppRecord &a) { a.vendor_updater_name = s(""); }) << false;
+        QTest::newRow("plain cask") << PresentersTest::exampleApp([&](AppRecord &a) { a.update_mechanism = s("cask"); })
+                                    << false;
     }
 
     void vendorSelfManaged()

@@ -22,12 +22,12 @@ private Q_SLOTS:
         QTest::newRow("queued other total") << UpdateState::queued(1, 3) << UpdateState::queued(1, 4) << false;
         QTest::newRow("queued other position") << UpdateState::queued(2, 3) << UpdateState::queued(1, 3) << false;
         QTest::newRow("running same text") << UpdateState::running(updating) << UpdateState::running(updating) << true;
-        QTest::newRow("running other text") << UpdateState::running(updating)
-                                            << UpdateState::running(QStringLiteral("Fetching\u2026")) << false;
-        QTest::newRow("skipped vs failed, same text") << UpdateState::skipped(QStringLiteral("x"))
-                                                      << UpdateState::failed(QStringLiteral("x")) << false;
-        QTest::newRow("failed vs quitDenied, same text") << UpdateState::failed(QStringLiteral("x"))
-                                                         << UpdateState::quitDenied(QStringLiteral("x")) << false;
+        QTest::newRow("running other text")
+            << UpdateState::running(updating) << UpdateState::running(QStringLiteral("Fetching\u2026")) << false;
+        QTest::newRow("skipped vs failed, same text")
+            << UpdateState::skipped(QStringLiteral("x")) << UpdateState::failed(QStringLiteral("x")) << false;
+        QTest::newRow("failed vs quitDenied, same text")
+            << UpdateState::failed(QStringLiteral("x")) << UpdateState::quitDenied(QStringLiteral("x")) << false;
         QTest::newRow("idle") << UpdateState::idle() << UpdateState() << true;
         QTest::newRow("done") << UpdateState::done() << UpdateState::done() << true;
         QTest::newRow("idle vs done") << UpdateState::idle() << UpdateState::done() << false;

@@ -1,4 +1,3 @@
-#include "TestSupport.h"
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
@@ -8,8 +7,8 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace std::chrono_literals;
 
@@ -107,9 +106,8 @@ private Q_SLOTS:
             << 0.0 << 84 << QStringLiteral("quit_denied") << true
             << QStringLiteral("com.example.App — no update attempted")
             << QStringLiteral("[VARNO/dbg] +0.00s | 84 MB | phase=quit_denied | com.example.App — no update attempted");
-        QTest::newRow("no detail ends with the phase")
-            << 1.5 << 120 << QStringLiteral("load") << false << QString()
-            << QStringLiteral("[VARNO/dbg] +1.50s | 120 MB | phase=load");
+        QTest::newRow("no detail ends with the phase") << 1.5 << 120 << QStringLiteral("load") << false << QString()
+                                                       << QStringLiteral("[VARNO/dbg] +1.50s | 120 MB | phase=load");
         QTest::newRow("empty detail still gets its separator")
             << 125.004 << -1 << QStringLiteral("x") << true << QString()
             << QStringLiteral("[VARNO/dbg] +125.00s | -1 MB | phase=x | ");
@@ -146,7 +144,8 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 2);
         static const QRegularExpression first(QStringLiteral(
             "^\\[VARNO/dbg\\] \\+0\\.00s \\| -?\\d+ MB \\| phase=quit_denied \\| com\\.example\\.App — no update attempted$"));
-        static const QRegularExpression second(QStringLiteral("^\\[VARNO/dbg\\] \\+90\\.00s \\| -?\\d+ MB \\| phase=later$"));
+        static const QRegularExpression second(
+            QStringLiteral("^\\[VARNO/dbg\\] \\+90\\.00s \\| -?\\d+ MB \\| phase=later$"));
         QVERIFY2(first.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
         QVERIFY2(second.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
         QCOMPARE(DebugLog::startTime(), std::optional(start));

@@ -1,9 +1,9 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
+#include "base/Logging.h"
 #include "platform/Appearance.h"
 #include "platform/Clock.h"
-#include "base/Logging.h"
 #include "platform/MainBundle.h"
 #include "platform/PlainText.h"
 #include "platform/PropertyList.h"
@@ -97,8 +97,7 @@ private Q_SLOTS:
         QCOMPARE(map.value(QStringLiteral("RunAtLoad")).typeId(), QMetaType::Bool);
         QCOMPARE(map.value(QStringLiteral("RunAtLoad")).toBool(), true);
         QCOMPARE(map.value(QStringLiteral("KeepAlive")).toBool(), false);
-        QCOMPARE(map.value(QStringLiteral("When")).toDateTime(),
-                 QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
+        QCOMPARE(map.value(QStringLiteral("When")).toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
         QCOMPARE(map.value(QStringLiteral("Blob")).toByteArray(), QByteArray("hello"));
         QCOMPARE(map.value(QStringLiteral("ProgramArguments")).toList().size(), 2);
         QCOMPARE(map.value(QStringLiteral("Nested")).toMap().value(QStringLiteral("Escaped")).toString(),
@@ -202,8 +201,8 @@ private Q_SLOTS:
         listed.sort();
         QCOMPARE(listed, onDisk);
         for (const QString &rel : std::as_const(listed)) {
-            const QByteArray digest = QCryptographicHash::hash(VarnoTest::readFile(cli.filePath(rel)),
-                                                               QCryptographicHash::Sha256).toHex();
+            const QByteArray digest =
+                QCryptographicHash::hash(VarnoTest::readFile(cli.filePath(rel)), QCryptographicHash::Sha256).toHex();
             QCOMPARE(files.value(rel).toString().toLatin1(), digest);
         }
     }
@@ -355,21 +354,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("short: unchanged") << QStringLiteral("exit 2\ncask not found") << QStringLiteral("exit 2\ncask not found");
+        QTest::newRow("short: unchanged")
+            << QStringLiteral("exit 2\ncask not found") << QStringLiteral("exit 2\ncask not found");
         QTest::newRow("exactly the limit: unchanged") << QString(400, QLatin1Char('x')) << QString(400, QLatin1Char('x'));
-        QTest::newRow("10 MiB on one line") << QString(10485760, QLatin1Char('e'))
-                                            << QString(400, QLatin1Char('e')) + QStringLiteral("\u2026");
+        QTest::newRow("10 MiB on one line")
+            << QString(10485760, QLatin1Char('e')) << QString(400, QLatin1Char('e')) + QStringLiteral("\u2026");
         QTest::newRow("the first lines only")
             << QStringLiteral("1\n2\n3\n4\n5\n6\n7\n8\n") << QStringLiteral("1\n2\n3\n4\n5\n6\u2026");
-        QTest::newRow("200 long lines")
-            << QStringList(200, QString(65536, QLatin1Char('l'))).join(QLatin1Char('\n'))
-            << QString(400, QLatin1Char('l')) + QStringLiteral("\u2026");
-        QTest::newRow("never inside a surrogate pair")
-            << QString(399, QLatin1Char('a')) + QStringLiteral("\U0001F600bbb")
-            << QString(399, QLatin1Char('a')) + QStringLiteral("\U0001F600\u2026");
-        QTest::newRow("never between a letter and its accent")
-            << QString(399, QLatin1Char('a')) + QStringLiteral("e\u0301zzz")
-            << QString(399, QLatin1Char('a')) + QStringLiteral("e\u0301\u2026");
+        QTest::newRow("200 long lines") << QStringList(200, QString(65536, QLatin1Char('l'))).join(QLatin1Char('\n'))
+                                        << QString(400, QLatin1Char('l')) + QStringLiteral("\u2026");
+        QTest::newRow("never inside a surrogate pair") << QString(399, QLatin1Char('a'))
+                + QStringLiteral("\U0001F600bbb") << QString(399, QLatin1Char('a')) + QStringLiteral("\U0001F600\u2026");
+        QTest::newRow("never between a letter and its accent") << QString(399, QLatin1Char('a'))
+                + QStringLiteral("e\u0301zzz") << QString(399, QLatin1Char('a')) + QStringLiteral("e\u0301\u2026");
         QTest::newRow("blanks before the marker go")
             << QString(398, QLatin1Char('a')) + QStringLiteral("  \n\nmore\n1\n2\n3")
             << QString(398, QLatin1Char('a')) + QStringLiteral("\u2026");
@@ -390,7 +387,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("expected");
         QTest::newRow("10 MiB, one character") << QString(10485760, QLatin1Char('n')) << 1 << QStringLiteral("n");
-        QTest::newRow("fewer characters than asked") << QStringLiteral("e\u0301t\u00e9") << 5 << QStringLiteral("e\u0301t\u00e9");
+        QTest::newRow("fewer characters than asked")
+            << QStringLiteral("e\u0301t\u00e9") << 5 << QStringLiteral("e\u0301t\u00e9");
         QTest::newRow("accents past the first window stay with their letter")
             << QStringLiteral("a") + QString(40, QChar(0x0301)) + QStringLiteral("bc") << 1
             << QStringLiteral("a") + QString(40, QChar(0x0301));
@@ -398,9 +396,8 @@ private Q_SLOTS:
         QTest::newRow("a pair of surrogates across the window's end")
             << QStringLiteral("a") + QString(7, QChar(0x0301)) + QStringLiteral("\U0001F600xyz") << 2
             << QStringLiteral("a") + QString(7, QChar(0x0301)) + QStringLiteral("\U0001F600");
-        QTest::newRow("an accent right after the window's end")
-            << QStringLiteral("ab") + QString(8, QChar(0x0301)) + QStringLiteral("x") << 2
-            << QStringLiteral("ab") + QString(8, QChar(0x0301));
+        QTest::newRow("an accent right after the window's end") << QStringLiteral("ab") + QString(8, QChar(0x0301))
+                + QStringLiteral("x") << 2 << QStringLiteral("ab") + QString(8, QChar(0x0301));
         QTest::newRow("pairs of surrogates, counted as characters")
             << QString(3, QChar(0x2603)) + QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600tail") << 6
             << QString(3, QChar(0x2603)) + QStringLiteral("\U0001F600\U0001F600\U0001F600");

@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "platform/ResourceLocator.h"
 #include "platform/MainBundle.h"
+#include "platform/ResourceLocator.h"
 #include "records/RemediationRegistry.h"
 #include "records/VendorUpdaters.h"
 
@@ -58,10 +58,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QStringList>("ancestors");
-        QTest::newRow("absolute") << QStringLiteral("/a/b/c/exe")
-                                  << QStringList{"/a/b/c", "/a/b", "/a", "/"};
-        QTest::newRow("dot and dot-dot are removed") << QStringLiteral("/a/./b/../c/exe")
-                                                     << QStringList{"/a/c", "/a", "/"};
+        QTest::newRow("absolute") << QStringLiteral("/a/b/c/exe") << QStringList{"/a/b/c", "/a/b", "/a", "/"};
+        QTest::newRow("dot and dot-dot are removed")
+            << QStringLiteral("/a/./b/../c/exe") << QStringList{"/a/c", "/a", "/"};
         QTest::newRow("at the root") << QStringLiteral("/exe") << QStringList{"/"};
     }
 
@@ -101,8 +100,8 @@ private Q_SLOTS:
     {
         QCOMPARE(ResourceLocator::searchRootsFor({QStringLiteral("/x/y"), QStringLiteral("/x"), QStringLiteral("/")}),
                  (QStringList{"/x/y/Resources", "/x/y/dashboard/Resources", "/x/y/VARNO.app/Contents/Resources",
-                              "/x/Resources", "/x/dashboard/Resources", "/x/VARNO.app/Contents/Resources",
-                              "/Resources", "/dashboard/Resources", "/VARNO.app/Contents/Resources"}));
+                              "/x/Resources", "/x/dashboard/Resources", "/x/VARNO.app/Contents/Resources", "/Resources",
+                              "/dashboard/Resources", "/VARNO.app/Contents/Resources"}));
         const QStringList roots = ResourceLocator::searchRoots();
         QCOMPARE(roots.value(0), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/MacOS/Resources"));
         QCOMPARE(roots.value(3), m_root + QStringLiteral("/tree/build/VARNO.app/Contents/Resources"));
@@ -218,7 +217,8 @@ private Q_SLOTS:
 
         VarnoTest::LogCapture log;
         RemediationRegistry::fromFile(ResourceLocator::url(QStringLiteral("nowhere"), QStringLiteral("json")));
-        QCOMPARE(log.countStartingWith(QStringLiteral("The remediation registry is missing from the app's resources")), 1);
+        QCOMPARE(log.countStartingWith(QStringLiteral("The remediation registry is missing from the app's resources")),
+                 1);
         VendorUpdaters::fromFile(std::optional<QString>(m_root + QStringLiteral("/no/such/file.json")));
         QCOMPARE(log.countStartingWith(QStringLiteral("The vendor updaters registry")), 1);
     }

@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "platform/ToolRun_p.h"
@@ -39,16 +39,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("err");
 
         QTest::newRow("both streams, status 0")
-            << QByteArray("echo out\necho err >&2\nexit 0\n") << ToolResult::Status::Exited << 0
-            << QByteArray("out\n") << QByteArray("err\n");
+            << QByteArray("echo out\necho err >&2\nexit 0\n") << ToolResult::Status::Exited << 0 << QByteArray("out\n")
+            << QByteArray("err\n");
         QTest::newRow("status 3") << QByteArray("echo nope >&2\nexit 3\n") << ToolResult::Status::Exited << 3
                                   << QByteArray() << QByteArray("nope\n");
-        QTest::newRow("killed by a signal")
-            << QByteArray("echo before\nkill -SEGV $$\n") << ToolResult::Status::Crashed << 11
-            << QByteArray("before\n") << QByteArray();
-        QTest::newRow("input is closed at once")
-            << QByteArray("cat\necho done\n") << ToolResult::Status::Exited << 0 << QByteArray("done\n")
-            << QByteArray();
+        QTest::newRow("killed by a signal") << QByteArray("echo before\nkill -SEGV $$\n") << ToolResult::Status::Crashed
+                                            << 11 << QByteArray("before\n") << QByteArray();
+        QTest::newRow("input is closed at once") << QByteArray("cat\necho done\n") << ToolResult::Status::Exited << 0
+                                                 << QByteArray("done\n") << QByteArray();
     }
 
     void outcomes()
@@ -174,9 +172,8 @@ private Q_SLOTS:
         // Still running: nothing waited for it to end.
         QVERIFY(VarnoTest::processIsAlive(started.at(0)));
         // Its grace over, the whole group is killed and reaped.
-        QVERIFY(VarnoTest::waitUntil([&] {
-            return !VarnoTest::processIsAlive(started.at(0)) && !VarnoTest::processIsAlive(started.at(1));
-        }, 10s));
+        QVERIFY(VarnoTest::waitUntil(
+            [&] { return !VarnoTest::processIsAlive(started.at(0)) && !VarnoTest::processIsAlive(started.at(1)); }, 10s));
     }
 
     // Both pipes are drained while the tool runs: a tool that fills standard
@@ -251,7 +248,8 @@ private Q_SLOTS:
         QTest::newRow("plain") << QByteArray("caf\xc3\xa9") << false << std::optional(QStringLiteral("caf\u00e9"));
         QTest::newRow("invalid in the middle") << QByteArray("a\xff b") << false << std::optional<QString>();
         QTest::newRow("invalid even when cut") << QByteArray("a\xff b") << true << std::optional<QString>();
-        QTest::newRow("cut inside a character") << QByteArray("ok \xe2\x9c") << true << std::optional(QStringLiteral("ok "));
+        QTest::newRow("cut inside a character")
+            << QByteArray("ok \xe2\x9c") << true << std::optional(QStringLiteral("ok "));
         QTest::newRow("the same not cut is invalid") << QByteArray("ok \xe2\x9c") << false << std::optional<QString>();
         QTest::newRow("cut after a whole character")
             << QByteArray("ok \xe2\x9c\x93") << true << std::optional(QStringLiteral("ok \u2713"));

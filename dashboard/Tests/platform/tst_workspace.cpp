@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "platform/RunningApplications.h"
@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QWindow>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace std::chrono_literals;
 
@@ -28,9 +28,9 @@ QString makeAppBundle(const QString &parent, const QString &name, const std::opt
     QFile::setPermissions(executable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (bundleIdentifier)
         VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Info.plist"),
-                             "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>" + bundleIdentifier->toUtf8()
-                                 + "</string><key>CFBundleExecutable</key><string>" + name.toUtf8()
-                                 + "</string></dict></plist>");
+                             "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>"
+                                 + bundleIdentifier->toUtf8() + "</string><key>CFBundleExecutable</key><string>"
+                                 + name.toUtf8() + "</string></dict></plist>");
     return bundle;
 }
 
@@ -79,7 +79,7 @@ private Q_SLOTS:
         QVERIFY(proc.terminate(app));
         QTRY_VERIFY(proc.isTerminated(app));
         QVERIFY(proc.runningApplications(QStringLiteral("org.example.foo"), std::nullopt).isEmpty());
-        QVERIFY(!proc.terminate(app));  // nothing left to ask
+        QVERIFY(!proc.terminate(app)); // nothing left to ask
     }
 
     void findsInstancesByInstallPath()
@@ -90,12 +90,14 @@ private Q_SLOTS:
         QTRY_COMPARE(proc.runningApplications(QStringLiteral("org.example.bar"), bundle).size(), 1);
         QVERIFY(proc.runningApplications(QStringLiteral("org.example.bar"), std::nullopt).isEmpty());
         // A sibling folder whose name starts the same is not inside.
-        QVERIFY(proc.runningApplications(QStringLiteral("org.example.bar"), m_dir.filePath(QStringLiteral("Ba"))).isEmpty());
+        QVERIFY(
+            proc.runningApplications(QStringLiteral("org.example.bar"), m_dir.filePath(QStringLiteral("Ba"))).isEmpty());
     }
 
     void askingIsPolite()
     {
-        const QString bundle = makeAppBundle(m_dir.path(), QStringLiteral("Stubborn"), QStringLiteral("org.example.stubborn"));
+        const QString bundle = makeAppBundle(m_dir.path(), QStringLiteral("Stubborn"),
+                                             QStringLiteral("org.example.stubborn"));
         m_processes.push_back(startApp(bundle + QStringLiteral("/Contents/MacOS/Stubborn"),
                                        QStringLiteral("trap '' TERM; while :; do sleep 1; done")));
         ProcRunningApplications proc;
@@ -123,7 +125,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("bundle");
-        QTest::newRow("executable") << QStringLiteral("/Applications/Foo.app/Contents/MacOS/Foo") << QStringLiteral("/Applications/Foo.app");
+        QTest::newRow("executable") << QStringLiteral("/Applications/Foo.app/Contents/MacOS/Foo")
+                                    << QStringLiteral("/Applications/Foo.app");
         QTest::newRow("nested helper") << QStringLiteral("/A/Foo.app/Contents/Frameworks/Helper.app/Contents/MacOS/H")
                                        << QStringLiteral("/A/Foo.app/Contents/Frameworks/Helper.app");
         QTest::newRow("none") << QStringLiteral("/usr/bin/sleep") << QString();
@@ -177,7 +180,8 @@ private Q_SLOTS:
         QVERIFY(fake.isTerminated(gone));
         QVERIFY(!fake.terminate(gone));
         QVERIFY(fake.runningInside(QStringLiteral("/Apps/C.app")).isEmpty());
-        QCOMPARE(fake.runningInside(QStringLiteral("/Applications/org.example.b.app")), QList<RunningApplication>{lingers});
+        QCOMPARE(fake.runningInside(QStringLiteral("/Applications/org.example.b.app")),
+                 QList<RunningApplication>{lingers});
     }
 };
 
@@ -221,14 +225,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");       // relative to the test's folder, or absolute
         QTest::addColumn<QString>("executable"); // likewise; empty: nothing is launchable
-        QTest::newRow("a bundle") << "Named.app" << "Named.app/Contents/MacOS/Named";
-        QTest::newRow("a link to a bundle") << "Linked.app" << "Named.app/Contents/MacOS/Named";
-        QTest::newRow("a bundle without an Info.plist") << "Bare.app" << "";
-        QTest::newRow("an executable file") << "/bin/sh" << "";
-        QTest::newRow("an executable script") << "not-an-app.sh" << "";
-        QTest::newRow("nothing there") << "absent.app" << "";
-        QTest::newRow("a name that climbs out") << "Escape.app" << "";
-        QTest::newRow("the executable links out of the bundle") << "Outlink.app" << "";
+        QTest::newRow("a bundle") << "Named.app"
+                                  << "Named.app/Contents/MacOS/Named";
+        QTest::newRow("a link to a bundle") << "Linked.app"
+                                            << "Named.app/Contents/MacOS/Named";
+        QTest::newRow("a bundle without an Info.plist") << "Bare.app"
+                                                        << "";
+        QTest::newRow("an executable file") << "/bin/sh"
+                                            << "";
+        QTest::newRow("an executable script") << "not-an-app.sh"
+                                              << "";
+        QTest::newRow("nothing there") << "absent.app"
+                                       << "";
+        QTest::newRow("a name that climbs out") << "Escape.app"
+                                                << "";
+        QTest::newRow("the executable links out of the bundle") << "Outlink.app"
+                                                                << "";
     }
 
     void launchableExecutable()
@@ -240,9 +252,11 @@ private Q_SLOTS:
         QFile::link(m_dir.filePath(QStringLiteral("Named.app")), m_dir.filePath(QStringLiteral("Linked.app")));
         makeAppBundle(m_dir.path(), QStringLiteral("Bare"), std::nullopt);
         VarnoTest::FakeTools tools;
-        QFile::copy(tools.write(QStringLiteral("not-an-app.sh"), "exit 0\n"), m_dir.filePath(QStringLiteral("not-an-app.sh")));
-        VarnoTest::writeFile(m_dir.filePath(QStringLiteral("Escape.app/Contents/Info.plist")),
-                             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>../../../../bin/sh</string></dict></plist>");
+        QFile::copy(tools.write(QStringLiteral("not-an-app.sh"), "exit 0\n"),
+                    m_dir.filePath(QStringLiteral("not-an-app.sh")));
+        VarnoTest::writeFile(
+            m_dir.filePath(QStringLiteral("Escape.app/Contents/Info.plist")),
+            "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>../../../../bin/sh</string></dict></plist>");
         const QString outlink = m_dir.filePath(QStringLiteral("Outlink.app"));
         VarnoTest::writeFile(outlink + QStringLiteral("/Contents/Info.plist"),
                              "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>Outlink</string></dict></plist>");
@@ -251,8 +265,9 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(outlink + QStringLiteral("/Contents/MacOS/Outlink")).isExecutable());
 
         const QString canonicalDir = QFileInfo(m_dir.path()).canonicalFilePath();
-        const std::optional<QString> expected =
-            executable.isEmpty() ? std::nullopt : std::optional(canonicalDir + QLatin1Char('/') + executable);
+        const std::optional<QString> expected = executable.isEmpty()
+            ? std::nullopt
+            : std::optional(canonicalDir + QLatin1Char('/') + executable);
         QCOMPARE(DesktopWorkspace::launchableExecutable(dir.absoluteFilePath(path)), expected);
     }
 
@@ -262,7 +277,8 @@ private Q_SLOTS:
     {
         const QString ranMarker = m_dir.filePath(QStringLiteral("script-ran"));
         VarnoTest::FakeTools tools;
-        const QString script = tools.write(QStringLiteral("not-an-app.sh"), QStringLiteral("touch '%1'\n").arg(ranMarker).toUtf8());
+        const QString script = tools.write(QStringLiteral("not-an-app.sh"),
+                                           QStringLiteral("touch '%1'\n").arg(ranMarker).toUtf8());
         VarnoTest::LogCapture log;
         DesktopWorkspace().openApplication(QUrl::fromLocalFile(script));
         QCOMPARE(log.count(QStringLiteral("can't open the application at ") + script
@@ -274,8 +290,9 @@ private Q_SLOTS:
         const QString bundleMarker = m_dir.filePath(QStringLiteral("bundle-ran"));
         const QString bundle = m_dir.filePath(QStringLiteral("After.app"));
         QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
-        QVERIFY(QFile::copy(tools.write(QStringLiteral("After"), QStringLiteral("touch '%1'\n").arg(bundleMarker).toUtf8()),
-                            bundle + QStringLiteral("/Contents/MacOS/After")));
+        QVERIFY(
+            QFile::copy(tools.write(QStringLiteral("After"), QStringLiteral("touch '%1'\n").arg(bundleMarker).toUtf8()),
+                        bundle + QStringLiteral("/Contents/MacOS/After")));
         VarnoTest::writeFile(bundle + QStringLiteral("/Contents/Info.plist"),
                              "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>After</string></dict></plist>");
         DesktopWorkspace().openApplication(QUrl::fromLocalFile(bundle));
@@ -306,7 +323,8 @@ private Q_SLOTS:
         workspace.openApplication(QUrl::fromLocalFile(QStringLiteral("/Applications/Foo.app")));
         QCOMPARE(workspace.openedUrls(), QList<QUrl>{QUrl(QStringLiteral("https://example.org"))});
         QCOMPARE(workspace.revealed().size(), 1);
-        QCOMPARE(workspace.openedApplications(), QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/Applications/Foo.app"))});
+        QCOMPARE(workspace.openedApplications(),
+                 QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/Applications/Foo.app"))});
         workspace.activateApplication();
         QCOMPARE(workspace.activations(), 1);
     }

@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "ModelFixture.h"
 #include "AppearanceTestSupport.h"
+#include "ModelFixture.h"
 
 #include "engine/ExperimentRecorder.h"
 #include "kit/ButtonStyles.h"
@@ -141,7 +141,8 @@ private Q_SLOTS:
         QVERIFY(f->app(QStringLiteral("org.sim.inkwell")));
         // The seals the load asks for in the background end before the journal is cleared.
         QVERIFY(VarnoTest::waitUntil([this] { return !f->model->isEnrichingSeals(); }));
-        QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")}).exitCode == 0);
+        QVERIFY(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")}).exitCode
+                == 0);
         m_noMotion = std::make_unique<AppearanceTest::ReduceMotionScope>(true);
         m_events = std::make_unique<EventLog>();
         m_dismissed = 0;
@@ -262,7 +263,8 @@ private Q_SLOTS:
     // Switching to another app cancels the first load; its late answer is dropped.
     void switchingAppsMidLoad()
     {
-        QVERIFY(f->setKnobs(R"({"rules":[{"command":["provenance","--json","--bundle-id","org.sim.inkwell"],"delay":5}]})"));
+        QVERIFY(
+            f->setKnobs(R"({"rules":[{"command":["provenance","--json","--bundle-id","org.sim.inkwell"],"delay":5}]})"));
         auto drawer = open("org.sim.inkwell");
         QTest::qWait(300); // the first child is running
         drawer->setApp(app("org.sim.tallybook"));
@@ -360,10 +362,11 @@ private Q_SLOTS:
         QString failed;
         for (const AppRecord &record : f->model->apps()) {
             const auto incident = f->model->incidents().value(record.bundle_id);
-            const AppTrustPresentation trust = AppTrustPresenter::make(
-                record, f->model->updateState(record.bundle_id),
-                f->model->incidents().contains(record.bundle_id) ? std::optional(incident) : std::nullopt,
-                VendorUpdaters::shared());
+            const AppTrustPresentation trust = AppTrustPresenter::make(record, f->model->updateState(record.bundle_id),
+                                                                       f->model->incidents().contains(record.bundle_id)
+                                                                           ? std::optional(incident)
+                                                                           : std::nullopt,
+                                                                       VendorUpdaters::shared());
             if (trust.state == AppTrustState::failed && ProvenanceRules::canUninstall(record, false)) {
                 failed = record.bundle_id;
                 break;
@@ -583,10 +586,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("escape");
         QTest::addColumn<bool>("succeeds");
         QTest::newRow("fails, closed with Cancel")
-            << QByteArray(R"({"rules":[{"command":"restore","delay":1,"exit":1,"stderr":"The app is running."}]})") << false
-            << false;
-        QTest::newRow("restores, closed with Esc") << QByteArray(R"({"rules":[{"command":"restore","delay":1}]})") << true
-                                                   << true;
+            << QByteArray(R"({"rules":[{"command":"restore","delay":1,"exit":1,"stderr":"The app is running."}]})")
+            << false << false;
+        QTest::newRow("restores, closed with Esc")
+            << QByteArray(R"({"rules":[{"command":"restore","delay":1}]})") << true << true;
     }
 
     void closingDuringARestore()
@@ -616,11 +619,13 @@ private Q_SLOTS:
         QVERIFY(!drawer->restoreButton()->isEnabled());
         QVERIFY(VarnoTest::waitUntil([&] { return !drawer->restoreSheet() && !sheet; }));
 
-        QVERIFY(VarnoTest::waitUntil([&] { return f->model->updateState(bid).kind() != UpdateState::Kind::running; }, 60s));
+        QVERIFY(
+            VarnoTest::waitUntil([&] { return f->model->updateState(bid).kind() != UpdateState::Kind::running; }, 60s));
         QVERIFY(journal().contains(call({"restore", "--bundle-id", "org.sim.inkwell"})));
         if (succeeds) {
             QCOMPARE(f->model->updateState(bid), UpdateState::done());
-            QVERIFY(VarnoTest::waitUntil([&] { return app("org.sim.inkwell").current_version == QStringLiteral("3.1.0"); }));
+            QVERIFY(
+                VarnoTest::waitUntil([&] { return app("org.sim.inkwell").current_version == QStringLiteral("3.1.0"); }));
             QVERIFY(!f->model->error());
         } else {
             const UpdateState state = f->model->updateState(bid);
@@ -664,9 +669,12 @@ private Q_SLOTS:
         QVERIFY(!sheet->primaryButton()->isVisibleTo(sheet));
 
         if (!closeFirst) {
-            QVERIFY(VarnoTest::waitUntil([&] {
-                return sheet->stateTexts().contains(QStringLiteral("The backup has expired. VARNO keeps backups for 30 days."));
-            }, 60s));
+            QVERIFY(VarnoTest::waitUntil(
+                [&] {
+                    return sheet->stateTexts().contains(
+                        QStringLiteral("The backup has expired. VARNO keeps backups for 30 days."));
+                },
+                60s));
             return;
         }
         QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);

@@ -87,17 +87,18 @@ private Q_SLOTS:
 
         const std::optional<bool> absent;
         QTest::newRow("no match, whatever else") << false << std::optional(true) << absent << true << Availability::none;
-        QTest::newRow("already managed, verified") << true << std::optional(true) << std::optional(true) << true
-                                                   << Availability::none;
+        QTest::newRow("already managed, verified")
+            << true << std::optional(true) << std::optional(true) << true << Availability::none;
         QTest::newRow("verified, setting off") << true << std::optional(true) << absent << false << Availability::allowed;
-        QTest::newRow("verified, setting on") << true << std::optional(true) << std::optional(false) << true
-                                              << Availability::allowed;
-        QTest::newRow("unverified, setting on") << true << std::optional(false) << absent << true
-                                                << Availability::unsignedOverride;
-        QTest::newRow("signature absent, setting on") << true << absent << absent << true << Availability::unsignedOverride;
+        QTest::newRow("verified, setting on")
+            << true << std::optional(true) << std::optional(false) << true << Availability::allowed;
+        QTest::newRow("unverified, setting on")
+            << true << std::optional(false) << absent << true << Availability::unsignedOverride;
+        QTest::newRow("signature absent, setting on")
+            << true << absent << absent << true << Availability::unsignedOverride;
         QTest::newRow("signature absent, setting off") << true << absent << absent << false << Availability::refused;
-        QTest::newRow("unverified, setting off") << true << std::optional(false) << std::optional(false) << false
-                                                 << Availability::refused;
+        QTest::newRow("unverified, setting off")
+            << true << std::optional(false) << std::optional(false) << false << Availability::refused;
     }
 
     void availability()
@@ -130,8 +131,9 @@ private Q_SLOTS:
         QTest::newRow("both absent") << std::optional(true) << none << none
                                      << text("The Homebrew Cask version (the cask version) is older than what's "
                                              "installed (the installed version).");
-        QTest::newRow("empty versions stay empty") << std::optional(true) << text("") << text("")
-                                                   << text("The Homebrew Cask version () is older than what's installed ().");
+        QTest::newRow("empty versions stay empty")
+            << std::optional(true) << text("") << text("")
+            << text("The Homebrew Cask version () is older than what's installed ().");
         QTest::newRow("no downgrade") << std::optional(false) << text("1.9") << text("2.0") << none;
         QTest::newRow("downgrade absent") << std::optional<bool>() << text("1.9") << text("2.0") << none;
     }
@@ -155,7 +157,8 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QString>>("reason");
         QTest::addColumn<QString>("expected");
         QTest::newRow("engine reason") << text("No cask ships this app.") << QStringLiteral("No cask ships this app.");
-        QTest::newRow("empty reason") << text("") << QStringLiteral("Brusk couldn't find a matching Homebrew Cask for Acme.");
+        QTest::newRow("empty reason") << text("")
+                                      << QStringLiteral("Brusk couldn't find a matching Homebrew Cask for Acme.");
         QTest::newRow("no reason") << none << QStringLiteral("Brusk couldn't find a matching Homebrew Cask for Acme.");
     }
 
@@ -210,16 +213,18 @@ private Q_SLOTS:
             return record;
         };
         const auto cask = text("cask");
-        QTest::newRow("managed now") << QList<AppRecord>{app("com.other", none, none), app("com.acme.notes", cask, text("acme-notes"))}
+        QTest::newRow("managed now") << QList<AppRecord>{app("com.other", none, none),
+                                                         app("com.acme.notes", cask, text("acme-notes"))}
                                      << true;
-        QTest::newRow("mechanism with a capital") << QList<AppRecord>{app("com.acme.notes", text("Cask"), text("acme-notes"))}
-                                                  << false;
+        QTest::newRow("mechanism with a capital")
+            << QList<AppRecord>{app("com.acme.notes", text("Cask"), text("acme-notes"))} << false;
         QTest::newRow("empty token") << QList<AppRecord>{app("com.acme.notes", cask, text(""))} << false;
         QTest::newRow("no token") << QList<AppRecord>{app("com.acme.notes", cask, none)} << false;
         QTest::newRow("gone from the library") << QList<AppRecord>{app("com.acme.notes2", cask, text("t"))} << false;
         QTest::newRow("empty library") << QList<AppRecord>() << false;
         QTest::newRow("only the first record counts")
-            << QList<AppRecord>{app("com.acme.notes", text("unknown"), none), app("com.acme.notes", cask, text("t"))} << false;
+            << QList<AppRecord>{app("com.acme.notes", text("unknown"), none), app("com.acme.notes", cask, text("t"))}
+            << false;
         QTest::newRow("first record managed")
             << QList<AppRecord>{app("com.acme.notes", cask, text("t")), app("com.acme.notes", none, none)} << true;
     }
@@ -228,8 +233,11 @@ private Q_SLOTS:
     {
         QFETCH(QList<AppRecord>, reloaded);
         QFETCH(bool, success);
-        const AdoptOutcome outcome = AdoptFlow::outcomeAfterReload(QStringLiteral("Acme Notes"), QStringLiteral("com.acme.notes"), reloaded);
-        QCOMPARE(outcome, success ? AdoptOutcome::success() : AdoptOutcome::failed(AdoptFlow::failedText(QStringLiteral("Acme Notes"))));
+        const AdoptOutcome outcome = AdoptFlow::outcomeAfterReload(QStringLiteral("Acme Notes"),
+                                                                   QStringLiteral("com.acme.notes"), reloaded);
+        QCOMPARE(outcome,
+                 success ? AdoptOutcome::success()
+                         : AdoptOutcome::failed(AdoptFlow::failedText(QStringLiteral("Acme Notes"))));
     }
 
     void outcomeTypes()

@@ -4,8 +4,8 @@
 #include "records/AppRecord.h"
 #include "records/BackupRecord.h"
 #include "records/GhostAppRecord.h"
-#include "records/StrictJson.h"
 #include "records/ProvenanceRecord.h"
+#include "records/StrictJson.h"
 #include "records/TrustSealRecord.h"
 
 #include <QJsonDocument>
@@ -78,24 +78,29 @@ private Q_SLOTS:
         QTest::newRow("empty array") << QByteArray(" [ ]\n") << 0;
         QTest::newRow("two records") << "[" + good + "," + good + "]" << 2;
         QTest::newRow("null and missing alike") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\","
-                                                              "\"latest_version\":null,\"green_seal\":null}]") << 1;
+                                                              "\"latest_version\":null,\"green_seal\":null}]")
+                                                << 1;
         QTest::newRow("unknown keys in every record") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\","
                                                                     "\"x\":1},{\"y\":{},\"bundle_id\":\"b\","
-                                                                    "\"app_name\":\"B\"}]") << 2;
+                                                                    "\"app_name\":\"B\"}]")
+                                                      << 2;
         QTest::newRow("integral number written as 3.0") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\","
-                                                                      "\"update_count\":3.0}]") << 1;
+                                                                      "\"update_count\":3.0}]")
+                                                        << 1;
         QTest::newRow("largest int64") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\","
-                                                     "\"risk_score\":9223372036854775807}]") << 1;
+                                                     "\"risk_score\":9223372036854775807}]")
+                                       << 1;
         QTest::newRow("update_count as a string fails the list")
             << "[" + good + ",{\"bundle_id\":\"b\",\"app_name\":\"B\",\"update_count\":\"2\"}]" << -1;
         QTest::newRow("green_seal as the number 1 fails the list")
             << "[" + good + ",{\"bundle_id\":\"b\",\"app_name\":\"B\",\"green_seal\":1}]" << -1;
         QTest::newRow("a fraction is not an integer")
             << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"user_ignored\":0.5}]") << -1;
-        QTest::newRow("beyond int64")
-            << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"update_count\":9223372036854775808}]") << -1;
-        QTest::newRow("mas_id as a number") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"mas_id\":1}]")
-                                            << -1;
+        QTest::newRow("beyond int64") << QByteArray(
+            "[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"update_count\":9223372036854775808}]")
+                                      << -1;
+        QTest::newRow("mas_id as a number")
+            << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":\"A\",\"mas_id\":1}]") << -1;
         QTest::newRow("bundle_id null") << QByteArray("[{\"bundle_id\":null,\"app_name\":\"A\"}]") << -1;
         QTest::newRow("bundle_id missing") << QByteArray("[{\"app_name\":\"A\"}]") << -1;
         QTest::newRow("app_name a number") << QByteArray("[{\"bundle_id\":\"a\",\"app_name\":7}]") << -1;
@@ -148,50 +153,48 @@ private Q_SLOTS:
         using C = AppStatusColor;
 
         QTest::newRow("engine outdated but ignored")
-            << QByteArray("\"version_check_status\":\"outdated\",\"update_mode\":\"ignore\"")
-            << "outdated" << false << false << false << false << false << C::muted;
-        QTest::newRow("engine status in capitals") << QByteArray("\"version_check_status\":\"OUTDATED\"")
-                                                   << "outdated" << true << false << false << false << false
-                                                   << C::outdated;
-        QTest::newRow("catalog stale in mixed case") << QByteArray("\"version_check_status\":\"Catalog_Stale\"")
-                                                     << "catalog_stale" << false << false << false << true << false
-                                                     << C::muted;
+            << QByteArray("\"version_check_status\":\"outdated\",\"update_mode\":\"ignore\"") << "outdated" << false
+            << false << false << false << false << C::muted;
+        QTest::newRow("engine status in capitals") << QByteArray("\"version_check_status\":\"OUTDATED\"") << "outdated"
+                                                   << true << false << false << false << false << C::outdated;
+        QTest::newRow("catalog stale in mixed case")
+            << QByteArray("\"version_check_status\":\"Catalog_Stale\"") << "catalog_stale" << false << false << false
+            << true << false << C::muted;
         QTest::newRow("empty engine status counts as absent")
             << QByteArray("\"version_check_status\":\"\",\"current_version\":\"1.2\",\"latest_version\":\"1.10\"")
             << "outdated" << true << false << false << false << false << C::outdated;
         QTest::newRow("engine current") << QByteArray("\"version_check_status\":\"current\"") << "current" << false
                                         << false << false << false << false << C::current;
-        QTest::newRow("engine current at high risk") << QByteArray("\"version_check_status\":\"current\","
-                                                                   "\"risk_tier\":\"High\"")
-                                                     << "current" << false << false << false << false << false
-                                                     << C::atRisk;
+        QTest::newRow("engine current at high risk")
+            << QByteArray("\"version_check_status\":\"current\","
+                          "\"risk_tier\":\"High\"")
+            << "current" << false << false << false << false << false << C::atRisk;
         QTest::newRow("engine unmeasured") << QByteArray("\"version_check_status\":\"unmeasured\"") << "unmeasured"
                                            << false << true << false << false << false << C::unchecked;
         QTest::newRow("engine unknown") << QByteArray("\"version_check_status\":\"unknown\"") << "unknown" << false
                                         << false << true << false << false << C::unchecked;
         QTest::newRow("ignore in capitals does not exclude")
-            << QByteArray("\"update_mode\":\"Ignore\",\"current_version\":\"1\",\"latest_version\":\"2\"")
-            << "outdated" << true << false << false << false << false << C::outdated;
-        QTest::newRow("user_ignored 0 does not exclude")
-            << QByteArray("\"user_ignored\":0,\"current_version\":\"1\",\"latest_version\":\"2\"") << "outdated"
+            << QByteArray("\"update_mode\":\"Ignore\",\"current_version\":\"1\",\"latest_version\":\"2\"") << "outdated"
             << true << false << false << false << false << C::outdated;
+        QTest::newRow("user_ignored 0 does not exclude")
+            << QByteArray("\"user_ignored\":0,\"current_version\":\"1\",\"latest_version\":\"2\"") << "outdated" << true
+            << false << false << false << false << C::outdated;
         QTest::newRow("user_ignored 1 excludes whatever the mode")
             << QByteArray("\"user_ignored\":1,\"update_mode\":\"auto\",\"current_version\":\"1\","
                           "\"latest_version\":\"2\"")
             << "excluded" << false << false << false << false << false << C::muted;
         QTest::newRow("1.2 before 1.10") << QByteArray("\"current_version\":\"1.2\",\"latest_version\":\"1.10\"")
                                          << "outdated" << true << false << false << false << false << C::outdated;
-        QTest::newRow("latest is the word latest") << QByteArray("\"current_version\":\"1\",\"latest_version\":"
-                                                                 "\"LaTeSt\"")
-                                                   << "current" << false << false << false << false << false
-                                                   << C::current;
-        QTest::newRow("latest is the word unknown") << QByteArray("\"current_version\":\"1\",\"latest_version\":"
-                                                                  "\"UNKNOWN\"")
-                                                    << "current" << false << false << false << false << false
-                                                    << C::current;
+        QTest::newRow("latest is the word latest")
+            << QByteArray("\"current_version\":\"1\",\"latest_version\":"
+                          "\"LaTeSt\"")
+            << "current" << false << false << false << false << false << C::current;
+        QTest::newRow("latest is the word unknown")
+            << QByteArray("\"current_version\":\"1\",\"latest_version\":"
+                          "\"UNKNOWN\"")
+            << "current" << false << false << false << false << false << C::current;
         QTest::newRow("empty installed version") << QByteArray("\"current_version\":\"\",\"latest_version\":\"2.0\"")
-                                                 << "current" << false << false << false << false << false
-                                                 << C::current;
+                                                 << "current" << false << false << false << false << false << C::current;
         QTest::newRow("self_managed false stops the self-managed rule")
             << QByteArray("\"self_managed\":false,\"vendor_self_update\":true,\"update_mechanism\":\"cask\"")
             << "unknown" << false << false << true << false << false << C::unchecked;
@@ -200,23 +203,23 @@ private Q_SLOTS:
             << C::unchecked;
         QTest::newRow("self_managed true") << QByteArray("\"self_managed\":true") << "unmeasured" << false << true
                                            << false << false << false << C::unchecked;
-        QTest::newRow("mechanism vendor_self_update alone") << QByteArray("\"update_mechanism\":\"vendor_self_update\"")
-                                                            << "unmeasured" << false << true << false << false
-                                                            << false << C::unchecked;
+        QTest::newRow("mechanism vendor_self_update alone")
+            << QByteArray("\"update_mechanism\":\"vendor_self_update\"") << "unmeasured" << false << true << false
+            << false << false << C::unchecked;
         QTest::newRow("MAS in capitals with self_managed false")
             << QByteArray("\"update_mechanism\":\"MAS\",\"self_managed\":false") << "unmeasured" << false << true
             << false << false << false << C::unchecked;
         QTest::newRow("SPARKLE_INTERNAL with self_managed false")
-            << QByteArray("\"update_mechanism\":\"SPARKLE_INTERNAL\",\"self_managed\":false") << "unmeasured"
-            << false << true << false << false << false << C::unchecked;
+            << QByteArray("\"update_mechanism\":\"SPARKLE_INTERNAL\",\"self_managed\":false") << "unmeasured" << false
+            << true << false << false << false << C::unchecked;
         QTest::newRow("vendor_self_update mechanism with self_managed false")
-            << QByteArray("\"update_mechanism\":\"vendor_self_update\",\"self_managed\":false") << "unmeasured"
-            << false << true << false << false << false << C::unchecked;
+            << QByteArray("\"update_mechanism\":\"vendor_self_update\",\"self_managed\":false") << "unmeasured" << false
+            << true << false << false << false << C::unchecked;
         QTest::newRow("nothing known") << QByteArray() << "unknown" << false << false << true << false << false
                                        << C::unchecked;
         QTest::newRow("risk tier high on an excluded record")
-            << QByteArray("\"risk_tier\":\"high\",\"update_mode\":\"ignore\"") << "excluded" << false << false
-            << false << false << false << C::muted;
+            << QByteArray("\"risk_tier\":\"high\",\"update_mode\":\"ignore\"") << "excluded" << false << false << false
+            << false << false << C::muted;
         QTest::newRow("critical and outdated is at risk")
             << QByteArray("\"risk_tier\":\"CRITICAL\",\"current_version\":\"4.0 (1234)\",\"latest_version\":\"4.1\"")
             << "outdated" << true << false << false << false << false << C::atRisk;
@@ -225,8 +228,8 @@ private Q_SLOTS:
                           "\"last_team_id\":\"T\"")
             << "current" << false << false << false << false << true << C::current;
         QTest::newRow("an empty evidence field is not evidence")
-            << QByteArray("\"latest_version\":\"2\",\"last_sha256\":\"\",\"last_team_id\":\"T\"") << "current"
-            << false << false << false << false << false << C::current;
+            << QByteArray("\"latest_version\":\"2\",\"last_sha256\":\"\",\"last_team_id\":\"T\"") << "current" << false
+            << false << false << false << false << C::current;
         QTest::newRow("catalogue-stale is not verified")
             << QByteArray("\"version_check_status\":\"catalog_stale\",\"last_sha256\":\"ab\",\"last_team_id\":\"T\"")
             << "catalog_stale" << false << false << false << true << false << C::muted;
@@ -297,8 +300,7 @@ private Q_SLOTS:
     void incidentsDifferingInTimeAreUnequal()
     {
         const AppIncident stream{QStringLiteral("APP_RUNNING"), AppIncident::Kind::skipped, std::nullopt};
-        QVERIFY(!(stream == AppIncident{QStringLiteral("APP_RUNNING"), AppIncident::Kind::skipped,
-                                        QStringLiteral("t")}));
+        QVERIFY(!(stream == AppIncident{QStringLiteral("APP_RUNNING"), AppIncident::Kind::skipped, QStringLiteral("t")}));
         QCOMPARE(stream, (AppIncident{QStringLiteral("APP_RUNNING"), AppIncident::Kind::skipped, std::nullopt}));
     }
 
@@ -322,8 +324,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("unavailable with a reason") << QByteArray("{\"available\":false,\"reason\":\"too large\"}")
-                                                   << true;
+        QTest::newRow("unavailable with a reason")
+            << QByteArray("{\"available\":false,\"reason\":\"too large\"}") << true;
         QTest::newRow("full") << QByteArray("{\"available\":true,\"backup_path\":\"/b/x\",\"backup_dir\":\"/b\","
                                             "\"timestamp\":\"20260101-101010\",\"bytes\":1048576}")
                               << true;
@@ -439,8 +441,10 @@ private Q_SLOTS:
         auto row = [](const char *name, const QByteArray &json) { QTest::newRow(name) << json; };
         row("empty array", "[]");
         row("white space around", " \n\t[ {" + a + "} ]\r\n");
-        row("every type", "[{" + a + ",\"latest_version\":\"1.10\",\"update_count\":3,\"green_seal\":true,"
-                          "\"self_managed\":false,\"risk_score\":-12,\"mas_id\":\"12\"}]");
+        row("every type",
+            "[{" + a
+                + ",\"latest_version\":\"1.10\",\"update_count\":3,\"green_seal\":true,"
+                  "\"self_managed\":false,\"risk_score\":-12,\"mas_id\":\"12\"}]");
         row("nulls", "[{" + a + ",\"latest_version\":null,\"update_count\":null,\"green_seal\":null}]");
         row("escapes", "[{\"bundle_id\":\"a\\\"b\\\\c\\/d\\n\\t\\u00e9\\u2026\\ud83d\\ude00\",\"app_name\":\"x\"}]");
         row("escaped key", "[{\"bundle\\u005fid\":\"a\",\"app_name\":\"A\"}]");
@@ -501,18 +505,17 @@ private Q_SLOTS:
         // Nesting: QJsonDocument takes 1024 levels (the list and the record
         // included) and refuses 1025.
         row("nested to the limit", "[{" + a + ",\"x\":" + QByteArray(1022, '[') + QByteArray(1022, ']') + "}]");
-        row("nested one past the limit",
-            "[{" + a + ",\"x\":" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}]");
-        row("objects nested one past the limit", "[{" + a + ",\"x\":" + QByteArray("{\"k\":").repeated(1023) + "1"
-                                                     + QByteArray(1023, '}') + "}]");
+        row("nested one past the limit", "[{" + a + ",\"x\":" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}]");
+        row("objects nested one past the limit",
+            "[{" + a + ",\"x\":" + QByteArray("{\"k\":").repeated(1023) + "1" + QByteArray(1023, '}') + "}]");
     }
 
     void agreesWithTheDocumentReader()
     {
         QFETCH(QByteArray, json);
         const auto document = StrictJson::parseArray(json);
-        const std::optional<QList<AppRecord>> expected =
-            document ? AppRecord::listFromJson(*document) : std::optional<QList<AppRecord>>();
+        const std::optional<QList<AppRecord>> expected = document ? AppRecord::listFromJson(*document)
+                                                                  : std::optional<QList<AppRecord>>();
         const std::optional<QList<AppRecord>> actual = AppRecord::decodeList(json);
         QCOMPARE(actual.has_value(), expected.has_value());
         if (actual)

@@ -12,8 +12,8 @@ Q_DECLARE_METATYPE(IncidentAction)
 namespace {
 
 const QString kUnclassified = QStringLiteral("Brusk hasn't classified this failure yet.");
-const QString kLocked =
-    QStringLiteral("A security gate blocked this update. Brusk explains these \u2014 never bypasses them.");
+const QString kLocked = QStringLiteral(
+    "A security gate blocked this update. Brusk explains these \u2014 never bypasses them.");
 
 RemediationEntry entry(const QString &cause, const QString &kind, const QString &consent)
 {
@@ -23,25 +23,25 @@ RemediationEntry entry(const QString &cause, const QString &kind, const QString 
 RemediationRegistry sampleRegistry()
 {
     return RemediationRegistry(QHash<QString, RemediationEntry>{
-        {QStringLiteral("SIG_INVALID"), entry(QStringLiteral("Bad signature."), QStringLiteral("retry_after_wait"),
-                                              QStringLiteral("auto"))},
-        {QStringLiteral("UPDATE_MODE_ASK_HEADLESS"), entry(QStringLiteral("Waiting."), QStringLiteral("none"),
-                                                           QStringLiteral("always"))},
-        {QStringLiteral("UNKNOWN"), entry(QStringLiteral("Unknown cause."), QStringLiteral("retry_after_wait"),
-                                          QStringLiteral("auto"))},
-        {QStringLiteral("unknown"), entry(QStringLiteral("Lower-case code."), QStringLiteral("open_url"),
-                                          QStringLiteral("auto"))},
-        {QStringLiteral("APP_RUNNING"), entry(QStringLiteral("Open."), QStringLiteral("quit_update_relaunch"),
-                                              QStringLiteral("always"))},
-        {QStringLiteral("BREW_NO_CASK"), entry(QStringLiteral("No cask."), QStringLiteral("adopt"),
-                                               QStringLiteral("always"))},
+        {QStringLiteral("SIG_INVALID"),
+         entry(QStringLiteral("Bad signature."), QStringLiteral("retry_after_wait"), QStringLiteral("auto"))},
+        {QStringLiteral("UPDATE_MODE_ASK_HEADLESS"),
+         entry(QStringLiteral("Waiting."), QStringLiteral("none"), QStringLiteral("always"))},
+        {QStringLiteral("UNKNOWN"),
+         entry(QStringLiteral("Unknown cause."), QStringLiteral("retry_after_wait"), QStringLiteral("auto"))},
+        {QStringLiteral("unknown"),
+         entry(QStringLiteral("Lower-case code."), QStringLiteral("open_url"), QStringLiteral("auto"))},
+        {QStringLiteral("APP_RUNNING"),
+         entry(QStringLiteral("Open."), QStringLiteral("quit_update_relaunch"), QStringLiteral("always"))},
+        {QStringLiteral("BREW_NO_CASK"),
+         entry(QStringLiteral("No cask."), QStringLiteral("adopt"), QStringLiteral("always"))},
         {QStringLiteral("OPEN_AUTO"), entry(QStringLiteral("Url."), QStringLiteral("open_url"), QStringLiteral("auto"))},
-        {QStringLiteral("OPEN_ALWAYS"), entry(QStringLiteral("Url."), QStringLiteral("open_url"),
-                                              QStringLiteral("always"))},
-        {QStringLiteral("STRANGE_KIND"), entry(QStringLiteral("Strange."), QStringLiteral("reboot"),
-                                               QStringLiteral("auto"))},
-        {QStringLiteral("ADOPT_BAD_CONSENT"), entry(QStringLiteral("Adopt?"), QStringLiteral("adopt"),
-                                                    QStringLiteral("never"))},
+        {QStringLiteral("OPEN_ALWAYS"),
+         entry(QStringLiteral("Url."), QStringLiteral("open_url"), QStringLiteral("always"))},
+        {QStringLiteral("STRANGE_KIND"),
+         entry(QStringLiteral("Strange."), QStringLiteral("reboot"), QStringLiteral("auto"))},
+        {QStringLiteral("ADOPT_BAD_CONSENT"),
+         entry(QStringLiteral("Adopt?"), QStringLiteral("adopt"), QStringLiteral("never"))},
         {QStringLiteral("NOTHING"), entry(QStringLiteral("Just so."), QStringLiteral("none"), QStringLiteral("auto"))},
     });
 }
@@ -87,18 +87,17 @@ private Q_SLOTS:
         QTest::addColumn<IncidentAction>("action");
         QTest::addColumn<QString>("cause");
         QTest::newRow("locked code with a retry entry") << "SIG_INVALID" << IncidentAction::none << "Bad signature.";
-        QTest::newRow("ask headless whatever its fix") << "UPDATE_MODE_ASK_HEADLESS" << IncidentAction::approve
-                                                       << "Waiting.";
-        QTest::newRow("UNKNOWN keeps get help, shows its cause") << "UNKNOWN" << IncidentAction::getHelp
-                                                                 << "Unknown cause.";
+        QTest::newRow("ask headless whatever its fix")
+            << "UPDATE_MODE_ASK_HEADLESS" << IncidentAction::approve << "Waiting.";
+        QTest::newRow("UNKNOWN keeps get help, shows its cause")
+            << "UNKNOWN" << IncidentAction::getHelp << "Unknown cause.";
         QTest::newRow("codes are case-sensitive") << "unknown" << IncidentAction::fixIt << "Lower-case code.";
         QTest::newRow("quit and update ignores consent") << "APP_RUNNING" << IncidentAction::quitAndUpdate << "Open.";
         QTest::newRow("adopt ignores consent") << "BREW_NO_CASK" << IncidentAction::adopt << "No cask.";
         QTest::newRow("auto consent fixes") << "OPEN_AUTO" << IncidentAction::fixIt << "Url.";
         QTest::newRow("always consent goes to Terminal") << "OPEN_ALWAYS" << IncidentAction::runInTerminal << "Url.";
         QTest::newRow("unknown kind becomes none") << "STRANGE_KIND" << IncidentAction::none << "Strange.";
-        QTest::newRow("adopt with a bad consent becomes none") << "ADOPT_BAD_CONSENT" << IncidentAction::none
-                                                               << "Adopt?";
+        QTest::newRow("adopt with a bad consent becomes none") << "ADOPT_BAD_CONSENT" << IncidentAction::none << "Adopt?";
         QTest::newRow("none") << "NOTHING" << IncidentAction::none << "Just so.";
         QTest::newRow("unregistered") << "NEVER_SEEN" << IncidentAction::getHelp << kUnclassified;
     }
@@ -140,9 +139,8 @@ private Q_SLOTS:
         QTest::newRow("version missing") << "{\"remediations\":{\"A\":" + good + "}}" << -1;
         QTest::newRow("version a string") << "{\"version\":\"1\",\"remediations\":{\"A\":" + good + "}}" << -1;
         QTest::newRow("remediations missing") << QByteArray("{\"version\":1}") << -1;
-        QTest::newRow("an entry without fix") << "{\"version\":1,\"remediations\":{\"A\":" + good
-                                                     + ",\"B\":{\"cause\":\"c\",\"transient\":true}}}"
-                                              << -1;
+        QTest::newRow("an entry without fix")
+            << "{\"version\":1,\"remediations\":{\"A\":" + good + ",\"B\":{\"cause\":\"c\",\"transient\":true}}}" << -1;
         QTest::newRow("an entry without transient")
             << QByteArray("{\"version\":1,\"remediations\":{\"A\":{\"cause\":\"c\",\"fix\":{\"kind\":\"none\","
                           "\"consent\":\"auto\"}}}}")
@@ -151,10 +149,10 @@ private Q_SLOTS:
             << QByteArray("{\"version\":1,\"remediations\":{\"A\":{\"cause\":5,\"transient\":true,\"fix\":"
                           "{\"kind\":\"none\",\"consent\":\"auto\"}}}}")
             << -1;
-        QTest::newRow("a null consent")
-            << QByteArray("{\"version\":1,\"remediations\":{\"A\":{\"cause\":\"c\",\"transient\":true,\"fix\":"
-                          "{\"kind\":\"none\",\"consent\":null}}}}")
-            << -1;
+        QTest::newRow("a null consent") << QByteArray(
+            "{\"version\":1,\"remediations\":{\"A\":{\"cause\":\"c\",\"transient\":true,\"fix\":"
+            "{\"kind\":\"none\",\"consent\":null}}}}")
+                                        << -1;
         QTest::newRow("malformed") << QByteArray("{\"version\":1,") << -1;
         QTest::newRow("an array") << QByteArray("[]") << -1;
     }

@@ -43,8 +43,8 @@ private Q_SLOTS:
 
         RetentionStatus partialPolicy;
         partialPolicy.policy.retentionDays = 7;
-        QTest::newRow("partial policy keeps the other defaults") << QByteArray("{\"policy\":{\"retention_days\":7}}")
-                                                                 << partialPolicy;
+        QTest::newRow("partial policy keeps the other defaults")
+            << QByteArray("{\"policy\":{\"retention_days\":7}}") << partialPolicy;
         QTest::newRow("null member is its default") << QByteArray("{\"pending_plan\":null,\"usage\":null}") << defaults();
         QTest::newRow("null field is its default") << QByteArray("{\"policy\":{\"keep_per_app\":null}}") << defaults();
 
@@ -64,8 +64,8 @@ private Q_SLOTS:
 
         RetentionStatus integral;
         integral.policy.keepPerApp = 3;
-        QTest::newRow("an integral number written with a fraction") << QByteArray("{\"policy\":{\"keep_per_app\":3.0}}")
-                                                                  << integral;
+        QTest::newRow("an integral number written with a fraction")
+            << QByteArray("{\"policy\":{\"keep_per_app\":3.0}}") << integral;
     }
 
     void decodes()
@@ -81,14 +81,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("codingPath");
 
-        QTest::newRow("text for an integer") << QByteArray("{\"policy\":{\"keep_per_app\":\"3\"}}")
-                                             << QStringLiteral("policy.keep_per_app");
-        QTest::newRow("fraction for an integer") << QByteArray("{\"usage\":{\"bytes\":1.5}}") << QStringLiteral("usage.bytes");
+        QTest::newRow("text for an integer")
+            << QByteArray("{\"policy\":{\"keep_per_app\":\"3\"}}") << QStringLiteral("policy.keep_per_app");
+        QTest::newRow("fraction for an integer")
+            << QByteArray("{\"usage\":{\"bytes\":1.5}}") << QStringLiteral("usage.bytes");
         QTest::newRow("out of range") << QByteArray("{\"usage\":{\"bytes\":1e30}}") << QStringLiteral("usage.bytes");
-        QTest::newRow("number for a flag") << QByteArray("{\"consent\":{\"granted\":1}}") << QStringLiteral("consent.granted");
+        QTest::newRow("number for a flag")
+            << QByteArray("{\"consent\":{\"granted\":1}}") << QStringLiteral("consent.granted");
         QTest::newRow("array for a record") << QByteArray("{\"pending_plan\":[]}") << QStringLiteral("pending_plan");
-        QTest::newRow("flag for an integer") << QByteArray("{\"pending_plan\":{\"count\":true}}")
-                                             << QStringLiteral("pending_plan.count");
+        QTest::newRow("flag for an integer")
+            << QByteArray("{\"pending_plan\":{\"count\":true}}") << QStringLiteral("pending_plan.count");
         QTest::newRow("top level array") << QByteArray("[]") << QString();
         QTest::newRow("not JSON") << QByteArray("Retention: ok") << QString();
         QTest::newRow("empty output") << QByteArray() << QString();

@@ -42,8 +42,7 @@ private Q_SLOTS:
         QTest::newRow("arabic-indic digit first") << QStringLiteral("\u0661.2") << QList<qint64>{0, 2};
         QTest::newRow("ascii then another script's digit") << QStringLiteral("1\u0662.3") << QList<qint64>{0, 3};
         QTest::newRow("vulgar fraction is numeric") << QStringLiteral("3\u00BD.1") << QList<qint64>{0, 1};
-        QTest::newRow("mathematical digit outside the BMP") << QStringLiteral("\U0001D7CF.4")
-                                                             << QList<qint64>{0, 4};
+        QTest::newRow("mathematical digit outside the BMP") << QStringLiteral("\U0001D7CF.4") << QList<qint64>{0, 4};
         QTest::newRow("blank kept before the cut") << QStringLiteral("1.2 +5") << QList<qint64>{1, 2};
     }
 

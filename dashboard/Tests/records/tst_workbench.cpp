@@ -59,7 +59,8 @@ private Q_SLOTS:
 
         QTest::newRow("empty object") << QByteArray("{}") << DeveloperWorkbenchState();
         QTest::newRow("policy of another type") << QByteArray("{\"updatePolicy\":5}") << DeveloperWorkbenchState();
-        QTest::newRow("folders with a number") << QByteArray("{\"projectFolders\":[\"/a\",3]}") << DeveloperWorkbenchState();
+        QTest::newRow("folders with a number")
+            << QByteArray("{\"projectFolders\":[\"/a\",3]}") << DeveloperWorkbenchState();
         QTest::newRow("flag as text") << QByteArray("{\"workbenchEnabled\":\"yes\"}") << DeveloperWorkbenchState();
         QTest::newRow("flag as number") << QByteArray("{\"npmEnabled\":1}") << DeveloperWorkbenchState();
         QTest::newRow("nulls") << QByteArray("{\"updatePolicy\":null,\"projectFolders\":null,\"npmEnabled\":null}")
@@ -76,17 +77,16 @@ private Q_SLOTS:
                    s.updatePolicy = QStringLiteral("Ask_before_updating");
                    s.projectFolders = {QStringLiteral("/b"), QString(), QStringLiteral("/a"), QStringLiteral("/b")};
                });
-        QTest::newRow("every key")
-            << QByteArray("{\"workbenchEnabled\":true,\"updatePolicy\":\"ask_before_updating\","
-                          "\"homebrewFormulaeEnabled\":true,\"homebrewCasksEnabled\":true,\"npmEnabled\":true,"
-                          "\"pythonEnabled\":true,\"vendorInstallersEnabled\":true,\"projectFolders\":[\"/p\"],"
-                          "\"unknown\":1}")
-            << stateWith([](DeveloperWorkbenchState &s) {
-                   s.workbenchEnabled = s.homebrewFormulaeEnabled = s.homebrewCasksEnabled = true;
-                   s.npmEnabled = s.pythonEnabled = s.vendorInstallersEnabled = true;
-                   s.updatePolicy = QStringLiteral("ask_before_updating");
-                   s.projectFolders = {QStringLiteral("/p")};
-               });
+        QTest::newRow("every key") << QByteArray(
+            "{\"workbenchEnabled\":true,\"updatePolicy\":\"ask_before_updating\","
+            "\"homebrewFormulaeEnabled\":true,\"homebrewCasksEnabled\":true,\"npmEnabled\":true,"
+            "\"pythonEnabled\":true,\"vendorInstallersEnabled\":true,\"projectFolders\":[\"/p\"],"
+            "\"unknown\":1}") << stateWith([](DeveloperWorkbenchState &s) {
+            s.workbenchEnabled = s.homebrewFormulaeEnabled = s.homebrewCasksEnabled = true;
+            s.npmEnabled = s.pythonEnabled = s.vendorInstallersEnabled = true;
+            s.updatePolicy = QStringLiteral("ask_before_updating");
+            s.projectFolders = {QStringLiteral("/p")};
+        });
     }
 
     void lenientDecoding()
@@ -114,8 +114,8 @@ private Q_SLOTS:
         QTest::newRow("empty dropped, duplicates removed, sorted")
             << ask << QStringList{QStringLiteral("/b"), QString(), QStringLiteral("/a"), QStringLiteral("/b")} << ask
             << QStringList{QStringLiteral("/a"), QStringLiteral("/b")};
-        QTest::newRow("policy is matched exactly") << QStringLiteral("Ask_before_updating") << QStringList() << track
-                                                   << QStringList();
+        QTest::newRow("policy is matched exactly")
+            << QStringLiteral("Ask_before_updating") << QStringList() << track << QStringList();
         QTest::newRow("unknown policy") << QStringLiteral("auto") << QStringList() << track << QStringList();
         QTest::newRow("empty policy") << QString() << QStringList() << track << QStringList();
         QTest::newRow("blank folders stay, upper case first")
@@ -125,8 +125,8 @@ private Q_SLOTS:
         QTest::newRow("code point order beyond the basic plane")
             << track << QStringList{QStringLiteral("/\U0001F600"), QStringLiteral("/\uFF5E"), QStringLiteral("/\u00E9")}
             << track << QStringList{QStringLiteral("/\u00E9"), QStringLiteral("/\uFF5E"), QStringLiteral("/\U0001F600")};
-        QTest::newRow("prefix sorts first") << track << QStringList{QStringLiteral("/ab"), QStringLiteral("/a")} << track
-                                            << QStringList{QStringLiteral("/a"), QStringLiteral("/ab")};
+        QTest::newRow("prefix sorts first") << track << QStringList{QStringLiteral("/ab"), QStringLiteral("/a")}
+                                            << track << QStringList{QStringLiteral("/a"), QStringLiteral("/ab")};
     }
 
     void normalisation()
@@ -217,14 +217,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<DeveloperReportEnvelope>("expected");
 
-        DeveloperReportEnvelope plain{QStringLiteral("inspect"), {QStringLiteral("All good."), std::nullopt, std::nullopt}};
+        DeveloperReportEnvelope plain{QStringLiteral("inspect"),
+                                      {QStringLiteral("All good."), std::nullopt, std::nullopt}};
         DeveloperReportEnvelope flags{QStringLiteral("plan_updates"), {QStringLiteral("S"), true, false}};
         QTest::newRow("summary only") << QByteArray("{\"kind\":\"inspect\",\"payload\":{\"summary\":\"All good.\"}}")
                                       << true << plain;
-        QTest::newRow("flags carried")
-            << QByteArray("{\"kind\":\"plan_updates\",\"payload\":{\"summary\":\"S\",\"state_corrupted\":true,"
-                          "\"truncated\":false}}")
-            << true << flags;
+        QTest::newRow("flags carried") << QByteArray(
+            "{\"kind\":\"plan_updates\",\"payload\":{\"summary\":\"S\",\"state_corrupted\":true,"
+            "\"truncated\":false}}") << true
+                                       << flags;
         QTest::newRow("null flags are absent")
             << QByteArray("{\"kind\":\"inspect\",\"payload\":{\"summary\":\"All good.\",\"truncated\":null}}") << true
             << plain;
@@ -234,11 +235,11 @@ private Q_SLOTS:
                                     << DeveloperReportEnvelope();
         QTest::newRow("null summary") << QByteArray("{\"kind\":\"inspect\",\"payload\":{\"summary\":null}}") << false
                                       << DeveloperReportEnvelope();
-        QTest::newRow("kind of another type") << QByteArray("{\"kind\":1,\"payload\":{\"summary\":\"S\"}}") << false
-                                              << DeveloperReportEnvelope();
-        QTest::newRow("flag as number")
-            << QByteArray("{\"kind\":\"inspect\",\"payload\":{\"summary\":\"S\",\"truncated\":1}}") << false
-            << DeveloperReportEnvelope();
+        QTest::newRow("kind of another type")
+            << QByteArray("{\"kind\":1,\"payload\":{\"summary\":\"S\"}}") << false << DeveloperReportEnvelope();
+        QTest::newRow("flag as number") << QByteArray(
+            "{\"kind\":\"inspect\",\"payload\":{\"summary\":\"S\",\"truncated\":1}}")
+                                        << false << DeveloperReportEnvelope();
         QTest::newRow("payload as text") << QByteArray("{\"kind\":\"inspect\",\"payload\":\"S\"}") << false
                                          << DeveloperReportEnvelope();
     }

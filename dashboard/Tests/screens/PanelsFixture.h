@@ -5,13 +5,13 @@
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
 #include "model/PosturePresenter.h"
-#include "screens/OnboardingFlow.h"
 #include "platform/Appearance.h"
 #include "platform/FakeServiceBackend.h"
 #include "platform/MainBundle.h"
 #include "platform/ServiceManagement.h"
 #include "platform/Workspace.h"
 #include "records/AppRecord.h"
+#include "screens/OnboardingFlow.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
@@ -100,7 +100,8 @@ public:
     // none waits.
     bool fireNext()
     {
-        m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry &e) { return e.context.isNull(); }),
+        m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
+                                       [](const Entry &e) { return e.context.isNull(); }),
                         m_entries.end());
         if (m_entries.isEmpty())
             return false;

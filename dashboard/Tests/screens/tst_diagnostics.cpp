@@ -90,8 +90,8 @@ private Q_SLOTS:
         QTest::newRow("FAIL row") << QStringLiteral("  [FAIL] Database integrity") << true << true;
         QTest::newRow("inside a word") << QStringLiteral("Failures: 2") << true << true;
         QTest::newRow("none, then one") << QStringLiteral("0 failures in schema; failed: integrity") << true << true;
-        QTest::newRow("exit status without the word") << QStringLiteral("[exit 1]\nstdout: \nstderr: Traceback") << false
-                                                      << true;
+        QTest::newRow("exit status without the word")
+            << QStringLiteral("[exit 1]\nstdout: \nstderr: Traceback") << false << true;
         QTest::newRow("killed") << QStringLiteral("[exit 9]\nstdout: \nstderr: ") << false << true;
         QTest::newRow("could not start") << QStringLiteral("ERROR launching /usr/bin/python3: No such file") << false
                                          << true;
@@ -113,15 +113,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("repair");
         QTest::addColumn<QString>("title");
         QTest::addColumn<PostureTone>("tone");
-        QTest::newRow("error outranks all") << true << true << true << QStringLiteral("Repair failed: x")
-                                            << QStringLiteral("Diagnostics confirm a visible failure") << PostureTone::red;
+        QTest::newRow("error outranks all")
+            << true << true << true << QStringLiteral("Repair failed: x")
+            << QStringLiteral("Diagnostics confirm a visible failure") << PostureTone::red;
         QTest::newRow("repair failed") << false << true << true << QStringLiteral("Repair failed: x")
                                        << QStringLiteral("Repair attempt failed") << PostureTone::red;
         QTest::newRow("repairing is not a failure") << false << false << false << DiagnosticsRules::repairingText
                                                     << QStringLiteral("No trusted baseline yet") << PostureTone::neutral;
-        QTest::newRow("health failed") << false << true << true << QString() << QStringLiteral("Health check found issues")
-                                       << PostureTone::orange;
-        QTest::newRow("scanned") << false << true << false << QStringLiteral("Repair succeeded. CLI reinstalled from bundle.")
+        QTest::newRow("health failed") << false << true << true << QString()
+                                       << QStringLiteral("Health check found issues") << PostureTone::orange;
+        QTest::newRow("scanned") << false << true << false
+                                 << QStringLiteral("Repair succeeded. CLI reinstalled from bundle.")
                                  << QStringLiteral("Diagnostics available") << PostureTone::green;
     }
 
@@ -148,7 +150,8 @@ private Q_SLOTS:
                  QStringLiteral("Repair succeeded. CLI reinstalled from bundle.\nOld scan.err rotated to scan.err.prev."));
         QCOMPARE(DiagnosticsRules::repairText(std::nullopt, false),
                  QStringLiteral("Repair succeeded. CLI reinstalled from bundle."));
-        QCOMPARE(DiagnosticsRules::repairText(QStringLiteral("No engine."), true), QStringLiteral("Repair failed: No engine."));
+        QCOMPARE(DiagnosticsRules::repairText(QStringLiteral("No engine."), true),
+                 QStringLiteral("Repair failed: No engine."));
         QCOMPARE(DiagnosticsRules::clipboardText(QStringLiteral("R"), QString()), QStringLiteral("R"));
         QCOMPARE(DiagnosticsRules::clipboardText(QStringLiteral("R"), QStringLiteral("S\n")),
                  QStringLiteral("R\n\n=== SCAN LOG ===\nS\n"));
@@ -199,7 +202,8 @@ private Q_SLOTS:
         QCOMPARE(scripted.gathers, 3);
         QTest::mouseClick(view.copyButton(), Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("report 3\n\n=== SCAN LOG ===\nRunning varno scan with verbose output…\nscanned 3 apps #2"));
+                 QStringLiteral(
+                     "report 3\n\n=== SCAN LOG ===\nRunning varno scan with verbose output…\nscanned 3 apps #2"));
     }
 
     void healthCheckGuardsItselfAndDoesNotRefresh()
@@ -386,8 +390,8 @@ private Q_SLOTS:
         QCOMPARE(view.healthFailed(), failed);
         QCOMPARE(view.postureTitleText(),
                  failed ? QStringLiteral("Health check found issues") : QStringLiteral("Diagnostics available"));
-        const QStringList journal = QString::fromUtf8(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")})
-                                                          .standardOutput)
+        const QStringList journal = QString::fromUtf8(
+                                        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput)
                                         .split(QLatin1Char('\n'));
         QVERIFY(std::any_of(journal.begin(), journal.end(),
                             [](const QString &line) { return line.contains(QStringLiteral("doctor")); }));
@@ -395,8 +399,9 @@ private Q_SLOTS:
 
     void doctorThatCannotStart()
     {
-        const auto outcome = VarnoTest::await(DiagnosticsReport::runShellOutcomeAsync(
-            home(QStringLiteral("no-such-python3")), {QStringLiteral("doctor")}, std::nullopt));
+        const auto outcome = VarnoTest::await(
+            DiagnosticsReport::runShellOutcomeAsync(home(QStringLiteral("no-such-python3")), {QStringLiteral("doctor")},
+                                                    std::nullopt));
         QVERIFY(outcome.text.startsWith(QStringLiteral("ERROR launching ")));
         QVERIFY(!outcome.succeeded);
         QVERIFY(PosturePresenter::healthCheckFailed(outcome.text, outcome.succeeded));

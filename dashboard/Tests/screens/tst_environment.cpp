@@ -6,11 +6,11 @@
 #include "engine/VARNOError.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
+#include "platform/ToolRunner.h"
+#include "platform/UserDefaults.h"
 #include "screens/EnvironmentRules.h"
 #include "screens/EnvironmentView.h"
 #include "screens/PanelParts.h"
-#include "platform/ToolRunner.h"
-#include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 
 #include <QDir>
@@ -106,49 +106,49 @@ private Q_SLOTS:
         QTest::addColumn<PostureTone>("tone");
         const QString ready = QStringLiteral("Environment ready");
         const QString readyDetail = QStringLiteral("Core permissions and background services are in place.");
-        QTest::newRow("no access, no agent") << false << 0 << 0 << false << qint64(0)
-                                             << QStringLiteral("Permissions incomplete")
-                                             << QStringLiteral("Full Disk Access is missing, so some provenance and "
-                                                               "removal context will be incomplete.")
-                                             << PostureTone::orange;
+        QTest::newRow("no access, no agent")
+            << false << 0 << 0 << false << qint64(0) << QStringLiteral("Permissions incomplete")
+            << QStringLiteral("Full Disk Access is missing, so some provenance and "
+                              "removal context will be incomplete.")
+            << PostureTone::orange;
         QTest::newRow("fresh sheet") << true << 0 << 0 << false << qint64(0)
                                      << QStringLiteral("Background scan needs attention")
                                      << QStringLiteral("VARNO can still run manually, but background scanning is not "
                                                        "currently active.")
                                      << PostureTone::orange;
-        QTest::newRow("agent waits for approval") << true << 2 << 1 << false << qint64(0)
-                                                  << QStringLiteral("Background scan needs attention")
-                                                  << QStringLiteral("VARNO can still run manually, but background "
-                                                                    "scanning is not currently active.")
-                                                  << PostureTone::orange;
-        QTest::newRow("login pending approval") << true << 1 << 2 << true << qint64(0)
-                                                << QStringLiteral("Login launch pending approval")
-                                                << QStringLiteral("You asked VARNO to open at login, but macOS has not "
-                                                                  "enabled it yet.")
-                                                << PostureTone::orange;
-        QTest::newRow("login not wished") << true << 1 << 0 << false << qint64(0) << ready << readyDetail
-                                          << PostureTone::green;
-        QTest::newRow("storage to reclaim") << true << 1 << 1 << true << qint64(1536)
-                                            << QStringLiteral("Environment ready — storage can be reclaimed")
-                                            << QStringLiteral("VARNO can free 1.5 KB of old backups — see Settings → "
-                                                              "Storage.")
-                                            << PostureTone::orange;
+        QTest::newRow("agent waits for approval")
+            << true << 2 << 1 << false << qint64(0) << QStringLiteral("Background scan needs attention")
+            << QStringLiteral("VARNO can still run manually, but background "
+                              "scanning is not currently active.")
+            << PostureTone::orange;
+        QTest::newRow("login pending approval")
+            << true << 1 << 2 << true << qint64(0) << QStringLiteral("Login launch pending approval")
+            << QStringLiteral("You asked VARNO to open at login, but macOS has not "
+                              "enabled it yet.")
+            << PostureTone::orange;
+        QTest::newRow("login not wished")
+            << true << 1 << 0 << false << qint64(0) << ready << readyDetail << PostureTone::green;
+        QTest::newRow("storage to reclaim")
+            << true << 1 << 1 << true << qint64(1536) << QStringLiteral("Environment ready — storage can be reclaimed")
+            << QStringLiteral("VARNO can free 1.5 KB of old backups — see Settings → "
+                              "Storage.")
+            << PostureTone::orange;
         QTest::newRow("one byte") << true << 1 << 1 << false << qint64(1)
                                   << QStringLiteral("Environment ready — storage can be reclaimed")
                                   << QStringLiteral("VARNO can free 1 bytes of old backups — see Settings → Storage.")
                                   << PostureTone::orange;
-        QTest::newRow("nothing to reclaim") << true << 1 << 1 << true << qint64(0) << ready << readyDetail
-                                            << PostureTone::green;
+        QTest::newRow("nothing to reclaim")
+            << true << 1 << 1 << true << qint64(0) << ready << readyDetail << PostureTone::green;
         QTest::newRow("agent registered, no manager answers")
             << true << EnvironmentRules::unconfirmed << 1 << false << qint64(0)
             << QStringLiteral("Background scan needs attention")
             << QStringLiteral("VARNO can still run manually, but background scanning is not currently active.")
             << PostureTone::orange;
-        QTest::newRow("agent status out of range") << true << 7 << 1 << false << qint64(0)
-                                                   << QStringLiteral("Background scan needs attention")
-                                                   << QStringLiteral("VARNO can still run manually, but background "
-                                                                     "scanning is not currently active.")
-                                                   << PostureTone::orange;
+        QTest::newRow("agent status out of range")
+            << true << 7 << 1 << false << qint64(0) << QStringLiteral("Background scan needs attention")
+            << QStringLiteral("VARNO can still run manually, but background "
+                              "scanning is not currently active.")
+            << PostureTone::orange;
     }
 
     void summary()
@@ -172,7 +172,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("agent");
         QTest::addColumn<QString>("login");
-        QTest::newRow("not registered") << 0 << QStringLiteral("Not registered. Brusk can't scan while the app is closed.")
+        QTest::newRow("not registered") << 0
+                                        << QStringLiteral("Not registered. Brusk can't scan while the app is closed.")
                                         << QStringLiteral("Disabled.");
         QTest::newRow("enabled") << 1 << QStringLiteral("Running every hour. Logs at ~/Library/Logs/VARNO/scan.err.")
                                  << QStringLiteral("Active.");
@@ -204,13 +205,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("granted");
         QTest::addColumn<bool>("folderExists");
         QTest::addColumn<QString>("detail");
-        const QString denied = QStringLiteral("Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.");
+        const QString denied = QStringLiteral(
+            "Denied. Brusk can't read PKG receipts — Clean Remove won't have full context.");
         QTest::newRow("granted") << true << true
                                  << QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance.");
-        QTest::newRow("no receipts folder") << true << false
-                                            << QStringLiteral("Nothing to read. This system has no "
-                                                              "/private/var/db/receipts, so there are no PKG receipts for "
-                                                              "Brusk to use.");
+        QTest::newRow("no receipts folder")
+            << true << false
+            << QStringLiteral("Nothing to read. This system has no "
+                              "/private/var/db/receipts, so there are no PKG receipts for "
+                              "Brusk to use.");
         QTest::newRow("denied") << false << true << denied;
         QTest::newRow("denied, no folder") << false << false << denied;
     }
@@ -231,9 +234,11 @@ private Q_SLOTS:
         const auto text = [](const char *value) { return std::optional<QString>(QString::fromUtf8(value)); };
         const QString development = QStringLiteral("Currently running a development build");
         QTest::newRow("with build") << text("1.4.2") << text("88") << QStringLiteral("Currently running v1.4.2 (88)");
-        QTest::newRow("build equals version") << text("1.4.2") << text("1.4.2") << QStringLiteral("Currently running v1.4.2");
+        QTest::newRow("build equals version")
+            << text("1.4.2") << text("1.4.2") << QStringLiteral("Currently running v1.4.2");
         QTest::newRow("empty build") << text("1.4.2") << text("") << QStringLiteral("Currently running v1.4.2");
-        QTest::newRow("no build") << text("1.4.2") << std::optional<QString>() << QStringLiteral("Currently running v1.4.2");
+        QTest::newRow("no build") << text("1.4.2") << std::optional<QString>()
+                                  << QStringLiteral("Currently running v1.4.2");
         QTest::newRow("question mark") << text("?") << text("88") << development;
         QTest::newRow("empty") << text("") << text("88") << development;
         QTest::newRow("absent") << std::optional<QString>() << text("88") << development;
@@ -275,11 +280,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<std::optional<QString>>("note");
-        QTest::newRow("network filter")
-            << extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"), QStringLiteral("5.5"),
-                         QStringLiteral("activated enabled"), ESE::Category::networkFilter)
-            << QStringLiteral("Filter") << QStringLiteral("com.example.filter · 5.5 · Network filter")
-            << std::optional(QStringLiteral("May block Sparkle feed polls and GitHub downloads."));
+        QTest::newRow("network filter") << extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"),
+                                                     QStringLiteral("5.5"), QStringLiteral("activated enabled"),
+                                                     ESE::Category::networkFilter)
+                                        << QStringLiteral("Filter")
+                                        << QStringLiteral("com.example.filter · 5.5 · Network filter")
+                                        << std::optional(
+                                               QStringLiteral("May block Sparkle feed polls and GitHub downloads."));
         QTest::newRow("endpoint security, no name or version")
             << extension(QStringLiteral("com.example.guard"), QString(), QString(), QStringLiteral("enabled"),
                          ESE::Category::endpointSecurity)
@@ -287,7 +294,8 @@ private Q_SLOTS:
             << std::optional(QStringLiteral("May quarantine downloaded DMGs or slow subprocess calls."));
         QTest::newRow("driver") << extension(QStringLiteral("com.example.driver"), QStringLiteral("Driver"),
                                              QStringLiteral("1"), QString(), ESE::Category::driverExtension)
-                                << QStringLiteral("Driver") << QStringLiteral("com.example.driver · 1 · Driver extension")
+                                << QStringLiteral("Driver")
+                                << QStringLiteral("com.example.driver · 1 · Driver extension")
                                 << std::optional<QString>();
         QTest::newRow("unknown") << extension(QStringLiteral("com.example.x"), QStringLiteral("X"), QStringLiteral("2"),
                                               QString(), ESE::Category::unknown)
@@ -338,8 +346,8 @@ private Q_SLOTS:
     {
         AppModel model(quietServices());
         ScriptedSystem system;
-        system.extensions = {extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"), QStringLiteral("1"),
-                                       QStringLiteral("enabled"), ESE::Category::networkFilter)};
+        system.extensions = {extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"),
+                                       QStringLiteral("1"), QStringLiteral("enabled"), ESE::Category::networkFilter)};
         Gate probe;
         system.probeGate = &probe;
         EnvironmentView view(&model, system.services());
@@ -452,14 +460,16 @@ private Q_SLOTS:
         ScriptedSystem system;
         system.extensions = {extension(QStringLiteral("com.example.guard"), QString(), QString(),
                                        QStringLiteral("activated enabled"), ESE::Category::endpointSecurity),
-                             extension(QStringLiteral("com.example.old"), QStringLiteral("Old Filter"), QStringLiteral("2"),
-                                       QStringLiteral("terminated deactivated"), ESE::Category::networkFilter)};
+                             extension(QStringLiteral("com.example.old"), QStringLiteral("Old Filter"),
+                                       QStringLiteral("2"), QStringLiteral("terminated deactivated"),
+                                       ESE::Category::networkFilter)};
         EnvironmentView view(&model, system.services());
         view.show();
         QVERIFY(refreshed(view));
         const QStringList texts = view.sectionTexts(QStringLiteral("Security extensions"));
         QCOMPARE(texts.mid(2),
-                 (QStringList{QStringLiteral("com.example.guard"), QStringLiteral("com.example.guard · — · Endpoint security"),
+                 (QStringList{QStringLiteral("com.example.guard"),
+                              QStringLiteral("com.example.guard · — · Endpoint security"),
                               QStringLiteral("May quarantine downloaded DMGs or slow subprocess calls."),
                               QStringLiteral("Old Filter"), QStringLiteral("com.example.old · 2 · Network filter"),
                               QStringLiteral("May block Sparkle feed polls and GitHub downloads.")}));
@@ -619,18 +629,18 @@ private Q_SLOTS:
     {
         AppModel model(quietServices());
         ScriptedSystem system;
-        system.extensions = {extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"), QStringLiteral("1"),
-                                       QStringLiteral("enabled"), ESE::Category::networkFilter)};
+        system.extensions = {extension(QStringLiteral("com.example.filter"), QStringLiteral("Filter"),
+                                       QStringLiteral("1"), QStringLiteral("enabled"), ESE::Category::networkFilter)};
         EnvironmentView view(&model, system.services());
         view.resize(600, 900);
         view.show();
         QVERIFY(refreshed(view));
         int checked = 0;
         int pairs = 0;
-        for (const QString &section : {QStringLiteral("Posture"), QStringLiteral("Permissions"),
-                                       QStringLiteral("Privilege model"), QStringLiteral("Update VARNO"),
-                                       QStringLiteral("Background scan"), QStringLiteral("Open at Login"),
-                                       QStringLiteral("Security extensions")}) {
+        for (const QString &section :
+             {QStringLiteral("Posture"), QStringLiteral("Permissions"), QStringLiteral("Privilege model"),
+              QStringLiteral("Update VARNO"), QStringLiteral("Background scan"), QStringLiteral("Open at Login"),
+              QStringLiteral("Security extensions")}) {
             QWidget *body = view.sectionWidget(section);
             QVERIFY(body);
             for (QLabel *label : body->findChildren<QLabel *>()) {
@@ -712,9 +722,10 @@ private Q_SLOTS:
         EnvironmentView view(&model, services);
         view.show();
         QVERIFY(VarnoTest::waitUntil([&] { return !view.isLoading(); }, std::chrono::seconds(120)));
-        const QString journal =
-            QString::fromUtf8(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput);
-        QVERIFY2(journal.contains(QStringLiteral("\"1\", \"retention\", \"status\", \"--json\"]")), qPrintable(journal.right(400)));
+        const QString journal = QString::fromUtf8(
+            VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal")}).standardOutput);
+        QVERIFY2(journal.contains(QStringLiteral("\"1\", \"retention\", \"status\", \"--json\"]")),
+                 qPrintable(journal.right(400)));
         QCOMPARE(view.backupReclaimableBytes() > 0,
                  view.summary().title == QStringLiteral("Environment ready — storage can be reclaimed"));
         if (!knobs.isEmpty())
@@ -734,7 +745,8 @@ class TestEnvironmentOnThisMachine : public QObject {
     static std::optional<QString> managerActiveState(const QString &unit)
     {
         QProcess systemctl;
-        systemctl.start(QStringLiteral("/usr/bin/systemctl"), {QStringLiteral("--user"), QStringLiteral("is-active"), unit});
+        systemctl.start(QStringLiteral("/usr/bin/systemctl"),
+                        {QStringLiteral("--user"), QStringLiteral("is-active"), unit});
         if (!systemctl.waitForStarted(30000))
             return std::nullopt;
         if (!systemctl.waitForFinished(60000)) {
@@ -769,13 +781,13 @@ private Q_SLOTS:
         const QString receipts = QStringLiteral("/private/var/db/receipts");
         const QFileInfo folder(receipts);
         const bool folderExists = folder.exists() || folder.isSymLink();
-        const bool readable =
-            !folderExists
+        const bool readable = !folderExists
             || !QDir(receipts).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty();
         const QString permissions = view.sectionTexts(QStringLiteral("Permissions")).value(2);
         if (!folderExists)
-            QCOMPARE(permissions, QStringLiteral("Nothing to read. This system has no /private/var/db/receipts, so there "
-                                                 "are no PKG receipts for Brusk to use."));
+            QCOMPARE(permissions,
+                     QStringLiteral("Nothing to read. This system has no /private/var/db/receipts, so there "
+                                    "are no PKG receipts for Brusk to use."));
         else if (readable)
             QCOMPARE(permissions, QStringLiteral("Granted. Brusk can read /private/var/db/receipts for provenance."));
         else
@@ -804,11 +816,13 @@ private Q_SLOTS:
             QCOMPARE(verdict, QStringLiteral("Background scan needs attention"));
         else
             QVERIFY2(verdict.startsWith(QStringLiteral("Environment ready")), qPrintable(verdict));
-        QCOMPARE(view.sectionDots(QStringLiteral("Posture")), QList<bool>{verdict == QStringLiteral("Environment ready")});
+        QCOMPARE(view.sectionDots(QStringLiteral("Posture")),
+                 QList<bool>{verdict == QStringLiteral("Environment ready")});
 
         // Open at login: active only with an autostart entry in this home.
-        const bool autostart =
-            !QDir(home.filePath(QStringLiteral(".config/autostart"))).entryList({QStringLiteral("*.desktop")}).isEmpty();
+        const bool autostart = !QDir(home.filePath(QStringLiteral(".config/autostart")))
+                                    .entryList({QStringLiteral("*.desktop")})
+                                    .isEmpty();
         QCOMPARE(view.sectionTexts(QStringLiteral("Open at Login")).value(2),
                  autostart ? QStringLiteral("Active.") : QStringLiteral("Disabled."));
 

@@ -5,9 +5,9 @@
 #include "base/Async.h"
 #include "kit/ButtonStyles.h"
 #include "model/AppModel.h"
+#include "platform/UserDefaults.h"
 #include "screens/OnboardingFlow.h"
 #include "screens/OnboardingView.h"
-#include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 #include "shell/WorkshopWindow.h"
 
@@ -48,8 +48,9 @@ void watch(OnboardingFlow *flow, Run &run)
 {
     run.flow = flow;
     QObject::connect(flow, &OnboardingFlow::finished, [&run] { run.finished = true; });
-    QObject::connect(flow, &OnboardingFlow::phaseChanged,
-                     [&run](OnboardingPhase phase, int ms) { run.phases.append({phase, ms}); });
+    QObject::connect(flow, &OnboardingFlow::phaseChanged, [&run](OnboardingPhase phase, int ms) {
+        run.phases.append({phase, ms});
+    });
     QObject::connect(flow, &OnboardingFlow::setupChanged, [&run, flow] {
         run.brewFound = flow->brewFound();
         if (run.steps.isEmpty() || run.steps.constLast() != flow->setupStep())
@@ -68,9 +69,9 @@ bool driveToEnd(const bool &finished, DrivenTimers &timers, AppModel *model = nu
                 const std::function<void()> &beforeTick = {})
 {
     for (int tick = 0; tick < 1000; ++tick) {
-        const bool ready = VarnoTest::waitUntil(
-            [&] { return finished || (timers.pending() > 0 && !(model && model->isScanning())); },
-            std::chrono::seconds(180));
+        const bool ready =
+            VarnoTest::waitUntil([&] { return finished || (timers.pending() > 0 && !(model && model->isScanning())); },
+                                 std::chrono::seconds(180));
         if (!ready)
             return false;
         if (finished)
@@ -163,7 +164,7 @@ private Q_SLOTS:
         Run run;
         watch(flow, run);
         flow->start();
-        flow->start();  // once per flow
+        flow->start(); // once per flow
         QVERIFY(driveToEnd(run.finished, *timers));
 
         QCOMPARE(bootstraps, 1);
@@ -173,9 +174,10 @@ private Q_SLOTS:
         QCOMPARE(run.steps, (QList<int>{0, 1, 2, 3, 4}));
         const int discoveringFade = reduceMotion ? 0 : OnboardingFlow::discoveringFadeMs;
         const int doneFade = reduceMotion ? 0 : OnboardingFlow::doneFadeMs;
-        QCOMPARE(run.phases, (QList<QPair<OnboardingPhase, int>>{{OnboardingPhase::setup, 0},
-                                                                  {OnboardingPhase::discovering, discoveringFade},
-                                                                  {OnboardingPhase::done, doneFade}}));
+        QCOMPARE(run.phases,
+                 (QList<QPair<OnboardingPhase, int>>{{OnboardingPhase::setup, 0},
+                                                     {OnboardingPhase::discovering, discoveringFade},
+                                                     {OnboardingPhase::done, doneFade}}));
         // The count jumps without animation.
         QCOMPARE(run.countAnimations, QList<int>{0});
         QCOMPARE(timers->nowMs(), 1400 + 800 + 500);
@@ -314,8 +316,9 @@ private Q_SLOTS:
         QVERIFY(!run.flow);
         QCOMPARE(run.appsFound, int(model.apps().size()));
         QCOMPARE(run.lastFoundApp, model.apps().constLast().app_name);
-        QCOMPARE(run.brewFound, QFileInfo::exists(QStringLiteral("/opt/homebrew/bin/brew"))
-                                    || QFileInfo::exists(QStringLiteral("/usr/local/bin/brew")));
+        QCOMPARE(run.brewFound,
+                 QFileInfo::exists(QStringLiteral("/opt/homebrew/bin/brew"))
+                     || QFileInfo::exists(QStringLiteral("/usr/local/bin/brew")));
         QCOMPARE(run.phases.constLast().first, OnboardingPhase::done);
         QCOMPARE(timers->requested().mid(0, 5), setupPauses());
         QCOMPARE(timers->requested().constLast(), 500);
@@ -337,8 +340,8 @@ private Q_SLOTS:
         ReduceMotionScope motion(true);
         FakeServicesScope services;
         AppModel model(quietServices());
-        model.setApps({app(QStringLiteral("org.a"), QStringLiteral("Alpha"), QStringLiteral("cask"), QStringLiteral("1.0"),
-                           QStringLiteral("2.0")),
+        model.setApps({app(QStringLiteral("org.a"), QStringLiteral("Alpha"), QStringLiteral("cask"),
+                           QStringLiteral("1.0"), QStringLiteral("2.0")),
                        app(QStringLiteral("org.b"), QStringLiteral("Beta"), QStringLiteral("mas")),
                        app(QStringLiteral("org.c"), QStringLiteral("A very long application name that goes on and on"),
                            QStringLiteral("vendor_self_update"))});

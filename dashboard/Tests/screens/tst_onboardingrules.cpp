@@ -80,7 +80,8 @@ private Q_SLOTS:
             << QStringLiteral("This first pass found your software. The next step is establishing trusted update paths.")
             << QStringLiteral("5 apps still need a trusted update path.");
         QTest::newRow("no grouping") << 12345 << 12345 << 0 << QStringLiteral("Brusk mapped 12345 apps on your Mac")
-                                     << QStringLiteral("Your workshop is set up. Brusk can already keep 12345 apps in view.")
+                                     << QStringLiteral(
+                                            "Your workshop is set up. Brusk can already keep 12345 apps in view.")
                                      << QStringLiteral("Every app in this first pass has a known update path.");
     }
 
@@ -105,7 +106,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("titles");
         QTest::addColumn<QList<SetupMark>>("marks");
         const QStringList checking{QStringLiteral("Setting up Brusk's tools"), QStringLiteral("Checking Homebrew"),
-                                   QStringLiteral("Checking App Store CLI"), QStringLiteral("Registering background checks")};
+                                   QStringLiteral("Checking App Store CLI"),
+                                   QStringLiteral("Registering background checks")};
         const QStringList found{QStringLiteral("Setting up Brusk's tools"), QStringLiteral("Homebrew found"),
                                 QStringLiteral("App Store CLI found"), QStringLiteral("Registering background checks")};
         QTest::newRow("step 0") << 0 << false << false << checking

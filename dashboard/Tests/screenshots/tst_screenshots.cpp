@@ -85,7 +85,8 @@ private Q_SLOTS:
         QStringList failures;
         for (const auto scheme : {Appearance::Scheme::Dark, Appearance::Scheme::Light}) {
             AppearanceTest::AppearanceScope appearance(scheme);
-            const QString suffix = scheme == Appearance::Scheme::Dark ? QStringLiteral("-dark: ") : QStringLiteral("-light: ");
+            const QString suffix = scheme == Appearance::Scheme::Dark ? QStringLiteral("-dark: ")
+                                                                      : QStringLiteral("-light: ");
             for (const ScreenshotScene &scene : registry.scenes()) {
                 const ScreenshotShot shot = takeScreenshot(scene);
                 if (shot.picture.isNull())
@@ -104,8 +105,8 @@ class TestFonts : public QObject {
 private Q_SLOTS:
     void bundledFacesLoad()
     {
-        const QStringList families = FontRegistry::registerFontsIn(
-            VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/fonts"));
+        const QStringList families = FontRegistry::registerFontsIn(VarnoTest::stagedBundlePath()
+                                                                   + QStringLiteral("/Contents/Resources/fonts"));
         for (const char *family : {"Fraunces", "Geist", "Geist Mono"})
             QVERIFY2(families.contains(QLatin1String(family)), family);
     }

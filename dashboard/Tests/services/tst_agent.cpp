@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "platform/FakeServiceBackend.h"
@@ -118,7 +118,7 @@ private Q_SLOTS:
         QCOMPARE(m_backend->status(kAgent), Status::enabled);
 
         m_backend->setUnregisterFailure(QStringLiteral("not registered"));
-        LaunchAgentManager::uninstall();  // a failing unregister is ignored
+        LaunchAgentManager::uninstall(); // a failing unregister is ignored
         m_backend->setUnregisterFailure(std::nullopt);
         QVERIFY(userDisabled());
         LaunchAgentManager::uninstall();
@@ -230,15 +230,16 @@ class TestLinuxServiceBackend : public QObject {
         const QString started = m_tools->filePath(QStringLiteral("started"));
         const QString fixed = m_tools->filePath(QStringLiteral("manager-state"));
         return m_tools->write(QStringLiteral("systemctl"),
-                              QStringLiteral("echo \"$*\" >> '%1'\n"
-                                             "case \"$2\" in\n"
-                                             "start) touch '%2' ;;\n"
-                                             "stop) rm -f '%2' ;;\n"
-                                             "show)\n"
-                                             "  if [ -f '%3' ]; then cat '%3'; exit 0; fi\n"
-                                             "  echo LoadState=loaded; echo UnitFileState=enabled\n"
-                                             "  if [ -f '%2' ]; then echo ActiveState=active; else echo ActiveState=inactive; fi ;;\n"
-                                             "esac\n")
+                              QStringLiteral(
+                                  "echo \"$*\" >> '%1'\n"
+                                  "case \"$2\" in\n"
+                                  "start) touch '%2' ;;\n"
+                                  "stop) rm -f '%2' ;;\n"
+                                  "show)\n"
+                                  "  if [ -f '%3' ]; then cat '%3'; exit 0; fi\n"
+                                  "  echo LoadState=loaded; echo UnitFileState=enabled\n"
+                                  "  if [ -f '%2' ]; then echo ActiveState=active; else echo ActiveState=inactive; fi ;;\n"
+                                  "esac\n")
                                   .arg(log, started, fixed)
                                   .toUtf8());
     }
@@ -276,7 +277,8 @@ private Q_SLOTS:
         QCOMPARE(LinuxServiceBackend::scanTimeoutFor(3600), 2700);
         QCOMPARE(LinuxServiceBackend::scanTimeoutFor(10), 60);
         QCOMPARE(LinuxServiceBackend::scanTimeoutFor(86400), 2700);
-        QVERIFY(service.contains(QStringLiteral("ExecStart=\"/bin/sh\" \"-c\" \"logs=\\\"$$HOME/Library/Logs/VARNO\\\";")));
+        QVERIFY(
+            service.contains(QStringLiteral("ExecStart=\"/bin/sh\" \"-c\" \"logs=\\\"$$HOME/Library/Logs/VARNO\\\";")));
         QVERIFY(timer.contains(QStringLiteral("OnUnitActiveSec=3600s\n")));
         QVERIFY(timer.contains(QStringLiteral("OnActiveSec=3600s\n")));
         QVERIFY(QFileInfo(units + QStringLiteral("/timers.target.wants/org.varno.scan.timer")).isSymLink());
@@ -317,12 +319,11 @@ private Q_SLOTS:
             << QByteArray("LoadState=not-found\nUnitFileState=\nActiveState=inactive\n") << Status::notRegistered;
         QTest::newRow("loaded but never started")
             << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=inactive\n") << Status::notRegistered;
-        QTest::newRow("disabled")
-            << QByteArray("LoadState=loaded\nUnitFileState=disabled\nActiveState=active\n") << Status::notRegistered;
-        QTest::newRow("failed")
-            << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=failed\n") << Status::notRegistered;
-        QTest::newRow("no user manager: unconfirmed")
-            << QByteArray("exit 1") << Status::unconfirmed;
+        QTest::newRow("disabled") << QByteArray("LoadState=loaded\nUnitFileState=disabled\nActiveState=active\n")
+                                  << Status::notRegistered;
+        QTest::newRow("failed") << QByteArray("LoadState=loaded\nUnitFileState=enabled\nActiveState=failed\n")
+                                << Status::notRegistered;
+        QTest::newRow("no user manager: unconfirmed") << QByteArray("exit 1") << Status::unconfirmed;
         QTest::newRow("an answer without the states: unconfirmed") << QByteArray("\n") << Status::unconfirmed;
     }
 
@@ -350,7 +351,7 @@ private Q_SLOTS:
     {
         LinuxServiceBackend backend;
         backend.registerService(kAgent);
-        QFile::remove(m_tools->filePath(QStringLiteral("started")));  // e.g. stopped by hand, or never loaded
+        QFile::remove(m_tools->filePath(QStringLiteral("started"))); // e.g. stopped by hand, or never loaded
         QCOMPARE(backend.status(kAgent), Status::notRegistered);
         QFile::remove(m_tools->filePath(QStringLiteral("systemctl.log")));
 
@@ -385,10 +386,11 @@ private Q_SLOTS:
         QCOMPARE(LinuxServiceBackend::autostartFilePath(), entry);
         const QString text = QString::fromUtf8(VarnoTest::readFile(entry));
         QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
-        QVERIFY(text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() + QStringLiteral("\"\n")));
+        QVERIFY(
+            text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() + QStringLiteral("\"\n")));
         backend.unregisterService(kMainApp);
         QCOMPARE(backend.status(kMainApp), Status::notRegistered);
-        backend.unregisterService(kMainApp);  // nothing to remove is no failure
+        backend.unregisterService(kMainApp); // nothing to remove is no failure
     }
 
     // The login item is on only while its entry starts the running binary;
@@ -430,9 +432,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<std::optional<QString>>("program");
 
-        QTest::newRow("quoted with escapes")
-            << QStringLiteral("[Desktop Entry]\nExec=") + LinuxServiceBackend::quoteForDesktopEntry(QStringLiteral("/a b/$x%y\\z\"q"))
-            << std::optional(QStringLiteral("/a b/$x%y\\z\"q"));
+        QTest::newRow("quoted with escapes") << QStringLiteral("[Desktop Entry]\nExec=")
+                + LinuxServiceBackend::quoteForDesktopEntry(QStringLiteral("/a b/$x%y\\z\"q"))
+                                             << std::optional(QStringLiteral("/a b/$x%y\\z\"q"));
         QTest::newRow("bare with arguments") << QStringLiteral("[Desktop Entry]\nExec=/usr/bin/varno --x %u")
                                              << std::optional(QStringLiteral("/usr/bin/varno"));
         QTest::newRow("Exec of another group only")
@@ -491,7 +493,8 @@ class TestScanAgentPropertyList : public QObject {
 private Q_SLOTS:
     void runsTheEngineScanHourly()
     {
-        const auto parsed = PropertyList::parseFile(VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/org.varno.scan.plist")));
+        const auto parsed = PropertyList::parseFile(
+            VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/org.varno.scan.plist")));
         QVERIFY2(parsed.ok(), qPrintable(parsed.error));
         const QVariantMap plist = parsed.value.toMap();
         QCOMPARE(plist.value(QStringLiteral("Label")).toString(), QStringLiteral("org.varno.scan"));
@@ -536,7 +539,8 @@ private Q_SLOTS:
     {
         QFETCH(int, before);
         QFETCH(bool, rotated);
-        const auto parsed = PropertyList::parseFile(VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/org.varno.scan.plist")));
+        const auto parsed = PropertyList::parseFile(
+            VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/org.varno.scan.plist")));
         QVERIFY2(parsed.ok(), qPrintable(parsed.error));
         const QStringList arguments = parsed.value.toMap().value(QStringLiteral("ProgramArguments")).toStringList();
 
@@ -563,7 +567,8 @@ private Q_SLOTS:
 
     void isStagedAmongTheResources()
     {
-        QVERIFY(QFileInfo::exists(VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/org.varno.scan.plist")));
+        QVERIFY(QFileInfo::exists(VarnoTest::stagedBundlePath()
+                                  + QStringLiteral("/Contents/Resources/org.varno.scan.plist")));
     }
 };
 

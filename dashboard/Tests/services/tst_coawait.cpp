@@ -3,8 +3,8 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QSet>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 
 // The coroutine rule, as g++ 12 with QCoro needs it:
@@ -30,8 +30,8 @@ namespace {
 QString withoutCommentsAndStrings(const QString &source)
 {
     static const QRegularExpression parts(QStringLiteral(
-        "/\\*.*?\\*/|//[^\\n]*|\"(?:\\\\.|[^\"\\\\\\n])*\"|'(?:\\\\.|[^'\\\\\\n])'"),
-        QRegularExpression::DotMatchesEverythingOption);
+                                              "/\\*.*?\\*/|//[^\\n]*|\"(?:\\\\.|[^\"\\\\\\n])*\"|'(?:\\\\.|[^'\\\\\\n])'"),
+                                          QRegularExpression::DotMatchesEverythingOption);
     QString text;
     qsizetype from = 0;
     QRegularExpressionMatchIterator it = parts.globalMatch(source);
@@ -39,8 +39,9 @@ QString withoutCommentsAndStrings(const QString &source)
         const QRegularExpressionMatch match = it.next();
         text += source.mid(from, match.capturedStart() - from);
         const QChar first = match.captured().at(0);
-        text += first == QLatin1Char('"') ? QStringLiteral("\"\"") : first == QLatin1Char('\'') ? QStringLiteral("' '")
-                                                                                                 : QStringLiteral(" ");
+        text += first == QLatin1Char('"') ? QStringLiteral("\"\"")
+            : first == QLatin1Char('\'')  ? QStringLiteral("' '")
+                                          : QStringLiteral(" ");
         from = match.capturedEnd();
     }
     text += source.mid(from);
@@ -180,7 +181,7 @@ QStringList declarationFaults(const QString &text)
             const QString parameters = text.mid(open + 1, end - open - 1);
             if (end > 0 && hasReferenceParameter(parameters))
                 faults << name.captured(1) + QLatin1Char('(') + parameters.simplified()
-                               + QStringLiteral(")  <- a coroutine with a reference parameter");
+                        + QStringLiteral(")  <- a coroutine with a reference parameter");
             continue;
         }
         // A lambda returning the task: [captures](parameters) ... -> QCoro::Task<...>
@@ -231,13 +232,13 @@ private Q_SLOTS:
         QTest::addColumn<bool>("faulty");
 
         QTest::newRow("named argument") << "const ToolResult r = co_await ToolRunner::run(request);" << false;
-        QTest::newRow("builder call as argument") << "const ToolResult r = co_await ToolRunner::run(listRequest(t));"
-                                                  << false;
+        QTest::newRow("builder call as argument")
+            << "const ToolResult r = co_await ToolRunner::run(listRequest(t));" << false;
         QTest::newRow("dereferenced optional") << "const bool ok = co_await runAsync(*brew, args, t);" << false;
         QTest::newRow("returned as it is") << "co_return co_await gatherAsync(Inputs::current());" << false;
         QTest::newRow("result passed on") << "if (mentions(co_await runAsync(p, a, t), w))\n co_return true;" << false;
-        QTest::newRow("awaited under a condition") << "if (!run->isDone())\n co_await qCoro(run.get(), &R::done);"
-                                                   << false;
+        QTest::newRow("awaited under a condition")
+            << "if (!run->isDone())\n co_await qCoro(run.get(), &R::done);" << false;
         QTest::newRow("block after the condition") << "if (ok) {\n co_await load();\n}" << false;
         QTest::newRow("awaiter of a type") << "Awaiter operator co_await() const { return Awaiter{*this}; }" << false;
         QTest::newRow("comment and string ignored")
@@ -245,19 +246,17 @@ private Q_SLOTS:
         QTest::newRow("two awaits") << "const int n = co_await count(a) + co_await count(b);" << true;
         QTest::newRow("two awaits in a condition") << "if (co_await a() && co_await b()) {\n go();\n}" << true;
         QTest::newRow("lambda called in place") << "co_await [x]() -> QCoro::Task<void> { co_return; }();" << true;
-        QTest::newRow("lambda as argument") << "const int v = co_await Async::offThread(this, [x] { return x; });"
-                                            << true;
+        QTest::newRow("lambda as argument")
+            << "const int v = co_await Async::offThread(this, [x] { return x; });" << true;
         QTest::newRow("braced list") << "co_await run({QStringLiteral(\"-p\")});" << true;
         QTest::newRow("aggregate temporary") << "co_await apply(Options{path, 2});" << true;
-        QTest::newRow("value parameters") << "QCoro::Task<void> Model::load(QString path, std::function<void(A &)> f)\n{"
-                                          << false;
+        QTest::newRow("value parameters")
+            << "QCoro::Task<void> Model::load(QString path, std::function<void(A &)> f)\n{" << false;
         QTest::newRow("reference parameter") << "QCoro::Task<QList<R>> read(const QString &path)\n{" << true;
         QTest::newRow("forwarding parameter") << "QCoro::Task<void> take(Request &&request);" << true;
         QTest::newRow("task as a parameter") << "void detach(QCoro::Task<T> task);" << false;
-        QTest::newRow("lambda without captures") << "f = [](double) -> QCoro::Task<Status> { co_return {}; };"
-                                                 << false;
-        QTest::newRow("lambda that captures") << "f = [this]() -> QCoro::Task<QString> { co_return name(); };"
-                                              << true;
+        QTest::newRow("lambda without captures") << "f = [](double) -> QCoro::Task<Status> { co_return {}; };" << false;
+        QTest::newRow("lambda that captures") << "f = [this]() -> QCoro::Task<QString> { co_return name(); };" << true;
         QTest::newRow("lambda with a reference parameter") << "f = [](const A &a) -> QCoro::Task<void> {};" << true;
     }
 

@@ -25,11 +25,11 @@ public:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             return;
-        m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        m_daemon.start(daemon,
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (!m_daemon.waitForStarted(10000))
             return;
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-        }
+        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {}
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     }
 
@@ -82,7 +82,8 @@ public Q_SLOTS:
     {
         calls.append(NotifyCall{appName, replacesId, summary, body, hints});
         if (refuse) {
-            sendErrorReply(QStringLiteral("org.freedesktop.Notifications.Error.Refused"), QStringLiteral("do not disturb"));
+            sendErrorReply(QStringLiteral("org.freedesktop.Notifications.Error.Refused"),
+                           QStringLiteral("do not disturb"));
             return 0;
         }
         return 42;
@@ -122,9 +123,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("shown by the server") << true << false << QString();
-        QTest::newRow("no notification server") << false << false
-                                                << QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown");
-        QTest::newRow("server refuses") << true << true << QStringLiteral("org.freedesktop.Notifications.Error.Refused: do not disturb");
+        QTest::newRow("no notification server")
+            << false << false << QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown");
+        QTest::newRow("server refuses") << true << true
+                                        << QStringLiteral("org.freedesktop.Notifications.Error.Refused: do not disturb");
     }
 
     void repliesAreChecked()
@@ -153,8 +155,11 @@ private Q_SLOTS:
             outcome.id = id;
             outcome.error = why;
         });
-        const UNNotificationRequest request = NotificationManager::updatesReadyRequest(
-            5, {QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Gamma"), QStringLiteral("Delta")});
+        const UNNotificationRequest request = NotificationManager::updatesReadyRequest(5,
+                                                                                       {QStringLiteral("Alpha"),
+                                                                                        QStringLiteral("Beta"),
+                                                                                        QStringLiteral("Gamma"),
+                                                                                        QStringLiteral("Delta")});
         center.add(request);
         QVERIFY(VarnoTest::waitUntil([&] { return outcome.done; }, 20s));
 
@@ -192,9 +197,9 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
             << QStringLiteral("Brusk is standing by. &lt;a href=&quot;file:///etc/passwd&quot;&gt;Pocketloom&lt;/a&gt;"
                               "&lt;b&gt; &amp; co&lt;/b&gt;, Beta.");
-        QTest::newRow("a server that shows text") << QStringList{QStringLiteral("body")}
-                                                  << QStringLiteral("Brusk is standing by. ") + name
-                                                         + QStringLiteral(", Beta.");
+        QTest::newRow("a server that shows text")
+            << QStringList{QStringLiteral("body")}
+            << QStringLiteral("Brusk is standing by. ") + name + QStringLiteral(", Beta.");
     }
 
     void namesReachTheServerAsText()

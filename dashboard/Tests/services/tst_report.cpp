@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "platform/ToolRunner.h"
@@ -65,14 +65,15 @@ private Q_SLOTS:
         constexpr int answers = 30000;
 
         QTest::newRow("status 0: output") << QByteArray("echo out\necho err >&2\n") << QStringLiteral("out\n") << answers;
-        QTest::newRow("status 0, no output: error output") << QByteArray("echo err >&2\n") << QStringLiteral("err\n") << answers;
+        QTest::newRow("status 0, no output: error output")
+            << QByteArray("echo err >&2\n") << QStringLiteral("err\n") << answers;
         QTest::newRow("status 0, nothing") << QByteArray("exit 0\n") << QString() << answers;
-        QTest::newRow("status 2, error output only") << QByteArray("echo boom >&2\nexit 2\n")
-                                                      << QStringLiteral("[exit 2]\nstdout: \nstderr: boom\n") << answers;
+        QTest::newRow("status 2, error output only")
+            << QByteArray("echo boom >&2\nexit 2\n") << QStringLiteral("[exit 2]\nstdout: \nstderr: boom\n") << answers;
         QTest::newRow("status 1, both") << QByteArray("echo a\necho b >&2\nexit 1\n")
                                         << QStringLiteral("[exit 1]\nstdout: a\n\nstderr: b\n") << answers;
-        QTest::newRow("output not UTF-8 counts as empty") << QByteArray("printf 'bad \\377'\necho fallback >&2\n")
-                                                          << QStringLiteral("fallback\n") << answers;
+        QTest::newRow("output not UTF-8 counts as empty")
+            << QByteArray("printf 'bad \\377'\necho fallback >&2\n") << QStringLiteral("fallback\n") << answers;
         // A child that fills its error pipe before it writes its output.
         QTest::newRow("error flood first")
             << QByteArray("head -c 2000000 /dev/zero >&2\necho listing\n") << QStringLiteral("listing\n") << answers;
@@ -96,7 +97,8 @@ private Q_SLOTS:
     {
         VarnoTest::FakeTools tools;
         const QString tool = tools.write(QStringLiteral("tool"), "printf '%s ' \"$@\"\npwd\n");
-        QCOMPARE(DiagnosticsReport::runShell(tool, {QStringLiteral("list"), QStringLiteral("--json")}, QStringLiteral("/")),
+        QCOMPARE(DiagnosticsReport::runShell(tool, {QStringLiteral("list"), QStringLiteral("--json")},
+                                             QStringLiteral("/")),
                  QStringLiteral("list --json /\n"));
     }
 
@@ -105,8 +107,8 @@ private Q_SLOTS:
         const QString absent = DiagnosticsReport::runShell(QStringLiteral("/nonexistent/tool"), {});
         QVERIFY2(absent.startsWith(QStringLiteral("ERROR launching /nonexistent/tool: ")), qPrintable(absent));
         QVERIFY(absent.size() > QStringLiteral("ERROR launching /nonexistent/tool: ").size());
-        const QString badFolder =
-            DiagnosticsReport::runShell(QStringLiteral("/bin/true"), {}, QStringLiteral("/nonexistent/folder"));
+        const QString badFolder = DiagnosticsReport::runShell(QStringLiteral("/bin/true"), {},
+                                                              QStringLiteral("/nonexistent/folder"));
         QVERIFY2(badFolder.startsWith(QStringLiteral("ERROR launching /bin/true: ")), qPrintable(badFolder));
     }
 
@@ -116,14 +118,15 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<VersionStatusCounts>>("counts");
 
         QTest::newRow("empty array") << QStringLiteral("[]") << std::optional(VersionStatusCounts{});
-        QTest::newRow("every status")
-            << QStringLiteral("[{\"version_check_status\":\"current\"},{\"version_check_status\":\"Outdated\"},"
-                              "{\"version_check_status\":\"unmeasured\"},{\"version_check_status\":\"catalog_stale\"},"
-                              "{\"version_check_status\":\"EXCLUDED\"},{\"version_check_status\":\"unknown\"},"
-                              "{\"version_check_status\":\"weird\"},{\"version_check_status\":7},{\"bundle_id\":\"x\"},"
-                              "{\"version_check_status\":null}]")
-            << std::optional(VersionStatusCounts{1, 1, 1, 5, 1, 1});
-        QTest::newRow("not JSON") << QStringLiteral("Traceback (most recent call last):") << std::optional<VersionStatusCounts>();
+        QTest::newRow("every status") << QStringLiteral(
+            "[{\"version_check_status\":\"current\"},{\"version_check_status\":\"Outdated\"},"
+            "{\"version_check_status\":\"unmeasured\"},{\"version_check_status\":\"catalog_stale\"},"
+            "{\"version_check_status\":\"EXCLUDED\"},{\"version_check_status\":\"unknown\"},"
+            "{\"version_check_status\":\"weird\"},{\"version_check_status\":7},{\"bundle_id\":\"x\"},"
+            "{\"version_check_status\":null}]")
+                                      << std::optional(VersionStatusCounts{1, 1, 1, 5, 1, 1});
+        QTest::newRow("not JSON") << QStringLiteral("Traceback (most recent call last):")
+                                  << std::optional<VersionStatusCounts>();
         QTest::newRow("an object") << QStringLiteral("{\"apps\":[]}") << std::optional<VersionStatusCounts>();
         QTest::newRow("an array of numbers") << QStringLiteral("[1,2]") << std::optional<VersionStatusCounts>();
         QTest::newRow("one element not an object") << QStringLiteral("[{},3]") << std::optional<VersionStatusCounts>();
@@ -143,7 +146,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("prefix");
         QTest::newRow("shorter") << QStringLiteral("abc") << 400 << QStringLiteral("abc");
         QTest::newRow("plain") << QStringLiteral("abcdef") << 3 << QStringLiteral("abc");
-        QTest::newRow("combining mark stays with its letter") << QStringLiteral("e\u0301tude") << 1 << QStringLiteral("e\u0301");
+        QTest::newRow("combining mark stays with its letter")
+            << QStringLiteral("e\u0301tude") << 1 << QStringLiteral("e\u0301");
         QTest::newRow("pair of surrogates is one") << QStringLiteral("\U0001F600x") << 1 << QStringLiteral("\U0001F600");
         QTest::newRow("zero") << QStringLiteral("abc") << 0 << QString();
     }
@@ -193,7 +197,8 @@ class TestSupportReport : public QObject {
         golden.replace(QStringLiteral("<SIZE>"), QString::number(db.size()));
         golden.replace(QStringLiteral("<MODIFIED>"), DiagnosticsReport::dateDescription(db.lastModified()));
         golden.replace(QStringLiteral("<CLI_VERSION>"),
-                       QString::fromUtf8(VarnoTest::readFile(VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/cli/.cli_version")))));
+                       QString::fromUtf8(VarnoTest::readFile(
+                           VarnoTest::sourcePath(QStringLiteral("dashboard/Resources/cli/.cli_version")))));
         return golden;
     }
 
@@ -204,9 +209,10 @@ private Q_SLOTS:
         m_tools = std::make_unique<VarnoTest::FakeTools>();
         m_launchctl = std::make_unique<ToolPaths::Scoped>(
             QStringLiteral("/bin/launchctl"),
-            m_tools->write(QStringLiteral("launchctl"),
-                           "[ \"$1\" = list ] || exit 9\n"
-                           "printf 'PID\\tStatus\\tLabel\\n-\\t0\\torg.varno.scan\\n312\\t0\\tcom.apple.Finder\\n-\\t78\\tORG.VARNO.helper\\n'\n"));
+            m_tools->write(
+                QStringLiteral("launchctl"),
+                "[ \"$1\" = list ] || exit 9\n"
+                "printf 'PID\\tStatus\\tLabel\\n-\\t0\\torg.varno.scan\\n312\\t0\\tcom.apple.Finder\\n-\\t78\\tORG.VARNO.helper\\n'\n"));
         const QString python = realPython();
         QVERIFY(!python.isEmpty());
         // The interpreter as the report sees it: real, with a fixed version line.
@@ -235,24 +241,29 @@ private Q_SLOTS:
     {
         installEngine();
         // The engine makes its database, then a few rows go in with sqlite3.
-        QCOMPARE(DiagnosticsReport::runShell(m_inputs.python3, {m_home->filePath(QStringLiteral(".varno/varno.py")),
-                                                                QStringLiteral("migrate")}, m_home->filePath(QStringLiteral(".varno")))
+        QCOMPARE(DiagnosticsReport::runShell(m_inputs.python3,
+                                             {m_home->filePath(QStringLiteral(".varno/varno.py")),
+                                              QStringLiteral("migrate")},
+                                             m_home->filePath(QStringLiteral(".varno")))
                      .contains(QStringLiteral("[exit")),
                  false);
         QCOMPARE(sqlite(database(),
-               QStringLiteral("INSERT INTO apps(bundle_id, app_name, current_version, latest_version, version_check_status, "
-                              "update_mechanism) VALUES ('org.example.alpha','Alpha','1.0','1.1','outdated','cask'),"
-                              "('org.example.beta','Beta','2.0','2.0','Current','mas'),('org.example.gamma','Gamma','3.0',NULL,NULL,NULL);"
-                              "INSERT INTO scan_metadata(key, value) VALUES('last_scan','2026-03-04T10:00:00Z');"
-                              "INSERT INTO provenance_events(bundle_id, timestamp) VALUES('org.example.alpha','2026-03-01T09:00:00Z'),"
-                              "('org.example.beta','2026-03-02T09:00:00Z');")), QByteArray());
+                        QStringLiteral(
+                            "INSERT INTO apps(bundle_id, app_name, current_version, latest_version, version_check_status, "
+                            "update_mechanism) VALUES ('org.example.alpha','Alpha','1.0','1.1','outdated','cask'),"
+                            "('org.example.beta','Beta','2.0','2.0','Current','mas'),('org.example.gamma','Gamma','3.0',NULL,NULL,NULL);"
+                            "INSERT INTO scan_metadata(key, value) VALUES('last_scan','2026-03-04T10:00:00Z');"
+                            "INSERT INTO provenance_events(bundle_id, timestamp) VALUES('org.example.alpha','2026-03-01T09:00:00Z'),"
+                            "('org.example.beta','2026-03-02T09:00:00Z');")),
+                 QByteArray());
         QByteArray log;
         for (int i = 1; i <= 100; ++i)
             log += "scan line " + QByteArray::number(i) + "\n";
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/Logs/VARNO/scan.err")), log));
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral(".varno/logs/scan.err")),
                                      "[2026-03-04 10:00] catalog feed slow\n"));
-        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/LaunchAgents/org.varno.scan.plist")), "<plist/>"));
+        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/LaunchAgents/org.varno.scan.plist")),
+                                     "<plist/>"));
 
         QString scanTail;
         for (int i = 62; i <= 100; ++i)
@@ -267,62 +278,66 @@ private Q_SLOTS:
             "{\"bundle_id\": \"org.example.gamma\", \"app_name\": \"Gamma\", \"current_version\": \"3.0\", \"update_mode\": \"auto\"}\n"
             "]");
 
-        const QString golden = QStringLiteral(
-            "=== APP ===\n"
-            "Version: 0.9.14 (build 30)\n"
-            "Bundle path: <BUNDLE>\n"
-            "Bundle identifier: org.varno.workshop\n"
-            "\n"
-            "=== CLI VERSIONS ===\n"
-            "~/.varno/.cli_version: <CLI_VERSION>\n"
-            "Bundled .cli_version: <CLI_VERSION>\n"
-            "~/.varno/varno.py exists: true\n"
-            "Bundled varno.py exists: true\n"
-            "\n"
-            "=== DATABASE ===\n"
-            "Path: <HOME>/Library/Application Support/VARNO/varno.db\n"
-            "Exists: true\n"
-            "Size: <SIZE> bytes\n"
-            "Modified: <MODIFIED>\n"
-            "  apps total: 3\n"
-            "  apps with latest_version: 2\n"
-            "  apps version string mismatch (raw SQL): 1\n"
-            "  scan_metadata last_scan: 2026-03-04T10:00:00Z\n"
-            "  migrations applied: 001_apps, 002_scan_metadata, 003_provenance_events, 004_settings, 005_experiment_events, "
-            "006_contributions, 007_adoptions\n"
-            "  provenance events: 2\n"
-            "  tables: adoptions          contributions      provenance_events  schema_version   \n"
-            "apps               experiment_events  scan_metadata      settings\n"
-            "\n"
-            "=== varno list --json --all (canonical UI source) ===\n"
-            "Returned: 3 record(s)\n"
-            "  apps outdated (UI semantics): 1\n"
-            "  version_check_status: current=1 outdated=1 unmeasured=0 unknown=1 catalog_stale=0 excluded=0\n"
-            "First 400 chars: ")
-            + listing.left(400) + QStringLiteral("\u2026\n"
-            "\n"
-            "=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n")
-            + scanTail + QStringLiteral("\n"
-            "--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
-            "[2026-03-04 10:00] catalog feed slow\n"
-            "\n"
-            "\n"
-            "=== LAUNCHCTL ===\n"
-            "-\t0\torg.varno.scan\n"
-            "-\t78\tORG.VARNO.helper\n"
-            "\n"
-            "=== ENVIRONMENT ===\n"
-            "HOME: <HOME>\n"
-            "PATH: /usr/local/bin:/usr/bin:/bin\n"
-            "CLI root: <HOME>/.varno\n"
-            "Data root: <HOME>/Library/Application Support/VARNO\n"
-            "Logs root: <HOME>/Library/Logs/VARNO\n"
-            "python3 resolved: <PYTHON>\n"
-            "python3 version: Python 3.11.2\n"
-            "\n"
-            "=== LEGACY ARTIFACTS ===\n"
-            "Legacy plist (<HOME>/Library/LaunchAgents/org.varno.scan.plist): PRESENT (should be removed by v0.8 migration)\n"
-            "Legacy top-level db.py (<HOME>/.varno/db.py): absent \u2713");
+        const QString golden =
+            QStringLiteral(
+                "=== APP ===\n"
+                "Version: 0.9.14 (build 30)\n"
+                "Bundle path: <BUNDLE>\n"
+                "Bundle identifier: org.varno.workshop\n"
+                "\n"
+                "=== CLI VERSIONS ===\n"
+                "~/.varno/.cli_version: <CLI_VERSION>\n"
+                "Bundled .cli_version: <CLI_VERSION>\n"
+                "~/.varno/varno.py exists: true\n"
+                "Bundled varno.py exists: true\n"
+                "\n"
+                "=== DATABASE ===\n"
+                "Path: <HOME>/Library/Application Support/VARNO/varno.db\n"
+                "Exists: true\n"
+                "Size: <SIZE> bytes\n"
+                "Modified: <MODIFIED>\n"
+                "  apps total: 3\n"
+                "  apps with latest_version: 2\n"
+                "  apps version string mismatch (raw SQL): 1\n"
+                "  scan_metadata last_scan: 2026-03-04T10:00:00Z\n"
+                "  migrations applied: 001_apps, 002_scan_metadata, 003_provenance_events, 004_settings, 005_experiment_events, "
+                "006_contributions, 007_adoptions\n"
+                "  provenance events: 2\n"
+                "  tables: adoptions          contributions      provenance_events  schema_version   \n"
+                "apps               experiment_events  scan_metadata      settings\n"
+                "\n"
+                "=== varno list --json --all (canonical UI source) ===\n"
+                "Returned: 3 record(s)\n"
+                "  apps outdated (UI semantics): 1\n"
+                "  version_check_status: current=1 outdated=1 unmeasured=0 unknown=1 catalog_stale=0 excluded=0\n"
+                "First 400 chars: ")
+            + listing.left(400)
+            + QStringLiteral("\u2026\n"
+                             "\n"
+                             "=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n")
+            + scanTail
+            + QStringLiteral(
+                "\n"
+                "--- engine scan diagnostics (last 40 lines of ~/.varno/logs/scan.err) ---\n"
+                "[2026-03-04 10:00] catalog feed slow\n"
+                "\n"
+                "\n"
+                "=== LAUNCHCTL ===\n"
+                "-\t0\torg.varno.scan\n"
+                "-\t78\tORG.VARNO.helper\n"
+                "\n"
+                "=== ENVIRONMENT ===\n"
+                "HOME: <HOME>\n"
+                "PATH: /usr/local/bin:/usr/bin:/bin\n"
+                "CLI root: <HOME>/.varno\n"
+                "Data root: <HOME>/Library/Application Support/VARNO\n"
+                "Logs root: <HOME>/Library/Logs/VARNO\n"
+                "python3 resolved: <PYTHON>\n"
+                "python3 version: Python 3.11.2\n"
+                "\n"
+                "=== LEGACY ARTIFACTS ===\n"
+                "Legacy plist (<HOME>/Library/LaunchAgents/org.varno.scan.plist): PRESENT (should be removed by v0.8 migration)\n"
+                "Legacy top-level db.py (<HOME>/.varno/db.py): absent \u2713");
 
         const QString expected = expandGolden(golden);
         const QString report = DiagnosticsReport::gather(m_inputs);
@@ -341,31 +356,32 @@ private Q_SLOTS:
         m_inputs.bundlePath = QStringLiteral("/opt/build/bin");
         m_inputs.bundleIdentifier = std::nullopt;
         m_inputs.path = std::nullopt;
-        m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"), QStringLiteral("/nonexistent/launchctl"));
-        m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"), QStringLiteral("/nonexistent/systemctl"));
+        m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"),
+                                                          QStringLiteral("/nonexistent/launchctl"));
+        m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"),
+                                                          QStringLiteral("/nonexistent/systemctl"));
 
         const QString report = DiagnosticsReport::gather(m_inputs);
         const QString home = m_home->path();
-        const QString expectedStart = QStringLiteral(
-            "=== APP ===\n"
-            "Version: 0.9.14 (build 30)\n"
-            "Bundle path: /opt/build/bin\n"
-            "Bundle identifier: (development executable)\n"
-            "Bundle kind: not an .app bundle (expected when running via SwiftPM)\n"
-            "\n"
-            "=== CLI VERSIONS ===\n"
-            "~/.varno/.cli_version: (missing)\n"
-            "Bundled .cli_version: (not present in SwiftPM dev run)\n"
-            "~/.varno/varno.py exists: false\n"
-            "Bundled varno.py exists: (not present in SwiftPM dev run)\n"
-            "\n"
-            "=== DATABASE ===\n"
-            "Path: %1/Library/Application Support/VARNO/varno.db\n"
-            "Exists: false\n"
-            "\n"
-            "=== varno list --json --all (canonical UI source) ===\n"
-            "UNEXPECTED OUTPUT (first 800 chars):\n"
-            "ERROR launching ")
+        const QString expectedStart = QStringLiteral("=== APP ===\n"
+                                                     "Version: 0.9.14 (build 30)\n"
+                                                     "Bundle path: /opt/build/bin\n"
+                                                     "Bundle identifier: (development executable)\n"
+                                                     "Bundle kind: not an .app bundle (expected when running via SwiftPM)\n"
+                                                     "\n"
+                                                     "=== CLI VERSIONS ===\n"
+                                                     "~/.varno/.cli_version: (missing)\n"
+                                                     "Bundled .cli_version: (not present in SwiftPM dev run)\n"
+                                                     "~/.varno/varno.py exists: false\n"
+                                                     "Bundled varno.py exists: (not present in SwiftPM dev run)\n"
+                                                     "\n"
+                                                     "=== DATABASE ===\n"
+                                                     "Path: %1/Library/Application Support/VARNO/varno.db\n"
+                                                     "Exists: false\n"
+                                                     "\n"
+                                                     "=== varno list --json --all (canonical UI source) ===\n"
+                                                     "UNEXPECTED OUTPUT (first 800 chars):\n"
+                                                     "ERROR launching ")
                                           .arg(home);
         QVERIFY2(report.startsWith(expectedStart), qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("\n\n=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n"
@@ -387,22 +403,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("section");
 
         QTest::newRow("empty library") << QByteArray("print('[]')\n")
-                                       << QStringLiteral("Returned: 0 record(s)\n"
-                                                         "  apps outdated (UI semantics): 0\n"
-                                                         "  version_check_status: current=0 outdated=0 unmeasured=0 unknown=0 "
-                                                         "catalog_stale=0 excluded=0\n\n");
+                                       << QStringLiteral(
+                                              "Returned: 0 record(s)\n"
+                                              "  apps outdated (UI semantics): 0\n"
+                                              "  version_check_status: current=0 outdated=0 unmeasured=0 unknown=0 "
+                                              "catalog_stale=0 excluded=0\n\n");
         QTest::newRow("array that is not JSON")
             << QByteArray("print('[{\"bundle_id\": \"a\"}, {\"bundle_id\"')\n")
             << QStringLiteral("Returned: 2 record(s)\nFirst 400 chars: [{\"bundle_id\": \"a\"}, {\"bundle_id\"\u2026\n\n");
         QTest::newRow("error trace cut at 800")
             << QByteArray("import sys\nsys.stderr.write('Traceback: ' + 'x' * 2000)\nsys.exit(2)\n")
             << QStringLiteral("UNEXPECTED OUTPUT (first 800 chars):\n[exit 2]\nstdout: \nstderr: Traceback: ")
-                   + QString(800 - 37, QLatin1Char('x')) + QStringLiteral("\n\n");
+                + QString(800 - 37, QLatin1Char('x')) + QStringLiteral("\n\n");
         QTest::newRow("run without the contract flag, in the engine folder")
-            << QByteArray("import os, sys, json\nprint(json.dumps([{'bundle_id': ' '.join(sys.argv[1:]) + ' @ ' + os.path.basename(os.getcwd())}]))\n")
-            << QStringLiteral("Returned: 1 record(s)\n  apps outdated (UI semantics): 0\n"
-                              "  version_check_status: current=0 outdated=0 unmeasured=0 unknown=1 catalog_stale=0 excluded=0\n"
-                              "First 400 chars: [{\"bundle_id\": \"list --json --all @ .varno\"}]\u2026\n\n");
+            << QByteArray(
+                   "import os, sys, json\nprint(json.dumps([{'bundle_id': ' '.join(sys.argv[1:]) + ' @ ' + os.path.basename(os.getcwd())}]))\n")
+            << QStringLiteral(
+                   "Returned: 1 record(s)\n  apps outdated (UI semantics): 0\n"
+                   "  version_check_status: current=0 outdated=0 unmeasured=0 unknown=1 catalog_stale=0 excluded=0\n"
+                   "First 400 chars: [{\"bundle_id\": \"list --json --all @ .varno\"}]\u2026\n\n");
     }
 
     void engineListings()
@@ -420,10 +439,12 @@ private Q_SLOTS:
 
     void engineSeesItsArgumentsAndFolder()
     {
-        QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral(".varno/varno.py")),
-                                     "import os, sys\nsys.stderr.write(' '.join(sys.argv[1:]) + ' @ ' + os.getcwd())\nsys.exit(3)\n"));
+        QVERIFY(VarnoTest::writeFile(
+            m_home->filePath(QStringLiteral(".varno/varno.py")),
+            "import os, sys\nsys.stderr.write(' '.join(sys.argv[1:]) + ' @ ' + os.getcwd())\nsys.exit(3)\n"));
         const QString report = DiagnosticsReport::gather(m_inputs);
-        QVERIFY2(report.contains(QStringLiteral("stderr: list --json --all @ ") + QFileInfo(m_home->filePath(QStringLiteral(".varno"))).canonicalFilePath()),
+        QVERIFY2(report.contains(QStringLiteral("stderr: list --json --all @ ")
+                                 + QFileInfo(m_home->filePath(QStringLiteral(".varno"))).canonicalFilePath()),
                  qPrintable(report));
     }
 
@@ -455,7 +476,7 @@ private Q_SLOTS:
     {
         QByteArray log;
         for (int i = 1; i <= 60000; ++i)
-            log += "agent line " + QByteArray::number(i) + " \xc3\xa9\n";  // UTF-8 throughout, 17+ bytes a line
+            log += "agent line " + QByteArray::number(i) + " \xc3\xa9\n"; // UTF-8 throughout, 17+ bytes a line
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral("Library/Logs/VARNO/scan.err")), log));
         QVERIFY(VarnoTest::writeFile(m_home->filePath(QStringLiteral(".varno/logs/scan.err")),
                                      "[10:00] engine line 1\n[10:01] engine line 2"));
@@ -477,11 +498,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("section");
 
         QTest::newRow("timer active")
-            << QByteArray("case \"$4\" in\n"
-                          "*.timer) printf 'LoadState=loaded\\nUnitFileState=enabled\\nActiveState=active\\nSubState=waiting\\n"
-                          "LastTriggerUSec=n/a\\nNextElapseUSecRealtime=Thu 2026-03-05 11:00:00 UTC\\n' ;;\n"
-                          "*) printf 'LoadState=loaded\\nActiveState=inactive\\nResult=success\\nExecMainStatus=0\\n' ;;\n"
-                          "esac\n")
+            << QByteArray(
+                   "case \"$4\" in\n"
+                   "*.timer) printf 'LoadState=loaded\\nUnitFileState=enabled\\nActiveState=active\\nSubState=waiting\\n"
+                   "LastTriggerUSec=n/a\\nNextElapseUSecRealtime=Thu 2026-03-05 11:00:00 UTC\\n' ;;\n"
+                   "*) printf 'LoadState=loaded\\nActiveState=inactive\\nResult=success\\nExecMainStatus=0\\n' ;;\n"
+                   "esac\n")
             << QStringLiteral("systemd user unit org.varno.scan.timer: LoadState=loaded UnitFileState=enabled "
                               "ActiveState=active SubState=waiting LastTriggerUSec=n/a "
                               "NextElapseUSecRealtime=Thu 2026-03-05 11:00:00 UTC\n"
@@ -501,11 +523,13 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, systemctl);
         QFETCH(QString, section);
-        m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"), QStringLiteral("/nonexistent/launchctl"));
+        m_launchctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/bin/launchctl"),
+                                                          QStringLiteral("/nonexistent/launchctl"));
         m_systemctl = std::make_unique<ToolPaths::Scoped>(QStringLiteral("/usr/bin/systemctl"),
                                                           m_tools->write(QStringLiteral("systemctl"), systemctl));
         const QString report = DiagnosticsReport::gather(m_inputs);
-        QVERIFY2(report.contains(QStringLiteral("=== LAUNCHCTL ===\n") + section + QStringLiteral("\n\n=== ENVIRONMENT ===")),
+        QVERIFY2(report.contains(QStringLiteral("=== LAUNCHCTL ===\n") + section
+                                 + QStringLiteral("\n\n=== ENVIRONMENT ===")),
                  qPrintable(report));
     }
 
@@ -513,8 +537,10 @@ private Q_SLOTS:
     {
         // A database with few of the engine's tables: those queries fail and say so.
         m_home->mkpath(QStringLiteral("Library/Application Support/VARNO"));
-        QCOMPARE(sqlite(database(), QStringLiteral("CREATE TABLE apps(bundle_id TEXT, latest_version TEXT, current_version TEXT);"
-                                                   "CREATE TABLE scan_metadata(key TEXT, value TEXT);")), QByteArray());
+        QCOMPARE(sqlite(database(),
+                        QStringLiteral("CREATE TABLE apps(bundle_id TEXT, latest_version TEXT, current_version TEXT);"
+                                       "CREATE TABLE scan_metadata(key TEXT, value TEXT);")),
+                 QByteArray());
         const QString report = DiagnosticsReport::gather(m_inputs);
         QVERIFY2(report.contains(QStringLiteral("  apps total: 0\n")), qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("  scan_metadata last_scan: (empty)\n")));
@@ -553,13 +579,14 @@ private Q_SLOTS:
     void values_data()
     {
         QTest::addColumn<QVariantMap>("bundle");
-        QTest::addColumn<QByteArray>("dev");  // empty: no development Info.plist
+        QTest::addColumn<QByteArray>("dev"); // empty: no development Info.plist
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("build");
 
         const QByteArray devValues = "<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><string>1.4.0</string>"
                                      "<key>CFBundleVersion</key><string>77</string></dict></plist>";
-        QTest::newRow("bundle values") << QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2.3")},
+        QTest::newRow("bundle values") << QVariantMap{{QStringLiteral("CFBundleShortVersionString"),
+                                                       QStringLiteral("1.2.3")},
                                                       {QStringLiteral("CFBundleVersion"), QStringLiteral("45")}}
                                        << devValues << QStringLiteral("1.2.3") << QStringLiteral("45");
         QTest::newRow("'?' falls to the development plist")
@@ -570,12 +597,15 @@ private Q_SLOTS:
         QTest::newRow("not text falls through") << QVariantMap{{QStringLiteral("CFBundleVersion"), qint64(5)}}
                                                 << devValues << QStringLiteral("1.4.0") << QStringLiteral("77");
         QTest::newRow("'?' in the development plist counts")
-            << QVariantMap{} << QByteArray("<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><string>?</string></dict></plist>")
+            << QVariantMap{}
+            << QByteArray(
+                   "<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><string>?</string></dict></plist>")
             << QStringLiteral("?") << QStringLiteral("30");
-        QTest::newRow("nothing anywhere") << QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("?")}}
-                                          << QByteArray() << QStringLiteral("0.9.14") << QStringLiteral("30");
-        QTest::newRow("development plist not a plist") << QVariantMap{} << QByteArray("{ not a plist")
-                                                       << QStringLiteral("0.9.14") << QStringLiteral("30");
+        QTest::newRow("nothing anywhere")
+            << QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("?")}} << QByteArray()
+            << QStringLiteral("0.9.14") << QStringLiteral("30");
+        QTest::newRow("development plist not a plist")
+            << QVariantMap{} << QByteArray("{ not a plist") << QStringLiteral("0.9.14") << QStringLiteral("30");
         QTest::newRow("development plist not a dictionary")
             << QVariantMap{} << QByteArray("<plist version=\"1.0\"><array><string>1</string></array></plist>")
             << QStringLiteral("0.9.14") << QStringLiteral("30");

@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "engine/VARNOProcess.h"
@@ -27,15 +27,17 @@ private Q_SLOTS:
         QCOMPARE(AppMetadata::version(), QStringLiteral("0.9.14"));
         QCOMPARE(AppMetadata::build(), QStringLiteral("30"));
         QCOMPARE(AppMetadata::shortVersionLabel(), QStringLiteral("v0.9.14"));
-        QCOMPARE(AppMetadata::bundleValue(QStringLiteral("CFBundleIdentifier")), std::optional(QStringLiteral("org.varno.workshop")));
+        QCOMPARE(AppMetadata::bundleValue(QStringLiteral("CFBundleIdentifier")),
+                 std::optional(QStringLiteral("org.varno.workshop")));
         QVERIFY(!AppMetadata::installedDateLabel().isEmpty());
     }
 
     void computedOncePerProcess()
     {
         QTemporaryDir dir;
-        TestScopes::BundleScope first(TestScopes::makeFakeBundle(
-            dir.path(), {{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.0")}}));
+        TestScopes::BundleScope first(
+            TestScopes::makeFakeBundle(dir.path(),
+                                       {{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.0")}}));
         AppMetadata::resetForTesting();
         QCOMPARE(AppMetadata::version(), QStringLiteral("2.0"));
         MainBundle::setPathOverride(VarnoTest::stagedBundlePath());
@@ -59,7 +61,8 @@ private Q_SLOTS:
 
         const QString report = VarnoTest::await(DiagnosticsReport::gatherAsync());
         QVERIFY2(report.startsWith(QStringLiteral("=== APP ===\nVersion: 0.9.14 (build 30)\nBundle path: ")
-                                   + VarnoTest::stagedBundlePath() + QStringLiteral("\nBundle identifier: org.varno.workshop\n\n")),
+                                   + VarnoTest::stagedBundlePath()
+                                   + QStringLiteral("\nBundle identifier: org.varno.workshop\n\n")),
                  qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("\npython3 resolved: ") + VARNOProcess::python3() + QLatin1Char('\n')));
     }

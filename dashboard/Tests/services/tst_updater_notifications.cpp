@@ -1,5 +1,5 @@
-#include "TestScopes.h"
 #include "TestRegistry.h"
+#include "TestScopes.h"
 #include "TestSupport.h"
 
 #include "platform/ConsoleOut.h"
@@ -117,8 +117,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, canCheck);
         QFETCH(int, backgroundChecks);
-        TestScopes::BundleScope bundle(bundleWith(
-            {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
+        TestScopes::BundleScope bundle(
+            bundleWith({{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")},
+                        {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(canCheck);
         SparkleUpdater updater;
         QVERIFY(factory.last);
@@ -127,10 +128,11 @@ private Q_SLOTS:
         QCOMPARE(updater.canCheckForUpdates(), canCheck);
 
         updater.setBackgroundCheckDelay(50ms);
-        QTest::ignoreMessage(QtInfoMsg, canCheck ? "startUpdater: background checkForUpdatesInBackground"
-                                                 : "startUpdater: background check skipped (canCheck=no)");
+        QTest::ignoreMessage(QtInfoMsg,
+                             canCheck ? "startUpdater: background checkForUpdatesInBackground"
+                                      : "startUpdater: background check skipped (canCheck=no)");
         updater.startUpdater();
-        updater.startUpdater();  // a second start is harmless
+        updater.startUpdater(); // a second start is harmless
         QCOMPARE(factory.last->starts(), 1);
         QCOMPARE(factory.last->backgroundChecks(), 0);
         QTest::qWait(300);
@@ -139,8 +141,9 @@ private Q_SLOTS:
 
     void followsTheControllerAndChecksForTheUser()
     {
-        TestScopes::BundleScope bundle(bundleWith(
-            {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
+        TestScopes::BundleScope bundle(
+            bundleWith({{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")},
+                        {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(false);
         SparkleUpdater updater;
         QSignalSpy changes(&updater, &SparkleUpdater::canCheckForUpdatesChanged);
@@ -157,8 +160,9 @@ private Q_SLOTS:
 
     void failedStartPrintsOneLineAndSchedulesNothing()
     {
-        TestScopes::BundleScope bundle(bundleWith(
-            {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
+        TestScopes::BundleScope bundle(
+            bundleWith({{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")},
+                        {QStringLiteral("SUFeedURL"), kFeed}}));
         FakeUpdaterFactory factory(true, QStringLiteral("The feed is not signed."));
         ConsoleCapture console;
         SparkleUpdater updater;
@@ -166,14 +170,16 @@ private Q_SLOTS:
         updater.startUpdater();
         updater.startUpdater();
         QTest::qWait(100);
-        QCOMPARE(console.lines(), QStringList{QStringLiteral("Sparkle updater failed to start: The feed is not signed.")});
+        QCOMPARE(console.lines(),
+                 QStringList{QStringLiteral("Sparkle updater failed to start: The feed is not signed.")});
         QCOMPARE(factory.last->backgroundChecks(), 0);
     }
 
     void linuxControllerSaysItCannotInstall()
     {
-        TestScopes::BundleScope bundle(bundleWith(
-            {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")}, {QStringLiteral("SUFeedURL"), kFeed}}));
+        TestScopes::BundleScope bundle(
+            bundleWith({{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.varno.workshop")},
+                        {QStringLiteral("SUFeedURL"), kFeed}}));
         ConsoleCapture console;
         SparkleUpdater updater;
         QVERIFY(updater.updaterController());
@@ -211,23 +217,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("body");
 
-        QTest::newRow("one") << 1 << QStringList{QStringLiteral("Figma")} << QStringLiteral("VARNO \u2014 1 update ready")
+        QTest::newRow("one") << 1 << QStringList{QStringLiteral("Figma")}
+                             << QStringLiteral("VARNO \u2014 1 update ready")
                              << QStringLiteral("Brusk is standing by. Figma.");
         QTest::newRow("three") << 3 << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}
-                               << QStringLiteral("VARNO \u2014 3 updates ready") << QStringLiteral("Brusk is standing by. A, B, C.");
+                               << QStringLiteral("VARNO \u2014 3 updates ready")
+                               << QStringLiteral("Brusk is standing by. A, B, C.");
         QTest::newRow("five with five names")
-            << 5 << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")}
-            << QStringLiteral("VARNO \u2014 5 updates ready") << QStringLiteral("Brusk is standing by. A, B, C and 2 more.");
+            << 5
+            << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
+                           QStringLiteral("E")}
+            << QStringLiteral("VARNO \u2014 5 updates ready")
+            << QStringLiteral("Brusk is standing by. A, B, C and 2 more.");
         // "and N more" counts the applications not named.
         QTest::newRow("four with two names") << 4 << QStringList{QStringLiteral("A"), QStringLiteral("B")}
                                              << QStringLiteral("VARNO \u2014 4 updates ready")
                                              << QStringLiteral("Brusk is standing by. A, B and 2 more.");
-        QTest::newRow("three with one name") << 3 << QStringList{QStringLiteral("A")}
-                                             << QStringLiteral("VARNO \u2014 3 updates ready")
-                                             << QStringLiteral("Brusk is standing by. A and 2 more.");
-        QTest::newRow("more names than count") << 1 << QStringList{QStringLiteral("A"), QStringLiteral("B")}
-                                               << QStringLiteral("VARNO \u2014 1 update ready")
-                                               << QStringLiteral("Brusk is standing by. A, B.");
+        QTest::newRow("three with one name")
+            << 3 << QStringList{QStringLiteral("A")} << QStringLiteral("VARNO \u2014 3 updates ready")
+            << QStringLiteral("Brusk is standing by. A and 2 more.");
+        QTest::newRow("more names than count")
+            << 1 << QStringList{QStringLiteral("A"), QStringLiteral("B")}
+            << QStringLiteral("VARNO \u2014 1 update ready") << QStringLiteral("Brusk is standing by. A, B.");
     }
 
     void updatesReadyTexts()
@@ -299,7 +310,8 @@ private Q_SLOTS:
         m_center->setAuthorizationError(QStringLiteral("Notifications are not allowed for this application"));
         manager.requestPermission();
         QCOMPARE(console.lines(),
-                 QStringList{QStringLiteral("Notification permission error: Notifications are not allowed for this application")});
+                 QStringList{QStringLiteral(
+                     "Notification permission error: Notifications are not allowed for this application")});
     }
 
     void desktopCenterWithoutASessionBusDropsTheNotice()
@@ -314,9 +326,7 @@ private Q_SLOTS:
     {
         DesktopNotificationCenter center;
         std::optional<bool> granted;
-        center.requestAuthorization(1, [&granted](bool ok, std::optional<QString> error) {
-            granted = ok && !error;
-        });
+        center.requestAuthorization(1, [&granted](bool ok, std::optional<QString> error) { granted = ok && !error; });
         QCOMPARE(granted, std::optional(true));
     }
 };

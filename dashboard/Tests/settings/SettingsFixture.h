@@ -43,10 +43,10 @@ public:
 
     const QStringList arguments;
     bool answered = false;
-    std::optional<RetentionStatus> status;     // the answer's record, if any
+    std::optional<RetentionStatus> status; // the answer's record, if any
     std::optional<VARNOError> failure;
-    bool flag = false;   // a yes/no answer
-    QString summary;     // a report's summary
+    bool flag = false; // a yes/no answer
+    QString summary;   // a report's summary
 
     void succeedWith(bool value)
     {
@@ -221,8 +221,8 @@ inline QList<QStringList> journalOf(const QStringList &prefix)
 // Adds one knob rule to the engine stand-in.
 inline void setKnob(const QByteArray &ruleJson)
 {
-    VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("set"),
-                          QString::fromUtf8(ruleJson)});
+    VarnoTest::runEngine(
+        {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("set"), QString::fromUtf8(ruleJson)});
 }
 
 } // namespace SettingsTest

@@ -56,10 +56,7 @@ private:
         QVERIFY(VarnoTest::waitUntil([this] { return m_view->isSettled(); }));
     }
 
-    void flushSaves()
-    {
-        VarnoTest::await(m_view->saver()->flush());
-    }
+    void flushSaves() { VarnoTest::await(m_view->saver()->flush()); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -71,7 +68,8 @@ private Q_SLOTS:
     void init()
     {
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("clear")});
-        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
+        VarnoTest::runEngine(
+            {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")});
         removeWorkbenchFile();
         m_model = std::make_unique<AppModel>(quietServices());
@@ -178,10 +176,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("errorPrefix");
         QTest::newRow("inspection exits non-zero")
             << true << QByteArray(R"({"command":"dev inspect","exit":1,"stderr":"toolchain probe crashed"})")
-            << "Inspection failed: " << "Developer inspection failed: ";
+            << "Inspection failed: "
+            << "Developer inspection failed: ";
         QTest::newRow("plan is not JSON")
-            << false << QByteArray(R"({"command":"dev plan-updates","stdout":"not json"})")
-            << "Update planning failed: " << "Developer update planning failed: ";
+            << false << QByteArray(R"({"command":"dev plan-updates","stdout":"not json"})") << "Update planning failed: "
+            << "Developer update planning failed: ";
     }
 
     void runFailures()
@@ -327,7 +326,8 @@ private Q_SLOTS:
 
     void longPathsAreElidedInTheMiddle()
     {
-        const QString path = QStringLiteral("/Users/someone/Projects/") + QString(80, QLatin1Char('x')) + QStringLiteral("/end");
+        const QString path = QStringLiteral("/Users/someone/Projects/") + QString(80, QLatin1Char('x'))
+            + QStringLiteral("/end");
         MiddleElidedLabel label(path);
         label.resize(160, 20);
         const QString shown = label.shownText();
@@ -353,7 +353,8 @@ private Q_SLOTS:
         QCOMPARE(pane.engine.openCount(), 2);
         pane.engine.calls.front()->succeedWith(QStringLiteral("Inspected npm; \"nothing\" <b>applied</b>."));
         QCOMPARE(pane.view->inspectionSummary(), QStringLiteral("Inspected npm; \"nothing\" <b>applied</b>."));
-        QCOMPARE(child<QLabel>(pane.view.get(), QStringLiteral("developer-inspection-summary"))->textFormat(), Qt::PlainText);
+        QCOMPARE(child<QLabel>(pane.view.get(), QStringLiteral("developer-inspection-summary"))->textFormat(),
+                 Qt::PlainText);
         QVERIFY(inspect->isEnabled());
         QVERIFY(!plan->isEnabled());
         pane.engine.last()->succeedWith(QStringLiteral("Planned."));
@@ -426,7 +427,8 @@ private Q_SLOTS:
         sourceSwitch(pane.view.get(), DeveloperSource::python)->click(); // waits behind the first save
 
         pane.engine.last()->fail(QStringLiteral("read-only"));
-        QVERIFY(pane.model.error().value_or(QString()).startsWith(QStringLiteral("Couldn't save Developer Workbench settings: ")));
+        QVERIFY(pane.model.error().value_or(QString()).startsWith(
+            QStringLiteral("Couldn't save Developer Workbench settings: ")));
         // The newer edit is still shown while it is written.
         QVERIFY(pane.view->state().pythonEnabled);
         QVERIFY(VarnoTest::waitUntil([&] { return pane.engine.openCount() == 1; }));

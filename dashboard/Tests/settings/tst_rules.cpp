@@ -20,18 +20,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reclaimable");
         QTest::addColumn<QString>("sentence");
 
-        QTest::newRow("nothing pending") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << "0 across 0 apps" << false
-                                         << "0 bytes (0 snapshots)"
+        QTest::newRow("nothing pending") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << "0 across 0 apps"
+                                         << false << "0 bytes (0 snapshots)"
                                          << "Nothing to clear right now \u2014 everything is within policy.";
         QTest::newRow("plural kept for one") << qint64(1) << qint64(1) << qint64(1) << qint64(1536) << "1 across 1 apps"
                                              << true << "1.5 KB (1 snapshots)"
                                              << "VARNO can free 1.5 KB of old backups. Nothing has been deleted.";
         QTest::newRow("no grouping in large counts")
             << qint64(12345) << qint64(1200) << qint64(2500) << qint64(5368709120LL) << "12345 across 1200 apps" << true
-            << "5.0 GB (2500 snapshots)" << "VARNO can free 5.0 GB of old backups. Nothing has been deleted.";
-        QTest::newRow("a negative plan counts as nothing") << qint64(2) << qint64(1) << qint64(-1) << qint64(0)
-                                                           << "2 across 1 apps" << false << "0 bytes (-1 snapshots)"
-                                                           << "Nothing to clear right now \u2014 everything is within policy.";
+            << "5.0 GB (2500 snapshots)"
+            << "VARNO can free 5.0 GB of old backups. Nothing has been deleted.";
+        QTest::newRow("a negative plan counts as nothing")
+            << qint64(2) << qint64(1) << qint64(-1) << qint64(0) << "2 across 1 apps" << false << "0 bytes (-1 snapshots)"
+            << "Nothing to clear right now \u2014 everything is within policy.";
     }
 
     void storageTexts()
@@ -79,8 +80,7 @@ private Q_SLOTS:
     {
         QCOMPARE(StorageRules::keepAccessibleValue(3), QStringLiteral("3 per app"));
         QCOMPARE(StorageRules::daysText(3650), QStringLiteral("3650 days"));
-        QCOMPARE(StorageRules::policyArguments(12, 1500),
-                 QStringList({"--keep", "12", "--days", "1500"}));
+        QCOMPARE(StorageRules::policyArguments(12, 1500), QStringList({"--keep", "12", "--days", "1500"}));
         QCOMPARE(StorageRules::daysStep, 15);
         QCOMPARE(StorageRules::keepMaximum, 50);
         QCOMPARE(StorageRules::daysMaximum, 3650);
@@ -96,9 +96,10 @@ private Q_SLOTS:
                                   << "Formula-based tools and CLIs." << false;
         QTest::newRow("casks") << DeveloperSource::homebrewCasks << "Homebrew casks"
                                << "Desktop apps delivered through casks." << false;
-        QTest::newRow("npm") << DeveloperSource::npm << "npm projects" << "JavaScript toolchains and lockfiles." << true;
-        QTest::newRow("python") << DeveloperSource::python << "Python runtimes" << "Virtualenvs, packages, and runtimes."
-                                << true;
+        QTest::newRow("npm") << DeveloperSource::npm << "npm projects"
+                             << "JavaScript toolchains and lockfiles." << true;
+        QTest::newRow("python") << DeveloperSource::python << "Python runtimes"
+                                << "Virtualenvs, packages, and runtimes." << true;
         QTest::newRow("vendor") << DeveloperSource::vendorInstallers << "Vendor installers"
                                 << "Updaters that ship outside package managers." << true;
     }
@@ -118,7 +119,8 @@ private Q_SLOTS:
         QCOMPARE(WorkbenchRules::machineWideSources(),
                  QList<DeveloperSource>({DeveloperSource::homebrewFormulae, DeveloperSource::homebrewCasks}));
         QCOMPARE(WorkbenchRules::perProjectSources(),
-                 QList<DeveloperSource>({DeveloperSource::npm, DeveloperSource::python, DeveloperSource::vendorInstallers}));
+                 QList<DeveloperSource>(
+                     {DeveloperSource::npm, DeveloperSource::python, DeveloperSource::vendorInstallers}));
     }
 
     void shownPolicy_data()
@@ -150,7 +152,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("folders");
         QTest::addColumn<bool>("warning");
         QTest::newRow("nothing on") << QStringList() << QStringList() << false;
-        QTest::newRow("machine-wide only") << QStringList({"homebrewFormulae", "homebrewCasks"}) << QStringList() << false;
+        QTest::newRow("machine-wide only")
+            << QStringList({"homebrewFormulae", "homebrewCasks"}) << QStringList() << false;
         QTest::newRow("npm without folder") << QStringList({"npm"}) << QStringList() << true;
         QTest::newRow("python without folder") << QStringList({"python"}) << QStringList() << true;
         QTest::newRow("vendor installers without folder") << QStringList({"vendorInstallers"}) << QStringList() << true;
@@ -173,12 +176,12 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("current");
         QTest::addColumn<QStringList>("chosen");
         QTest::addColumn<QStringList>("result");
-        QTest::newRow("sorted by code point") << QStringList({"/c"}) << QStringList({"/b", "/A"})
-                                              << QStringList({"/A", "/b", "/c"});
-        QTest::newRow("a listed folder stays once") << QStringList({"/a", "/b"}) << QStringList({"/b"})
-                                                    << QStringList({"/a", "/b"});
-        QTest::newRow("duplicates already stored go") << QStringList({"/z", "/z", "/a"}) << QStringList()
-                                                      << QStringList({"/a", "/z"});
+        QTest::newRow("sorted by code point")
+            << QStringList({"/c"}) << QStringList({"/b", "/A"}) << QStringList({"/A", "/b", "/c"});
+        QTest::newRow("a listed folder stays once")
+            << QStringList({"/a", "/b"}) << QStringList({"/b"}) << QStringList({"/a", "/b"});
+        QTest::newRow("duplicates already stored go")
+            << QStringList({"/z", "/z", "/a"}) << QStringList() << QStringList({"/a", "/z"});
         QTest::newRow("empty texts dropped") << QStringList({""}) << QStringList({"", "/x"}) << QStringList({"/x"});
         QTest::newRow("beyond the basic plane after it")
             << QStringList({QStringLiteral("/\U0001F600")}) << QStringList({QStringLiteral("/\uFF21")})

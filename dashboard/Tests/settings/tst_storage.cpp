@@ -23,9 +23,7 @@ struct ScriptedStorage {
     ScriptedStorage()
     {
         StorageOperations operations;
-        operations.status = [this] {
-            return answerWithStatus(engine.record({QStringLiteral("status")}));
-        };
+        operations.status = [this] { return answerWithStatus(engine.record({QStringLiteral("status")})); };
         operations.setPolicy = [this](int keep, int days) {
             return answerWithStatus(engine.record({QStringLiteral("set"), QString::number(keep), QString::number(days)}));
         };
@@ -93,18 +91,19 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autoPrune");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<QStringList>("hidden");
-        QTest::newRow("nothing pending")
-            << qint64(0) << false
-            << QStringList({"5.0 MB", "3 across 2 apps", "Nothing to clear right now \u2014 everything is within policy.",
-                            "VARNO does not delete backups until you say so."})
-            << QStringList({"Can be cleared", "On"});
+        QTest::newRow("nothing pending") << qint64(0) << false
+                                         << QStringList({"5.0 MB", "3 across 2 apps",
+                                                         "Nothing to clear right now \u2014 everything is within policy.",
+                                                         "VARNO does not delete backups until you say so."})
+                                         << QStringList({"Can be cleared", "On"});
         QTest::newRow("something pending")
             << qint64(2) << false
             << QStringList({"Can be cleared", "2.0 MB (2 snapshots)",
                             "VARNO can free 2.0 MB of old backups. Nothing has been deleted."})
             << QStringList({"On"});
-        QTest::newRow("automatic cleanup on") << qint64(2) << true << QStringList({"Automatic cleanup", "On"})
-                                              << QStringList({"VARNO can free 2.0 MB of old backups. Nothing has been deleted."});
+        QTest::newRow("automatic cleanup on")
+            << qint64(2) << true << QStringList({"Automatic cleanup", "On"})
+            << QStringList({"VARNO can free 2.0 MB of old backups. Nothing has been deleted."});
     }
 
     void loadedRecordShows()
@@ -259,7 +258,8 @@ private Q_SLOTS:
             QVERIFY(!pane.view->errorText());
         } else {
             pane.engine.last()->fail(QStringLiteral("gone"));
-            QVERIFY(pane.view->errorText().value_or(QString()).startsWith(QStringLiteral("Could not read storage settings: ")));
+            QVERIFY(pane.view->errorText().value_or(QString()).startsWith(
+                QStringLiteral("Could not read storage settings: ")));
             QCOMPARE(pane.keep()->value(), 9);
         }
         QVERIFY(!pane.view->isWorking());
@@ -320,7 +320,8 @@ private Q_SLOTS:
         declined.consent.asked = true;
         pane.engine.last()->succeed(declined);
         QVERIFY(!pane.view->errorText());
-        QVERIFY(visibleTexts(pane.view.get()).contains(QStringLiteral("You previously declined. VARNO is not deleting anything.")));
+        QVERIFY(visibleTexts(pane.view.get())
+                    .contains(QStringLiteral("You previously declined. VARNO is not deleting anything.")));
     }
 
     void pruneOnceReloads()
@@ -383,9 +384,11 @@ private Q_SLOTS:
     void init()
     {
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("clear")});
-        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
+        VarnoTest::runEngine(
+            {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
         VarnoTest::runEngine({QStringLiteral("retention"), QStringLiteral("set"), QStringLiteral("--keep"),
-                              QStringLiteral("1"), QStringLiteral("--days"), QStringLiteral("30"), QStringLiteral("--json")});
+                              QStringLiteral("1"), QStringLiteral("--days"), QStringLiteral("30"),
+                              QStringLiteral("--json")});
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")});
         m_view = std::make_unique<StorageSettingsView>();
         m_view->resize(640, 700);
@@ -475,9 +478,10 @@ private Q_SLOTS:
         child<QPushButton>(m_view.get(), QStringLiteral("storage-grant-consent"))->click();
         waitIdle();
         QList<QStringList> commands = engineJournal();
-        QCOMPARE(commands.mid(1), QList<QStringList>({{"retention", "consent", "--grant", "--json"},
-                                                      {"cleanup", "--backups", "--apply", "--json"},
-                                                      {"retention", "status", "--json"}}));
+        QCOMPARE(commands.mid(1),
+                 QList<QStringList>({{"retention", "consent", "--grant", "--json"},
+                                     {"cleanup", "--backups", "--apply", "--json"},
+                                     {"retention", "status", "--json"}}));
         QVERIFY(m_view->status().consent.autoPruneAllowed);
         QVERIFY(visibleTexts(m_view.get()).contains(QStringLiteral("On")));
     }

@@ -13,10 +13,10 @@
 
 #include <QCheckBox>
 #include <QMutex>
-#include <QWaitCondition>
 #include <QTabWidget>
 #include <QTest>
 #include <QThreadPool>
+#include <QWaitCondition>
 
 using namespace SettingsTest;
 
@@ -67,7 +67,10 @@ struct ScriptedWindow {
     }
 
     QCheckBox *box(const char *name) const { return child<QCheckBox>(view.get(), QString::fromLatin1(name)); }
-    QAbstractButton *telemetrySwitch() const { return child<QAbstractButton>(view.get(), QStringLiteral("settings-telemetry")); }
+    QAbstractButton *telemetrySwitch() const
+    {
+        return child<QAbstractButton>(view.get(), QStringLiteral("settings-telemetry"));
+    }
     QAbstractButton *forgetButton() const
     {
         return child<QAbstractButton>(view.get(), QStringLiteral("settings-forget-telemetry"));
@@ -407,7 +410,7 @@ private Q_SLOTS:
         QVERIFY(window.telemetrySwitch()->isEnabled());
         QVERIFY(window.telemetrySwitch()->isChecked());
 
-        window.view->setTelemetryPreference(true); // the value shown: nothing sent
+        window.view->setTelemetryPreference(true);       // the value shown: nothing sent
         QCOMPARE(window.engine.calls.size(), size_t(2)); // the read and one opt-in
     }
 
@@ -460,18 +463,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("read in flight, then turned on")
-            << QStringList{"show", "on", "answer 0 no", "shows on", "answer 1 ok", "shows on", "answer 2 yes", "shows on"}
+            << QStringList{"show",        "on",       "answer 0 no",  "shows on",
+                           "answer 1 ok", "shows on", "answer 2 yes", "shows on"}
             << QStringList{"status", "opt-in", "status"};
         QTest::newRow("read in flight, then turned on, the change fails")
             << QStringList{"show", "on", "answer 0 yes", "answer 1 fails", "shows off", "answer 2 yes", "shows on"}
             << QStringList{"status", "opt-in", "status"};
         QTest::newRow("read in flight, forgotten, the forget answers first")
-            << QStringList{"show", "forget", "answer 1 ok", "shows off", "answer 0 yes", "shows off", "answer 2 no",
-                           "shows off"}
+            << QStringList{"show",         "forget",    "answer 1 ok", "shows off",
+                           "answer 0 yes", "shows off", "answer 2 no", "shows off"}
             << QStringList{"status", "forget", "status"};
         QTest::newRow("read in flight, forgotten, the read answers first")
-            << QStringList{"show", "forget", "answer 0 yes", "shows off", "answer 1 ok", "shows off", "answer 2 no",
-                           "shows off"}
+            << QStringList{"show",        "forget",    "answer 0 yes", "shows off",
+                           "answer 1 ok", "shows off", "answer 2 no",  "shows off"}
             << QStringList{"status", "forget", "status"};
         QTest::newRow("two reads answer out of order")
             << QStringList{"show", "show", "answer 1 yes", "shows on", "answer 0 no", "shows on"}
@@ -525,7 +529,8 @@ private Q_SLOTS:
         window.forgetButton()->click();
         window.engine.last()->fail(QStringLiteral("locked"));
         QVERIFY(window.telemetrySwitch()->isChecked());
-        QVERIFY(window.model.error().value_or(QString()).startsWith(QStringLiteral("Couldn\u2019t forget telemetry state: ")));
+        QVERIFY(window.model.error().value_or(QString()).startsWith(
+            QStringLiteral("Couldn\u2019t forget telemetry state: ")));
         QVERIFY(window.forgetButton()->isEnabled());
     }
 };
@@ -550,7 +555,8 @@ private Q_SLOTS:
     void init()
     {
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("clear")});
-        VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
+        VarnoTest::runEngine(
+            {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});
         VarnoTest::runEngine({QStringLiteral("telemetry"), QStringLiteral("forget")});
         VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("journal"), QStringLiteral("--clear")});
     }

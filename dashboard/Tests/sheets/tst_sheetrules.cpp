@@ -149,8 +149,8 @@ private Q_SLOTS:
         QTest::newRow("vendor, push") << form("vendor_self_update", "", "", "", "", "", true) << QStringList{"--push"};
         QTest::newRow("every URL, whatever the mechanism")
             << form("direct_download", "https://f", "https://h", "https://d", "", "", true)
-            << QStringList{"--feed-url", "https://f", "--homepage-url", "https://h", "--download-url", "https://d",
-                           "--push"};
+            << QStringList{"--feed-url",     "https://f", "--homepage-url", "https://h",
+                           "--download-url", "https://d", "--push"};
         QTest::newRow("cask token only for cask")
             << form("cask", "", "", "", "tok", "12") << QStringList{"--cask-token", "tok"};
         QTest::newRow("mas id only for mas, push last")
@@ -209,39 +209,56 @@ private Q_SLOTS:
         QTest::addColumn<qreal>("borderOpacity");
         QTest::addColumn<QString>("remedyCode");
         const std::optional<QString> brew(QStringLiteral("Homebrew"));
-        QTest::newRow("queued") << UpdateState::queued(2, 5) << -1 << "Queued (2 of 5)" << brew << Icon::symbol
-                                << "clock" << "#A89D8A" << "#3E3830" << 1.0 << "";
+        QTest::newRow("queued") << UpdateState::queued(2, 5) << -1 << "Queued (2 of 5)" << brew << Icon::symbol << "clock"
+                                << "#A89D8A"
+                                << "#3E3830" << 1.0 << "";
         QTest::newRow("running") << UpdateState::running("Installing…") << -1 << "Installing…" << brew << Icon::spinner
-                                 << "" << "#D4A853" << "#D4A853" << 0.3 << "";
+                                 << ""
+                                 << "#D4A853"
+                                 << "#D4A853" << 0.3 << "";
         QTest::newRow("skipped, incident") << UpdateState::skipped("nope") << 1 << cause(QStringLiteral("BREW_LOCKED"))
-                                           << brew << Icon::symbol << "arrow.uturn.forward" << "#A89D8A" << "#3E3830"
-                                           << 1.0 << "BREW_LOCKED";
+                                           << brew << Icon::symbol << "arrow.uturn.forward"
+                                           << "#A89D8A"
+                                           << "#3E3830" << 1.0 << "BREW_LOCKED";
         QTest::newRow("skipped, none") << UpdateState::skipped("not now") << -1 << "Skipped — not now" << brew
-                                       << Icon::symbol << "arrow.uturn.forward" << "#A89D8A" << "#3E3830" << 1.0 << "";
-        QTest::newRow("failed, incident") << UpdateState::failed("brew said no") << 0
-                                          << cause(QStringLiteral("BREW_LOCKED")) << std::optional<QString>("brew said no")
-                                          << Icon::symbol << "exclamationmark.triangle" << "#E57373" << "#CF4747" << 0.3
-                                          << "BREW_LOCKED";
+                                       << Icon::symbol << "arrow.uturn.forward"
+                                       << "#A89D8A"
+                                       << "#3E3830" << 1.0 << "";
+        QTest::newRow("failed, incident")
+            << UpdateState::failed("brew said no") << 0 << cause(QStringLiteral("BREW_LOCKED"))
+            << std::optional<QString>("brew said no") << Icon::symbol << "exclamationmark.triangle"
+            << "#E57373"
+            << "#CF4747" << 0.3 << "BREW_LOCKED";
         QTest::newRow("failed, none") << UpdateState::failed("boom") << -1 << cause(std::nullopt)
                                       << std::optional<QString>("boom") << Icon::symbol << "exclamationmark.triangle"
-                                      << "#E57373" << "#CF4747" << 0.3 << "UNKNOWN";
+                                      << "#E57373"
+                                      << "#CF4747" << 0.3 << "UNKNOWN";
         QTest::newRow("quit denied") << UpdateState::quitDenied("Brusk couldn't quit Xylo") << -1
-                                     << "Brusk couldn't quit Xylo" << brew << Icon::symbol << "hand.raised" << "#FFB74D"
+                                     << "Brusk couldn't quit Xylo" << brew << Icon::symbol << "hand.raised"
+                                     << "#FFB74D"
                                      << "#E07B39" << 0.3 << "";
-        QTest::newRow("quit denied, incident") << UpdateState::quitDenied("q") << 0 << "q" << brew << Icon::symbol
-                                               << "hand.raised" << "#FFB74D" << "#E07B39" << 0.3 << "BREW_LOCKED";
+        QTest::newRow("quit denied, incident")
+            << UpdateState::quitDenied("q") << 0 << "q" << brew << Icon::symbol << "hand.raised"
+            << "#FFB74D"
+            << "#E07B39" << 0.3 << "BREW_LOCKED";
         QTest::newRow("done") << UpdateState::done() << -1 << "Updated" << brew << Icon::symbol << "checkmark"
-                              << "#4CAF7D" << "#4CAF7D" << 0.3 << "";
-        QTest::newRow("done, incident: no remedy") << UpdateState::done() << 0 << "Updated" << brew << Icon::symbol
-                                                   << "checkmark" << "#4CAF7D" << "#4CAF7D" << 0.3 << "";
+                              << "#4CAF7D"
+                              << "#4CAF7D" << 0.3 << "";
+        QTest::newRow("done, incident: no remedy")
+            << UpdateState::done() << 0 << "Updated" << brew << Icon::symbol << "checkmark"
+            << "#4CAF7D"
+            << "#4CAF7D" << 0.3 << "";
         QTest::newRow("idle, failed") << UpdateState::idle() << 0 << cause(QStringLiteral("BREW_LOCKED")) << brew
-                                      << Icon::symbol << "exclamationmark.triangle" << "#E57373" << "#CF4747" << 0.3
-                                      << "BREW_LOCKED";
+                                      << Icon::symbol << "exclamationmark.triangle"
+                                      << "#E57373"
+                                      << "#CF4747" << 0.3 << "BREW_LOCKED";
         QTest::newRow("idle, skipped") << UpdateState::idle() << 1 << cause(QStringLiteral("BREW_LOCKED")) << brew
-                                       << Icon::symbol << "arrow.uturn.forward" << "#A89D8A" << "#3E3830" << 1.0
-                                       << "BREW_LOCKED";
+                                       << Icon::symbol << "arrow.uturn.forward"
+                                       << "#A89D8A"
+                                       << "#3E3830" << 1.0 << "BREW_LOCKED";
         QTest::newRow("idle") << UpdateState::idle() << -1 << "Ready through Homebrew"
-                              << std::optional<QString>("brew upgrade --cask xylo") << Icon::none << "" << "#A89D8A"
+                              << std::optional<QString>("brew upgrade --cask xylo") << Icon::none << ""
+                              << "#A89D8A"
                               << "#3E3830" << 1.0 << "";
     }
     void rowByState()
@@ -299,14 +316,14 @@ private Q_SLOTS:
         QTest::newRow("Cask, capital") << QByteArray(R"("update_mechanism":"Cask")") << "Homebrew"
                                        << "Ready through the native updater" << std::optional<QString>();
         QTest::newRow("cask, no token: the name, quoted")
-            << QByteArray(R"("update_mechanism":"cask")") << "Homebrew" << "Ready through Homebrew"
-            << std::optional<QString>("brew upgrade --cask 'big xylo pro'");
+            << QByteArray(R"("update_mechanism":"cask")") << "Homebrew"
+            << "Ready through Homebrew" << std::optional<QString>("brew upgrade --cask 'big xylo pro'");
         QTest::newRow("cask, token with a command")
             << QByteArray(R"("update_mechanism":"cask","cask_token":"x;open -a Calculator")") << "Homebrew"
             << "Ready through Homebrew" << std::optional<QString>("brew upgrade --cask 'x;open -a Calculator'");
         QTest::newRow("cask, option-like token")
-            << QByteArray(R"("update_mechanism":"cask","cask_token":"--force")") << "Homebrew" << "Ready through Homebrew"
-            << std::optional<QString>();
+            << QByteArray(R"("update_mechanism":"cask","cask_token":"--force")") << "Homebrew"
+            << "Ready through Homebrew" << std::optional<QString>();
         QTest::newRow("mas") << QByteArray(R"("update_mechanism":"mas","mas_id":"497799835")") << "App Store"
                              << "Ready through the App Store" << std::optional<QString>("mas upgrade 497799835");
         QTest::newRow("mas, no id") << QByteArray(R"("update_mechanism":"mas")") << "App Store"
@@ -318,8 +335,8 @@ private Q_SLOTS:
                                  << "Ready through the native updater" << std::optional<QString>();
         QTest::newRow("vendor") << QByteArray(R"("update_mechanism":"vendor_self_update")") << "Native updater"
                                 << "Ready through the native updater" << std::optional<QString>();
-        QTest::newRow("absent") << QByteArray() << "Native updater" << "Ready through the native updater"
-                                << std::optional<QString>();
+        QTest::newRow("absent") << QByteArray() << "Native updater"
+                                << "Ready through the native updater" << std::optional<QString>();
     }
     void mechanismTexts()
     {
@@ -343,7 +360,8 @@ private Q_SLOTS:
         const QString e85(85, QLatin1Char('e'));
         QTest::newRow("84 whole") << e84 << e84;
         QTest::newRow("85 cut") << e85 << QString(83, QLatin1Char('e')) + QStringLiteral("…");
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("empty") << ""
+                               << "";
         // 84 flags of two code points each (four UTF-16 units): whole.
         QString flags;
         for (int i = 0; i < 84; ++i)
@@ -368,8 +386,10 @@ private Q_SLOTS:
         QTest::addColumn<ProgressMap>("map");
         QTest::addColumn<bool>("terminal");
         QTest::newRow("empty") << QHash<QString, UpdateState>() << false;
-        QTest::newRow("all final") << progress({{"a", UpdateState::done()}, {"b", UpdateState::failed("x")},
-                                                {"c", UpdateState::skipped("s")}, {"d", UpdateState::quitDenied("q")}})
+        QTest::newRow("all final") << progress({{"a", UpdateState::done()},
+                                                {"b", UpdateState::failed("x")},
+                                                {"c", UpdateState::skipped("s")},
+                                                {"d", UpdateState::quitDenied("q")}})
                                    << true;
         QTest::newRow("one idle") << progress({{"a", UpdateState::done()}, {"b", UpdateState::idle()}}) << false;
         QTest::newRow("one queued") << progress({{"a", UpdateState::done()}, {"b", UpdateState::queued(1, 2)}}) << false;
@@ -400,11 +420,10 @@ private Q_SLOTS:
         QTest::newRow("queued") << QStringList{"a", "b"}
                                 << progress({{"a", UpdateState::queued(2, 2)}, {"b", UpdateState::done()}}) << false
                                 << "Up next in the queue...";
-        QTest::newRow("before the first event") << QStringList{"a"} << QHash<QString, UpdateState>() << false
-                                                << "Waiting to start...";
-        QTest::newRow("a running app outside the active list") << QStringList{"a"}
-                                                               << progress({{"z", UpdateState::running("r")}}) << false
-                                                               << "Waiting to start...";
+        QTest::newRow("before the first event")
+            << QStringList{"a"} << QHash<QString, UpdateState>() << false << "Waiting to start...";
+        QTest::newRow("a running app outside the active list")
+            << QStringList{"a"} << progress({{"z", UpdateState::running("r")}}) << false << "Waiting to start...";
     }
     void subtitle()
     {
@@ -427,7 +446,8 @@ private Q_SLOTS:
                                   << progress({{"a", UpdateState::done()}, {"b", UpdateState::done()}})
                                   << "The library is in order.";
         QTest::newRow("three skipped") << QStringList{"a", "b", "c"}
-                                       << progress({{"a", UpdateState::skipped("s")}, {"b", UpdateState::skipped("s")},
+                                       << progress({{"a", UpdateState::skipped("s")},
+                                                    {"b", UpdateState::skipped("s")},
                                                     {"c", UpdateState::quitDenied("q")}})
                                        << "3 apps skipped.";
         QTest::newRow("one skipped") << QStringList{"a"} << progress({{"a", UpdateState::skipped("s")}})
@@ -437,7 +457,8 @@ private Q_SLOTS:
             << "1 app couldn't be updated and 1 skipped — see details above.";
         QTest::newRow("plural by the first count")
             << QStringList{"a", "b", "c"}
-            << progress({{"a", UpdateState::failed("f")}, {"b", UpdateState::failed("f")}, {"c", UpdateState::skipped("s")}})
+            << progress(
+                   {{"a", UpdateState::failed("f")}, {"b", UpdateState::failed("f")}, {"c", UpdateState::skipped("s")}})
             << "2 apps couldn't be updated and 1 skipped — see details above.";
         QTest::newRow("one failed") << QStringList{"a"} << progress({{"a", UpdateState::failed("f")}})
                                     << "1 app couldn't be updated — see details above.";
@@ -468,10 +489,14 @@ private Q_SLOTS:
         // repeated id only, unknown ids left out.
         QList<AppRecord> library = records({"a", "b", "c", "d", "e", "f", "g"});
         library.append(rec({}, "c", "Second C"));
-        const QHash<QString, UpdateState> map =
-            progress({{"a", UpdateState::done()}, {"b", UpdateState::queued(3, 6)}, {"c", UpdateState::quitDenied("q")},
-                      {"d", UpdateState::running("r")}, {"e", UpdateState::failed("f")}, {"f", UpdateState::skipped("s")},
-                      {"g", UpdateState::idle()}, {"zz", UpdateState::running("r")}});
+        const QHash<QString, UpdateState> map = progress({{"a", UpdateState::done()},
+                                                          {"b", UpdateState::queued(3, 6)},
+                                                          {"c", UpdateState::quitDenied("q")},
+                                                          {"d", UpdateState::running("r")},
+                                                          {"e", UpdateState::failed("f")},
+                                                          {"f", UpdateState::skipped("s")},
+                                                          {"g", UpdateState::idle()},
+                                                          {"zz", UpdateState::running("r")}});
         const QList<AppRecord> active = UpdateFlowView::activeApps(library, records({"a"}), map);
         QCOMPARE(ids(active), (QStringList{"a", "b", "c", "d", "e", "f", "g"}));
         QCOMPARE(active.at(2).app_name, QStringLiteral("c"));

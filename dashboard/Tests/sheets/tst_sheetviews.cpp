@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "ModelFixture.h"
 #include "AppearanceTestSupport.h"
+#include "ModelFixture.h"
 
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
@@ -12,10 +12,10 @@
 #include "records/RemediationRegistry.h"
 #include "sheets/AdoptConsentSheet.h"
 #include "sheets/ContributeSheet.h"
-#include "widgets/IncidentActionButton.h"
-#include "widgets/SheetFactories.h"
 #include "sheets/UpdateFlowView.h"
 #include "sheets/UpdateRowView.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/SheetFactories.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -74,14 +74,16 @@ class TestRemediationSheets : public QObject {
 
     QPointer<AdoptConsentSheet> openAdopt(const char *id)
     {
-        auto *sheet = static_cast<AdoptConsentSheet *>(SheetFactories::makeAdoptConsentSheet(f->model.get(), app(id), nullptr));
+        auto *sheet = static_cast<AdoptConsentSheet *>(
+            SheetFactories::makeAdoptConsentSheet(f->model.get(), app(id), nullptr));
         sheet->show();
         return sheet;
     }
 
     QPointer<ContributeSheet> openContribute(const char *id)
     {
-        auto *sheet = static_cast<ContributeSheet *>(SheetFactories::makeContributeSheet(f->model.get(), app(id), nullptr));
+        auto *sheet = static_cast<ContributeSheet *>(
+            SheetFactories::makeContributeSheet(f->model.get(), app(id), nullptr));
         sheet->show();
         return sheet;
     }
@@ -142,7 +144,7 @@ private Q_SLOTS:
         QVERIFY(VarnoTest::waitUntil([&] { return settled(*sheet); }));
         QCOMPARE(sheet->phase().kind, Phase::Kind::success);
         const QByteArray runs = journal();
-        QVERIFY(runs.contains(call({"adopt", "--approved", "Handmade Paint", "--cask", "handmade-paint"}) ));
+        QVERIFY(runs.contains(call({"adopt", "--approved", "Handmade Paint", "--cask", "handmade-paint"})));
         QVERIFY(!runs.contains("--allow-unsigned"));
         QCOMPARE(sheet->footerButton()->text(), QStringLiteral("Done"));
         QCOMPARE(f->model->updateState(QStringLiteral("org.sim.handmade")), UpdateState::done());
@@ -166,8 +168,7 @@ private Q_SLOTS:
         QVERIFY(texts.contains(QStringLiteral("Code signature unverified")));
         QVERIFY(texts.contains(AdoptConsentSheet::signatureExplanation));
         // The downgrade warning stands above the Settings hint.
-        const QString downgrade =
-            QStringLiteral("The Homebrew Cask version (2.0) is older than what's installed (2.1).");
+        const QString downgrade = QStringLiteral("The Homebrew Cask version (2.0) is older than what's installed (2.1).");
         QVERIFY(texts.contains(downgrade));
         QVERIFY(texts.indexOf(downgrade) < texts.indexOf(AdoptConsentSheet::unsignedRefusedWarning));
         QVERIFY(!sheet->confirmButton()->isVisibleTo(sheet));
@@ -293,8 +294,9 @@ private Q_SLOTS:
         QFETCH(QStringList, notShown);
         QFETCH(std::optional<QString>, command);
         // An app installed by hand: no cask token of its own.
-        AppRecord handmade = makeRecord(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint",)"
-                                        R"("current_version":"1.0","latest_version":"1.1","update_mechanism":"unknown"})");
+        AppRecord handmade = makeRecord(
+            R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint",)"
+            R"("current_version":"1.0","latest_version":"1.1","update_mechanism":"unknown"})");
         handmade.last_incident_code = incident;
         handmade.last_incident_kind = incident == QLatin1String("SUDO_REQUIRED") ? QStringLiteral("failed")
                                                                                  : QStringLiteral("skipped");
@@ -306,7 +308,8 @@ private Q_SLOTS:
         sheet.show();
         const QStringList texts = sheet.stateTexts();
         for (const QString &text : shown)
-            QVERIFY2(texts.contains(text), qPrintable(text + QStringLiteral(" is not shown in: ") + texts.join(QLatin1Char('|'))));
+            QVERIFY2(texts.contains(text),
+                     qPrintable(text + QStringLiteral(" is not shown in: ") + texts.join(QLatin1Char('|'))));
         for (const QString &text : notShown)
             QVERIFY2(!texts.contains(text), qPrintable(text + QStringLiteral(" is shown")));
         QCOMPARE(sheet.commandLine() ? std::optional<QString>(sheet.commandLine()->text()) : std::nullopt, command);
@@ -446,9 +449,9 @@ private Q_SLOTS:
         QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] { return sheet.isNull(); }));
         QVERIFY(journal().contains(
-            call({"contribute", "--bundle-id", "org.sim.mossgrid", "--mechanism", "vendor_self_update"}) + "\n")
-                || journal().contains(call({"contribute", "--bundle-id", "org.sim.mossgrid", "--mechanism",
-                                            "vendor_self_update"})));
+                    call({"contribute", "--bundle-id", "org.sim.mossgrid", "--mechanism", "vendor_self_update"}) + "\n")
+                || journal().contains(
+                    call({"contribute", "--bundle-id", "org.sim.mossgrid", "--mechanism", "vendor_self_update"})));
         QVERIFY(!journal().contains("--cask-token"));
     }
 
@@ -609,15 +612,20 @@ private Q_SLOTS:
                                                 << "Waiting to start..." << false << "" << QStringList{};
         QTest::newRow("queued") << QList<UpdateEvent>{queueStart(all)} << QStringList{"a", "b", "c"}
                                 << "Up next in the queue..." << false << "" << QStringList{};
-        QTest::newRow("running first")
-            << QList<UpdateEvent>{queueStart(all), appStart("a"), appDone("a", true), appStart("b")}
-            << QStringList{"b", "c", "a"} << "Running your update queue..." << false << "" << QStringList{};
-        QTest::newRow("paused")
-            << QList<UpdateEvent>{queueStart(all), appStart("a"), UpdateEvent(UpdateEvent::QueuePaused{})}
-            << QStringList{"a", "b", "c"} << "Queue paused." << false << "" << QStringList{};
+        QTest::newRow("running first") << QList<UpdateEvent>{queueStart(all), appStart("a"), appDone("a", true),
+                                                             appStart("b")}
+                                       << QStringList{"b", "c", "a"} << "Running your update queue..." << false << ""
+                                       << QStringList{};
+        QTest::newRow("paused") << QList<UpdateEvent>{queueStart(all), appStart("a"),
+                                                      UpdateEvent(UpdateEvent::QueuePaused{})}
+                                << QStringList{"a", "b", "c"} << "Queue paused." << false << "" << QStringList{};
         QTest::newRow("finished with a failure and a skip")
-            << QList<UpdateEvent>{queueStart(all), appStart("a"), appDone("a", false, false, "BREW_LOCKED"),
-                                  appStart("b"), appDone("b", true), appStart("c"),
+            << QList<UpdateEvent>{queueStart(all),
+                                  appStart("a"),
+                                  appDone("a", false, false, "BREW_LOCKED"),
+                                  appStart("b"),
+                                  appDone("b", true),
+                                  appStart("c"),
                                   appDone("c", false, true, "UPDATE_MODE_ASK_HEADLESS")}
             << QStringList{"a", "c", "b"} << "All done." << true
             << "1 app couldn't be updated and 1 skipped — see details above." << QStringList{};
@@ -626,8 +634,9 @@ private Q_SLOTS:
                                   appDone("a", true)}
             << QStringList{"a"} << "All done." << true << "The library is in order." << QStringList{};
         QTest::newRow("waiting apps outside the run")
-            << QList<UpdateEvent>{queueStart({"a"}), appStart("a"), appDone("a", true), queueStart({"b"}),
-                                  appStart("b"), appDone("b", false, true, "UPDATE_MODE_ASK_HEADLESS"),
+            << QList<UpdateEvent>{queueStart({"a"}),  appStart("a"),
+                                  appDone("a", true), queueStart({"b"}),
+                                  appStart("b"),      appDone("b", false, true, "UPDATE_MODE_ASK_HEADLESS"),
                                   queueStart({"c"})}
             << QStringList{"c", "b", "a"} << "Up next in the queue..." << false << "" << QStringList{};
     }
@@ -640,8 +649,8 @@ private Q_SLOTS:
         QFETCH(QString, completion);
         QFETCH(QStringList, waiting);
         AppModel model(FakeModelServices().services());
-        model.setApps({rec("a", "Alder", "cask", true), rec("b", "Birch", "mas", true), rec("c", "Cedar", "sparkle", true),
-                       rec("d", "Dogwood", "cask", false)});
+        model.setApps({rec("a", "Alder", "cask", true), rec("b", "Birch", "mas", true),
+                       rec("c", "Cedar", "sparkle", true), rec("d", "Dogwood", "cask", false)});
         UpdateFlowView sheet(&model);
         sheet.show();
         for (const UpdateEvent &event : events)
@@ -888,8 +897,7 @@ private Q_SLOTS:
         auto run = model->updateAll();
         QVERIFY(VarnoTest::waitUntil([&] { return model->updateController() != nullptr; }));
         QVERIFY(VarnoTest::waitUntil([&] {
-            return !sheet->rows().isEmpty()
-                && sheet->rows().constFirst()->state().kind() == UpdateState::Kind::running;
+            return !sheet->rows().isEmpty() && sheet->rows().constFirst()->state().kind() == UpdateState::Kind::running;
         }));
         QCOMPARE(sheet->subtitle(), QStringLiteral("Running your update queue..."));
         QVERIFY(consistent());
@@ -900,9 +908,8 @@ private Q_SLOTS:
         model->updateController()->send(QStringLiteral("resume"));
         QVERIFY(VarnoTest::waitUntil([&] { return sheet->subtitle() != QStringLiteral("Queue paused."); }));
 
-        QVERIFY(VarnoTest::waitUntil([&] {
-            return sheet->rows().constFirst()->state().kind() == UpdateState::Kind::running;
-        }));
+        QVERIFY(VarnoTest::waitUntil(
+            [&] { return sheet->rows().constFirst()->state().kind() == UpdateState::Kind::running; }));
         const QString skipped = sheet->rows().constFirst()->app().bundle_id;
         model->updateController()->send(QStringLiteral("skip"));
         QVERIFY(VarnoTest::waitUntil([&] { return model->updateState(skipped).kind() == UpdateState::Kind::skipped; }));
@@ -935,7 +942,8 @@ private Q_SLOTS:
             if (!outdatedOnly)
                 arguments.append(QStringLiteral("--all"));
             QHash<QString, AppRecord> records;
-            for (const AppRecord &record : AppRecord::decodeList(VarnoTest::runEngine(arguments).standardOutput).value_or(QList<AppRecord>()))
+            for (const AppRecord &record :
+                 AppRecord::decodeList(VarnoTest::runEngine(arguments).standardOutput).value_or(QList<AppRecord>()))
                 records.insert(record.bundle_id, record);
             return records;
         };

@@ -61,15 +61,15 @@ inline QList<AppRecord> records(int count)
 // A launch environment in which every step writes a line to `journal`.
 struct RecordingLaunch {
     QStringList journal;
-    QStringList availableIcons;            // names that yield an image
+    QStringList availableIcons; // names that yield an image
     bool agentThrows = false;
     bool launchAtLogin = false;
     SMAppService::Status loginStatus = SMAppService::Status::notRegistered;
-    std::exception_ptr bootstrapFailure;   // thrown by the bootstrap when set
-    int libraryAfterLoad = 0;              // records the load puts into the model
+    std::exception_ptr bootstrapFailure; // thrown by the bootstrap when set
+    int libraryAfterLoad = 0;            // records the load puts into the model
     bool canCheck = true;
     AppModel *model = nullptr;
-    bool realFailureLog = false;           // write bootstrap.err like the app does
+    bool realFailureLog = false; // write bootstrap.err like the app does
 
     QCoro::Task<void> bootstrap()
     {
@@ -118,7 +118,8 @@ struct RecordingLaunch {
         env.installLaunchAgent = [this] {
             // The service manager may be slow to answer: never on the GUI thread.
             const bool onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
-            journal.append(onGuiThread ? QStringLiteral("installAgent on the GUI thread") : QStringLiteral("installAgent"));
+            journal.append(onGuiThread ? QStringLiteral("installAgent on the GUI thread")
+                                       : QStringLiteral("installAgent"));
             if (agentThrows)
                 throw std::runtime_error("Could not register scan agent: denied");
         };

@@ -53,25 +53,51 @@ private Q_SLOTS:
 
         QTest::newRow("first launch: empty, never scanned, onboarding")
             << QStringList{"AppIcon"} << false << false << 0 << true << false << 0 << false
-            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", boot, "installAgent", load, "scan",
-                           "permission"};
+            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", boot, "installAgent", load,
+                           "scan",          "permission"};
         QTest::newRow("later launch with a library: load only, updater started")
             << QStringList{"head_icon_200x200"} << false << false << 0 << false << false << 3 << true
-            << QStringList{"image AppIcon", "image head_icon_200x200", "setIcon head_icon_200x200",
-                           "launchAtLogin?", "startUpdater", boot, "installAgent", load, "permission"};
+            << QStringList{"image AppIcon",
+                           "image head_icon_200x200",
+                           "setIcon head_icon_200x200",
+                           "launchAtLogin?",
+                           "startUpdater",
+                           boot,
+                           "installAgent",
+                           load,
+                           "permission"};
         QTest::newRow("empty library scanned before: no scan")
             << QStringList{"head_icon_100x100"} << false << false << 0 << false << false << 0 << true
-            << QStringList{"image AppIcon", "image head_icon_200x200", "image head_icon_100x100",
-                           "setIcon head_icon_100x100", "launchAtLogin?", "startUpdater", boot, "installAgent", load,
+            << QStringList{"image AppIcon",
+                           "image head_icon_200x200",
+                           "image head_icon_100x100",
+                           "setIcon head_icon_100x100",
+                           "launchAtLogin?",
+                           "startUpdater",
+                           boot,
+                           "installAgent",
+                           load,
                            "permission"};
         QTest::newRow("library never scanned but not empty: no scan")
             << QStringList{"AppIcon", "head_icon_100x100"} << false << false << 0 << false << false << 2 << false
-            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", "startUpdater", boot, "installAgent",
-                           load, "permission"};
+            << QStringList{"image AppIcon",
+                           "setIcon AppIcon",
+                           "launchAtLogin?",
+                           "startUpdater",
+                           boot,
+                           "installAgent",
+                           load,
+                           "permission"};
         QTest::newRow("bootstrap fails: logged, no agent, nothing loaded, permission still asked")
             << QStringList{} << false << false << 0 << false << true << 5 << false
-            << QStringList{"image AppIcon", "image head_icon_200x200", "image head_icon_100x100",
-                           "launchAtLogin?", "startUpdater", boot, "logBootstrapFailure", "permission"};
+            << QStringList{"image AppIcon",
+                           "image head_icon_200x200",
+                           "image head_icon_100x100",
+                           "launchAtLogin?",
+                           "startUpdater",
+                           boot,
+                           "logBootstrapFailure",
+                           "permission"};
         QTest::newRow("agent fails: the launch goes on")
             << QStringList{"AppIcon"} << true << false << 0 << true << false << 1 << true
             << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", boot, "installAgent", load,
@@ -79,18 +105,36 @@ private Q_SLOTS:
         QTest::newRow("launch at login wanted, item not registered: repaired")
             << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::notRegistered) << false << false
             << 1 << true
-            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", "loginStatus?",
-                           "setLoginItem 1", "startUpdater", boot, "installAgent", load, "permission"};
+            << QStringList{"image AppIcon",
+                           "setIcon AppIcon",
+                           "launchAtLogin?",
+                           "loginStatus?",
+                           "setLoginItem 1",
+                           "startUpdater",
+                           boot,
+                           "installAgent",
+                           load,
+                           "permission"};
         QTest::newRow("launch at login wanted, item awaiting approval: repaired")
-            << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::requiresApproval) << false
-            << false << 1 << true
-            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", "loginStatus?",
-                           "setLoginItem 1", "startUpdater", boot, "installAgent", load, "permission"};
+            << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::requiresApproval) << false << false
+            << 1 << true
+            << QStringList{"image AppIcon",
+                           "setIcon AppIcon",
+                           "launchAtLogin?",
+                           "loginStatus?",
+                           "setLoginItem 1",
+                           "startUpdater",
+                           boot,
+                           "installAgent",
+                           load,
+                           "permission"};
         QTest::newRow("launch at login wanted, item enabled: left alone")
             << QStringList{"AppIcon"} << false << true << int(SMAppService::Status::enabled) << false << false << 1
-            << true
-            << QStringList{"image AppIcon", "setIcon AppIcon", "launchAtLogin?", "loginStatus?",
-                           "startUpdater", boot, "installAgent", load, "permission"};
+            << true << QStringList{"image AppIcon",  "setIcon AppIcon",
+                                   "launchAtLogin?", "loginStatus?",
+                                   "startUpdater",   boot,
+                                   "installAgent",   load,
+                                   "permission"};
     }
 
     void runsInItsOrder()
@@ -153,7 +197,8 @@ private Q_SLOTS:
         QCOMPARE(launch.model->error(), std::optional<QString>(failure.errorDescription()));
         QVERIFY(launch.model->apps().isEmpty());
         QVERIFY(!launch.model->hasEverScanned());
-        const QString log = QString::fromUtf8(VarnoTest::readFile(VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err")));
+        const QString log = QString::fromUtf8(
+            VarnoTest::readFile(VarnoPaths::logsDir() + QStringLiteral("/bootstrap.err")));
         QVERIFY2(log.contains(failure.errorDescription()), qPrintable(log));
         QVERIFY(!launch.recording.journal.contains(QStringLiteral("load preparing=0")));
     }
@@ -247,7 +292,9 @@ private Q_SLOTS:
             QVERIFY(posted.isEmpty());
 
             QCOMPARE(VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("set-latest"),
-                                           QStringLiteral("org.sim.inkwell"), QStringLiteral("9.0")}).exitCode, 0);
+                                           QStringLiteral("org.sim.inkwell"), QStringLiteral("9.0")})
+                         .exitCode,
+                     0);
             QCOMPARE(VarnoTest::runEngine({QStringLiteral("scan")}).exitCode, 0);
             VarnoTest::await(model.checkForBackgroundScanResults());
             QCOMPARE(posted.size(), 1);

@@ -7,23 +7,23 @@
 #include "AppearanceTestSupport.h"
 
 #include "cards/AppCardDetailView.h"
-#include "widgets/AppIconView.h"
 #include "cards/CardParts.h"
 #include "engine/UpdateEvent.h"
 #include "engine/VARNOProcess.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/MainBundle.h"
 #include "platform/PlainText.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
 #include "services/NotificationManager.h"
+#include "sheets/UpdateFlowView.h"
+#include "sheets/UpdateRowView.h"
+#include "shell/WorkshopWindow.h"
+#include "widgets/AppIconView.h"
 #include "widgets/IncidentActionButton.h"
 #include "widgets/SheetFactories.h"
 #include "widgets/SheetFrame.h"
-#include "sheets/UpdateFlowView.h"
-#include "sheets/UpdateRowView.h"
-#include "menubar/MenuBarPanel.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,8 +104,8 @@ QJsonArray library()
                     longRecord(quitId, quitName, QStringLiteral("APP_RUNNING")),
                     longRecord(copyId, longText(QStringLiteral("Quarry")), QStringLiteral("BREW_LOCKED"))};
     // An unclassified one, for the contribution sheet.
-    QJsonObject unclassified = longRecord(longId(QStringLiteral("org.long.unknown.")), longText(QStringLiteral("Mystery")),
-                                          QStringLiteral("BREW_LOCKED"));
+    QJsonObject unclassified = longRecord(longId(QStringLiteral("org.long.unknown.")),
+                                          longText(QStringLiteral("Mystery")), QStringLiteral("BREW_LOCKED"));
     unclassified.remove(QStringLiteral("update_mechanism"));
     apps.append(unclassified);
     return apps;
@@ -127,11 +127,13 @@ bool writeEngine()
         && VarnoTest::writeFile(QDir(VarnoPaths::engineDir()).filePath(QStringLiteral("preview.json")),
                                 QJsonDocument(preview).toJson(QJsonDocument::Compact))
         && VarnoTest::writeFile(VarnoPaths::appSupportDir() + QStringLiteral("/ghosts.json"),
-                                QJsonDocument(QJsonArray{QJsonObject{
-                                                  {QStringLiteral("bundle_id"), longId(QStringLiteral("org.long.ghost."))},
-                                                  {QStringLiteral("app_name"), ghostName},
-                                                  {QStringLiteral("install_path"), longText(QStringLiteral("/gone"))},
-                                                  {QStringLiteral("cask_token"), longText(QStringLiteral("ghost"))}}})
+                                QJsonDocument(
+                                    QJsonArray{
+                                        QJsonObject{{QStringLiteral("bundle_id"),
+                                                     longId(QStringLiteral("org.long.ghost."))},
+                                                    {QStringLiteral("app_name"), ghostName},
+                                                    {QStringLiteral("install_path"), longText(QStringLiteral("/gone"))},
+                                                    {QStringLiteral("cask_token"), longText(QStringLiteral("ghost"))}}})
                                     .toJson(QJsonDocument::Compact))
         && VarnoTest::writeFile(VarnoPaths::engineScript(),
                                 "import json, os, sys\n"
@@ -260,8 +262,17 @@ class TestLongRecordTexts : public QObject {
     }
 
     // Each scene opens what it names and leaves it open for the walk.
-    enum class Scene { cards, detailedCards, drawer, drawerConfirmation, updateRun, quitConsent, adoptSheet,
-                       contributeSheet, ghosts };
+    enum class Scene {
+        cards,
+        detailedCards,
+        drawer,
+        drawerConfirmation,
+        updateRun,
+        quitConsent,
+        adoptSheet,
+        contributeSheet,
+        ghosts
+    };
 
     // Opens the scene; the views it shows, or nothing when it did not open.
     QList<QWidget *> open(Scene scene)
@@ -294,11 +305,12 @@ class TestLongRecordTexts : public QObject {
             sheet->show();
             UpdateEvent::QueueStart start;
             for (const AppRecord &app : m_model->apps())
-                start.apps.append(UpdateEvent::QueuedApp{app.bundle_id, app.app_name, std::nullopt, std::nullopt,
-                                                         std::nullopt});
+                start.apps.append(
+                    UpdateEvent::QueuedApp{app.bundle_id, app.app_name, std::nullopt, std::nullopt, std::nullopt});
             start.count = start.apps.size();
             m_model->handleUpdateEvent(UpdateEvent(start));
-            m_model->handleUpdateEvent(UpdateEvent(UpdateEvent::AppStart{quitId, 2, start.count, longText(QStringLiteral("installing"))}));
+            m_model->handleUpdateEvent(
+                UpdateEvent(UpdateEvent::AppStart{quitId, 2, start.count, longText(QStringLiteral("installing"))}));
             UpdateEvent::AppDone failed;
             failed.bundleId = adoptId;
             failed.success = false;
@@ -331,9 +343,9 @@ class TestLongRecordTexts : public QObject {
             break;
         }
         case Scene::contributeSheet: {
-            QDialog *sheet =
-                SheetFactories::makeContributeSheet(m_model.get(), record(longId(QStringLiteral("org.long.unknown."))),
-                                                    m_host.get());
+            QDialog *sheet = SheetFactories::makeContributeSheet(m_model.get(),
+                                                                 record(longId(QStringLiteral("org.long.unknown."))),
+                                                                 m_host.get());
             sheet->setAttribute(Qt::WA_DeleteOnClose);
             sheet->show();
             views = {sheet};
@@ -454,8 +466,8 @@ private Q_SLOTS:
         if (action == QLatin1String("adopt")) {
             QVERIFY(!open(Scene::adoptSheet).isEmpty());
             QVERIFY(VarnoTest::waitUntil([] {
-                return engineWasCalledWith({QStringLiteral("adopt"), QStringLiteral("--dry-run"),
-                                            QStringLiteral("--json"), adoptName});
+                return engineWasCalledWith(
+                    {QStringLiteral("adopt"), QStringLiteral("--dry-run"), QStringLiteral("--json"), adoptName});
             }));
         } else if (action == QLatin1String("reinstall")) {
             QVERIFY(!open(Scene::drawerConfirmation).isEmpty());

@@ -10,26 +10,26 @@
 #include "engine/UpdateEvent.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
+#include "kit/ButtonStyles.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
-#include "screens/DiagnosticsView.h"
-#include "screens/OnboardingFlow.h"
 #include "platform/FakeServiceBackend.h"
 #include "platform/MainBundle.h"
 #include "platform/ServiceManagement.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
 #include "provenance/RestoreSheet.h"
-#include "sheets/AdoptConsentSheet.h"
-#include "sheets/ContributeSheet.h"
-#include "widgets/IncidentActionButton.h"
+#include "screens/DiagnosticsView.h"
+#include "screens/OnboardingFlow.h"
 #include "settings/DeveloperWorkbenchSettingsView.h"
 #include "settings/SettingsView.h"
-#include "menubar/MenuBarPanel.h"
-#include "kit/ButtonStyles.h"
+#include "sheets/AdoptConsentSheet.h"
+#include "sheets/ContributeSheet.h"
+#include "shell/WorkshopWindow.h"
+#include "widgets/IncidentActionButton.h"
 #include "widgets/ShelfCard.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -49,16 +49,28 @@ namespace {
 // The text fields of a record that say something about the app (the others
 // choose what the views show, and are planted in one record only).
 const QStringList describingFields = {
-    QStringLiteral("bundle_id"),         QStringLiteral("app_name"),         QStringLiteral("current_version"),
-    QStringLiteral("latest_version"),    QStringLiteral("vendor_updater_name"), QStringLiteral("cask_token"),
-    QStringLiteral("mas_id"),            QStringLiteral("cask_match_confidence"), QStringLiteral("last_updated"),
-    QStringLiteral("last_sha256"),       QStringLiteral("last_cdn_domain"),  QStringLiteral("last_team_id"),
-    QStringLiteral("last_update_source"), QStringLiteral("version_first_seen"), QStringLiteral("install_path"),
-    QStringLiteral("unmanaged_state"),   QStringLiteral("last_incident_at"), QStringLiteral("latest_source"),
+    QStringLiteral("bundle_id"),
+    QStringLiteral("app_name"),
+    QStringLiteral("current_version"),
+    QStringLiteral("latest_version"),
+    QStringLiteral("vendor_updater_name"),
+    QStringLiteral("cask_token"),
+    QStringLiteral("mas_id"),
+    QStringLiteral("cask_match_confidence"),
+    QStringLiteral("last_updated"),
+    QStringLiteral("last_sha256"),
+    QStringLiteral("last_cdn_domain"),
+    QStringLiteral("last_team_id"),
+    QStringLiteral("last_update_source"),
+    QStringLiteral("version_first_seen"),
+    QStringLiteral("install_path"),
+    QStringLiteral("unmanaged_state"),
+    QStringLiteral("last_incident_at"),
+    QStringLiteral("latest_source"),
 };
 const QStringList choosingFields = {
-    QStringLiteral("update_mechanism"), QStringLiteral("risk_tier"),          QStringLiteral("update_mode"),
-    QStringLiteral("trigger_kind"),     QStringLiteral("last_incident_code"), QStringLiteral("last_incident_kind"),
+    QStringLiteral("update_mechanism"),     QStringLiteral("risk_tier"),          QStringLiteral("update_mode"),
+    QStringLiteral("trigger_kind"),         QStringLiteral("last_incident_code"), QStringLiteral("last_incident_kind"),
     QStringLiteral("version_check_status"),
 };
 
@@ -87,11 +99,11 @@ QByteArray plantedLibrary()
         const char *risk;
     };
     const QList<Variant> variants = {
-        {"cask", "NETWORK_TIMEOUT", "failed", "high"},           // Fix It
-        {"mas", "BREW_LOCKED", "failed", "low"},                 // Run in Terminal
-        {"sparkle", "UNKNOWN", "failed", nullptr},               // Get help
-        {"cask", "APP_RUNNING", "skipped", nullptr},             // Quit & Update
-        {"unknown", "BREW_NO_CASK", "skipped", nullptr},         // Adopt
+        {"cask", "NETWORK_TIMEOUT", "failed", "high"},               // Fix It
+        {"mas", "BREW_LOCKED", "failed", "low"},                     // Run in Terminal
+        {"sparkle", "UNKNOWN", "failed", nullptr},                   // Get help
+        {"cask", "APP_RUNNING", "skipped", nullptr},                 // Quit & Update
+        {"unknown", "BREW_NO_CASK", "skipped", nullptr},             // Adopt
         {"sparkle", "UPDATE_MODE_ASK_HEADLESS", "skipped", nullptr}, // Approve
         {"vendor_self_update", nullptr, nullptr, nullptr},
         {"cask", nullptr, nullptr, "critical"},
@@ -122,12 +134,12 @@ QByteArray plantedGhosts()
 {
     QJsonArray ghosts;
     for (const QString &name : {QStringLiteral("Ghost"), QStringLiteral("Other ghost")}) {
-        ghosts.append(QJsonObject{{QStringLiteral("bundle_id"), plantedMarkup(name + QStringLiteral(" id"))},
-                                  {QStringLiteral("app_name"), plantedMarkup(name)},
-                                  {QStringLiteral("install_path"), plantedMarkup(name + QStringLiteral(" path"))},
-                                  {QStringLiteral("cask_token"), name == QLatin1String("Ghost")
-                                                                      ? plantedMarkup(QStringLiteral("ghost-cask"))
-                                                                      : QString()}});
+        ghosts.append(
+            QJsonObject{{QStringLiteral("bundle_id"), plantedMarkup(name + QStringLiteral(" id"))},
+                        {QStringLiteral("app_name"), plantedMarkup(name)},
+                        {QStringLiteral("install_path"), plantedMarkup(name + QStringLiteral(" path"))},
+                        {QStringLiteral("cask_token"),
+                         name == QLatin1String("Ghost") ? plantedMarkup(QStringLiteral("ghost-cask")) : QString()}});
     }
     return QJsonDocument(ghosts).toJson(QJsonDocument::Compact);
 }
@@ -213,7 +225,8 @@ class TestMarkupIsShownAsText : public QObject {
         for (const QString &found : std::as_const(m_rendered))
             qWarning().noquote() << "rendered as markup:" << found;
         QVERIFY2(m_rendered.isEmpty(), qPrintable(QStringLiteral("%1 texts rendered as markup").arg(m_rendered.size())));
-        QVERIFY2(m_blank.isEmpty(), qPrintable(QStringLiteral("no planted text on: ") + m_blank.join(QStringLiteral(", "))));
+        QVERIFY2(m_blank.isEmpty(),
+                 qPrintable(QStringLiteral("no planted text on: ") + m_blank.join(QStringLiteral(", "))));
     }
 
     void settleModel()
@@ -271,7 +284,8 @@ class TestMarkupIsShownAsText : public QObject {
             auto *sheet = qobject_cast<AdoptConsentSheet *>(incident->adoptSheet());
             QVERIFY(sheet);
             // Its own dry run fails with the engine's text.
-            QVERIFY(VarnoTest::waitUntil([sheet] { return sheet->phase().kind != AdoptConsentSheet::Phase::Kind::loading; }));
+            QVERIFY(VarnoTest::waitUntil(
+                [sheet] { return sheet->phase().kind != AdoptConsentSheet::Phase::Kind::loading; }));
             walk(sheet, surface + QStringLiteral(" adopt sheet after its dry run"));
             AdoptFlow::Preview preview;
             preview.match_found = true;
@@ -392,9 +406,9 @@ private Q_SLOTS:
         // The detailed rows offer every remedy, and so every dialog a card
         // opens.
         if (details) {
-            for (const QString &surface : {QStringLiteral("card confirmation"), QStringLiteral("card contribution sheet"),
-                                           QStringLiteral("card quit consent"),
-                                           QStringLiteral("card adopt sheet after its dry run")})
+            for (const QString &surface :
+                 {QStringLiteral("card confirmation"), QStringLiteral("card contribution sheet"),
+                  QStringLiteral("card quit consent"), QStringLiteral("card adopt sheet after its dry run")})
                 QVERIFY2(m_walked.contains(surface), qPrintable(surface));
         }
         verdict();
@@ -484,14 +498,16 @@ private Q_SLOTS:
         start.count = start.apps.size();
         m_model->handleUpdateEvent(UpdateEvent(start));
         const QString first = start.apps.at(0).bundleId;
-        m_model->handleUpdateEvent(UpdateEvent(UpdateEvent::AppStart{first, 1, start.count, plantedMarkup(QStringLiteral("fetching"))}));
+        m_model->handleUpdateEvent(
+            UpdateEvent(UpdateEvent::AppStart{first, 1, start.count, plantedMarkup(QStringLiteral("fetching"))}));
         UpdateEvent::AppDone failed;
         failed.bundleId = first;
         failed.error = engineFailure;
         failed.errorCode = QStringLiteral("APP_RUNNING");
         m_model->handleUpdateEvent(UpdateEvent(failed));
         const QString second = start.apps.at(1).bundleId;
-        m_model->handleUpdateEvent(UpdateEvent(UpdateEvent::AppStart{second, 2, start.count, plantedMarkup(QStringLiteral("installing"))}));
+        m_model->handleUpdateEvent(
+            UpdateEvent(UpdateEvent::AppStart{second, 2, start.count, plantedMarkup(QStringLiteral("installing"))}));
 
         WorkshopWindow window(m_model.get());
         window.show();
@@ -499,7 +515,8 @@ private Q_SLOTS:
         window.setSheetShown(WorkshopSheet::updateFlow, true);
         QVERIFY(window.sheet(WorkshopSheet::updateFlow));
         walk(window.sheet(WorkshopSheet::updateFlow), QStringLiteral("update-run sheet"));
-        for (IncidentActionButton *button : window.sheet(WorkshopSheet::updateFlow)->findChildren<IncidentActionButton *>()) {
+        for (IncidentActionButton *button :
+             window.sheet(WorkshopSheet::updateFlow)->findChildren<IncidentActionButton *>()) {
             if (button->action() != IncidentAction::quitAndUpdate || button->isHidden() || !button->button()->isEnabled())
                 continue;
             QTest::mouseClick(button->button(), Qt::LeftButton);

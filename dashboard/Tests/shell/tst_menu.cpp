@@ -156,13 +156,16 @@ private Q_SLOTS:
                 list.append(action->isSeparator() ? QStringLiteral("-") : action->text());
             return list;
         };
-        QCOMPARE(texts("VARNO"), (QStringList{"Open Workshop", "Scan Now", "Update All", "Reload Library",
-                                              "Diagnostics\u2026", "-", "Check for Updates\u2026", "-", "Quit VARNO"}));
-        QCOMPARE(texts("View"), (QStringList{"Simple", "Details", "-", "All Apps", "Outdated", "At Risk", "Not checked",
-                                             "Verified", "-", "Refresh"}));
+        QCOMPARE(texts("VARNO"),
+                 (QStringList{"Open Workshop", "Scan Now", "Update All", "Reload Library", "Diagnostics\u2026", "-",
+                              "Check for Updates\u2026", "-", "Quit VARNO"}));
+        QCOMPARE(texts("View"),
+                 (QStringList{"Simple", "Details", "-", "All Apps", "Outdated", "At Risk", "Not checked", "Verified",
+                              "-", "Refresh"}));
         QCOMPARE(texts("Go"), (QStringList{"Reveal in Finder", "Show Provenance"}));
         QCOMPARE(texts("Help").mid(0, 5),
-                 (QStringList{"VARNO Website\u2026", "Release Notes\u2026", "-", "Run Health Check", "Diagnostics\u2026"}));
+                 (QStringList{"VARNO Website\u2026", "Release Notes\u2026", "-", "Run Health Check",
+                              "Diagnostics\u2026"}));
 
         // Items of two menus are one action: one shortcut, never ambiguous.
         QCOMPARE(menus.value("Window")->actions().last(), commands->action(Item::openWorkshop));
@@ -290,13 +293,11 @@ private Q_SLOTS:
         VARNOCommands commands(&model, nullptr);
         QStringList journal;
         const auto connection = connect(&VarnoSignals::instance(), &VarnoSignals::varnoShowUpdateFlow, this, [&] {
-            journal.append(QStringLiteral("sheet progress=%1 updating=%2")
-                               .arg(model.updateProgress().size())
-                               .arg(model.isUpdating()));
+            journal.append(
+                QStringLiteral("sheet progress=%1 updating=%2").arg(model.updateProgress().size()).arg(model.isUpdating()));
         });
-        connect(&model, &AppModel::isUpdatingChanged, this, [&] {
-            journal.append(QStringLiteral("updating=%1").arg(model.isUpdating()));
-        });
+        connect(&model, &AppModel::isUpdatingChanged, this,
+                [&] { journal.append(QStringLiteral("updating=%1").arg(model.isUpdating())); });
         commands.action(Item::updateAll)->trigger();
         QCOMPARE(journal, QStringList{QStringLiteral("sheet progress=0 updating=0")});
         QVERIFY(VarnoTest::waitUntil([&] { return journal.size() >= 3; }));
@@ -370,10 +371,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("website");
         QTest::addColumn<QString>("notes");
-        QTest::newRow("plain") << "https://varno.org" << "https://varno.org/releases";
-        QTest::newRow("trailing slash") << "https://varno.org/" << "https://varno.org/releases";
-        QTest::newRow("not an address") << "not a url" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain") << "https://varno.org"
+                               << "https://varno.org/releases";
+        QTest::newRow("trailing slash") << "https://varno.org/"
+                                        << "https://varno.org/releases";
+        QTest::newRow("not an address") << "not a url"
+                                        << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void websiteAndReleaseNotes()

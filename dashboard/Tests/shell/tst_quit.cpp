@@ -77,13 +77,15 @@ private Q_SLOTS:
         ::kill(pid_t(app.processId()), signal);
         QVERIFY(app.waitForFinished(60000));
         // Nothing of the engine is left running, and the app has quit, not died.
-        QVERIFY(VarnoTest::waitUntil([&home, &engines] {
-            for (const qint64 pid : engines) {
-                if (VarnoTest::processIsAlive(pid))
-                    return false;
-            }
-            return enginesOf(home.path()).isEmpty();
-        }, 10s));
+        QVERIFY(VarnoTest::waitUntil(
+            [&home, &engines] {
+                for (const qint64 pid : engines) {
+                    if (VarnoTest::processIsAlive(pid))
+                        return false;
+                }
+                return enginesOf(home.path()).isEmpty();
+            },
+            10s));
         const QByteArray output = app.readAll();
         QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, output.constData());
         // The bootstrap, whose step the quit ended, gave up before the app

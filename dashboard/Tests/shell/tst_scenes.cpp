@@ -1,13 +1,13 @@
 #include "AppTestSupport.h"
 #include "TestRegistry.h"
 
-#include "platform/ResourceLocator.h"
 #include "kit/SettingsButton.h"
-#include "settings/SettingsView.h"
 #include "kit/WindowRegistry.h"
-#include "platform/MainBundle.h"
-#include "shell/MainMenu.h"
 #include "menubar/MenuBarPanel.h"
+#include "platform/MainBundle.h"
+#include "platform/ResourceLocator.h"
+#include "settings/SettingsView.h"
+#include "shell/MainMenu.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"
 
@@ -93,7 +93,13 @@ private Q_SLOTS:
     {
         AppModel model(AppTest::quietServices());
         int made = 0;
-        TrayHost host(&model, [&made] { ++made; return new QWidget(); }, true);
+        TrayHost host(
+            &model,
+            [&made] {
+                ++made;
+                return new QWidget();
+            },
+            true);
         QVERIFY(host.hasTray());
         QCOMPARE(made, 0); // made on first use
         const int plainWidth = host.labelImage().width();

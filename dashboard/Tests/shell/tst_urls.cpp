@@ -4,9 +4,9 @@
 #include "shell/SingleInstance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -74,12 +74,12 @@ std::optional<Entry> entryAt(const QString &path)
     struct stat info {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
-    return Entry {info.st_uid, info.st_mode};
+    return Entry{info.st_uid, info.st_mode};
 }
 
 sockaddr_un socketAddress(const QByteArray &path)
 {
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), size_t(qMin(path.size(), qsizetype(sizeof(address.sun_path) - 1))));
     return address;
@@ -197,7 +197,7 @@ private:
     // Up to `most` bytes from the child, waiting for the first at most 30 s.
     QByteArray readFor(qsizetype most)
     {
-        pollfd wait {m_out, POLLIN, 0};
+        pollfd wait{m_out, POLLIN, 0};
         if (::poll(&wait, 1, 30000) <= 0)
             return {};
         QByteArray bytes(most, Qt::Uninitialized);
@@ -257,8 +257,7 @@ private Q_SLOTS:
         AppModel model(AppTest::quietServices());
         AppDelegate delegate(&model, recording.environment());
         delegate.openURLs({"varno://update", "https://update", "varno://scan", "varno://CHECK-FOR-UPDATES?x"});
-        QCOMPARE(recording.journal,
-                 (QStringList{"activate", "checkForUpdates", "activate", "checkForUpdates"}));
+        QCOMPARE(recording.journal, (QStringList{"activate", "checkForUpdates", "activate", "checkForUpdates"}));
     }
 
     void nothingWhileTheUpdaterCannotCheck()
@@ -276,10 +275,7 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 
 private:
-    static QString appExecutable()
-    {
-        return VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/MacOS/VARNO");
-    }
+    static QString appExecutable() { return VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/MacOS/VARNO"); }
 
 private Q_SLOTS:
     void socketLivesInTheUsersRuntimeFolder()
@@ -358,7 +354,8 @@ private Q_SLOTS:
         QTest::newRow("not JSON") << QByteArray("varno://update\n");
         QTest::newRow("object") << QByteArray("{\"url\":\"varno://update\"}\n");
         QTest::newRow("number in the list") << QByteArray("[\"varno://update\", 3]\n");
-        QTest::newRow("oversized") << (QByteArray("[\"") + QByteArray(SingleInstance::maxMessageBytes + 10, 'a') + "\"]\n");
+        QTest::newRow("oversized") << (QByteArray("[\"") + QByteArray(SingleInstance::maxMessageBytes + 10, 'a')
+                                       + "\"]\n");
         QTest::newRow("binary") << QByteArray("\xff\xfe\x00[]\n", 6);
     }
 
@@ -396,18 +393,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fallback"); // absent or a kind of folder
         QTest::addColumn<QString>("used");     // runtime, fallback or none
 
-        QTest::newRow("runtime folder of the user") << "private" << "absent" << "runtime";
-        QTest::newRow("runtime folder not made yet") << "absent" << "absent" << "runtime";
-        QTest::newRow("no runtime folder set") << "unset" << "absent" << "fallback";
-        QTest::newRow("runtime folder given as a relative path") << "relative" << "absent" << "fallback";
-        QTest::newRow("runtime folder open to the group") << "group" << "absent" << "fallback";
-        QTest::newRow("runtime folder others may enter") << "others" << "absent" << "fallback";
-        QTest::newRow("runtime folder of another user") << "another user" << "absent" << "fallback";
-        QTest::newRow("runtime folder through a link") << "link" << "absent" << "fallback";
-        QTest::newRow("fallback made by an earlier start") << "unset" << "private" << "fallback";
-        QTest::newRow("fallback planted by another user") << "unset" << "another user" << "none";
-        QTest::newRow("fallback open to others") << "group" << "others" << "none";
-        QTest::newRow("fallback through a link") << "unset" << "link" << "none";
+        QTest::newRow("runtime folder of the user") << "private"
+                                                    << "absent"
+                                                    << "runtime";
+        QTest::newRow("runtime folder not made yet") << "absent"
+                                                     << "absent"
+                                                     << "runtime";
+        QTest::newRow("no runtime folder set") << "unset"
+                                               << "absent"
+                                               << "fallback";
+        QTest::newRow("runtime folder given as a relative path") << "relative"
+                                                                 << "absent"
+                                                                 << "fallback";
+        QTest::newRow("runtime folder open to the group") << "group"
+                                                          << "absent"
+                                                          << "fallback";
+        QTest::newRow("runtime folder others may enter") << "others"
+                                                         << "absent"
+                                                         << "fallback";
+        QTest::newRow("runtime folder of another user") << "another user"
+                                                        << "absent"
+                                                        << "fallback";
+        QTest::newRow("runtime folder through a link") << "link"
+                                                       << "absent"
+                                                       << "fallback";
+        QTest::newRow("fallback made by an earlier start") << "unset"
+                                                           << "private"
+                                                           << "fallback";
+        QTest::newRow("fallback planted by another user") << "unset"
+                                                          << "another user"
+                                                          << "none";
+        QTest::newRow("fallback open to others") << "group"
+                                                 << "others"
+                                                 << "none";
+        QTest::newRow("fallback through a link") << "unset"
+                                                 << "link"
+                                                 << "none";
     }
 
     void socketFolderIsPrivateToTheUser()
@@ -460,7 +481,8 @@ private Q_SLOTS:
             env.set("XDG_RUNTIME_DIR", QFile::encodeName(runtimePath));
 
         const QString folder = used == QLatin1String("runtime") ? runtimePath : fallbackPath;
-        const QString expected = used == QLatin1String("none") ? QString() : folder + QStringLiteral("/org.varno.workshop.sock");
+        const QString expected = used == QLatin1String("none") ? QString()
+                                                               : folder + QStringLiteral("/org.varno.workshop.sock");
         QCOMPARE(SingleInstance::defaultSocketPath(), expected);
 
         // What another user made or may enter is left as it was.
@@ -553,7 +575,8 @@ private Q_SLOTS:
     {
         const QStringList urls{QStringLiteral("varno://update"), QString(), QStringLiteral("caf\u00e9 \"x\"")};
         QCOMPARE(SingleInstance::decodeMessage(SingleInstance::encodeMessage(urls)), std::optional<QStringList>(urls));
-        QCOMPARE(SingleInstance::decodeMessage(SingleInstance::encodeMessage({})), std::optional<QStringList>(QStringList()));
+        QCOMPARE(SingleInstance::decodeMessage(SingleInstance::encodeMessage({})),
+                 std::optional<QStringList>(QStringList()));
     }
 };
 

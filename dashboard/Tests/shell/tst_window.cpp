@@ -6,22 +6,22 @@
 #include "engine/VARNOProcess.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoSignals.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
-#include "screens/DiagnosticsView.h"
-#include "screens/OnboardingView.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 #include "provenance/ProvenanceDrawerView.h"
-#include "menubar/MenuBarPanel.h"
-#include "workshop/GhostViews.h"
+#include "screens/DiagnosticsView.h"
+#include "screens/OnboardingView.h"
+#include "shell/WorkshopWindow.h"
 #include "widgets/ShelfCard.h"
+#include "workshop/GhostViews.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfView.h"
 #include "workshop/SidebarView.h"
 #include "workshop/StatusBarView.h"
 #include "workshop/ToolbarAreaView.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QAbstractScrollArea>
 #include <QCheckBox>
@@ -393,14 +393,15 @@ private Q_SLOTS:
             return button->isVisible() && viewport->rect().contains(buttonRect())
                 && subtitle->height() <= textHeight() + subtitle->fontMetrics().lineSpacing();
         });
-        QVERIFY2(settled, qPrintable(QStringLiteral("viewport %1x%2, button at %3,%4, subtitle %5x%6 for text %7 high")
-                                          .arg(viewport->width())
-                                          .arg(viewport->height())
-                                          .arg(buttonRect().x())
-                                          .arg(buttonRect().y())
-                                          .arg(subtitle->width())
-                                          .arg(subtitle->height())
-                                          .arg(textHeight())));
+        QVERIFY2(settled,
+                 qPrintable(QStringLiteral("viewport %1x%2, button at %3,%4, subtitle %5x%6 for text %7 high")
+                                .arg(viewport->width())
+                                .arg(viewport->height())
+                                .arg(buttonRect().x())
+                                .arg(buttonRect().y())
+                                .arg(subtitle->width())
+                                .arg(subtitle->height())
+                                .arg(textHeight())));
         // 16 between the block's items and 12 more above the button.
         QCOMPARE(button->geometry().top() - subtitle->geometry().bottom() - 1, 16 + 12);
     }
@@ -463,8 +464,9 @@ private Q_SLOTS:
             return counts;
         };
         const QList<int> start = refreshes();
-        connect(ModelChanges::of(&model), &ModelChanges::changed, this,
-                [&](ModelChanges::Fields what) { told.append({what, refreshes()}); });
+        connect(ModelChanges::of(&model), &ModelChanges::changed, this, [&](ModelChanges::Fields what) {
+            told.append({what, refreshes()});
+        });
         QSignalSpy apps(&model, &AppModel::appsChanged);
 
         VarnoTest::await(model.load());
@@ -505,7 +507,8 @@ private Q_SLOTS:
         QVERIFY(!m_window->ghostBanner()->isVisible());
         VARNOProcess::resetCachedValuesForTesting();
         QVERIFY(VarnoTest::prepareSimulatedMac());
-        const QByteArray ghosts = "[{\"bundle_id\":\"org.gone\",\"app_name\":\"Gone\",\"install_path\":\"/Applications/Gone.app\",\"cask_token\":\"\"}]";
+        const QByteArray ghosts =
+            "[{\"bundle_id\":\"org.gone\",\"app_name\":\"Gone\",\"install_path\":\"/Applications/Gone.app\",\"cask_token\":\"\"}]";
         QVERIFY(VarnoTest::writeFile(VarnoPaths::appSupportDir() + QStringLiteral("/ghosts.json"), ghosts));
         VarnoTest::await(m_model->scan());
         QVERIFY(VarnoTest::waitUntil([this] { return !m_model->isEnrichingSeals(); }));

@@ -57,8 +57,7 @@ void installStandIn()
     for (const QString &command : {QStringLiteral("migrate"), QStringLiteral("scan")}) {
         auto process = VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), {command});
         process->start();
-        if (!process->waitForFinished(120000) || process->exitStatus() != QProcess::NormalExit
-            || process->exitCode() != 0)
+        if (!process->waitForFinished(120000) || process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
             qFatal("The engine stand-in's %s failed: %s", qPrintable(command),
                    process->readAllStandardError().constData());
     }

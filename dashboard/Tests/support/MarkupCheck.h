@@ -32,8 +32,7 @@ inline QString plantedMarkup(const QString &text)
 // Qt::AutoText for a tooltip) takes it for rich text.
 inline bool readsAsRichText(const QString &text, Qt::TextFormat format)
 {
-    return format == Qt::RichText || format == Qt::MarkdownText
-        || (format == Qt::AutoText && Qt::mightBeRichText(text));
+    return format == Qt::RichText || format == Qt::MarkdownText || (format == Qt::AutoText && Qt::mightBeRichText(text));
 }
 
 // What a person sees of `text` read in `format`: the text itself, or what
@@ -94,7 +93,8 @@ inline QStringList plantedMarkupRendered(QWidget *root)
     QStringList found;
     for (QWidget *widget : widgetTree(root)) {
         const QString where = describeWidget(widget);
-        if (auto *label = qobject_cast<QLabel *>(widget); label && rendersPlantedMarkup(label->text(), label->textFormat()))
+        if (auto *label = qobject_cast<QLabel *>(widget);
+            label && rendersPlantedMarkup(label->text(), label->textFormat()))
             found << where + QStringLiteral(" shows: ") + label->text();
         if (rendersPlantedMarkup(widget->toolTip(), Qt::AutoText))
             found << where + QStringLiteral(" tooltip: ") + widget->toolTip();
@@ -114,8 +114,8 @@ inline int plantedTextsHeld(QWidget *root)
     for (QWidget *widget : widgetTree(root)) {
         if (auto *label = qobject_cast<QLabel *>(widget); label && label->text().contains(plantedHref()))
             ++held;
-        for (const QString &text : {widget->toolTip(), widget->windowTitle(), widget->accessibleName(),
-                                    widget->accessibleDescription()})
+        for (const QString &text :
+             {widget->toolTip(), widget->windowTitle(), widget->accessibleName(), widget->accessibleDescription()})
             held += text.contains(plantedHref()) ? 1 : 0;
         for (const QAction *action : widget->actions())
             held += action->toolTip().contains(plantedHref()) ? 1 : 0;

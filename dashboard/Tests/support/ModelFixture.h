@@ -28,9 +28,18 @@ struct FakeModelServices {
     AppModelServices services()
     {
         AppModelServices s;
-        s.detectOpenCore = [this](double) { ++openCoreCalls; return openCore.load(); };
-        s.checkBrew = [this](double) { ++brewCalls; return MechanismHealth::healthy(); };
-        s.checkMas = [this](double) { ++masCalls; return MechanismHealth::unavailable(QStringLiteral("mas not found")); };
+        s.detectOpenCore = [this](double) {
+            ++openCoreCalls;
+            return openCore.load();
+        };
+        s.checkBrew = [this](double) {
+            ++brewCalls;
+            return MechanismHealth::healthy();
+        };
+        s.checkMas = [this](double) {
+            ++masCalls;
+            return MechanismHealth::unavailable(QStringLiteral("mas not found"));
+        };
         s.checkSoftwareUpdate = [this](double) { return softwareUpdate(); };
         s.notifyUpdates = [this](int count, const QStringList &names) { notifications.append({count, names}); };
         s.revealFile = [this](const QString &path) { revealed.append(path); };
@@ -72,8 +81,8 @@ public:
 
     bool setKnobs(const QByteArray &json)
     {
-        return VarnoTest::runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("set"),
-                                     QString::fromUtf8(json)})
+        return VarnoTest::runEngine(
+                   {QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("set"), QString::fromUtf8(json)})
                    .exitCode
             == 0;
     }

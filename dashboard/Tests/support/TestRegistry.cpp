@@ -69,7 +69,8 @@ int runRegisteredTests(int argc, char **argv)
     }
     if (ran == 0) {
         std::fprintf(stderr, "No test class ran%s.\n",
-                     only.isEmpty() ? "" : qPrintable(QStringLiteral(" (none is named %1)").arg(QString::fromUtf8(only))));
+                     only.isEmpty() ? ""
+                                    : qPrintable(QStringLiteral(" (none is named %1)").arg(QString::fromUtf8(only))));
         return 1;
     }
     std::fprintf(stderr, "%d of %d test classes failed.\n", failed, ran);

@@ -20,8 +20,9 @@ int runRegisteredTests(int argc, char **argv);
 
 } // namespace VarnoTest
 
-#define VARNO_TEST_CLASS(Class)                                                                    \
-    namespace {                                                                                    \
-    [[maybe_unused]] const bool varnoRegistered##Class =                                           \
-        ::VarnoTest::registerTestClass(#Class, [] { return std::make_unique<Class>(); });           \
+#define VARNO_TEST_CLASS(Class)                                                                      \
+    namespace {                                                                                      \
+    [[maybe_unused]] const bool varnoRegistered##Class = ::VarnoTest::registerTestClass(#Class, [] { \
+        return std::make_unique<Class>();                                                            \
+    });                                                                                              \
     }

@@ -7,9 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDirIterator>
-#include <QProcess>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -17,6 +16,7 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QThread>
 
 #include <atomic>
@@ -92,8 +92,9 @@ QString FakeTools::write(const QString &name, const QByteArray &body)
     const QByteArray script = body.startsWith("#!") ? body : QByteArray("#!/bin/sh\n") + body;
     if (!writeFile(path, script))
         qFatal("Couldn't write the fake tool %s", qPrintable(path));
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                    | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
     return path;
 }
 
@@ -245,7 +246,8 @@ bool prepareSimulatedMac()
     if (!installStagedEngine())
         return false;
     return runEngine({QStringLiteral("migrate")}).exitCode == 0
-        && runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")}).exitCode == 0;
+        && runEngine({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")}).exitCode
+        == 0;
 }
 
 bool processIsAlive(qint64 pid)

@@ -246,8 +246,7 @@ private:
 // Spins the event loop until the predicate holds or the time-out passes;
 // returns the predicate's last value. For signals and timers, not for polling
 // the file system.
-bool waitUntil(const std::function<bool()> &predicate,
-               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // A record from a few JSON fields (the test stops when they do not decode).
 AppRecord makeRecord(const QByteArray &json);

@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QTest>
 
-
 namespace {
 
 AppRecord record(const QByteArray &json)
@@ -107,8 +106,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("total"); // -1: no total
 
         QTest::newRow("all") << AppFilter::all << ids(library()) << 10 << -1;
-        QTest::newRow("outdated") << AppFilter::outdated
-                                  << QStringList{"cask.old", "sparkle.old.urgent", "vendor.self"} << 3 << -1;
+        QTest::newRow("outdated") << AppFilter::outdated << QStringList{"cask.old", "sparkle.old.urgent", "vendor.self"}
+                                  << 3 << -1;
         QTest::newRow("at risk, outdated or not, never ignored")
             << AppFilter::atRisk << QStringList{"cask.risky", "sparkle.old.urgent"} << 2 << -1;
         QTest::newRow("verified") << AppFilter::verified << QStringList{"cask.verified"} << 1 << -1;
@@ -142,8 +141,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("members");
         QTest::newRow("blank keeps all") << AppFilter::outdated << QStringLiteral(" \n")
                                          << QStringList{"cask.old", "sparkle.old.urgent", "vendor.self"};
-        QTest::newRow("name, any case, trimmed") << AppFilter::all << QStringLiteral("  cASK ")
-                                                 << QStringList{"cask.old", "cask.verified", "cask.risky"};
+        QTest::newRow("name, any case, trimmed")
+            << AppFilter::all << QStringLiteral("  cASK ") << QStringList{"cask.old", "cask.verified", "cask.risky"};
         QTest::newRow("bundle id") << AppFilter::all << QStringLiteral("urgent") << QStringList{"sparkle.old.urgent"};
         QTest::newRow("within the filter") << AppFilter::brew << QStringLiteral("feed") << QStringList{};
     }

@@ -33,8 +33,7 @@ public:
     explicit GhostFixture(const QByteArray &ghostsJson)
     {
         VARNOProcess::resetCachedValuesForTesting();
-        ready = VarnoTest::writeFile(VarnoPaths::engineScript(),
-                                     "case \"$3\" in list) echo '[]';; *) exit 0;; esac\n")
+        ready = VarnoTest::writeFile(VarnoPaths::engineScript(), "case \"$3\" in list) echo '[]';; *) exit 0;; esac\n")
             && VarnoTest::writeFile(VarnoPaths::appSupportDir() + QStringLiteral("/ghosts.json"), ghostsJson);
         model = std::make_unique<AppModel>(fakes.services());
         if (ready) {
@@ -77,8 +76,10 @@ private Q_SLOTS:
         QCOMPARE(GhostRules::countText(2), QStringLiteral("2 apps"));
         QCOMPARE(GhostRules::sheetSubtitle(1), QStringLiteral("1 app in your library no longer appear on disk."));
         QCOMPARE(GhostRules::sheetSubtitle(3), QStringLiteral("3 apps in your library no longer appear on disk."));
-        QCOMPARE(GhostRules::rowDetail(ghost("a", "A", "/Applications/A.app", "a-cask")), QStringLiteral("brew cask: a-cask"));
-        QCOMPARE(GhostRules::rowDetail(ghost("a", "A", "/Applications/A.app", "")), QStringLiteral("/Applications/A.app"));
+        QCOMPARE(GhostRules::rowDetail(ghost("a", "A", "/Applications/A.app", "a-cask")),
+                 QStringLiteral("brew cask: a-cask"));
+        QCOMPARE(GhostRules::rowDetail(ghost("a", "A", "/Applications/A.app", "")),
+                 QStringLiteral("/Applications/A.app"));
         QCOMPARE(GhostRules::initial(QStringLiteral("ßtrange")), QStringLiteral("ß"));
         QCOMPARE(GhostRules::initial(QStringLiteral("\U0001F600 Smile")), QStringLiteral("\U0001F600"));
         QCOMPARE(GhostRules::initial(QString()), QString());
@@ -90,13 +91,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status"); // empty: no entry
         QTest::addColumn<GhostRules::Mark>("mark");
         QTest::addColumn<QString>("colour");
-        QTest::newRow("still installed: orange") << "t" << "still installed in brew" << GhostRules::Mark::badge
-                                                 << "orange";
-        QTest::newRow("not in brew: green") << "t" << "not in brew" << GhostRules::Mark::badge << "green";
-        QTest::newRow("check failed: neutral, never green") << "t" << "check failed" << GhostRules::Mark::badge
-                                                            << "grey";
-        QTest::newRow("unchecked cask") << "t" << "" << GhostRules::Mark::unchecked << "";
-        QTest::newRow("no cask") << "" << "" << GhostRules::Mark::removed << "";
+        QTest::newRow("still installed: orange") << "t"
+                                                 << "still installed in brew" << GhostRules::Mark::badge << "orange";
+        QTest::newRow("not in brew: green") << "t"
+                                            << "not in brew" << GhostRules::Mark::badge << "green";
+        QTest::newRow("check failed: neutral, never green") << "t"
+                                                            << "check failed" << GhostRules::Mark::badge << "grey";
+        QTest::newRow("unchecked cask") << "t"
+                                        << "" << GhostRules::Mark::unchecked << "";
+        QTest::newRow("no cask") << ""
+                                 << "" << GhostRules::Mark::removed << "";
     }
 
     void statusMarks()
@@ -112,8 +116,8 @@ private Q_SLOTS:
         if (colour.isEmpty())
             return;
         const Tone expected = colour == QLatin1String("orange") ? Tone::caution
-            : colour == QLatin1String("green")                ? Tone::good
-                                                              : Tone::neutral;
+            : colour == QLatin1String("green")                  ? Tone::good
+                                                                : Tone::neutral;
         QCOMPARE(GhostRules::badgeColor(status), expected);
     }
 
@@ -137,8 +141,7 @@ private Q_SLOTS:
 
     void tokensAreOneArgumentAndNeverOptions()
     {
-        QCOMPARE(GhostRules::brewArguments(QStringLiteral("a b;rm -rf")),
-                 (QStringList{"list", "--cask", "a b;rm -rf"}));
+        QCOMPARE(GhostRules::brewArguments(QStringLiteral("a b;rm -rf")), (QStringList{"list", "--cask", "a b;rm -rf"}));
         QVERIFY(GhostRules::isCheckableToken(QStringLiteral("firefox")));
         QVERIFY(!GhostRules::isCheckableToken(QStringLiteral("--force")));
         QVERIFY(!GhostRules::isCheckableToken(QString()));
@@ -146,7 +149,8 @@ private Q_SLOTS:
 
     void bannerTextsAndClose()
     {
-        GhostFixture f(R"([{"bundle_id":"org.gone","app_name":"Gone","install_path":"/Applications/Gone.app","cask_token":""}])");
+        GhostFixture f(
+            R"([{"bundle_id":"org.gone","app_name":"Gone","install_path":"/Applications/Gone.app","cask_token":""}])");
         QVERIFY(f.ready);
         int reviews = 0;
         GhostBannerView banner(f.model.get(), [&] { ++reviews; });
@@ -190,11 +194,12 @@ private Q_SLOTS:
         VarnoTest::await(std::move(checks));
         QVERIFY(!sheet.isCheckingBrew());
         QVERIFY(sheet.checkButton()->isEnabled());
-        QCOMPARE(sheet.rowMarks(), (QStringList{"still installed in brew", "not in brew", GhostRules::removedHelp(),
-                                                "check failed"}));
+        QCOMPARE(sheet.rowMarks(),
+                 (QStringList{"still installed in brew", "not in brew", GhostRules::removedHelp(), "check failed"}));
         // One run per checkable token, the token one argument; "--force" never
         // reached brew.
-        QCOMPARE(QString::fromUtf8(VarnoTest::readFile(log)), QStringLiteral("list|--cask|kept-cask|\nlist|--cask|gone-cask|\n"));
+        QCOMPARE(QString::fromUtf8(VarnoTest::readFile(log)),
+                 QStringLiteral("list|--cask|kept-cask|\nlist|--cask|gone-cask|\n"));
     }
 
     // While the check runs its spinner turns inside the button, before the
@@ -229,8 +234,7 @@ private Q_SLOTS:
         QVERIFY(spinner->x() >= GhostButtonStyle().horizontalPadding);
         QCOMPARE(check->width(), check->sizeHint().width());
         QVERIFY(check->sizeHint().width() >= QFontMetrics(check->font()).horizontalAdvance(check->text())
-                                                 + spinner->width() + StyledButton::kSymbolSpacing
-                                                 + 2 * PrimaryButtonStyle().horizontalPadding);
+                    + spinner->width() + StyledButton::kSymbolSpacing + 2 * PrimaryButtonStyle().horizontalPadding);
         QVERIFY(check->sizeHint().width() != idleWidth);
         VarnoTest::await(std::move(checks));
         QVERIFY(!spinner->isVisible());

@@ -15,16 +15,26 @@ namespace {
 QList<AppRecord> shelfLibrary()
 {
     return {
-        makeRecord(R"({"bundle_id":"com.tinyco.Notes","app_name":"Quill Notes","current_version":"1.0","latest_version":"1.2","update_mechanism":"cask"})"),
-        makeRecord(R"({"bundle_id":"org.ignored.one","app_name":"Ignored Newer","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","user_ignored":1})"),
-        makeRecord(R"({"bundle_id":"org.ignored.zero","app_name":"Zero Ignored","current_version":"1.0","latest_version":"2.0","update_mechanism":"Cask","user_ignored":0})"),
-        makeRecord(R"({"bundle_id":"org.latest","app_name":"Latest Word","current_version":"1.0","latest_version":"LaTeSt","update_mechanism":"mas"})"),
-        makeRecord(R"({"bundle_id":"org.status.empty","app_name":"Empty Status","current_version":"1.0","latest_version":"2.0","version_check_status":"","update_mechanism":"sparkle"})"),
-        makeRecord(R"({"bundle_id":"org.status.outdated","app_name":"Said Outdated","current_version":"2.0","latest_version":"1.0","version_check_status":"OUTDATED"})"),
-        makeRecord(R"({"bundle_id":"org.risky.current","app_name":"Risky Current","current_version":"3.0","latest_version":"3.0","risk_tier":"Critical","update_mechanism":"sparkle"})"),
-        makeRecord(R"({"bundle_id":"org.mode.ignore","app_name":"Mode Ignore","current_version":"1.0","latest_version":"2.0","update_mode":"ignore","risk_tier":"high"})"),
-        makeRecord(R"({"bundle_id":"org.self","app_name":"Selfish","current_version":"5","update_mechanism":"sparkle_internal","version_check_status":"unmeasured"})"),
-        makeRecord(R"({"bundle_id":"org.verified","app_name":"Proven","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask","last_sha256":"ab","last_team_id":"T1"})"),
+        makeRecord(
+            R"({"bundle_id":"com.tinyco.Notes","app_name":"Quill Notes","current_version":"1.0","latest_version":"1.2","update_mechanism":"cask"})"),
+        makeRecord(
+            R"({"bundle_id":"org.ignored.one","app_name":"Ignored Newer","current_version":"1.0","latest_version":"2.0","update_mechanism":"cask","user_ignored":1})"),
+        makeRecord(
+            R"({"bundle_id":"org.ignored.zero","app_name":"Zero Ignored","current_version":"1.0","latest_version":"2.0","update_mechanism":"Cask","user_ignored":0})"),
+        makeRecord(
+            R"({"bundle_id":"org.latest","app_name":"Latest Word","current_version":"1.0","latest_version":"LaTeSt","update_mechanism":"mas"})"),
+        makeRecord(
+            R"({"bundle_id":"org.status.empty","app_name":"Empty Status","current_version":"1.0","latest_version":"2.0","version_check_status":"","update_mechanism":"sparkle"})"),
+        makeRecord(
+            R"({"bundle_id":"org.status.outdated","app_name":"Said Outdated","current_version":"2.0","latest_version":"1.0","version_check_status":"OUTDATED"})"),
+        makeRecord(
+            R"({"bundle_id":"org.risky.current","app_name":"Risky Current","current_version":"3.0","latest_version":"3.0","risk_tier":"Critical","update_mechanism":"sparkle"})"),
+        makeRecord(
+            R"({"bundle_id":"org.mode.ignore","app_name":"Mode Ignore","current_version":"1.0","latest_version":"2.0","update_mode":"ignore","risk_tier":"high"})"),
+        makeRecord(
+            R"({"bundle_id":"org.self","app_name":"Selfish","current_version":"5","update_mechanism":"sparkle_internal","version_check_status":"unmeasured"})"),
+        makeRecord(
+            R"({"bundle_id":"org.verified","app_name":"Proven","current_version":"2.0","latest_version":"2.0","update_mechanism":"cask","last_sha256":"ab","last_team_id":"T1"})"),
     };
 }
 
@@ -93,7 +103,8 @@ private Q_SLOTS:
         QTest::newRow("part of the bundle id when the name lacks it")
             << AppFilter::all << QStringLiteral("tinyco") << QStringList{"com.tinyco.Notes"};
         QTest::newRow("the search narrows the filter's own list")
-            << AppFilter::brew << QStringLiteral("o") << QStringList{"com.tinyco.Notes", "org.ignored.one", "org.verified"};
+            << AppFilter::brew << QStringLiteral("o")
+            << QStringList{"com.tinyco.Notes", "org.ignored.one", "org.verified"};
         QTest::newRow("no match") << AppFilter::brew << QStringLiteral("selfish") << QStringList{};
     }
 
@@ -172,28 +183,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("artwork");
         QTest::newRow("tidy") << ShelfState::tidy << AppFilter::all << "Nothing to fix."
-                              << "Brusk has checked the whole library." << "" << 120;
+                              << "Brusk has checked the whole library."
+                              << "" << 120;
         QTest::newRow("load failed")
             << ShelfState::loadFailed << AppFilter::all << "Library didn't load."
             << "A scan ran, but Brusk couldn't show the apps. Retry reload — open Diagnostics if it keeps happening."
             << "Reload library" << 120;
         QTest::newRow("first run") << ShelfState::firstRun << AppFilter::all << "Let's take a look."
-                                   << "Brusk hasn't scanned your library yet." << "Scan now" << 120;
+                                   << "Brusk hasn't scanned your library yet."
+                                   << "Scan now" << 120;
         QTest::newRow("error without text") << ShelfState::error << AppFilter::all << "Something's not right."
-                                            << "Brusk couldn't read the library." << "Try again" << 120;
+                                            << "Brusk couldn't read the library."
+                                            << "Try again" << 120;
         QTest::newRow("outdated") << ShelfState::filterEmpty << AppFilter::outdated << "Nothing pending here."
-                                  << "Brusk does not currently see any app updates waiting in this view." << "" << 112;
-        QTest::newRow("at risk") << ShelfState::filterEmpty << AppFilter::atRisk
-                                 << "No urgent app security updates right now."
-                                 << "This view will surface urgent app security updates when VARNO has enough evidence to flag them."
-                                 << "" << 112;
-        QTest::newRow("verified") << ShelfState::filterEmpty << AppFilter::verified << "No verified apps yet."
-                                  << "Verified means VARNO has local provenance evidence for the app's update path (checksum and Team ID) and an independent version check completed."
+                                  << "Brusk does not currently see any app updates waiting in this view."
                                   << "" << 112;
-        QTest::newRow("not checked") << ShelfState::filterEmpty << AppFilter::unmeasured
-                                     << "Everything Brusk can sense has a version check."
-                                     << "Not checked means VARNO classified the app but has not independently confirmed its latest version (common for App Store without the mas CLI, or vendor self-updaters without a version probe). This is honest ignorance — not a green bill of health."
-                                     << "" << 112;
+        QTest::newRow("at risk")
+            << ShelfState::filterEmpty << AppFilter::atRisk << "No urgent app security updates right now."
+            << "This view will surface urgent app security updates when VARNO has enough evidence to flag them."
+            << "" << 112;
+        QTest::newRow("verified")
+            << ShelfState::filterEmpty << AppFilter::verified << "No verified apps yet."
+            << "Verified means VARNO has local provenance evidence for the app's update path (checksum and Team ID) and an independent version check completed."
+            << "" << 112;
+        QTest::newRow("not checked")
+            << ShelfState::filterEmpty << AppFilter::unmeasured << "Everything Brusk can sense has a version check."
+            << "Not checked means VARNO classified the app but has not independently confirmed its latest version (common for App Store without the mas CLI, or vendor self-updaters without a version probe). This is honest ignorance — not a green bill of health."
+            << "" << 112;
         QTest::newRow("homebrew") << ShelfState::filterEmpty << AppFilter::brew << "No Homebrew apps found."
                                   << "VARNO will show Homebrew-managed apps here when it sees them in the library."
                                   << "" << 112;

@@ -1,18 +1,18 @@
 #include "TestRegistry.h"
 #include "TestSupport.h"
 
-#include "ModelFixture.h"
 #include "AppearanceTestSupport.h"
+#include "ModelFixture.h"
 
 #include "cards/AppCardSimpleView.h"
 #include "engine/UpdateEvent.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "widgets/ShelfCard.h"
+#include "widgets/Skeleton.h"
 #include "workshop/ShelfCardGrid.h"
 #include "workshop/ShelfRules.h"
 #include "workshop/ShelfView.h"
-#include "widgets/Skeleton.h"
 
 #include <QLabel>
 #include <QScrollBar>
@@ -26,11 +26,13 @@ QList<AppRecord> bigLibrary(int count)
 {
     QList<AppRecord> apps;
     for (int i = 0; i < count; ++i) {
-        apps.append(makeRecord(QStringLiteral(R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","current_version":"1.%2","latest_version":"1.%3","update_mechanism":"cask"})")
-                                   .arg(i)
-                                   .arg(i % 3)
-                                   .arg(i % 5)
-                                   .toUtf8()));
+        apps.append(makeRecord(
+            QStringLiteral(
+                R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","current_version":"1.%2","latest_version":"1.%3","update_mechanism":"cask"})")
+                .arg(i)
+                .arg(i % 3)
+                .arg(i % 5)
+                .toUtf8()));
     }
     return apps;
 }
@@ -58,9 +60,11 @@ private Q_SLOTS:
         // Taller cards far below the first screenful: their rows start as
         // estimates.
         for (const int i : {600, 601, 900})
-            apps[i] = makeRecord(QStringLiteral(R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})")
-                                     .arg(i)
-                                     .toUtf8());
+            apps[i] = makeRecord(
+                QStringLiteral(
+                    R"({"bundle_id":"org.big.app%1","app_name":"Big App %1","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})")
+                    .arg(i)
+                    .toUtf8());
         model.setApps(apps);
         ShelfView shelf(&model, {});
         shelf.resize(900, 600);
@@ -143,7 +147,8 @@ private Q_SLOTS:
         QCOMPARE(grid->heightsMeasured(), measured);
 
         // A record whose status line grows gets its new height.
-        apps[0] = makeRecord(R"({"bundle_id":"org.big.app0","app_name":"Big App 0","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
+        apps[0] = makeRecord(
+            R"({"bundle_id":"org.big.app0","app_name":"Big App 0","update_mechanism":"vendor_self_update","vendor_updater_name":"an updater whose name is long enough to wrap over several lines of a card"})");
         model.setApps(apps);
         QVERIFY2(grid->cellRect(0).height() > plainHeight, qPrintable(QString::number(grid->cellRect(0).height())));
         QCOMPARE(grid->cellRect(0).height(), expectedRowHeight(0));
@@ -162,8 +167,10 @@ private Q_SLOTS:
         model.setDetailsMode(true);
         QCOMPARE(shelf.state(), ShelfState::detailsList);
         const int rowHeight = grid->cellRect(1).height();
-        model.reconcileIncidents({makeRecord(R"({"bundle_id":"org.big.app1","app_name":"Big App 1","last_incident_code":"NETWORK_TIMEOUT","last_incident_kind":"failed"})")},
-                                 0);
+        model.reconcileIncidents(
+            {makeRecord(
+                R"({"bundle_id":"org.big.app1","app_name":"Big App 1","last_incident_code":"NETWORK_TIMEOUT","last_incident_kind":"failed"})")},
+            0);
         QVERIFY(model.incidents().contains(QStringLiteral("org.big.app1")));
         QVERIFY2(grid->cellRect(1).height() > rowHeight, qPrintable(QString::number(grid->cellRect(1).height())));
         QCOMPARE(grid->cellRect(2).height(), rowHeight);

@@ -87,9 +87,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("digits");
-        QTest::newRow("0") << 0 << "0 apps" << "";
-        QTest::newRow("1") << 1 << "1 app" << "1";
-        QTest::newRow("12") << 12 << "12 apps" << "12";
+        QTest::newRow("0") << 0 << "0 apps"
+                           << "";
+        QTest::newRow("1") << 1 << "1 app"
+                           << "1";
+        QTest::newRow("12") << 12 << "12 apps"
+                            << "12";
     }
 
     void accessibilityValues()
@@ -127,17 +130,24 @@ private Q_SLOTS:
         QTest::addColumn<MechanismHealth>("masHealth");
         QTest::addColumn<AppFilter>("filter");
         QTest::addColumn<QString>("dot");
-        const QByteArray unmeasuredMas = R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured"})";
-        const QByteArray ignoredMas = R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured","update_mode":"ignore"})";
-        const QByteArray userIgnoredMas = R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured","user_ignored":2})";
-        const QByteArray currentMas = R"({"bundle_id":"c","app_name":"C","update_mechanism":"mas","current_version":"1","latest_version":"1"})";
-        const QByteArray sparkleOld = R"({"bundle_id":"s","app_name":"S","update_mechanism":"sparkle","current_version":"1","latest_version":"2"})";
-        const QByteArray selfChecked = R"({"bundle_id":"v","app_name":"V","update_mechanism":"vendor_self_update","version_check_status":"current"})";
-        const QByteArray selfUnchecked = R"({"bundle_id":"u","app_name":"U","update_mode":"self","version_check_status":"unmeasured"})";
+        const QByteArray unmeasuredMas =
+            R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured"})";
+        const QByteArray ignoredMas =
+            R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured","update_mode":"ignore"})";
+        const QByteArray userIgnoredMas =
+            R"({"bundle_id":"m","app_name":"M","update_mechanism":"mas","version_check_status":"unmeasured","user_ignored":2})";
+        const QByteArray currentMas =
+            R"({"bundle_id":"c","app_name":"C","update_mechanism":"mas","current_version":"1","latest_version":"1"})";
+        const QByteArray sparkleOld =
+            R"({"bundle_id":"s","app_name":"S","update_mechanism":"sparkle","current_version":"1","latest_version":"2"})";
+        const QByteArray selfChecked =
+            R"({"bundle_id":"v","app_name":"V","update_mechanism":"vendor_self_update","version_check_status":"current"})";
+        const QByteArray selfUnchecked =
+            R"({"bundle_id":"u","app_name":"U","update_mode":"self","version_check_status":"unmeasured"})";
         QTest::newRow("unchecked App Store app while mas is healthy")
             << QByteArrayList{unmeasuredMas} << MechanismHealth::healthy() << AppFilter::mas << "orange";
-        QTest::newRow("the same app ignored by mode") << QByteArrayList{ignoredMas} << MechanismHealth::healthy()
-                                                      << AppFilter::mas << "green";
+        QTest::newRow("the same app ignored by mode")
+            << QByteArrayList{ignoredMas} << MechanismHealth::healthy() << AppFilter::mas << "green";
         QTest::newRow("the same app ignored by the user")
             << QByteArrayList{userIgnoredMas} << MechanismHealth::healthy() << AppFilter::mas << "green";
         QTest::newRow("mas unknown, none unchecked")
@@ -146,14 +156,14 @@ private Q_SLOTS:
             << QByteArrayList{sparkleOld} << MechanismHealth::healthy() << AppFilter::sparkle << "green";
         QTest::newRow("no sparkle apps") << QByteArrayList{currentMas} << MechanismHealth::healthy()
                                          << AppFilter::sparkle << "grey";
-        QTest::newRow("self-managed all checked") << QByteArrayList{selfChecked} << MechanismHealth::healthy()
-                                                  << AppFilter::selfManaged << "green";
+        QTest::newRow("self-managed all checked")
+            << QByteArrayList{selfChecked} << MechanismHealth::healthy() << AppFilter::selfManaged << "green";
         QTest::newRow("self-managed one unchecked") << QByteArrayList{selfChecked, selfUnchecked}
                                                     << MechanismHealth::healthy() << AppFilter::selfManaged << "orange";
-        QTest::newRow("no self-managed apps") << QByteArrayList{currentMas} << MechanismHealth::healthy()
-                                              << AppFilter::selfManaged << "grey";
-        QTest::newRow("library rows keep their colour") << QByteArrayList{} << MechanismHealth::healthy()
-                                                        << AppFilter::atRisk << "red";
+        QTest::newRow("no self-managed apps")
+            << QByteArrayList{currentMas} << MechanismHealth::healthy() << AppFilter::selfManaged << "grey";
+        QTest::newRow("library rows keep their colour")
+            << QByteArrayList{} << MechanismHealth::healthy() << AppFilter::atRisk << "red";
         QTest::newRow("all apps grey") << QByteArrayList{sparkleOld} << MechanismHealth::healthy() << AppFilter::all
                                        << "grey";
     }
@@ -188,15 +198,19 @@ private Q_SLOTS:
         QTest::newRow("three updates") << status(3, "macOS update ready", QStringLiteral("macOS 15.2")) << "orange"
                                        << "3 updates available"
                                        << "macOS updates are available. Click to open Software Update.";
-        QTest::newRow("one update") << status(1, "macOS update ready") << "orange" << "1 update available"
+        QTest::newRow("one update") << status(1, "macOS update ready") << "orange"
+                                    << "1 update available"
                                     << "macOS updates are available. Click to open Software Update.";
-        QTest::newRow("the model's starting status") << MacOSUpdateStatus::unavailable() << "grey"
-                                                     << "Can't check right now"
-                                                     << "VARNO couldn't query Software Update right now. Click to open Software Update.";
+        QTest::newRow("the model's starting status")
+            << MacOSUpdateStatus::unavailable() << "grey"
+            << "Can't check right now"
+            << "VARNO couldn't query Software Update right now. Click to open Software Update.";
         QTest::newRow("unavailable headline with a detail")
             << status(0, "macOS update check unavailable", QStringLiteral("softwareupdate failed")) << "green"
-            << "Up to date" << "macOS appears up to date. Click to open Software Update.";
-        QTest::newRow("up to date") << status(0, "macOS up to date") << "green" << "Up to date"
+            << "Up to date"
+            << "macOS appears up to date. Click to open Software Update.";
+        QTest::newRow("up to date") << status(0, "macOS up to date") << "green"
+                                    << "Up to date"
                                     << "macOS appears up to date. Click to open Software Update.";
     }
 
@@ -221,14 +235,16 @@ private Q_SLOTS:
     void rowsFollowTheModel()
     {
         ModelFixture f;
-        f.model->setApps({makeRecord(R"({"bundle_id":"b","app_name":"B","update_mechanism":"cask","current_version":"1","latest_version":"2"})")});
+        f.model->setApps({makeRecord(
+            R"({"bundle_id":"b","app_name":"B","update_mechanism":"cask","current_version":"1","latest_version":"2"})")});
         SidebarView sidebar(f.model.get());
         // Titles in order, "Not checked" before "Verified".
         QStringList titles;
         for (SidebarRow *row : sidebar.rows())
             titles.append(row->title());
-        QCOMPARE(titles, (QStringList{"All Apps", "Outdated", "At Risk", "Not checked", "Verified", "Homebrew",
-                                      "App Store", "Sparkle", "Self-managed"}));
+        QCOMPARE(titles,
+                 (QStringList{"All Apps", "Outdated", "At Risk", "Not checked", "Verified", "Homebrew", "App Store",
+                              "Sparkle", "Self-managed"}));
         SidebarRow *brew = sidebar.row(AppFilter::brew);
         QCOMPARE(brew->subtitle(), QStringLiteral("1 update \u00B7 1 apps"));
         QCOMPARE(brew->accessibleValue(), QStringLiteral("1 app"));

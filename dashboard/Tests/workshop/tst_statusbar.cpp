@@ -26,14 +26,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("tooltip");
         QTest::addColumn<QString>("accessible");
-        QTest::newRow("tracked") << Cell::tracked << "TRACKED" << "TRACKED" << "Tracked: 42";
-        QTest::newRow("outdated") << Cell::outdated << "OUTDATED" << "OUTDATED" << "Outdated: 42";
+        QTest::newRow("tracked") << Cell::tracked << "TRACKED"
+                                 << "TRACKED"
+                                 << "Tracked: 42";
+        QTest::newRow("outdated") << Cell::outdated << "OUTDATED"
+                                  << "OUTDATED"
+                                  << "Outdated: 42";
         QTest::newRow("verified")
             << Cell::verified << "VERIFIED"
             << "Verified means VARNO has local provenance evidence for the app's update path (checksum and Team ID) and an independent version check completed."
             << "Verified: 42";
         QTest::newRow("at risk") << Cell::atRisk << "AT RISK"
-                                 << "At Risk highlights apps VARNO believes need urgent attention." << "At Risk: 42";
+                                 << "At Risk highlights apps VARNO believes need urgent attention."
+                                 << "At Risk: 42";
     }
 
     void cells()
@@ -52,10 +57,14 @@ private Q_SLOTS:
         QTest::addColumn<PostureTone>("tone");
         QTest::addColumn<QString>("symbol");
         QTest::addColumn<QString>("word");
-        QTest::newRow("green") << PostureTone::green << "checkmark.seal.fill" << "Healthy";
-        QTest::newRow("orange") << PostureTone::orange << "exclamationmark.triangle.fill" << "Attention needed";
-        QTest::newRow("red") << PostureTone::red << "exclamationmark.octagon.fill" << "At risk";
-        QTest::newRow("neutral") << PostureTone::neutral << "questionmark.circle" << "Status unknown";
+        QTest::newRow("green") << PostureTone::green << "checkmark.seal.fill"
+                               << "Healthy";
+        QTest::newRow("orange") << PostureTone::orange << "exclamationmark.triangle.fill"
+                                << "Attention needed";
+        QTest::newRow("red") << PostureTone::red << "exclamationmark.octagon.fill"
+                             << "At risk";
+        QTest::newRow("neutral") << PostureTone::neutral << "questionmark.circle"
+                                 << "Status unknown";
     }
 
     void tones()
@@ -123,9 +132,9 @@ private Q_SLOTS:
             }
         };
         walk(QAccessible::queryAccessibleInterface(&strip));
-        QCOMPARE(names, (QStringList{QStringLiteral("Tracked: 1"), QStringLiteral("Outdated: 1"),
-                                     QStringLiteral("Verified: 0"), QStringLiteral("At Risk: 0"),
-                                     strip.chip()->accessibleName()}));
+        QCOMPARE(names,
+                 (QStringList{QStringLiteral("Tracked: 1"), QStringLiteral("Outdated: 1"), QStringLiteral("Verified: 0"),
+                              QStringLiteral("At Risk: 0"), strip.chip()->accessibleName()}));
     }
 
     void countsAreIndependentAndFollowTheModel()
@@ -139,7 +148,8 @@ private Q_SLOTS:
             // Outdated and at risk: counts in both.
             makeRecord(R"({"bundle_id":"a","app_name":"A","current_version":"1","latest_version":"2","risk_tier":"high"})"),
             // Excluded and verified: TRACKED and VERIFIED only.
-            makeRecord(R"({"bundle_id":"b","app_name":"B","current_version":"1","latest_version":"2","risk_tier":"high","user_ignored":1,"last_sha256":"x","last_team_id":"T"})"),
+            makeRecord(
+                R"({"bundle_id":"b","app_name":"B","current_version":"1","latest_version":"2","risk_tier":"high","user_ignored":1,"last_sha256":"x","last_team_id":"T"})"),
             makeRecord(R"({"bundle_id":"c","app_name":"C","current_version":"3","latest_version":"3"})"),
         });
         QCOMPARE(strip.cellValue(Cell::tracked), QStringLiteral("3"));

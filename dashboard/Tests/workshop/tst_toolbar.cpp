@@ -6,10 +6,10 @@
 #include "engine/UpdateEvent.h"
 #include "engine/UpdateStream.h"
 #include "kit/ButtonStyles.h"
+#include "shell/WorkshopWindow.h"
 #include "workshop/ToolbarAreaView.h"
 #include "workshop/ToolbarRules.h"
 #include "workshop/ViewHelpers.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -53,25 +53,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("updateAllHelp");
         QTest::newRow("idle, nothing outdated: no Update All at all")
             << false << false << false << 0 << Face::idle << RightEnd::nothing << false << true << "Scan for updates"
-            << "Scan the library for available updates" << "Start updating all outdated apps";
-        QTest::newRow("idle, twelve outdated") << false << false << false << 12 << Face::idle << RightEnd::updateAll
-                                               << false << true << "Scan for updates"
-                                               << "Scan the library for available updates"
-                                               << "Start updating all outdated apps";
-        QTest::newRow("scanning with outdated apps")
-            << true << false << false << 3 << Face::scanning << RightEnd::updateAll << true << true
-            << "Scan for updates" << "Scan the library for available updates"
-            << "Updates resume when the scan finishes.";
+            << "Scan the library for available updates"
+            << "Start updating all outdated apps";
+        QTest::newRow("idle, twelve outdated")
+            << false << false << false << 12 << Face::idle << RightEnd::updateAll << false << true << "Scan for updates"
+            << "Scan the library for available updates"
+            << "Start updating all outdated apps";
+        QTest::newRow("scanning with outdated apps") << true << false << false << 3 << Face::scanning
+                                                     << RightEnd::updateAll << true << true << "Scan for updates"
+                                                     << "Scan the library for available updates"
+                                                     << "Updates resume when the scan finishes.";
         QTest::newRow("single update") << false << false << true << 3 << Face::idle << RightEnd::updateAll << true
                                        << true << "Scan resumes when the current update finishes."
                                        << "Scan resumes when the current update finishes."
                                        << "Update All resumes when the current update finishes.";
         QTest::newRow("scanning and single update: scanning first for Update All")
             << true << false << true << 3 << Face::scanning << RightEnd::updateAll << true << true
-            << "Scan resumes when the current update finishes." << "Scan resumes when the current update finishes."
+            << "Scan resumes when the current update finishes."
+            << "Scan resumes when the current update finishes."
             << "Updates resume when the scan finishes.";
-        QTest::newRow("updating") << false << true << false << 3 << Face::updating << RightEnd::queueControls
-                                  << true << false << "Scan for updates" << "Scan the library for available updates"
+        QTest::newRow("updating") << false << true << false << 3 << Face::updating << RightEnd::queueControls << true
+                                  << false << "Scan for updates"
+                                  << "Scan the library for available updates"
                                   << "Start updating all outdated apps";
     }
 
@@ -251,13 +254,12 @@ private Q_SLOTS:
         VarnoTest::await(f.model->load());
         bool progressWasEmpty = false;
         int sheets = 0;
-        ToolbarAreaView toolbar(
-            f.model.get(), new QLineEdit,
-            [&] {
-                ++sheets;
-                progressWasEmpty = f.model->updateProgress().isEmpty() && !f.model->isUpdating();
-            },
-            {}, {});
+        ToolbarAreaView toolbar(f.model.get(), new QLineEdit,
+                                [&] {
+                                    ++sheets;
+                                    progressWasEmpty = f.model->updateProgress().isEmpty() && !f.model->isUpdating();
+                                },
+                                {}, {});
         toolbar.resize(1100, 60);
         toolbar.show();
         QVERIFY(QTest::qWaitForWindowExposed(&toolbar));
@@ -275,8 +277,8 @@ private Q_SLOTS:
         QVERIFY(progressWasEmpty);
         QVERIFY(f.model->isUpdating());
         QVERIFY(!toolbar.updateAllButton()->isVisible());
-        for (StyledButton *button : {toolbar.progressButton(), toolbar.pauseButton(), toolbar.skipButton(),
-                                     toolbar.stopButton()})
+        for (StyledButton *button :
+             {toolbar.progressButton(), toolbar.pauseButton(), toolbar.skipButton(), toolbar.stopButton()})
             QVERIFY(button->isVisible() && button->isEnabled());
         QCOMPARE(toolbar.scanButton()->text(), QString());
         QVERIFY(!toolbar.scanButton()->isEnabled());
@@ -299,9 +301,10 @@ private Q_SLOTS:
         // Skip ends one app as skipped at the user's request; the queue runs on.
         QTest::mouseClick(toolbar.skipButton(), Qt::LeftButton);
         QVERIFY(VarnoTest::waitUntil([&] {
-            return std::any_of(f.model->updateProgress().cbegin(), f.model->updateProgress().cend(), [](const UpdateState &s) {
-                return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
-            });
+            return std::any_of(f.model->updateProgress().cbegin(), f.model->updateProgress().cend(),
+                               [](const UpdateState &s) {
+                                   return s == UpdateState::skipped(QStringLiteral("Skipped at your request"));
+                               });
         }));
         QVERIFY(f.model->isUpdating());
         QTest::mouseClick(toolbar.stopButton(), Qt::LeftButton);

@@ -1,16 +1,16 @@
 #include "cards/AppCardDetailView.h"
 
 #include "base/Async.h"
-#include "widgets/AppIconView.h"
-#include "widgets/TrustBadges.h"
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "records/RemediationRegistry.h"
 #include "records/VendorUpdaters.h"
+#include "widgets/AppIconView.h"
 #include "widgets/IncidentActionButton.h"
 #include "widgets/SheetFactories.h"
+#include "widgets/TrustBadges.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -182,8 +182,7 @@ private:
 
 // --- AppCardDetailView -----------------------------------------------------------------------
 
-AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
-                                     QWidget *parent)
+AppCardDetailView::AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance, QWidget *parent)
     : ChoosableCard(parent)
     , m_model(model)
     , m_app(app)
@@ -269,16 +268,17 @@ int AppCardDetailView::heightFor(const AppModel &model, const AppRecord &app, in
     const auto incident = model.incidents().constFind(app.bundle_id);
     if (incident != model.incidents().cend()) {
         const QFontMetrics cause(VarnoFont::ui(11));
-        const IncidentActionRules::ButtonSpec spec = IncidentActionRules::specFor(
-            RemediationRegistry::shared().action(incident->code), app, IncidentActionRules::Busy{}, false);
+        const IncidentActionRules::ButtonSpec spec = IncidentActionRules::specFor(RemediationRegistry::shared().action(
+                                                                                      incident->code),
+                                                                                  app, IncidentActionRules::Busy{},
+                                                                                  false);
         const QFontMetrics buttonFont(VarnoFont::ui(11, QFont::Medium));
         const int buttonWidth = spec.visible ? buttonFont.horizontalAdvance(spec.title) + 20 + 8 : 0;
         const int buttonHeight = spec.visible ? buttonFont.height() + 8 : 0;
         // Padding 14, the stripe and its spacing, the symbol and its spacing.
         const int causeWidth = std::max(40, width - 28 - 3 - 12 - 12 - 8 - buttonWidth);
         const QString text = RemediationRegistry::shared().cause(incident->code);
-        const int lines = std::clamp(
-            wrappedTextHeight(VarnoFont::ui(11), text, causeWidth) / cause.lineSpacing(), 1, 2);
+        const int lines = std::clamp(wrappedTextHeight(VarnoFont::ui(11), text, causeWidth) / cause.lineSpacing(), 1, 2);
         height += 6 + std::max({12, lines * cause.lineSpacing(), buttonHeight});
     }
     return height;
@@ -314,10 +314,9 @@ void AppCardDetailView::refresh()
     m_icon->refresh();
     const QString &bid = m_app.bundle_id;
     const auto incident = m_model->incidents().constFind(bid);
-    const std::optional<AppIncident> openIncident =
-        incident != m_model->incidents().cend() ? std::optional(*incident) : std::nullopt;
-    m_presentation =
-        AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
+    const std::optional<AppIncident> openIncident = incident != m_model->incidents().cend() ? std::optional(*incident)
+                                                                                            : std::nullopt;
+    m_presentation = AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
     const ColorPair tone = VarnoColor::tone(PosturePresenter::tone(stateTone()));
 
     m_stripe->setColor(tone);
@@ -370,7 +369,8 @@ void AppCardDetailView::refreshIncident()
     const AppIncident &incident = *found;
     const bool failed = incident.kind == AppIncident::Kind::failed;
     const QString cause = RemediationRegistry::shared().cause(incident.code);
-    m_incidentSymbol->setSymbol(failed ? QStringLiteral("exclamationmark.triangle") : QStringLiteral("arrow.uturn.forward"),
+    m_incidentSymbol->setSymbol(failed ? QStringLiteral("exclamationmark.triangle")
+                                       : QStringLiteral("arrow.uturn.forward"),
                                 failed ? VarnoColor::danger() : VarnoColor::textTertiary());
     m_incidentCause->setText(cause);
     m_incidentCause->setColor(failed ? VarnoColor::dangerText() : VarnoColor::textSecondary());
@@ -424,8 +424,9 @@ void AppCardDetailView::confirm(CardRules::AppLifecycleAction action)
     box->setText(texts.title);
     Labels::setPlainInformativeText(box, texts.message);
     QPushButton *cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *confirmButton = box->addButton(
-        texts.confirmTitle, texts.destructive ? QMessageBox::DestructiveRole : QMessageBox::AcceptRole);
+    QPushButton *confirmButton = box->addButton(texts.confirmTitle,
+                                                texts.destructive ? QMessageBox::DestructiveRole
+                                                                  : QMessageBox::AcceptRole);
     cancel->setAccessibleName(cancel->text());
     confirmButton->setAccessibleName(confirmButton->text());
     box->setEscapeButton(cancel);
@@ -467,8 +468,8 @@ void AppCardDetailView::showContributeSheet()
 void AppCardDetailView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QColor background =
-        VarnoColor::mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hoverProgress());
+    const QColor background = VarnoColor::mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(),
+                                              hoverProgress());
     painter.fillRect(rect(), background);
     if (hasFocus()) {
         painter.setPen(QPen(VarnoColor::accent().resolved(), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

@@ -2,9 +2,9 @@
 
 #include "cards/CardParts.h"
 #include "cards/CardRules.h"
+#include "cards/ChoosableCard.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
-#include "cards/ChoosableCard.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -74,8 +74,7 @@ class AppCardDetailView : public ChoosableCard {
     Q_OBJECT
 
 public:
-    AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
-                      QWidget *parent = nullptr);
+    AppCardDetailView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance, QWidget *parent = nullptr);
 
     void setApp(const AppRecord &app);
     const AppRecord &app() const { return m_app; }

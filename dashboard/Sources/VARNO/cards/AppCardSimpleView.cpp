@@ -1,12 +1,12 @@
 #include "cards/AppCardSimpleView.h"
 
-#include "widgets/AppIconView.h"
 #include "cards/CardAccessibility.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
 #include "records/VendorUpdaters.h"
+#include "widgets/AppIconView.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -143,8 +143,7 @@ const MeasuringFaces &measuringFaces()
 
 } // namespace
 
-AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
-                                     QWidget *parent)
+AppCardSimpleView::AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance, QWidget *parent)
     : ChoosableCard(parent)
     , m_model(model)
     , m_app(app)
@@ -180,8 +179,8 @@ int AppCardSimpleView::heightFor(const AppModel &model, const AppRecord &app, in
 {
     const QString &bid = app.bundle_id;
     const auto incident = model.incidents().constFind(bid);
-    const std::optional<AppIncident> openIncident =
-        incident != model.incidents().cend() ? std::optional(*incident) : std::nullopt;
+    const std::optional<AppIncident> openIncident = incident != model.incidents().cend() ? std::optional(*incident)
+                                                                                         : std::nullopt;
     const UpdateState state = model.updateState(bid);
     const QString status = AppTrustPresenter::make(app, state, openIncident, VendorUpdaters::shared()).title;
     const CardRules::ActionArea area = CardRules::actionAreaFor(app, state, busyFlags(model));
@@ -289,10 +288,9 @@ void AppCardSimpleView::refresh()
     m_icon->refresh();
     const QString &bid = m_app.bundle_id;
     const auto incident = m_model->incidents().constFind(bid);
-    const std::optional<AppIncident> openIncident =
-        incident != m_model->incidents().cend() ? std::optional(*incident) : std::nullopt;
-    m_presentation =
-        AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
+    const std::optional<AppIncident> openIncident = incident != m_model->incidents().cend() ? std::optional(*incident)
+                                                                                            : std::nullopt;
+    m_presentation = AppTrustPresenter::make(m_app, m_model->updateState(bid), openIncident, VendorUpdaters::shared());
 
     m_name->setText(m_app.app_name);
     m_status->setText(statusText());
@@ -331,8 +329,8 @@ QMenu *AppCardSimpleView::buildContextMenu()
 void AppCardSimpleView::paintEvent(QPaintEvent *)
 {
     const qreal hover = hoverProgress();
-    const QColor background =
-        VarnoColor::mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(), hover);
+    const QColor background = VarnoColor::mix(VarnoColor::surface().resolved(), VarnoColor::surfaceHover().resolved(),
+                                              hover);
     // The border at 0.55 while hovered.
     const CardRules::BorderColor border = this->border();
     const QColor borderColor = border.color.resolved(border.opacity * (1.0 - 0.45 * hover));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cards/CardParts.h"
+#include "cards/ChoosableCard.h"
 #include "model/AppTrustPresenter.h"
 #include "records/AppRecord.h"
-#include "cards/ChoosableCard.h"
 
 #include "model/AppModel.h"
 #include <QPointer>
@@ -24,8 +24,7 @@ class AppCardSimpleView : public ChoosableCard {
     Q_OBJECT
 
 public:
-    AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance,
-                      QWidget *parent = nullptr);
+    AppCardSimpleView(AppModel *model, const AppRecord &app, ShowProvenance showProvenance, QWidget *parent = nullptr);
 
     // Shows another record (the shelf re-uses cards as it scrolls).
     void setApp(const AppRecord &app);

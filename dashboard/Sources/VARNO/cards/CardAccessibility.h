@@ -24,4 +24,4 @@ private:
 namespace CardAccessibility {
 // Installs the factory once (safe to call for every card).
 void install();
-}
+} // namespace CardAccessibility

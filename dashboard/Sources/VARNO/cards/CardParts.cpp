@@ -1,7 +1,6 @@
 #include "cards/CardParts.h"
 
 #include "base/Async.h"
-#include "widgets/TrustBadges.h"
 #include "kit/SymbolIcons.h"
 #include "kit/TextLines.h"
 #include "kit/VarnoColor.h"
@@ -9,6 +8,7 @@
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
 #include "platform/PlainText.h"
+#include "widgets/TrustBadges.h"
 
 #include <QActionGroup>
 #include <QGuiApplication>
@@ -317,7 +317,8 @@ QSize CardActionArea::sizeFor(const CardRules::ActionArea &area)
         if (kept.update.isEmpty() || kept.fonts != fonts || !(kept.application == application)) {
             const QFontMetricsF metrics(VarnoFont::ui(11, QFont::DemiBold));
             const auto sized = [&metrics](const QString &title) {
-                return QSize(int(std::ceil(metrics.horizontalAdvance(title))) + 20, int(std::ceil(metrics.height())) + 10);
+                return QSize(int(std::ceil(metrics.horizontalAdvance(title))) + 20,
+                             int(std::ceil(metrics.height())) + 10);
             };
             kept.fonts = fonts;
             kept.application = application;
@@ -341,8 +342,8 @@ void CardActionArea::refresh(const AppRecord &app)
         return;
     const bool appChanged = !(m_app == app);
     m_app = app;
-    const CardRules::ActionArea area =
-        CardRules::actionAreaFor(app, m_model->updateState(app.bundle_id), busyFlags(*m_model));
+    const CardRules::ActionArea area = CardRules::actionAreaFor(app, m_model->updateState(app.bundle_id),
+                                                                busyFlags(*m_model));
     const bool sameWidget = m_built && !appChanged && area.kind == m_area.kind && area.isRisk == m_area.isRisk
         && area.symbol == m_area.symbol;
     m_area = area;
@@ -415,8 +416,7 @@ void CardActionArea::rebuild()
 
 // --- Card faces ---------------------------------------------------------------------
 
-void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
-                   bool focused)
+void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border, bool focused)
 {
     // The border is filled as the ring between the edge and 1 pt inside it,
     // which is what stroking the rounded outline gives, at a fraction of a

@@ -2,9 +2,9 @@
 
 #include "cards/CardRules.h"
 #include "kit/ButtonStyles.h"
+#include "kit/ColorPair.h"
 #include "kit/SharedPainting.h"
 #include "kit/SpinnerView.h"
-#include "kit/ColorPair.h"
 #include "records/AppRecord.h"
 
 #include "model/AppModel.h"
@@ -166,8 +166,7 @@ constexpr int cardRadius = 12;
 
 // A card's rounded face in `bounds`: its background, its 1-point border and,
 // when `focused`, the focus ring in the accent colour.
-void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border,
-                   bool focused);
+void paintCardFace(QPainter &painter, const QRectF &bounds, const QColor &background, const QColor &border, bool focused);
 
 // Draws `face`, a card's face painted once into a pixmap (corners rounded at
 // `radius`, a 1-pixel border), at the painter's origin, as drawing the whole

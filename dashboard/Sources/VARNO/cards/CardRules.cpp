@@ -136,8 +136,8 @@ ActionArea actionAreaFor(const AppRecord &app, const UpdateState &state, const B
         return area;
     }
     if (app.isUnmeasured())
-        return symbolArea("questionmark.circle", VarnoColor::warning(), notCheckedText,
-                          QStringLiteral("Not checked"), notCheckedText);
+        return symbolArea("questionmark.circle", VarnoColor::warning(), notCheckedText, QStringLiteral("Not checked"),
+                          notCheckedText);
     if (app.isUnknownStatus())
         return symbolArea("ellipsis.circle", VarnoColor::textTertiary(),
                           QStringLiteral("Version status not yet known for this managed app."),
@@ -277,8 +277,7 @@ bool canUninstall(const AppRecord &app, bool busy)
 
 bool isUnclassified(const AppRecord &app)
 {
-    return !app.update_mechanism || app.update_mechanism->isEmpty()
-        || *app.update_mechanism == QStringLiteral("unknown");
+    return !app.update_mechanism || app.update_mechanism->isEmpty() || *app.update_mechanism == QStringLiteral("unknown");
 }
 
 Confirmation confirmationFor(AppLifecycleAction action, const AppRecord &app)

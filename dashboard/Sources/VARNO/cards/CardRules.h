@@ -1,9 +1,9 @@
 #pragma once
 
+#include "kit/ColorPair.h"
 #include "model/AppTrustPresenter.h"
 #include "model/PosturePresenter.h"
 #include "model/UpdateState.h"
-#include "kit/ColorPair.h"
 #include "records/AppRecord.h"
 
 #include <QString>
@@ -51,21 +51,21 @@ QString accessibilityCardLabel(const AppRecord &app, const QString &statusText);
 struct ActionArea {
     enum class Kind {
         empty,
-        symbol,          // a symbol in a colour, with help and accessible texts
-        progress,        // the small spinner of a running update
+        symbol,   // a symbol in a colour, with help and accessible texts
+        progress, // the small spinner of a running update
         greenSeal,
         verifiedPath,
         checkInAppButton,
         updateButton,
     };
     Kind kind = Kind::empty;
-    QString symbol;                  // Kind::symbol
-    ColorPair color;                 // Kind::symbol
-    QString help;                    // tooltip
+    QString symbol;  // Kind::symbol
+    ColorPair color; // Kind::symbol
+    QString help;    // tooltip
     QString accessibleName;
     QString accessibleDescription;
-    bool enabled = true;             // the buttons
-    bool isRisk = false;             // the Update button: red instead of orange
+    bool enabled = true; // the buttons
+    bool isRisk = false; // the Update button: red instead of orange
 
     friend bool operator==(const ActionArea &, const ActionArea &) = default;
 };

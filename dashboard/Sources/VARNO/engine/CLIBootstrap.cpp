@@ -1,16 +1,16 @@
 #include "engine/CLIBootstrap.h"
 
 #include "base/Async.h"
-#include "engine/EngineManifest.h"
+#include "base/Logging.h"
+#include "base/Utf8Text.h"
 #include "engine/EngineGate.h"
+#include "engine/EngineManifest.h"
 #include "engine/ShellLauncher.h"
 #include "engine/UpdateLogWriter.h"
-#include "base/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "platform/ChildProcesses.h"
 #include "platform/Clock.h"
-#include "base/Logging.h"
 #include "platform/MainBundle.h"
 #include "platform/VarnoPaths.h"
 
@@ -292,8 +292,8 @@ QCoro::Task<void> CLIBootstrap::bootstrap()
     // From now on engine commands wait for this run (and fail if it fails).
     const QString engineDir = varnoDir();
     EngineGate::bootstrapStarted(engineDir);
-    Async::Work<Outcome> running =
-        Async::offThread(nullptr, &bootstrapPool(), [engineDir] { return runGuarded(engineDir); });
+    Async::Work<Outcome> running = Async::offThread(nullptr, &bootstrapPool(),
+                                                    [engineDir] { return runGuarded(engineDir); });
     const Outcome outcome = co_await running;
     if (outcome.error)
         std::rethrow_exception(outcome.error);
@@ -320,12 +320,10 @@ void CLIBootstrap::unsafeBootstrap()
     rotateScanLog();
 
     const Timing timing = CLIBootstrap::timing();
-    runBundledCLICommand({QStringLiteral("migrate")}, timing.setupTimeout, [](int code, const QString &text) {
-        return CLIBootstrapError::migrationFailed(code, text);
-    });
-    runBundledCLICommand({QStringLiteral("selftest")}, timing.setupTimeout, [](int code, const QString &text) {
-        return CLIBootstrapError::selftestFailed(code, text);
-    });
+    runBundledCLICommand({QStringLiteral("migrate")}, timing.setupTimeout,
+                         [](int code, const QString &text) { return CLIBootstrapError::migrationFailed(code, text); });
+    runBundledCLICommand({QStringLiteral("selftest")}, timing.setupTimeout,
+                         [](int code, const QString &text) { return CLIBootstrapError::selftestFailed(code, text); });
 
     hardenDataDirectoryPermissions();
     if (firstInstall)
@@ -400,8 +398,7 @@ void CLIBootstrap::runBundledCLICommand(const QStringList &arguments, double tim
                                         const std::function<CLIBootstrapError(int, const QString &)> &mapFailure)
 {
     const QString root = varnoDir();
-    std::unique_ptr<QProcess> process =
-        VARNOProcess::makeProcess(root + QStringLiteral("/varno.py"), root, arguments);
+    std::unique_ptr<QProcess> process = VARNOProcess::makeProcess(root + QStringLiteral("/varno.py"), root, arguments);
     process->setStandardOutputFile(QProcess::nullDevice());
 
     StderrCapture captured;

@@ -102,8 +102,8 @@ std::optional<QString> CLIBootstrapError::detail() const
             return std::nullopt;
         return m_stderr;
     case Kind::hashMismatch:
-        return QStringLiteral("file=") + m_file + QStringLiteral(" expected=") + m_expected
-            + QStringLiteral(" actual=") + m_actual;
+        return QStringLiteral("file=") + m_file + QStringLiteral(" expected=") + m_expected + QStringLiteral(" actual=")
+            + m_actual;
     case Kind::bundledCLIMissing:
         return std::nullopt;
     }

@@ -32,7 +32,8 @@ void announce()
     if (!app)
         return;
     Notifier *notifier = Notifier::instance();
-    QMetaObject::invokeMethod(notifier, [notifier] { Q_EMIT notifier->changed(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        notifier, [notifier] { Q_EMIT notifier->changed(); }, Qt::QueuedConnection);
 }
 
 // The next change of any folder's state. Each wait connects once, and the
@@ -44,8 +45,9 @@ struct NextChange {
     void await_suspend(std::coroutine_handle<> waiting) const
     {
         Notifier *notifier = Notifier::instance();
-        QObject::connect(notifier, &Notifier::changed, notifier, [waiting] { waiting.resume(); },
-                         static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+        QObject::connect(
+            notifier, &Notifier::changed, notifier, [waiting] { waiting.resume(); },
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
     }
     void await_resume() const noexcept {}
 };

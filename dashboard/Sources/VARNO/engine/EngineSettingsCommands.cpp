@@ -7,7 +7,6 @@
 #include "engine/VARNOProcess.h"
 #include "records/RecordCodingError.h"
 
-
 namespace {
 
 constexpr qsizetype kInvalidOutputBytes = 200;
@@ -42,8 +41,9 @@ Record decodeOrInvalid(const QByteArray &output, Decode decode)
 QCoro::Task<DeveloperReport> runReport(QStringList arguments)
 {
     const QByteArray output = co_await VARNOProcess::run(arguments, EngineSettingsCommands::timeoutSeconds);
-    co_return decodeOrInvalid<DeveloperReport>(
-        output, [](const QByteArray &bytes) { return DeveloperReportEnvelope::decode(bytes).payload; });
+    co_return decodeOrInvalid<DeveloperReport>(output, [](const QByteArray &bytes) {
+        return DeveloperReportEnvelope::decode(bytes).payload;
+    });
 }
 
 } // namespace

@@ -34,7 +34,8 @@ void EngineWrites::end()
         return;
     // From the event loop: a write that follows at once (the next save of a
     // newer value) begins before any reader looks.
-    QMetaObject::invokeMethod(this, [this] { Q_EMIT mayBeSettled(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT mayBeSettled(); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<void> EngineWrites::settled(std::shared_ptr<EngineWrites> writes)

@@ -156,9 +156,10 @@ void install()
             qCWarning(lcVarno, "couldn't write the varno launcher at %s", qPrintable(launcherPath));
             return;
         }
-        QFile::setPermissions(launcherPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(launcherPath,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                  | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                  | QFileDevice::ExeOther);
     } else {
         qCInfo(lcVarno, "kept the existing %s: it was not installed by VARNO", qPrintable(launcherPath));
     }

@@ -68,12 +68,30 @@ public:
     using Payload = std::variant<QueueStart, AppStart, AppDone, QueueDone, QueuePaused, QueueResumed>;
 
     UpdateEvent(); // queueStart with no apps
-    UpdateEvent(QueueStart e) : m_payload(std::move(e)) {}
-    UpdateEvent(AppStart e) : m_payload(std::move(e)) {}
-    UpdateEvent(AppDone e) : m_payload(std::move(e)) {}
-    UpdateEvent(QueueDone e) : m_payload(std::move(e)) {}
-    UpdateEvent(QueuePaused e) : m_payload(e) {}
-    UpdateEvent(QueueResumed e) : m_payload(e) {}
+    UpdateEvent(QueueStart e)
+        : m_payload(std::move(e))
+    {
+    }
+    UpdateEvent(AppStart e)
+        : m_payload(std::move(e))
+    {
+    }
+    UpdateEvent(AppDone e)
+        : m_payload(std::move(e))
+    {
+    }
+    UpdateEvent(QueueDone e)
+        : m_payload(std::move(e))
+    {
+    }
+    UpdateEvent(QueuePaused e)
+        : m_payload(e)
+    {
+    }
+    UpdateEvent(QueueResumed e)
+        : m_payload(e)
+    {
+    }
 
     Kind kind() const { return static_cast<Kind>(m_payload.index()); }
     const Payload &payload() const { return m_payload; }

@@ -1,15 +1,15 @@
 #include "engine/UpdateStream.h"
 
 #include "base/Async.h"
-#include "engine/EngineGate.h"
+#include "base/Logging.h"
 #include "base/StartWatcher.h"
+#include "base/Utf8Text.h"
+#include "engine/EngineGate.h"
 #include "engine/UpdateLogWriter.h"
 #include "engine/UpdateStreamReader.h"
-#include "base/Utf8Text.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
 #include "platform/ChildProcesses.h"
-#include "base/Logging.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>
@@ -250,8 +250,8 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
     // Not while the bootstrap replaces the engine, nor once it has failed.
     co_await EngineGate::ready(VARNOProcess::varnoRoot());
 
-    std::unique_ptr<QProcess> child =
-        VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(), arguments(only), environment());
+    std::unique_ptr<QProcess> child = VARNOProcess::makeProcess(VARNOProcess::scriptPath(), VARNOProcess::varnoRoot(),
+                                                                arguments(only), environment());
     QProcess *process = child.get();
 
     // Registered from the fork on: a quit before the event loop delivers the
@@ -267,7 +267,9 @@ QCoro::Task<void> UpdateStream::streamUpdate(QStringList only, ControllerHandler
 
     // Opening the log may rotate it: that file work is done on the pool.
     const QString logPath = tuning.logPath.value_or(UpdateLogWriter::defaultPath());
-    Async::Work<std::shared_ptr<UpdateLogWriter>> opening = Async::offThread(nullptr, Async::named("update log open", openLog, logPath));
+    Async::Work<std::shared_ptr<UpdateLogWriter>> opening = Async::offThread(nullptr,
+                                                                             Async::named("update log open", openLog,
+                                                                                          logPath));
     std::shared_ptr<UpdateLogWriter> log = co_await opening;
 
     const std::shared_ptr<UpdateQueueController> controller(new UpdateQueueController(process));

@@ -54,7 +54,7 @@ private:
     TextHandler m_onFreeText;
     qsizetype m_lineCap;
     QByteArray m_pending;
-    qsizetype m_scanned = 0; // bytes of m_pending already searched for a line feed
+    qsizetype m_scanned = 0;        // bytes of m_pending already searched for a line feed
     bool m_skipToCharacter = false; // the cap emptied an overlong line inside a character
     bool m_handling = false;
     bool m_finished = false;

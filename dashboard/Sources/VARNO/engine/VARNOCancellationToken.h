@@ -14,10 +14,7 @@ class VARNOCancellationToken {
 public:
     using Handler = std::function<void()>;
 
-    static std::shared_ptr<VARNOCancellationToken> create()
-    {
-        return std::make_shared<VARNOCancellationToken>();
-    }
+    static std::shared_ptr<VARNOCancellationToken> create() { return std::make_shared<VARNOCancellationToken>(); }
 
     bool isCancelled() const;
 

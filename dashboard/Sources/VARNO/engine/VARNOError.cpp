@@ -33,15 +33,13 @@ QString VARNOError::describe() const
 {
     switch (m_kind) {
     case Kind::scriptNotFound:
-        return QStringLiteral("varno.py not found at ") + m_text
-            + QStringLiteral(". Run install.sh to set up VARNO.");
+        return QStringLiteral("varno.py not found at ") + m_text + QStringLiteral(". Run install.sh to set up VARNO.");
     case Kind::processFailure:
         return describeProcessFailure(m_code, m_text);
     case Kind::invalidJSON:
         return QStringLiteral("Unexpected output from varno.py: ") + m_text;
     case Kind::python3NotFound:
-        return QStringLiteral(
-            "python3 not found in expected system or Homebrew locations. Install Python 3 to continue.");
+        return QStringLiteral("python3 not found in expected system or Homebrew locations. Install Python 3 to continue.");
     }
     return QString();
 }
@@ -62,8 +60,7 @@ QString VARNOError::describeProcessFailure(qint32 code, const QString &stderrTex
         return QStringLiteral("Something went wrong running VARNO (exit %1). Open Workshop and run Diagnostics "
                               "for details.")
             .arg(code);
-    return QStringLiteral("Something went wrong running VARNO. ") + trimmed
-        + QStringLiteral(" (exit %1)").arg(code);
+    return QStringLiteral("Something went wrong running VARNO. ") + trimmed + QStringLiteral(" (exit %1)").arg(code);
 }
 
 ProcessLaunchError::ProcessLaunchError(const QString &message)

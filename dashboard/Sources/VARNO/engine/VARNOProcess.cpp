@@ -1,11 +1,11 @@
 #include "engine/VARNOProcess.h"
 
 #include "base/Async.h"
-#include "engine/EngineGate.h"
+#include "base/Logging.h"
 #include "base/StartWatcher.h"
 #include "base/Utf8Text.h"
+#include "engine/EngineGate.h"
 #include "platform/ChildProcesses.h"
-#include "base/Logging.h"
 #include "platform/VarnoPaths.h"
 
 #include <QByteArrayList>
@@ -168,8 +168,7 @@ private:
     {
         if (m_process->state() == QProcess::NotRunning)
             return;
-        qCInfo(lcVarno, "subprocess exceeded %ss timeout, terminating",
-               qPrintable(QString::number(m_seconds, 'f', 0)));
+        qCInfo(lcVarno, "subprocess exceeded %ss timeout, terminating", qPrintable(QString::number(m_seconds, 'f', 0)));
         *m_timedOut = true;
         m_stopper->stop();
     }
@@ -235,8 +234,8 @@ QProcessEnvironment VARNOProcess::environmentFor(const QProcessEnvironment &base
     const QString current = base.contains(QStringLiteral("PATH")) ? base.value(QStringLiteral("PATH"))
                                                                   : kDefaultSearchPath;
     QStringList kept;
-    for (const QString &folder : {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/opt/homebrew/sbin"),
-                                 QStringLiteral("/usr/local/bin")}) {
+    for (const QString &folder :
+         {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/opt/homebrew/sbin"), QStringLiteral("/usr/local/bin")}) {
         if (!current.contains(folder))
             kept.append(folder);
     }
@@ -259,8 +258,7 @@ QProcessEnvironment VARNOProcess::processEnvironment()
 
 std::unique_ptr<QProcess> VARNOProcess::makeProcess(const QString &scriptPath, const QString &rootPath,
                                                     const QStringList &arguments,
-                                                    const QHash<QString, QString> &extraEnvironment,
-                                                    int contractVersion)
+                                                    const QHash<QString, QString> &extraEnvironment, int contractVersion)
 {
     const QString interpreter = python3();
     if (!QFileInfo::exists(interpreter))
@@ -270,8 +268,7 @@ std::unique_ptr<QProcess> VARNOProcess::makeProcess(const QString &scriptPath, c
 
     auto process = std::make_unique<QProcess>();
     process->setProgram(interpreter);
-    QStringList childArguments{scriptPath, QStringLiteral("--engine-contract-version"),
-                               QString::number(contractVersion)};
+    QStringList childArguments{scriptPath, QStringLiteral("--engine-contract-version"), QString::number(contractVersion)};
     childArguments.append(arguments);
     process->setArguments(childArguments);
     process->setWorkingDirectory(rootPath);
@@ -402,14 +399,18 @@ QCoro::Task<QByteArray> VARNOProcess::run(QStringList arguments, double timeout,
     if (status != 0) {
         // Standard error may be ten megabytes: it is decoded, and the error
         // made, on the pool.
-        Async::Work<std::shared_ptr<const VARNOError>> describing =
-            Async::offThread(nullptr, Async::named("describe failure", processFailure, status, std::move(err->chunks), err->truncated));
+        Async::Work<std::shared_ptr<const VARNOError>> describing = Async::offThread(nullptr,
+                                                                                     Async::named("describe failure",
+                                                                                                  processFailure, status,
+                                                                                                  std::move(err->chunks),
+                                                                                                  err->truncated));
         const std::shared_ptr<const VARNOError> failure = co_await describing;
         throw *failure;
     }
     if (out->chunks.size() <= 1)
         co_return out->chunks.value(0);
-    Async::Work<QByteArray> joining = Async::offThread(nullptr, Async::named("join output", joined, std::move(out->chunks)));
+    Async::Work<QByteArray> joining = Async::offThread(nullptr,
+                                                       Async::named("join output", joined, std::move(out->chunks)));
     co_return co_await joining;
 }
 
@@ -439,4 +440,3 @@ void VARNOProcess::resetCachedValuesForTesting()
     values.python3.reset();
     values.environment.reset();
 }
-

@@ -103,8 +103,7 @@ QStringList adoptDryRunArguments(const QString &appName, const std::optional<QSt
     return arguments;
 }
 
-QStringList adoptApprovedArguments(const QString &appName, const std::optional<QString> &caskToken,
-                                   bool allowUnsigned)
+QStringList adoptApprovedArguments(const QString &appName, const std::optional<QString> &caskToken, bool allowUnsigned)
 {
     QStringList arguments{QStringLiteral("adopt"), QStringLiteral("--approved"), appName};
     appendCask(arguments, caskToken);
@@ -169,7 +168,9 @@ QString decodeFixOutput(const QByteArray &output)
 QCoro::Task<QList<AppRecord>> VARNOProcess::listApps(bool outdatedOnly)
 {
     const QByteArray output = co_await run(listArguments(outdatedOnly), queryTimeout());
-    Async::Work<std::optional<QList<AppRecord>>> decoding = Async::offThread(nullptr, Async::named("decode list", decodeAppList, output));
+    Async::Work<std::optional<QList<AppRecord>>> decoding = Async::offThread(nullptr,
+                                                                             Async::named("decode list", decodeAppList,
+                                                                                          output));
     auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
@@ -181,7 +182,9 @@ QCoro::Task<TrustSealRecord> VARNOProcess::trustSeal(QString bundleId,
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(sealArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    Async::Work<std::optional<TrustSealRecord>> decoding = Async::offThread(nullptr, Async::named("decode seal", decodeSeal, output));
+    Async::Work<std::optional<TrustSealRecord>> decoding = Async::offThread(nullptr,
+                                                                            Async::named("decode seal", decodeSeal,
+                                                                                         output));
     auto seal = co_await decoding;
     if (!seal)
         throwInvalidJSON(output);
@@ -215,8 +218,7 @@ QCoro::Task<QString> VARNOProcess::fix(QString bundleId)
     co_return co_await decoding;
 }
 
-QCoro::Task<void> VARNOProcess::updateApproved(QString bundleId,
-                                               std::shared_ptr<VARNOCancellationToken> cancellationToken)
+QCoro::Task<void> VARNOProcess::updateApproved(QString bundleId, std::shared_ptr<VARNOCancellationToken> cancellationToken)
 {
     ensureNotOptionLike(bundleId, kBundleId);
     co_await run(updateApprovedArguments(bundleId), changeTimeout(), std::move(cancellationToken));
@@ -247,10 +249,11 @@ QCoro::Task<QList<ProvenanceRecord>> VARNOProcess::provenance(std::optional<QStr
 {
     if (bundleId)
         ensureNotOptionLike(*bundleId, kBundleId);
-    const QByteArray output =
-        co_await run(provenanceArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    Async::Work<std::optional<QList<ProvenanceRecord>>> decoding =
-        Async::offThread(nullptr, Async::named("decode provenance", decodeProvenanceList, output));
+    const QByteArray output = co_await run(provenanceArguments(bundleId), queryTimeout(), std::move(cancellationToken));
+    Async::Work<std::optional<QList<ProvenanceRecord>>> decoding = Async::offThread(nullptr,
+                                                                                    Async::named("decode provenance",
+                                                                                                 decodeProvenanceList,
+                                                                                                 output));
     auto records = co_await decoding;
     if (!records)
         throwInvalidJSON(output);
@@ -262,7 +265,9 @@ QCoro::Task<BackupRecord> VARNOProcess::backupStatus(QString bundleId,
 {
     ensureNotOptionLike(bundleId, kBundleId);
     const QByteArray output = co_await run(backupArguments(bundleId), queryTimeout(), std::move(cancellationToken));
-    Async::Work<std::optional<BackupRecord>> decoding = Async::offThread(nullptr, Async::named("decode backup", decodeBackup, output));
+    Async::Work<std::optional<BackupRecord>> decoding = Async::offThread(nullptr,
+                                                                         Async::named("decode backup", decodeBackup,
+                                                                                      output));
     auto backup = co_await decoding;
     if (!backup)
         throwInvalidJSON(output);

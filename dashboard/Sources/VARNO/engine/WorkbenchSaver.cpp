@@ -1,8 +1,8 @@
 #include "engine/WorkbenchSaver.h"
 
 #include "base/Async.h"
-#include "engine/VARNOError.h"
 #include "engine/EngineSettingsCommands.h"
+#include "engine/VARNOError.h"
 #include "records/RecordCodingError.h"
 
 #include <QMetaObject>

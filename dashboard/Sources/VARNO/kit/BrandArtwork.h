@@ -128,8 +128,8 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
-    static QString leadingText();   // "varn"
-    static QString trailingText();  // "o"
+    static QString leadingText();  // "varn"
+    static QString trailingText(); // "o"
 
 protected:
     void paintEvent(QPaintEvent *event) override;

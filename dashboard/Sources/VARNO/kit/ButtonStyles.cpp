@@ -234,8 +234,8 @@ QSize StyledButton::contentSize() const
 QRectF StyledButton::leadingMarkRect(const QRectF &rect) const
 {
     // The label is centred in the padded area; the mark leads it.
-    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding,
-                                      -m_style.horizontalPadding, -m_style.verticalPadding);
+    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding, -m_style.horizontalPadding,
+                                      -m_style.verticalPadding);
     const qreal contentWidth = std::min<qreal>(contentSize().width(), area.width());
     const qreal x = area.left() + (area.width() - contentWidth) / 2;
     const int side = symbolSide(labelFont());
@@ -381,8 +381,8 @@ void StyledButton::paintButton(QPainter &painter, const QRectF &rect) const
     // The label, centred in the padded area.
     const QFont font = labelFont();
     const QFontMetricsF metrics(font);
-    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding,
-                                      -m_style.horizontalPadding, -m_style.verticalPadding);
+    const QRectF area = rect.adjusted(m_style.horizontalPadding, m_style.verticalPadding, -m_style.horizontalPadding,
+                                      -m_style.verticalPadding);
     qreal x = 0;
     if (hasLeadingMark()) {
         const QRectF mark = leadingMarkRect(rect);

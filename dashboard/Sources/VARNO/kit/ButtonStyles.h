@@ -25,27 +25,27 @@ struct ButtonStyle {
     std::optional<Face> face;
 
     ColorPair text;
-    std::optional<ColorPair> textHovered;   // under the pointer
-    std::optional<ColorPair> textPressed;   // while pressed (no chrome styles)
+    std::optional<ColorPair> textHovered; // under the pointer
+    std::optional<ColorPair> textPressed; // while pressed (no chrome styles)
 
-    std::optional<ColorPair> fill;          // absent: no chrome at all
+    std::optional<ColorPair> fill; // absent: no chrome at all
     std::optional<ColorPair> fillHovered;
-    qreal fillHoveredOpacity = 1.0;         // fill opacity under the pointer
-    qreal fillPressedOpacity = 1.0;         // fill opacity while pressed
+    qreal fillHoveredOpacity = 1.0; // fill opacity under the pointer
+    qreal fillPressedOpacity = 1.0; // fill opacity while pressed
 
-    std::optional<ColorPair> stroke;        // centred hairline over the fill
+    std::optional<ColorPair> stroke; // centred hairline over the fill
     std::optional<ColorPair> strokeHovered;
     qreal strokeOpacity = 1.0;
     qreal strokeWidth = 1.0;
 
-    qreal pressedOpacity = 1.0;             // the whole button while pressed
-    qreal disabledOpacity = 1.0;            // the whole button while disabled
+    qreal pressedOpacity = 1.0;  // the whole button while pressed
+    qreal disabledOpacity = 1.0; // the whole button while disabled
     qreal cornerRadius = 0;
     int horizontalPadding = 0;
     int verticalPadding = 0;
-    bool fillsWidth = false;                // takes the width it is offered
+    bool fillsWidth = false; // takes the width it is offered
     int minimumHeight = 0;
-    bool tracksHover = false;               // hover look, eased in over 80 ms
+    bool tracksHover = false; // hover look, eased in over 80 ms
 
     friend bool operator==(const ButtonStyle &, const ButtonStyle &) = default;
 };

@@ -17,8 +17,8 @@ namespace Labels {
 // face and, when given, a colour pair that follows the appearance (else the
 // palette's text colour). A label that `wraps` breaks at word boundaries and
 // takes as many lines as it needs.
-QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color = std::nullopt,
-              bool wraps = false, QWidget *parent = nullptr);
+QLabel *label(const QString &text, const QFont &font, std::optional<ColorPair> color = std::nullopt, bool wraps = false,
+              QWidget *parent = nullptr);
 
 // One line of plain text in a face and a colour pair.
 inline QLabel *plain(const QString &text, const QFont &font, const ColorPair &color, QWidget *parent)

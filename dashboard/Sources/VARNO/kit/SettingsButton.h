@@ -19,9 +19,9 @@ public:
     static void setSettingsOpener(std::function<void()> opener);
     static bool hasSettingsOpener();
 
-    static QString symbolName();      // "gearshape"
-    static QString helpText();        // "Settings"
-    static QString accessibleHint();  // "Storage retention, privacy, and the developer workbench"
+    static QString symbolName();     // "gearshape"
+    static QString helpText();       // "Settings"
+    static QString accessibleHint(); // "Storage retention, privacy, and the developer workbench"
 
 private:
     void openSettings();

@@ -63,8 +63,8 @@ void SpinnerView::paintEvent(QPaintEvent *)
     const QRectF ring = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
     painter.setPen(QPen(m_tint ? m_tint->resolved(0.3) : VarnoColor::textTertiary().resolved(0.3), pen));
     painter.drawEllipse(ring);
-    painter.setPen(QPen(m_tint ? m_tint->resolved() : VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine,
-                        Qt::RoundCap));
+    painter.setPen(
+        QPen(m_tint ? m_tint->resolved() : VarnoColor::textSecondary().resolved(), pen, Qt::SolidLine, Qt::RoundCap));
     // Qt angles: 1/16 degree, counter-clockwise from 3 o'clock.
     painter.drawArc(ring, int((90 - m_angle) * 16), -100 * 16);
 }

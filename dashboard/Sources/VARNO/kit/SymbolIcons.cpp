@@ -50,8 +50,7 @@ SymbolIcons::SymbolIcons(const QString &folder)
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        qCWarning(lcVarno).noquote() << "The symbol table" << tablePath << "is not a JSON object:"
-                                     << error.errorString();
+        qCWarning(lcVarno).noquote() << "The symbol table" << tablePath << "is not a JSON object:" << error.errorString();
         return;
     }
     const QJsonObject table = document.object();
@@ -98,8 +97,9 @@ QByteArray SymbolIcons::svgText(const QString &symbol)
     }
     QFile file(filePath(symbol));
     if (!file.open(QIODevice::ReadOnly)) {
-        logOnce(symbol, QStringLiteral("Couldn't read the file of the symbol \"%1\" (%2): drawn as nothing.")
-                            .arg(symbol, file.fileName()));
+        logOnce(symbol,
+                QStringLiteral("Couldn't read the file of the symbol \"%1\" (%2): drawn as nothing.")
+                    .arg(symbol, file.fileName()));
         return {};
     }
     const QByteArray text = file.readAll();
@@ -124,7 +124,8 @@ QPixmap SymbolIcons::pixmap(const QString &symbol, const QColor &color, int size
     coloured.replace("currentColor", color.name(QColor::HexRgb).toLatin1());
     QSvgRenderer renderer(coloured);
     if (!renderer.isValid()) {
-        logOnce(symbol, QStringLiteral("The file of the symbol \"%1\" is not a valid SVG: drawn as nothing.").arg(symbol));
+        logOnce(symbol,
+                QStringLiteral("The file of the symbol \"%1\" is not a valid SVG: drawn as nothing.").arg(symbol));
         return {};
     }
 

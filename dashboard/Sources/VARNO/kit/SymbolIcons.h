@@ -57,8 +57,8 @@ private:
     void logOnce(const QString &symbol, const QString &line);
 
     QString m_folder;
-    QHash<QString, QString> m_files;            // symbol -> file name
-    QHash<QString, QByteArray> m_svg;           // symbol -> SVG text
-    QHash<QString, QPixmap> m_renders;          // symbol|rgba|size|dpr -> render
-    QSet<QString> m_reported;                   // symbols already logged as missing
+    QHash<QString, QString> m_files;   // symbol -> file name
+    QHash<QString, QByteArray> m_svg;  // symbol -> SVG text
+    QHash<QString, QPixmap> m_renders; // symbol|rgba|size|dpr -> render
+    QSet<QString> m_reported;          // symbols already logged as missing
 };

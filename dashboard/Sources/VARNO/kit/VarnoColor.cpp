@@ -8,11 +8,11 @@ namespace VarnoColor {
 
 // A value two tokens share is spelled once: the second token refers to the
 // first one's value.
-#define VARNO_COLOR_TOKEN(name, dark, light)                                                                           \
-    const ColorPair &name()                                                                                            \
-    {                                                                                                                  \
-        static const ColorPair pair(dark, light);                                                                      \
-        return pair;                                                                                                   \
+#define VARNO_COLOR_TOKEN(name, dark, light)      \
+    const ColorPair &name()                       \
+    {                                             \
+        static const ColorPair pair(dark, light); \
+        return pair;                              \
     }
 
 VARNO_COLOR_TOKEN(background, QStringLiteral("#1A1611"), QStringLiteral("#FAFAF8"))

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/Tone.h"
 #include "kit/ColorPair.h"
+#include "model/Tone.h"
 
 #include <QColor>
 #include <QPalette>
@@ -18,7 +18,10 @@ class QWidget;
 namespace VarnoColor {
 
 // A pair of the caller's own.
-inline ColorPair dynamic(const QString &dark, const QString &light) { return ColorPair(dark, light); }
+inline ColorPair dynamic(const QString &dark, const QString &light)
+{
+    return ColorPair(dark, light);
+}
 
 // Window, panel and sheet background; also text and icons on an accent or warning fill.
 const ColorPair &background();

@@ -89,8 +89,7 @@ QFont systemFont(TextStyle style, Design design)
     return font;
 }
 
-QFont face(const QString &family, Design fallback, qreal size, QFont::Weight weight,
-           std::optional<TextStyle> relativeTo)
+QFont face(const QString &family, Design fallback, qreal size, QFont::Weight weight, std::optional<TextStyle> relativeTo)
 {
     const TextStyle style = relativeTo.value_or(textStyle(size));
     QFont font;

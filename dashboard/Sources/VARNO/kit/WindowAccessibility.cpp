@@ -15,10 +15,7 @@ public:
 
     // Asked each time: a widget made without a parent is a window until a
     // layout takes it in.
-    QAccessible::Role role() const override
-    {
-        return widget()->isWindow() ? QAccessible::Window : QAccessible::Client;
-    }
+    QAccessible::Role role() const override { return widget()->isWindow() ? QAccessible::Window : QAccessible::Client; }
 };
 
 QAccessibleInterface *factory(const QString &className, QObject *object)

@@ -9,4 +9,4 @@
 namespace WindowAccessibility {
 // Installs the factory once (safe to call more than once).
 void install();
-}
+} // namespace WindowAccessibility

@@ -52,16 +52,14 @@ void requestDiagnostics()
 {
     openWorkshop();
     activate();
-    QTimer::singleShot(VarnoSignals::showDiagnosticsDelay, &VarnoSignals::instance(),
-                       &VarnoSignals::postShowDiagnostics);
+    QTimer::singleShot(VarnoSignals::showDiagnosticsDelay, &VarnoSignals::instance(), &VarnoSignals::postShowDiagnostics);
 }
 
 void requestHealthCheck()
 {
     // Both delays count from now, not one after the other.
     requestDiagnostics();
-    QTimer::singleShot(VarnoSignals::runHealthCheckDelay, &VarnoSignals::instance(),
-                       &VarnoSignals::postRunHealthCheck);
+    QTimer::singleShot(VarnoSignals::runHealthCheckDelay, &VarnoSignals::instance(), &VarnoSignals::postRunHealthCheck);
 }
 
 } // namespace WindowRegistry

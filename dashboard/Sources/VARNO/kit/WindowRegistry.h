@@ -11,10 +11,10 @@
 namespace WindowRegistry {
 
 struct Scenes {
-    std::function<void()> openWorkshop;  // opens the Workshop window, or brings it forward
-    std::function<void()> showSettings;  // opens the Settings window
-    std::function<void()> showPanel;     // shows the menu-bar panel
-    std::function<void()> activate;      // brings the app to the front
+    std::function<void()> openWorkshop; // opens the Workshop window, or brings it forward
+    std::function<void()> showSettings; // opens the Settings window
+    std::function<void()> showPanel;    // shows the menu-bar panel
+    std::function<void()> activate;     // brings the app to the front
 };
 
 void setScenes(Scenes scenes);

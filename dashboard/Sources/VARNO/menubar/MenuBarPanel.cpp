@@ -10,13 +10,13 @@
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "kit/WindowRegistry.h"
+#include "menubar/MenuBarPanelParts.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
 #include "platform/Appearance.h"
 #include "platform/Clock.h"
 #include "services/AppMetadata.h"
 #include "services/SparkleUpdater.h"
-#include "menubar/MenuBarPanelParts.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -34,7 +34,9 @@ std::function<void()> &quitAction()
 
 std::function<void(const QString &)> &eventRecorder()
 {
-    static std::function<void(const QString &)> recorder = [](const QString &event) { ExperimentRecorder::record(event); };
+    static std::function<void(const QString &)> recorder = [](const QString &event) {
+        ExperimentRecorder::record(event);
+    };
     return recorder;
 }
 
@@ -147,8 +149,8 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
     auto *banner = new QHBoxLayout(m_banner);
     banner->setContentsMargins(0, 0, 0, 0);
     banner->setSpacing(6);
-    banner->addWidget(new PanelSymbol(QStringLiteral("exclamationmark.triangle.fill"), VarnoColor::warning(), 11,
-                                      true, m_banner),
+    banner->addWidget(new PanelSymbol(QStringLiteral("exclamationmark.triangle.fill"), VarnoColor::warning(), 11, true,
+                                      m_banner),
                       0, Qt::AlignVCenter);
     banner->addWidget(new BruskView(20, BruskVariant::sentry, m_banner), 0, Qt::AlignVCenter);
     // One line, never elided: the label asks for its whole text's width.
@@ -160,9 +162,8 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
     {
         // Italic glyphs reach past their advance: the wider of the two.
         const QFontMetrics metrics(bannerText->font());
-        bannerText->setMinimumWidth(qMax(metrics.horizontalAdvance(bannerText->text()),
-                                         metrics.boundingRect(bannerText->text()).width())
-                                    + 2);
+        bannerText->setMinimumWidth(
+            qMax(metrics.horizontalAdvance(bannerText->text()), metrics.boundingRect(bannerText->text()).width()) + 2);
     }
     banner->addWidget(bannerText, 0, Qt::AlignVCenter);
     banner->addStretch(1);
@@ -174,8 +175,8 @@ void MenuBarPanel::buildHeader(QBoxLayout *column)
     column->addWidget(header);
 }
 
-QWidget *MenuBarPanel::buildPersonaBody(BruskView **artwork, QLabel **headline, QLabel **detail,
-                                        StyledButton **button, const QString &buttonText)
+QWidget *MenuBarPanel::buildPersonaBody(BruskView **artwork, QLabel **headline, QLabel **detail, StyledButton **button,
+                                        const QString &buttonText)
 {
     auto *body = new QWidget(this);
     auto *row = new QHBoxLayout(body);

@@ -171,8 +171,9 @@ QString unmeasuredHeadline(qsizetype sensingGapCount)
 
 QString unmeasuredDetail(qsizetype unmeasuredCount)
 {
-    return unmeasuredCount > 0 ? QStringLiteral("Includes apps without an independent version source (MAS/self-managed).")
-                               : QStringLiteral("Some managed apps still lack a completed version check.");
+    return unmeasuredCount > 0
+        ? QStringLiteral("Includes apps without an independent version source (MAS/self-managed).")
+        : QStringLiteral("Some managed apps still lack a completed version check.");
 }
 
 QString unmeasuredAccessibleLabel(qsizetype sensingGapCount)

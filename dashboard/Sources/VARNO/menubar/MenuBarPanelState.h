@@ -26,10 +26,10 @@ enum class PanelState {
 
 // Where an update run stands, as the panel's running body shows it.
 struct PanelProgress {
-    qsizetype entries = 0;   // of the update states
-    qsizetype finished = 0;  // of them, those that end an update
-    bool running = false;    // some app runs
-    QString runningName;     // the app's name (its bundle id when no listed app has it)
+    qsizetype entries = 0;  // of the update states
+    qsizetype finished = 0; // of them, those that end an update
+    bool running = false;   // some app runs
+    QString runningName;    // the app's name (its bundle id when no listed app has it)
     QString runningStatus;
 };
 
@@ -83,8 +83,8 @@ double progressFraction(const PanelProgress &progress);
 // Urgent only is offered when some, but not all, outdated apps are urgent.
 bool shouldShowUrgentOnly(qsizetype urgentCount, qsizetype outdatedCount);
 
-QString updateAllLabel(qsizetype outdatedCount);   // "Update all (N)"
-QString urgentOnlyLabel(qsizetype urgentCount);    // "Urgent only (N)"
+QString updateAllLabel(qsizetype outdatedCount); // "Update all (N)"
+QString urgentOnlyLabel(qsizetype urgentCount);  // "Urgent only (N)"
 
 // "Last scan unknown", or "Last scan " and the time since, short style
 // ("5 sec. ago", "12 min. ago", "3 hr. ago", "2 days ago").
@@ -92,7 +92,7 @@ QString lastScanLabel(const std::optional<QDateTime> &lastScanDate, const QDateT
 // The short relative text of `date` seen from `now`.
 QString shortRelative(const QDateTime &date, const QDateTime &now);
 
-QString unmeasuredHeadline(qsizetype sensingGapCount);   // "<N> not fully checked."
+QString unmeasuredHeadline(qsizetype sensingGapCount); // "<N> not fully checked."
 QString unmeasuredDetail(qsizetype unmeasuredCount);
 QString unmeasuredAccessibleLabel(qsizetype sensingGapCount);
 

@@ -58,8 +58,8 @@ const QList<AppFilter> &allCases()
 
 const QList<AppFilter> &menuBuckets()
 {
-    static const QList<AppFilter> buckets{AppFilter::all, AppFilter::outdated, AppFilter::atRisk,
-                                          AppFilter::unmeasured, AppFilter::verified};
+    static const QList<AppFilter> buckets{AppFilter::all, AppFilter::outdated, AppFilter::atRisk, AppFilter::unmeasured,
+                                          AppFilter::verified};
     return buckets;
 }
 

@@ -3,10 +3,10 @@
 #include "model/ModelChanges.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/UpdateStream.h"
 #include "engine/VARNOProcess.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -24,7 +24,7 @@ const QString AppModel::allowUnsignedAdoptKey = QStringLiteral("varno_allow_unsi
 const QString AppModel::onboardingDoneKey = QStringLiteral("varno_onboarding_done");
 
 const QStringList AppModel::updateModes = {
-    QStringLiteral("auto"), QStringLiteral("ask"), QStringLiteral("notify"),
+    QStringLiteral("auto"),   QStringLiteral("ask"),  QStringLiteral("notify"),
     QStringLiteral("ignore"), QStringLiteral("self"),
 };
 
@@ -197,12 +197,30 @@ const AppModel::LibraryCounts &AppModel::libraryCounts() const
     return *m_libraryCounts;
 }
 
-void AppModel::setIsPreparing(bool preparing) { VARNO_SET_AND_NOTIFY(m_isPreparing, preparing, isPreparingChanged); }
-void AppModel::setIsScanning(bool value) { VARNO_SET_AND_NOTIFY(m_isScanning, value, isScanningChanged); }
-void AppModel::setIsUpdating(bool value) { VARNO_SET_AND_NOTIFY(m_isUpdating, value, isUpdatingChanged); }
-void AppModel::setIsPaused(bool value) { VARNO_SET_AND_NOTIFY(m_isPaused, value, isPausedChanged); }
-void AppModel::setIsFixing(bool value) { VARNO_SET_AND_NOTIFY(m_isFixing, value, isFixingChanged); }
-void AppModel::setLastScanDate(std::optional<QDateTime> date) { VARNO_SET_AND_NOTIFY(m_lastScanDate, date, lastScanDateChanged); }
+void AppModel::setIsPreparing(bool preparing)
+{
+    VARNO_SET_AND_NOTIFY(m_isPreparing, preparing, isPreparingChanged);
+}
+void AppModel::setIsScanning(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_isScanning, value, isScanningChanged);
+}
+void AppModel::setIsUpdating(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_isUpdating, value, isUpdatingChanged);
+}
+void AppModel::setIsPaused(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_isPaused, value, isPausedChanged);
+}
+void AppModel::setIsFixing(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_isFixing, value, isFixingChanged);
+}
+void AppModel::setLastScanDate(std::optional<QDateTime> date)
+{
+    VARNO_SET_AND_NOTIFY(m_lastScanDate, date, lastScanDateChanged);
+}
 namespace {
 
 // The whole text of an error that is shown cut goes to the log. A long one
@@ -283,14 +301,38 @@ void AppModel::setGhostApps(QList<GhostAppRecord> ghosts)
     m_ghostApps = std::move(ghosts);
     Q_EMIT ghostAppsChanged();
 }
-void AppModel::setMacOSUpdateStatus(const MacOSUpdateStatus &status) { VARNO_SET_AND_NOTIFY(m_macOSUpdateStatus, status, macOSUpdateStatusChanged); }
-void AppModel::setIsOpenCore(bool value) { VARNO_SET_AND_NOTIFY(m_isOpenCore, value, isOpenCoreChanged); }
-void AppModel::setBrewHealth(const MechanismHealth &health) { VARNO_SET_AND_NOTIFY(m_brewHealth, health, brewHealthChanged); }
-void AppModel::setMasHealth(const MechanismHealth &health) { VARNO_SET_AND_NOTIFY(m_masHealth, health, masHealthChanged); }
-void AppModel::setSingleUpdateToken(std::shared_ptr<VARNOCancellationToken> token) { VARNO_SET_AND_NOTIFY(m_singleUpdateToken, token, singleUpdateTokenChanged); }
-void AppModel::setShowOnboarding(bool value) { VARNO_SET_AND_NOTIFY(m_showOnboarding, value, showOnboardingChanged); }
-void AppModel::setSelectedFilter(AppFilter filter) { VARNO_SET_AND_NOTIFY(m_selectedFilter, filter, selectedFilterChanged); }
-void AppModel::setSelectedBundleID(std::optional<QString> bundleId) { VARNO_SET_AND_NOTIFY(m_selectedBundleID, bundleId, selectedBundleIDChanged); }
+void AppModel::setMacOSUpdateStatus(const MacOSUpdateStatus &status)
+{
+    VARNO_SET_AND_NOTIFY(m_macOSUpdateStatus, status, macOSUpdateStatusChanged);
+}
+void AppModel::setIsOpenCore(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_isOpenCore, value, isOpenCoreChanged);
+}
+void AppModel::setBrewHealth(const MechanismHealth &health)
+{
+    VARNO_SET_AND_NOTIFY(m_brewHealth, health, brewHealthChanged);
+}
+void AppModel::setMasHealth(const MechanismHealth &health)
+{
+    VARNO_SET_AND_NOTIFY(m_masHealth, health, masHealthChanged);
+}
+void AppModel::setSingleUpdateToken(std::shared_ptr<VARNOCancellationToken> token)
+{
+    VARNO_SET_AND_NOTIFY(m_singleUpdateToken, token, singleUpdateTokenChanged);
+}
+void AppModel::setShowOnboarding(bool value)
+{
+    VARNO_SET_AND_NOTIFY(m_showOnboarding, value, showOnboardingChanged);
+}
+void AppModel::setSelectedFilter(AppFilter filter)
+{
+    VARNO_SET_AND_NOTIFY(m_selectedFilter, filter, selectedFilterChanged);
+}
+void AppModel::setSelectedBundleID(std::optional<QString> bundleId)
+{
+    VARNO_SET_AND_NOTIFY(m_selectedBundleID, bundleId, selectedBundleIDChanged);
+}
 void AppModel::setUpdateProgress(QHash<QString, UpdateState> progress)
 {
     if (m_updateProgress == progress)
@@ -444,9 +486,18 @@ bool AppModel::isSelfManaged(const AppRecord &app)
     return app.update_mode && *app.update_mode == QLatin1String("self");
 }
 
-QList<AppRecord> AppModel::outdatedApps() const { return filtered([](const AppRecord &a) { return a.isOutdated(); }); }
-QList<AppRecord> AppModel::verifiedApps() const { return filtered([](const AppRecord &a) { return a.isVerified(); }); }
-QList<AppRecord> AppModel::unmeasuredApps() const { return filtered([](const AppRecord &a) { return a.isUnmeasured(); }); }
+QList<AppRecord> AppModel::outdatedApps() const
+{
+    return filtered([](const AppRecord &a) { return a.isOutdated(); });
+}
+QList<AppRecord> AppModel::verifiedApps() const
+{
+    return filtered([](const AppRecord &a) { return a.isVerified(); });
+}
+QList<AppRecord> AppModel::unmeasuredApps() const
+{
+    return filtered([](const AppRecord &a) { return a.isUnmeasured(); });
+}
 
 QList<AppRecord> AppModel::sensingGapApps() const
 {
@@ -463,10 +514,22 @@ QList<AppRecord> AppModel::urgentApps() const
     return filtered([](const AppRecord &a) { return a.statusColor() == AppStatusColor::atRisk && a.isOutdated(); });
 }
 
-QList<AppRecord> AppModel::brewApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("cask")); }); }
-QList<AppRecord> AppModel::masApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("mas")); }); }
-QList<AppRecord> AppModel::sparkleApps() const { return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("sparkle")); }); }
-QList<AppRecord> AppModel::selfManagedApps() const { return filtered(&AppModel::isSelfManaged); }
+QList<AppRecord> AppModel::brewApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("cask")); });
+}
+QList<AppRecord> AppModel::masApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("mas")); });
+}
+QList<AppRecord> AppModel::sparkleApps() const
+{
+    return filtered([](const AppRecord &a) { return mechanismIs(a, QLatin1String("sparkle")); });
+}
+QList<AppRecord> AppModel::selfManagedApps() const
+{
+    return filtered(&AppModel::isSelfManaged);
+}
 
 QList<AppRecord> AppModel::outdatedBrewApps() const
 {

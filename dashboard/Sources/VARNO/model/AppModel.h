@@ -287,8 +287,7 @@ public:
     QCoro::Task<void> fixIncident(AppRecord app);
     QCoro::Task<void> approveHeadlessAsk(AppRecord app);
     QCoro::Task<void> getHelp(AppRecord app);
-    static UpdateState approveOutcomeForStillOutdated(const QString &bundleId,
-                                                      const std::optional<QString> &incidentCode,
+    static UpdateState approveOutcomeForStillOutdated(const QString &bundleId, const std::optional<QString> &incidentCode,
                                                       const RemediationRegistry &registry);
 
     // The texts these actions leave.

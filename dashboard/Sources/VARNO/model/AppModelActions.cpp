@@ -25,8 +25,8 @@ QCoro::Task<void> runForBundle(QStringList arguments, QString bundleId, double t
 
 } // namespace
 
-const QString AppModel::alreadyRunningText =
-    QStringLiteral("Brusk is already running an update. Give it a moment and try again.");
+const QString AppModel::alreadyRunningText = QStringLiteral(
+    "Brusk is already running an update. Give it a moment and try again.");
 
 QString AppModel::busyRefusalText(const QString &action, const QString &appName)
 {
@@ -70,8 +70,7 @@ QString AppModel::supportBundlePath()
         + bundleTimestamp() + QStringLiteral(".json");
 }
 
-UpdateState AppModel::approveOutcomeForStillOutdated(const QString &bundleId,
-                                                     const std::optional<QString> &incidentCode,
+UpdateState AppModel::approveOutcomeForStillOutdated(const QString &bundleId, const std::optional<QString> &incidentCode,
                                                      const RemediationRegistry &registry)
 {
     if (registry.action(incidentCode) == IncidentAction::quitAndUpdate)
@@ -116,7 +115,8 @@ QCoro::Task<void> AppModel::setUpdateMode(AppRecord app, QString mode)
         co_return;
     }
     QPointer<AppModel> self(this);
-    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::setUpdateMode(app.bundle_id, mode));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(
+        VARNOProcess::setUpdateMode(app.bundle_id, mode));
     if (!self)
         co_return;
     if (!failure)
@@ -254,8 +254,8 @@ QCoro::Task<void> AppModel::approveHeadlessAsk(AppRecord app)
         const auto fresh = record(bid);
         if (fresh && fresh->isOutdated()) {
             const auto incident = m_incidents.constFind(bid);
-            const std::optional<QString> code =
-                incident != m_incidents.cend() ? std::optional<QString>(incident->code) : std::nullopt;
+            const std::optional<QString> code = incident != m_incidents.cend() ? std::optional<QString>(incident->code)
+                                                                               : std::nullopt;
             setUpdateState(bid, approveOutcomeForStillOutdated(bid, code, RemediationRegistry::shared()));
         } else {
             setUpdateState(bid, UpdateState::done());
@@ -272,8 +272,9 @@ QCoro::Task<void> AppModel::getHelp(AppRecord app)
 {
     QPointer<AppModel> self(this);
     const QString bid = app.bundle_id;
-    const std::optional<UpdateState> previous =
-        m_updateProgress.contains(bid) ? std::optional(m_updateProgress.value(bid)) : std::nullopt;
+    const std::optional<UpdateState> previous = m_updateProgress.contains(bid)
+        ? std::optional(m_updateProgress.value(bid))
+        : std::nullopt;
     const UpdateState building = UpdateState::running(QStringLiteral("Building support bundle…"));
     setUpdateState(bid, building);
 

@@ -4,11 +4,11 @@
 #include "model/AppModel.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "model/ModelChanges.h"
 #include "platform/Clock.h"
-#include "base/Logging.h"
 #include "platform/ToolRunner.h"
 #include "platform/VarnoPaths.h"
 
@@ -111,8 +111,8 @@ std::optional<QDateTime> AppModel::parseLastScan(const QString &text)
     // Full date, "T", full time, an optional fraction, then "Z" or an offset
     // with a colon. Anything else (a blank in place of the "T", no zone) is
     // not a time the engine writes.
-    static const QRegularExpression form(QStringLiteral(
-        "^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(\\.\\d+)?(Z|[+-]\\d{2}:\\d{2})$"));
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(\\.\\d+)?(Z|[+-]\\d{2}:\\d{2})$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -185,8 +185,7 @@ QCoro::Task<void> AppModel::scan()
     QPointer<AppModel> self(this);
     setIsScanning(true);
 
-    const std::optional<EngineFailure> failure =
-        co_await attemptEngineCall(VARNOProcess::run(scanArguments(), 120));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(VARNOProcess::run(scanArguments(), 120));
     if (!self)
         co_return;
     if (failure) {

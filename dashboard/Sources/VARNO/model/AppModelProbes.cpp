@@ -4,10 +4,9 @@
 #include "model/AppModel.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/VARNOProcess.h"
 #include "platform/Clock.h"
-#include "base/Logging.h"
-
 
 #include <qcoro/qcorofuture.h>
 
@@ -57,12 +56,13 @@ void AppModel::refreshOpenCoreStatusIfNeeded(bool force)
         return;
     m_isCheckingOpenCore = true;
     auto detect = m_services.detectOpenCore;
-    Async::detach(runProbe<bool>(this, QStringLiteral("OpenCore"), [detect] { return detect(openCoreTimeout); },
-                   [](AppModel &model, bool isOpenCore) {
-                       model.setIsOpenCore(isOpenCore);
-                       model.m_lastOpenCoreCheck = Clock::now();
-                   },
-                   [](AppModel &model) { model.m_isCheckingOpenCore = false; }));
+    Async::detach(runProbe<bool>(
+        this, QStringLiteral("OpenCore"), [detect] { return detect(openCoreTimeout); },
+        [](AppModel &model, bool isOpenCore) {
+            model.setIsOpenCore(isOpenCore);
+            model.m_lastOpenCoreCheck = Clock::now();
+        },
+        [](AppModel &model) { model.m_isCheckingOpenCore = false; }));
 }
 
 void AppModel::refreshMacOSUpdateStatusIfNeeded(bool force)
@@ -100,25 +100,25 @@ QCoro::Task<void> AppModel::refreshMacOSUpdateStatus()
 
 void AppModel::refreshMechanismHealthIfNeeded(bool force)
 {
-    if (m_isCheckingMechanismHealth
-        || !throttleAllows(m_lastMechanismHealthCheck, mechanismHealthInterval, force))
+    if (m_isCheckingMechanismHealth || !throttleAllows(m_lastMechanismHealthCheck, mechanismHealthInterval, force))
         return;
     m_isCheckingMechanismHealth = true;
     using Pair = std::pair<MechanismHealth, MechanismHealth>;
     auto brew = m_services.checkBrew;
     auto mas = m_services.checkMas;
-    Async::detach(runProbe<Pair>(this, QStringLiteral("Homebrew and mas"),
-                   [brew, mas] {
-                       MechanismHealth brewHealth = brew(mechanismTimeout);
-                       MechanismHealth masHealth = mas(mechanismTimeout);
-                       return Pair(brewHealth, masHealth);
-                   },
-                   [](AppModel &model, Pair health) {
-                       model.setBrewHealth(health.first);
-                       model.setMasHealth(health.second);
-                       model.m_lastMechanismHealthCheck = Clock::now();
-                   },
-                   [](AppModel &model) { model.m_isCheckingMechanismHealth = false; }));
+    Async::detach(runProbe<Pair>(
+        this, QStringLiteral("Homebrew and mas"),
+        [brew, mas] {
+            MechanismHealth brewHealth = brew(mechanismTimeout);
+            MechanismHealth masHealth = mas(mechanismTimeout);
+            return Pair(brewHealth, masHealth);
+        },
+        [](AppModel &model, Pair health) {
+            model.setBrewHealth(health.first);
+            model.setMasHealth(health.second);
+            model.m_lastMechanismHealthCheck = Clock::now();
+        },
+        [](AppModel &model) { model.m_isCheckingMechanismHealth = false; }));
 }
 
 QStringList AppModel::eligibleSealCandidates(const QList<AppRecord> &records, int limit)

@@ -108,8 +108,7 @@ QCoro::Task<void> AppModel::runUpdateStream(QStringList only)
     m_updateController.reset();
 }
 
-const QString AppModel::runEndedWithoutResultText =
-    QStringLiteral("The update run ended without a result for this app.");
+const QString AppModel::runEndedWithoutResultText = QStringLiteral("The update run ended without a result for this app.");
 
 void AppModel::settleRunRows(const QString &reason)
 {
@@ -191,8 +190,7 @@ void AppModel::handleUpdateEvent(const UpdateEvent &event)
             m_liveIncidentSeq.insert(done->bundleId, ++m_incidentEventSeq);
             setIncident(done->bundleId,
                         AppIncident{*done->errorCode,
-                                    done->skipped ? AppIncident::Kind::skipped : AppIncident::Kind::failed,
-                                    std::nullopt});
+                                    done->skipped ? AppIncident::Kind::skipped : AppIncident::Kind::failed, std::nullopt});
         }
     } else if (event.as<UpdateEvent::QueuePaused>()) {
         setIsPaused(true);

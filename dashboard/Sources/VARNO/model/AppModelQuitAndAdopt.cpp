@@ -2,11 +2,11 @@
 
 #include "model/AppModel.h"
 
-#include "platform/DebugLog.h"
+#include "base/Logging.h"
 #include "engine/VARNOProcess.h"
 #include "model/EngineFailure.h"
 #include "model/QuitAndUpdateFlow.h"
-#include "base/Logging.h"
+#include "platform/DebugLog.h"
 #include "platform/PlainText.h"
 
 #include <qcoro/qcorotimer.h>
@@ -48,8 +48,8 @@ QCoro::Task<AdoptOutcome> AppModel::confirmAdopt(AppRecord app, std::optional<QS
     const QString bid = app.bundle_id;
     setIsFixing(true);
     setUpdateState(bid, UpdateState::running(QStringLiteral("Adopting into Homebrew Cask…")));
-    const std::optional<EngineFailure> failure =
-        co_await attemptEngineCall(VARNOProcess::adoptApproved(app.app_name, caskToken, passUnsigned));
+    const std::optional<EngineFailure> failure = co_await attemptEngineCall(
+        VARNOProcess::adoptApproved(app.app_name, caskToken, passUnsigned));
     if (!self)
         co_return AdoptOutcome::failed(QString());
     co_await load();
@@ -58,8 +58,9 @@ QCoro::Task<AdoptOutcome> AppModel::confirmAdopt(AppRecord app, std::optional<QS
 
     AdoptOutcome outcome = failure ? AdoptOutcome::failed(QStringLiteral("Adopt didn't take: ") + failure->description)
                                    : AdoptFlow::outcomeAfterReload(app.app_name, bid, m_apps);
-    setUpdateState(bid, outcome.kind() == AdoptOutcome::Kind::success ? UpdateState::done()
-                                                                       : UpdateState::failed(outcome.text()));
+    setUpdateState(bid,
+                   outcome.kind() == AdoptOutcome::Kind::success ? UpdateState::done()
+                                                                 : UpdateState::failed(outcome.text()));
     setIsFixing(false);
     co_return outcome;
 }
@@ -89,7 +90,8 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
         qCWarning(lcVarno).noquote() << "quit-and-update refused for" << bid << "— install path"
                                      << app.install_path.value_or(QStringLiteral("(none)"))
                                      << "is not an application bundle";
-        DebugLog::breadcrumb(QStringLiteral("quit_refused"), bid + QStringLiteral(" — install path is not an app bundle"));
+        DebugLog::breadcrumb(QStringLiteral("quit_refused"),
+                             bid + QStringLiteral(" — install path is not an app bundle"));
         setUpdateState(bid, UpdateState::failed(unsafeInstallPathText(name)));
         setIsFixing(false);
         co_return;
@@ -115,8 +117,9 @@ QCoro::Task<void> AppModel::quitAndUpdate(AppRecord app)
 
     if (!quit) {
         DebugLog::breadcrumb(QStringLiteral("quit_denied"), bid + QStringLiteral(" — no update attempted"));
-        setUpdateState(bid, UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit ") + name
-                                                    + QStringLiteral(" — save your work and try again.")));
+        setUpdateState(bid,
+                       UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit ") + name
+                                               + QStringLiteral(" — save your work and try again.")));
         setIsFixing(false);
         co_return;
     }

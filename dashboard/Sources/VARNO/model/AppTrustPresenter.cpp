@@ -76,21 +76,22 @@ AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
         AppTrustPresentation result;
         if (app.isOutdated())
             result = verdict(AppTrustState::outdatedTrusted, title,
-                          PosturePresenter::shortVersion(app.current_version, 20)
-                              + QStringLiteral(" — update available"));
+                             PosturePresenter::shortVersion(app.current_version, 20)
+                                 + QStringLiteral(" — update available"));
         else if (app.isUnmeasured())
             result = verdict(AppTrustState::currentUnverified, title,
-                          QStringLiteral("Vendor updater present — version not independently checked"));
+                             QStringLiteral("Vendor updater present — version not independently checked"));
         else
             result = verdict(AppTrustState::currentLocallyVerified, title,
-                          QStringLiteral("Vendor handles updates — version confirmed"));
+                             QStringLiteral("Vendor handles updates — version confirmed"));
         result.mechanismLabel = QStringLiteral("SELF");
         return result;
     }
     if (app.update_mechanism == QStringLiteral("sparkle_internal")) {
-        AppTrustPresentation result =
-            verdict(AppTrustState::currentLocallyVerified, QStringLiteral("Self-updates via Sparkle"),
-                 QStringLiteral("Use the app’s own “Check for Updates” — VARNO can’t poll it."));
+        AppTrustPresentation result = verdict(AppTrustState::currentLocallyVerified,
+                                              QStringLiteral("Self-updates via Sparkle"),
+                                              QStringLiteral(
+                                                  "Use the app’s own “Check for Updates” — VARNO can’t poll it."));
         result.mechanismLabel = QStringLiteral("SPARK");
         return result;
     }
@@ -98,8 +99,8 @@ AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
     switch (updateState.kind()) {
     case UpdateState::Kind::queued:
         return verdict(AppTrustState::queued, QStringLiteral("Queued"),
-                    QString::number(updateState.position()) + QStringLiteral(" of ")
-                        + QString::number(updateState.total()));
+                       QString::number(updateState.position()) + QStringLiteral(" of ")
+                           + QString::number(updateState.total()));
     case UpdateState::Kind::running:
         return verdict(AppTrustState::updating, QStringLiteral("Updating now"), updateState.text());
     case UpdateState::Kind::skipped:
@@ -109,13 +110,13 @@ AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
     case UpdateState::Kind::failed:
         if (!app.isOutdated())
             return verdict(AppTrustState::currentUnverified, QStringLiteral("Mechanism re-evaluating"),
-                        QStringLiteral("VARNO will reclassify this app on the next scan."));
+                           QStringLiteral("VARNO will reclassify this app on the next scan."));
         if (incident && incident->kind == AppIncident::Kind::skipped)
             return verdict(AppTrustState::failed, QStringLiteral("Update skipped"), registry.cause(incident->code));
         if (incident)
             return verdict(AppTrustState::failed, QStringLiteral("Update failed"), registry.cause(incident->code));
         return verdict(AppTrustState::failed, QStringLiteral("Update failed"),
-                    PosturePresenter::shortVersion(updateState.text(), 88));
+                       PosturePresenter::shortVersion(updateState.text(), 88));
     case UpdateState::Kind::quitDenied:
         return verdict(AppTrustState::skipped, QStringLiteral("Couldn't quit it"), updateState.text());
     case UpdateState::Kind::idle:
@@ -127,9 +128,8 @@ AppTrustPresentation make(const AppRecord &app, const UpdateState &updateState,
     return settled(app, incident, mechanism, count, evidence, registry);
 }
 
-AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncident> &incident,
-                             const QString &mechanism, qint64 collaborationCount, const QStringList &evidence,
-                             const RemediationRegistry &registry)
+AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncident> &incident, const QString &mechanism,
+                             qint64 collaborationCount, const QStringList &evidence, const RemediationRegistry &registry)
 {
     auto verdict = [&](AppTrustState state, const QString &title, const QString &detail) {
         return presentation(state, title, detail, evidence, collaborationCount, mechanism);
@@ -146,18 +146,17 @@ AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncide
     const bool seal = app.green_seal.value_or(false);
     const bool path = !seal && app.verified_path.value_or(false);
     if (seal || path) {
-        AppTrustPresentation result =
-            collaborationCount < 1
+        AppTrustPresentation result = collaborationCount < 1
             ? verdict(AppTrustState::currentLocallyVerified, QStringLiteral("Locally verified"),
-                   QStringLiteral("Trust signals recorded on this Mac"))
+                      QStringLiteral("Trust signals recorded on this Mac"))
             : verdict(AppTrustState::currentCommunityVerified, QStringLiteral("Verified with community consensus"),
-                   endpoints(collaborationCount));
+                      endpoints(collaborationCount));
         result.showsSeal = seal;
         result.showsVerifiedPath = path;
         return result;
     }
     return verdict(AppTrustState::currentUnverified, QStringLiteral("Current, trust data still forming"),
-                QStringLiteral("No local verification record yet"));
+                   QStringLiteral("No local verification record yet"));
 }
 
 QStringList evidenceLines(const AppRecord &app, qint64 collaborationCount)

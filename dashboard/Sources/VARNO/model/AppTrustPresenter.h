@@ -59,8 +59,8 @@ bool isVendorSelfManaged(const AppRecord &app);
 
 // The verdict from the record alone (and the incident), for an app that is
 // not in an update.
-AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncident> &incident,
-                             const QString &mechanism, qint64 collaborationCount, const QStringList &evidence,
+AppTrustPresentation settled(const AppRecord &app, const std::optional<AppIncident> &incident, const QString &mechanism,
+                             qint64 collaborationCount, const QStringList &evidence,
                              const RemediationRegistry &registry = RemediationRegistry::shared());
 
 // Team ID, checksum, source domain and community consensus lines, or the one

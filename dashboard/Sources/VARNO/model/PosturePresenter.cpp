@@ -82,8 +82,7 @@ PosturePresentation statusBar(const PostureSnapshot &model)
             PostureTone::green};
 }
 
-PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport,
-                                const QString &repairResult)
+PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport, const QString &repairResult)
 {
     return diagnostics(model, healthReportShowsFailure(healthReport), repairResult);
 }
@@ -129,9 +128,10 @@ PosturePresentation diagnostics(const PostureSnapshot &model, bool healthFailed,
 const QRegularExpression &displayVersionPattern()
 {
     // \s is Unicode white space, as in the rest of the app's text handling.
-    static const QRegularExpression pattern(
-        QStringLiteral("(?:,.*|\\+[0-9a-fA-F]{6,}|\\s*\\([0-9a-fA-F\\s]{6,}\\)|\\s*\\[[0-9a-fA-F]{6,}\\]|-g[0-9a-fA-F]{6,})$"),
-        QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression
+        pattern(QStringLiteral(
+                    "(?:,.*|\\+[0-9a-fA-F]{6,}|\\s*\\([0-9a-fA-F\\s]{6,}\\)|\\s*\\[[0-9a-fA-F]{6,}\\]|-g[0-9a-fA-F]{6,})$"),
+                QRegularExpression::UseUnicodePropertiesOption);
     return pattern;
 }
 

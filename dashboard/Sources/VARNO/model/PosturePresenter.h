@@ -58,8 +58,7 @@ PosturePresentation menuBar(const PostureSnapshot &model);
 PosturePresentation statusBar(const PostureSnapshot &model);
 // The Diagnostics sheet's posture block; healthReport and repairResult are
 // the last health-check report and repair result, empty when there is none.
-PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport,
-                                const QString &repairResult);
+PosturePresentation diagnostics(const PostureSnapshot &model, const QString &healthReport, const QString &repairResult);
 // The same, told by the sheet whether its last health check found a problem
 // (see healthCheckFailed).
 PosturePresentation diagnostics(const PostureSnapshot &model, bool healthFailed, const QString &repairResult);

@@ -11,8 +11,8 @@
 #include <QSet>
 #include <QThread>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 
 #include <sys/types.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 #include "platform/DebugLog.h"
 
-#include "platform/Clock.h"
 #include "base/Logging.h"
+#include "platform/Clock.h"
 #include "platform/MainBundle.h"
 
 #include <QFile>

@@ -28,7 +28,7 @@ QString configHome()
 QString wantsLinkPath(const QString &label)
 {
     return LinuxServiceBackend::systemdUserDir() + QStringLiteral("/timers.target.wants/") + label
-           + QStringLiteral(".timer");
+        + QStringLiteral(".timer");
 }
 
 QString unitPath(const QString &label, const QString &suffix)
@@ -56,10 +56,9 @@ void systemctl(const QStringList &arguments)
     const ToolResult result = ToolRunner::runBlocking(request);
     if (!result.succeeded()) {
         const QString why = !result.started() ? result.errorString
-                            : result.timedOut() ? QStringLiteral("no answer in time")
-                                                : result.standardErrorText().trimmed();
-        qCInfo(lcVarno).noquote() << "systemctl --user" << arguments.join(QLatin1Char(' '))
-                                  << "did not succeed:" << why;
+            : result.timedOut()               ? QStringLiteral("no answer in time")
+                                              : result.standardErrorText().trimmed();
+        qCInfo(lcVarno).noquote() << "systemctl --user" << arguments.join(QLatin1Char(' ')) << "did not succeed:" << why;
     }
 }
 
@@ -124,21 +123,19 @@ AgentDefinition readAgent(const QString &plistName)
             QStringLiteral("The app's resources hold no agent property list named %1.").arg(plistName));
     const auto parsed = PropertyList::parseFile(*path);
     if (!parsed.ok() || parsed.value.typeId() != QMetaType::QVariantMap)
-        throw ServiceManagementError(QStringLiteral("The agent property list %1 can't be read: %2")
-                                         .arg(plistName, parsed.error));
+        throw ServiceManagementError(
+            QStringLiteral("The agent property list %1 can't be read: %2").arg(plistName, parsed.error));
     const QVariantMap dict = parsed.value.toMap();
     AgentDefinition agent;
     const QVariantList arguments = dict.value(QStringLiteral("ProgramArguments")).toList();
     for (const QVariant &argument : arguments) {
         if (argument.typeId() != QMetaType::QString)
             throw ServiceManagementError(
-                QStringLiteral("The agent property list %1 has a ProgramArguments entry that is not text.")
-                    .arg(plistName));
+                QStringLiteral("The agent property list %1 has a ProgramArguments entry that is not text.").arg(plistName));
         agent.programArguments.append(argument.toString());
     }
     if (agent.programArguments.isEmpty())
-        throw ServiceManagementError(
-            QStringLiteral("The agent property list %1 names no program to run.").arg(plistName));
+        throw ServiceManagementError(QStringLiteral("The agent property list %1 names no program to run.").arg(plistName));
     const QVariant interval = dict.value(QStringLiteral("StartInterval"));
     if (interval.isValid() && interval.toLongLong() > 0)
         agent.interval = interval.toLongLong();
@@ -218,8 +215,7 @@ qint64 LinuxServiceBackend::scanTimeoutFor(qint64 intervalSeconds)
     return std::clamp<qint64>(intervalSeconds * 3 / 4, 60, 45 * 60);
 }
 
-LinuxServiceBackend::AgentUnits LinuxServiceBackend::unitsFor(const QString &label,
-                                                              const QStringList &programArguments,
+LinuxServiceBackend::AgentUnits LinuxServiceBackend::unitsFor(const QString &label, const QStringList &programArguments,
                                                               qint64 intervalSeconds)
 {
     QStringList quoted;
@@ -310,7 +306,7 @@ std::optional<QString> LinuxServiceBackend::programOfDesktopEntry(const QString 
             program += c;
         }
         if (i >= command.size())
-            return std::nullopt;  // no closing quote
+            return std::nullopt; // no closing quote
     } else {
         program = command.section(QLatin1Char(' '), 0, 0);
     }
@@ -336,8 +332,7 @@ SMAppService::Status LinuxServiceBackend::status(const ServiceIdentity &service)
     }
     const QString label = labelFor(service.plistName);
     const bool filesInPlace = QFileInfo::exists(unitPath(label, QStringLiteral(".timer")))
-                              && QFileInfo::exists(unitPath(label, QStringLiteral(".service")))
-                              && QFileInfo(wantsLinkPath(label)).isSymLink();
+        && QFileInfo::exists(unitPath(label, QStringLiteral(".service"))) && QFileInfo(wantsLinkPath(label)).isSymLink();
     if (filesInPlace) {
         // The user's manager decides. Where none answers the files are in
         // place, but nothing says they will ever be run.
@@ -359,13 +354,14 @@ void LinuxServiceBackend::registerService(const ServiceIdentity &service)
         const QString executable = QCoreApplication::applicationFilePath();
         if (executable.isEmpty())
             throw ServiceManagementError(QStringLiteral("The app's executable can't be located."));
-        writeFileOrThrow(autostartFilePath(), QStringLiteral("[Desktop Entry]\n"
-                                                             "Type=Application\n"
-                                                             "Name=VARNO Workshop\n"
-                                                             "Exec=%1\n"
-                                                             "Terminal=false\n"
-                                                             "X-GNOME-Autostart-enabled=true\n")
-                                                  .arg(quoteForDesktopEntry(executable)));
+        writeFileOrThrow(autostartFilePath(),
+                         QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=VARNO Workshop\n"
+                                        "Exec=%1\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(quoteForDesktopEntry(executable)));
         return;
     }
 

@@ -21,8 +21,7 @@ QString prefixCharacters(const QString &text, qsizetype count);
 // length of the text. The whole text belongs in the log.
 constexpr qsizetype displayLines = 6;
 constexpr qsizetype displayCharacters = 400;
-QString forDisplay(const QString &text, qsizetype maxLines = displayLines,
-                   qsizetype maxCharacters = displayCharacters);
+QString forDisplay(const QString &text, qsizetype maxLines = displayLines, qsizetype maxCharacters = displayCharacters);
 
 // What a person is shown of one text of a library record (a name, a bundle
 // id, a version, a token, a path): forDisplay with at most fieldCharacters

@@ -11,7 +11,10 @@ constexpr int maxDepth = 64;
 
 class PropertyListParser {
 public:
-    explicit PropertyListParser(const QByteArray &xml) : m_reader(xml) {}
+    explicit PropertyListParser(const QByteArray &xml)
+        : m_reader(xml)
+    {
+    }
 
     PropertyList::ParseResult run()
     {
@@ -106,9 +109,9 @@ private:
         }
         if (tag == QLatin1String("data")) {
             const QByteArray raw = readText().toLatin1();
-            const auto decoded = QByteArray::fromBase64Encoding(
-                QByteArray(raw).replace('\n', "").replace('\t', "").replace(' ', ""),
-                QByteArray::AbortOnBase64DecodingErrors);
+            const auto decoded =
+                QByteArray::fromBase64Encoding(QByteArray(raw).replace('\n', "").replace('\t', "").replace(' ', ""),
+                                               QByteArray::AbortOnBase64DecodingErrors);
             return decoded ? QVariant(*decoded) : fail(QStringLiteral("A <data> holds no Base64."));
         }
         return fail(QStringLiteral("Unknown property list element <%1>.").arg(tag));

@@ -12,8 +12,8 @@
 namespace PropertyList {
 
 struct ParseResult {
-    QVariant value;   // invalid when parsing failed
-    QString error;    // one sentence when parsing failed, else empty
+    QVariant value; // invalid when parsing failed
+    QString error;  // one sentence when parsing failed, else empty
 
     bool ok() const { return error.isEmpty(); }
 };

@@ -47,8 +47,7 @@ void install()
     auto *notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char bytes[64];
-        while (::read(wakeFds[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(wakeFds[0], bytes, sizeof bytes) > 0) {}
         qCInfo(lcVarno, "asked to end: quitting");
         QCoreApplication::quit();
     });

@@ -143,9 +143,9 @@ std::optional<QString> ResourceLocator::url(const QString &forResource, const QS
 std::optional<QImage> ResourceLocator::image(const QString &named)
 {
     // The bundle's own images: any type it can decode.
-    for (const QString &extension : {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                     QStringLiteral("svg"), QStringLiteral("icns"), QStringLiteral("tiff"),
-                                     QStringLiteral("gif"), QStringLiteral("pdf")}) {
+    for (const QString &extension :
+         {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("svg"),
+          QStringLiteral("icns"), QStringLiteral("tiff"), QStringLiteral("gif"), QStringLiteral("pdf")}) {
         if (const auto path = MainBundle::urlForResource(named, extension)) {
             if (auto image = loadImage(*path))
                 return image;

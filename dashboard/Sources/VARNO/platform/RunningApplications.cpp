@@ -126,7 +126,7 @@ QList<RunningApplication> ProcRunningApplications::scan(Belongs belongs) const
 }
 
 QList<RunningApplication> ProcRunningApplications::runningApplications(const QString &bundleIdentifier,
-                                                                      const std::optional<QString> &installPath)
+                                                                       const std::optional<QString> &installPath)
 {
     return scan([&](const ProcessInfo &info) {
         for (const QString &program : {info.executable, info.firstArgument}) {
@@ -174,8 +174,8 @@ RunningApplication FakeRunningApplications::addInstance(const QString &bundleIde
     QMutexLocker lock(&m_mutex);
     Instance instance;
     instance.bundleIdentifier = bundleIdentifier;
-    const QString path =
-        executable.value_or(QStringLiteral("/Applications/%1.app/Contents/MacOS/%1").arg(bundleIdentifier));
+    const QString path = executable.value_or(
+        QStringLiteral("/Applications/%1.app/Contents/MacOS/%1").arg(bundleIdentifier));
     instance.application = RunningApplication{m_nextPid++, path, 1};
     instance.agrees = agrees;
     instance.quits = quits;
@@ -191,7 +191,7 @@ void FakeRunningApplications::listed(Instance &instance)
 }
 
 QList<RunningApplication> FakeRunningApplications::runningApplications(const QString &bundleIdentifier,
-                                                                      const std::optional<QString> &)
+                                                                       const std::optional<QString> &)
 {
     QMutexLocker lock(&m_mutex);
     m_listingThreads.append(QThread::currentThreadId());

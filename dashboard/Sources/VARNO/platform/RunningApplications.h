@@ -10,8 +10,8 @@
 // One running instance of an application.
 struct RunningApplication {
     qint64 pid = 0;
-    QString executablePath;  // the program the process runs, as the system reports it
-    quint64 startTime = 0;   // tells a process from a later one that got the same pid
+    QString executablePath; // the program the process runs, as the system reports it
+    quint64 startTime = 0;  // tells a process from a later one that got the same pid
 
     friend bool operator==(const RunningApplication &, const RunningApplication &) = default;
 };
@@ -95,8 +95,7 @@ public:
     // `endsWhenListed` ends by itself as soon as it has been listed, before
     // anyone can ask it.
     RunningApplication addInstance(const QString &bundleIdentifier, bool agrees = true, bool quits = true,
-                                   const std::optional<QString> &executable = std::nullopt,
-                                   bool endsWhenListed = false);
+                                   const std::optional<QString> &executable = std::nullopt, bool endsWhenListed = false);
     // How often the process table was read (runningApplications and
     // runningInside), and from which threads.
     QList<Qt::HANDLE> listingThreads() const;

@@ -27,7 +27,7 @@ private:
 struct ServiceIdentity {
     enum class Kind { Agent, MainApp };
     Kind kind = Kind::MainApp;
-    QString plistName;  // agents only: "org.varno.scan.plist"
+    QString plistName; // agents only: "org.varno.scan.plist"
 
     friend bool operator==(const ServiceIdentity &, const ServiceIdentity &) = default;
 };
@@ -59,8 +59,8 @@ class ServiceBackend {
 public:
     virtual ~ServiceBackend() = default;
     virtual SMAppService::Status status(const ServiceIdentity &service) = 0;
-    virtual void registerService(const ServiceIdentity &service) = 0;    // throws ServiceManagementError
-    virtual void unregisterService(const ServiceIdentity &service) = 0;  // throws ServiceManagementError
+    virtual void registerService(const ServiceIdentity &service) = 0;   // throws ServiceManagementError
+    virtual void unregisterService(const ServiceIdentity &service) = 0; // throws ServiceManagementError
 };
 
 namespace ServiceManagement {

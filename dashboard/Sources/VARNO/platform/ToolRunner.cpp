@@ -2,8 +2,8 @@
 
 #include "platform/ToolRun_p.h"
 
-#include "platform/ChildProcesses.h"
 #include "base/Async.h"
+#include "platform/ChildProcesses.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -128,14 +128,14 @@ void ToolRun::start()
 
 void ToolRun::readStandardOutput()
 {
-    appendCapped(m_result.standardOutput, m_result.standardOutputTruncated,
-                 m_process->readAllStandardOutput(), m_request.outputCap);
+    appendCapped(m_result.standardOutput, m_result.standardOutputTruncated, m_process->readAllStandardOutput(),
+                 m_request.outputCap);
 }
 
 void ToolRun::readStandardError()
 {
-    appendCapped(m_result.standardError, m_result.standardErrorTruncated,
-                 m_process->readAllStandardError(), m_request.outputCap);
+    appendCapped(m_result.standardError, m_result.standardErrorTruncated, m_process->readAllStandardError(),
+                 m_request.outputCap);
 }
 
 void ToolRun::onFinished(int exitCode, QProcess::ExitStatus exitStatus)

@@ -28,7 +28,7 @@
 // for it, so it never spins a nested event loop and is safe from any thread.
 
 struct ToolRequest {
-    QString program;                 // absolute path, or a name looked up on PATH
+    QString program; // absolute path, or a name looked up on PATH
     QStringList arguments;
     std::optional<QString> workingDirectory;
     // Replaces the inherited environment when set.
@@ -40,16 +40,16 @@ struct ToolRequest {
     // How long a tool that got SIGTERM at the time-out may take to exit before
     // it gets SIGKILL.
     std::chrono::milliseconds killGrace = std::chrono::seconds(1);
-    qsizetype outputCap = 16 * 1024 * 1024;  // bytes kept per stream
-    bool captureStandardOutput = true;       // false: sent to the null device
+    qsizetype outputCap = 16 * 1024 * 1024; // bytes kept per stream
+    bool captureStandardOutput = true;      // false: sent to the null device
 };
 
 struct ToolResult {
     enum class Status {
-        Exited,         // ran and exited by itself; exitCode holds its status
-        FailedToStart,  // never ran; errorString says why
-        TimedOut,       // overran the time-out and was ended
-        Crashed,        // ended by a signal not sent by us; exitCode holds the signal
+        Exited,        // ran and exited by itself; exitCode holds its status
+        FailedToStart, // never ran; errorString says why
+        TimedOut,      // overran the time-out and was ended
+        Crashed,       // ended by a signal not sent by us; exitCode holds the signal
     };
 
     Status status = Status::FailedToStart;
@@ -58,7 +58,7 @@ struct ToolResult {
     QByteArray standardError;
     bool standardOutputTruncated = false;
     bool standardErrorTruncated = false;
-    QString errorString;  // for FailedToStart: the system's description
+    QString errorString; // for FailedToStart: the system's description
 
     bool started() const { return status != Status::FailedToStart; }
     bool timedOut() const { return status == Status::TimedOut; }

@@ -101,9 +101,10 @@ void DesktopNotificationCenter::add(const UNNotificationRequest &request)
     }
     // The body holds names from the library: it is sent as text, escaped for
     // a server that reads markup in it. Which servers do is asked first.
-    QDBusMessage capabilities = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("GetCapabilities"));
+    QDBusMessage capabilities = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                                               QStringLiteral("/org/freedesktop/Notifications"),
+                                                               QStringLiteral("org.freedesktop.Notifications"),
+                                                               QStringLiteral("GetCapabilities"));
     auto *asking = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities, replyTimeoutMs));
     QDBusConnection bus = m_bus;
     QObject::connect(asking, &QDBusPendingCallWatcher::finished, asking,
@@ -119,8 +120,7 @@ void DesktopNotificationCenter::add(const UNNotificationRequest &request)
 }
 
 void DesktopNotificationCenter::notify(QDBusConnection bus, const UNNotificationRequest &request, const QString &body,
-                                       std::shared_ptr<Outcome> observer,
-                                       std::function<void(const QString &why)> failed)
+                                       std::shared_ptr<Outcome> observer, std::function<void(const QString &why)> failed)
 {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.varno.workshop"));
@@ -129,9 +129,10 @@ void DesktopNotificationCenter::notify(QDBusConnection bus, const UNNotification
     hints.insert(QStringLiteral("x-varno-category"), request.content.categoryIdentifier);
     if (request.content.defaultSound)
         hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                                       QStringLiteral("/org/freedesktop/Notifications"),
+                                                       QStringLiteral("org.freedesktop.Notifications"),
+                                                       QStringLiteral("Notify"));
     call << QStringLiteral("VARNO Workshop") << 0u << QString() << request.content.title << body << QStringList()
          << hints << -1;
     // The reply is the service's id for the notification, or an error (no
@@ -144,7 +145,8 @@ void DesktopNotificationCenter::notify(QDBusConnection bus, const UNNotification
                          const QDBusPendingReply<uint> reply = *finished;
                          if (reply.isError()) {
                              const QDBusError error = reply.error();
-                             failed(PlainText::prefixCharacters(error.name() + QStringLiteral(": ") + error.message(), 300));
+                             failed(PlainText::prefixCharacters(error.name() + QStringLiteral(": ") + error.message(),
+                                                                300));
                              return;
                          }
                          if (observer)

@@ -30,12 +30,30 @@ QString inHome(const QString &relative)
     return QDir::cleanPath(home() + QLatin1Char('/') + relative);
 }
 
-QString engineDir() { return inHome(QStringLiteral(".varno")); }
-QString engineScript() { return inHome(QStringLiteral(".varno/varno.py")); }
-QString appSupportDir() { return inHome(QStringLiteral("Library/Application Support/VARNO")); }
-QString engineBytecodeDir() { return inHome(QStringLiteral("Library/Application Support/VARNO/bytecode")); }
-QString logsDir() { return inHome(QStringLiteral("Library/Logs/VARNO")); }
-QString localBinDir() { return inHome(QStringLiteral(".local/bin")); }
+QString engineDir()
+{
+    return inHome(QStringLiteral(".varno"));
+}
+QString engineScript()
+{
+    return inHome(QStringLiteral(".varno/varno.py"));
+}
+QString appSupportDir()
+{
+    return inHome(QStringLiteral("Library/Application Support/VARNO"));
+}
+QString engineBytecodeDir()
+{
+    return inHome(QStringLiteral("Library/Application Support/VARNO/bytecode"));
+}
+QString logsDir()
+{
+    return inHome(QStringLiteral("Library/Logs/VARNO"));
+}
+QString localBinDir()
+{
+    return inHome(QStringLiteral(".local/bin"));
+}
 
 void setHomeOverride(std::optional<QString> newHome)
 {

@@ -10,9 +10,9 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QWindow>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QWindow>
 
 namespace {
 
@@ -89,9 +89,10 @@ void DesktopWorkspace::activateFileViewerSelecting(const QList<QUrl> &fileUrls)
     QStringList uris;
     for (const QUrl &url : fileUrls)
         uris.append(url.toString(QUrl::FullyEncoded));
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("ShowItems"));
     call << uris << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
     const QUrl first = fileUrls.first();
@@ -135,8 +136,7 @@ void DesktopWorkspace::openApplication(const QUrl &applicationUrl)
     const QString path = applicationUrl.toLocalFile();
     const auto executable = launchableExecutable(path);
     if (!executable) {
-        qCInfo(lcVarno).noquote() << "can't open the application at" << path
-                                  << "(no executable named by its Info.plist)";
+        qCInfo(lcVarno).noquote() << "can't open the application at" << path << "(no executable named by its Info.plist)";
         return;
     }
     QProcess::startDetached(*executable, {}, QFileInfo(path).absolutePath());

@@ -1,5 +1,6 @@
 #include "provenance/ProvenanceDrawerView.h"
 
+#include "base/Logging.h"
 #include "engine/ExperimentRecorder.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
@@ -10,7 +11,6 @@
 #include "model/AppModel.h"
 #include "model/AppTrustPresenter.h"
 #include "platform/Appearance.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceBadges.h"
 #include "provenance/ProvenanceParts.h"
@@ -199,8 +199,8 @@ void ProvenanceDrawerView::buildPanel()
     titleRow->setSpacing(10);
     m_trustDot = new Dot(8, VarnoColor::textTertiary(), trust);
     titleRow->addWidget(m_trustDot, 0, Qt::AlignVCenter);
-    m_trustTitle = ProvenanceParts::label(QString(), VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(),
-                                          true, trust);
+    m_trustTitle = ProvenanceParts::label(QString(), VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(), true,
+                                          trust);
     titleRow->addWidget(m_trustTitle, 1);
     trustLayout->addLayout(titleRow);
     m_trustDetail = ProvenanceParts::label(QString(), VarnoFont::ui(12), VarnoColor::textSecondary(), true, trust);
@@ -222,8 +222,8 @@ void ProvenanceDrawerView::buildPanel()
     bannerLayout->setSpacing(12);
     auto *bannerTitle = new QHBoxLayout();
     bannerTitle->setSpacing(10);
-    bannerTitle->addWidget(new ProvenanceParts::Symbol(QStringLiteral("exclamationmark.triangle"), 17,
-                                                       VarnoColor::danger(), m_banner));
+    bannerTitle->addWidget(
+        new ProvenanceParts::Symbol(QStringLiteral("exclamationmark.triangle"), 17, VarnoColor::danger(), m_banner));
     bannerTitle->addWidget(ProvenanceParts::label(QStringLiteral("Update failed"), VarnoFont::ui(14, QFont::Medium),
                                                   VarnoColor::dangerText(), false, m_banner),
                            1);
@@ -240,10 +240,8 @@ void ProvenanceDrawerView::buildPanel()
     bannerButtons->addWidget(m_uninstall);
     bannerButtons->addStretch(1);
     bannerLayout->addLayout(bannerButtons);
-    connect(m_reinstall, &QPushButton::clicked, this,
-            [this] { setActionToConfirm(AppLifecycleAction::reinstall); });
-    connect(m_uninstall, &QPushButton::clicked, this,
-            [this] { setActionToConfirm(AppLifecycleAction::uninstall); });
+    connect(m_reinstall, &QPushButton::clicked, this, [this] { setActionToConfirm(AppLifecycleAction::reinstall); });
+    connect(m_uninstall, &QPushButton::clicked, this, [this] { setActionToConfirm(AppLifecycleAction::uninstall); });
     body->addWidget(m_banner);
 
     // Current State
@@ -279,8 +277,8 @@ void ProvenanceDrawerView::buildPanel()
     policyLayout->addWidget(m_routing);
     auto *pickerRow = new QHBoxLayout();
     pickerRow->setSpacing(8);
-    QLabel *pickerTitle =
-        ProvenanceParts::label(QStringLiteral("Update Mode"), VarnoFont::ui(13), VarnoColor::textPrimary(), false, policy);
+    QLabel *pickerTitle = ProvenanceParts::label(QStringLiteral("Update Mode"), VarnoFont::ui(13),
+                                                 VarnoColor::textPrimary(), false, policy);
     pickerRow->addWidget(pickerTitle);
     m_modePicker = new QComboBox(policy);
     m_modePicker->setAccessibleName(QStringLiteral("Update Mode"));
@@ -906,9 +904,9 @@ void ProvenanceDrawerView::setActionToConfirm(std::optional<AppLifecycleAction> 
     box->setText(confirmationTitle(action, shown));
     Labels::setPlainInformativeText(box, confirmationMessage(action, shown));
     QPushButton *cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *confirm = box->addButton(confirmButtonText(*action), *action == AppLifecycleAction::uninstall
-                                                                          ? QMessageBox::DestructiveRole
-                                                                          : QMessageBox::AcceptRole);
+    QPushButton *confirm = box->addButton(confirmButtonText(*action),
+                                          *action == AppLifecycleAction::uninstall ? QMessageBox::DestructiveRole
+                                                                                   : QMessageBox::AcceptRole);
     for (QPushButton *button : {cancel, confirm})
         button->setAutoDefault(false);
     box->setDefaultButton(cancel);
@@ -933,7 +931,8 @@ void ProvenanceDrawerView::confirmPendingAction()
     // The gates are asked again, and a refusal says why: the record may have
     // changed while the dialog was open, and the model refuses (with its own
     // sentence) while other work runs that may change the same app.
-    const bool allowed = *action == AppLifecycleAction::reinstall ? canReinstall(shown, false) : canUninstall(shown, false);
+    const bool allowed = *action == AppLifecycleAction::reinstall ? canReinstall(shown, false)
+                                                                  : canUninstall(shown, false);
     if (!allowed) {
         m_model->setError(noLongerAllowedText(*action, shown));
         return;

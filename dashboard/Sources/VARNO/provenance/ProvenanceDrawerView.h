@@ -161,7 +161,7 @@ private:
 
     LoadState m_state;
     std::optional<AppLifecycleAction> m_actionToConfirm;
-    quint64 m_generation = 0;           // one per load or history run
+    quint64 m_generation = 0; // one per load or history run
     std::shared_ptr<VARNOCancellationToken> m_token;
     int m_loadRuns = 0;
 

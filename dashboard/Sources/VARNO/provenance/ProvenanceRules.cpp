@@ -24,8 +24,8 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text)
 {
     // Qt's ISO reading also takes fractional seconds and zone-less text; the
     // internet form has neither, so the shape is checked first.
-    static const QRegularExpression shape(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(Z|([+-])(\d{2}):?(\d{2}))$)"));
+    static const QRegularExpression shape(
+        QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(Z|([+-])(\d{2}):?(\d{2}))$)"));
     const QRegularExpressionMatch match = shape.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -166,7 +166,8 @@ QString confirmationMessage(std::optional<AppLifecycleAction> action, const AppR
                               "preferences, caches, and launch agents will also be moved to Trash; otherwise only "
                               "the bundle is removed.");
     }
-    return QStringLiteral("This will run `brew reinstall --cask ") + PlainText::forField(app.cask_token.value_or(app.app_name))
+    return QStringLiteral("This will run `brew reinstall --cask ")
+        + PlainText::forField(app.cask_token.value_or(app.app_name))
         + QStringLiteral("` and may overwrite app settings.");
 }
 

@@ -1,13 +1,13 @@
 #include "provenance/RestoreSheet.h"
 
+#include "base/Logging.h"
+#include "engine/EngineSettingsCommands.h"
 #include "engine/VARNOError.h"
 #include "engine/VARNOProcess.h"
-#include "engine/EngineSettingsCommands.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceParts.h"
 #include "widgets/SheetFrame.h"
@@ -52,9 +52,9 @@ RestoreSheet::RestoreSheet(AppModel *model, const AppRecord &app, QWidget *paren
         }
     });
 
-    for (const auto changed : {&AppModel::updateProgressChanged, &AppModel::isUpdatingChanged,
-                               &AppModel::isScanningChanged, &AppModel::isFixingChanged,
-                               &AppModel::singleUpdateTokenChanged})
+    for (const auto changed :
+         {&AppModel::updateProgressChanged, &AppModel::isUpdatingChanged, &AppModel::isScanningChanged,
+          &AppModel::isFixingChanged, &AppModel::singleUpdateTokenChanged})
         connect(model, changed, this, &RestoreSheet::refresh);
     refresh();
 }
@@ -212,7 +212,10 @@ void RestoreSheet::rebuildStateArea()
     if (content == RestoreContent::error)
         key += QLatin1Char('|') + *m_state.error;
     else if (content == RestoreContent::ready || content == RestoreContent::noBackup)
-        key += QLatin1Char('|') + (m_state.backup ? backupDateLine(*m_state.backup) + m_state.backup->reason.value_or(QString()) + QString::number(m_state.backup->bytes.value_or(-1)) : QString())
+        key += QLatin1Char('|')
+            + (m_state.backup ? backupDateLine(*m_state.backup) + m_state.backup->reason.value_or(QString())
+                       + QString::number(m_state.backup->bytes.value_or(-1))
+                              : QString())
             + QString::number(m_state.retentionDays.value_or(-1));
     if (key == m_shownKey)
         return;
@@ -291,14 +294,15 @@ QWidget *RestoreSheet::readyState(const BackupRecord &backup)
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(10);
-    layout->addWidget(ProvenanceParts::label(QStringLiteral("A backup from ") + shortDate(backup.timestamp.value_or(QString()))
+    layout->addWidget(ProvenanceParts::label(QStringLiteral("A backup from ")
+                                                 + shortDate(backup.timestamp.value_or(QString()))
                                                  + QStringLiteral(" is available."),
-                                             VarnoFont::ui(12), VarnoColor::textPrimary(),
-                                             true, card));
+                                             VarnoFont::ui(12), VarnoColor::textPrimary(), true, card));
     if (const auto size = backupSizeLine(backup))
         layout->addWidget(ProvenanceParts::label(*size, VarnoFont::mono(11), VarnoColor::textSecondary(), false, card));
-    layout->addWidget(ProvenanceParts::label(
-        QStringLiteral("This replaces the current app with the backed-up version. The app must not be running."),
-        VarnoFont::ui(12), VarnoColor::textSecondary(), true, card));
+    layout->addWidget(
+        ProvenanceParts::label(QStringLiteral(
+                                   "This replaces the current app with the backed-up version. The app must not be running."),
+                               VarnoFont::ui(12), VarnoColor::textSecondary(), true, card));
     return card;
 }

@@ -104,8 +104,7 @@ ConfirmAvailability confirmAvailability(const Preview &preview, bool allowUnsign
     return ConfirmAvailability::refused;
 }
 
-AdoptOutcome outcomeAfterReload(const QString &appName, const QString &bundleId,
-                                const QList<AppRecord> &reloadedApps)
+AdoptOutcome outcomeAfterReload(const QString &appName, const QString &bundleId, const QList<AppRecord> &reloadedApps)
 {
     for (const AppRecord &record : reloadedApps) {
         if (record.bundle_id != bundleId)

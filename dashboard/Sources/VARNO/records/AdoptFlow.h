@@ -45,11 +45,11 @@ namespace AdoptFlow {
 // wrong JSON type fails the decode; unknown keys are ignored.
 struct Preview {
     bool match_found = false;
-    std::optional<QString> reason;      // why there is no match
-    std::optional<QString> cask_token;  // the matching cask
+    std::optional<QString> reason;     // why there is no match
+    std::optional<QString> cask_token; // the matching cask
     std::optional<QString> app_name;
     std::optional<QString> bundle_id;
-    std::optional<QString> confidence;  // of the match
+    std::optional<QString> confidence; // of the match
     std::optional<QString> current_version;
     std::optional<QString> cask_version;
     std::optional<QString> install_path;
@@ -81,8 +81,7 @@ ConfirmAvailability confirmAvailability(const Preview &preview, bool allowUnsign
 // Judges an approved adoption from the reloaded library: success when the
 // first record with this bundle id has update_mechanism exactly "cask" and a
 // non-empty cask_token; otherwise failed with failedText(appName).
-AdoptOutcome outcomeAfterReload(const QString &appName, const QString &bundleId,
-                                const QList<AppRecord> &reloadedApps);
+AdoptOutcome outcomeAfterReload(const QString &appName, const QString &bundleId, const QList<AppRecord> &reloadedApps);
 
 // "Adopt ran, but <name> still isn't showing as Homebrew-managed. Run
 // `varno adopt '<name>'` in Terminal for details." The name in the command

@@ -1,8 +1,7 @@
 #include "records/AppRecord.h"
 
-#include "records/VersionCompare.h"
 #include "records/StrictJson.h"
-
+#include "records/VersionCompare.h"
 
 namespace {
 
@@ -75,7 +74,11 @@ struct FieldKey {
     Field field;
 };
 
-#define VARNO_FIELD(name) FieldKey{QLatin1StringView(#name), Field::name}
+#define VARNO_FIELD(name)                     \
+    FieldKey                                  \
+    {                                         \
+        QLatin1StringView(#name), Field::name \
+    }
 constexpr FieldKey kFieldKeys[] = {
     VARNO_FIELD(bundle_id),
     VARNO_FIELD(app_name),
@@ -123,40 +126,74 @@ bool decodeField(AppRecord &r, Field field, QJsonValueConstRef v)
 {
     using namespace StrictJson;
     switch (field) {
-    case Field::bundle_id: return requiredText(v, r.bundle_id);
-    case Field::app_name: return requiredText(v, r.app_name);
-    case Field::current_version: return optionalText(v, r.current_version);
-    case Field::latest_version: return optionalText(v, r.latest_version);
-    case Field::update_mechanism: return optionalText(v, r.update_mechanism);
-    case Field::vendor_updater_name: return optionalText(v, r.vendor_updater_name);
-    case Field::cask_token: return optionalText(v, r.cask_token);
-    case Field::mas_id: return optionalText(v, r.mas_id);
-    case Field::cask_match_confidence: return optionalText(v, r.cask_match_confidence);
-    case Field::last_updated: return optionalText(v, r.last_updated);
-    case Field::last_sha256: return optionalText(v, r.last_sha256);
-    case Field::last_cdn_domain: return optionalText(v, r.last_cdn_domain);
-    case Field::last_team_id: return optionalText(v, r.last_team_id);
-    case Field::last_update_source: return optionalText(v, r.last_update_source);
-    case Field::update_count: return optionalInteger(v, r.update_count);
-    case Field::community_sha256_count: return optionalInteger(v, r.community_sha256_count);
-    case Field::version_first_seen: return optionalText(v, r.version_first_seen);
-    case Field::risk_score: return optionalInteger(v, r.risk_score);
-    case Field::risk_tier: return optionalText(v, r.risk_tier);
-    case Field::install_path: return optionalText(v, r.install_path);
-    case Field::user_ignored: return optionalInteger(v, r.user_ignored);
-    case Field::unmanaged_state: return optionalText(v, r.unmanaged_state);
-    case Field::update_mode: return optionalText(v, r.update_mode);
-    case Field::self_managed: return optionalBool(v, r.self_managed);
-    case Field::vendor_self_update: return optionalBool(v, r.vendor_self_update);
-    case Field::can_trigger_self_update: return optionalBool(v, r.can_trigger_self_update);
-    case Field::trigger_kind: return optionalText(v, r.trigger_kind);
-    case Field::green_seal: return optionalBool(v, r.green_seal);
-    case Field::verified_path: return optionalBool(v, r.verified_path);
-    case Field::last_incident_code: return optionalText(v, r.last_incident_code);
-    case Field::last_incident_kind: return optionalText(v, r.last_incident_kind);
-    case Field::last_incident_at: return optionalText(v, r.last_incident_at);
-    case Field::latest_source: return optionalText(v, r.latest_source);
-    case Field::version_check_status: return optionalText(v, r.version_check_status);
+    case Field::bundle_id:
+        return requiredText(v, r.bundle_id);
+    case Field::app_name:
+        return requiredText(v, r.app_name);
+    case Field::current_version:
+        return optionalText(v, r.current_version);
+    case Field::latest_version:
+        return optionalText(v, r.latest_version);
+    case Field::update_mechanism:
+        return optionalText(v, r.update_mechanism);
+    case Field::vendor_updater_name:
+        return optionalText(v, r.vendor_updater_name);
+    case Field::cask_token:
+        return optionalText(v, r.cask_token);
+    case Field::mas_id:
+        return optionalText(v, r.mas_id);
+    case Field::cask_match_confidence:
+        return optionalText(v, r.cask_match_confidence);
+    case Field::last_updated:
+        return optionalText(v, r.last_updated);
+    case Field::last_sha256:
+        return optionalText(v, r.last_sha256);
+    case Field::last_cdn_domain:
+        return optionalText(v, r.last_cdn_domain);
+    case Field::last_team_id:
+        return optionalText(v, r.last_team_id);
+    case Field::last_update_source:
+        return optionalText(v, r.last_update_source);
+    case Field::update_count:
+        return optionalInteger(v, r.update_count);
+    case Field::community_sha256_count:
+        return optionalInteger(v, r.community_sha256_count);
+    case Field::version_first_seen:
+        return optionalText(v, r.version_first_seen);
+    case Field::risk_score:
+        return optionalInteger(v, r.risk_score);
+    case Field::risk_tier:
+        return optionalText(v, r.risk_tier);
+    case Field::install_path:
+        return optionalText(v, r.install_path);
+    case Field::user_ignored:
+        return optionalInteger(v, r.user_ignored);
+    case Field::unmanaged_state:
+        return optionalText(v, r.unmanaged_state);
+    case Field::update_mode:
+        return optionalText(v, r.update_mode);
+    case Field::self_managed:
+        return optionalBool(v, r.self_managed);
+    case Field::vendor_self_update:
+        return optionalBool(v, r.vendor_self_update);
+    case Field::can_trigger_self_update:
+        return optionalBool(v, r.can_trigger_self_update);
+    case Field::trigger_kind:
+        return optionalText(v, r.trigger_kind);
+    case Field::green_seal:
+        return optionalBool(v, r.green_seal);
+    case Field::verified_path:
+        return optionalBool(v, r.verified_path);
+    case Field::last_incident_code:
+        return optionalText(v, r.last_incident_code);
+    case Field::last_incident_kind:
+        return optionalText(v, r.last_incident_kind);
+    case Field::last_incident_at:
+        return optionalText(v, r.last_incident_at);
+    case Field::latest_source:
+        return optionalText(v, r.latest_source);
+    case Field::version_check_status:
+        return optionalText(v, r.version_check_status);
     }
     return false;
 }
@@ -187,7 +224,6 @@ std::optional<QList<AppRecord>> AppRecord::listFromJson(const QJsonArray &array)
 {
     return StrictJson::decodeArray<AppRecord>(array, &AppRecord::fromJson);
 }
-
 
 bool AppRecord::isExcluded() const
 {

@@ -203,18 +203,21 @@ private:
 
     // A value of another JSON type is still read through, so that the rest
     // of the list is checked.
-    Read otherType()
-    {
-        return skipValue(2) ? Read::wrongType : Read::malformed;
-    }
+    Read otherType() { return skipValue(2) ? Read::wrongType : Read::malformed; }
 
     Read parseSlot(AppRecord &record, const Slot &slot)
     {
         if (parseLiteral("null")) {
             switch (slot.kind) {
-            case SlotKind::text: (record.*slot.text).reset(); break;
-            case SlotKind::integer: (record.*slot.integer).reset(); break;
-            case SlotKind::boolean: (record.*slot.boolean).reset(); break;
+            case SlotKind::text:
+                (record.*slot.text).reset();
+                break;
+            case SlotKind::integer:
+                (record.*slot.integer).reset();
+                break;
+            case SlotKind::boolean:
+                (record.*slot.boolean).reset();
+                break;
             }
             return Read::ok;
         }
@@ -347,14 +350,30 @@ private:
                 return false;
             const char escape = *m_p++;
             switch (escape) {
-            case '"': buffer.append('"'); break;
-            case '\\': buffer.append('\\'); break;
-            case '/': buffer.append('/'); break;
-            case 'b': buffer.append('\b'); break;
-            case 'f': buffer.append('\f'); break;
-            case 'n': buffer.append('\n'); break;
-            case 'r': buffer.append('\r'); break;
-            case 't': buffer.append('\t'); break;
+            case '"':
+                buffer.append('"');
+                break;
+            case '\\':
+                buffer.append('\\');
+                break;
+            case '/':
+                buffer.append('/');
+                break;
+            case 'b':
+                buffer.append('\b');
+                break;
+            case 'f':
+                buffer.append('\f');
+                break;
+            case 'n':
+                buffer.append('\n');
+                break;
+            case 'r':
+                buffer.append('\r');
+                break;
+            case 't':
+                buffer.append('\t');
+                break;
             case 'u': {
                 char32_t unit = 0;
                 if (!parseHex4(unit))
@@ -438,8 +457,8 @@ private:
                 *out = QString::fromLatin1(bytes);
             return true;
         }
-        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless
-                                                          | QStringConverter::Flag::ConvertInitialBom);
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         QString text = decoder.decode(bytes);
         if (decoder.hasError())
             return false;

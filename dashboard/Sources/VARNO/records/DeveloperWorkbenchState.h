@@ -90,7 +90,7 @@ DeveloperWorkbenchState load();
 // The payload of `dev inspect --json` and `dev plan-updates --json`.
 // Strict: a missing required key or a value of the wrong type fails.
 struct DeveloperReport {
-    QString summary; // "summary": the sentence the Developer pane shows
+    QString summary;                    // "summary": the sentence the Developer pane shows
     std::optional<bool> stateCorrupted; // "state_corrupted"
     std::optional<bool> truncated;      // "truncated"
 

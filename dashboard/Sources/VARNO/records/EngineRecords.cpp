@@ -50,11 +50,10 @@ std::optional<ProvenanceRecord> ProvenanceRecord::fromJson(const QJsonObject &o)
 {
     ProvenanceRecord r;
     if (!requiredText(field(o, "bundle_id"), r.bundle_id) || !optionalText(field(o, "app_name"), r.app_name)
-        || !optionalText(field(o, "from_version"), r.from_version)
-        || !optionalText(field(o, "to_version"), r.to_version) || !optionalText(field(o, "source"), r.source)
-        || !optionalText(field(o, "timestamp"), r.timestamp) || !optionalText(field(o, "sha256"), r.sha256)
-        || !optionalText(field(o, "cdn_domain"), r.cdn_domain) || !optionalText(field(o, "team_id"), r.team_id)
-        || !optionalInteger(field(o, "update_count"), r.update_count)
+        || !optionalText(field(o, "from_version"), r.from_version) || !optionalText(field(o, "to_version"), r.to_version)
+        || !optionalText(field(o, "source"), r.source) || !optionalText(field(o, "timestamp"), r.timestamp)
+        || !optionalText(field(o, "sha256"), r.sha256) || !optionalText(field(o, "cdn_domain"), r.cdn_domain)
+        || !optionalText(field(o, "team_id"), r.team_id) || !optionalInteger(field(o, "update_count"), r.update_count)
         || !optionalText(field(o, "backup_path"), r.backup_path))
         return std::nullopt;
     return r;
@@ -75,8 +74,7 @@ std::optional<GhostAppRecord> GhostAppRecord::fromJson(const QJsonObject &o)
 {
     GhostAppRecord r;
     if (!requiredText(field(o, "bundle_id"), r.bundle_id) || !requiredText(field(o, "app_name"), r.app_name)
-        || !requiredText(field(o, "install_path"), r.install_path)
-        || !requiredText(field(o, "cask_token"), r.cask_token))
+        || !requiredText(field(o, "install_path"), r.install_path) || !requiredText(field(o, "cask_token"), r.cask_token))
         return std::nullopt;
     return r;
 }

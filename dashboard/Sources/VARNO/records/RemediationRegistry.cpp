@@ -1,7 +1,7 @@
 #include "records/RemediationRegistry.h"
 
-#include "platform/ResourceLocator.h"
 #include "base/Logging.h"
+#include "platform/ResourceLocator.h"
 #include "records/StrictJson.h"
 
 #include <QFile>
@@ -9,7 +9,8 @@
 namespace {
 
 const QString kUnclassified = QStringLiteral("Brusk hasn't classified this failure yet.");
-const QString kLocked = QStringLiteral("A security gate blocked this update. Brusk explains these \u2014 never bypasses them.");
+const QString kLocked = QStringLiteral(
+    "A security gate blocked this update. Brusk explains these \u2014 never bypasses them.");
 
 std::optional<RemediationEntry> entryFromJson(const QJsonValue &value)
 {
@@ -44,9 +45,12 @@ RemediationRegistry::RemediationRegistry(const QHash<QString, RemediationEntry> 
 
 const QSet<QString> &RemediationRegistry::validFixKinds()
 {
-    static const QSet<QString> kinds{QStringLiteral("retry_after_wait"), QStringLiteral("quit_update_relaunch"),
-                                     QStringLiteral("open_url"),         QStringLiteral("brew_command"),
-                                     QStringLiteral("open_settings_pane"), QStringLiteral("none"),
+    static const QSet<QString> kinds{QStringLiteral("retry_after_wait"),
+                                     QStringLiteral("quit_update_relaunch"),
+                                     QStringLiteral("open_url"),
+                                     QStringLiteral("brew_command"),
+                                     QStringLiteral("open_settings_pane"),
+                                     QStringLiteral("none"),
                                      QStringLiteral("adopt")};
     return kinds;
 }
@@ -95,7 +99,8 @@ RemediationRegistry RemediationRegistry::fromFile(const std::optional<QString> &
     }
     QFile file(*path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCCritical(lcVarno, "The remediation registry %s can't be read: %s", qPrintable(*path), qPrintable(file.errorString()));
+        qCCritical(lcVarno, "The remediation registry %s can't be read: %s", qPrintable(*path),
+                   qPrintable(file.errorString()));
         return RemediationRegistry();
     }
     const auto entries = decode(file.readAll());
@@ -106,8 +111,8 @@ RemediationRegistry RemediationRegistry::fromFile(const std::optional<QString> &
 
 const RemediationRegistry &RemediationRegistry::shared()
 {
-    static const RemediationRegistry registry =
-        fromFile(ResourceLocator::url(QStringLiteral("remediation_registry"), QStringLiteral("json")));
+    static const RemediationRegistry registry = fromFile(
+        ResourceLocator::url(QStringLiteral("remediation_registry"), QStringLiteral("json")));
     return registry;
 }
 

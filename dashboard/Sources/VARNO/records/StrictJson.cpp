@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-
 namespace StrictJson {
 
 std::optional<QJsonObject> parseObject(const QByteArray &json)

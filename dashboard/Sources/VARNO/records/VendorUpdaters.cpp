@@ -1,7 +1,7 @@
 #include "records/VendorUpdaters.h"
 
-#include "platform/ResourceLocator.h"
 #include "base/Logging.h"
+#include "platform/ResourceLocator.h"
 #include "records/StrictJson.h"
 
 #include <QFile>
@@ -48,7 +48,8 @@ VendorUpdaters VendorUpdaters::fromFile(const std::optional<QString> &path)
     }
     QFile file(*path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCCritical(lcVarno, "The vendor updaters registry %s can't be read: %s", qPrintable(*path), qPrintable(file.errorString()));
+        qCCritical(lcVarno, "The vendor updaters registry %s can't be read: %s", qPrintable(*path),
+                   qPrintable(file.errorString()));
         return VendorUpdaters();
     }
     const auto manifest = VendorUpdatersManifest::decode(file.readAll());
@@ -59,8 +60,8 @@ VendorUpdaters VendorUpdaters::fromFile(const std::optional<QString> &path)
 
 const VendorUpdaters &VendorUpdaters::shared()
 {
-    static const VendorUpdaters registry =
-        fromFile(ResourceLocator::url(QStringLiteral("vendor_updaters"), QStringLiteral("json")));
+    static const VendorUpdaters registry = fromFile(
+        ResourceLocator::url(QStringLiteral("vendor_updaters"), QStringLiteral("json")));
     return registry;
 }
 

@@ -26,8 +26,8 @@ QString shownText(const QString &text, qsizetype limit)
     if (text.size() <= limit)
         return text;
     const QString kept = PlainText::prefixCharacters(text, limit);
-    return kept + QStringLiteral("\n… (%1 more characters not shown; the whole text is in the log)")
-                      .arg(text.size() - kept.size());
+    return kept
+        + QStringLiteral("\n… (%1 more characters not shown; the whole text is in the log)").arg(text.size() - kept.size());
 }
 
 } // namespace DiagnosticsRules

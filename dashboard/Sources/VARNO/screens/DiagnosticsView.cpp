@@ -1,6 +1,7 @@
 #include "screens/DiagnosticsView.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/CLIBootstrap.h"
 #include "engine/VARNOProcess.h"
 #include "kit/SymbolIcons.h"
@@ -8,13 +9,12 @@
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
-#include "screens/DiagnosticsRules.h"
-#include "screens/PanelParts.h"
 #include "platform/Appearance.h"
-#include "base/Logging.h"
 #include "platform/ServiceOverride.h"
 #include "platform/VarnoPaths.h"
 #include "platform/Workspace.h"
+#include "screens/DiagnosticsRules.h"
+#include "screens/PanelParts.h"
 #include "widgets/Skeleton.h"
 
 #include <QApplication>
@@ -60,7 +60,8 @@ QCoro::Task<DiagnosticsReport::ShellOutcome> runDoctor()
     const QString python = VARNOProcess::python3();
     const QStringList arguments{engineScript(), QStringLiteral("doctor")};
     const std::optional<QString> folder = engineFolder();
-    QCoro::Task<DiagnosticsReport::ShellOutcome> running = DiagnosticsReport::runShellOutcomeAsync(python, arguments, folder);
+    QCoro::Task<DiagnosticsReport::ShellOutcome> running = DiagnosticsReport::runShellOutcomeAsync(python, arguments,
+                                                                                                   folder);
     co_return co_await std::move(running);
 }
 
@@ -105,8 +106,8 @@ QString describeFailure(std::exception_ptr error)
 
 QLabel *sectionLabel(const QString &text, QWidget *parent)
 {
-    return PanelParts::label(text, PanelParts::trackedFont(11, QFont::DemiBold, 1.5),
-                             VarnoColor::textTertiary(), false, parent);
+    return PanelParts::label(text, PanelParts::trackedFont(11, QFont::DemiBold, 1.5), VarnoColor::textTertiary(), false,
+                             parent);
 }
 
 QLabel *reportLabel(QWidget *parent)
@@ -233,8 +234,9 @@ void DiagnosticsActionButton::paintEvent(QPaintEvent *)
     QPainterPath path;
     path.addRoundedRect(box, 6, 6);
     const bool pressed = isDown();
-    painter.fillPath(path, (m_hovered && isEnabled()) || pressed ? VarnoColor::surfaceHover().resolved()
-                                                                   : VarnoColor::surface().resolved());
+    painter.fillPath(path,
+                     (m_hovered && isEnabled()) || pressed ? VarnoColor::surfaceHover().resolved()
+                                                           : VarnoColor::surface().resolved());
     painter.setPen(QPen(hasFocus() ? VarnoColor::accent().resolved() : VarnoColor::border().resolved(), 1));
     painter.drawPath(path);
 
@@ -287,7 +289,8 @@ DiagnosticsView::DiagnosticsView(AppModel *model, DiagnosticsOperations operatio
     build();
 
     // The health-check request reaches the sheet only while it exists.
-    connect(&VarnoSignals::instance(), &VarnoSignals::varnoRunHealthCheck, this, [this] { Async::detach(runHealthCheck()); });
+    connect(&VarnoSignals::instance(), &VarnoSignals::varnoRunHealthCheck, this,
+            [this] { Async::detach(runHealthCheck()); });
     if (m_model) {
         connect(m_model, &AppModel::errorChanged, this, &DiagnosticsView::render);
         connect(m_model, &AppModel::hasEverScannedChanged, this, &DiagnosticsView::render);
@@ -305,8 +308,8 @@ void DiagnosticsView::build()
     auto *headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(16, 16, 16, 16);
     headerRow->setSpacing(8);
-    headerRow->addWidget(PanelParts::label(QStringLiteral("Diagnostics"), VarnoFont::brusk(24), VarnoColor::textPrimary(),
-                                           false, header));
+    headerRow->addWidget(PanelParts::label(QStringLiteral("Diagnostics"), VarnoFont::brusk(24),
+                                           VarnoColor::textPrimary(), false, header));
     headerRow->addStretch(1);
     m_copyButton = new QPushButton(QStringLiteral("Copy"), header);
     m_copyButton->setAutoDefault(false);
@@ -351,7 +354,8 @@ void DiagnosticsView::build()
     postureRow->addWidget(m_postureDot, 0, Qt::AlignTop);
     auto *postureText = new QVBoxLayout();
     postureText->setSpacing(2);
-    m_postureTitle = PanelParts::label(QString(), VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(), true, posture);
+    m_postureTitle = PanelParts::label(QString(), VarnoFont::ui(14, QFont::Medium), VarnoColor::textPrimary(), true,
+                                       posture);
     m_postureDetail = PanelParts::label(QString(), VarnoFont::ui(12), VarnoColor::textSecondary(), true, posture);
     postureText->addWidget(m_postureTitle);
     postureText->addWidget(m_postureDetail);
@@ -440,10 +444,11 @@ QWidget *DiagnosticsView::buildActions()
                                                actions);
     connect(m_dataButton, &QPushButton::clicked, this,
             [this] { openFolder(QStringLiteral("/Library/Application Support/VARNO")); });
-    m_logsButton = new DiagnosticsActionButton(QStringLiteral("doc.text"), QStringLiteral("Open Logs"), QString(), actions);
+    m_logsButton = new DiagnosticsActionButton(QStringLiteral("doc.text"), QStringLiteral("Open Logs"), QString(),
+                                               actions);
     connect(m_logsButton, &QPushButton::clicked, this, [this] { openFolder(QStringLiteral("/Library/Logs/VARNO")); });
-    m_refreshButton = new DiagnosticsActionButton(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("Refresh"),
-                                                  QString(), actions);
+    m_refreshButton = new DiagnosticsActionButton(QStringLiteral("arrow.triangle.2.circlepath"),
+                                                  QStringLiteral("Refresh"), QString(), actions);
     connect(m_refreshButton, &QPushButton::clicked, this, [this] { Async::detach(refresh()); });
     for (QWidget *button : {static_cast<QWidget *>(m_healthButton), static_cast<QWidget *>(m_repairButton),
                             static_cast<QWidget *>(m_scanButton), static_cast<QWidget *>(m_dataButton),

@@ -18,14 +18,15 @@ PosturePresentation summary(const Snapshot &snapshot)
                 PostureTone::orange};
     if (snapshot.launchAtLoginPref && snapshot.loginItemStatus != enabled)
         return {QStringLiteral("Login launch pending approval"),
-                QStringLiteral("You asked VARNO to open at login, but macOS has not enabled it yet."), PostureTone::orange};
+                QStringLiteral("You asked VARNO to open at login, but macOS has not enabled it yet."),
+                PostureTone::orange};
     if (snapshot.backupReclaimableBytes >= 1)
         return {QStringLiteral("Environment ready — storage can be reclaimed"),
                 QStringLiteral("VARNO can free ") + RetentionStatus::formatBytes(snapshot.backupReclaimableBytes)
                     + QStringLiteral(" of old backups — see Settings → Storage."),
                 PostureTone::orange};
-    return {QStringLiteral("Environment ready"), QStringLiteral("Core permissions and background services are in place."),
-            PostureTone::green};
+    return {QStringLiteral("Environment ready"),
+            QStringLiteral("Core permissions and background services are in place."), PostureTone::green};
 }
 
 QString fullDiskAccessDetail(bool granted, bool receiptsFolderExists)

@@ -1,19 +1,19 @@
 #include "screens/EnvironmentView.h"
 
 #include "base/Async.h"
-#include "engine/ExperimentRecorder.h"
 #include "engine/EngineSettingsCommands.h"
+#include "engine/ExperimentRecorder.h"
 #include "kit/BrandArtwork.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
-#include "screens/PanelParts.h"
 #include "platform/MainBundle.h"
 #include "platform/ServiceManagement.h"
 #include "platform/ServiceOverride.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
+#include "screens/PanelParts.h"
 #include "services/LaunchAgentManager.h"
 
 #include <QFuture>
@@ -265,8 +265,8 @@ void EnvironmentView::build()
 
     // Update VARNO.
     column->addWidget(section(QStringLiteral("Update VARNO"), &body));
-    auto *updateRow = rowLayout(new PanelsSymbol(QStringLiteral("arrow.down.circle"), VarnoColor::textSecondary(), 16, 2,
-                                                 body),
+    auto *updateRow = rowLayout(new PanelsSymbol(QStringLiteral("arrow.down.circle"), VarnoColor::textSecondary(), 16,
+                                                 2, body),
                                 &text);
     m_versionLabel = rowTitle(QString(), body);
     text->addWidget(m_versionLabel);
@@ -473,8 +473,8 @@ QCoro::Task<void> EnvironmentView::setLaunchAtLogin(bool enabled)
     const quint64 serial = ++m_loginSerial;
     render();
     const auto setLoginItem = m_services.setLoginItem;
-    Async::Work<int> setting =
-        Async::offThread(this, Async::toolPool(), [setLoginItem, enabled] { return setLoginItem(enabled); });
+    Async::Work<int> setting = Async::offThread(this, Async::toolPool(),
+                                                [setLoginItem, enabled] { return setLoginItem(enabled); });
     const int status = co_await setting;
     if (serial != m_loginSerial)
         co_return;
@@ -501,9 +501,9 @@ void EnvironmentView::render()
     m_fdaDetail->setText(EnvironmentRules::fullDiskAccessDetail(m_snapshot.fda, m_snapshot.receiptsFolderExists));
     m_openSettings->setVisible(!m_snapshot.fda);
 
-    m_versionLabel->setText(EnvironmentRules::currentVersionLabel(
-        MainBundle::infoString(QStringLiteral("CFBundleShortVersionString")),
-        MainBundle::infoString(QStringLiteral("CFBundleVersion"))));
+    m_versionLabel->setText(
+        EnvironmentRules::currentVersionLabel(MainBundle::infoString(QStringLiteral("CFBundleShortVersionString")),
+                                              MainBundle::infoString(QStringLiteral("CFBundleVersion"))));
     const auto engine = EnvironmentRules::engineLine(m_model ? m_model->engineVersion() : std::nullopt);
     m_engineLine->setText(engine.value_or(QString()));
     m_engineLine->setVisible(engine.has_value());
@@ -547,10 +547,11 @@ void EnvironmentView::renderExtensions()
     case EnvironmentRules::ExtensionsContent::list:
         break;
     }
-    auto *explanation = topAlignedLine(
-        QStringLiteral("These extensions run in the background and can intercept the operations VARNO relies on "
-                       "(network polling, file writes, subprocess spawning). Not warnings — just awareness."),
-        VarnoFont::ui(12), VarnoColor::textTertiary(), m_extensionsBody);
+    auto *explanation =
+        topAlignedLine(QStringLiteral(
+                           "These extensions run in the background and can intercept the operations VARNO relies on "
+                           "(network polling, file writes, subprocess spawning). Not warnings — just awareness."),
+                       VarnoFont::ui(12), VarnoColor::textTertiary(), m_extensionsBody);
     showExtensionsWidget(explanation);
     m_extensionsLayout->addSpacing(8);
     for (const ESE &extension : m_eses) {

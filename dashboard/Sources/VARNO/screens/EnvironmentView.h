@@ -2,8 +2,8 @@
 
 #include "kit/ButtonStyles.h"
 #include "model/PosturePresenter.h"
-#include "screens/EnvironmentRules.h"
 #include "records/RetentionStatus.h"
+#include "screens/EnvironmentRules.h"
 #include "services/ESEProbe.h"
 
 #include <QDialog>

@@ -3,10 +3,10 @@
 #include "base/Async.h"
 #include "engine/CLIBootstrap.h"
 #include "model/AppModel.h"
-#include "platform/PlainText.h"
-#include "screens/OnboardingRules.h"
 #include "platform/Appearance.h"
+#include "platform/PlainText.h"
 #include "platform/ServiceOverride.h"
+#include "screens/OnboardingRules.h"
 #include "services/LaunchAgentManager.h"
 
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "screens/PanelParts.h"
 #include "platform/Appearance.h"
+#include "screens/PanelParts.h"
 #include "services/LaunchAgentManager.h"
 
 #include <QCheckBox>
@@ -257,8 +257,9 @@ void SetupRowView::set(const QString &title, OnboardingRules::SetupMark mark)
     m_check->setVisible(mark == OnboardingRules::SetupMark::done);
     m_spinner->setVisible(mark == OnboardingRules::SetupMark::active);
     m_ring->setVisible(mark == OnboardingRules::SetupMark::pending);
-    VarnoColor::bindForeground(m_title, mark == OnboardingRules::SetupMark::done ? VarnoColor::textSecondary()
-                                                                                  : VarnoColor::textPrimary());
+    VarnoColor::bindForeground(m_title,
+                               mark == OnboardingRules::SetupMark::done ? VarnoColor::textSecondary()
+                                                                        : VarnoColor::textPrimary());
 }
 
 QString SetupRowView::title() const
@@ -475,10 +476,10 @@ QWidget *OnboardingView::buildDiscoveryScreen()
     privacyRow->addStretch(1);
     privacyRow->addWidget(new PanelsSymbol(QStringLiteral("lock.shield"), VarnoColor::success(), 13, 0, privacy), 0,
                           Qt::AlignVCenter);
-    privacyRow->addWidget(
-        PanelParts::label(QStringLiteral("Brusk reads version numbers and update feeds. No data leaves your Mac."),
-                          VarnoFont::ui(11), VarnoColor::textTertiary(), false, privacy),
-        0, Qt::AlignVCenter);
+    privacyRow->addWidget(PanelParts::label(QStringLiteral(
+                                                "Brusk reads version numbers and update feeds. No data leaves your Mac."),
+                                            VarnoFont::ui(11), VarnoColor::textTertiary(), false, privacy),
+                          0, Qt::AlignVCenter);
     privacyRow->addStretch(1);
     layout->addWidget(privacy);
     return screen;
@@ -495,7 +496,8 @@ QWidget *OnboardingView::buildSummaryScreen()
     auto *cardColumn = new QVBoxLayout(card);
     cardColumn->setContentsMargins(20, 20, 20, 20);
     cardColumn->setSpacing(14);
-    m_summaryTitle = PanelParts::label(QString(), VarnoFont::ui(15, QFont::Medium), VarnoColor::textPrimary(), false, card);
+    m_summaryTitle = PanelParts::label(QString(), VarnoFont::ui(15, QFont::Medium), VarnoColor::textPrimary(), false,
+                                       card);
     m_summaryTitle->setAlignment(Qt::AlignHCenter);
     cardColumn->addWidget(m_summaryTitle);
     m_summaryHeadline = PanelParts::label(QString(), VarnoFont::ui(13), VarnoColor::textSecondary(), true, card);

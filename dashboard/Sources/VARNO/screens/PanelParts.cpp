@@ -214,8 +214,9 @@ void PanelsSwitch::paintEvent(QPaintEvent *)
     const QRectF track(width() - kTrackWidth - 2, (height() - kTrackHeight) / 2.0, kTrackWidth, kTrackHeight);
     QPainterPath path;
     path.addRoundedRect(track, kTrackHeight / 2.0, kTrackHeight / 2.0);
-    painter.fillPath(path, isChecked() ? VarnoColor::success().resolved(opacity)
-                                       : VarnoColor::surfaceHover().resolved(opacity));
+    painter.fillPath(path,
+                     isChecked() ? VarnoColor::success().resolved(opacity)
+                                 : VarnoColor::surfaceHover().resolved(opacity));
     painter.setPen(QPen(VarnoColor::border().resolved(opacity), 1));
     painter.drawPath(path);
     const qreal knob = kTrackHeight - 4;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kit/Labels.h"
 #include "kit/ColorPair.h"
+#include "kit/Labels.h"
 
 #include <QAbstractButton>
 #include <QFont>
@@ -9,7 +9,6 @@
 #include <QWidget>
 
 #include <optional>
-
 
 // The small pieces the onboarding, Diagnostics and Environment screens are
 // built of.

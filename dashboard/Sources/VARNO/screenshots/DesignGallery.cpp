@@ -170,13 +170,20 @@ QWidget *createTokensView()
     layout->addWidget(heading(QStringLiteral("Colour tokens"), root));
 
     const std::pair<const char *, const ColorPair &> tokens[] = {
-        {"background", VarnoColor::background()},     {"backgroundRaised", VarnoColor::backgroundRaised()},
-        {"surface", VarnoColor::surface()},           {"surfaceHover", VarnoColor::surfaceHover()},
-        {"border", VarnoColor::border()},             {"textPrimary", VarnoColor::textPrimary()},
-        {"textSecondary", VarnoColor::textSecondary()}, {"textTertiary", VarnoColor::textTertiary()},
-        {"accent", VarnoColor::accent()},             {"success", VarnoColor::success()},
-        {"warning", VarnoColor::warning()},           {"attention", VarnoColor::attention()},
-        {"danger", VarnoColor::danger()},             {"dangerText", VarnoColor::dangerText()},
+        {"background", VarnoColor::background()},
+        {"backgroundRaised", VarnoColor::backgroundRaised()},
+        {"surface", VarnoColor::surface()},
+        {"surfaceHover", VarnoColor::surfaceHover()},
+        {"border", VarnoColor::border()},
+        {"textPrimary", VarnoColor::textPrimary()},
+        {"textSecondary", VarnoColor::textSecondary()},
+        {"textTertiary", VarnoColor::textTertiary()},
+        {"accent", VarnoColor::accent()},
+        {"success", VarnoColor::success()},
+        {"warning", VarnoColor::warning()},
+        {"attention", VarnoColor::attention()},
+        {"danger", VarnoColor::danger()},
+        {"dangerText", VarnoColor::dangerText()},
         {"info", VarnoColor::info()},
     };
     auto *grid = new QGridLayout;
@@ -196,7 +203,11 @@ QWidget *createTokensView()
     };
     const Sample samples[] = {
         {QStringLiteral("brusk 22 light italic — All tidy."),
-         [] { QFont f = VarnoFont::brusk(22, QFont::Light); f.setItalic(true); return f; }()},
+         [] {
+             QFont f = VarnoFont::brusk(22, QFont::Light);
+             f.setItalic(true);
+             return f;
+         }()},
         {QStringLiteral("brusk 14 regular — Nothing scanned yet."), VarnoFont::brusk(14)},
         {QStringLiteral("ui 13 semibold — Update all (3)"), VarnoFont::ui(13, QFont::DemiBold)},
         {QStringLiteral("ui 12 regular — Run a scan so Brusk can see your apps."), VarnoFont::ui(12)},

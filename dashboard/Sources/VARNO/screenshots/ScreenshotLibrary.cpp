@@ -1,13 +1,13 @@
 #include "screenshots/ScreenshotRegistry.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/CLIBootstrap.h"
-#include "platform/ResourceLocator.h"
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
 #include "platform/ChildProcesses.h"
-#include "base/Logging.h"
 #include "platform/MainBundle.h"
+#include "platform/ResourceLocator.h"
 #include "platform/UserDefaults.h"
 #include "platform/VarnoPaths.h"
 
@@ -141,8 +141,7 @@ bool removeDataTree(const QString &root)
 {
     if (!QFileInfo::exists(root))
         return true;
-    QDirIterator it(root, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QFile::setPermissions(root, QFile::permissions(root) | QFile::WriteOwner | QFile::ExeOwner);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -258,8 +257,7 @@ QList<AppRecord> loadDemoRecords()
         return {};
     // Every scene starts from this state of the engine's data.
     const QString kept = keptDemoData().filePath(QStringLiteral("data"));
-    demoDataKept = keptDemoData().isValid() && removeDataTree(kept)
-        && copyDataTree(VarnoPaths::appSupportDir(), kept);
+    demoDataKept = keptDemoData().isValid() && removeDataTree(kept) && copyDataTree(VarnoPaths::appSupportDir(), kept);
     if (!demoDataKept) {
         qCCritical(lcVarno, "Screenshots: couldn't keep a copy of the engine's data");
         return {};

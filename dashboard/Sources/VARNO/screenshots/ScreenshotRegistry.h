@@ -51,9 +51,9 @@ private:
 // scene in dark and in light, and fails when a scene does not show the state
 // it is named for.
 struct ScreenshotScene {
-    QString name;                              // file name stem, e.g. "workshop-window"
-    QSize size;                                // the size to render at
-    std::function<QWidget *()> create;         // builds the widget, owned by the caller
+    QString name;                                 // file name stem, e.g. "workshop-window"
+    QSize size;                                   // the size to render at
+    std::function<QWidget *()> create;            // builds the widget, owned by the caller
     std::function<void(ScreenshotCheck &)> check; // what the drawn scene must show
 };
 

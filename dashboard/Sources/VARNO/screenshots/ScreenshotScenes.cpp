@@ -1,15 +1,15 @@
 #include "screenshots/ScreenshotRegistry.h"
 
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
+#include "provenance/ProvenanceDrawerView.h"
 #include "screenshots/DesignGallery.h"
-#include "menubar/MenuBarPanel.h"
+#include "settings/SettingsView.h"
 #include "shell/TrayHost.h"
 #include "shell/VarnoApplication.h"
-#include "provenance/ProvenanceDrawerView.h"
-#include "settings/SettingsView.h"
-#include "workshop/ShelfView.h"
 #include "shell/WorkshopWindow.h"
+#include "workshop/ShelfView.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -128,8 +128,8 @@ QWidget *trayLabel()
     layout->setContentsMargins(8, 3, 8, 3);
     auto *label = new QLabel(strip);
     label->setAccessibleName(MenuBarLabel::toolTip(*model));
-    const QImage image = MenuBarLabel::render(MenuBarLabel::templateIcon(), MenuBarLabel::countText(*model),
-                                              textColour, 2.0);
+    const QImage image = MenuBarLabel::render(MenuBarLabel::templateIcon(), MenuBarLabel::countText(*model), textColour,
+                                              2.0);
     label->setPixmap(QPixmap::fromImage(image));
     layout->addWidget(label);
     layout->addStretch();
@@ -183,7 +183,8 @@ const char *const failedScanText = "the library database is locked by another sc
 void registerScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize panelSize(MenuBarPanel::kWidth, 10);
-    registry.add({QStringLiteral("panel-running"), panelSize, [] { return runningPanel(); }, [](ScreenshotCheck &check) {
+    registry.add({QStringLiteral("panel-running"), panelSize, [] { return runningPanel(); },
+                  [](ScreenshotCheck &check) {
                       panelShows(PanelState::running, QStringLiteral("Installing…"))(check);
                       check.expectText(QStringLiteral("Pause"));
                   }});

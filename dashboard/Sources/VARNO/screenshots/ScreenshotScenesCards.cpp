@@ -7,13 +7,13 @@
 #include "cards/AppCardDetailView.h"
 #include "cards/AppCardSimpleView.h"
 #include "cards/CardParts.h"
-#include "widgets/TrustBadges.h"
 #include "kit/Labels.h"
-#include "records/RemediationRegistry.h"
-#include "widgets/IncidentActionButton.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
+#include "records/RemediationRegistry.h"
+#include "widgets/IncidentActionButton.h"
+#include "widgets/TrustBadges.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -152,8 +152,8 @@ void checkStatePage(ScreenshotCheck &check)
     for (const StateCase &item : stateCases()) {
         const QString caption = QString::fromLatin1(item.caption);
         const QString id = QString::fromLatin1(item.bundleId);
-        const auto found =
-            std::find_if(cards.cbegin(), cards.cend(), [&](const Card *card) { return card->app().bundle_id == id; });
+        const auto found = std::find_if(cards.cbegin(), cards.cend(),
+                                        [&](const Card *card) { return card->app().bundle_id == id; });
         if (found == cards.cend() || !model) {
             check.expect(false, QStringLiteral("the card of %1").arg(id));
             continue;
@@ -281,11 +281,11 @@ void registerCardScreenshotScenes(ScreenshotRegistry &registry)
 {
     registry.add({QStringLiteral("cards-simple-library"), QSize(1040, 900), [] { return simpleLibrary(); },
                   checkLibraryPage<AppCardSimpleView>});
-    registry.add({QStringLiteral("cards-simple-states"), QSize(1040, 520), [] { return statePage<AppCardSimpleView>(3); },
-                  checkStatePage<AppCardSimpleView>});
+    registry.add({QStringLiteral("cards-simple-states"), QSize(1040, 520),
+                  [] { return statePage<AppCardSimpleView>(3); }, checkStatePage<AppCardSimpleView>});
     registry.add({QStringLiteral("cards-detail-library"), QSize(1000, 1560), [] { return detailLibrary(); },
                   checkLibraryPage<AppCardDetailView>});
-    registry.add({QStringLiteral("cards-detail-states"), QSize(1000, 820), [] { return statePage<AppCardDetailView>(1); },
-                  checkStatePage<AppCardDetailView>});
+    registry.add({QStringLiteral("cards-detail-states"), QSize(1000, 820),
+                  [] { return statePage<AppCardDetailView>(1); }, checkStatePage<AppCardDetailView>});
     registry.add({QStringLiteral("cards-incidents"), QSize(1000, 560), [] { return incidentPage(); }, checkIncidentPage});
 }

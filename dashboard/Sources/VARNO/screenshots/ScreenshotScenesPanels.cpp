@@ -31,26 +31,25 @@ QCoro::Task<DiagnosticsReport::ShellOutcome> neverOutcome()
 
 QString sampleReport()
 {
-    return QStringLiteral(
-        "VARNO Workshop support report\n"
-        "Generated: 2026-03-04 10:00:00 +0000\n"
-        "\n"
-        "=== APP ===\n"
-        "Version: 0.9.14 (30)\n"
-        "Bundle: ~/Applications/VARNO.app\n"
-        "\n"
-        "=== CLI ===\n"
-        "Installed version: 2.3.0\n"
-        "Bundled version: 2.3.0\n"
-        "Manifest: verified (14 files)\n"
-        "\n"
-        "=== varno list --json --all (canonical UI source) ===\n"
-        "Returned: 25 record(s)\n"
-        "  apps outdated (UI semantics): 7\n"
-        "  version_check_status: current=14 outdated=7 unmeasured=3 unknown=1 catalog_stale=0 excluded=0\n"
-        "\n"
-        "=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n"
-        "(empty)\n");
+    return QStringLiteral("VARNO Workshop support report\n"
+                          "Generated: 2026-03-04 10:00:00 +0000\n"
+                          "\n"
+                          "=== APP ===\n"
+                          "Version: 0.9.14 (30)\n"
+                          "Bundle: ~/Applications/VARNO.app\n"
+                          "\n"
+                          "=== CLI ===\n"
+                          "Installed version: 2.3.0\n"
+                          "Bundled version: 2.3.0\n"
+                          "Manifest: verified (14 files)\n"
+                          "\n"
+                          "=== varno list --json --all (canonical UI source) ===\n"
+                          "Returned: 25 record(s)\n"
+                          "  apps outdated (UI semantics): 7\n"
+                          "  version_check_status: current=14 outdated=7 unmeasured=3 unknown=1 catalog_stale=0 excluded=0\n"
+                          "\n"
+                          "=== SCAN LOG (last 40 lines of ~/Library/Logs/VARNO/scan.err) ===\n"
+                          "(empty)\n");
 }
 
 QString sampleDoctor()
@@ -92,7 +91,8 @@ QWidget *diagnostics(bool loading, const std::function<void(DiagnosticsView *, A
                                      "  com.example.harbor: current (sparkle)\nDone: 7 outdated.\n");
         };
         operations.repair = []() -> QCoro::Task<QString> {
-            co_return QStringLiteral("Repair succeeded. CLI reinstalled from bundle.\nOld scan.err rotated to scan.err.prev.");
+            co_return QStringLiteral(
+                "Repair succeeded. CLI reinstalled from bundle.\nOld scan.err rotated to scan.err.prev.");
         };
     }
     auto *view = new DiagnosticsView(model, operations);
@@ -135,7 +135,9 @@ EnvironmentServices quietSystem()
     services.loginItemStatus = [] { return EnvironmentRules::enabled; };
     services.probeExtensions = []() -> QCoro::Task<QList<ESE>> { co_return QList<ESE>(); };
     services.retentionStatus = []() -> QCoro::Task<RetentionStatus> { co_return RetentionStatus(); };
-    services.setLoginItem = [](bool enabled) { return enabled ? EnvironmentRules::enabled : EnvironmentRules::notRegistered; };
+    services.setLoginItem = [](bool enabled) {
+        return enabled ? EnvironmentRules::enabled : EnvironmentRules::notRegistered;
+    };
     services.recordEvent = [](const QString &) {};
     return services;
 }
@@ -176,10 +178,10 @@ std::function<void(ScreenshotCheck &)> onboardingShows(OnboardingPhase phase, co
 {
     return [phase, what, also](ScreenshotCheck &check) {
         const OnboardingView *view = check.find<OnboardingView>();
-        const QWidget *screen = !view                               ? nullptr
-            : phase == OnboardingPhase::setup                         ? view->setupPhaseView()
-            : phase == OnboardingPhase::discovering                   ? view->discoveryPhaseView()
-                                                                      : view->summaryPhaseView();
+        const QWidget *screen = !view               ? nullptr
+            : phase == OnboardingPhase::setup       ? view->setupPhaseView()
+            : phase == OnboardingPhase::discovering ? view->discoveryPhaseView()
+                                                    : view->summaryPhaseView();
         check.expect(view && view->phase() == phase && screen && screen->isVisibleTo(view),
                      QStringLiteral("the overlay's %1 screen").arg(QLatin1String(what)));
         check.expect(view && also(*view), QStringLiteral("what the %1 screen shows").arg(QLatin1String(what)));
@@ -187,7 +189,8 @@ std::function<void(ScreenshotCheck &)> onboardingShows(OnboardingPhase phase, co
 }
 
 // The Diagnostics sheet with `state` holding.
-std::function<void(ScreenshotCheck &)> diagnosticsShow(const char *what, std::function<bool(const DiagnosticsView &)> state)
+std::function<void(ScreenshotCheck &)> diagnosticsShow(const char *what,
+                                                       std::function<bool(const DiagnosticsView &)> state)
 {
     return [what, state](ScreenshotCheck &check) {
         const DiagnosticsView *view = check.find<DiagnosticsView>();
@@ -196,7 +199,8 @@ std::function<void(ScreenshotCheck &)> diagnosticsShow(const char *what, std::fu
 }
 
 // The Environment screen with `state` holding.
-std::function<void(ScreenshotCheck &)> environmentShows(const char *what, std::function<bool(const EnvironmentView &)> state)
+std::function<void(ScreenshotCheck &)> environmentShows(const char *what,
+                                                        std::function<bool(const EnvironmentView &)> state)
 {
     return [what, state](ScreenshotCheck &check) {
         const EnvironmentView *view = check.find<EnvironmentView>();
@@ -209,32 +213,35 @@ std::function<void(ScreenshotCheck &)> environmentShows(const char *what, std::f
 void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize window(1100, 720);
-    registry.add({QStringLiteral("onboarding-setup"), window, [] {
-                      return onboarding({OnboardingPhase::setup, 2, 0, QString(), true, false},
-                                        ScreenshotLibrary::demoModel());
-                  },
-                  onboardingShows(OnboardingPhase::setup, "setup", [](const OnboardingView &view) {
-                      return view.setupStep() == 2;
-                  })});
-    registry.add({QStringLiteral("onboarding-discovering"), window, [] {
-                      AppModel *model = ScreenshotLibrary::demoModel();
-                      const QString last = model->apps().isEmpty() ? QString() : model->apps().constLast().app_name;
-                      return onboarding({OnboardingPhase::discovering, 4, int(model->apps().size()), last, true, false},
-                                        model);
-                  },
-                  onboardingShows(OnboardingPhase::discovering, "discovery", [](const OnboardingView &view) {
-                      return view.appsFound() == ScreenshotLibrary::demoRecords().size() && view.appsFound() > 0
-                          && view.namePillText() == ScreenshotLibrary::demoRecords().constLast().app_name;
-                  })});
-    registry.add({QStringLiteral("onboarding-summary"), window, [] {
-                      return onboarding({OnboardingPhase::done, 4, 0, QString(), true, false},
-                                        ScreenshotLibrary::demoModel());
-                  },
-                  onboardingShows(OnboardingPhase::done, "summary", [](const OnboardingView &view) {
-                      return view.managedAppsCount() > 0 && view.brewFound();
-                  })});
+    registry.add(
+        {QStringLiteral("onboarding-setup"), window,
+         [] {
+             return onboarding({OnboardingPhase::setup, 2, 0, QString(), true, false}, ScreenshotLibrary::demoModel());
+         },
+         onboardingShows(OnboardingPhase::setup, "setup",
+                         [](const OnboardingView &view) { return view.setupStep() == 2; })});
+    registry.add(
+        {QStringLiteral("onboarding-discovering"), window,
+         [] {
+             AppModel *model = ScreenshotLibrary::demoModel();
+             const QString last = model->apps().isEmpty() ? QString() : model->apps().constLast().app_name;
+             return onboarding({OnboardingPhase::discovering, 4, int(model->apps().size()), last, true, false}, model);
+         },
+         onboardingShows(OnboardingPhase::discovering, "discovery", [](const OnboardingView &view) {
+             return view.appsFound() == ScreenshotLibrary::demoRecords().size() && view.appsFound() > 0
+                 && view.namePillText() == ScreenshotLibrary::demoRecords().constLast().app_name;
+         })});
+    registry.add(
+        {QStringLiteral("onboarding-summary"), window,
+         [] {
+             return onboarding({OnboardingPhase::done, 4, 0, QString(), true, false}, ScreenshotLibrary::demoModel());
+         },
+         onboardingShows(OnboardingPhase::done, "summary",
+                         [](const OnboardingView &view) { return view.managedAppsCount() > 0 && view.brewFound(); })});
     registry.add({QStringLiteral("onboarding-summary-empty"), window,
-                  [] { return onboarding({OnboardingPhase::done, 4, 0, QString(), false, false}, emptyModel()); },
+                  [] {
+                      return onboarding({OnboardingPhase::done, 4, 0, QString(), false, false}, emptyModel());
+                  },
                   onboardingShows(OnboardingPhase::done, "summary", [](const OnboardingView &view) {
                       return view.managedAppsCount() == 0 && !view.brewFound();
                   })});
@@ -246,50 +253,60 @@ void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
                   })});
     registry.add({QStringLiteral("diagnostics-report"), sheet, [] { return diagnostics(false); },
                   diagnosticsShow("the report", [](const DiagnosticsView &view) {
-                      return !view.isLoading() && view.reportText().contains(QStringLiteral("VARNO Workshop support report"))
+                      return !view.isLoading()
+                          && view.reportText().contains(QStringLiteral("VARNO Workshop support report"))
                           && !view.isHealthRunning() && !view.isScanRunning();
                   })});
     registry.add({QStringLiteral("diagnostics-running"), sheet, [] { return runningDiagnostics(); },
                   diagnosticsShow("the health check and the scan under way", [](const DiagnosticsView &view) {
                       return view.isHealthRunning() && view.isScanRunning();
                   })});
-    registry.add({QStringLiteral("diagnostics-results"), QSize(DiagnosticsView::kMinimumWidth, 1000), [] {
-                      return diagnostics(false, [](DiagnosticsView *view, AppModel *) {
-                          Async::detach(view->runRepair());
-                          Async::detach(view->runHealthCheck());
-                          Async::detach(view->runForceScan());
-                      });
-                  },
-                  diagnosticsShow("the repair's, the health check's and the scan's results", [](const DiagnosticsView &view) {
-                      return view.repairResult().startsWith(QStringLiteral("Repair succeeded.")) && view.healthFailed()
-                          && view.healthReport().contains(QStringLiteral("[FAIL] Database integrity"))
-                          && view.scanLog().contains(QStringLiteral("Done: 7 outdated."));
-                  })});
+    registry.add(
+        {QStringLiteral("diagnostics-results"), QSize(DiagnosticsView::kMinimumWidth, 1000),
+         [] {
+             return diagnostics(false, [](DiagnosticsView *view, AppModel *) {
+                 Async::detach(view->runRepair());
+                 Async::detach(view->runHealthCheck());
+                 Async::detach(view->runForceScan());
+             });
+         },
+         diagnosticsShow("the repair's, the health check's and the scan's results", [](const DiagnosticsView &view) {
+             return view.repairResult().startsWith(QStringLiteral("Repair succeeded.")) && view.healthFailed()
+                 && view.healthReport().contains(QStringLiteral("[FAIL] Database integrity"))
+                 && view.scanLog().contains(QStringLiteral("Done: 7 outdated."));
+         })});
 
     const QSize environmentSize(600, 900);
-    registry.add({QStringLiteral("environment-ready"), environmentSize, [] {
-                      return environment({true, EnvironmentRules::enabled, EnvironmentRules::enabled, true, 0}, {}, false,
-                                         false);
+    registry.add({QStringLiteral("environment-ready"), environmentSize,
+                  [] {
+                      return environment({true, EnvironmentRules::enabled, EnvironmentRules::enabled, true, 0}, {},
+                                         false, false);
                   },
                   environmentShows("every check passed", [](const EnvironmentView &view) {
                       return !view.isLoading() && view.fda() && view.agentStatus() == EnvironmentRules::enabled
-                          && view.loginItemStatus() == EnvironmentRules::enabled && !view.detectionBanner()->isVisibleTo(&view);
+                          && view.loginItemStatus() == EnvironmentRules::enabled
+                          && !view.detectionBanner()->isVisibleTo(&view);
                   })});
-    registry.add({QStringLiteral("environment-loading"), environmentSize, [] {
-                      return environment({true, EnvironmentRules::notRegistered, EnvironmentRules::notRegistered, false, 0},
-                                         {}, true, false);
-                  },
-                  environmentShows("the checks being read", [](const EnvironmentView &view) { return view.isLoading(); })});
-    registry.add({QStringLiteral("environment-attention"), QSize(600, 1150), [] {
-                      return environment({false, EnvironmentRules::requiresApproval, EnvironmentRules::requiresApproval, true,
-                                          734003200},
+    registry.add(
+        {QStringLiteral("environment-loading"), environmentSize,
+         [] {
+             return environment({true, EnvironmentRules::notRegistered, EnvironmentRules::notRegistered, false, 0}, {},
+                                true, false);
+         },
+         environmentShows("the checks being read", [](const EnvironmentView &view) { return view.isLoading(); })});
+    registry.add({QStringLiteral("environment-attention"), QSize(600, 1150),
+                  [] {
+                      return environment({false, EnvironmentRules::requiresApproval, EnvironmentRules::requiresApproval,
+                                          true, 734003200},
                                          sampleExtensions(), false, true);
                   },
                   environmentShows("what needs attention", [](const EnvironmentView &view) {
                       return !view.isLoading() && !view.fda() && view.eses().size() == 3
-                          && view.agentStatus() == EnvironmentRules::requiresApproval && view.detectionBanner()->isVisibleTo(&view);
+                          && view.agentStatus() == EnvironmentRules::requiresApproval
+                          && view.detectionBanner()->isVisibleTo(&view);
                   })});
-    registry.add({QStringLiteral("environment-reclaimable"), environmentSize, [] {
+    registry.add({QStringLiteral("environment-reclaimable"), environmentSize,
+                  [] {
                       return environment({true, EnvironmentRules::enabled, EnvironmentRules::notRegistered, false, 1536},
                                          {}, false, false);
                   },
@@ -297,12 +314,13 @@ void registerPanelsScreenshotScenes(ScreenshotRegistry &registry)
                       return !view.isLoading() && view.backupReclaimableBytes() == 1536;
                   })});
     // A machine without the receipts folder whose service manager does not answer.
-    registry.add({QStringLiteral("environment-unconfirmed"), environmentSize, [] {
-                      return environment({true, EnvironmentRules::unconfirmed, EnvironmentRules::notRegistered, false, 0,
-                                          false},
-                                         {}, false, false);
-                  },
-                  environmentShows("a registration nothing confirms", [](const EnvironmentView &view) {
-                      return !view.isLoading() && view.fda() && view.agentStatus() == EnvironmentRules::unconfirmed;
-                  })});
+    registry.add(
+        {QStringLiteral("environment-unconfirmed"), environmentSize,
+         [] {
+             return environment({true, EnvironmentRules::unconfirmed, EnvironmentRules::notRegistered, false, 0, false},
+                                {}, false, false);
+         },
+         environmentShows("a registration nothing confirms", [](const EnvironmentView &view) {
+             return !view.isLoading() && view.fda() && view.agentStatus() == EnvironmentRules::unconfirmed;
+         })});
 }

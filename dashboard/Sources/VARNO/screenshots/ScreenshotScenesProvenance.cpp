@@ -57,7 +57,8 @@ QWidget *drawerScene(int index, const ProvenanceDrawerView::LoadState &state)
     auto *model = new AppModel(ScreenshotLibrary::quietServices());
     model->setApps(drawerLibrary());
     model->reconcileIncidents(model->apps(), model->incidentEventSeq());
-    auto *drawer = new ProvenanceDrawerView(model, model->apps().at(index), [] {}, nullptr, false);
+    auto *drawer = new ProvenanceDrawerView(
+        model, model->apps().at(index), [] {}, nullptr, false);
     model->setParent(drawer);
     drawer->setLoadStateForPreview(state);
     return drawer;
@@ -67,8 +68,8 @@ ProvenanceDrawerView::LoadState withHistory(bool backup)
 {
     ProvenanceDrawerView::LoadState state;
     state.isLoading = false;
-    state.provenance = {historyEntry("12.1", "2026-11-20T08:41:07Z", true), historyEntry("12.0.4", "2026-10-02T18:15:44Z", true),
-                        historyEntry("11.9", nullptr, false)};
+    state.provenance = {historyEntry("12.1", "2026-11-20T08:41:07Z", true),
+                        historyEntry("12.0.4", "2026-10-02T18:15:44Z", true), historyEntry("11.9", nullptr, false)};
     if (backup)
         state.backup = availableBackup();
     return state;
@@ -85,8 +86,9 @@ QWidget *sheetScene(const RestoreSheet::State &state)
 }
 
 // The drawer has loaded (or not), shows its app and, with `also`, the rest.
-std::function<void(ScreenshotCheck &)> drawerShows(bool loading, const char *appName,
-                                                   std::function<void(ScreenshotCheck &, const ProvenanceDrawerView &)> also = {})
+std::function<void(ScreenshotCheck &)>
+drawerShows(bool loading, const char *appName,
+            std::function<void(ScreenshotCheck &, const ProvenanceDrawerView &)> also = {})
 {
     return [loading, appName, also](ScreenshotCheck &check) {
         const ProvenanceDrawerView *drawer = check.find<ProvenanceDrawerView>();
@@ -104,8 +106,8 @@ void expectVisible(ScreenshotCheck &check, const QWidget *widget, bool visible, 
 }
 
 // The restore sheet in a state, saying `text`.
-std::function<void(ScreenshotCheck &)> restoreShows(std::function<bool(const RestoreSheet::State &)> state, const char *what,
-                                                    const QString &text)
+std::function<void(ScreenshotCheck &)> restoreShows(std::function<bool(const RestoreSheet::State &)> state,
+                                                    const char *what, const QString &text)
 {
     return [state, what, text](ScreenshotCheck &check) {
         const RestoreSheet *sheet = check.find<RestoreSheet>();
@@ -119,19 +121,21 @@ std::function<void(ScreenshotCheck &)> restoreShows(std::function<bool(const Res
 void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry)
 {
     const QSize drawerSize(900, 1180);
-    registry.add({QStringLiteral("drawer-loading"), drawerSize, [] { return drawerScene(0, {}); }, drawerShows(true, "Fernwood")});
-    registry.add({QStringLiteral("drawer-cask-seal-history"), drawerSize, [] { return drawerScene(0, withHistory(true)); },
-                  drawerShows(false, "Fernwood", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
-                      check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
-                      expectVisible(check, drawer.restoreButton(), true, QStringLiteral("the restore button"));
-                  })});
-    registry.add({QStringLiteral("drawer-sparkle-verified-path"), drawerSize,
-                  [] { return drawerScene(1, withHistory(false)); },
-                  drawerShows(false, "Pebblenote", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
-                      check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
-                      expectVisible(check, drawer.restoreButton(), false, QStringLiteral("restore button"));
-                      check.expectText(QStringLiteral("Locally verified"));
-                  })});
+    registry.add({QStringLiteral("drawer-loading"), drawerSize, [] { return drawerScene(0, {}); },
+                  drawerShows(true, "Fernwood")});
+    registry.add(
+        {QStringLiteral("drawer-cask-seal-history"), drawerSize, [] { return drawerScene(0, withHistory(true)); },
+         drawerShows(false, "Fernwood", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+             check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
+             expectVisible(check, drawer.restoreButton(), true, QStringLiteral("the restore button"));
+         })});
+    registry.add(
+        {QStringLiteral("drawer-sparkle-verified-path"), drawerSize, [] { return drawerScene(1, withHistory(false)); },
+         drawerShows(false, "Pebblenote", [](ScreenshotCheck &check, const ProvenanceDrawerView &drawer) {
+             check.expect(drawer.loadState().provenance.size() == 3, QStringLiteral("three versions of history"));
+             expectVisible(check, drawer.restoreButton(), false, QStringLiteral("restore button"));
+             check.expectText(QStringLiteral("Locally verified"));
+         })});
     registry.add({QStringLiteral("drawer-mas-outdated-empty"), drawerSize,
                   [] {
                       ProvenanceDrawerView::LoadState state;
@@ -180,7 +184,8 @@ void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry)
                       state.backup = availableBackup();
                       return sheetScene(state);
                   },
-                  restoreShows([](const RestoreSheet::State &s) { return !s.isLoading && !s.isRestoring && !s.restored && !s.error; },
+                  restoreShows([](const RestoreSheet::State
+                                      &s) { return !s.isLoading && !s.isRestoring && !s.restored && !s.error; },
                                "ready", QStringLiteral(" is available."))});
     registry.add({QStringLiteral("restore-restoring"), sheetSize,
                   [] {
@@ -223,6 +228,6 @@ void registerProvenanceScreenshotScenes(ScreenshotRegistry &registry)
                       state.retentionDays = 30;
                       return sheetScene(state);
                   },
-                  restoreShows([](const RestoreSheet::State &s) { return s.backup && !s.backup->available; }, "without backup",
-                               QStringLiteral("No backup available"))});
+                  restoreShows([](const RestoreSheet::State &s) { return s.backup && !s.backup->available; },
+                               "without backup", QStringLiteral("No backup available"))});
 }

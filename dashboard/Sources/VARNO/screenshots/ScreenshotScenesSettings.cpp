@@ -7,9 +7,9 @@
 #include "model/AppModel.h"
 #include "platform/FakeServiceBackend.h"
 #include "settings/DeveloperWorkbenchSettingsView.h"
+#include "settings/SettingsRules.h"
 #include "settings/SettingsView.h"
 #include "settings/StorageSettingsView.h"
-#include "settings/SettingsRules.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -221,7 +221,7 @@ const char *tabName(SettingsView::Tab tab)
 
 // The window on `tab`, and what `state` says of it.
 std::function<void(ScreenshotCheck &)> settingsShow(SettingsView::Tab tab, const char *what,
-                                                   std::function<bool(const SettingsView &, const AppModel &)> state)
+                                                    std::function<bool(const SettingsView &, const AppModel &)> state)
 {
     return [tab, what, state](ScreenshotCheck &check) {
         const SettingsView *view = check.find<SettingsView>();
@@ -244,18 +244,26 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
     const QSize size(680, 580);
     const QSize tall(680, 1060);
 
-    registry.add({QStringLiteral("settings-general"), size, [] { return scene({SettingsView::general, calm()}); },
-                  settingsShow(SettingsView::general, "login item and background scans on",
-                               [](const SettingsView &v, const AppModel &) { return v.launchAtLogin() && v.backgroundScan(); })});
-    registry.add({QStringLiteral("settings-general-off"), size, [] {
+    registry.add(
+        {QStringLiteral("settings-general"), size,
+         [] {
+             return scene({SettingsView::general, calm()});
+         },
+         settingsShow(SettingsView::general, "login item and background scans on",
+                      [](const SettingsView &v, const AppModel &) { return v.launchAtLogin() && v.backgroundScan(); })});
+    registry.add({QStringLiteral("settings-general-off"), size,
+                  [] {
                       Setup setup{SettingsView::general, calm()};
                       setup.servicesOn = false;
                       return scene(setup);
                   },
                   settingsShow(SettingsView::general, "login item and background scans off",
-                               [](const SettingsView &v, const AppModel &) { return !v.launchAtLogin() && !v.backgroundScan(); })});
+                               [](const SettingsView &v, const AppModel &) {
+                                   return !v.launchAtLogin() && !v.backgroundScan();
+                               })});
 
-    registry.add({QStringLiteral("settings-privacy-loading"), size, [] {
+    registry.add({QStringLiteral("settings-privacy-loading"), size,
+                  [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &neverFlag;
                       return scene(setup);
@@ -264,14 +272,17 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                                [](const SettingsView &v, const AppModel &m) {
                                    return callUnderWay() && !v.telemetryEnabled() && !m.error();
                                })});
-    registry.add({QStringLiteral("settings-privacy-loaded"), size, [] {
+    registry.add({QStringLiteral("settings-privacy-loaded"), size,
+                  [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &telemetryOn;
                       return scene(setup);
                   },
-                  settingsShow(SettingsView::privacy, "telemetry on",
-                               [](const SettingsView &v, const AppModel &m) { return v.telemetryEnabled() && !m.error(); })});
-    registry.add({QStringLiteral("settings-privacy-failed"), size, [] {
+                  settingsShow(SettingsView::privacy, "telemetry on", [](const SettingsView &v, const AppModel &m) {
+                      return v.telemetryEnabled() && !m.error();
+                  })});
+    registry.add({QStringLiteral("settings-privacy-failed"), size,
+                  [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.operations.telemetryStatus = &failTelemetry;
                       return scene(setup);
@@ -280,7 +291,8 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                                [](const SettingsView &, const AppModel &m) {
                                    return m.error().value_or(QString()).contains(QStringLiteral("no status line"));
                                })});
-    registry.add({QStringLiteral("settings-privacy-saving"), size, [] {
+    registry.add({QStringLiteral("settings-privacy-saving"), size,
+                  [] {
                       Setup setup{SettingsView::privacy, calm()};
                       setup.after = [](SettingsView *view) {
                           view->setTelemetryPreference(true);
@@ -290,10 +302,12 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                   },
                   settingsShow(SettingsView::privacy, "telemetry being turned on and forgotten",
                                [](const SettingsView &v, const AppModel &) {
-                                   return v.telemetryEnabled() && v.telemetrySyncInFlight() && v.telemetryForgetInFlight();
+                                   return v.telemetryEnabled() && v.telemetrySyncInFlight()
+                                       && v.telemetryForgetInFlight();
                                })});
 
-    registry.add({QStringLiteral("settings-storage-loading"), size, [] {
+    registry.add({QStringLiteral("settings-storage-loading"), size,
+                  [] {
                       Setup setup{SettingsView::storage, calm()};
                       setup.operations.storage.status = &neverStatus;
                       return scene(setup);
@@ -302,79 +316,96 @@ void registerSettingsScreenshotScenes(ScreenshotRegistry &registry)
                                [](const SettingsView &v, const AppModel &) {
                                    return v.storageView()->isLoading() && !v.storageView()->hasLoaded();
                                })});
-    registry.add({QStringLiteral("settings-storage-loaded"), size, [] { return scene({SettingsView::storage, calm()}); },
-                  settingsShow(SettingsView::storage, "the storage policy read", [](const SettingsView &v, const AppModel &) {
-                      const StorageSettingsView *storage = v.storageView();
-                      return storage->hasLoaded() && !storage->isLoading() && storage->keepPerApp() == 3
-                          && storage->retentionDays() == 45 && !storage->errorText();
-                  })});
-    registry.add({QStringLiteral("settings-storage-failed"), size, [] {
-                      Setup setup{SettingsView::storage, calm()};
-                      setup.operations.storage.status = &failStatus;
-                      return scene(setup);
-                  },
-                  settingsShow(SettingsView::storage, "the storage status's failure",
-                               [](const SettingsView &v, const AppModel &) {
-                                   return !v.storageView()->hasLoaded()
-                                       && v.storageView()->errorText().value_or(QString()).contains(QStringLiteral("database is locked"));
-                               })});
-    registry.add({QStringLiteral("settings-storage-saving"), size, [] {
-                      Setup setup{SettingsView::storage, calm()};
-                      setup.operations.storage.setPolicy = &neverSetPolicy;
-                      setup.after = [](SettingsView *view) {
-                          if (auto *keep = view->storageView()->findChild<QSpinBox *>(QStringLiteral("storage-keep-per-app")))
-                              keep->stepUp();
-                      };
-                      return scene(setup);
-                  },
-                  settingsShow(SettingsView::storage, "a new policy being saved", [](const SettingsView &v, const AppModel &) {
-                      return v.storageView()->isWorking() && v.storageView()->keepPerApp() == 4;
-                  })});
+    registry.add(
+        {QStringLiteral("settings-storage-loaded"), size,
+         [] {
+             return scene({SettingsView::storage, calm()});
+         },
+         settingsShow(SettingsView::storage, "the storage policy read", [](const SettingsView &v, const AppModel &) {
+             const StorageSettingsView *storage = v.storageView();
+             return storage->hasLoaded() && !storage->isLoading() && storage->keepPerApp() == 3
+                 && storage->retentionDays() == 45 && !storage->errorText();
+         })});
+    registry.add(
+        {QStringLiteral("settings-storage-failed"), size,
+         [] {
+             Setup setup{SettingsView::storage, calm()};
+             setup.operations.storage.status = &failStatus;
+             return scene(setup);
+         },
+         settingsShow(SettingsView::storage, "the storage status's failure", [](const SettingsView &v, const AppModel &) {
+             return !v.storageView()->hasLoaded()
+                 && v.storageView()->errorText().value_or(QString()).contains(QStringLiteral("database is locked"));
+         })});
+    registry.add(
+        {QStringLiteral("settings-storage-saving"), size,
+         [] {
+             Setup setup{SettingsView::storage, calm()};
+             setup.operations.storage.setPolicy = &neverSetPolicy;
+             setup.after = [](SettingsView *view) {
+                 if (auto *keep = view->storageView()->findChild<QSpinBox *>(QStringLiteral("storage-keep-per-app")))
+                     keep->stepUp();
+             };
+             return scene(setup);
+         },
+         settingsShow(SettingsView::storage, "a new policy being saved", [](const SettingsView &v, const AppModel &) {
+             return v.storageView()->isWorking() && v.storageView()->keepPerApp() == 4;
+         })});
 
-    registry.add({QStringLiteral("settings-developer-off"), size, [] { return scene({SettingsView::developer, calm()}); },
-                  settingsShow(SettingsView::developer, "the workbench off",
-                               [](const SettingsView &v, const AppModel &) { return !v.developerView()->state().workbenchEnabled; })});
-    registry.add({QStringLiteral("settings-developer-loaded"), tall, [] {
-                      Setup setup{SettingsView::developer, calm()};
-                      setup.operations.workbench.load = &workbenchOn;
-                      setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
-                      return scene(setup);
+    registry.add({QStringLiteral("settings-developer-off"), size,
+                  [] {
+                      return scene({SettingsView::developer, calm()});
                   },
-                  settingsShow(SettingsView::developer, "the workbench's inspection", [](const SettingsView &v, const AppModel &) {
-                      const DeveloperWorkbenchSettingsView *developer = v.developerView();
-                      return developer->state().workbenchEnabled && developer->state().projectFolders.size() == 2
-                          && developer->inspectionSummary().startsWith(QStringLiteral("Inspected Homebrew formulae"));
+                  settingsShow(SettingsView::developer, "the workbench off", [](const SettingsView &v, const AppModel &) {
+                      return !v.developerView()->state().workbenchEnabled;
                   })});
-    registry.add({QStringLiteral("settings-developer-failed"), tall, [] {
-                      Setup setup{SettingsView::developer, calm()};
-                      setup.operations.workbench.load = [] {
-                          DeveloperWorkbenchState state = workbenchOn();
-                          state.projectFolders.clear();
-                          state.pythonEnabled = true;
-                          return state;
-                      };
-                      setup.operations.workbench.inspect = &failReport;
-                      setup.operations.workbench.planUpdates = &failReport;
-                      setup.after = [](SettingsView *view) {
-                          Async::detach(view->developerView()->runInspection());
-                          Async::detach(view->developerView()->runUpdatePlan());
-                      };
-                      return scene(setup);
-                  },
-                  settingsShow(SettingsView::developer, "the inspection and the update plan failed",
-                               [](const SettingsView &v, const AppModel &) {
-                                   const DeveloperWorkbenchSettingsView *developer = v.developerView();
-                                   return developer->inspectionSummary().startsWith(WorkbenchRules::inspectionFailedPrefix)
-                                       && developer->updatePlanSummary().startsWith(WorkbenchRules::updatePlanFailedPrefix);
-                               })});
-    registry.add({QStringLiteral("settings-developer-saving"), tall, [] {
-                      Setup setup{SettingsView::developer, calm()};
-                      setup.operations.workbench.load = &workbenchOn;
-                      setup.operations.workbench.inspect = &neverReport;
-                      setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
-                      return scene(setup);
-                  },
-                  settingsShow(SettingsView::developer, "an inspection under way", [](const SettingsView &v, const AppModel &) {
-                      return v.developerView()->isInspecting() && callUnderWay();
-                  })});
+    registry.add(
+        {QStringLiteral("settings-developer-loaded"), tall,
+         [] {
+             Setup setup{SettingsView::developer, calm()};
+             setup.operations.workbench.load = &workbenchOn;
+             setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
+             return scene(setup);
+         },
+         settingsShow(SettingsView::developer, "the workbench's inspection", [](const SettingsView &v, const AppModel &) {
+             const DeveloperWorkbenchSettingsView *developer = v.developerView();
+             return developer->state().workbenchEnabled && developer->state().projectFolders.size() == 2
+                 && developer->inspectionSummary().startsWith(QStringLiteral("Inspected Homebrew formulae"));
+         })});
+    registry.add(
+        {QStringLiteral("settings-developer-failed"), tall,
+         [] {
+             Setup setup{SettingsView::developer, calm()};
+             setup.operations.workbench.load = [] {
+                 DeveloperWorkbenchState state = workbenchOn();
+                 state.projectFolders.clear();
+                 state.pythonEnabled = true;
+                 return state;
+             };
+             setup.operations.workbench.inspect = &failReport;
+             setup.operations.workbench.planUpdates = &failReport;
+             setup.after = [](SettingsView *view) {
+                 Async::detach(view->developerView()->runInspection());
+                 Async::detach(view->developerView()->runUpdatePlan());
+             };
+             return scene(setup);
+         },
+         settingsShow(SettingsView::developer, "the inspection and the update plan failed",
+                      [](const SettingsView &v, const AppModel &) {
+                          const DeveloperWorkbenchSettingsView *developer = v.developerView();
+                          return developer->inspectionSummary().startsWith(WorkbenchRules::inspectionFailedPrefix)
+                              && developer->updatePlanSummary().startsWith(WorkbenchRules::updatePlanFailedPrefix);
+                      })});
+    registry.add(
+        {QStringLiteral("settings-developer-saving"), tall,
+         [] {
+             Setup setup{SettingsView::developer, calm()};
+             setup.operations.workbench.load = &workbenchOn;
+             setup.operations.workbench.inspect = &neverReport;
+             setup.after = [](SettingsView *view) { Async::detach(view->developerView()->runInspection()); };
+             return scene(setup);
+         },
+         settingsShow(SettingsView::developer, "an inspection under way", [](const SettingsView &v, const AppModel &) {
+             return v.developerView()->isInspecting() && callUnderWay();
+         })});
 }

@@ -13,8 +13,8 @@
 
 #include <QCheckBox>
 #include <QJsonDocument>
-#include <QLabel>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -39,8 +39,8 @@ AppModel *modelOf(const QList<AppRecord> &apps)
 AppRecord handmade(const char *incidentCode = "BREW_NO_CASK", const char *kind = "skipped")
 {
     return sheetRecord(QByteArray(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0",)"
-                             R"("latest_version":"1.1","update_mechanism":"unknown","last_incident_code":")")
-                  + incidentCode + R"(","last_incident_kind":")" + kind + R"("})");
+                                  R"("latest_version":"1.1","update_mechanism":"unknown","last_incident_code":")")
+                       + incidentCode + R"(","last_incident_kind":")" + kind + R"("})");
 }
 
 AdoptFlow::Preview preview(bool signatureOk, bool downgrade)
@@ -70,7 +70,7 @@ QWidget *adoptScene(const Phase &phase, bool allowUnsigned = false, const AppRec
 QWidget *contributeScene(const ContributeForm &form, std::optional<QString> error, bool submitting)
 {
     AppModel *model = modelOf({sheetRecord(R"({"bundle_id":"org.sim.mossgrid","app_name":"Mossgrid","current_version":"0.3",)"
-                                      R"("update_mechanism":"unknown"})")});
+                                           R"("update_mechanism":"unknown"})")});
     auto *sheet = new ContributeSheet(model, model->apps().constFirst());
     model->setParent(sheet);
     sheet->setStateForPreview(form, std::move(error), submitting);
@@ -81,20 +81,25 @@ QWidget *contributeScene(const ContributeForm &form, std::optional<QString> erro
 QList<AppRecord> runLibrary()
 {
     return {
-        sheetRecord(R"({"bundle_id":"org.sim.inkwell","app_name":"Inkwell","current_version":"3.1.0","latest_version":"3.2.1",)"
-               R"("update_mechanism":"cask","cask_token":"inkwell","green_seal":true})"),
-        sheetRecord(R"({"bundle_id":"org.sim.tallybook","app_name":"Tallybook","current_version":"2.0","latest_version":"2.1",)"
-               R"("update_mechanism":"mas","mas_id":"1451685025"})"),
-        sheetRecord(R"({"bundle_id":"org.sim.lanternfish","app_name":"Lanternfish","current_version":"5.0","latest_version":"5.2",)"
-               R"("update_mechanism":"sparkle","verified_path":true})"),
+        sheetRecord(
+            R"({"bundle_id":"org.sim.inkwell","app_name":"Inkwell","current_version":"3.1.0","latest_version":"3.2.1",)"
+            R"("update_mechanism":"cask","cask_token":"inkwell","green_seal":true})"),
+        sheetRecord(
+            R"({"bundle_id":"org.sim.tallybook","app_name":"Tallybook","current_version":"2.0","latest_version":"2.1",)"
+            R"("update_mechanism":"mas","mas_id":"1451685025"})"),
+        sheetRecord(
+            R"({"bundle_id":"org.sim.lanternfish","app_name":"Lanternfish","current_version":"5.0","latest_version":"5.2",)"
+            R"("update_mechanism":"sparkle","verified_path":true})"),
         sheetRecord(R"({"bundle_id":"org.sim.netherby","app_name":"Netherby","current_version":"2.2","latest_version":"2.3",)"
-               R"("update_mechanism":"cask","cask_token":"netherby"})"),
+                    R"("update_mechanism":"cask","cask_token":"netherby"})"),
         sheetRecord(R"({"bundle_id":"org.sim.kettle","app_name":"Kettle","current_version":"1.4","latest_version":"1.5",)"
-               R"("update_mechanism":"vendor_self_update"})"),
-        sheetRecord(R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0","latest_version":"1.1",)"
-               R"("update_mechanism":"cask"})"),
-        sheetRecord(R"({"bundle_id":"org.sim.pebblenote","app_name":"Pebblenote","current_version":"4.0","latest_version":"4.0",)"
-               R"("update_mechanism":"sparkle","last_incident_code":"UPDATE_MODE_ASK_HEADLESS","last_incident_kind":"skipped"})"),
+                    R"("update_mechanism":"vendor_self_update"})"),
+        sheetRecord(
+            R"({"bundle_id":"org.sim.handmade","app_name":"Handmade Paint","current_version":"1.0","latest_version":"1.1",)"
+            R"("update_mechanism":"cask"})"),
+        sheetRecord(
+            R"({"bundle_id":"org.sim.pebblenote","app_name":"Pebblenote","current_version":"4.0","latest_version":"4.0",)"
+            R"("update_mechanism":"sparkle","last_incident_code":"UPDATE_MODE_ASK_HEADLESS","last_incident_kind":"skipped"})"),
     };
 }
 
@@ -103,7 +108,8 @@ UpdateEvent queueStart(const QList<AppRecord> &apps)
     UpdateEvent::QueueStart start;
     for (const AppRecord &app : apps) {
         if (app.isOutdated())
-            start.apps.append(UpdateEvent::QueuedApp{app.bundle_id, app.app_name, std::nullopt, std::nullopt, std::nullopt});
+            start.apps.append(
+                UpdateEvent::QueuedApp{app.bundle_id, app.app_name, std::nullopt, std::nullopt, std::nullopt});
     }
     start.count = start.apps.size();
     return UpdateEvent(start);
@@ -156,7 +162,8 @@ QWidget *flowScene(Run run)
         model->handleUpdateEvent(event);
     if (run == Run::finished)
         model->setPreviewUpdateState(QStringLiteral("org.sim.kettle"),
-                                     UpdateState::quitDenied(QStringLiteral("Brusk couldn't quit Kettle — save your work and try again.")));
+                                     UpdateState::quitDenied(
+                                         QStringLiteral("Brusk couldn't quit Kettle — save your work and try again.")));
     auto *sheet = new UpdateFlowView(model);
     model->setParent(sheet);
     sheet->refresh();
@@ -175,7 +182,8 @@ std::function<void(ScreenshotCheck &)> adoptShows(Phase::Kind kind, QStringList 
 }
 
 // The contribution sheet with `state` holding.
-std::function<void(ScreenshotCheck &)> contributeShows(const char *what, std::function<bool(const ContributeSheet &)> state)
+std::function<void(ScreenshotCheck &)> contributeShows(const char *what,
+                                                       std::function<bool(const ContributeSheet &)> state)
 {
     return [what, state](ScreenshotCheck &check) {
         const ContributeSheet *sheet = check.find<ContributeSheet>();
@@ -190,7 +198,8 @@ std::function<void(ScreenshotCheck &)> flowShows(const QString &subtitle, const 
         const UpdateFlowView *sheet = check.find<UpdateFlowView>();
         check.expect(sheet && sheet->subtitle() == subtitle, QStringLiteral("the subtitle \"%1\"").arg(subtitle));
         check.expect(sheet && sheet->completionText() == completion,
-                     completion.isEmpty() ? QStringLiteral("no last line") : QStringLiteral("the last line \"%1\"").arg(completion));
+                     completion.isEmpty() ? QStringLiteral("no last line")
+                                          : QStringLiteral("the last line \"%1\"").arg(completion));
         check.expect(sheet && sheet->rows().size() == 6, QStringLiteral("a row for each outdated app"));
     };
 }
@@ -203,44 +212,51 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("adopt-loading"), adoptSize, [] { return adoptScene(Phase::loading()); },
                   adoptShows(Phase::Kind::loading, {})});
     registry.add({QStringLiteral("adopt-ready"), adoptSize, [] { return adoptScene(Phase::ready(preview(true, false))); },
-                  adoptShows(Phase::Kind::ready, {QStringLiteral("handmade-paint"), QStringLiteral("Code signature verified"),
-                                                  QStringLiteral("Adopt")})});
+                  adoptShows(Phase::Kind::ready,
+                             {QStringLiteral("handmade-paint"), QStringLiteral("Code signature verified"),
+                              QStringLiteral("Adopt")})});
     registry.add({QStringLiteral("adopt-ready-unsigned-refused"), adoptSize,
                   [] { return adoptScene(Phase::ready(preview(false, true))); },
                   [](ScreenshotCheck &check) {
-                      adoptShows(Phase::Kind::ready, {QStringLiteral("Code signature unverified"),
-                                                      AdoptConsentSheet::signatureExplanation,
-                                                      AdoptConsentSheet::unsignedRefusedWarning,
-                                                      QStringLiteral("is older than what's installed")})(check);
+                      adoptShows(Phase::Kind::ready,
+                                 {QStringLiteral("Code signature unverified"), AdoptConsentSheet::signatureExplanation,
+                                  AdoptConsentSheet::unsignedRefusedWarning,
+                                  QStringLiteral("is older than what's installed")})(check);
                       const AdoptConsentSheet *sheet = check.find<AdoptConsentSheet>();
-                      check.expect(sheet && !sheet->confirmButton()->isVisibleTo(sheet), QStringLiteral("no confirm button"));
+                      check.expect(sheet && !sheet->confirmButton()->isVisibleTo(sheet),
+                                   QStringLiteral("no confirm button"));
                   }});
     registry.add({QStringLiteral("adopt-ready-unsigned-override"), adoptSize,
                   [] { return adoptScene(Phase::ready(preview(false, false)), true); },
-                  adoptShows(Phase::Kind::ready, {QStringLiteral("Code signature unverified"),
-                                                  QStringLiteral("Adopt anyway (unsigned)")})});
-    registry.add({QStringLiteral("adopt-no-match"), adoptSize, [] {
-                      return adoptScene(Phase::noMatch(AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)));
-                  },
-                  adoptShows(Phase::Kind::noMatch,
-                             {AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)})});
+                  adoptShows(Phase::Kind::ready,
+                             {QStringLiteral("Code signature unverified"), QStringLiteral("Adopt anyway (unsigned)")})});
+    registry.add(
+        {QStringLiteral("adopt-no-match"), adoptSize,
+         [] {
+             return adoptScene(Phase::noMatch(AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)));
+         },
+         adoptShows(Phase::Kind::noMatch, {AdoptFlow::noMatchMessage(QStringLiteral("Handmade Paint"), std::nullopt)})});
     registry.add({QStringLiteral("adopt-already-managed"), adoptSize, [] { return adoptScene(Phase::alreadyManaged()); },
                   adoptShows(Phase::Kind::alreadyManaged, {QStringLiteral("Already Homebrew-managed")})});
     registry.add({QStringLiteral("adopt-adopting"), adoptSize, [] { return adoptScene(Phase::adopting()); },
                   adoptShows(Phase::Kind::adopting, {})});
-    registry.add({QStringLiteral("adopt-refused"), adoptSize, [] {
+    registry.add({QStringLiteral("adopt-refused"), adoptSize,
+                  [] {
                       return adoptScene(Phase::refused(QStringLiteral(
                           "Brusk can't adopt right now — a scan, update, or fix is already running. Give it a moment "
                           "and try again.")));
                   },
                   adoptShows(Phase::Kind::refused, {QStringLiteral("a scan, update, or fix is already running")})});
-    registry.add({QStringLiteral("adopt-failed"), adoptSize, [] {
-                      return adoptScene(Phase::failed(QStringLiteral("Adopt didn't take: Homebrew couldn't adopt "
-                                                                     "Handmade Paint (BREW_LOCKED).")),
-                                        false, handmade("BREW_LOCKED", "failed"));
-                  },
-                  adoptShows(Phase::Kind::failed, {QStringLiteral("Homebrew couldn't adopt Handmade Paint (BREW_LOCKED).")})});
-    registry.add({QStringLiteral("adopt-failed-privileges"), adoptSize, [] {
+    registry.add(
+        {QStringLiteral("adopt-failed"), adoptSize,
+         [] {
+             return adoptScene(Phase::failed(QStringLiteral("Adopt didn't take: Homebrew couldn't adopt "
+                                                            "Handmade Paint (BREW_LOCKED).")),
+                               false, handmade("BREW_LOCKED", "failed"));
+         },
+         adoptShows(Phase::Kind::failed, {QStringLiteral("Homebrew couldn't adopt Handmade Paint (BREW_LOCKED).")})});
+    registry.add({QStringLiteral("adopt-failed-privileges"), adoptSize,
+                  [] {
                       return adoptScene(Phase::failed(QStringLiteral(
                                             "Adopt didn't take: Homebrew needs an administrator password to adopt "
                                             "Handmade Paint; run brew install --cask --adopt handmade-paint in "
@@ -251,19 +267,23 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
                       adoptShows(Phase::Kind::failed, {QStringLiteral("Raw output")})(check);
                       const AdoptConsentSheet *sheet = check.find<AdoptConsentSheet>();
                       check.expect(sheet && sheet->commandLine()
-                                       && sheet->commandLine()->text() == QStringLiteral("brew install --cask handmade-paint"),
+                                       && sheet->commandLine()->text()
+                                           == QStringLiteral("brew install --cask handmade-paint"),
                                    QStringLiteral("the brew command to run by hand"));
                   }});
-    registry.add({QStringLiteral("adopt-success-pending"), adoptSize, [] { return adoptScene(Phase::success()); },
-                  adoptShows(Phase::Kind::success, {QStringLiteral("is now managed by Homebrew Cask"),
-                                                    QStringLiteral("An update is still pending")})});
+    registry.add(
+        {QStringLiteral("adopt-success-pending"), adoptSize, [] { return adoptScene(Phase::success()); },
+         adoptShows(Phase::Kind::success,
+                    {QStringLiteral("is now managed by Homebrew Cask"), QStringLiteral("An update is still pending")})});
 
     const QSize contributeSize(ContributeSheet::kWidth, 10);
-    registry.add({QStringLiteral("contribute-empty"), contributeSize, [] { return contributeScene({}, std::nullopt, false); },
+    registry.add({QStringLiteral("contribute-empty"), contributeSize,
+                  [] { return contributeScene({}, std::nullopt, false); },
                   contributeShows("an empty form", [](const ContributeSheet &sheet) {
                       return sheet.form() == ContributeForm() && !sheet.isSubmitting() && !sheet.errorMessage();
                   })});
-    registry.add({QStringLiteral("contribute-cask"), contributeSize, [] {
+    registry.add({QStringLiteral("contribute-cask"), contributeSize,
+                  [] {
                       ContributeForm form;
                       form.mechanism = QStringLiteral("cask");
                       form.homepageURL = QStringLiteral("https://mossgrid.example");
@@ -272,10 +292,12 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
                       return contributeScene(form, std::nullopt, false);
                   },
                   contributeShows("a cask filled in", [](const ContributeSheet &sheet) {
-                      return sheet.caskField()->isVisibleTo(&sheet) && sheet.caskField()->text() == QStringLiteral("mossgrid")
-                          && sheet.pushToggle()->isChecked() && sheet.canSubmit();
+                      return sheet.caskField()->isVisibleTo(&sheet)
+                          && sheet.caskField()->text() == QStringLiteral("mossgrid") && sheet.pushToggle()->isChecked()
+                          && sheet.canSubmit();
                   })});
-    registry.add({QStringLiteral("contribute-error"), contributeSize, [] {
+    registry.add({QStringLiteral("contribute-error"), contributeSize,
+                  [] {
                       ContributeForm form;
                       form.feedURL = QStringLiteral("ftp://mossgrid.example/feed");
                       return contributeScene(form,
@@ -287,7 +309,8 @@ void registerSheetScreenshotScenes(ScreenshotRegistry &registry)
                       return sheet.errorLine() && sheet.errorLine()->isVisibleTo(&sheet)
                           && sheet.errorLine()->text().contains(QStringLiteral("must be a web address"));
                   })});
-    registry.add({QStringLiteral("contribute-submitting"), contributeSize, [] {
+    registry.add({QStringLiteral("contribute-submitting"), contributeSize,
+                  [] {
                       ContributeForm form;
                       form.mechanism = QStringLiteral("mas");
                       form.masID = QStringLiteral("1451685025");

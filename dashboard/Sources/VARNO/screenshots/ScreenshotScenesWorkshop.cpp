@@ -7,10 +7,10 @@
 #include "engine/EngineGate.h"
 #include "engine/VARNOProcess.h"
 #include "model/AppModel.h"
+#include "shell/WorkshopWindow.h"
 #include "workshop/GhostRules.h"
 #include "workshop/GhostViews.h"
 #include "workshop/ShelfView.h"
-#include "shell/WorkshopWindow.h"
 
 #include <QEventLoop>
 #include <QLabel>
@@ -114,7 +114,8 @@ std::function<void(ScreenshotCheck &)> shelfShows(ShelfRules::ShelfState state, 
 {
     return [state, what, also](ScreenshotCheck &check) {
         const WorkshopWindow *window = check.find<WorkshopWindow>();
-        check.expect(window && window->shelf()->state() == state, QStringLiteral("the shelf's %1").arg(QLatin1String(what)));
+        check.expect(window && window->shelf()->state() == state,
+                     QStringLiteral("the shelf's %1").arg(QLatin1String(what)));
         if (window && check.find<AppModel>() && also)
             also(check, *window);
     };
@@ -122,7 +123,8 @@ std::function<void(ScreenshotCheck &)> shelfShows(ShelfRules::ShelfState state, 
 
 void expectShelfTitle(ScreenshotCheck &check, const WorkshopWindow &window, const QString &title)
 {
-    check.expect(window.shelf()->stateTitle()->isVisibleTo(window.shelf()) && window.shelf()->stateTitle()->text() == title,
+    check.expect(window.shelf()->stateTitle()->isVisibleTo(window.shelf())
+                     && window.shelf()->stateTitle()->text() == title,
                  QStringLiteral("the title \"%1\"").arg(title));
 }
 
@@ -135,7 +137,8 @@ void registerWorkshopScenes(ScreenshotRegistry &registry)
     registry.add({QStringLiteral("workshop-shelf-loading"), size, [] { return new ScanningScene; },
                   shelfShows(ShelfState::placeholders, "placeholders while the first scan runs",
                              [](ScreenshotCheck &check, const WorkshopWindow &window) {
-                                 check.expect(!window.shelf()->placeholders().isEmpty(), QStringLiteral("placeholder cards"));
+                                 check.expect(!window.shelf()->placeholders().isEmpty(),
+                                              QStringLiteral("placeholder cards"));
                              })});
     registry.add({QStringLiteral("workshop-shelf-first-run"), size, [] { return windowOn(emptyWorkshopModel()); },
                   shelfShows(ShelfState::firstRun, "first run", [](ScreenshotCheck &check, const WorkshopWindow &window) {
@@ -155,27 +158,29 @@ void registerWorkshopScenes(ScreenshotRegistry &registry)
                                        && !check.find<AppModel>()->apps().isEmpty(),
                                    QStringLiteral("a search that keeps none of the library's apps"));
                   })});
-    registry.add({QStringLiteral("workshop-shelf-filter-empty"), size,
-                  [] {
-                      AppModel *model = demoModel(false);
-                      model->setSelectedFilter(AppFilter::verified);
-                      WorkshopWindow *window = windowOn(model);
-                      window->setSearchText(QStringLiteral("zzz"));
-                      return window;
-                  },
-                  shelfShows(ShelfState::filterEmpty, "empty filter", [](ScreenshotCheck &check, const WorkshopWindow &window) {
-                      expectShelfTitle(check, window, ShelfRules::emptyTitle(AppFilter::verified));
-                  })});
+    registry.add(
+        {QStringLiteral("workshop-shelf-filter-empty"), size,
+         [] {
+             AppModel *model = demoModel(false);
+             model->setSelectedFilter(AppFilter::verified);
+             WorkshopWindow *window = windowOn(model);
+             window->setSearchText(QStringLiteral("zzz"));
+             return window;
+         },
+         shelfShows(ShelfState::filterEmpty, "empty filter", [](ScreenshotCheck &check, const WorkshopWindow &window) {
+             expectShelfTitle(check, window, ShelfRules::emptyTitle(AppFilter::verified));
+         })});
     registry.add({QStringLiteral("workshop-shelf-grid"), size, [] { return windowOn(demoModel(false)); },
                   shelfShows(ShelfState::cardGrid, "card grid", [](ScreenshotCheck &check, const WorkshopWindow &window) {
                       check.expect(window.shelf()->filteredApps().size() == ScreenshotLibrary::demoRecords().size(),
                                    QStringLiteral("every app of the demo library"));
                   })});
-    registry.add({QStringLiteral("workshop-shelf-details"), size, [] { return windowOn(demoModel(false), true); },
-                  shelfShows(ShelfState::detailsList, "detailed rows", [](ScreenshotCheck &check, const WorkshopWindow &window) {
-                      check.expect(window.shelf()->filteredApps().size() == ScreenshotLibrary::demoRecords().size(),
-                                   QStringLiteral("every app of the demo library"));
-                  })});
+    registry.add(
+        {QStringLiteral("workshop-shelf-details"), size, [] { return windowOn(demoModel(false), true); },
+         shelfShows(ShelfState::detailsList, "detailed rows", [](ScreenshotCheck &check, const WorkshopWindow &window) {
+             check.expect(window.shelf()->filteredApps().size() == ScreenshotLibrary::demoRecords().size(),
+                          QStringLiteral("every app of the demo library"));
+         })});
     const auto thousand = [](ScreenshotCheck &check, const WorkshopWindow &window) {
         check.expect(window.shelf()->filteredApps().size() == 1000, QStringLiteral("1,000 apps"));
     };

@@ -83,4 +83,3 @@ QString AppMetadata::installedDateLabel(const Sources &sources, const QLocale &l
     const auto date = installDate(sources);
     return date ? formatInstalledDate(*date, locale) : QStringLiteral("updated recently");
 }
-

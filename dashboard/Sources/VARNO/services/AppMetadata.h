@@ -16,10 +16,10 @@
 // be read from any thread.
 class AppMetadata {
 public:
-    static QString version();             // CFBundleShortVersionString, else "0.9.14"
-    static QString build();               // CFBundleVersion, else "30"
-    static QString shortVersionLabel();   // "v" + version
-    static QString installedDateLabel();  // e.g. "Mar 4", else "updated recently"
+    static QString version();            // CFBundleShortVersionString, else "0.9.14"
+    static QString build();              // CFBundleVersion, else "30"
+    static QString shortVersionLabel();  // "v" + version
+    static QString installedDateLabel(); // e.g. "Mar 4", else "updated recently"
 
     // A non-empty text value of the bundle's Info.plist ("?" counts as
     // missing there), else of the development Info.plist; nothing otherwise.

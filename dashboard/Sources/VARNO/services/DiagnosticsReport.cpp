@@ -36,7 +36,8 @@ const QList<Query> &databaseQueries()
         {QStringLiteral("apps version string mismatch (raw SQL)"),
          QStringLiteral("SELECT COUNT(*) FROM apps WHERE latest_version IS NOT NULL AND latest_version != '' "
                         "AND latest_version != current_version")},
-        {QStringLiteral("scan_metadata last_scan"), QStringLiteral("SELECT value FROM scan_metadata WHERE key='last_scan'")},
+        {QStringLiteral("scan_metadata last_scan"),
+         QStringLiteral("SELECT value FROM scan_metadata WHERE key='last_scan'")},
         {QStringLiteral("migrations applied"), QStringLiteral("SELECT GROUP_CONCAT(name, ', ') FROM schema_version")},
         {QStringLiteral("provenance events"), QStringLiteral("SELECT COUNT(*) FROM provenance_events")},
     };
@@ -133,19 +134,20 @@ QString DiagnosticsReport::systemdAgentStatus()
 {
     QStringList lines;
     const QStringList units = {QStringLiteral("org.varno.scan.timer"), QStringLiteral("org.varno.scan.service")};
-    const QStringList properties = {
-        QStringLiteral("--property=LoadState,UnitFileState,ActiveState,SubState,LastTriggerUSec,NextElapseUSecRealtime"),
-        QStringLiteral("--property=LoadState,ActiveState,Result,ExecMainStatus")};
+    const QStringList properties =
+        {QStringLiteral("--property=LoadState,UnitFileState,ActiveState,SubState,LastTriggerUSec,NextElapseUSecRealtime"),
+         QStringLiteral("--property=LoadState,ActiveState,Result,ExecMainStatus")};
     for (qsizetype i = 0; i < units.size(); ++i) {
         const ToolRequest request = shellRequest(kSystemctlPath,
-                                                 {QStringLiteral("--user"), QStringLiteral("show"), properties.at(i), units.at(i)},
+                                                 {QStringLiteral("--user"), QStringLiteral("show"), properties.at(i),
+                                                  units.at(i)},
                                                  std::nullopt, quickToolTimeout);
         const ToolResult result = ToolRunner::runBlocking(request);
         if (!result.succeeded()) {
             const QString why = describeShellResult(kSystemctlPath, result, quickToolTimeout).trimmed();
             lines << QStringLiteral("no varno agent registered with launchctl; the systemd user manager did not "
                                     "answer: ")
-                         + PlainText::prefixCharacters(why.simplified(), 300);
+                    + PlainText::prefixCharacters(why.simplified(), 300);
             break;
         }
         QStringList values;
@@ -260,17 +262,16 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
     // CLI VERSIONS
     lines << QString() << QStringLiteral("=== CLI VERSIONS ===");
     lines << QStringLiteral("~/.varno/.cli_version: ")
-                 + readUtf8File(cliRoot + QStringLiteral("/.cli_version")).value_or(QStringLiteral("(missing)"));
+            + readUtf8File(cliRoot + QStringLiteral("/.cli_version")).value_or(QStringLiteral("(missing)"));
     if (isAppBundle)
         lines << QStringLiteral("Bundled .cli_version: ")
-                     + readUtf8File(engineResources + QStringLiteral("/.cli_version"))
-                           .value_or(QStringLiteral("(missing)"));
+                + readUtf8File(engineResources + QStringLiteral("/.cli_version")).value_or(QStringLiteral("(missing)"));
     else
         lines << QStringLiteral("Bundled .cli_version: (not present in SwiftPM dev run)");
     lines << QStringLiteral("~/.varno/varno.py exists: ") + trueOrFalse(QFileInfo::exists(engineScript));
     if (isAppBundle)
         lines << QStringLiteral("Bundled varno.py exists: ")
-                     + trueOrFalse(QFileInfo::exists(engineResources + QStringLiteral("/varno.py")));
+                + trueOrFalse(QFileInfo::exists(engineResources + QStringLiteral("/varno.py")));
     else
         lines << QStringLiteral("Bundled varno.py exists: (not present in SwiftPM dev run)");
 
@@ -289,16 +290,17 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
             lines << QStringLiteral("  %1: %2").arg(query.label, result.isEmpty() ? QStringLiteral("(empty)") : result);
         }
         lines << QStringLiteral("  tables: ")
-                     + runShell(kSqlite3, {database, QStringLiteral(".tables")}, std::nullopt, databaseTimeout).trimmed();
+                + runShell(kSqlite3, {database, QStringLiteral(".tables")}, std::nullopt, databaseTimeout).trimmed();
     }
 
     // Engine listing
     lines << QString() << QStringLiteral("=== varno list --json --all (canonical UI source) ===");
     // Only an engine that exited with status 0 returned a listing: a failure
     // ("[exit 1]\nstdout: …") also begins with "[", and must show as what it is.
-    const auto listingRequest =
-        shellRequest(inputs.python3, {engineScript, QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--all")},
-                     cliRoot, listingTimeout);
+    const auto listingRequest = shellRequest(inputs.python3,
+                                             {engineScript, QStringLiteral("list"), QStringLiteral("--json"),
+                                              QStringLiteral("--all")},
+                                             cliRoot, listingTimeout);
     const ToolResult listingResult = ToolRunner::runBlocking(listingRequest);
     const QString listing = describeShellResult(inputs.python3, listingResult, listingTimeout).trimmed();
     if (listingResult.succeeded() && listing.startsWith(QLatin1Char('['))) {
@@ -338,12 +340,13 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
 
     // LAUNCHCTL
     lines << QString() << QStringLiteral("=== LAUNCHCTL ===");
-    const ToolRequest launchctlRequest =
-        shellRequest(kLaunchctlPath, {QStringLiteral("list")}, std::nullopt, quickToolTimeout);
+    const ToolRequest launchctlRequest = shellRequest(kLaunchctlPath, {QStringLiteral("list")}, std::nullopt,
+                                                      quickToolTimeout);
     const ToolResult launchctl = ToolRunner::runBlocking(launchctlRequest);
     if (launchctl.started()) {
         QStringList agents;
-        const QStringList launchctlLines = splitAtNewlines(describeShellResult(kLaunchctlPath, launchctl, quickToolTimeout));
+        const QStringList launchctlLines = splitAtNewlines(
+            describeShellResult(kLaunchctlPath, launchctl, quickToolTimeout));
         for (const QString &line : launchctlLines) {
             if (line.toLower().contains(QLatin1String("varno")))
                 agents << line;
@@ -364,18 +367,18 @@ QString DiagnosticsReport::gather(const Inputs &inputs)
     lines << QStringLiteral("Logs root: ") + logsRoot;
     lines << QStringLiteral("python3 resolved: ") + inputs.python3;
     lines << QStringLiteral("python3 version: ")
-                 + runShell(inputs.python3, {QStringLiteral("--version")}, std::nullopt, quickToolTimeout).trimmed();
+            + runShell(inputs.python3, {QStringLiteral("--version")}, std::nullopt, quickToolTimeout).trimmed();
 
     // LEGACY ARTIFACTS
     lines << QString() << QStringLiteral("=== LEGACY ARTIFACTS ===");
     lines << QStringLiteral("Legacy plist (%1): %2")
-                 .arg(legacyAgent, QFileInfo::exists(legacyAgent)
-                                       ? QStringLiteral("PRESENT (should be removed by v0.8 migration)")
-                                       : QStringLiteral("absent \u2713"));
+                 .arg(legacyAgent,
+                      QFileInfo::exists(legacyAgent) ? QStringLiteral("PRESENT (should be removed by v0.8 migration)")
+                                                     : QStringLiteral("absent \u2713"));
     lines << QStringLiteral("Legacy top-level db.py (%1): %2")
-                 .arg(legacyModule, QFileInfo::exists(legacyModule)
-                                        ? QStringLiteral("PRESENT (remove: `rm ~/.varno/db.py`)")
-                                        : QStringLiteral("absent \u2713"));
+                 .arg(legacyModule,
+                      QFileInfo::exists(legacyModule) ? QStringLiteral("PRESENT (remove: `rm ~/.varno/db.py`)")
+                                                      : QStringLiteral("absent \u2713"));
 
     return lines.join(QLatin1Char('\n'));
 }

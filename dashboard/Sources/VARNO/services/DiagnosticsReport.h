@@ -41,7 +41,7 @@ public:
         std::optional<QString> bundleIdentifier; // the bundle's identifier, when it has one
         QString version;                         // the app's version and build
         QString build;
-        std::optional<QString> path;             // PATH of the process, when set
+        std::optional<QString> path; // PATH of the process, when set
 
         static Inputs current();
     };

@@ -47,9 +47,9 @@ const QStringList kNetworkFilterIds = {
     QStringLiteral("microsnitch"),  QStringLiteral("lulu"),          QStringLiteral("radiosilence"),
 };
 const QStringList kEndpointSecurityIds = {
-    QStringLiteral("wdav"),        QStringLiteral("microsoft.defender"), QStringLiteral("crowdstrike"),
-    QStringLiteral("falcon"),      QStringLiteral("sentinelone"),        QStringLiteral("sophos"),
-    QStringLiteral("eset"),        QStringLiteral("sentinel"),
+    QStringLiteral("wdav"),   QStringLiteral("microsoft.defender"), QStringLiteral("crowdstrike"),
+    QStringLiteral("falcon"), QStringLiteral("sentinelone"),        QStringLiteral("sophos"),
+    QStringLiteral("eset"),   QStringLiteral("sentinel"),
 };
 
 bool containsAny(const QString &text, const QStringList &needles)

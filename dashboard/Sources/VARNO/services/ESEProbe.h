@@ -20,10 +20,10 @@ struct ESE {
     enum class Category { networkFilter, endpointSecurity, driverExtension, unknown };
 
     QString bundleId;
-    QString teamId;   // exactly 10 letters or digits
+    QString teamId; // exactly 10 letters or digits
     QString name;
-    QString version;  // inside the last parentheses of the bundle column; may be empty
-    QString state;    // the state column without its brackets; may be empty
+    QString version; // inside the last parentheses of the bundle column; may be empty
+    QString state;   // the state column without its brackets; may be empty
     Category category = Category::unknown;
 
     // "networkFilter", "endpointSecurity", "driverExtension", "unknown"
@@ -46,7 +46,7 @@ Q_DECLARE_METATYPE(ESE)
 // (network filters, endpoint-security agents, driver extensions).
 class ESEProbe {
 public:
-    static const QString toolPath;  // "/usr/bin/systemextensionsctl"
+    static const QString toolPath; // "/usr/bin/systemextensionsctl"
 
     // Runs the tool without blocking the calling thread, parses its listing,
     // and remembers the list and the time as lastResult() and lastRun(). An
@@ -80,7 +80,7 @@ public:
     // where it isn't, hasFullDiskAccess() answers true with nothing to read.
     static bool receiptsFolderExists();
 
-    static QString receiptsPath();  // "/private/var/db/receipts"
+    static QString receiptsPath(); // "/private/var/db/receipts"
     // Tests point the check at a folder of their own; nothing restores the real one.
     static void setReceiptsPathOverride(std::optional<QString> path);
 };

@@ -111,8 +111,8 @@ void LaunchAgentManager::removeLegacyPlistIfPresent()
     if (!QFileInfo::exists(path))
         return;
     // The job may not be loaded; what launchctl says doesn't matter.
-    shell(kLaunchctl, {QStringLiteral("bootout"),
-                       QStringLiteral("gui/%1/org.varno.scan").arg(static_cast<qulonglong>(::getuid()))});
+    shell(kLaunchctl,
+          {QStringLiteral("bootout"), QStringLiteral("gui/%1/org.varno.scan").arg(static_cast<qulonglong>(::getuid()))});
     QFile::remove(path);
 }
 

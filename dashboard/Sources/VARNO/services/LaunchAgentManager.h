@@ -39,8 +39,8 @@ private:
 // wrote by hand waits for launchctl, bounded by a time-out.
 class LaunchAgentManager {
 public:
-    static const QString agentPlistName;        // "org.varno.scan.plist"
-    static const QString userDisabledKey;       // "varno_agent_user_disabled"
+    static const QString agentPlistName;  // "org.varno.scan.plist"
+    static const QString userDisabledKey; // "varno_agent_user_disabled"
 
     static SMAppService agentService();
 
@@ -69,7 +69,7 @@ private:
 // The login item that opens the app when the user logs in.
 class LoginItemManager {
 public:
-    static const QString launchAtLoginKey;  // "varno_launch_at_login"
+    static const QString launchAtLoginKey; // "varno_launch_at_login"
 
     // Stores the wish first, then registers or unregisters the login item
     // (failures ignored); returns the item's status read afterwards.

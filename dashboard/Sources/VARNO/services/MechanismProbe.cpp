@@ -18,7 +18,7 @@ ToolRequest versionRequest(const QString &executable, const QStringList &args, d
     request.program = executable;
     request.arguments = args;
     request.timeout = ToolRunner::fromSeconds(timeout);
-    request.captureStandardOutput = false;  // only the exit status counts
+    request.captureStandardOutput = false; // only the exit status counts
     request.outputCap = 64 * 1024;
     return request;
 }

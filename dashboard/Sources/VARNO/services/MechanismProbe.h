@@ -21,7 +21,7 @@ public:
     // No probe has answered yet.
     static MechanismHealth unknown() { return MechanismHealth(Kind::unknown, QString()); }
 
-    MechanismHealth() = default;  // unknown
+    MechanismHealth() = default; // unknown
 
     Kind kind() const { return m_kind; }
     bool isUnavailable() const { return m_kind == Kind::unavailable; }

@@ -39,7 +39,7 @@ void NotificationManager::requestPermission() const
     if (!hasBundleIdentifier())
         return;
     const int options = static_cast<int>(UNAuthorizationOption::alert) | static_cast<int>(UNAuthorizationOption::sound)
-                        | static_cast<int>(UNAuthorizationOption::badge);
+        | static_cast<int>(UNAuthorizationOption::badge);
     UserNotifications::current()->requestAuthorization(options, [](bool, std::optional<QString> error) {
         if (error)
             ConsoleOut::writeLine(QStringLiteral("Notification permission error: ") + *error);
@@ -70,7 +70,7 @@ UNNotificationRequest NotificationManager::updatesReadyRequest(int count, const 
     request.content.title = count == 1 ? QStringLiteral("VARNO \u2014 1 update ready")
                                        : QStringLiteral("VARNO \u2014 %1 updates ready").arg(count);
     request.content.body = QStringLiteral("Brusk is standing by. ") + shown.join(QStringLiteral(", ")) + tail
-                           + QLatin1Char('.');
+        + QLatin1Char('.');
     request.content.defaultSound = true;
     request.content.threadIdentifier = threadIdentifier;
     request.content.categoryIdentifier = categoryIdentifier;

@@ -10,8 +10,8 @@
 // bundle identifier.
 class NotificationManager {
 public:
-    static const QString threadIdentifier;    // "org.varno.updates"
-    static const QString categoryIdentifier;  // "VARNO_UPDATES"
+    static const QString threadIdentifier;   // "org.varno.updates"
+    static const QString categoryIdentifier; // "VARNO_UPDATES"
 
     // Asks once per launch for alerts, sounds and badges; a failed request
     // prints "Notification permission error: <error>" to standard output.

@@ -14,8 +14,8 @@
 // "no text" for their step.
 class OpenCoreProbe {
 public:
-    static const QString nvramPath;  // "/usr/sbin/nvram"
-    static const QString ioregPath;  // "/usr/sbin/ioreg"
+    static const QString nvramPath; // "/usr/sbin/nvram"
+    static const QString ioregPath; // "/usr/sbin/ioreg"
 
     // Blocking (worker threads).
     static bool detect(double timeout);

@@ -1,9 +1,9 @@
 #include "services/AppMetadata.h"
 #include "services/DiagnosticsReport.h"
 
-#include "platform/ResourceLocator.h"
 #include "engine/VARNOProcess.h"
 #include "platform/MainBundle.h"
+#include "platform/ResourceLocator.h"
 #include "platform/VarnoPaths.h"
 
 #include <QCoreApplication>
@@ -89,8 +89,8 @@ DiagnosticsReport::Inputs DiagnosticsReport::Inputs::current()
     Inputs inputs;
     inputs.home = VarnoPaths::home();
     inputs.python3 = VARNOProcess::python3();
-    inputs.bundlePath = MainBundle::path().value_or(
-        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString());
+    inputs.bundlePath = MainBundle::path().value_or(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                                                 : QString());
     inputs.bundleIdentifier = MainBundle::infoString(QStringLiteral("CFBundleIdentifier"));
     inputs.version = AppMetadata::version();
     inputs.build = AppMetadata::build();
@@ -112,4 +112,3 @@ QCoro::Task<QString> DiagnosticsReport::gatherAsync()
     const QString report = co_await gatherAsync(std::move(inputs));
     co_return report;
 }
-

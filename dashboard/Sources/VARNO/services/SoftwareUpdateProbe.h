@@ -12,8 +12,8 @@ struct ToolResult;
 // Whether macOS itself has updates waiting.
 struct MacOSUpdateStatus {
     qint64 availableCount = 0;
-    QString headline;               // "macOS update ready" / "macOS up to date" / "macOS update check unavailable"
-    std::optional<QString> detail;  // the first update's name, for "macOS update ready"
+    QString headline;              // "macOS update ready" / "macOS up to date" / "macOS update check unavailable"
+    std::optional<QString> detail; // the first update's name, for "macOS update ready"
 
     static MacOSUpdateStatus unavailable();
     static MacOSUpdateStatus upToDate();
@@ -28,7 +28,7 @@ Q_DECLARE_METATYPE(MacOSUpdateStatus)
 // output, output it doesn't recognise) is the unavailable status.
 class SoftwareUpdateProbe {
 public:
-    static const QString toolPath;  // "/usr/sbin/softwareupdate"
+    static const QString toolPath; // "/usr/sbin/softwareupdate"
 
     // Runs the tool without blocking the calling thread.
     static QCoro::Task<MacOSUpdateStatus> check(double timeout);

@@ -1,7 +1,7 @@
 #include "services/SparkleUpdater.h"
 
-#include "platform/ConsoleOut.h"
 #include "base/Logging.h"
+#include "platform/ConsoleOut.h"
 #include "platform/MainBundle.h"
 
 #include <QTimer>
@@ -93,7 +93,6 @@ void SparkleUpdater::checkForUpdates()
         Q_EMIT updateCheckUnavailable(noFeedMessage());
         return;
     }
-    qCInfo(lcVarno, "checkForUpdates: starting (canCheck=%s)",
-           m_updaterController->canCheckForUpdates() ? "yes" : "no");
+    qCInfo(lcVarno, "checkForUpdates: starting (canCheck=%s)", m_updaterController->canCheckForUpdates() ? "yes" : "no");
     m_updaterController->checkForUpdates();
 }

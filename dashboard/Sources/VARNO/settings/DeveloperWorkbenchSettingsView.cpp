@@ -224,7 +224,8 @@ void DeveloperWorkbenchSettingsView::build()
     auto *machine = new SettingsSection(QStringLiteral("Machine-wide sources"), headerFont, m_onSections);
     for (const DeveloperSource source : WorkbenchRules::machineWideSources())
         machine->addRow(sourceToggle(source, machine));
-    machine->addFooterText(QStringLiteral("Checked across the whole machine. These work without choosing a project folder."),
+    machine->addFooterText(QStringLiteral(
+                               "Checked across the whole machine. These work without choosing a project folder."),
                            footnoteFont(), secondaryColor());
     onLayout->addWidget(machine);
 
@@ -248,8 +249,8 @@ void DeveloperWorkbenchSettingsView::build()
                                                  footnoteFont(), VarnoColor::accent(), true, m_folderWarning),
                              1);
     perProject->footer()->addWidget(m_folderWarning);
-    perProject->addFooterText(QStringLiteral("Only inspected inside the project folders you add below."), footnoteFont(),
-                              secondaryColor());
+    perProject->addFooterText(QStringLiteral("Only inspected inside the project folders you add below."),
+                              footnoteFont(), secondaryColor());
     onLayout->addWidget(perProject);
 
     auto *projects = new SettingsSection(QStringLiteral("Projects"), headerFont, m_onSections);
@@ -261,7 +262,8 @@ void DeveloperWorkbenchSettingsView::build()
     m_folderRows->setContentsMargins(0, 0, 0, 0);
     m_folderRows->setSpacing(8);
     projects->addRow(folderHolder);
-    QPushButton *addFolder = symbolButton(QStringLiteral("folder.badge.plus"), QStringLiteral("Add project folder"), projects);
+    QPushButton *addFolder = symbolButton(QStringLiteral("folder.badge.plus"), QStringLiteral("Add project folder"),
+                                          projects);
     addFolder->setObjectName(QStringLiteral("developer-add-folder"));
     connect(addFolder, &QPushButton::clicked, this, &DeveloperWorkbenchSettingsView::addProjectFolder);
     projects->addRow(addFolder);
@@ -275,8 +277,8 @@ void DeveloperWorkbenchSettingsView::build()
     auto *pickerLayout = new QHBoxLayout(pickerRow);
     pickerLayout->setContentsMargins(0, 0, 0, 0);
     pickerLayout->setSpacing(0);
-    pickerLayout->addWidget(SettingsForm::label(QStringLiteral("Update behavior"), VarnoFont::ui(13), std::nullopt, false,
-                                                pickerRow));
+    pickerLayout->addWidget(
+        SettingsForm::label(QStringLiteral("Update behavior"), VarnoFont::ui(13), std::nullopt, false, pickerRow));
     pickerLayout->addStretch(1);
     m_policyGroup = new QButtonGroup(this);
     m_policyGroup->setExclusive(true);
@@ -307,7 +309,8 @@ void DeveloperWorkbenchSettingsView::build()
     m_inspectionLabel->setObjectName(QStringLiteral("developer-inspection-summary"));
     m_inspectionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     updates->addRow(m_inspectionLabel);
-    m_planButton = symbolButton(QStringLiteral("list.bullet.rectangle"), QStringLiteral("Plan developer updates"), updates);
+    m_planButton = symbolButton(QStringLiteral("list.bullet.rectangle"), QStringLiteral("Plan developer updates"),
+                                updates);
     m_planButton->setObjectName(QStringLiteral("developer-plan-updates"));
     connect(m_planButton, &QPushButton::clicked, this, [this] { Async::detach(runUpdatePlan()); });
     updates->addRow(m_planButton);
@@ -315,8 +318,9 @@ void DeveloperWorkbenchSettingsView::build()
     m_planLabel->setObjectName(QStringLiteral("developer-plan-summary"));
     m_planLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     updates->addRow(m_planLabel);
-    updates->addFooterText(QStringLiteral("This slice tracks and plans only \u2014 it runs read-only \"what's outdated\" "
-                                          "checks and never applies an update. Applying updates is a later, separate opt-in."),
+    updates->addFooterText(QStringLiteral(
+                               "This slice tracks and plans only \u2014 it runs read-only \"what's outdated\" "
+                               "checks and never applies an update. Applying updates is a later, separate opt-in."),
                            footnoteFont(), secondaryColor());
     onLayout->addWidget(updates);
 
@@ -475,11 +479,13 @@ QCoro::Task<void> DeveloperWorkbenchSettingsView::run(RunKind kind)
         if (report)
             shown = report->summary;
         else
-            shown = (inspection ? WorkbenchRules::inspectionFailedPrefix : WorkbenchRules::updatePlanFailedPrefix) + failure;
+            shown = (inspection ? WorkbenchRules::inspectionFailedPrefix : WorkbenchRules::updatePlanFailedPrefix)
+                + failure;
         self->render();
     }
     if (!report && model)
-        model->setError((inspection ? WorkbenchRules::inspectionErrorPrefix : WorkbenchRules::updatePlanErrorPrefix) + failure);
+        model->setError((inspection ? WorkbenchRules::inspectionErrorPrefix : WorkbenchRules::updatePlanErrorPrefix)
+                        + failure);
     if (self) {
         // The busy flag drops in a task of its own, just after the summary.
         QMetaObject::invokeMethod(

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/EngineWrites.h"
-#include "records/DeveloperWorkbenchState.h"
 #include "engine/WorkbenchSaver.h"
+#include "records/DeveloperWorkbenchState.h"
 #include "settings/FolderChooser.h"
 
 #include <QHash>
@@ -25,10 +25,10 @@ class ToggleSwitch;
 // What the Developer pane reads and runs. The default set reads the engine's
 // settings file and runs the engine; tests and screenshots give their own.
 struct WorkbenchOperations {
-    std::function<DeveloperWorkbenchState()> load;              // the engine's settings file
-    std::function<QCoro::Task<DeveloperReport>()> inspect;      // dev inspect --json
-    std::function<QCoro::Task<DeveloperReport>()> planUpdates;  // dev plan-updates --json
-    WorkbenchSaver::SaveHandler save;                           // empty: the saver's own (dev set)
+    std::function<DeveloperWorkbenchState()> load;             // the engine's settings file
+    std::function<QCoro::Task<DeveloperReport>()> inspect;     // dev inspect --json
+    std::function<QCoro::Task<DeveloperReport>()> planUpdates; // dev plan-updates --json
+    WorkbenchSaver::SaveHandler save;                          // empty: the saver's own (dev set)
     FolderChooser chooseFolders;
     // Where the saves count as writes under way, and what the pane waits for
     // before it reads the file (the engine's own for the engine).

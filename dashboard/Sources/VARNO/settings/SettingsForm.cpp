@@ -126,8 +126,7 @@ ToggleSwitch::ToggleSwitch(const QString &text, QWidget *parent)
 QSize ToggleSwitch::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(text()) + 12 + kTrackWidth + 4,
-                 qMax(metrics.height(), kTrackHeight) + 4);
+    return QSize(metrics.horizontalAdvance(text()) + 12 + kTrackWidth + 4, qMax(metrics.height(), kTrackHeight) + 4);
 }
 
 QSize ToggleSwitch::minimumSizeHint() const
@@ -156,15 +155,16 @@ void ToggleSwitch::paintEvent(QPaintEvent *event)
 
     QPainterPath path;
     path.addRoundedRect(track, kTrackHeight / 2.0, kTrackHeight / 2.0);
-    painter.fillPath(path, isChecked() ? VarnoColor::accent().resolved(opacity)
-                                       : VarnoColor::surfaceHover().resolved(opacity));
+    painter.fillPath(path,
+                     isChecked() ? VarnoColor::accent().resolved(opacity) : VarnoColor::surfaceHover().resolved(opacity));
     painter.setPen(QPen(VarnoColor::border().resolved(opacity), 1));
     painter.drawPath(path);
 
     const qreal knob = kTrackHeight - 4;
     const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? VarnoColor::background().resolved(opacity) : VarnoColor::textSecondary().resolved(opacity));
+    painter.setBrush(isChecked() ? VarnoColor::background().resolved(opacity)
+                                 : VarnoColor::textSecondary().resolved(opacity));
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 
     if (hasFocus()) {

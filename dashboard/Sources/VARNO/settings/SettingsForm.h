@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kit/Labels.h"
 #include "kit/ColorPair.h"
+#include "kit/Labels.h"
 
 #include <QAbstractButton>
 #include <QFont>

@@ -1,15 +1,15 @@
 #include "settings/SettingsView.h"
 
 #include "base/Async.h"
-#include "engine/VARNOProcess.h"
+#include "base/Logging.h"
 #include "engine/EngineSettingsCommands.h"
+#include "engine/VARNOProcess.h"
 #include "kit/ButtonStyles.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
-#include "base/Logging.h"
 #include "platform/ServiceManagement.h"
 #include "services/LaunchAgentManager.h"
 #include "settings/SettingsForm.h"
@@ -238,16 +238,18 @@ QWidget *SettingsView::makePrivacyTab()
 
     // 3-6. The statements, between dividers.
     layout->addWidget(SettingsForm::divider(rule, 0, page));
-    layout->addWidget(statementRow(QStringLiteral("lock.shield"), green, QStringLiteral("Local-first by default"),
-                                 QStringLiteral("Your full app inventory, provenance history, and CVE results stay in "
-                                                "~/Library/Application Support/VARNO/varno.db. Only explicitly "
-                                                "whitelisted fields can be shared if you opt in to the community catalog."),
-                                 page));
+    layout->addWidget(
+        statementRow(QStringLiteral("lock.shield"), green, QStringLiteral("Local-first by default"),
+                     QStringLiteral("Your full app inventory, provenance history, and CVE results stay in "
+                                    "~/Library/Application Support/VARNO/varno.db. Only explicitly "
+                                    "whitelisted fields can be shared if you opt in to the community catalog."),
+                     page));
     layout->addWidget(SettingsForm::divider(rule, 0, page));
-    layout->addWidget(statementRow(QStringLiteral("doc.text.magnifyingglass"), gold, QStringLiteral("Audit what VARNO stores"),
-                                 QStringLiteral("Run `varno privacy --audit` in Terminal to see the actual stored data "
-                                                "alongside the published privacy policy."),
-                                 page));
+    layout->addWidget(
+        statementRow(QStringLiteral("doc.text.magnifyingglass"), gold, QStringLiteral("Audit what VARNO stores"),
+                     QStringLiteral("Run `varno privacy --audit` in Terminal to see the actual stored data "
+                                    "alongside the published privacy policy."),
+                     page));
     // 7. The rest stays empty.
     layout->addStretch(1);
     return page;
@@ -287,8 +289,7 @@ QCoro::Task<void> SettingsView::readServiceStatuses()
             statuses.launchAtLogin = SMAppService::mainApp().status() == SMAppService::Status::enabled;
             statuses.backgroundScan = LaunchAgentManager::agentService().status() == SMAppService::Status::enabled;
         } catch (const std::exception &error) {
-            qCWarning(lcVarno).noquote() << "Could not read the login item's or the scan agent's status:"
-                                         << error.what();
+            qCWarning(lcVarno).noquote() << "Could not read the login item's or the scan agent's status:" << error.what();
         }
         return statuses;
     });

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/DeveloperWorkbenchSettingsView.h"
 #include "kit/ColorPair.h"
+#include "settings/DeveloperWorkbenchSettingsView.h"
 #include "settings/StorageSettingsView.h"
 
 #include <QPointer>
@@ -20,8 +20,8 @@ class ToggleSwitch;
 // The engine calls of the Settings window. The default set runs the engine;
 // tests and screenshots give their own.
 struct SettingsOperations {
-    std::function<QCoro::Task<bool>()> telemetryStatus;                 // telemetry status
-    std::function<QCoro::Task<void>(QString action)> telemetry;         // telemetry opt-in|opt-out|forget
+    std::function<QCoro::Task<bool>()> telemetryStatus;         // telemetry status
+    std::function<QCoro::Task<void>(QString action)> telemetry; // telemetry opt-in|opt-out|forget
     StorageOperations storage;
     WorkbenchOperations workbench;
     // The writes under way of the whole window: the telemetry changes and
@@ -87,8 +87,7 @@ private:
     QWidget *makeGeneralTab();
     QWidget *makePrivacyTab();
     // An icon beside a title (a label, or the telemetry switch) above a body text.
-    QWidget *privacyRow(const QString &icon, const ColorPair &tint, QWidget *title, const QString &body,
-                        QWidget *parent);
+    QWidget *privacyRow(const QString &icon, const ColorPair &tint, QWidget *title, const QString &body, QWidget *parent);
     QWidget *statementRow(const QString &icon, const ColorPair &tint, const QString &title, const QString &body,
                           QWidget *parent);
     void render();
@@ -116,7 +115,7 @@ private:
     bool m_telemetryEnabled = false;
     bool m_telemetrySyncInFlight = false;
     bool m_telemetryForgetInFlight = false;
-    quint64 m_telemetryTurn = 0;      // the last read, change or forget started
+    quint64 m_telemetryTurn = 0; // the last read, change or forget started
     quint64 m_newestTelemetryRead = 0;
     bool m_rereadTelemetry = false;
 

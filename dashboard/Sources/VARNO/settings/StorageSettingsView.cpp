@@ -1,8 +1,8 @@
 #include "settings/StorageSettingsView.h"
 
 #include "base/Async.h"
-#include "engine/VARNOProcess.h"
 #include "engine/EngineSettingsCommands.h"
+#include "engine/VARNOProcess.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/EngineFailure.h"
@@ -211,7 +211,8 @@ void StorageSettingsView::build()
     m_reclaimable->setObjectName(QStringLiteral("storage-reclaimable"));
     m_reclaimableRow = valueRow(QStringLiteral("Can be cleared"), m_reclaimable, usage);
     usage->addRow(m_reclaimableRow);
-    usage->addFooterText(QStringLiteral("Every app always keeps its most recent restorable backup, whatever the policy says."),
+    usage->addFooterText(QStringLiteral(
+                             "Every app always keeps its most recent restorable backup, whatever the policy says."),
                          VarnoFont::ui(10), footerColor());
     sections->addWidget(usage);
 
@@ -258,7 +259,8 @@ void StorageSettingsView::build()
     m_policySection->addRow(stepperRow(QStringLiteral("Backups kept per app"), m_keepStepper));
     m_policySection->addRow(stepperRow(QStringLiteral("Maximum backup age"), m_daysStepper));
     m_policySection->addFooterText(
-        QStringLiteral("Keeping fewer or expiring sooner frees more disk. Log and diagnostic limits live in the Developer tab."),
+        QStringLiteral(
+            "Keeping fewer or expiring sooner frees more disk. Log and diagnostic limits live in the Developer tab."),
         VarnoFont::ui(10), footerColor());
     sections->addWidget(m_policySection);
 
@@ -274,8 +276,8 @@ void StorageSettingsView::build()
     onLayout->addWidget(valueRow(QStringLiteral("Automatic cleanup"),
                                  SettingsForm::label(QStringLiteral("On"), VarnoFont::ui(12), VarnoColor::success()),
                                  m_autoOnBody));
-    m_revokeButton = formButton(QStringLiteral("Stop cleaning up automatically"), QStringLiteral("storage-revoke-consent"),
-                                m_autoOnBody);
+    m_revokeButton = formButton(QStringLiteral("Stop cleaning up automatically"),
+                                QStringLiteral("storage-revoke-consent"), m_autoOnBody);
     connect(m_revokeButton, &QPushButton::clicked, this, [this] { Async::detach(setConsent(false)); });
     onLayout->addWidget(m_revokeButton);
     cleanup->addRow(m_autoOnBody);

@@ -33,10 +33,10 @@ private:
 // The engine calls behind the Storage pane. The default set runs the engine;
 // tests and screenshots give their own.
 struct StorageOperations {
-    std::function<QCoro::Task<RetentionStatus>()> status;                   // retention status --json
+    std::function<QCoro::Task<RetentionStatus>()> status;                      // retention status --json
     std::function<QCoro::Task<RetentionStatus>(int keep, int days)> setPolicy; // retention set --keep --days --json
-    std::function<QCoro::Task<RetentionStatus>(bool grant)> setConsent;     // retention consent --grant|--revoke --json
-    std::function<QCoro::Task<void>()> cleanup;                              // cleanup --backups --apply --json
+    std::function<QCoro::Task<RetentionStatus>(bool grant)> setConsent; // retention consent --grant|--revoke --json
+    std::function<QCoro::Task<void>()> cleanup;                         // cleanup --backups --apply --json
     // Where the changes count as writes under way, and what a read waits for
     // (the engine's own for the engine).
     std::shared_ptr<EngineWrites> writes = EngineWrites::create();
@@ -101,7 +101,7 @@ private:
 
     // What the pane shows.
     RetentionStatus m_status;
-    bool m_initialLoad = true;   // the pane has not started its first read yet
+    bool m_initialLoad = true; // the pane has not started its first read yet
     int m_loadsRunning = 0;
     int m_workCount = 0;
     std::optional<QString> m_errorText;

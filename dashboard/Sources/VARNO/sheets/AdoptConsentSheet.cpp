@@ -1,11 +1,11 @@
 #include "sheets/AdoptConsentSheet.h"
 
+#include "base/Logging.h"
 #include "kit/ButtonStyles.h"
 #include "kit/Labels.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "records/RemediationRegistry.h"
 #include "sheets/CommandHints.h"
@@ -56,11 +56,9 @@ AdoptConsentSheet::AdoptConsentSheet(AppModel *model, const AppRecord &app, QWid
         if (m_phase.kind != Phase::Kind::ready || !m_phase.preview)
             return;
         const AdoptFlow::ConfirmAvailability which = availability();
-        if (which != AdoptFlow::ConfirmAvailability::allowed
-            && which != AdoptFlow::ConfirmAvailability::unsignedOverride)
+        if (which != AdoptFlow::ConfirmAvailability::allowed && which != AdoptFlow::ConfirmAvailability::unsignedOverride)
             return;
-        QCoro::Task<void> adoption =
-            confirm(*m_phase.preview, which == AdoptFlow::ConfirmAvailability::unsignedOverride);
+        QCoro::Task<void> adoption = confirm(*m_phase.preview, which == AdoptFlow::ConfirmAvailability::unsignedOverride);
         Q_UNUSED(adoption);
     });
     // What the sheet shows of the model: the unsigned-adoption setting
@@ -217,8 +215,8 @@ void AdoptConsentSheet::refresh()
     // of them changed.
     const std::optional<QString> code = incidentCode();
     const QString key = QString::number(int(m_phase.kind)) + QLatin1Char('|') + m_phase.text + QLatin1Char('|')
-        + QString::number(int(which)) + QLatin1Char('|') + code.value_or(QStringLiteral("\x01"))
-        + QLatin1Char('|') + m_confirmedCaskToken.value_or(QString());
+        + QString::number(int(which)) + QLatin1Char('|') + code.value_or(QStringLiteral("\x01")) + QLatin1Char('|')
+        + m_confirmedCaskToken.value_or(QString());
     if (key != m_shownKey || !stateView()) {
         m_shownKey = key;
         setStateView(contentView());
@@ -283,10 +281,9 @@ QWidget *AdoptConsentSheet::alreadyManagedState()
     auto *card = new Card(stateHost());
     card->column()->addWidget(statusLine(QStringLiteral("checkmark.circle"), VarnoColor::success(),
                                          QStringLiteral("Already Homebrew-managed"), card));
-    card->column()->addWidget(
-        bodyText(PlainText::forField(m_app.app_name)
-                     + QStringLiteral(" is already managed by Homebrew Cask — nothing to adopt."),
-                 card));
+    card->column()->addWidget(bodyText(PlainText::forField(m_app.app_name)
+                                           + QStringLiteral(" is already managed by Homebrew Cask — nothing to adopt."),
+                                       card));
     return card;
 }
 
@@ -295,10 +292,10 @@ QWidget *AdoptConsentSheet::successState()
     auto *card = new Card(stateHost());
     card->column()->addWidget(
         statusLine(QStringLiteral("checkmark.circle"), VarnoColor::success(), QStringLiteral("Adopted"), card));
-    card->column()->addWidget(bodyText(
-        PlainText::forField(m_app.app_name)
-            + QStringLiteral(" is now managed by Homebrew Cask. Nothing was wiped or re-downloaded."),
-        card));
+    card->column()->addWidget(
+        bodyText(PlainText::forField(m_app.app_name)
+                     + QStringLiteral(" is now managed by Homebrew Cask. Nothing was wiped or re-downloaded."),
+                 card));
     // Read from the model's incidents as they stand now.
     if (incidentCode() == QStringLiteral("BREW_NO_CASK"))
         card->column()->addWidget(
@@ -311,11 +308,12 @@ QWidget *AdoptConsentSheet::readyState(const AdoptFlow::Preview &preview)
     auto *card = new Card(stateHost());
     card->setObjectName(QStringLiteral("adopt-ready"));
     QVBoxLayout *column = card->column();
-    auto *consent = new TextBlock(AdoptFlow::consentBody(m_app.app_name), VarnoFont::ui(12),
-                                  VarnoColor::textPrimary(), card);
+    auto *consent = new TextBlock(AdoptFlow::consentBody(m_app.app_name), VarnoFont::ui(12), VarnoColor::textPrimary(),
+                                  card);
     consent->setLineSpacing(3);
     column->addWidget(consent);
-    column->addWidget(detailRow(QStringLiteral("Cask token"), preview.cask_token.value_or(QStringLiteral("unknown")), card));
+    column->addWidget(
+        detailRow(QStringLiteral("Cask token"), preview.cask_token.value_or(QStringLiteral("unknown")), card));
     if (preview.current_version)
         column->addWidget(detailRow(QStringLiteral("Installed version"), *preview.current_version, card));
     if (preview.cask_version)
@@ -351,11 +349,13 @@ QWidget *AdoptConsentSheet::signatureStatusView(const AdoptFlow::Preview &previe
     auto *line = new QHBoxLayout();
     line->setSpacing(6);
     const bool verified = isTrue(preview.signature_ok);
-    const QString title = verified ? QStringLiteral("Code signature verified") : QStringLiteral("Code signature unverified");
-    line->addWidget(new SheetParts::SymbolView(verified ? QStringLiteral("checkmark.seal") : QStringLiteral("exclamationmark.triangle.fill"),
-                                   15, verified ? VarnoColor::success() : VarnoColor::danger(), block));
+    const QString title = verified ? QStringLiteral("Code signature verified")
+                                   : QStringLiteral("Code signature unverified");
+    line->addWidget(new SheetParts::SymbolView(verified ? QStringLiteral("checkmark.seal")
+                                                        : QStringLiteral("exclamationmark.triangle.fill"),
+                                               15, verified ? VarnoColor::success() : VarnoColor::danger(), block));
     line->addWidget(Labels::plain(title, VarnoFont::ui(12, QFont::DemiBold),
-                          verified ? VarnoColor::textPrimary() : VarnoColor::dangerText(), block),
+                                  verified ? VarnoColor::textPrimary() : VarnoColor::dangerText(), block),
                     1);
     column->addLayout(line);
     QString spoken = title;
@@ -378,8 +378,9 @@ QWidget *AdoptConsentSheet::warningLine(const QString &text, QWidget *parent)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(new SheetParts::SymbolView(QStringLiteral("exclamationmark.triangle"), 14, VarnoColor::warning(), row), 0,
-                      Qt::AlignTop);
+    layout->addWidget(new SheetParts::SymbolView(QStringLiteral("exclamationmark.triangle"), 14, VarnoColor::warning(),
+                                                 row),
+                      0, Qt::AlignTop);
     auto *block = new TextBlock(text, VarnoFont::ui(11), VarnoColor::attention(), row);
     block->setLineSpacing(3);
     layout->addWidget(block, 1);

@@ -30,7 +30,7 @@ public:
     struct Phase {
         enum class Kind { noMatch, ready, failed, refused, loading, alreadyManaged, adopting, success };
         Kind kind = Kind::loading;
-        QString text;                           // noMatch's reason, failed's and refused's message
+        QString text;                              // noMatch's reason, failed's and refused's message
         std::optional<AdoptFlow::Preview> preview; // ready's dry run
 
         static Phase noMatch(const QString &reason) { return {Kind::noMatch, reason, std::nullopt}; }

@@ -1,12 +1,12 @@
 #include "sheets/ContributeSheet.h"
 
+#include "base/Logging.h"
 #include "engine/VARNOProcess.h"
 #include "kit/ButtonStyles.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/EngineFailure.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "widgets/SheetFrame.h"
 
@@ -357,7 +357,7 @@ void ContributeSheet::setStateForPreview(const ContributeForm &form, std::option
 {
     m_form = form;
     const QSignalBlocker blockers[] = {QSignalBlocker(m_feed), QSignalBlocker(m_homepage), QSignalBlocker(m_download),
-                                       QSignalBlocker(m_cask), QSignalBlocker(m_mas), QSignalBlocker(m_push)};
+                                       QSignalBlocker(m_cask), QSignalBlocker(m_mas),      QSignalBlocker(m_push)};
     m_feed->setText(form.feedURL);
     m_homepage->setText(form.homepageURL);
     m_download->setText(form.downloadURL);

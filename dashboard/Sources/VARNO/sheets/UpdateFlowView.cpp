@@ -6,9 +6,9 @@
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
-#include "widgets/SheetFrame.h"
 #include "platform/Appearance.h"
 #include "sheets/UpdateRowView.h"
+#include "widgets/SheetFrame.h"
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
@@ -205,8 +205,7 @@ bool UpdateFlowView::isTerminal(const QList<AppRecord> &, const QHash<QString, U
 }
 
 QString UpdateFlowView::headerSubtitle(const QList<AppRecord> &activeApps,
-                                       const QHash<QString, UpdateState> &updateProgress, bool isPaused,
-                                       bool allTerminal)
+                                       const QHash<QString, UpdateState> &updateProgress, bool isPaused, bool allTerminal)
 {
     return subtitleOf(pointers(activeApps), updateProgress, isPaused, allTerminal);
 }
@@ -289,7 +288,8 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     auto *titleRow = new QHBoxLayout();
     titleRow->setSpacing(0);
     titleRow->addStretch(1);
-    QLabel *lead = Labels::plain(QStringLiteral("Brusk is "), VarnoFont::brusk(26, QFont::Light), VarnoColor::textPrimary(), block);
+    QLabel *lead = Labels::plain(QStringLiteral("Brusk is "), VarnoFont::brusk(26, QFont::Light),
+                                 VarnoColor::textPrimary(), block);
     QLabel *tail = Labels::plain(QStringLiteral("on it."), VarnoFont::italicBrusk(26), VarnoColor::accent(), block);
     titleRow->addWidget(lead, 0, Qt::AlignBaseline);
     titleRow->addWidget(tail, 0, Qt::AlignBaseline);
@@ -328,7 +328,7 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     m_rowsHost->setAutoFillBackground(false);
     m_scroll->setWidget(m_rowsHost);
     m_waitingHeading = Labels::plain(QStringLiteral("Waiting for your OK"), VarnoFont::ui(11, QFont::Medium),
-                             VarnoColor::textSecondary(), m_rowsHost);
+                                     VarnoColor::textSecondary(), m_rowsHost);
     m_waitingHeading->setObjectName(QStringLiteral("waiting-heading"));
     m_waitingHeading->setAccessibleDescription(QStringLiteral("heading"));
     m_waitingHeading->hide();
@@ -353,8 +353,8 @@ UpdateFlowView::UpdateFlowView(AppModel *model, QWidget *parent)
     m_done = new StyledButton(QStringLiteral("Working..."), doneStyle(false), footer);
     m_done->setObjectName(QStringLiteral("update-flow-done"));
     footerColumn->addWidget(m_done);
-    m_escLine = Labels::plain(QStringLiteral("Press Esc to close. The queue keeps running."), VarnoFont::italicBrusk(11),
-                      VarnoColor::textTertiary(), footer);
+    m_escLine = Labels::plain(QStringLiteral("Press Esc to close. The queue keeps running."),
+                              VarnoFont::italicBrusk(11), VarnoColor::textTertiary(), footer);
     m_escLine->setAlignment(Qt::AlignHCenter);
     footerColumn->addWidget(m_escLine);
     column->addWidget(footer);
@@ -688,9 +688,10 @@ void UpdateFlowView::rebuild()
         Entry entry;
         entry.position = position;
         entry.kind = inProgress ? state->kind() : UpdateState::Kind::idle;
-        entry.remedy = UpdateRowView::showsIncidentAction(
-            inProgress ? *state : UpdateState(),
-            incident == incidents.cend() ? std::nullopt : std::optional<AppIncident>(*incident));
+        entry.remedy = UpdateRowView::showsIncidentAction(inProgress ? *state : UpdateState(),
+                                                          incident == incidents.cend()
+                                                              ? std::nullopt
+                                                              : std::optional<AppIncident>(*incident));
         if (const auto kept = previous.find(bundleId); kept != previous.end() && kept->row) {
             entry.row = std::exchange(kept->row, nullptr);
             entry.height = kept->height;
@@ -772,9 +773,10 @@ void UpdateFlowView::update(const QString &bundleId)
     place(bundleId, entry, bucket);
     count(entry, +1);
     const auto incident = incidents.constFind(bundleId);
-    entry.remedy = UpdateRowView::showsIncidentAction(
-        UpdateState::of(progress, bundleId),
-        incident == incidents.cend() ? std::nullopt : std::optional<AppIncident>(*incident));
+    entry.remedy = UpdateRowView::showsIncidentAction(UpdateState::of(progress, bundleId),
+                                                      incident == incidents.cend()
+                                                          ? std::nullopt
+                                                          : std::optional<AppIncident>(*incident));
     ++m_rowsUpdated;
     const bool placed = entry.row && m_placed.contains(entry.row);
     if (!entry.row) {
@@ -821,8 +823,7 @@ void UpdateFlowView::showHeader()
     using Kind = UpdateState::Kind;
     // isTerminal: a non-empty map in which every state ends an update.
     m_allTerminal = !progress.isEmpty()
-        && of(m_progressKinds, Kind::queued) + of(m_progressKinds, Kind::running) + of(m_progressKinds, Kind::idle)
-            == 0;
+        && of(m_progressKinds, Kind::queued) + of(m_progressKinds, Kind::running) + of(m_progressKinds, Kind::idle) == 0;
     int active = 0;
     for (int bucket = 0; bucket < kWaitingBucket; ++bucket)
         active += m_heights->count(bucket);
@@ -963,8 +964,8 @@ void UpdateFlowView::showRowsInView()
     }
     if (m_heights->count(kWaitingBucket) > 0) {
         const int headingHeight = m_waitingHeading->sizeHint().height();
-        m_waitingHeading->setGeometry(kListSideMargin, bucketTop(kWaitingBucket) - kRowSpacing - headingHeight, kRowWidth,
-                                      headingHeight);
+        m_waitingHeading->setGeometry(kListSideMargin, bucketTop(kWaitingBucket) - kRowSpacing - headingHeight,
+                                      kRowWidth, headingHeight);
         m_waitingHeading->show();
     } else {
         m_waitingHeading->hide();

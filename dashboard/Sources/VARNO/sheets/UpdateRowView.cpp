@@ -1,7 +1,5 @@
 #include "sheets/UpdateRowView.h"
 
-#include "widgets/AppIconView.h"
-#include "widgets/TrustBadges.h"
 #include "kit/SymbolIcons.h"
 #include "kit/VarnoColor.h"
 #include "kit/VarnoFont.h"
@@ -10,8 +8,10 @@
 #include "platform/PlainText.h"
 #include "records/RemediationRegistry.h"
 #include "sheets/CommandHints.h"
+#include "widgets/AppIconView.h"
 #include "widgets/IncidentActionButton.h"
 #include "widgets/SheetFrame.h"
+#include "widgets/TrustBadges.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/UpdateState.h"
 #include "kit/ColorPair.h"
+#include "model/UpdateState.h"
 #include "records/AppIncident.h"
 #include "records/AppRecord.h"
 
@@ -19,9 +19,9 @@ class IncidentActionButton;
 // update state and its incident (see UpdateRowView's rules).
 struct UpdateRowContent {
     enum class StateIcon {
-        none,     // an empty slot (idle, no incident)
-        symbol,   // `symbol` in `symbolColor`
-        spinner,  // running
+        none,    // an empty slot (idle, no incident)
+        symbol,  // `symbol` in `symbolColor`
+        spinner, // running
         greenSeal,
         verifiedPath,
     };
@@ -75,7 +75,8 @@ public:
     // --- Rules: pure functions of the record, the state and the incident ---
     static UpdateRowContent contentFor(const AppRecord &app, const UpdateState &state,
                                        const std::optional<AppIncident> &incident);
-    static QString primaryLine(const AppRecord &app, const UpdateState &state, const std::optional<AppIncident> &incident);
+    static QString primaryLine(const AppRecord &app, const UpdateState &state,
+                               const std::optional<AppIncident> &incident);
     static std::optional<QString> secondaryLine(const AppRecord &app, const UpdateState &state,
                                                 const std::optional<AppIncident> &incident);
     // update_mechanism lower-cased: "Homebrew", "App Store", "Sparkle", else "Native updater".

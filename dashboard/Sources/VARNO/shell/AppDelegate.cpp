@@ -1,11 +1,11 @@
 #include "shell/AppDelegate.h"
 
 #include "base/Async.h"
+#include "base/Logging.h"
 #include "engine/CLIBootstrap.h"
-#include "platform/ResourceLocator.h"
 #include "kit/WindowRegistry.h"
 #include "model/AppModel.h"
-#include "base/Logging.h"
+#include "platform/ResourceLocator.h"
 #include "platform/UserDefaults.h"
 #include "services/LaunchAgentManager.h"
 #include "services/NotificationManager.h"
@@ -39,8 +39,8 @@ QString failureText(std::exception_ptr error)
 
 } // namespace
 
-const QStringList AppDelegate::applicationIconNames = {
-    QStringLiteral("AppIcon"), QStringLiteral("head_icon_200x200"), QStringLiteral("head_icon_100x100")};
+const QStringList AppDelegate::applicationIconNames = {QStringLiteral("AppIcon"), QStringLiteral("head_icon_200x200"),
+                                                       QStringLiteral("head_icon_100x100")};
 
 AppModel *AppDelegate::sharedModel()
 {
@@ -62,7 +62,9 @@ AppDelegate::AppDelegate(AppModel *model, LaunchEnvironment environment, QObject
     if (!env.image)
         env.image = [](const QString &name) { return ResourceLocator::image(name); };
     if (!env.setApplicationIcon)
-        env.setApplicationIcon = [](const QImage &icon) { QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon))); };
+        env.setApplicationIcon = [](const QImage &icon) {
+            QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
+        };
     if (!env.installLaunchAgent)
         env.installLaunchAgent = [] { LaunchAgentManager::install(); };
     if (!env.launchAtLoginPreference)
@@ -126,8 +128,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // 3. Re-register the login item the user asked for when it is not enabled.
     //    The preference off touches nothing.
-    if (m_environment.launchAtLoginPreference()
-        && m_environment.loginItemStatus() != SMAppService::Status::enabled) {
+    if (m_environment.launchAtLoginPreference() && m_environment.loginItemStatus() != SMAppService::Status::enabled) {
         m_environment.setLoginItem(true);
     }
 

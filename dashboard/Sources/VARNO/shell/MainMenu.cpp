@@ -105,8 +105,8 @@ VARNOCommands::VARNOCommands(AppModel *model, SparkleUpdater *updater, Environme
     connect(updateAll, &QAction::triggered, this, &VARNOCommands::triggerUpdateAll);
     QAction *reloadLibrary = make(Item::reloadLibrary, QStringLiteral("Reload Library"));
     connect(reloadLibrary, &QAction::triggered, this, &VARNOCommands::reload);
-    QAction *diagnostics =
-        make(Item::diagnostics, QStringLiteral("Diagnostics") + kEllipsis, QKeySequence(QStringLiteral("Ctrl+Shift+D")));
+    QAction *diagnostics = make(Item::diagnostics, QStringLiteral("Diagnostics") + kEllipsis,
+                                QKeySequence(QStringLiteral("Ctrl+Shift+D")));
     connect(diagnostics, &QAction::triggered, this, [this] { m_environment.requestDiagnostics(); });
     QAction *quit = make(Item::quit, QStringLiteral("Quit VARNO"), QKeySequence(QStringLiteral("Ctrl+Q")));
     quit->setMenuRole(QAction::NoRole);
@@ -192,10 +192,10 @@ VARNOCommands::VARNOCommands(AppModel *model, SparkleUpdater *updater, Environme
     connect(healthCheck, &QAction::triggered, this, [this] { m_environment.requestHealthCheck(); });
 
     if (m_model) {
-        for (const auto signal : {&AppModel::isScanningChanged, &AppModel::isUpdatingChanged,
-                                  &AppModel::singleUpdateTokenChanged, &AppModel::isFixingChanged,
-                                  &AppModel::appsChanged, &AppModel::selectedBundleIDChanged,
-                                  &AppModel::detailsModeChanged, &AppModel::selectedFilterChanged}) {
+        for (const auto signal :
+             {&AppModel::isScanningChanged, &AppModel::isUpdatingChanged, &AppModel::singleUpdateTokenChanged,
+              &AppModel::isFixingChanged, &AppModel::appsChanged, &AppModel::selectedBundleIDChanged,
+              &AppModel::detailsModeChanged, &AppModel::selectedFilterChanged}) {
             connect(m_model, signal, this, &VARNOCommands::refresh);
         }
     }
@@ -230,8 +230,9 @@ void VARNOCommands::install(QMenuBar *menuBar)
     add(file, {Item::closeWindow});
 
     QMenu *edit = menuBar->addMenu(QStringLiteral("Edit"));
-    add(edit, {Item::cut, Item::copy, Item::paste, Item::selectAll, std::nullopt, Item::copyAppDetails,
-               Item::copyDiagnostics, std::nullopt, Item::settings});
+    add(edit,
+        {Item::cut, Item::copy, Item::paste, Item::selectAll, std::nullopt, Item::copyAppDetails, Item::copyDiagnostics,
+         std::nullopt, Item::settings});
 
     QMenu *view = menuBar->addMenu(QStringLiteral("View"));
     add(view, {Item::simple, Item::details, std::nullopt});
@@ -240,8 +241,9 @@ void VARNOCommands::install(QMenuBar *menuBar)
     add(view, {std::nullopt, Item::refresh});
 
     QMenu *varno = menuBar->addMenu(QStringLiteral("VARNO"));
-    add(varno, {Item::openWorkshop, Item::scanNow, Item::updateAll, Item::reloadLibrary, Item::diagnostics,
-                std::nullopt, Item::checkForUpdates, std::nullopt, Item::quit});
+    add(varno,
+        {Item::openWorkshop, Item::scanNow, Item::updateAll, Item::reloadLibrary, Item::diagnostics, std::nullopt,
+         Item::checkForUpdates, std::nullopt, Item::quit});
 
     QMenu *go = menuBar->addMenu(QStringLiteral("Go"));
     add(go, {Item::revealInFinder, Item::showProvenance});
@@ -251,8 +253,9 @@ void VARNOCommands::install(QMenuBar *menuBar)
 
     // Linux has no application menu: About and Check for Updates close the Help menu.
     QMenu *help = menuBar->addMenu(QStringLiteral("Help"));
-    add(help, {Item::website, Item::releaseNotes, std::nullopt, Item::runHealthCheck, Item::diagnostics,
-               std::nullopt, Item::checkForUpdates, Item::about});
+    add(help,
+        {Item::website, Item::releaseNotes, std::nullopt, Item::runHealthCheck, Item::diagnostics, std::nullopt,
+         Item::checkForUpdates, Item::about});
 
     for (QMenu *menu : {file, edit, view, varno, go, window, help})
         menu->setToolTipsVisible(true);
@@ -338,8 +341,7 @@ void VARNOCommands::refresh()
     const auto selected = model.selectedApp();
     action(Item::copyAppDetails)->setEnabled(selected.has_value());
     action(Item::copyAppDetails)->setToolTip(copyAppDetailsHelp(model));
-    action(Item::revealInFinder)->setEnabled(selected && selected->install_path
-                                             && !selected->install_path->isEmpty());
+    action(Item::revealInFinder)->setEnabled(selected && selected->install_path && !selected->install_path->isEmpty());
     action(Item::showProvenance)->setEnabled(selected.has_value());
 
     action(Item::simple)->setChecked(!model.detailsMode());

@@ -3,8 +3,8 @@
 #include "model/AppFilter.h"
 
 #include <QKeySequence>
-#include <QMap>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QString>

@@ -5,11 +5,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLockFile>
-#include <QThread>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QThread>
 
 #include <cerrno>
 #include <optional>
@@ -36,10 +36,9 @@ std::optional<uid_t> peerUser(qintptr descriptor)
     if (descriptor < 0)
         return std::nullopt;
 #if defined(SO_PEERCRED)
-    ucred credentials {};
+    ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0
-        || size != sizeof credentials)
+    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials)
         return std::nullopt;
     return credentials.uid;
 #else

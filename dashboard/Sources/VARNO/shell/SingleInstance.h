@@ -2,8 +2,8 @@
 
 #include "shell/VarnoURL.h"
 
-#include <QObject>
 #include <QLockFile>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>

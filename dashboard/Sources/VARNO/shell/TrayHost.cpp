@@ -1,8 +1,8 @@
 #include "shell/TrayHost.h"
 
-#include "platform/ResourceLocator.h"
 #include "model/AppModel.h"
 #include "platform/Appearance.h"
+#include "platform/ResourceLocator.h"
 #include "platform/UserNotifications.h"
 
 #include <QApplication>

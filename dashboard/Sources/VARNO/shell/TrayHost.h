@@ -29,8 +29,7 @@ QString fallbackGlyph();
 QString countText(const AppModel &model);
 std::optional<QImage> templateIcon();
 // The label drawn at `devicePixelRatio`; its logical height is iconSide.
-QImage render(const std::optional<QImage> &icon, const QString &count, const QColor &tint,
-              qreal devicePixelRatio = 1.0);
+QImage render(const std::optional<QImage> &icon, const QString &count, const QColor &tint, qreal devicePixelRatio = 1.0);
 // "VARNO Workshop", and the outdated count when there is one.
 QString toolTip(const AppModel &model);
 

@@ -1,26 +1,24 @@
 #include "shell/VarnoApplication.h"
 
+#include "base/Logging.h"
 #include "kit/SettingsButton.h"
 #include "kit/WindowAccessibility.h"
 #include "kit/WindowRegistry.h"
+#include "menubar/MenuBarPanel.h"
 #include "model/AppModel.h"
-#include "base/Logging.h"
 #include "platform/PlainText.h"
 #include "services/SparkleUpdater.h"
 #include "settings/SettingsView.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainMenu.h"
-#include "menubar/MenuBarPanel.h"
 #include "shell/TrayHost.h"
 #include "shell/WorkshopWindow.h"
-
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-
 
 VarnoApplication::VarnoApplication(AppDelegate *delegate, bool useTray, QObject *parent)
     : QObject(parent)
@@ -77,7 +75,8 @@ void VarnoApplication::start()
         box.exec();
     });
 
-    m_tray = new TrayHost(m_delegate->model(), [self] { return self ? self->makePanel() : nullptr; }, m_useTray, this);
+    m_tray = new TrayHost(
+        m_delegate->model(), [self] { return self ? self->makePanel() : nullptr; }, m_useTray, this);
     if (m_tray->hasTray()) {
         auto *menu = new QMenu();
         menu->setParent(nullptr);
@@ -99,10 +98,13 @@ void VarnoApplication::start()
     // window once the launch load has answered (before that it could only
     // say that the library didn't load).
     if (!m_tray->hasTray()) {
-        connect(m_delegate, &AppDelegate::launchLoadFinished, this, [self] {
-            if (self)
-                self->showPanel();
-        }, Qt::SingleShotConnection);
+        connect(
+            m_delegate, &AppDelegate::launchLoadFinished, this,
+            [self] {
+                if (self)
+                    self->showPanel();
+            },
+            Qt::SingleShotConnection);
     }
     m_delegate->applicationDidFinishLaunching();
 }

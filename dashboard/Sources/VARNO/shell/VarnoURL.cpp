@@ -17,8 +17,7 @@ std::optional<QString> schemeOf(const QString &url)
         return std::nullopt;
     for (const QChar c : scheme) {
         const bool allowed = c.unicode() < 128
-                             && (c.isLetterOrNumber() || c == QLatin1Char('+') || c == QLatin1Char('-')
-                                 || c == QLatin1Char('.'));
+            && (c.isLetterOrNumber() || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('.'));
         if (!allowed)
             return std::nullopt;
     }

@@ -5,12 +5,12 @@
 #include "kit/VarnoFont.h"
 #include "kit/VarnoSignals.h"
 #include "model/AppModel.h"
-#include "screens/DiagnosticsView.h"
-#include "screens/EnvironmentView.h"
-#include "screens/OnboardingView.h"
 #include "platform/Appearance.h"
 #include "platform/PlainText.h"
 #include "provenance/ProvenanceDrawerView.h"
+#include "screens/DiagnosticsView.h"
+#include "screens/EnvironmentView.h"
+#include "screens/OnboardingView.h"
 #include "sheets/UpdateFlowView.h"
 #include "workshop/GhostViews.h"
 #include "workshop/ShelfView.h"
@@ -107,10 +107,12 @@ WorkshopWindow::WorkshopWindow(AppModel *model, QWidget *parent)
         [this] { setSheetShown(WorkshopSheet::environment, true); },
         [this] { setSheetShown(WorkshopSheet::diagnostics, true); }, m_content);
     detail->addWidget(m_toolbar);
-    m_ghostBanner = new GhostBannerView(model, [this] { setSheetShown(WorkshopSheet::ghosts, true); }, m_content);
+    m_ghostBanner = new GhostBannerView(
+        model, [this] { setSheetShown(WorkshopSheet::ghosts, true); }, m_content);
     m_ghostBanner->setVisible(false);
     detail->addWidget(m_ghostBanner);
-    m_shelf = new ShelfView(model, [this](const AppRecord &record) { setShowProvenance(record); }, m_content);
+    m_shelf = new ShelfView(
+        model, [this](const AppRecord &record) { setShowProvenance(record); }, m_content);
     detail->addWidget(m_shelf, 1);
     m_statusBar = new StatusBarView(model, m_content);
     detail->addWidget(m_statusBar);
@@ -224,8 +226,8 @@ void WorkshopWindow::setShowProvenance(std::optional<AppRecord> record)
     }
     // The drawer covers the content: its backdrop, then its panel at the
     // trailing edge. It slides in from that edge.
-    m_drawer = new ProvenanceDrawerView(m_model, *m_showProvenance, [this] { setShowProvenance(std::nullopt); },
-                                        m_content);
+    m_drawer = new ProvenanceDrawerView(
+        m_model, *m_showProvenance, [this] { setShowProvenance(std::nullopt); }, m_content);
     layOutOverlays();
     m_drawer->show();
     if (animate()) {

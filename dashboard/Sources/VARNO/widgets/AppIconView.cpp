@@ -157,8 +157,7 @@ void AppIconView::paintEvent(QPaintEvent *)
         const QSizeF fitted = QSizeF(m_image.size()).scaled(square.size(), Qt::KeepAspectRatio);
         const QSize pixels = (fitted * ratio).toSize().expandedTo(QSize(1, 1));
         if (m_scaled.size() != pixels || m_scaledFrom != m_image.cacheKey()) {
-            m_scaled = QPixmap::fromImage(
-                m_image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            m_scaled = QPixmap::fromImage(m_image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
             m_scaled.setDevicePixelRatio(ratio);
             m_scaledFrom = m_image.cacheKey();
         }

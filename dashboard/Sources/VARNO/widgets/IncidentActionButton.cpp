@@ -60,12 +60,18 @@ ButtonSpec specFor(IncidentAction action, const AppRecord &app, const Busy &busy
     ButtonSpec spec;
     switch (action) {
     case IncidentAction::fixIt:
-        spec = {true, QStringLiteral("Fix It"), true, !guarded,
+        spec = {true,
+                QStringLiteral("Fix It"),
+                true,
+                !guarded,
                 QStringLiteral("Runs `varno fix ") + bid + QStringLiteral("` and re-checks the app"),
                 QStringLiteral("Fix It — ") + name};
         break;
     case IncidentAction::runInTerminal:
-        spec = {true, copied ? QStringLiteral("Copied") : QStringLiteral("Run in Terminal"), false, true,
+        spec = {true,
+                copied ? QStringLiteral("Copied") : QStringLiteral("Run in Terminal"),
+                false,
+                true,
                 QStringLiteral("This fix needs your OK — copies `varno fix ") + bid
                     + QStringLiteral("` to run in Terminal"),
                 QStringLiteral("Run in Terminal — copies the fix command for ") + name};
@@ -73,24 +79,36 @@ ButtonSpec specFor(IncidentAction action, const AppRecord &app, const Busy &busy
     case IncidentAction::none:
         return ButtonSpec{};
     case IncidentAction::getHelp:
-        spec = {true, QStringLiteral("Get help"), false, !busy.ownEntryRunning,
+        spec = {true,
+                QStringLiteral("Get help"),
+                false,
+                !busy.ownEntryRunning,
                 QStringLiteral("Builds a local support bundle and shows it in Finder — nothing is sent anywhere"),
                 QStringLiteral("Get help — ") + name};
         break;
     case IncidentAction::quitAndUpdate:
-        spec = {true, QStringLiteral("Quit & Update"), true, !guarded,
+        spec = {true,
+                QStringLiteral("Quit & Update"),
+                true,
+                !guarded,
                 QStringLiteral("Asks ") + name
                     + QStringLiteral(" to quit gently (never force-quit), updates it, and opens it again"),
                 QStringLiteral("Quit and Update — ") + name};
         break;
     case IncidentAction::adopt:
-        spec = {true, QStringLiteral("Adopt"), true, !guarded,
+        spec = {true,
+                QStringLiteral("Adopt"),
+                true,
+                !guarded,
                 QStringLiteral("Adopt ") + name
                     + QStringLiteral(" into Homebrew Cask — brew takes ownership of the app already on disk"),
                 QStringLiteral("Adopt — ") + name};
         break;
     case IncidentAction::approve:
-        spec = {true, QStringLiteral("Approve"), true, !guarded,
+        spec = {true,
+                QStringLiteral("Approve"),
+                true,
+                !guarded,
                 QStringLiteral("You set this app to ask first — Approve runs `varno update --only ") + bid
                     + QStringLiteral(" --approved`"),
                 QStringLiteral("Approve update — ") + name};
@@ -147,9 +165,8 @@ private:
         , m_wholeMapChanges(model->wholeMapChanges())
     {
         setObjectName(name());
-        connect(model, &AppModel::updateStateChanged, this, [this](const QString &bundleId) {
-            refresh(m_buttons.values(bundleId));
-        });
+        connect(model, &AppModel::updateStateChanged, this,
+                [this](const QString &bundleId) { refresh(m_buttons.values(bundleId)); });
         // A whole map replaced (a run starts or ends) may change any app's state.
         connect(model, &AppModel::updateProgressChanged, this, [this, model] {
             if (model->wholeMapChanges() == m_wholeMapChanges)
@@ -183,8 +200,7 @@ std::chrono::milliseconds IncidentActionButton::copiedInterval()
     return copiedResetInterval;
 }
 
-IncidentActionButton::IncidentActionButton(AppModel *model, const AppRecord &app, const QString &code,
-                                           QWidget *parent)
+IncidentActionButton::IncidentActionButton(AppModel *model, const AppRecord &app, const QString &code, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
     , m_app(app)

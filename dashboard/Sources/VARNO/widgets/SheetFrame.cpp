@@ -427,8 +427,7 @@ void SheetFrame::fitToContent()
                                                            : m_stateLayout->totalSizeHint().height();
     m_scroll->setFixedHeight(qMin(content, kMaximumStateHeight));
     // A scroll bar only when the content is taller than the area.
-    m_scroll->setVerticalScrollBarPolicy(content > kMaximumStateHeight ? Qt::ScrollBarAsNeeded
-                                                                       : Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(content > kMaximumStateHeight ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     if (layout())
         layout()->activate();
     adjustSize();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QPainterPath>
 #include <QList>
+#include <QPainterPath>
 #include <QWidget>
 
 #include <optional>

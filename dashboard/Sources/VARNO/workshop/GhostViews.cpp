@@ -109,15 +109,16 @@ public:
         m_detail = GhostRules::rowDetail(ghost);
         auto *detail = new FittedLabel(m_detail, Qt::ElideMiddle, this);
         detail->setFont(VarnoFont::mono(11));
-        VarnoColor::bindForeground(detail, ghost.cask_token.isEmpty() ? VarnoColor::textTertiary()
-                                                                      : VarnoColor::textSecondary());
+        VarnoColor::bindForeground(detail,
+                                   ghost.cask_token.isEmpty() ? VarnoColor::textTertiary() : VarnoColor::textSecondary());
         lines->addWidget(detail);
         row->addLayout(lines, 1);
         switch (GhostRules::mark(ghost, brewStatus)) {
         case GhostRules::Mark::badge: {
             const QString status = brewStatus.value(ghost.bundle_id);
             // As tall as its text and padding, centred on the row.
-            row->addWidget(new StatusBadge(status, VarnoColor::tone(GhostRules::badgeColor(status)), this), 0, Qt::AlignVCenter);
+            row->addWidget(new StatusBadge(status, VarnoColor::tone(GhostRules::badgeColor(status)), this), 0,
+                           Qt::AlignVCenter);
             m_mark = status;
             break;
         }

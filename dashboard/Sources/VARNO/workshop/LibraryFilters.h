@@ -58,7 +58,7 @@ struct Counts {
     qsizetype atRisk = 0;
     qsizetype verified = 0;
     qsizetype unmeasured = 0;
-    qsizetype sensingGap = 0; // not checked, or of unknown status
+    qsizetype sensingGap = 0;            // not checked, or of unknown status
     QHash<AppFilter, qsizetype> pending; // per mechanism: its outdated apps
     QHash<AppFilter, qsizetype> total;   // per mechanism: all of its apps
     // Per mechanism: one of its apps is not checked (and not excluded).

@@ -77,8 +77,7 @@ ShelfCardGrid::ShelfCardGrid(AppModel *model, std::function<void(const AppRecord
     styleScrollBar(verticalScrollBar());
     VarnoColor::bindBackground(viewport(), VarnoColor::backgroundRaised());
     VarnoColor::repaintOnAppearanceChange(viewport());
-    for (const Qt::Corner corner :
-         {Qt::TopLeftCorner, Qt::TopRightCorner, Qt::BottomLeftCorner, Qt::BottomRightCorner}) {
+    for (const Qt::Corner corner : {Qt::TopLeftCorner, Qt::TopRightCorner, Qt::BottomLeftCorner, Qt::BottomRightCorner}) {
         auto *mask = new ListCorner(corner, viewport());
         VarnoColor::repaintOnAppearanceChange(mask);
         mask->hide();

@@ -7,9 +7,9 @@
 #include "kit/VarnoFont.h"
 #include "model/AppModel.h"
 #include "model/ModelChanges.h"
+#include "widgets/Skeleton.h"
 #include "workshop/LibraryFilters.h"
 #include "workshop/ShelfCardGrid.h"
-#include "widgets/Skeleton.h"
 #include "workshop/ViewHelpers.h"
 
 #include <QEvent>
@@ -112,8 +112,8 @@ ShelfView::ShelfView(AppModel *model, std::function<void(const AppRecord &)> sho
         // (update progress) themselves.
         using F = ModelChanges::Field;
         ModelChanges::follow(m_model, this,
-                             F::apps | F::isScanning | F::error | F::hasEverScanned | F::lastScanDate
-                                 | F::detailsMode | F::incidents,
+                             F::apps | F::isScanning | F::error | F::hasEverScanned | F::lastScanDate | F::detailsMode
+                                 | F::incidents,
                              [this] { refresh(); });
     }
     refresh();

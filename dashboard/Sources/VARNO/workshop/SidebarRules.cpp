@@ -3,15 +3,14 @@
 #include "model/AppModel.h"
 #include "workshop/LibraryFilters.h"
 
-
 namespace SidebarRules {
 
 namespace {
 
 const QString &mechanismHelp()
 {
-    static const QString text =
-        QStringLiteral("Shows how many installed apps VARNO sees on this mechanism, plus how many need updates.");
+    static const QString text = QStringLiteral(
+        "Shows how many installed apps VARNO sees on this mechanism, plus how many need updates.");
     return text;
 }
 
@@ -156,8 +155,9 @@ Tone systemDotColor(const MacOSUpdateStatus &status)
 QString systemSecondary(const MacOSUpdateStatus &status)
 {
     if (status.availableCount >= 1) {
-        return status.availableCount == 1 ? QStringLiteral("1 update available")
-                                          : QString::number(status.availableCount) + QStringLiteral(" updates available");
+        return status.availableCount == 1
+            ? QStringLiteral("1 update available")
+            : QString::number(status.availableCount) + QStringLiteral(" updates available");
     }
     if (isCheckUnavailable(status))
         return QStringLiteral("Can't check right now");

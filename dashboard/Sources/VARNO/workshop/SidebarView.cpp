@@ -27,8 +27,8 @@
 namespace {
 
 constexpr int kDotSide = 7;
-constexpr int kRowInset = 8;      // the selection's inset from the column's edges
-constexpr int kRowPadding = 10;   // the content's padding inside the selection
+constexpr int kRowInset = 8;    // the selection's inset from the column's edges
+constexpr int kRowPadding = 10; // the content's padding inside the selection
 constexpr int kDotSpacing = 10;
 constexpr int kLibraryRowHeight = 28;
 constexpr int kMechanismRowHeight = 40;
@@ -455,10 +455,10 @@ SidebarView::SidebarView(AppModel *model, QWidget *parent)
     versionRow->addWidget(m_checkChip);
     footerColumn->addLayout(versionRow);
     const auto installDate = AppMetadata::installDate(AppMetadata::Sources::current());
-    m_date = Labels::plain(SidebarRules::footerDateLine(installDate ? std::optional<QString>(
-                                                                       AppMetadata::formatInstalledDate(*installDate))
-                                                                 : std::nullopt),
-                        VarnoFont::ui(11), VarnoColor::textTertiary(), footer);
+    m_date = Labels::plain(SidebarRules::footerDateLine(
+                               installDate ? std::optional<QString>(AppMetadata::formatInstalledDate(*installDate))
+                                           : std::nullopt),
+                           VarnoFont::ui(11), VarnoColor::textTertiary(), footer);
     footerColumn->addWidget(m_date);
     footerColumn->addStretch(1);
     column->addWidget(footer);
@@ -496,8 +496,8 @@ void SidebarView::refresh()
         const AppFilter filter = r->filter();
         const std::optional<Tone> fallback = SidebarRules::libraryDot(filter);
         r->setContent(counts.count(filter), counts.totalCount(filter),
-                      VarnoColor::tone(SidebarRules::rowDotColor(counts, model.brewHealth(), model.masHealth(), filter,
-                                                                 fallback)));
+                      VarnoColor::tone(
+                          SidebarRules::rowDotColor(counts, model.brewHealth(), model.masHealth(), filter, fallback)));
         r->setSelected(filter == model.selectedFilter());
     }
     m_systemSection->setVisible(!model.isOpenCore());

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/AppFilter.h"
 #include "kit/ColorPair.h"
+#include "model/AppFilter.h"
 
 #include <QAbstractButton>
 #include <QPointer>

@@ -6,7 +6,6 @@
 
 #include <QStringList>
 
-
 namespace StatusBarRules {
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/PosturePresenter.h"
 #include "kit/ColorPair.h"
+#include "model/PosturePresenter.h"
 #include "workshop/LibraryFilters.h"
 
 #include <QList>
@@ -16,7 +16,7 @@ namespace StatusBarRules {
 enum class Cell { tracked, outdated, verified, atRisk };
 const QList<Cell> &cells();
 
-QString label(Cell cell);        // "TRACKED", "OUTDATED", "VERIFIED", "AT RISK"
+QString label(Cell cell); // "TRACKED", "OUTDATED", "VERIFIED", "AT RISK"
 ColorPair valueColor(Cell cell);
 // The verified and at-risk sentences for those labels (compared exactly),
 // the label itself for any other.

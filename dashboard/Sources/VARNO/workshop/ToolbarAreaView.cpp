@@ -287,8 +287,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
             m_showUpdateFlow();
     });
     row->addWidget(m_progress);
-    m_pause = iconButton(ButtonTexts{pauseSymbol(false), pauseHelp(false), pauseLabel(false), QString(),
-                                     pauseHint(false)},
+    m_pause = iconButton(ButtonTexts{pauseSymbol(false), pauseHelp(false), pauseLabel(false), QString(), pauseHint(false)},
                          this);
     connect(m_pause, &QAbstractButton::clicked, this, &ToolbarAreaView::togglePause);
     row->addWidget(m_pause);
@@ -310,8 +309,7 @@ ToolbarAreaView::ToolbarAreaView(AppModel *model, QLineEdit *searchField, std::f
     if (m_model) {
         using F = ModelChanges::Field;
         ModelChanges::follow(m_model, this,
-                             F::apps | F::isScanning | F::isUpdating | F::isPaused | F::singleUpdateToken
-                                 | F::detailsMode,
+                             F::apps | F::isScanning | F::isUpdating | F::isPaused | F::singleUpdateToken | F::detailsMode,
                              [this] { refresh(); });
     }
     refresh();

@@ -107,7 +107,8 @@ ButtonTexts progressButton()
 ButtonTexts skipButton()
 {
     return {QStringLiteral("forward.fill"), QStringLiteral("Skip — skip the app currently being updated"),
-            QStringLiteral("Skip"), QStringLiteral("toolbar-skip"), QStringLiteral("Skip the app currently being updated")};
+            QStringLiteral("Skip"), QStringLiteral("toolbar-skip"),
+            QStringLiteral("Skip the app currently being updated")};
 }
 
 ButtonTexts stopButton()

@@ -61,7 +61,7 @@ ButtonTexts progressButton();
 ButtonTexts skipButton();
 ButtonTexts stopButton();
 
-QString scanningText();        // "Scanning..." (three full stops)
-QString scanningHint();        // "Library refreshes when the scan finishes."
+QString scanningText(); // "Scanning..." (three full stops)
+QString scanningHint(); // "Library refreshes when the scan finishes."
 
 } // namespace ToolbarRules
