@@ -184,7 +184,7 @@ private Q_SLOTS:
     {
         VarnoTest::TempHome home;
         FakeBundle bundle;
-        QVERIFY(copyTree(stagedEngine(), bundle.cli()));
+        QVERIFY(VarnoTest::copyTree(stagedEngine(), bundle.cli()));
         bundle.writeManifest();
         const QString manifestDigest = QJsonDocument::fromJson(
                                            VarnoTest::readFile(bundle.resources() + QStringLiteral("/cli-manifest.json")))
@@ -195,7 +195,7 @@ private Q_SLOTS:
                                            .toString();
         QVERIFY(!manifestDigest.isEmpty());
         // A sound install from before, with a file of its own.
-        QVERIFY(copyTree(stagedEngine(), VarnoPaths::engineDir()));
+        QVERIFY(VarnoTest::copyTree(stagedEngine(), VarnoPaths::engineDir()));
         QVERIFY(VarnoTest::writeFile(VarnoPaths::engineDir() + QStringLiteral("/logs/scan.err"), "last scan"));
         const QByteArray installedStream = VarnoTest::readFile(VarnoPaths::engineDir()
                                                                + QStringLiteral("/engine/stream.py"));

@@ -3,34 +3,13 @@
 #include "TestSupport.h"
 
 #include "engine/VARNOProcess.h"
-#include "platform/VarnoPaths.h"
-
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 
 namespace {
 
-void installStagedEngine()
-{
-    const QString source = VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/cli");
-    if (!QFileInfo::exists(source + QStringLiteral("/varno.py")))
-        qFatal("The build has no staged engine at %s", qPrintable(source));
-    QDirIterator it(source, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString destination = VarnoPaths::engineDir() + QLatin1Char('/') + QDir(source).relativeFilePath(file);
-        QDir().mkpath(QFileInfo(destination).absolutePath());
-        QFile::remove(destination);
-        if (!QFile::copy(file, destination))
-            qFatal("Couldn't install the engine file %s", qPrintable(destination));
-    }
-}
-
 QList<AppRecord> loadDemoLibrary()
 {
-    installStagedEngine();
+    if (!VarnoTest::installStagedEngine())
+        qFatal("The build has no staged engine, or it could not be installed");
     auto run = [](const QStringList &arguments) { return VarnoTest::await(VARNOProcess::run(arguments, 120.0)); };
     run({QStringLiteral("sim"), QStringLiteral("reset"), QStringLiteral("--seed"), QStringLiteral("demo")});
     run({QStringLiteral("sim"), QStringLiteral("knobs"), QStringLiteral("speed"), QStringLiteral("0")});

@@ -7,7 +7,6 @@
 #include "services/DiagnosticsReport.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,19 +17,6 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(std::optional<VersionStatusCounts>)
 
 namespace {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString source = it.next();
-        const QString target = to + source.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        if (!QFile::copy(source, target))
-            return false;
-    }
-    return true;
-}
 
 // Runs the real sqlite3 on a database (the test's own way to make one);
 // returns its error output, empty on success.
@@ -183,8 +169,8 @@ class TestSupportReport : public QObject {
     // The engine stand-in installed in ~/.varno, as the app's start-up does.
     void installEngine()
     {
-        QVERIFY(copyTree(VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/cli"),
-                         m_home->filePath(QStringLiteral(".varno"))));
+        QVERIFY(VarnoTest::copyTree(VarnoTest::stagedBundlePath() + QStringLiteral("/Contents/Resources/cli"),
+                                    m_home->filePath(QStringLiteral(".varno"))));
     }
 
     // Everything in the report that comes from elsewhere in the report's lines.

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -16,27 +15,6 @@
 #include <sys/stat.h>
 
 namespace EngineFixture {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    if (!QDir().mkpath(to))
-        return false;
-    QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + path.mid(from.size());
-        if (it.fileInfo().isDir()) {
-            if (!QDir().mkpath(target))
-                return false;
-        } else {
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            QFile::remove(target);
-            if (!QFile::copy(path, target))
-                return false;
-        }
-    }
-    return true;
-}
 
 QString stagedEngine()
 {
@@ -51,7 +29,7 @@ void setKnobs(const QByteArray &json)
 
 void installStandIn()
 {
-    if (!copyTree(stagedEngine(), VarnoPaths::engineDir()))
+    if (!VarnoTest::copyTree(stagedEngine(), VarnoPaths::engineDir()))
         qFatal("Couldn't install the engine stand-in");
     setKnobs("{\"speed\": 0}");
     for (const QString &command : {QStringLiteral("migrate"), QStringLiteral("scan")}) {

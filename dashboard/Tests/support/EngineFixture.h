@@ -21,9 +21,6 @@
 // bundle, tiny fake engines, fake bundles, and one streamed run.
 namespace EngineFixture {
 
-// Copies the folder tree (hidden files included). Returns false on failure.
-bool copyTree(const QString &from, const QString &to);
-
 // Resources/cli of the staged bundle.
 QString stagedEngine();
 

@@ -201,6 +201,27 @@ int LogCapture::countStartingWith(const QString &prefix) const
     return n;
 }
 
+bool copyTree(const QString &from, const QString &to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + path.mid(from.size());
+        if (it.fileInfo().isDir()) {
+            if (!QDir().mkpath(target))
+                return false;
+        } else {
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            QFile::remove(target);
+            if (!QFile::copy(path, target))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool installStagedEngine()
 {
     const QString source = stagedBundlePath() + QStringLiteral("/Contents/Resources/cli");

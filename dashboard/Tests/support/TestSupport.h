@@ -90,6 +90,9 @@ private:
 // Writes bytes to a file, creating its folder. Returns false on failure.
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+// Copies the folder tree (hidden files included), replacing files of the
+// same name. Returns false on failure.
+bool copyTree(const QString &from, const QString &to);
 
 // Where the staged app bundle of this build lives (VARNO.app).
 QString stagedBundlePath();
